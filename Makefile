@@ -1,0 +1,47 @@
+# A thin layer over the CMake presets. Every target but `clean` runs `setup` first,
+# which installs the Debian packages the build needs (as root, with apt-get) and does
+# nothing when they are already there.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+
+PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
+            g++-mingw-w64-x86-64-posix wine64 xvfb libgl1-mesa-dri gstreamer1.0-plugins-base \
+            ffmpeg valgrind
+
+.PHONY: setup build build-windows build-native test demo bench clean
+
+setup:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "setup: installing" $$missing; \
+	  if [ "$$(id -u)" != 0 ]; then echo "setup: run as root to install packages" >&2; exit 1; fi; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build-windows: setup
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+build-native: setup
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+	cmake --preset native-asan >/dev/null
+	cmake --build --preset native-asan -j $(JOBS)
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+build: build-windows build-native
+
+test: build
+	tests/run-all.sh
+
+demo: build-windows
+	examples/run-demo.sh
+
+bench: build
+	bench/run-bench.sh
+
+clean:
+	rm -rf build

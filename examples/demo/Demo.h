@@ -1,0 +1,34 @@
+// The demo host: a console program that uses Pictor.dll the way an application would.
+// Each capability of the library is one section in its own file; a section registers
+// itself with PICTOR_DEMO_SECTION and runs in order of its rank.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct DemoOptions {
+  int camera = 0;               // index into the camera list
+  int format = -1;              // capture format index, -1 = the section picks one
+  int seconds = 3;              // how long capturing sections run
+  std::string outputDir = "demo-output";
+  std::vector<std::string> only;  // section names to run; empty = all
+};
+
+struct DemoSection {
+  int rank;  // lower runs first
+  const char* name;
+  const char* summary;
+  std::function<bool(const DemoOptions&)> run;  // false = the section failed
+};
+
+std::vector<DemoSection>& DemoSections();
+
+struct DemoSectionRegistrar {
+  explicit DemoSectionRegistrar(DemoSection section) { DemoSections().push_back(std::move(section)); }
+};
+
+#define PICTOR_DEMO_CONCAT2(a, b) a##b
+#define PICTOR_DEMO_CONCAT(a, b) PICTOR_DEMO_CONCAT2(a, b)
+#define PICTOR_DEMO_SECTION(rank, name, summary, fn) \
+  static DemoSectionRegistrar PICTOR_DEMO_CONCAT(demoSection, __LINE__)(DemoSection{rank, name, summary, fn})

@@ -1,0 +1,20 @@
+// Logging front end. Every operation of the library writes its diagnostic lines
+// through these four functions; the lines travel as records through the shared-memory
+// channel to the log server. Without a server they cost a flag test and go nowhere.
+//
+// Caller convention: the format starts with "%s" and the first argument is the
+// qualified name of the calling function, e.g.
+//   LogInfo("%s exit with %d", "TPictor::GetWebCamerasCount", count);
+// The formatter is the Windows C runtime's: "%S" takes a wide string, "%I64d" a
+// 64-bit integer, HRESULTs go in with "%x".
+#pragma once
+
+#include "PictorConfig.h"
+
+void LogInfo(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
+void LogVerbose(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
+void LogError(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
+
+// The level byte the log server keeps in the channel header, 0 while no channel is
+// mapped. Work that only serves trace output runs only while this is exactly 2.
+int GetLogLevel();
