@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
             g++-mingw-w64-x86-64-posix wine64 xvfb libgl1-mesa-dri gstreamer1.0-plugins-base \
-            ffmpeg valgrind
+            ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind
 
 .PHONY: setup build build-windows build-native test demo bench clean
 
