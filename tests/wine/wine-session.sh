@@ -28,18 +28,19 @@ case $cmd in
     prefix=$(mktemp -d /tmp/pictor-wine.XXXXXX)
     echo "$prefix" > "$state/prefix"
 
-    # A display number nobody uses: the first free one from 90 on.
-    display=90
-    while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do
-      display=$((display + 1))
-    done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    # Xvfb picks a free display number itself and writes it to the descriptor.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display.num" >"$state/xvfb.log" 2>&1 &
     echo $! > "$state/xvfb.pid"
-    echo ":$display" > "$state/display"
-    for _ in $(seq 50); do
-      [[ -e /tmp/.X11-unix/X$display ]] && break
+    for _ in $(seq 100); do
+      [[ -s $state/display.num ]] && break
       sleep 0.1
     done
+    if [[ ! -s $state/display.num ]]; then
+      echo "wine-session: Xvfb did not start (see $state/xvfb.log)" >&2
+      exit 1
+    fi
+    display=$(tr -d '[:space:]' < "$state/display.num")
+    echo ":$display" > "$state/display"
 
     # No Mono or Gecko installers: nothing here needs them.
     WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=":$display" \
