@@ -1,0 +1,68 @@
+// TMFRuntime: the run-time binding of Media Foundation. The library links only
+// MFCreateSample and MFCreateMemoryBuffer at load time; everything else it calls in
+// mf.dll, mfplat.dll and mfreadwrite.dll is looked up here, so a host can ask whether
+// Media Foundation is usable before it creates a camera object.
+//
+// The record is filled once by the constructor and only read afterwards (also from the
+// converter's thread), so it needs no lock. A pointer is null when its function was not
+// found; every caller tests it before calling through it.
+#pragma once
+
+#include <windows.h>
+
+struct IMFAttributes;
+struct IMFActivate;
+struct IMFMediaSource;
+struct IMFSourceReader;
+struct IMFSample;
+struct IMFMediaBuffer;
+struct IMFMediaType;
+struct tagBITMAPINFOHEADER;
+
+class TMFRuntime {
+ public:
+  typedef HRESULT(WINAPI* TMFEnumDeviceSources)(IMFAttributes*, IMFActivate***, UINT32*);
+  typedef HRESULT(WINAPI* TMFCreateDeviceSource)(IMFAttributes*, IMFMediaSource**);
+  typedef HRESULT(WINAPI* TMFStartup)(ULONG, DWORD);
+  typedef HRESULT(WINAPI* TMFShutdown)();
+  typedef HRESULT(WINAPI* TMFCreateAttributes)(IMFAttributes**, UINT32);
+  typedef HRESULT(WINAPI* TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx)(
+      const BITMAPINFOHEADER*, UINT32, DWORD, DWORD, DWORD, UINT64, UINT32, UINT32, UINT32,
+      IMFMediaType**);
+  typedef HRESULT(WINAPI* TMFCreateSample)(IMFSample**);
+  typedef HRESULT(WINAPI* TMFCreateMemoryBuffer)(DWORD, IMFMediaBuffer**);
+  typedef HRESULT(WINAPI* TMFCreateSourceReaderFromMediaSource)(IMFMediaSource*, IMFAttributes*,
+                                                                IMFSourceReader**);
+
+  // Module names the binding loads; the defaults are the system's libraries. Tests
+  // substitute stand-ins to present a runtime that lacks a library or a function.
+  struct ModuleNames {
+    const wchar_t* mf = L"mf.dll";
+    const wchar_t* mfplat = L"mfplat.dll";
+    const wchar_t* mfreadwrite = L"mfreadwrite.dll";
+  };
+
+  TMFRuntime();
+  explicit TMFRuntime(const ModuleNames& names);
+  ~TMFRuntime();
+  TMFRuntime(const TMFRuntime&) = delete;
+  TMFRuntime& operator=(const TMFRuntime&) = delete;
+
+  HMODULE hMFPlat = nullptr;
+  HMODULE hMF = nullptr;
+  HMODULE hMFReadWrite = nullptr;
+
+  TMFEnumDeviceSources pMFEnumDeviceSources = nullptr;
+  TMFCreateDeviceSource pMFCreateDeviceSource = nullptr;
+  TMFStartup pMFStartup = nullptr;
+  TMFShutdown pMFShutdown = nullptr;
+  TMFCreateAttributes pMFCreateAttributes = nullptr;
+  TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx =
+      nullptr;
+  TMFCreateSample pMFCreateSample = nullptr;
+  TMFCreateMemoryBuffer pMFCreateMemoryBuffer = nullptr;  // optional
+  TMFCreateSourceReaderFromMediaSource pMFCreateSourceReaderFromMediaSource = nullptr;
+
+  // All three libraries loaded and every required function found.
+  bool bCanUse = false;
+};

@@ -1,0 +1,63 @@
+// TMFVideoConverter: turns the frames of a camera's native media type into RGB32 frames
+// on a thread of its own and hands each one to the capture object. Native RGB32/ARGB32
+// input is passed through without a transform; any other subtype goes through the
+// Windows Color Converter DSP.
+//
+// Also home of two static services used before any converter exists: the test whether
+// a native type can be delivered as RGB32, and a one-line description of a media type.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+struct IMFMediaType;
+struct IMFTransform;
+struct IMFSample;
+class TPictor;
+
+class TMFVideoConverter {
+ public:
+  // Takes over one reference to inputType that the caller added. Success is read from
+  // bInitialized; a failed converter holds no thread and is simply deleted.
+  TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown);
+  ~TMFVideoConverter();
+  TMFVideoConverter(const TMFVideoConverter&) = delete;
+  TMFVideoConverter& operator=(const TMFVideoConverter&) = delete;
+
+  // Capture thread: hands one sample (its reference) to the one-sample mailbox. The
+  // sample is dropped when the convert thread is busy with a frame.
+  void SetInputSample(IMFSample* sample);
+
+  // True when the type is RGB32/ARGB32 video, or the Color Converter DSP accepts it as
+  // input. Receives its own counted reference to the type and releases it.
+  static bool CanUseAsInputType(IMFMediaType* type);
+
+  // Writes one line with the type's major type, subtype, frame size and stride. Every
+  // out-pointer may be null; sizes and stride are written as 0 when they could not be
+  // read, the GUIDs stay untouched unless read.
+  static void LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width, UINT32* height,
+                                      INT32* stride, GUID* majorType, GUID* subType);
+
+  bool bInitialized;
+  bool bTopDown;
+  TPictor* pOwner;                // not owned
+  IMFMediaType* pInputType;       // owned reference
+  IMFMediaType* pOutputType;      // owned reference; null without a transform
+  IMFTransform* pTransform;       // owned reference; null for native RGB32/ARGB32 input
+  IMFSample* pInputSample;        // pending input sample; guarded by SampleLock
+  UINT32 FrameWidth;
+  UINT32 FrameHeight;
+  INT32 FrameStride;
+  GUID InputSubType;
+  HANDLE hConvertThread;
+  DWORD dwConvertThreadId;
+  // Written by the destructor's thread, read by the convert thread once per pass.
+  std::atomic<bool> bStopConvert;
+  CRITICAL_SECTION SampleLock;
+  HANDLE hSampleEvent;            // auto-reset; signalled when a sample was stored
+
+ private:
+  static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
+  void ConvertThread();
+};

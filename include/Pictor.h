@@ -1,0 +1,201 @@
+// The camera class TPictor and the records a host exchanges with it.
+//
+// A host is compiled separately and passes these records by value and through pointers
+// to arrays, so their field order, widths and text capacities are part of the binary
+// interface: natural alignment gives exactly the sizes the static_asserts below pin.
+// The host needs no Media Foundation headers: the interfaces TPictor holds are only
+// forward-declared here.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <string>
+
+#include "PictorConfig.h"
+
+struct IMFMediaSource;
+struct IMFSourceReader;
+struct IMFSample;
+class TMFRuntime;
+class TMFVideoConverter;
+
+// Capacities of the text fields, in wide characters including the terminating NUL.
+constexpr int kPictorDescrTextCapacity = 512;
+constexpr int kPictorFormatNameCapacity = 256;
+
+// One video capture device. No constructor: the library writes a field only when it has
+// read the value, so a host may pre-fill the array with a marker of its own.
+struct TPictorDescr {
+  wchar_t FriendlyName[kPictorDescrTextCapacity];
+  wchar_t SymbolicLink[kPictorDescrTextCapacity];  // identifies the camera everywhere
+};
+
+// One capture format: one native media type of the camera's first video stream. A packed
+// 64-bit attribute is split: the field without suffix is the high half (width,
+// numerator), the "Low" field the low half (height, denominator). An attribute the type
+// does not carry leaves its field 0. Two records stand for the same format when all
+// fields except the three name fields are equal.
+struct TPictorFormat {
+  unsigned int FrameSize;  // Width * Height, 32-bit product
+  unsigned int Height;
+  unsigned int Width;
+  unsigned int YUVMatrix;
+  unsigned int VideoLighting;
+  unsigned int DefaultStride;  // signed stride held as its 32-bit pattern
+  unsigned int VideoChromaSiting;
+  GUID AMFormatType;
+  wchar_t AMFormatTypeName[kPictorFormatNameCapacity];
+  unsigned int FixedSizeSamples;
+  unsigned int VideoNominalRange;
+  unsigned int FrameRate;
+  unsigned int FrameRateLow;
+  unsigned int PixelAspectRatio;
+  unsigned int PixelAspectRatioLow;
+  unsigned int AllSamplesIndependent;
+  unsigned int FrameRateRangeMin;
+  unsigned int FrameRateRangeMinLow;
+  unsigned int SampleSize;
+  unsigned int VideoPrimaries;
+  unsigned int InterlaceMode;
+  unsigned int FrameRateRangeMax;
+  unsigned int FrameRateRangeMaxLow;
+  GUID MajorType;
+  wchar_t MajorTypeName[kPictorFormatNameCapacity];
+  GUID SubType;
+  wchar_t SubTypeName[kPictorFormatNameCapacity];
+
+  // Every field zero, every name empty. The record is plain data: copying copies every
+  // field and destruction does nothing.
+  TPictorFormat() : FrameSize(0), Height(0), Width(0), YUVMatrix(0), VideoLighting(0),
+        DefaultStride(0), VideoChromaSiting(0), AMFormatType(), AMFormatTypeName(),
+        FixedSizeSamples(0), VideoNominalRange(0), FrameRate(0), FrameRateLow(0),
+        PixelAspectRatio(0), PixelAspectRatioLow(0), AllSamplesIndependent(0),
+        FrameRateRangeMin(0), FrameRateRangeMinLow(0), SampleSize(0), VideoPrimaries(0),
+        InterlaceMode(0), FrameRateRangeMax(0), FrameRateRangeMaxLow(0), MajorType(),
+        MajorTypeName(), SubType(), SubTypeName() {}
+};
+
+// One image or camera-control property of a camera.
+struct TPictorParameter {
+  int Value;
+  int Min;
+  int Max;
+  int Step;
+  int Default;
+  int Flags;   // 1 = automatic, 2 = manual (DirectShow control flags)
+  bool Apply;  // SetParameters writes this entry only when true
+
+  TPictorParameter() : Value(0), Min(0), Max(0), Step(0), Default(0), Flags(0), Apply(false) {}
+};
+
+// All parameters of one camera. The array index is the property value the DirectShow
+// interface takes: VideoProcAmp_Brightness (0) .. VideoProcAmp_Gain (9) and
+// CameraControl_Pan (0) .. CameraControl_Focus (6).
+struct TPictorParameters {
+  static constexpr int kVideoProcAmpCount = 10;
+  static constexpr int kCameraControlCount = 7;
+  TPictorParameter VideoProcAmp[kVideoProcAmpCount];
+  TPictorParameter CameraControl[kCameraControlCount];
+};
+
+// The host's frame callback, called on the converter's thread for every delivered frame.
+// pixels holds width * height 4-byte pixels (blue, green, red, alpha), rows width * 4
+// bytes apart, valid only during the call. topDown is true when the first row in memory
+// is the top of the picture. The result is ignored.
+typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown,
+                                    unsigned char* pixels, void* context);
+
+// Base of the library's exceptions: a message text returned by what().
+class PICTOR_API EBaseException : public std::exception {
+ public:
+  explicit EBaseException(const char* message) : Message(message ? message : "") {}
+  ~EBaseException() override {}
+  const char* what() const noexcept override { return Message.c_str(); }
+
+  std::string Message;
+};
+
+// Thrown (as a heap pointer, message "Error in TPictor") only by the sample copies of the
+// capture path; nothing in the library catches it.
+class PICTOR_API EPictor : public EBaseException {
+ public:
+  explicit EPictor(const char* message) : EBaseException(message) {}
+};
+
+// A host's view of the computer's webcams. One host thread at a time uses an object;
+// while a capture runs, the library's capture and converter threads use it too.
+class PICTOR_API TPictor {
+ public:
+  TPictor();
+  ~TPictor();
+  TPictor(const TPictor&) = delete;
+  TPictor& operator=(const TPictor&) = delete;
+
+  // True when the Media Foundation libraries and every function the library needs are
+  // present. Starts nothing and writes no log line.
+  static bool CanUseMFAPI();
+
+  int GetWebCamerasCount();
+  // Fills up to capacity descriptors; returns the number of devices found.
+  int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
+
+  // Capture formats the library can deliver as RGB32.
+  int GetCaptureFormatsCount(const wchar_t* symbolicLink);
+  int EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity);
+  TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
+  static void LogPictorFormatProperties(TPictorFormat format);
+
+  bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown,
+                    TImageReadyCallback callback, void* context);
+  bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown,
+                    TImageReadyCallback callback, void* context);
+  void StopCapture();
+  bool IsCaptureActive();
+
+  TPictorParameters GetParameters(const wchar_t* symbolicLink);
+  void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
+  void SetDefaultParameters(const wchar_t* symbolicLink);
+
+ private:
+  // Library-internal operations (not part of the host interface).
+  friend class TMFVideoConverter;
+  friend class TPictorTestAccess;  // white-box tests
+
+  // Open / close the camera slot (pMediaSource, pSourceReader).
+  bool ActivateDevice(const wchar_t* symbolicLink);
+  bool ActivateDeviceInternal(const wchar_t* symbolicLink);
+  void DeactivateDevice();
+
+  // Frame delivery, called on the converter's thread.
+  IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
+  void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height,
+                          bool topDown);
+
+  // The capture thread.
+  static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
+  static void CaptureThread(TPictor* pictor);
+
+  TMFRuntime* pMFRuntime;
+  IMFMediaSource* pMediaSource;
+  IMFSourceReader* pSourceReader;
+  TMFVideoConverter* pMFVideoConverter;
+  HANDLE hCaptureThread;
+  DWORD dwCaptureThreadId;
+  // Written by the host thread, read by the capture thread between reads. std::atomic<bool>
+  // has the size and alignment of bool, so the member order stays as documented; TPictor's
+  // layout is not shared with hosts beyond its being created through the exported
+  // constructor, so the atomic type costs no compatibility.
+  std::atomic<bool> bStopCapture;
+  TImageReadyCallback pPictorImageReady;
+  void* pImageReadyContext;
+};
+
+// Record sizes shared with hosts; every field offset is pinned by the layout tests.
+static_assert(sizeof(TPictorDescr) == 2048, "TPictorDescr layout");
+static_assert(sizeof(TPictorFormat) == 1668, "TPictorFormat layout");
+static_assert(offsetof(TPictorFormat, SubTypeName) == 1156, "TPictorFormat layout");
+static_assert(sizeof(TPictorParameter) == 28, "TPictorParameter layout");
+static_assert(sizeof(TPictorParameters) == 17 * 28, "TPictorParameters layout");
