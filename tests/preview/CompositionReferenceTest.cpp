@@ -1,0 +1,123 @@
+// The CPU model of the composition on small hand-worked cases: these figures are the
+// ones the Direct3D read-back is later held to.
+#include "preview/CompositionReference.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+uint8_t Byte(double v) { return uint8_t(std::lround(v * 255.0)); }
+
+// Colour c (one channel) with filtered alpha a, blended over opaque black.
+uint32_t OverBlack(uint32_t rgb, double a)
+{
+    uint32_t out = uint32_t(Byte(a * a + (1.0 - a))) << 24;
+    for (int shift = 0; shift < 24; shift += 8)
+        out |= uint32_t(Byte(a * ((rgb >> shift) & 0xFF) / 255.0)) << shift;
+    return out;
+}
+
+TEST(CompositionReferenceUpload, ReversesRowsSoTheLastStoredRowIsTheTop)
+{
+    const uint32_t rows[3] = {0xAA000001, 0xAA000002, 0xAA000003};  // one pixel per row
+    TReferenceImage texture(1, 3);
+    ReferenceLoadTexture(texture, reinterpret_cast<const uint8_t*>(rows), 3, 4);
+    EXPECT_EQ(texture.Argb(0, 0), 0xAA000003u);
+    EXPECT_EQ(texture.Argb(0, 1), 0xAA000002u);
+    EXPECT_EQ(texture.Argb(0, 2), 0xAA000001u);
+}
+
+TEST(CompositionReferenceUpload, CutsToTheTextureAndKeepsWhatTheSourceDoesNotReach)
+{
+    // Four stored rows of two pixels into a 3 x 2 texture: the last two stored rows,
+    // only 8 of its 12 bytes per row; the third column keeps its old value.
+    uint32_t source[4][2];
+    for (uint32_t r = 0; r < 4; ++r)
+        source[r][0] = source[r][1] = 0xFF000000u | r;
+    TReferenceImage texture(3, 2, 0x12345678);
+    ReferenceLoadTexture(texture, reinterpret_cast<const uint8_t*>(source), 4, 8);
+    EXPECT_EQ(texture.Argb(0, 0), 0xFF000003u);
+    EXPECT_EQ(texture.Argb(1, 1), 0xFF000002u);
+    EXPECT_EQ(texture.Argb(2, 0), 0x12345678u);
+
+    // One stored row fills only the top row; a stride wider than the row copies the row only.
+    uint32_t wide[4] = {0xFF0000A0, 0xFF0000A1, 0xFF0000A2, 0xFF0000A3};
+    ReferenceLoadTexture(texture, reinterpret_cast<const uint8_t*>(wide), 1, 16);
+    EXPECT_EQ(texture.Argb(2, 0), 0xFF0000A2u);
+    EXPECT_EQ(texture.Argb(0, 1), 0xFF000002u);
+}
+
+TEST(CompositionReferenceShader, OpaqueImageWithoutKeyedPixelsComesOutUnchanged)
+{
+    TReferenceImage camera(5, 4);
+    for (unsigned y = 0; y < 4; ++y)
+        for (unsigned x = 0; x < 5; ++x)
+            camera.SetArgb(x, y, 0xFF000000u | (x * 40) << 16 | (y * 50) << 8 | (x + y));
+    TReferenceImage out = ReferenceCompose(camera, nullptr, 5, 4);
+    EXPECT_EQ(out.Pixels, camera.Pixels);
+}
+
+TEST(CompositionReferenceShader, SingleKeyedPixelErodesItsSevenBySevenNeighbourhood)
+{
+    const uint32_t grey = 0xFF808080u;
+    TReferenceImage camera(11, 11, grey);
+    camera.SetArgb(5, 5, 0x00808080u);
+    TReferenceImage out = ReferenceCompose(camera, nullptr, 11, 11);
+
+    EXPECT_EQ(out.Argb(5, 5), 0xFF000000u);  // a = 0: black, alpha 0 * 0 + 1
+    const uint32_t neighbour = OverBlack(0x808080, 48.0 / 49.0);
+    EXPECT_EQ(neighbour, 0xFA7D7D7Du);  // 128 * 48/49 = 125.4; (48/49)^2 + 1/49 = 2353/2401
+    for (unsigned y = 0; y < 11; ++y)
+        for (unsigned x = 0; x < 11; ++x) {
+            if (x == 5 && y == 5)
+                continue;
+            const bool near = x >= 2 && x <= 8 && y >= 2 && y <= 8;
+            EXPECT_EQ(out.Argb(x, y), near ? neighbour : grey) << x << "," << y;
+        }
+}
+
+TEST(CompositionReferenceShader, EdgeTexelsRepeatBeyondTheBorder)
+{
+    // Keyed left column of an 8 x 8 field: at x = 1 the window reaches x = -2..4, three
+    // of whose columns clamp onto the keyed column, 21 of 49 samples.
+    TReferenceImage camera(8, 8, 0xFF204060u);
+    for (unsigned y = 0; y < 8; ++y)
+        camera.SetArgb(0, y, 0x00204060u);
+    TReferenceImage out = ReferenceCompose(camera, nullptr, 8, 8);
+    EXPECT_EQ(out.Argb(1, 4), OverBlack(0x204060, 28.0 / 49.0));
+    EXPECT_EQ(out.Argb(3, 0), OverBlack(0x204060, 42.0 / 49.0));  // one keyed column of 7 in reach
+    EXPECT_EQ(out.Argb(4, 7), 0xFF204060u);
+}
+
+TEST(CompositionReferenceShader, BackgroundShowsWhereAlphaIsBelowOneAndOutputIsOpaque)
+{
+    TReferenceImage camera(9, 9, 0xFFFF0000u);
+    camera.SetArgb(4, 4, 0x00FF0000u);
+    TReferenceImage background(9, 9, 0xFF0000FFu);
+    TReferenceImage out = ReferenceCompose(camera, &background, 9, 9);
+    EXPECT_EQ(out.Argb(4, 4), 0xFF0000FFu);
+    const double a = 48.0 / 49.0;
+    EXPECT_EQ(out.Argb(2, 3), 0xFF000000u | uint32_t(Byte(a)) << 16 | uint32_t(Byte(1.0 - a)));
+    EXPECT_EQ(out.Argb(0, 0), 0xFFFF0000u);
+}
+
+TEST(CompositionReferenceShader, SmallerQuadStretchesTheTextureAndLeavesTheRestBlack)
+{
+    // A 3 x 3 texture drawn on a 2 x 2 quad: pixel centres 0.5 and 1.5 map to texels
+    // floor(0.75) = 0 and floor(2.25) = 2.
+    TReferenceImage camera(3, 3);
+    for (unsigned y = 0; y < 3; ++y)
+        for (unsigned x = 0; x < 3; ++x)
+            camera.SetArgb(x, y, 0xFF000000u | (y * 3 + x));
+    TReferenceImage out = ReferenceCompose(camera, nullptr, 2, 2);
+    EXPECT_EQ(out.Argb(0, 0), 0xFF000000u);
+    EXPECT_EQ(out.Argb(1, 0), 0xFF000002u);
+    EXPECT_EQ(out.Argb(0, 1), 0xFF000006u);
+    EXPECT_EQ(out.Argb(1, 1), 0xFF000008u);
+    EXPECT_EQ(out.Argb(2, 1), 0xFF000000u);
+    EXPECT_EQ(out.Argb(1, 2), 0xFF000000u);
+}
+
+}  // namespace
