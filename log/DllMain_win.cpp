@@ -1,10 +1,18 @@
-#include <windows.h>
+#include "log/Module.h"
 
-HINSTANCE g_hPictorInstance = nullptr;
+// Written once at process attach, before any other thread can run library code.
+static HINSTANCE g_hPictorInstance = nullptr;
 
+HINSTANCE PictorModuleInstance()
+{
+  return g_hPictorInstance;
+}
+
+// Static construction (the log client) has run before this; its teardown runs after
+// the detach call returns. Thread notifications are not used.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        g_hPictorInstance = instance;
-    return TRUE;
+  if (reason == DLL_PROCESS_ATTACH)
+    g_hPictorInstance = instance;
+  return TRUE;
 }

@@ -11,9 +11,16 @@
 
 #include "PictorConfig.h"
 
+#include <cstdarg>
+
 void LogInfo(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
 void LogVerbose(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
 void LogError(const char* format, ...) PICTOR_PRINTF_FORMAT(1, 2);
+
+// The same with the caller's argument list.
+void LogInfoV(const char* format, va_list args);
+void LogVerboseV(const char* format, va_list args);
+void LogErrorV(const char* format, va_list args);
 
 // The level byte the log server keeps in the channel header, 0 while no channel is
 // mapped. Work that only serves trace output runs only while this is exactly 2.

@@ -1,0 +1,71 @@
+// The client side of the shared-memory log channel (Windows). One process-wide
+// TLogClient is constructed while the library loads and torn down while it unloads;
+// the front end (log/Log.h) admits, formats and packs messages and hands each record
+// to WriteRecord. Declared here for the front end and for white-box tests.
+#pragma once
+
+#include "log/LogObjects.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class TLogClient {
+ public:
+  // Load-time construction: server mutex and table, process id, module number; sets
+  // the logging-enabled flag last.
+  void Construct();
+  // Unload: clears the enabled flag first, then releases everything obtained.
+  void Teardown();
+
+  // False only while no channel name is known; true once an attempt has been made.
+  bool Connect();
+  // Copies one complete record (first u32 = its size) into the ring or drops it.
+  void WriteRecord(const uint8_t* record);
+
+  std::wstring LookupChannelName();
+  uint32_t LookupModuleNumber(const wchar_t* modulePath);
+  // Offset of the matching directory entry in the table, or 0 for none. On a match
+  // the server mutex stays held for the caller.
+  size_t FindDirectoryEntry();
+
+  // The mapped channel header, null while not connected.
+  uint8_t* Channel() const { return pChannel.load(std::memory_order_acquire); }
+
+  // Front-end state (log/Log_win.cpp).
+  HANDLE hServerMutex = nullptr;
+  HANDLE hServerTableMapping = nullptr;
+  uint8_t* pServerTable = nullptr;
+  HANDLE hChannelMutex = nullptr;
+  HANDLE hChannelMapping = nullptr;
+  HANDLE hLogReadyEvent = nullptr;
+  std::atomic<uint8_t*> pChannel{nullptr};
+  uint8_t* pRecordBuffer = nullptr;
+  uint32_t dwRecordBufferSize = 0;
+  char* pFormatBuffer = nullptr;
+  uint32_t dwFormatBufferSize = 0;
+  CRITICAL_SECTION LogLock;
+  std::atomic<uint8_t> SuspensionSeen{0};
+  uint32_t dwProcessId = 0;
+  uint32_t dwModuleNumber = 0;
+  std::atomic<bool> bConnectionAttempted{false};
+  std::wstring ChannelName;
+
+ private:
+  // Serialises first connection attempts of concurrent threads. Never held together
+  // with the log lock: connecting takes the server and channel mutexes outside it.
+  CRITICAL_SECTION ConnectLock;
+  bool bLocksInitialised = false;
+  void ConnectOnce();
+};
+
+// The process-wide client, and the flag every log entry point tests first.
+TLogClient& LogClient();
+extern std::atomic<bool> g_bLoggingEnabled;
+
+// Path of the module this code is linked into (the DLL, or a test program that links
+// the library's objects), or its directory with a trailing backslash. Returns the
+// length in characters; 0 when it cannot be found.
+size_t GetModulePath(bool directoryOnly, wchar_t* buffer, size_t bufferChars);

@@ -1,0 +1,59 @@
+// Names, security and waits of the log channel's kernel objects, shared by the
+// library's client and the log server (Windows).
+#pragma once
+
+#include <windows.h>
+#include <sddl.h>
+
+// Kernel object names shared with the log server. The channel names get the channel's
+// name appended directly after the trailing space.
+#define PICTOR_LOG_SERVER_MUTEX_NAME L"QVR QDLogLib Server Write Access"
+#define PICTOR_LOG_SERVER_TABLE_NAME L"QVR QDLogLib Server File Mapped"
+#define PICTOR_LOG_READY_EVENT_PREFIX L"QVR QDLogLib Log Ready "
+#define PICTOR_LOG_WRITE_MUTEX_PREFIX L"QVR QDLogLib Write Access "
+#define PICTOR_LOG_CHANNEL_MAPPING_PREFIX L"QVR QDLogLib File Mapped Buffer "
+
+// Every object the channel creates gets a descriptor that lets processes of any
+// integrity level (sandboxed ones included) open it.
+#define PICTOR_LOG_OBJECT_SDDL                                                                     \
+  L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GA;;;IU)(A;OICI;GA;;;S-1-15-2-1)"                   \
+  L"(A;OICI;GA;;;S-1-15-2-2)(A;OICI;GA;;;BU)(A;OICI;GA;;;WD)(A;OICI;GA;;;AN)(A;OICI;GA;;;CO)"      \
+  L"(A;OICI;GA;;;LG)(A;OICI;GA;;;RC)(A;OICI;GA;;;LW)(A;OICI;GA;;;ME)(A;OICI;GA;;;MP)"              \
+  L"(A;OICI;GA;;;HI)(A;OICI;GA;;;SI)S:(ML;;NW;;;LW)"
+
+// Security attributes built from PICTOR_LOG_OBJECT_SDDL. When the conversion fails
+// (Wine 8.0 rejects the string with error 1336) the descriptor is null: default security.
+// Owns the descriptor; releases it with LocalFree.
+class TLogSecurity {
+ public:
+  TLogSecurity()
+  {
+    attributes.nLength = sizeof(attributes);
+    attributes.bInheritHandle = FALSE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(PICTOR_LOG_OBJECT_SDDL, SDDL_REVISION_1, &descriptor,
+                                                             nullptr))
+      attributes.lpSecurityDescriptor = descriptor;
+  }
+  ~TLogSecurity()
+  {
+    if (attributes.lpSecurityDescriptor)
+      LocalFree(attributes.lpSecurityDescriptor);
+  }
+  TLogSecurity(const TLogSecurity&) = delete;
+  TLogSecurity& operator=(const TLogSecurity&) = delete;
+  SECURITY_ATTRIBUTES* Attributes() { return &attributes; }
+  bool HasDescriptor() const { return attributes.lpSecurityDescriptor != nullptr; }
+
+ private:
+  SECURITY_ATTRIBUTES attributes{};
+};
+
+// A wait that ends with ownership: a mutex abandoned by a dead owner is owned by us
+// as well, and is then released like any other.
+inline bool LogWaitOwned(HANDLE mutex)
+{
+  const DWORD result = WaitForSingleObject(mutex, INFINITE);
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
