@@ -65,4 +65,8 @@ class TMFRuntime {
 
   // All three libraries loaded and every required function found.
   bool bCanUse = false;
+
+  // The result an operation reports in place of calling a function that was not found
+  // (HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)).
+  static constexpr HRESULT kFunctionMissing = static_cast<HRESULT>(0x8007007FL);
 };

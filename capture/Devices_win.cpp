@@ -1,0 +1,203 @@
+// Listing the video capture devices, and opening / closing the camera slot of a TPictor
+// (pMediaSource with a source reader over it).
+#include <windows.h>
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+
+#include "Pictor.h"
+#include "capture/CoTaskMem.h"
+#include "capture/MFRuntime.h"
+#include "log/Log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The array MFEnumDeviceSources hands out: count activation objects in CoTaskMem.
+class TActivateArray {
+ public:
+  TActivateArray() = default;
+  ~TActivateArray() {
+    if (!devices_) return;
+    for (UINT32 i = 0; i < count_; ++i) {
+      if (devices_[i]) devices_[i]->Release();
+    }
+    CoTaskMemFree(devices_);
+  }
+  TActivateArray(const TActivateArray&) = delete;
+  TActivateArray& operator=(const TActivateArray&) = delete;
+
+  IMFActivate*** PutDevices() { return &devices_; }
+  UINT32* PutCount() { return &count_; }
+  IMFActivate* operator[](UINT32 i) const { return devices_ ? devices_[i] : nullptr; }
+  UINT32 Count() const { return devices_ ? count_ : 0; }
+  UINT32 ReportedCount() const { return count_; }
+
+ private:
+  IMFActivate** devices_ = nullptr;
+  UINT32 count_ = 0;
+};
+
+int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity) {
+  static const char kName[] = "TPictor::EnumerateWebCameras";
+  if (!runtime || !runtime->bCanUse) {
+    LogInfo("%s unable to use MS MF API", kName);
+    return 0;
+  }
+
+  ComPtr<IMFAttributes> attributes;
+  if (runtime->pMFCreateAttributes(attributes.GetAddressOf(), 1) != S_OK) {
+    LogInfo("%s unable to create attribute", kName);
+    return 0;
+  }
+  if (attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                          MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID) != S_OK) {
+    LogInfo("%s unable to set attribute", kName);
+    return 0;
+  }
+  TActivateArray devices;
+  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutDevices(), devices.PutCount()) !=
+      S_OK) {
+    LogInfo("%s unable to enum devices", kName);
+    return 0;
+  }
+  const int count = static_cast<int>(devices.ReportedCount());
+  LogInfo("%s count %d", kName, count);
+
+  // A negative capacity, or no array, writes nothing; otherwise only the descriptors
+  // the host provided are touched.
+  const UINT32 writable = (descrs && capacity > 0) ? static_cast<UINT32>(capacity) : 0;
+  const UINT32 limit = std::min(writable, devices.Count());
+  for (UINT32 i = 0; i < limit; ++i) {
+    LogInfo("%s video capture device %d", kName, static_cast<int>(i));
+    IMFActivate* device = devices[i];
+    if (!device) {
+      LogError("%s unable to read friendly name %d", kName, static_cast<int>(E_POINTER));
+      continue;
+    }
+    TCoTaskMemPtr<wchar_t> name;
+    UINT32 length = 0;
+    HRESULT hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Put(),
+                                            &length);
+    if (hr != S_OK || !name.Get()) {
+      LogError("%s unable to read friendly name %d", kName,
+               static_cast<int>(hr != S_OK ? hr : E_POINTER));
+      continue;
+    }
+    CopyToWideField(descrs[i].FriendlyName, kPictorDescrTextCapacity, name.Get());
+    LogInfo("%s friendly name %S", kName, name.Get());
+
+    TCoTaskMemPtr<wchar_t> link;
+    hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK,
+                                    link.Put(), &length);
+    if (hr != S_OK || !link.Get()) {
+      LogError("%s unable to read symbolic link %d", kName,
+               static_cast<int>(hr != S_OK ? hr : E_POINTER));
+      continue;
+    }
+    CopyToWideField(descrs[i].SymbolicLink, kPictorDescrTextCapacity, link.Get());
+    LogInfo("%s symbolic link %S", kName, link.Get());
+  }
+  return count;
+}
+
+}  // namespace
+
+int TPictor::GetWebCamerasCount() { return EnumerateWebCameras(nullptr, 0); }
+
+int TPictor::EnumerateWebCameras(TPictorDescr* descrs, int capacity) {
+  static const char kName[] = "TPictor::EnumerateWebCameras";
+  LogInfo("%s", kName);
+  int count = 0;
+  try {
+    count = EnumerateDevices(pMFRuntime, descrs, capacity);
+  } catch (...) {
+    LogError("%s unexpected exception", kName);
+    count = 0;
+  }
+  LogInfo("%s exit", kName);
+  return count;
+}
+
+bool TPictor::ActivateDevice(const wchar_t* symbolicLink) {
+  LogInfo("%s", "TPictor::ActivateDevice");
+  const bool result = ActivateDeviceInternal(symbolicLink);
+  LogInfo("%s exit with %d", "TPictor::ActivateDevice", result ? 1 : 0);
+  return result;
+}
+
+bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink) {
+  static const char kName[] = "TPictor::ActivateDeviceInternal";
+  const wchar_t* link = symbolicLink ? symbolicLink : L"";
+  LogInfo("%s '%S'", kName, link);
+  DeactivateDevice();
+
+  // Each step's error line names the call; a function the binding lacks is reported as
+  // that call failing with kFunctionMissing, never called.
+  bool result = false;
+  ComPtr<IMFAttributes> attributes;
+  [&] {
+    TMFRuntime* runtime = pMFRuntime;
+    HRESULT hr = (runtime && runtime->pMFCreateAttributes)
+                     ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
+                     : TMFRuntime::kFunctionMissing;
+    if (FAILED(hr) || !attributes) {
+      LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+      return;
+    }
+    hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                             MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+    if (hr != S_OK) {
+      LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
+      if (FAILED(hr)) return;
+    }
+    hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
+    if (hr != S_OK) {
+      LogError("%s SetString error %d", kName, static_cast<int>(hr));
+      if (FAILED(hr)) return;
+    }
+    hr = runtime->pMFCreateDeviceSource
+             ? runtime->pMFCreateDeviceSource(attributes.Get(), &pMediaSource)
+             : TMFRuntime::kFunctionMissing;
+    if (hr != S_OK) {
+      LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
+      if (FAILED(hr)) return;
+    }
+    if (!pMediaSource) {
+      // A success code without a source: nothing to build a reader on.
+      LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
+      return;
+    }
+    hr = runtime->pMFCreateSourceReaderFromMediaSource
+             ? runtime->pMFCreateSourceReaderFromMediaSource(pMediaSource, nullptr,
+                                                             &pSourceReader)
+             : TMFRuntime::kFunctionMissing;
+    if (hr != S_OK || !pSourceReader) {
+      LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName,
+               static_cast<int>(hr != S_OK ? hr : E_POINTER));
+      return;
+    }
+    result = true;
+  }();
+  attributes.Reset();
+  LogInfo("%s exit with %d", kName, result ? 1 : 0);
+  return result;
+}
+
+void TPictor::DeactivateDevice() {
+  LogInfo("%s", "TPictor::DeactivateDevice");
+  // The reader holds the source; it goes first.
+  if (pSourceReader) {
+    pSourceReader->Release();
+    pSourceReader = nullptr;
+  }
+  if (pMediaSource) {
+    pMediaSource->Release();
+    pMediaSource = nullptr;
+  }
+  LogInfo("%s exit", "TPictor::DeactivateDevice");
+}

@@ -1,0 +1,16 @@
+#include <windows.h>
+#include <objbase.h>
+
+#include "capture/CoTaskMem.h"
+#include "capture/GUIDNames.h"
+#include "log/Log.h"
+
+void PictorGUIDAsString(const GUID& guid, std::wstring& text) {
+  text = GetMFGUIDName(guid);
+  if (!text.empty()) return;
+
+  TCoTaskMemPtr<wchar_t> braced;
+  const HRESULT hr = StringFromCLSID(guid, braced.Put());
+  if (hr != S_OK) LogError("%s StringFromCLSID error %x", "PictorGUIDAsString", hr);
+  if (braced.Get()) text = braced.Get();
+}
