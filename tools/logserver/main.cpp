@@ -1,1 +1,312 @@
-int main() { return 0; }
+// pictor-logserver: publishes a directory in the log registration table, creates its
+// channel, and prints every record the libraries loaded from that directory write.
+#include "LogServer.h"
+
+#include "log/LogRecord.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <thread>
+
+namespace {
+
+const char kUsage[] =
+    "usage: pictor-logserver [options]\n"
+    "\n"
+    "Receives the diagnostic records of Pictor.dll (and any library using its log channel)\n"
+    "loaded from a registered directory, and prints one line per record:\n"
+    "  time(s)  pid  module  thread  kind  text\n"
+    "\n"
+    "options:\n"
+    "  --dir DIR            directory to register (default: this program's directory);\n"
+    "                       every library loaded from DIR or below logs to this server\n"
+    "  --channel NAME       channel name (default: pictor-<process id>)\n"
+    "  --level N            verbosity 0-3: 0 and 1 ordinary and error records, 2 verbose\n"
+    "                       records too, 3 verbose without the libraries' trace-only work\n"
+    "                       (default 0)\n"
+    "  --suspend            start with writing suspended (libraries drop their records)\n"
+    "  --out FILE           append the lines to FILE as well\n"
+    "  --stop-event NAME    stop cleanly when the named event (created here) is set\n"
+    "  --run-for SECONDS    stop cleanly after SECONDS\n"
+    "  --list               print the registration table and exit\n"
+    "  --help               this text\n"
+    "\n"
+    "While running, commands on standard input: level N, suspend, resume, stop.\n"
+    "Ctrl+C stops cleanly; the last records are printed before the server exits.\n";
+
+struct Options {
+  std::wstring directory;
+  std::wstring channel;
+  int level = 0;
+  bool suspend = false;
+  std::wstring outFile;
+  std::wstring stopEvent;
+  double runFor = 0;
+  bool list = false;
+};
+
+HANDLE g_StopEvent = nullptr;  // set by Ctrl+C, the stop event watcher, "stop" or the timer
+
+BOOL WINAPI OnConsoleControl(DWORD type)
+{
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+    SetEvent(g_StopEvent);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+int UsageError(const std::string& message)
+{
+  std::fprintf(stderr, "pictor-logserver: %s\n(see pictor-logserver --help)\n", message.c_str());
+  return 2;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+bool ParseInt(const wchar_t* text, long minimum, long maximum, long* value)
+{
+  wchar_t* end = nullptr;
+  errno = 0;
+  const long v = std::wcstol(text, &end, 10);
+  if (errno != 0 || end == text || *end != 0 || v < minimum || v > maximum)
+    return false;
+  *value = v;
+  return true;
+}
+
+// Returns -1 to go on, otherwise the exit code.
+int ParseArguments(int argc, wchar_t** argv, Options* options)
+{
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    auto value = [&](const wchar_t** out) {
+      if (i + 1 >= argc)
+        return false;
+      *out = argv[++i];
+      return true;
+    };
+    const wchar_t* v = nullptr;
+    if (arg == L"--help" || arg == L"-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == L"--dir") {
+      if (!value(&v) || !*v)
+        return UsageError("--dir needs a directory");
+      options->directory = v;
+    } else if (arg == L"--channel") {
+      if (!value(&v) || !*v)
+        return UsageError("--channel needs a name");
+      if (std::wcslen(v) >= kLogChannelNameUnits)
+        return UsageError("--channel: the name is too long");
+      options->channel = v;
+    } else if (arg == L"--level") {
+      long level = 0;
+      if (!value(&v) || !ParseInt(v, 0, 3, &level))
+        return UsageError("--level needs a number from 0 to 3");
+      options->level = int(level);
+    } else if (arg == L"--suspend") {
+      options->suspend = true;
+    } else if (arg == L"--out") {
+      if (!value(&v) || !*v)
+        return UsageError("--out needs a file name");
+      options->outFile = v;
+    } else if (arg == L"--stop-event") {
+      if (!value(&v) || !*v)
+        return UsageError("--stop-event needs a name");
+      options->stopEvent = v;
+    } else if (arg == L"--run-for") {
+      long seconds = 0;
+      if (!value(&v) || !ParseInt(v, 1, 86400 * 365, &seconds))
+        return UsageError("--run-for needs a whole number of seconds (at least 1)");
+      options->runFor = double(seconds);
+    } else if (arg == L"--list") {
+      options->list = true;
+    } else {
+      return UsageError("unknown argument " + Narrow(arg));
+    }
+  }
+  return -1;
+}
+
+void PrintTable(TLogServerTableHost& table)
+{
+  const auto entries = table.List();
+  std::printf("%zu directory entr%s\n", entries.size(), entries.size() == 1 ? "y" : "ies");
+  for (const TLogDirectoryRegistration& e : entries) {
+    std::printf("%s -> channel %s\n", Narrow(FromU16(e.directory)).c_str(), Narrow(FromU16(e.channel)).c_str());
+    for (const TLogModuleRegistration& m : e.modules)
+      std::printf("  %4d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
+  }
+}
+
+std::string FormatLine(const TLogServerRecord& r)
+{
+  const char* kind = r.fields.kind == kLogRecordKindError ? "ERROR" : r.fields.kind == kLogRecordKindInfo ? "info" : "?";
+  char head[128];
+  std::snprintf(head, sizeof head, "%10llu.%03llu %6lu %3lu %6lu %-5s ",
+                static_cast<unsigned long long>(r.fields.time / 1000),
+                static_cast<unsigned long long>(r.fields.time % 1000), static_cast<unsigned long>(r.fields.processId),
+                static_cast<unsigned long>(r.fields.moduleNumber), static_cast<unsigned long>(r.fields.threadId), kind);
+  return head + r.text + "\n";
+}
+
+struct Output {
+  FILE* file = nullptr;
+  void Write(const std::vector<TLogServerRecord>& records)
+  {
+    for (const TLogServerRecord& r : records) {
+      const std::string line = FormatLine(r);
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      if (file)
+        std::fwrite(line.data(), 1, line.size(), file);
+    }
+    if (!records.empty()) {
+      std::fflush(stdout);
+      if (file)
+        std::fflush(file);
+    }
+  }
+};
+
+// Commands from standard input; ends quietly when input ends.
+void ReadCommands(TLogChannelHost* channel)
+{
+  char line[256];
+  while (std::fgets(line, sizeof line, stdin)) {
+    int level = 0;
+    char extra = 0;
+    if (std::sscanf(line, " level %d %c", &level, &extra) == 1 && level >= 0 && level <= 3) {
+      channel->SetLevel(uint8_t(level));
+      std::fprintf(stderr, "pictor-logserver: level %d\n", level);
+    } else if (std::strncmp(line, "suspend", 7) == 0) {
+      channel->SetSuspended(true);
+      std::fprintf(stderr, "pictor-logserver: writing suspended\n");
+    } else if (std::strncmp(line, "resume", 6) == 0) {
+      channel->SetSuspended(false);
+      std::fprintf(stderr, "pictor-logserver: writing resumed\n");
+    } else if (std::strncmp(line, "stop", 4) == 0) {
+      SetEvent(g_StopEvent);
+      return;
+    } else if (line[0] != '\n') {
+      std::fprintf(stderr, "pictor-logserver: commands are: level N (0-3), suspend, resume, stop\n");
+    }
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+  Options options;
+  const int parsed = ParseArguments(argc, argv, &options);
+  if (parsed >= 0)
+    return parsed;
+
+  TLogServerTableHost table;
+  std::wstring error;
+  if (!table.Open(&error)) {
+    std::fprintf(stderr, "pictor-logserver: %s\n", Narrow(error).c_str());
+    return 1;
+  }
+  if (options.list) {
+    PrintTable(table);
+    return 0;
+  }
+
+  if (options.directory.empty()) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    options.directory = LogServerDirectoryOf(self);
+  } else {
+    // Registered with a trailing backslash, so that C:\App does not also catch C:\Apps.
+    std::wstring dir = options.directory;
+    if (dir.back() != L'\\' && dir.back() != L'/')
+      dir += L'\\';
+    options.directory = LogServerDirectoryOf(dir);
+  }
+  const DWORD attributes = GetFileAttributesW(options.directory.c_str());
+  if (options.directory.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return UsageError("--dir: no such directory: " + Narrow(options.directory));
+  if (options.directory.size() >= kLogDirectoryPathUnits)
+    return UsageError("--dir: the path is too long");
+  if (options.channel.empty())
+    options.channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
+
+  Output output;
+  if (!options.outFile.empty()) {
+    output.file = _wfopen(options.outFile.c_str(), L"ab");
+    if (!output.file) {
+      std::fprintf(stderr, "pictor-logserver: cannot open %s for writing\n", Narrow(options.outFile).c_str());
+      return 1;
+    }
+  }
+
+  g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  TUniqueHandle stopEventOwner(g_StopEvent);
+  TUniqueHandle externalStop;
+  if (!options.stopEvent.empty()) {
+    externalStop.Reset(CreateEventW(nullptr, TRUE, FALSE, options.stopEvent.c_str()));
+    if (!externalStop) {
+      std::fprintf(stderr, "pictor-logserver: cannot create the stop event %s\n", Narrow(options.stopEvent).c_str());
+      return 1;
+    }
+  }
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+  TLogChannelHost channel;
+  if (!channel.Create(options.channel, uint8_t(options.level), &error)) {
+    std::fprintf(stderr, "pictor-logserver: %s\n", Narrow(error).c_str());
+    return 1;
+  }
+  channel.SetSuspended(options.suspend);
+  const std::vector<TLogModuleRegistration> modules = LogServerModulesIn(options.directory);
+  if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
+    std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
+    return 1;
+  }
+  std::fprintf(stderr, "pictor-logserver: listening on channel %s for %s (level %d, %zu modules)\n",
+               Narrow(options.channel).c_str(), Narrow(options.directory).c_str(), options.level, modules.size());
+  for (const TLogModuleRegistration& m : modules)
+    std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
+  std::fflush(stderr);
+
+  std::thread(ReadCommands, &channel).detach();
+
+  const ULONGLONG deadline = options.runFor > 0 ? GetTickCount64() + ULONGLONG(options.runFor * 1000) : 0;
+  HANDLE waits[3] = {g_StopEvent, channel.ReadyEvent(), externalStop.Get()};
+  const DWORD waitCount = externalStop ? 3 : 2;
+  for (;;) {
+    const DWORD result = WaitForMultipleObjects(waitCount, waits, FALSE, 200);
+    output.Write(channel.Drain());
+    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2)
+      break;
+    if (deadline && GetTickCount64() >= deadline)
+      break;
+  }
+
+  // Libraries stop finding this channel; what they wrote up to now is still printed.
+  table.Unregister(ToU16(options.channel));
+  output.Write(channel.Drain());
+  if (channel.MalformedCount() || channel.CorruptCount())
+    std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
+                 channel.MalformedCount(), channel.CorruptCount());
+  std::fprintf(stderr, "pictor-logserver: stopped\n");
+  if (output.file)
+    std::fclose(output.file);
+  return 0;
+}
