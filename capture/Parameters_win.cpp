@@ -1,0 +1,151 @@
+// Camera parameters: the image controls (IAMVideoProcAmp: brightness, contrast, ...) and
+// the lens controls (IAMCameraControl: pan, zoom, exposure, focus, ...) that a capture
+// device's media source exposes beside its streams. Each operation opens the camera in
+// the object's slot, works property by property and closes it again before returning.
+#include "Pictor.h"
+
+#include "log/Log.h"
+
+#include <windows.h>
+#include <mfidl.h>
+#include <strmif.h>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr LONG kVideoProcAmpCount = 10;  // VideoProcAmp_Brightness .. VideoProcAmp_Gain
+constexpr LONG kCameraControlCount = 7;  // CameraControl_Pan .. CameraControl_Focus
+constexpr LONG kFlagsAuto = 1;           // VideoProcAmp_Flags_Auto == CameraControl_Flags_Auto
+
+static_assert(sizeof(TPictorParameters::VideoProcAmp) / sizeof(TPictorParameter) == kVideoProcAmpCount,
+              "one entry per IAMVideoProcAmp property");
+static_assert(sizeof(TPictorParameters::CameraControl) / sizeof(TPictorParameter) == kCameraControlCount,
+              "one entry per IAMCameraControl property");
+
+// The media source's control interface of one group, or null when the device has none.
+// A device without lens controls simply does not answer the query; that is not an error.
+template <typename Control>
+ComPtr<Control> QueryControl(IMFMediaSource* source)
+{
+  ComPtr<Control> control;
+  if (!source || FAILED(source->QueryInterface(IID_PPV_ARGS(&control))))
+    control.Reset();
+  return control;
+}
+
+// IAMVideoProcAmp and IAMCameraControl declare GetRange, Get and Set with the same
+// parameter lists, so both groups go through these templates.
+template <typename Control>
+void ReadGroup(Control* control, TPictorParameter* entries, LONG count)
+{
+  for (LONG p = 0; p < count; ++p) {
+    LONG min = 0, max = 0, step = 0, def = 0, caps = 0;
+    // An unsupported property fails GetRange; its entry keeps the all-zero state.
+    if (FAILED(control->GetRange(p, &min, &max, &step, &def, &caps)))
+      continue;
+    // Without a readable current value the entry reports the default and the
+    // capability flags. The outputs are taken only on success, since a failing Get
+    // is not bound to leave them alone.
+    LONG value = def, flags = caps;
+    LONG got = 0, gotFlags = 0;
+    if (SUCCEEDED(control->Get(p, &got, &gotFlags))) {
+      value = got;
+      flags = gotFlags;
+    }
+    TPictorParameter& e = entries[p];
+    e.Value = value;
+    e.Min = min;
+    e.Max = max;
+    e.Step = step;
+    e.Default = def;
+    e.Flags = flags;
+    e.Apply = false;
+  }
+}
+
+// Writes the entries marked Apply. A property the camera refuses (out of range, not
+// supported, no automatic mode) does not stop the others; the host reads the values
+// back to learn what took effect.
+template <typename Control>
+void WriteGroup(Control* control, const TPictorParameter* entries, LONG count)
+{
+  for (LONG p = 0; p < count; ++p) {
+    if (entries[p].Apply)
+      control->Set(p, entries[p].Value, entries[p].Flags);
+  }
+}
+
+// Every property to its default in automatic mode, including those whose range could
+// not be read (their Default is 0): the camera decides what it accepts.
+template <typename Control>
+void WriteDefaults(Control* control, const TPictorParameter* entries, LONG count)
+{
+  for (LONG p = 0; p < count; ++p)
+    control->Set(p, entries[p].Default, kFlagsAuto);
+}
+
+}  // namespace
+
+TPictorParameters TPictor::GetParameters(const wchar_t* symbolicLink)
+{
+  static const char kName[] = "TPictor::GetParameters";
+  LogInfo("%s", kName);
+  TPictorParameters result;
+
+  DeactivateDevice();
+  if (!ActivateDevice(symbolicLink)) {
+    LogInfo("%s exit unable to activate", kName);
+  } else {
+    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
+      ReadGroup(amp.Get(), result.VideoProcAmp, kVideoProcAmpCount);
+    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
+      ReadGroup(lens.Get(), result.CameraControl, kCameraControlCount);
+  }
+
+  DeactivateDevice();
+  LogInfo("%s exit", kName);
+  return result;
+}
+
+void TPictor::SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters)
+{
+  static const char kName[] = "TPictor::SetParameters";
+  LogInfo("%s", kName);
+
+  DeactivateDevice();
+  if (!ActivateDevice(symbolicLink)) {
+    LogInfo("%s exit unable to activate", kName);
+  } else {
+    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
+      WriteGroup(amp.Get(), parameters.VideoProcAmp, kVideoProcAmpCount);
+    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
+      WriteGroup(lens.Get(), parameters.CameraControl, kCameraControlCount);
+  }
+
+  DeactivateDevice();
+  LogInfo("%s exit", kName);
+}
+
+void TPictor::SetDefaultParameters(const wchar_t* symbolicLink)
+{
+  static const char kName[] = "TPictor::SetDefaultParameters";
+  LogInfo("%s", kName);
+
+  // Opens and closes the camera by itself; the defaults come from its ranges.
+  const TPictorParameters current = GetParameters(symbolicLink);
+
+  DeactivateDevice();
+  if (!ActivateDevice(symbolicLink)) {
+    LogInfo("%s exit unable to activate", kName);
+  } else {
+    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
+      WriteDefaults(amp.Get(), current.VideoProcAmp, kVideoProcAmpCount);
+    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
+      WriteDefaults(lens.Get(), current.CameraControl, kCameraControlCount);
+  }
+
+  DeactivateDevice();
+  LogInfo("%s exit", kName);
+}
