@@ -15,14 +15,13 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr LONG kVideoProcAmpCount = 10;  // VideoProcAmp_Brightness .. VideoProcAmp_Gain
-constexpr LONG kCameraControlCount = 7;  // CameraControl_Pan .. CameraControl_Focus
-constexpr LONG kFlagsAuto = 1;           // VideoProcAmp_Flags_Auto == CameraControl_Flags_Auto
+constexpr LONG kVideoProcAmpCount = TPictorParameters::kVideoProcAmpCount;  // Brightness .. Gain
+constexpr LONG kCameraControlCount = TPictorParameters::kCameraControlCount;  // Pan .. Focus
+static_assert(VideoProcAmp_Gain == kVideoProcAmpCount - 1, "one entry per IAMVideoProcAmp property");
+static_assert(CameraControl_Focus == kCameraControlCount - 1, "one entry per IAMCameraControl property");
 
-static_assert(sizeof(TPictorParameters::VideoProcAmp) / sizeof(TPictorParameter) == kVideoProcAmpCount,
-              "one entry per IAMVideoProcAmp property");
-static_assert(sizeof(TPictorParameters::CameraControl) / sizeof(TPictorParameter) == kCameraControlCount,
-              "one entry per IAMCameraControl property");
+constexpr LONG kFlagsAuto = VideoProcAmp_Flags_Auto;
+static_assert(int{VideoProcAmp_Flags_Auto} == int{CameraControl_Flags_Auto}, "one automatic flag for both groups");
 
 // The media source's control interface of one group, or null when the device has none.
 // A device without lens controls simply does not answer the query; that is not an error.
