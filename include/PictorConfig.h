@@ -32,3 +32,30 @@
 #  define PICTOR_TARGET_AVX2
 #  define PICTOR_TARGET_SSE2
 #endif
+
+// x86 processors: the colour key has SSE2 and AVX2 versions there, chosen at run time.
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#  define PICTOR_X86 1
+#else
+#  define PICTOR_X86 0
+#endif
+
+// Processor feature queries for the kernel dispatchers (cpuid and the XCR0 register).
+#if PICTOR_X86 && defined(_MSC_VER) && !defined(__clang__)
+#  define PICTOR_CPUID_MSVC 1
+#elif PICTOR_X86 && defined(__GNUC__)
+#  define PICTOR_CPUID_GNU 1
+#endif
+
+// Kernels whose results must be bit-identical in every version: no fused multiply-add
+// contraction, whatever -march or /arch the build uses. Place once per file, after the
+// includes.
+#if defined(__clang__)
+#  define PICTOR_NO_FP_CONTRACT _Pragma("STDC FP_CONTRACT OFF")
+#elif defined(__GNUC__)
+#  define PICTOR_NO_FP_CONTRACT _Pragma("GCC optimize(\"fp-contract=off\")")
+#elif defined(_MSC_VER)
+#  define PICTOR_NO_FP_CONTRACT __pragma(fp_contract(off))
+#else
+#  define PICTOR_NO_FP_CONTRACT
+#endif

@@ -1,0 +1,128 @@
+// Per-call set-up shared by the vector versions, and the dispatcher that picks the
+// fastest version once from the processor's features.
+#include "preview/ColorKey.h"
+
+#include <cmath>
+#include <limits>
+
+#include "preview/ColorKeyInternal.h"
+
+#if defined(PICTOR_CPUID_MSVC)
+#  include <intrin.h>
+#elif defined(PICTOR_CPUID_GNU)
+#  include <cpuid.h>
+#endif
+
+PICTOR_NO_FP_CONTRACT
+
+namespace colorkey {
+
+float SmallestFloatNotBelow(double t) {
+  if (std::isnan(t)) return std::numeric_limits<float>::quiet_NaN();
+  if (t > static_cast<double>(std::numeric_limits<float>::max()))
+    return std::numeric_limits<float>::infinity();
+  if (t < -static_cast<double>(std::numeric_limits<float>::max()))
+    return std::isinf(t) ? -std::numeric_limits<float>::infinity()
+                         : -std::numeric_limits<float>::max();
+  float f = static_cast<float>(t);
+  if (static_cast<double>(f) < t) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+  return f;
+}
+
+TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorType colorType,
+                     unsigned int customColor) {
+  TKeySetup setup;
+  switch (colorType) {
+    case rbcGreen: setup.mode = kKeyGreen; break;
+    case rbcBlue: setup.mode = kKeyBlue; break;
+    case rbcCustom: setup.mode = kKeyCustom; break;
+    default: setup.mode = kKeyNone; break;
+  }
+  HueWindow(colorType, customColor, &setup.hueLow, &setup.hueHigh);
+  const float k = 1.0f - sensitivity;
+  setup.minSaturation = SmallestFloatNotBelow(static_cast<double>(k) * 0.4);
+  setup.minValue = SmallestFloatNotBelow(static_cast<double>(k) * 0.3);
+  setup.dominanceLimit = smoothing * 3.5f;
+  return setup;
+}
+
+}  // namespace colorkey
+
+namespace {
+
+#if PICTOR_X86
+void Cpuid(unsigned int leaf, unsigned int subleaf, unsigned int regs[4]) {
+#  if defined(PICTOR_CPUID_MSVC)
+  int r[4];
+  __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
+  for (int i = 0; i < 4; ++i) regs[i] = static_cast<unsigned int>(r[i]);
+#  else
+  regs[0] = regs[1] = regs[2] = regs[3] = 0;
+  __cpuid_count(leaf, subleaf, regs[0], regs[1], regs[2], regs[3]);
+#  endif
+}
+
+// XCR0: which register states the operating system saves on a context switch.
+unsigned long long ReadXcr0() {
+#  if defined(PICTOR_CPUID_MSVC)
+  return _xgetbv(0);
+#  else
+  unsigned int lo, hi;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (static_cast<unsigned long long>(hi) << 32) | lo;
+#  endif
+}
+
+unsigned int DetectFeatures() {
+  unsigned int regs[4];
+  Cpuid(0, 0, regs);
+  const unsigned int maxLeaf = regs[0];
+  if (maxLeaf < 1) return 0;
+  Cpuid(1, 0, regs);
+  unsigned int features = 0;
+  if (regs[3] & (1u << 26)) features |= kColorKeyCpuSSE2;
+  const bool osxsave = (regs[2] & (1u << 27)) != 0;
+  const bool avx = (regs[2] & (1u << 28)) != 0;
+  if (maxLeaf >= 7 && osxsave && avx && (ReadXcr0() & 0x6) == 0x6) {
+    Cpuid(7, 0, regs);
+    if (regs[1] & (1u << 5)) features |= kColorKeyCpuAVX2;
+  }
+  return features;
+}
+#else
+unsigned int DetectFeatures() { return 0; }
+#endif
+
+}  // namespace
+
+unsigned int ColorKeyCpuFeatures() {
+  static const unsigned int features = DetectFeatures();
+  return features;
+}
+
+TRemoveKeyColorProc SelectRemoveKeyColor(unsigned int features) {
+#if PICTOR_X86
+  if (features & kColorKeyCpuAVX2) return RemoveKeyColor_AVX2;
+  if (features & kColorKeyCpuSSE2) return RemoveKeyColor_SSE2;
+#else
+  (void)features;
+#endif
+  return RemoveKeyColor_C;
+}
+
+const char* RemoveKeyColorName(TRemoveKeyColorProc proc) {
+#if PICTOR_X86
+  if (proc == RemoveKeyColor_AVX2) return "AVX2";
+  if (proc == RemoveKeyColor_SSE2) return "SSE2";
+#endif
+  if (proc == RemoveKeyColor_C) return "C";
+  return "unknown";
+}
+
+void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height,
+                    unsigned int stride, float sensitivity, float smoothing,
+                    unsigned char opacity, TRemoveBackgroundColorType colorType,
+                    unsigned int customColor) {
+  static const TRemoveKeyColorProc proc = SelectRemoveKeyColor(ColorKeyCpuFeatures());
+  proc(pixels, width, height, stride, sensitivity, smoothing, opacity, colorType, customColor);
+}

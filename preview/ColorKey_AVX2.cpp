@@ -1,0 +1,132 @@
+// AVX2 version of the colour key: 8 pixels per step, the same single-precision operations
+// in the same order as RemoveKeyColor_C, so every lane rounds exactly as the reference.
+#include "preview/ColorKey.h"
+
+#if PICTOR_X86
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "preview/ColorKeyInternal.h"
+
+PICTOR_NO_FP_CONTRACT
+
+namespace {
+
+using colorkey::TKeyMode;
+
+struct TVecSetup {
+  __m256 hueLow, hueHigh, minSaturation, minValue, dominanceLimit;
+  __m256i alphaBits;  // opacity in the alpha byte of every lane
+};
+
+// byte / 255 rounded once to single precision. The double product is within 2^-51 of
+// the exact quotient, while no quotient x / 255 lies closer than about 2^-33 to a point
+// halfway between two floats, so rounding the product gives the correctly rounded
+// quotient, without a division.
+PICTOR_TARGET_AVX2 inline __m256 UnitFromBytes(__m256i v) {
+  const __m256d scale = _mm256_set1_pd(1.0 / 255.0);
+  const __m128 lo = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)), scale));
+  const __m128 hi = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)), scale));
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
+}
+
+template <TKeyMode kMode>
+PICTOR_TARGET_AVX2 inline __m256i KeyBlock(__m256i px, const TVecSetup& s) {
+  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
+  const __m256i kept = _mm256_and_si256(px, colourBits);
+  if (kMode == colorkey::kKeyNone) return _mm256_or_si256(kept, s.alphaBits);
+
+  const __m256i red = _mm256_and_si256(_mm256_srli_epi32(px, 16), byteMask);
+  const __m256i green = _mm256_and_si256(_mm256_srli_epi32(px, 8), byteMask);
+  const __m256i blue = _mm256_and_si256(px, byteMask);
+  const __m256 r = UnitFromBytes(red);
+  const __m256 g = UnitFromBytes(kMode == colorkey::kKeyBlue ? blue : green);
+  const __m256 b = UnitFromBytes(kMode == colorkey::kKeyBlue ? green : blue);
+
+  // Hue, saturation and value; the conditional exchanges become max/min pairs.
+  const __m256 swap1 = _mm256_cmp_ps(b, g, _CMP_GT_OQ);
+  const __m256 g1 = _mm256_max_ps(g, b);
+  const __m256 b1 = _mm256_min_ps(g, b);
+  const __m256 k1 = _mm256_and_ps(swap1, _mm256_set1_ps(-1.0f));
+  const __m256 swap2 = _mm256_cmp_ps(g1, r, _CMP_GT_OQ);
+  const __m256 r2 = _mm256_max_ps(r, g1);
+  const __m256 g2 = _mm256_min_ps(r, g1);
+  const __m256 k = _mm256_blendv_ps(k1, _mm256_sub_ps(_mm256_set1_ps(colorkey::kMinusOneThird), k1), swap2);
+  const __m256 chroma = _mm256_sub_ps(r2, _mm256_min_ps(g2, b1));
+  const __m256 tiny = _mm256_set1_ps(colorkey::kTiny);
+  const __m256 q = _mm256_div_ps(_mm256_sub_ps(g2, b1),
+                                 _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma), tiny));
+  const __m256 hue = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_add_ps(k, q));
+  const __m256 saturation = _mm256_div_ps(chroma, _mm256_add_ps(r2, tiny));
+
+  __m256 key = _mm256_and_ps(_mm256_cmp_ps(s.hueLow, hue, _CMP_LE_OQ),
+                             _mm256_cmp_ps(hue, s.hueHigh, _CMP_LE_OQ));
+  key = _mm256_and_ps(key, _mm256_cmp_ps(saturation, s.minSaturation, _CMP_GE_OQ));
+  key = _mm256_and_ps(key, _mm256_cmp_ps(r2, s.minValue, _CMP_GE_OQ));
+
+  if (kMode != colorkey::kKeyCustom && _mm256_movemask_ps(key) != 0) {
+    // Dominance of g over the product of the other two channels.
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 rZero = _mm256_cmp_ps(r, zero, _CMP_EQ_OQ);
+    const __m256 bZero = _mm256_cmp_ps(b, zero, _CMP_EQ_OQ);
+    __m256 d = _mm256_mul_ps(_mm256_blendv_ps(r, b, rZero), _mm256_blendv_ps(b, r, bZero));
+    d = _mm256_blendv_ps(d, _mm256_set1_ps(colorkey::kDominanceFloor), _mm256_and_ps(rZero, bZero));
+    const __m256 ratio = _mm256_div_ps(_mm256_mul_ps(g, g), d);
+    key = _mm256_and_ps(key, _mm256_cmp_ps(ratio, s.dominanceLimit, _CMP_GT_OQ));
+  }
+  return _mm256_or_si256(kept, _mm256_andnot_si256(_mm256_castps_si256(key), s.alphaBits));
+}
+
+template <TKeyMode kMode>
+PICTOR_TARGET_AVX2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
+                                unsigned int stride, const TVecSetup& s) {
+  for (unsigned int y = 0; y < height; ++y) {
+    unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
+    unsigned int x = 0;
+    for (; width - x >= 8; x += 8) {
+      __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
+      _mm256_storeu_si256(p, KeyBlock<kMode>(_mm256_loadu_si256(p), s));
+    }
+    if (x < width) {
+      // Leftover pixels go through the same block, padded with zeros.
+      const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
+      alignas(32) uint32_t tail[8] = {};
+      std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
+      __m256i* t = reinterpret_cast<__m256i*>(tail);
+      _mm256_store_si256(t, KeyBlock<kMode>(_mm256_load_si256(t), s));
+      std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
+    }
+  }
+}
+
+}  // namespace
+
+PICTOR_TARGET_AVX2 void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int width,
+                                            unsigned int height, unsigned int stride,
+                                            float sensitivity, float smoothing,
+                                            unsigned char opacity,
+                                            TRemoveBackgroundColorType colorType,
+                                            unsigned int customColor) {
+  if (pixels == nullptr || width == 0 || height == 0) return;
+  const colorkey::TKeySetup setup = colorkey::PrepareKey(sensitivity, smoothing, colorType, customColor);
+  TVecSetup s;
+  s.hueLow = _mm256_set1_ps(setup.hueLow);
+  s.hueHigh = _mm256_set1_ps(setup.hueHigh);
+  s.minSaturation = _mm256_set1_ps(setup.minSaturation);
+  s.minValue = _mm256_set1_ps(setup.minValue);
+  s.dominanceLimit = _mm256_set1_ps(setup.dominanceLimit);
+  s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
+  switch (setup.mode) {
+    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, s); break;
+    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, s); break;
+    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, s); break;
+    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, s); break;
+  }
+}
+
+#endif  // PICTOR_X86

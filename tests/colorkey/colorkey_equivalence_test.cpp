@@ -1,0 +1,221 @@
+// Every vector version of the colour key against the reference, byte for byte: random
+// frames with a fixed seed, every width from 0 to 67, padded strides, guard bytes round
+// the frame, every colour type (and values that are none), parameters at and beyond their
+// ends, all 2^24 colours, and parameters tuned so that a colour sits exactly on a limit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
+
+namespace {
+
+struct TParams {
+  float sensitivity;
+  float smoothing;
+  uint8_t opacity;
+  int colorType;
+  unsigned int customColor;
+};
+
+std::string Describe(const TParams& p) {
+  char text[160];
+  std::snprintf(text, sizeof text, "sensitivity %.9g (%a) smoothing %.9g opacity %u type %d custom %08x",
+                p.sensitivity, p.sensitivity, p.smoothing, p.opacity, p.colorType, p.customColor);
+  return text;
+}
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+const float kSens = TPictorD3D9PreviewChromaKeyingParams::kDefaultSensitivity;
+const float kSmooth = TPictorD3D9PreviewChromaKeyingParams::kDefaultSmoothing;
+
+// Colour types with defaults, and sensitivity and smoothing at and beyond their ends.
+std::vector<TParams> EdgeParameters() {
+  std::vector<TParams> list;
+  const int types[] = {rbcGreen, rbcBlue, rbcCustom, 3, -1};
+  const unsigned int customs[] = {0x00FF00, 0x0000FF, 0xFF0000, 0x808080, 0xFF12C0E0, 0x000000, 0xFF00FF};
+  for (int type : types) list.push_back({kSens, kSmooth, 255, type, 0x00FF00});
+  for (unsigned int c : customs) list.push_back({kSens, kSmooth, 200, rbcCustom, c});
+  const float ends[] = {0.0f, 1.0f, 1.5f, -0.5f, -1e-7f, 0.99999994f, 1e30f, -kInf, kInf, kNaN};
+  for (float e : ends) {
+    for (int type : {int(rbcGreen), int(rbcBlue), int(rbcCustom)}) {
+      list.push_back({e, kSmooth, 128, type, 0xFF0000});
+      list.push_back({kSens, e, 1, type, 0x00FFFF});
+      list.push_back({e, e, 0, type, 0x0000FF});
+    }
+  }
+  return list;
+}
+
+struct TKernel {
+  const char* name;
+  TRemoveKeyColorProc proc;
+  bool available;
+};
+
+std::vector<TKernel> VectorKernels() {
+  const unsigned int cpu = ColorKeyCpuFeatures();
+  std::vector<TKernel> kernels;
+#if PICTOR_X86
+  kernels.push_back({"SSE2", SelectRemoveKeyColor(cpu & kColorKeyCpuSSE2), (cpu & kColorKeyCpuSSE2) != 0});
+  kernels.push_back({"AVX2", SelectRemoveKeyColor(cpu & (kColorKeyCpuSSE2 | kColorKeyCpuAVX2)),
+                     (cpu & kColorKeyCpuAVX2) != 0});
+#endif
+  (void)cpu;
+  return kernels;
+}
+
+class ColorKeyEquivalence : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    const std::vector<TKernel> kernels = VectorKernels();
+    if (static_cast<size_t>(GetParam()) >= kernels.size()) GTEST_SKIP() << "no vector kernels for this processor family";
+    kernel_ = kernels[GetParam()];
+    if (!kernel_.available) GTEST_SKIP() << "processor lacks " << kernel_.name;
+    ASSERT_STREQ(RemoveKeyColorName(kernel_.proc), kernel_.name) << "feature mask did not force the level";
+  }
+
+  // Runs reference and kernel on copies of `frame` (which holds `guard` bytes before and
+  // after the rows) and compares every byte, guards and row padding included.
+  ::testing::AssertionResult Same(const std::vector<uint8_t>& frame, size_t guard, unsigned int width,
+                                  unsigned int height, unsigned int stride, const TParams& p) {
+    std::vector<uint8_t> expect = frame, got = frame;
+    const auto type = static_cast<TRemoveBackgroundColorType>(p.colorType);
+    RemoveKeyColor_C(expect.data() + guard, width, height, stride, p.sensitivity, p.smoothing,
+                     p.opacity, type, p.customColor);
+    kernel_.proc(got.data() + guard, width, height, stride, p.sensitivity, p.smoothing, p.opacity,
+                 type, p.customColor);
+    for (size_t i = 0; i < frame.size(); ++i) {
+      if (expect[i] != got[i]) {
+        const size_t at = i - guard;
+        return ::testing::AssertionFailure()
+               << kernel_.name << " differs at byte " << i << " (row " << at / stride << ", byte "
+               << at % stride << "): reference " << int(expect[i]) << ", kernel " << int(got[i])
+               << ", input " << int(frame[i]) << "; width " << width << " height " << height
+               << " stride " << stride << "; " << Describe(p);
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  TKernel kernel_{};
+};
+
+TEST_P(ColorKeyEquivalence, EveryWidthStrideAndEdgeParameter) {
+  std::mt19937 rng(20261205);
+  const size_t guard = 64;
+  const std::vector<TParams> params = EdgeParameters();
+  for (unsigned int width = 0; width <= 67; ++width) {
+    for (unsigned int extra : {0u, 4u, 5u, 64u}) {
+      const unsigned int stride = width * 4 + extra;
+      for (unsigned int height : {0u, 1u, 3u}) {
+        std::vector<uint8_t> frame(guard * 2 + size_t(stride) * height + 3);
+        for (auto& b : frame) b = static_cast<uint8_t>(rng());
+        // Bias a third of the pixels towards green and blue so that every path is taken.
+        for (size_t i = guard; i + 4 <= guard + size_t(stride) * height; i += 12) {
+          frame[i + (rng() & 1)] |= 0xC0;
+        }
+        for (const TParams& p : params) {
+          ASSERT_TRUE(Same(frame, guard, width, height, stride, p));
+        }
+      }
+    }
+  }
+}
+
+// All 2^24 colours in one 4096 x 4096 frame, with random alpha bytes.
+std::vector<uint8_t> AllColours() {
+  std::vector<uint8_t> frame(size_t(1) << 26);
+  std::mt19937 rng(5);
+  for (uint32_t c = 0; c < (1u << 24); ++c) {
+    const uint32_t px = c | (static_cast<uint32_t>(rng()) << 24);
+    std::memcpy(&frame[size_t(c) * 4], &px, 4);
+  }
+  return frame;
+}
+
+TEST_P(ColorKeyEquivalence, AllColoursForEachColourType) {
+  static const std::vector<uint8_t> frame = AllColours();
+  const TParams params[] = {
+      {kSens, kSmooth, 255, rbcGreen, 0},     {kSens, kSmooth, 255, rbcBlue, 0},
+      {kSens, kSmooth, 255, rbcCustom, 0xFF}, {kSens, kSmooth, 255, rbcCustom, 0xFF8000},
+      {1.0f, 0.0f, 255, rbcCustom, 0xFF0000}, {0.8f, 0.3f, 9, rbcGreen, 0},
+  };
+  for (const TParams& p : params) ASSERT_TRUE(Same(frame, 0, 4096, 4096, 4096 * 4, p));
+}
+
+// Parameters tuned so that a colour of the frame lies exactly on, or one float step either
+// side of, the saturation, value or dominance limit. These are the pixels where a float
+// comparison in place of the double one, or a different rounding, would show.
+TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit) {
+  std::mt19937 rng(11);
+  const unsigned int width = 64, height = 64;
+  std::vector<uint8_t> frame(width * height * 4);
+  for (auto& b : frame) b = static_cast<uint8_t>(rng());
+  std::vector<TParams> tuned;
+  for (int i = 0; i < 60; ++i) {
+    const uint8_t* px = &frame[(rng() % (width * height)) * 4];
+    for (int type : {int(rbcGreen), int(rbcBlue)}) {
+      const float r = px[2] / 255.0f;
+      const float g = (type == rbcBlue ? px[0] : px[1]) / 255.0f;
+      const float b = (type == rbcBlue ? px[1] : px[0]) / 255.0f;
+      const colorkey::THsv hsv = colorkey::FastRgbToHsv(r, g, b);
+      float d = (r != 0 ? r : b) * (b != 0 ? b : r);
+      if (r == 0 && b == 0) d = colorkey::kDominanceFloor;
+      const float ratio = g * g / d;
+      const float onSaturation = static_cast<float>(1.0 - hsv.saturation / 0.4);
+      const float onValue = static_cast<float>(1.0 - hsv.value / 0.3);
+      const float onDominance = ratio / 3.5f;
+      for (int step = -2; step <= 2; ++step) {
+        float s1 = onSaturation, s2 = onValue, sm = onDominance;
+        for (int n = 0; n < std::abs(step); ++n) {
+          const float dir = step < 0 ? -kInf : kInf;
+          s1 = std::nextafter(s1, dir);
+          s2 = std::nextafter(s2, dir);
+          sm = std::nextafter(sm, dir);
+        }
+        tuned.push_back({s1, 0.0f, 255, type, 0});
+        tuned.push_back({s2, 0.0f, 255, type, 0});
+        tuned.push_back({1.0f, sm, 255, type, 0});
+      }
+    }
+  }
+  // Custom keys whose window edges fall on the hue of a frame colour.
+  for (int i = 0; i < 40; ++i) tuned.push_back({1.0f, 0.0f, 255, rbcCustom, static_cast<unsigned int>(rng())});
+  for (const TParams& p : tuned) ASSERT_TRUE(Same(frame, 0, width, height, width * 4, p));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, ColorKeyEquivalence, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == 0 ? "SSE2" : "AVX2");
+                         });
+
+TEST(ColorKeyLimits, DoubleLimitBecomesTheSmallestFloatNotBelowIt) {
+  using colorkey::SmallestFloatNotBelow;
+  EXPECT_EQ(SmallestFloatNotBelow(0.25), 0.25f);
+  const double between = (double(0.2f) + double(std::nextafter(0.2f, 1.0f))) / 2;
+  EXPECT_EQ(SmallestFloatNotBelow(between), std::nextafter(0.2f, 1.0f));
+  EXPECT_EQ(SmallestFloatNotBelow(std::nextafter(double(0.2f), 0.0)), 0.2f);
+  EXPECT_EQ(SmallestFloatNotBelow(1e300), kInf);
+  EXPECT_EQ(SmallestFloatNotBelow(-1e300), -std::numeric_limits<float>::max());
+  EXPECT_EQ(SmallestFloatNotBelow(-HUGE_VAL), -kInf);
+  EXPECT_TRUE(std::isnan(SmallestFloatNotBelow(std::nan(""))));
+  // The default record's limits.
+  const colorkey::TKeySetup s = colorkey::PrepareKey(kSens, kSmooth, rbcGreen, 0);
+  EXPECT_GE(double(s.minSaturation), double(1.0f - kSens) * 0.4);
+  EXPECT_LT(double(std::nextafter(s.minSaturation, 0.0f)), double(1.0f - kSens) * 0.4);
+  EXPECT_NEAR(s.minSaturation, 0.2020, 1e-4);
+  EXPECT_NEAR(s.minValue, 0.1515, 1e-4);
+  EXPECT_NEAR(s.dominanceLimit, 1.8524, 1e-4);
+}
+
+}  // namespace
