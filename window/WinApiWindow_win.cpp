@@ -69,10 +69,11 @@ TWinApiWindow::~TWinApiWindow()
         // DefWindowProcW and never reach this half-destroyed object.
         RemovePropW(hWnd, kInstanceProperty);
         DestroyWindow(hWnd);
-        pictor_window::NoteWindowDestroyed(instance, className.c_str(), hWnd);
     }
     if (hToolTip != nullptr)
         DestroyWindow(hToolTip);
+    if (hWnd != nullptr)
+        pictor_window::ReleaseWindowClass(instance, className.c_str(), hWnd);
     LogInfo("%s exit", kDestructor);
 }
 
@@ -221,25 +222,18 @@ HWND TWinApiWindow::CreateHandle()
     LogInfo("%s", kCreateHandle);
     FillCreateParams(createParams);
 
-    bool registeredHere = false;
-    const pictor_window::TClassDecision decision =
-        pictor_window::ExamineWindowClass(instance, className.c_str(), &TWinApiWindow::TWindowProc);
-    if (decision == pictor_window::TClassDecision::Register)
-        registeredHere = RegisterClassExW(&createParams.wndClass) != 0;
-
-    if (decision != pictor_window::TClassDecision::Refuse) {
+    // The class is registered when missing; one that exists is reused unchanged.
+    if (pictor_window::AcquireWindowClass(instance, className.c_str(), createParams.wndClass)) {
         hWnd = CreateWindowExW(createParams.exStyle, className.c_str(), createParams.windowName.c_str(),
                                createParams.style, createParams.x, createParams.y, createParams.width,
                                createParams.height, createParams.parent, createParams.menu, instance, this);
+        if (hWnd != nullptr)
+            pictor_window::AddWindow(instance, className.c_str(), hWnd);
+        else
+            pictor_window::ReleaseWindowClass(instance, className.c_str(), nullptr);
     }
-    if (hWnd != nullptr) {
-        pictor_window::NoteWindowCreated(instance, className.c_str(), hWnd, registeredHere);
-        clientSize = GetClientSize();
-        UpdateAnchorMargins();
-    } else if (registeredHere) {
-        // Nothing was made from the class; do not leave it behind.
-        UnregisterClassW(className.c_str(), instance);
-    }
+    clientSize = GetClientSize();
+    UpdateAnchorMargins();
 
     if (hWnd != nullptr && !toolTipText.empty()) {
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};

@@ -20,23 +20,19 @@
 
 namespace pictor_window {
 
-enum class TClassDecision {
-    Reuse,     // the class exists with a live procedure: use it unchanged
-    Register,  // no usable class: register ours
-    Refuse,    // a stale class that cannot be removed: creating a window would crash
-};
+// Makes sure the class exists before a window is created from it, registering wndClass
+// when no usable class is there, and counts one user of the class, so that another
+// thread destroying the last window of the class cannot unregister it in between.
+// False when a window must not be created: a class whose procedure is gone could not be
+// removed (then no user is counted).
+bool AcquireWindowClass(HINSTANCE instance, const wchar_t* className, const WNDCLASSEXW& wndClass);
 
-// Looks the class up under instance and decides what CreateHandle does with it.
-// ownProc is the procedure this copy registers. A stale class is unregistered here.
-TClassDecision ExamineWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC ownProc);
+// Counts the window as made from the class (after a successful CreateWindowExW).
+void AddWindow(HINSTANCE instance, const wchar_t* className, HWND window);
 
-// A window of the class was created by this copy; registeredHere says whether this
-// copy's RegisterClassExW made the class.
-void NoteWindowCreated(HINSTANCE instance, const wchar_t* className, HWND window, bool registeredHere);
-
-// The window was destroyed; unregisters the class when it was the last window this copy
-// made from a class this copy registered.
-void NoteWindowDestroyed(HINSTANCE instance, const wchar_t* className, HWND window);
+// Drops one user and the window (null when creation failed). The class is unregistered
+// when this copy registered it and it has no user left.
+void ReleaseWindowClass(HINSTANCE instance, const wchar_t* className, HWND window);
 
 // True when address lies inside a module that is loaded in this process.
 bool IsInLoadedModule(const void* address);

@@ -9,7 +9,8 @@
 namespace pictor_window {
 namespace {
 
-constexpr char kExamine[] = "ExamineWindowClass";
+constexpr char kAcquire[] = "AcquireWindowClass";
+constexpr char kRelease[] = "ReleaseWindowClass";
 constexpr wchar_t kInstanceProperty[] = L"PointerToClassInstance";
 
 bool SameClassName(const std::wstring& a, const wchar_t* b)
@@ -18,10 +19,43 @@ bool SameClassName(const std::wstring& a, const wchar_t* b)
     return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
+enum class TClassDecision {
+    Reuse,     // the class exists with a live procedure: use it unchanged
+    Register,  // no usable class: register ours
+    Refuse,    // a stale class that cannot be removed: creating a window would crash
+};
+
+TClassDecision ExamineWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC ownProc)
+{
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof(existing);
+    if (!GetClassInfoExW(instance, className, &existing))
+        return TClassDecision::Register;
+    if (existing.lpfnWndProc == ownProc)
+        return TClassDecision::Reuse;
+
+    // A class parked on DefWindowProcW by an unloaded copy is safe to use, but windows
+    // made from it would never reach their object: take it over when it can be removed.
+    const bool parked = existing.lpfnWndProc == &DefWindowProcW;
+    if (!parked && IsInLoadedModule(reinterpret_cast<const void*>(existing.lpfnWndProc)))
+        return TClassDecision::Reuse;
+
+    if (!parked)
+        LogError("%s class %S has a window procedure %p outside every loaded module; registering it again", kAcquire,
+                 className, reinterpret_cast<void*>(existing.lpfnWndProc));
+    if (UnregisterClassW(className, instance))
+        return TClassDecision::Register;
+    if (parked)
+        return TClassDecision::Reuse;
+    LogError("%s UnregisterClass %S error %d", kAcquire, className, static_cast<int>(GetLastError()));
+    return TClassDecision::Refuse;
+}
+
 struct TClassEntry {
     HINSTANCE instance;
     std::wstring className;
     bool registeredHere;
+    int users;  // windows made from the class and creations under way
     std::vector<HWND> windows;
 };
 
@@ -39,46 +73,75 @@ public:
             ReleaseAtUnload(entry);
     }
 
-    void WindowCreated(HINSTANCE instance, const wchar_t* className, HWND window, bool registeredHere)
+    bool Acquire(HINSTANCE instance, const wchar_t* className, const WNDCLASSEXW& wndClass)
     {
-        AcquireSRWLockExclusive(&lock);
-        try {
-            TClassEntry* entry = Find(instance, className);
-            if (entry == nullptr) {
-                entries.push_back(TClassEntry{instance, className, false, {}});
-                entry = &entries.back();
+        TLock hold(lock);
+        const TClassDecision decision = ExamineWindowClass(instance, className, wndClass.lpfnWndProc);
+        if (decision == TClassDecision::Refuse)
+            return false;
+        const bool registeredHere = decision == TClassDecision::Register && RegisterClassExW(&wndClass) != 0;
+        TClassEntry* entry = Find(instance, className);
+        if (entry == nullptr) {
+            try {
+                entries.push_back(TClassEntry{instance, className, false, 0, {}});
+            } catch (const std::bad_alloc&) {
+                // Untracked, a class registered here merely stays until the process ends.
+                LogError("%s out of memory", kAcquire);
+                return true;
             }
-            entry->registeredHere = entry->registeredHere || registeredHere;
-            entry->windows.push_back(window);
-        } catch (const std::bad_alloc&) {
-            // Untracked, the class merely stays registered until the process ends.
-            LogError("%s out of memory tracking window %p", "NoteWindowCreated", static_cast<void*>(window));
+            entry = &entries.back();
         }
-        ReleaseSRWLockExclusive(&lock);
+        entry->registeredHere = entry->registeredHere || registeredHere;
+        ++entry->users;
+        return true;
     }
 
-    void WindowDestroyed(HINSTANCE instance, const wchar_t* className, HWND window)
+    void AddWindow(HINSTANCE instance, const wchar_t* className, HWND window)
     {
-        AcquireSRWLockExclusive(&lock);
+        TLock hold(lock);
         TClassEntry* entry = Find(instance, className);
-        if (entry != nullptr) {
-            for (auto it = entry->windows.begin(); it != entry->windows.end(); ++it) {
-                if (*it == window) {
-                    entry->windows.erase(it);
-                    break;
-                }
-            }
-            if (entry->windows.empty()) {
-                if (entry->registeredHere && !UnregisterClassW(entry->className.c_str(), entry->instance))
-                    LogError("%s UnregisterClass %S error %d", "NoteWindowDestroyed", entry->className.c_str(),
-                             static_cast<int>(GetLastError()));
-                entries.erase(entries.begin() + (entry - entries.data()));
+        if (entry == nullptr)
+            return;
+        try {
+            entry->windows.push_back(window);
+        } catch (const std::bad_alloc&) {
+            // Only the clean-up at unload misses this window.
+            LogError("%s out of memory", kAcquire);
+        }
+    }
+
+    void Release(HINSTANCE instance, const wchar_t* className, HWND window)
+    {
+        TLock hold(lock);
+        TClassEntry* entry = Find(instance, className);
+        if (entry == nullptr)
+            return;
+        for (auto it = entry->windows.begin(); it != entry->windows.end(); ++it) {
+            if (*it == window) {
+                entry->windows.erase(it);
+                break;
             }
         }
-        ReleaseSRWLockExclusive(&lock);
+        if (--entry->users > 0)
+            return;
+        if (entry->registeredHere && !UnregisterClassW(entry->className.c_str(), entry->instance))
+            LogError("%s UnregisterClass %S error %d", kRelease, entry->className.c_str(),
+                     static_cast<int>(GetLastError()));
+        entries.erase(entries.begin() + (entry - entries.data()));
     }
 
 private:
+    class TLock {
+    public:
+        explicit TLock(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
+        ~TLock() { ReleaseSRWLockExclusive(&lock); }
+        TLock(const TLock&) = delete;
+        TLock& operator=(const TLock&) = delete;
+
+    private:
+        SRWLOCK& lock;
+    };
+
     TClassEntry* Find(HINSTANCE instance, const wchar_t* className)
     {
         for (TClassEntry& entry : entries)
@@ -127,40 +190,19 @@ bool IsInLoadedModule(const void* address)
                               static_cast<LPCWSTR>(address), &module) != 0;
 }
 
-TClassDecision ExamineWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC ownProc)
+bool AcquireWindowClass(HINSTANCE instance, const wchar_t* className, const WNDCLASSEXW& wndClass)
 {
-    WNDCLASSEXW existing{};
-    existing.cbSize = sizeof(existing);
-    if (!GetClassInfoExW(instance, className, &existing))
-        return TClassDecision::Register;
-    if (existing.lpfnWndProc == ownProc)
-        return TClassDecision::Reuse;
-
-    // A class parked on DefWindowProcW by an unloaded copy is safe to use, but windows
-    // made from it would never reach their object: take it over when it can be removed.
-    const bool parked = existing.lpfnWndProc == &DefWindowProcW;
-    if (!parked && IsInLoadedModule(reinterpret_cast<const void*>(existing.lpfnWndProc)))
-        return TClassDecision::Reuse;
-
-    if (!parked)
-        LogError("%s class %S has a window procedure %p outside every loaded module; registering it again", kExamine,
-                 className, reinterpret_cast<void*>(existing.lpfnWndProc));
-    if (UnregisterClassW(className, instance))
-        return TClassDecision::Register;
-    if (parked)
-        return TClassDecision::Reuse;
-    LogError("%s UnregisterClass %S error %d", kExamine, className, static_cast<int>(GetLastError()));
-    return TClassDecision::Refuse;
+    return Table().Acquire(instance, className, wndClass);
 }
 
-void NoteWindowCreated(HINSTANCE instance, const wchar_t* className, HWND window, bool registeredHere)
+void AddWindow(HINSTANCE instance, const wchar_t* className, HWND window)
 {
-    Table().WindowCreated(instance, className, window, registeredHere);
+    Table().AddWindow(instance, className, window);
 }
 
-void NoteWindowDestroyed(HINSTANCE instance, const wchar_t* className, HWND window)
+void ReleaseWindowClass(HINSTANCE instance, const wchar_t* className, HWND window)
 {
-    Table().WindowDestroyed(instance, className, window);
+    Table().Release(instance, className, window);
 }
 
 }  // namespace pictor_window

@@ -328,7 +328,7 @@ TEST_F(WindowTest, ClassWhoseProcedureIsGoneIsRegisteredAgainBeforeAnyWindowUses
         EXPECT_EQ(info.lpfnWndProc, &TWinApiWindow::TWindowProc);
         EXPECT_EQ(GetPropW(window.GetHandle(), kInstanceProperty), static_cast<TWinApiWindow*>(&window));
 
-        const std::string expected = "ExamineWindowClass class myd3d9previewwindow has a window procedure " +
+        const std::string expected = "AcquireWindowClass class myd3d9previewwindow has a window procedure " +
                                      PointerText(page) + " outside every loaded module; registering it again";
         const auto lines = pictortest::LogCapture::Get().Lines();
         ASSERT_GE(lines.size(), 4u);
