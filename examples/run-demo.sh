@@ -1,12 +1,50 @@
 #!/usr/bin/env bash
 # Runs the demo host under Wine in a session of its own; the demo's files land in
 # demo-output/. Arguments go to the demo (see pictor-demo --help).
+#
+# A log server runs beside the demo in the same Wine session: it registers build/windows/bin
+# at level 2 and prints the library's log lines to the console and to
+# demo-output/pictor-log.txt. It is stopped through its stop event once the demo has
+# ended, so that the last lines are printed before the session goes away.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/windows
 state=$build/demo-wine
-trap '"$root/tests/wine/wine-session.sh" end "$state" >/dev/null' EXIT
+exec_wine() { PICTOR_WINE_STATE=$state "$build/wine-exec.sh" "$@"; }
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+server_pid=
+cleanup() {
+  if [[ -n $server_pid ]] && kill -0 "$server_pid" 2>/dev/null; then
+    exec_wine "$build/bin/pictor-logserver.exe" --stop pictor-demo-stop >/dev/null 2>&1 || true
+    for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  "$root/tests/wine/wine-session.sh" end "$state" >/dev/null
+}
+trap cleanup EXIT
 "$root/tests/wine/wine-session.sh" start "$state" >/dev/null
 mkdir -p "$root/demo-output"
+rm -f "$root/demo-output/pictor-log.txt"
 cd "$root"
-PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-demo.exe" --out demo-output "$@"
+
+exec_wine "$build/bin/pictor-logserver.exe" --dir "$(winpath "$build/bin")" --channel pictor-demo --level 2 \
+  --out "$(winpath "$root/demo-output/pictor-log.txt")" --stop-event pictor-demo-stop </dev/null &
+server_pid=$!
+# The demo starts once the server has registered the directory.
+for _ in $(seq 100); do
+  if exec_wine "$build/bin/pictor-logserver.exe" --list 2>/dev/null | grep -qE 'channel pictor-demo\r?$'; then
+    break
+  fi
+  kill -0 "$server_pid" 2>/dev/null || { echo "run-demo: the log server did not start" >&2; exit 1; }
+  sleep 0.2
+done
+
+status=0
+PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-demo.exe" --out demo-output "$@" \
+  || status=$?
+
+exec_wine "$build/bin/pictor-logserver.exe" --stop pictor-demo-stop
+wait "$server_pid" || true
+server_pid=
+echo "run-demo: log lines in demo-output/pictor-log.txt ($(wc -l < demo-output/pictor-log.txt 2>/dev/null || echo 0) lines)"
+exit $status

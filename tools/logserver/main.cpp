@@ -35,6 +35,7 @@ const char kUsage[] =
     "  --out FILE           append the lines to FILE as well\n"
     "  --stop-event NAME    stop cleanly when the named event (created here) is set\n"
     "  --run-for SECONDS    stop cleanly after SECONDS\n"
+    "  --stop NAME          stop the server that was started with --stop-event NAME, and exit\n"
     "  --list               print the registration table and exit\n"
     "  --help               this text\n"
     "\n"
@@ -50,6 +51,7 @@ struct Options {
   std::wstring stopEvent;
   double runFor = 0;
   bool list = false;
+  std::wstring stopOther;
 };
 
 HANDLE g_StopEvent = nullptr;  // set by Ctrl+C, the stop event watcher, "stop" or the timer
@@ -134,6 +136,10 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
       if (!value(&v) || !ParseInt(v, 1, 86400 * 365, &seconds))
         return UsageError("--run-for needs a whole number of seconds (at least 1)");
       options->runFor = double(seconds);
+    } else if (arg == L"--stop") {
+      if (!value(&v) || !*v)
+        return UsageError("--stop needs the name given to the server's --stop-event");
+      options->stopOther = v;
     } else if (arg == L"--list") {
       options->list = true;
     } else {
@@ -216,6 +222,17 @@ int wmain(int argc, wchar_t** argv)
   const int parsed = ParseArguments(argc, argv, &options);
   if (parsed >= 0)
     return parsed;
+
+  if (!options.stopOther.empty()) {
+    TUniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, options.stopOther.c_str()));
+    if (!event) {
+      std::fprintf(stderr, "pictor-logserver: no running server with the stop event %s\n",
+                   Narrow(options.stopOther).c_str());
+      return 1;
+    }
+    SetEvent(event.Get());
+    return 0;
+  }
 
   TLogServerTableHost table;
   std::wstring error;
