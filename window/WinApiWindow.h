@@ -4,6 +4,10 @@
 // keeps child windows laid out against their parent through anchor flags and offers
 // a row of size and position operations.
 //
+// A class registered here is unregistered again with the last window made from it and at
+// the latest when the library is unloaded, so that no class outlives the window procedure
+// it points at (window/WindowClassTable.h).
+//
 // The window belongs to the thread that constructs the object; its messages are
 // handled only while that thread dispatches messages. No member is locked.
 #pragma once
