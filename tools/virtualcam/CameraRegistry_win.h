@@ -1,0 +1,64 @@
+// The cameras the double presents at the moment, and the state each keeps across
+// activations (control values, frames delivered). A VirtualCam_Configure call replaces
+// the whole set; sources still alive keep the state they were made with.
+#pragma once
+
+#include <windows.h>
+#include <mfidl.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/virtualcam/ComSupport_win.h"
+#include "tools/virtualcam/VirtualCamConfig.h"
+
+namespace virtualcam {
+
+struct ControlValue {
+  LONG value = 0;
+  LONG flags = 0;
+  LONG setCalls = 0;  // Set calls received, whatever their outcome
+};
+
+class CameraState {
+ public:
+  explicit CameraState(CameraSpec spec);
+
+  const CameraSpec& Spec() const { return spec_; }
+  const std::wstring& Name() const { return name_; }
+  const std::wstring& Link() const { return link_; }
+  const std::vector<ComPtr<IMFMediaType>>& NativeTypes() const { return types_; }
+
+  // Controls: index 0..9 VideoProcAmp, 10..16 CameraControl.
+  HRESULT GetRange(int index, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps);
+  HRESULT Get(int index, LONG* value, LONG* flags);
+  HRESULT Set(int index, LONG value, LONG flags);
+  bool ReadControl(int index, ControlValue* out);
+
+  std::atomic<LONG> framesDelivered{0};
+
+ private:
+  CameraSpec spec_;
+  std::wstring name_, link_;
+  std::vector<ComPtr<IMFMediaType>> types_;  // built once; handed out as copies
+  std::mutex controlsMutex_;
+  ControlValue controls_[kControlCount];
+};
+
+// Snapshot of the current set (loads the default or PICTOR_VIRTUALCAM_CONFIG first).
+std::vector<std::shared_ptr<CameraState>> CurrentCameras();
+std::shared_ptr<CameraState> FindCamera(const wchar_t* link);
+
+// Replaces the set; returns 0 or the failing line.
+int ConfigureCameras(const char* text, std::string* error);
+
+std::wstring Utf8ToWide(const std::string& text);
+
+// The media type of one configured format, with the attributes a webcam driver sets.
+HRESULT CreateNativeType(const FormatSpec& format, IMFMediaType** out);
+bool FormatIsBottomUp(const FormatSpec& format);
+
+}  // namespace virtualcam

@@ -1,0 +1,155 @@
+#include "tools/virtualcam/FramePattern.h"
+
+#include <cstring>
+
+namespace virtualcam {
+namespace {
+
+uint8_t Clamp8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+int LumaOf(int r, int g, int b) { return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16; }
+// Chroma from channel sums over `count` pixels, so a block mean keeps full precision.
+int CbOf(int r, int g, int b, int count) {
+  return ((-38 * r - 74 * g + 112 * b + 128 * count) / count >> 8) + 128;
+}
+int CrOf(int r, int g, int b, int count) {
+  return ((112 * r - 94 * g - 18 * b + 128 * count) / count >> 8) + 128;
+}
+
+void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c) {
+  uint8_t* p = rgb->data() + pixel * 3;
+  p[0] = c.r;
+  p[1] = c.g;
+  p[2] = c.b;
+}
+
+// Sums of the RGB channels of the 2x2 block (or 2x1 when rows == 1) at (x, y).
+void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint32_t rows, int* r,
+               int* g, int* b) {
+  *r = *g = *b = 0;
+  for (uint32_t dy = 0; dy < rows; ++dy) {
+    for (uint32_t dx = 0; dx < 2; ++dx) {
+      const uint8_t* p = rgb + ((static_cast<size_t>(y + dy) * width) + x + dx) * 3;
+      *r += p[0];
+      *g += p[1];
+      *b += p[2];
+    }
+  }
+}
+
+}  // namespace
+
+void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v) {
+  *y = Clamp8(LumaOf(c.r, c.g, c.b));
+  *u = Clamp8(CbOf(c.r, c.g, c.b, 1));
+  *v = Clamp8(CrOf(c.r, c.g, c.b, 1));
+}
+
+uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame) {
+  (void)height;
+  if (width == 0) return 0;
+  return static_cast<uint32_t>((width / 4 + frame * 8) % width);
+}
+
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame,
+               std::vector<uint8_t>* rgb) {
+  rgb->assign(static_cast<size_t>(width) * height * 3, 0);
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      const size_t pixel = static_cast<size_t>(y) * width + x;
+      switch (pattern.kind) {
+        case PatternKind::Bars:
+          Put(rgb, pixel, kBarColours[(static_cast<uint64_t>(x) * 8) / width]);
+          break;
+        case PatternKind::Marker:
+          Put(rgb, pixel, y < height / 2 ? kMarkerTop : kMarkerBottom);
+          break;
+        case PatternKind::Solid:
+          Put(rgb, pixel, Rgb{pattern.r, pattern.g, pattern.b});
+          break;
+        case PatternKind::GreenScreen: {
+          const int64_t radius = height / 6;
+          // Horizontal distance measured around the wrap, so the disc re-enters on the left.
+          int64_t dx = static_cast<int64_t>(x) - SubjectCentreX(width, height, frame);
+          if (dx > static_cast<int64_t>(width) / 2) dx -= width;
+          if (dx < -static_cast<int64_t>(width) / 2) dx += width;
+          const int64_t dy = static_cast<int64_t>(y) - height / 2;
+          Put(rgb, pixel, dx * dx + dy * dy <= radius * radius ? kSubjectColour : kKeyGreen);
+          break;
+        }
+      }
+    }
+  }
+}
+
+void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,
+                 const uint8_t* rgb, uint8_t* out) {
+  const size_t pixels = static_cast<size_t>(width) * height;
+  switch (subtype) {
+    case Subtype::RGB32:
+    case Subtype::ARGB32:
+      for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t row = bottomUp ? height - 1 - y : y;
+        uint8_t* dst = out + static_cast<size_t>(row) * width * 4;
+        const uint8_t* src = rgb + static_cast<size_t>(y) * width * 3;
+        for (uint32_t x = 0; x < width; ++x) {
+          dst[4 * x + 0] = src[3 * x + 2];
+          dst[4 * x + 1] = src[3 * x + 1];
+          dst[4 * x + 2] = src[3 * x + 0];
+          dst[4 * x + 3] = 255;
+        }
+      }
+      break;
+    case Subtype::YUY2:
+      for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x + 1 < width; x += 2) {
+          const uint8_t* p0 = rgb + (static_cast<size_t>(y) * width + x) * 3;
+          const uint8_t* p1 = p0 + 3;
+          int r, g, b;
+          BlockSums(rgb, width, x, y, 1, &r, &g, &b);
+          uint8_t* dst = out + (static_cast<size_t>(y) * width + x) * 2;
+          dst[0] = Clamp8(LumaOf(p0[0], p0[1], p0[2]));
+          dst[1] = Clamp8(CbOf(r, g, b, 2));
+          dst[2] = Clamp8(LumaOf(p1[0], p1[1], p1[2]));
+          dst[3] = Clamp8(CrOf(r, g, b, 2));
+        }
+      }
+      break;
+    case Subtype::NV12:
+    case Subtype::I420: {
+      for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t* p = rgb + i * 3;
+        out[i] = Clamp8(LumaOf(p[0], p[1], p[2]));
+      }
+      const uint32_t cw = width / 2, ch = height / 2;
+      uint8_t* chroma = out + pixels;
+      for (uint32_t y = 0; y < ch; ++y) {
+        for (uint32_t x = 0; x < cw; ++x) {
+          int r, g, b;
+          BlockSums(rgb, width, 2 * x, 2 * y, 2, &r, &g, &b);
+          const uint8_t u = Clamp8(CbOf(r, g, b, 4)), v = Clamp8(CrOf(r, g, b, 4));
+          const size_t c = static_cast<size_t>(y) * cw + x;
+          if (subtype == Subtype::NV12) {
+            chroma[2 * c] = u;
+            chroma[2 * c + 1] = v;
+          } else {
+            chroma[c] = u;
+            chroma[static_cast<size_t>(cw) * ch + c] = v;
+          }
+        }
+      }
+      break;
+    }
+    case Subtype::MJPG: {
+      const uint32_t n = FrameBytes(subtype, width, height);
+      for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i * 31 + 7);
+      out[0] = 0xFF;
+      out[1] = 0xD8;
+      out[n - 2] = 0xFF;
+      out[n - 1] = 0xD9;
+      break;
+    }
+  }
+}
+
+}  // namespace virtualcam

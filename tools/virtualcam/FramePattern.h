@@ -1,0 +1,52 @@
+// Test pictures of the virtual camera and their encoding into the camera subtypes.
+// Portable: no windows.h.
+//
+// Pictures (RGB, 8 bits per channel; exact values so tests can check colours):
+//  - bars: 8 vertical bars of equal width (bar i covers columns [i*w/8, (i+1)*w/8)),
+//    left to right kBarColours: white, yellow, cyan, green, magenta, red, blue, black.
+//  - greenscreen: key green kKeyGreen everywhere except a disc of kSubjectColour with
+//    radius h/6 centred at row h/2 and column SubjectCentreX(w, h, frame); the disc
+//    moves 8 pixels to the right per frame and wraps around.
+//  - marker: rows [0, h/2) kMarkerTop (red), rows [h/2, h) kMarkerBottom (blue).
+//  - solid:RRGGBB: one colour.
+// YUV subtypes use BT.601 limited range (Y 16..235); chroma of a 2x1 (YUY2) or 2x2
+// (NV12, I420) block is the mean of the block's chroma. A colour converted back to RGB
+// by the Color Converter DSP comes within a few levels of the values above, away from
+// bar and disc edges, where chroma is shared between neighbours.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/virtualcam/VirtualCamConfig.h"
+
+namespace virtualcam {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+constexpr Rgb kBarColours[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+constexpr Rgb kKeyGreen = {0, 255, 0};
+constexpr Rgb kSubjectColour = {230, 90, 40};
+constexpr Rgb kMarkerTop = {255, 0, 0};
+constexpr Rgb kMarkerBottom = {0, 0, 255};
+
+uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame);
+
+// Renders frame number `frame` of the pattern as packed RGB triplets, top row first.
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame,
+               std::vector<uint8_t>* rgb);
+
+// Encodes a packed RGB picture into `out` (FrameBytes(subtype, width, height) bytes):
+// YUY2, NV12, I420 as tightly packed planes; RGB32 and ARGB32 as B, G, R, 255 with
+// rows top-down, or bottom-up when `bottomUp`; MJPG as a stand-in payload that starts
+// with FF D8 and ends with FF D9 (not a decodable picture).
+void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,
+                 const uint8_t* rgb, uint8_t* out);
+
+// BT.601 limited-range conversion of one colour, as EncodeFrame does it.
+void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v);
+
+}  // namespace virtualcam
