@@ -18,9 +18,10 @@ using Microsoft::WRL::ComPtr;
 bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
   static const char kName[] = "TMFVideoConverter::CanUseAsInputType";
   LogInfo("%s", kName);
-  // The caller handed over one reference; it is released on every path.
+  // The caller handed over one reference; it is released on every path. (Not Attach:
+  // mingw-w64's ComPtr::Attach adds a reference, unlike the Windows SDK's.)
   ComPtr<IMFMediaType> owned;
-  owned.Attach(type);
+  *owned.GetAddressOf() = type;
 
   bool answer = false;
   GUID major = GUID_NULL;
