@@ -4,9 +4,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/LogCapture.h"
@@ -170,6 +172,35 @@ TEST_F(WindowTest, ClassIsReusedUnchangedAndUnregisteredWithTheLastWindowMadeFro
     EXPECT_TRUE(ClassRegistered(kTestClass)) << "the first window still uses it";
     first.reset();
     EXPECT_FALSE(ClassRegistered(kTestClass));
+}
+
+TEST_F(WindowTest, FailedCreationReturnsNullAndLeavesNoClassBehind)
+{
+    TTestWindow orphan({0, 0, 50, 50}, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFF1234)));
+    EXPECT_EQ(orphan.CreateHandle(), nullptr);
+    EXPECT_FALSE(ClassRegistered(kTestClass));
+    const auto lines = pictortest::LogCapture::Get().Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "TWinApiWindow::CreateHandle exit " + PointerText(nullptr));
+}
+
+TEST_F(WindowTest, PreviewWindowsComeAndGoOnSeveralThreadsAtOnce)
+{
+    // Each thread's last window unregisters the class while the other may be creating
+    // one from it; no creation may fail on that account.
+    std::atomic<int> failures{0};
+    auto work = [&failures] {
+        for (int i = 0; i < 100; ++i) {
+            TPictorD3D9PreviewWindow window;
+            if (window.GetHandle() == nullptr)
+                ++failures;
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_FALSE(ClassRegistered(L"myd3d9previewwindow"));
 }
 
 TEST_F(WindowTest, ClassOfAnotherLiveModuleIsReusedAndLeftRegistered)
