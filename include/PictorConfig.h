@@ -33,6 +33,15 @@
 #  define PICTOR_TARGET_SSE2
 #endif
 
+// Small helpers of hot loops that must be inlined whatever the compiler's heuristics say.
+#if defined(_MSC_VER) && !defined(__clang__)
+#  define PICTOR_FORCE_INLINE __forceinline
+#elif defined(__GNUC__)
+#  define PICTOR_FORCE_INLINE inline __attribute__((always_inline))
+#else
+#  define PICTOR_FORCE_INLINE inline
+#endif
+
 // x86 processors: the colour key has SSE2 and AVX2 versions there, chosen at run time.
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
 #  define PICTOR_X86 1

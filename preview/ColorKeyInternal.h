@@ -13,6 +13,11 @@ constexpr float kTiny = 1e-20f;
 // Stands in for the red x blue product when both are 0 (bits 0x37810183, about 1/255^2).
 constexpr float kDominanceFloor = 0x1.020306p-16f;
 
+// 1/255 as a sum of two floats: kInv255High has 9 significant bits, so its product with a
+// byte (8 bits) is exact; kInv255Low is the rest, rounded.
+constexpr float kInv255High = 0x1.01p-8f;
+constexpr float kInv255Low = 0x1.010102p-24f;
+
 struct THsv {
   float hue;         // 0..1 for the full circle
   float saturation;  // 0..1

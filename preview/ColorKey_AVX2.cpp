@@ -23,19 +23,19 @@ struct TVecSetup {
   __m256i alphaBits;  // opacity in the alpha byte of every lane
 };
 
-// byte / 255 rounded once to single precision. The double product is within 2^-51 of
-// the exact quotient, while no quotient x / 255 lies closer than about 2^-33 to a point
-// halfway between two floats, so rounding the product gives the correctly rounded
-// quotient, without a division.
-PICTOR_TARGET_AVX2 inline __m256 UnitFromBytes(__m256i v) {
-  const __m256d scale = _mm256_set1_pd(1.0 / 255.0);
-  const __m128 lo = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)), scale));
-  const __m128 hi = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)), scale));
-  return _mm256_insertf128_ps(_mm256_castps128_ps256(lo), hi, 1);
+// byte / 255 rounded once to single precision, without a division: 1/255 is split into
+// c1 = 0x1.01p-8, whose product with a byte is exact, and a small remainder c2. The sum
+// then carries one rounding of a value within 2^-39 of the exact quotient, while no
+// quotient x / 255 lies closer than about 2^-33 to a point halfway between two floats:
+// the result is the correctly rounded quotient, as in the reference.
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256 UnitFromBytes(__m256i v) {
+  const __m256 x = _mm256_cvtepi32_ps(v);
+  return _mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(colorkey::kInv255High)),
+                       _mm256_mul_ps(x, _mm256_set1_ps(colorkey::kInv255Low)));
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 inline __m256i KeyBlock(__m256i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSetup& s) {
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
   const __m256i kept = _mm256_and_si256(px, colourBits);

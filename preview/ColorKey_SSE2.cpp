@@ -23,21 +23,19 @@ struct TVecSetup {
   __m128i alphaBits;  // opacity in the alpha byte of every lane
 };
 
-PICTOR_TARGET_SSE2 inline __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue) {
   return _mm_or_ps(_mm_and_ps(mask, ifTrue), _mm_andnot_ps(mask, ifFalse));
 }
 
-// byte / 255 rounded once to single precision, through a double product: see the AVX2
-// version for why this equals the correctly rounded quotient.
-PICTOR_TARGET_SSE2 inline __m128 UnitFromBytes(__m128i v) {
-  const __m128d scale = _mm_set1_pd(1.0 / 255.0);
-  const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(v), scale));
-  const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(3, 2, 3, 2))), scale));
-  return _mm_movelh_ps(lo, hi);
+// byte / 255 rounded once to single precision without a division (see the AVX2 version).
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 UnitFromBytes(__m128i v) {
+  const __m128 x = _mm_cvtepi32_ps(v);
+  return _mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(colorkey::kInv255High)),
+                    _mm_mul_ps(x, _mm_set1_ps(colorkey::kInv255Low)));
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 inline __m128i KeyBlock(__m128i px, const TVecSetup& s) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSetup& s) {
   const __m128i byteMask = _mm_set1_epi32(0xFF);
   const __m128i kept = _mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF));
   if (kMode == colorkey::kKeyNone) return _mm_or_si128(kept, s.alphaBits);
