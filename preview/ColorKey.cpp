@@ -43,6 +43,38 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorT
   setup.minSaturation = SmallestFloatNotBelow(static_cast<double>(k) * 0.4);
   setup.minValue = SmallestFloatNotBelow(static_cast<double>(k) * 0.3);
   setup.dominanceLimit = smoothing * 3.5f;
+
+  int byte = 0;
+  while (byte < 256 && !(static_cast<float>(byte) / 255.0f >= setup.minValue)) ++byte;
+  setup.minValueByte = static_cast<float>(byte);
+  setup.hueInLow = setup.hueLow + kHueMargin;
+  setup.hueInHigh = setup.hueHigh - kHueMargin;
+  setup.hueOutLow = setup.hueLow - kHueMargin;
+  setup.hueOutHigh = setup.hueHigh + kHueMargin;
+
+  // The sure tests compare products: chroma against limit x value, and g^2 against
+  // limit x (r x b); see ColorKeyInternal.h. Saturation and ratio are never negative, so
+  // a limit at or below 0 is decided by sign alone (-1 keeps 0 x limit from being NaN);
+  // a NaN limit fails every pixel.
+  const float inf = std::numeric_limits<float>::infinity();
+  const float t = setup.minSaturation;
+  if (std::isnan(t)) {
+    setup.saturationPass = setup.saturationFail = inf;
+  } else if (t <= 0.0f) {
+    setup.saturationPass = setup.saturationFail = -1.0f;
+  } else {
+    setup.saturationPass = t * (1.0f + kRelativeMargin);
+    setup.saturationFail = t * (1.0f - kRelativeMargin);
+  }
+  const float l = setup.dominanceLimit;
+  if (std::isnan(l)) {
+    setup.dominancePass = setup.dominanceFail = inf;
+  } else if (l < 0.0f) {
+    setup.dominancePass = setup.dominanceFail = -1.0f;
+  } else {  // 0 stays 0: g^2 > 0 x (r x b) exactly when g is not 0
+    setup.dominancePass = l * (1.0f + kRelativeMargin);
+    setup.dominanceFail = l * (1.0f - kRelativeMargin);
+  }
   return setup;
 }
 

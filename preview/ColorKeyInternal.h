@@ -38,13 +38,40 @@ enum TKeyMode { kKeyNone, kKeyGreen, kKeyBlue, kKeyCustom };
 // limits are compared in double precision by the definition; since saturation and value
 // are floats, "(double)x >= t" is the same as "x >= the smallest float not below t", so
 // the vector versions compare floats against these rounded limits.
+//
+// The vector versions first classify each block of pixels without a division, on the
+// channel bytes themselves (hue, saturation and the dominance ratio do not change when all
+// channels are scaled by 255):
+// - saturation: chroma >= limit x value, and the ratio: g^2 > limit x (r x b), with the
+//   limits widened by a relative margin of 2^-9 either way. The reference's rounding moves
+//   either quantity by less than 2^-14 of itself, so a pixel outside the margins is
+//   decided as the reference decides it.
+// - hue for green and blue: inside the window exactly when g is strictly the largest
+//   channel, outside when another channel is larger or all are equal (both checked for
+//   all 2^24 colours); only g tied with one other channel for the largest is unsure.
+// - hue for a custom colour: from the approximate reciprocal (error below 2^-11 of the
+//   quotient, so below 8e-5 of hue), against the window widened by 3e-4 either way.
+// - value: exact, as the smallest byte whose unit value passes.
+// A block holding any pixel not surely decided is computed again the exact way.
 struct TKeySetup {
   TKeyMode mode;
   float hueLow, hueHigh;
   float minSaturation;
   float minValue;
   float dominanceLimit;
+
+  // Approximate classification. Value is exact: the smallest byte whose unit value passes.
+  float minValueByte;                 // 0..256; 256 = no byte passes
+  float hueInLow, hueInHigh;          // hue surely inside the window between these
+  float hueOutLow, hueOutHigh;        // and surely outside below / above these
+  float saturationPass, saturationFail;  // sure pass: chroma >= pass x value; fail: < fail x value
+  float dominancePass, dominanceFail;    // sure pass: g^2 > pass x d; sure fail: g^2 <= fail x d
 };
+
+// Relative margin round the saturation and ratio limits, absolute margin round the custom
+// hue window.
+constexpr float kRelativeMargin = 0x1p-9f;
+constexpr float kHueMargin = 3e-4f;
 
 TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorType colorType,
                      unsigned int customColor);

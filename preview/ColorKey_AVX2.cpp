@@ -20,6 +20,8 @@ using colorkey::TKeyMode;
 
 struct TVecSetup {
   __m256 hueLow, hueHigh, minSaturation, minValue, dominanceLimit;
+  __m256 minValueByte, hueInLow, hueInHigh, hueOutLow, hueOutHigh;
+  __m256 saturationPass, saturationFail, dominancePass, dominanceFail;
   __m256i alphaBits;  // opacity in the alpha byte of every lane
 };
 
@@ -34,8 +36,9 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256 UnitFromBytes(__m256i v) {
                        _mm256_mul_ps(x, _mm256_set1_ps(colorkey::kInv255Low)));
 }
 
+// The exact computation, operation for operation the reference's.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlockExact(__m256i px, const TVecSetup& s) {
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
   const __m256i kept = _mm256_and_si256(px, colourBits);
@@ -82,6 +85,71 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
   return _mm256_or_si256(kept, _mm256_andnot_si256(_mm256_castps_si256(key), s.alphaBits));
 }
 
+// Decides a block without divisions where every pixel is clear of the limits (see
+// TKeySetup); otherwise computes it the exact way.
+template <TKeyMode kMode>
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSetup& s) {
+  const __m256i kept = _mm256_and_si256(px, _mm256_set1_epi32(0x00FFFFFF));
+  if (kMode == colorkey::kKeyNone) return _mm256_or_si256(kept, s.alphaBits);
+
+  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  const __m256i red = _mm256_and_si256(_mm256_srli_epi32(px, 16), byteMask);
+  const __m256i green = _mm256_and_si256(_mm256_srli_epi32(px, 8), byteMask);
+  const __m256i blue = _mm256_and_si256(px, byteMask);
+  const __m256i rI = red;
+  const __m256i gI = kMode == colorkey::kKeyBlue ? blue : green;
+  const __m256i bI = kMode == colorkey::kKeyBlue ? green : blue;
+  const __m256i maxI = _mm256_max_epi32(gI, _mm256_max_epi32(rI, bI));
+  const __m256i minI = _mm256_min_epi32(gI, _mm256_min_epi32(rI, bI));
+  const __m256 value = _mm256_cvtepi32_ps(maxI);
+  const __m256 chroma = _mm256_cvtepi32_ps(_mm256_sub_epi32(maxI, minI));
+
+  __m256 pass, fail;
+  if (kMode == colorkey::kKeyCustom) {
+    const __m256 r = _mm256_cvtepi32_ps(rI);
+    const __m256 g = _mm256_cvtepi32_ps(gI);
+    const __m256 b = _mm256_cvtepi32_ps(bI);
+    const __m256 k1 = _mm256_and_ps(_mm256_cmp_ps(b, g, _CMP_GT_OQ), _mm256_set1_ps(-1.0f));
+    const __m256 g1 = _mm256_max_ps(g, b);
+    const __m256 b1 = _mm256_min_ps(g, b);
+    const __m256 swap2 = _mm256_cmp_ps(g1, r, _CMP_GT_OQ);
+    const __m256 g2 = _mm256_min_ps(r, g1);
+    const __m256 k = _mm256_blendv_ps(k1, _mm256_sub_ps(_mm256_set1_ps(colorkey::kMinusOneThird), k1), swap2);
+    const __m256 q = _mm256_mul_ps(_mm256_sub_ps(g2, b1),
+                                   _mm256_rcp_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma),
+                                                               _mm256_set1_ps(colorkey::kTiny))));
+    const __m256 hue = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_add_ps(k, q));
+    pass = _mm256_and_ps(_mm256_cmp_ps(hue, s.hueInLow, _CMP_GE_OQ), _mm256_cmp_ps(hue, s.hueInHigh, _CMP_LE_OQ));
+    fail = _mm256_or_ps(_mm256_cmp_ps(hue, s.hueOutLow, _CMP_LT_OQ), _mm256_cmp_ps(hue, s.hueOutHigh, _CMP_GT_OQ));
+  } else {
+    // g strictly largest: inside; g below another channel, or all equal: outside.
+    const __m256i otherMax = _mm256_max_epi32(rI, bI);
+    pass = _mm256_castsi256_ps(_mm256_cmpgt_epi32(gI, otherMax));
+    fail = _mm256_castsi256_ps(_mm256_or_si256(_mm256_cmpgt_epi32(otherMax, gI), _mm256_cmpeq_epi32(maxI, minI)));
+  }
+  pass = _mm256_and_ps(pass, _mm256_cmp_ps(chroma, _mm256_mul_ps(s.saturationPass, value), _CMP_GE_OQ));
+  fail = _mm256_or_ps(fail, _mm256_cmp_ps(chroma, _mm256_mul_ps(s.saturationFail, value), _CMP_LT_OQ));
+  const __m256 valuePass = _mm256_cmp_ps(value, s.minValueByte, _CMP_GE_OQ);
+  pass = _mm256_and_ps(pass, valuePass);
+  fail = _mm256_or_ps(fail, _mm256_cmp_ps(value, s.minValueByte, _CMP_LT_OQ));
+
+  if (kMode != colorkey::kKeyCustom) {
+    // g^2 against the limit times r x b (b x b or r x r when one is 0, 1 when both are).
+    const __m256i zeroI = _mm256_setzero_si256();
+    const __m256i rZero = _mm256_cmpeq_epi32(rI, zeroI);
+    const __m256i bZero = _mm256_cmpeq_epi32(bI, zeroI);
+    const __m256i rn = _mm256_blendv_epi8(rI, bI, rZero);
+    const __m256i bn = _mm256_blendv_epi8(bI, rI, bZero);
+    const __m256i dI = _mm256_max_epi32(_mm256_mullo_epi32(rn, bn), _mm256_set1_epi32(1));
+    const __m256 d = _mm256_cvtepi32_ps(dI);
+    const __m256 g2 = _mm256_cvtepi32_ps(_mm256_mullo_epi32(gI, gI));
+    pass = _mm256_and_ps(pass, _mm256_cmp_ps(g2, _mm256_mul_ps(s.dominancePass, d), _CMP_GT_OQ));
+    fail = _mm256_or_ps(fail, _mm256_cmp_ps(g2, _mm256_mul_ps(s.dominanceFail, d), _CMP_LE_OQ));
+  }
+  if (_mm256_movemask_ps(_mm256_or_ps(pass, fail)) != 0xFF) return KeyBlockExact<kMode>(px, s);
+  return _mm256_or_si256(kept, _mm256_andnot_si256(_mm256_castps_si256(pass), s.alphaBits));
+}
+
 template <TKeyMode kMode>
 PICTOR_TARGET_AVX2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
                                 unsigned int stride, const TVecSetup& s) {
@@ -120,6 +188,15 @@ PICTOR_TARGET_AVX2 void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int 
   s.minSaturation = _mm256_set1_ps(setup.minSaturation);
   s.minValue = _mm256_set1_ps(setup.minValue);
   s.dominanceLimit = _mm256_set1_ps(setup.dominanceLimit);
+  s.minValueByte = _mm256_set1_ps(setup.minValueByte);
+  s.hueInLow = _mm256_set1_ps(setup.hueInLow);
+  s.hueInHigh = _mm256_set1_ps(setup.hueInHigh);
+  s.hueOutLow = _mm256_set1_ps(setup.hueOutLow);
+  s.hueOutHigh = _mm256_set1_ps(setup.hueOutHigh);
+  s.saturationPass = _mm256_set1_ps(setup.saturationPass);
+  s.saturationFail = _mm256_set1_ps(setup.saturationFail);
+  s.dominancePass = _mm256_set1_ps(setup.dominancePass);
+  s.dominanceFail = _mm256_set1_ps(setup.dominanceFail);
   s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
   switch (setup.mode) {
     case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, s); break;
