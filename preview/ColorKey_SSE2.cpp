@@ -20,6 +20,8 @@ using colorkey::TKeyMode;
 
 struct TVecSetup {
   __m128 hueLow, hueHigh, minSaturation, minValue, dominanceLimit;
+  __m128 minValueByte, hueInLow, hueInHigh, hueOutLow, hueOutHigh;
+  __m128 saturationPass, saturationFail, dominancePass, dominanceFail;
   __m128i alphaBits;  // opacity in the alpha byte of every lane
 };
 
@@ -34,8 +36,9 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 UnitFromBytes(__m128i v) {
                     _mm_mul_ps(x, _mm_set1_ps(colorkey::kInv255Low)));
 }
 
+// The exact computation, operation for operation the reference's.
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSetup& s) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlockExact(__m128i px, const TVecSetup& s) {
   const __m128i byteMask = _mm_set1_epi32(0xFF);
   const __m128i kept = _mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF));
   if (kMode == colorkey::kKeyNone) return _mm_or_si128(kept, s.alphaBits);
@@ -79,6 +82,63 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSe
   return _mm_or_si128(kept, _mm_andnot_si128(_mm_castps_si128(key), s.alphaBits));
 }
 
+// Decides a block without divisions where every pixel is clear of the limits (see
+// TKeySetup); otherwise computes it the exact way. SSE2 has no 32-bit integer min, max or
+// multiply, so the channel bytes are handled as floats, where these are exact too.
+template <TKeyMode kMode>
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSetup& s) {
+  const __m128i kept = _mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF));
+  if (kMode == colorkey::kKeyNone) return _mm_or_si128(kept, s.alphaBits);
+
+  const __m128i byteMask = _mm_set1_epi32(0xFF);
+  const __m128i red = _mm_and_si128(_mm_srli_epi32(px, 16), byteMask);
+  const __m128i green = _mm_and_si128(_mm_srli_epi32(px, 8), byteMask);
+  const __m128i blue = _mm_and_si128(px, byteMask);
+  const __m128 r = _mm_cvtepi32_ps(red);
+  const __m128 g = _mm_cvtepi32_ps(kMode == colorkey::kKeyBlue ? blue : green);
+  const __m128 b = _mm_cvtepi32_ps(kMode == colorkey::kKeyBlue ? green : blue);
+  const __m128 otherMax = _mm_max_ps(r, b);
+  const __m128 value = _mm_max_ps(g, otherMax);
+  const __m128 minimum = _mm_min_ps(g, _mm_min_ps(r, b));
+  const __m128 chroma = _mm_sub_ps(value, minimum);
+
+  __m128 pass, fail;
+  if (kMode == colorkey::kKeyCustom) {
+    const __m128 k1 = _mm_and_ps(_mm_cmpgt_ps(b, g), _mm_set1_ps(-1.0f));
+    const __m128 g1 = _mm_max_ps(g, b);
+    const __m128 b1 = _mm_min_ps(g, b);
+    const __m128 swap2 = _mm_cmpgt_ps(g1, r);
+    const __m128 g2 = _mm_min_ps(r, g1);
+    const __m128 k = Select(swap2, k1, _mm_sub_ps(_mm_set1_ps(colorkey::kMinusOneThird), k1));
+    const __m128 q = _mm_mul_ps(_mm_sub_ps(g2, b1),
+                                _mm_rcp_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(6.0f), chroma), _mm_set1_ps(colorkey::kTiny))));
+    const __m128 hue = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_add_ps(k, q));
+    pass = _mm_and_ps(_mm_cmpge_ps(hue, s.hueInLow), _mm_cmple_ps(hue, s.hueInHigh));
+    fail = _mm_or_ps(_mm_cmplt_ps(hue, s.hueOutLow), _mm_cmpgt_ps(hue, s.hueOutHigh));
+  } else {
+    // g strictly largest: inside; g below another channel, or all equal: outside.
+    pass = _mm_cmpgt_ps(g, otherMax);
+    fail = _mm_or_ps(_mm_cmpgt_ps(otherMax, g), _mm_cmpeq_ps(value, minimum));
+  }
+  pass = _mm_and_ps(pass, _mm_cmpge_ps(chroma, _mm_mul_ps(s.saturationPass, value)));
+  fail = _mm_or_ps(fail, _mm_cmplt_ps(chroma, _mm_mul_ps(s.saturationFail, value)));
+  pass = _mm_and_ps(pass, _mm_cmpge_ps(value, s.minValueByte));
+  fail = _mm_or_ps(fail, _mm_cmplt_ps(value, s.minValueByte));
+
+  if (kMode != colorkey::kKeyCustom) {
+    // g^2 against the limit times r x b (b x b or r x r when one is 0, 1 when both are).
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 rn = Select(_mm_cmpeq_ps(r, zero), r, b);
+    const __m128 bn = Select(_mm_cmpeq_ps(b, zero), b, r);
+    const __m128 d = _mm_max_ps(_mm_mul_ps(rn, bn), _mm_set1_ps(1.0f));
+    const __m128 g2 = _mm_mul_ps(g, g);
+    pass = _mm_and_ps(pass, _mm_cmpgt_ps(g2, _mm_mul_ps(s.dominancePass, d)));
+    fail = _mm_or_ps(fail, _mm_cmple_ps(g2, _mm_mul_ps(s.dominanceFail, d)));
+  }
+  if (_mm_movemask_ps(_mm_or_ps(pass, fail)) != 0xF) return KeyBlockExact<kMode>(px, s);
+  return _mm_or_si128(kept, _mm_andnot_si128(_mm_castps_si128(pass), s.alphaBits));
+}
+
 template <TKeyMode kMode>
 PICTOR_TARGET_SSE2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
                                 unsigned int stride, const TVecSetup& s) {
@@ -117,6 +177,15 @@ PICTOR_TARGET_SSE2 void RemoveKeyColor_SSE2(unsigned char* pixels, unsigned int 
   s.minSaturation = _mm_set1_ps(setup.minSaturation);
   s.minValue = _mm_set1_ps(setup.minValue);
   s.dominanceLimit = _mm_set1_ps(setup.dominanceLimit);
+  s.minValueByte = _mm_set1_ps(setup.minValueByte);
+  s.hueInLow = _mm_set1_ps(setup.hueInLow);
+  s.hueInHigh = _mm_set1_ps(setup.hueInHigh);
+  s.hueOutLow = _mm_set1_ps(setup.hueOutLow);
+  s.hueOutHigh = _mm_set1_ps(setup.hueOutHigh);
+  s.saturationPass = _mm_set1_ps(setup.saturationPass);
+  s.saturationFail = _mm_set1_ps(setup.saturationFail);
+  s.dominancePass = _mm_set1_ps(setup.dominancePass);
+  s.dominanceFail = _mm_set1_ps(setup.dominanceFail);
   s.alphaBits = _mm_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
   switch (setup.mode) {
     case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, s); break;

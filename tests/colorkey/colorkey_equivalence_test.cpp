@@ -152,6 +152,7 @@ TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType) {
       {kSens, kSmooth, 255, rbcGreen, 0},     {kSens, kSmooth, 255, rbcBlue, 0},
       {kSens, kSmooth, 255, rbcCustom, 0xFF}, {kSens, kSmooth, 255, rbcCustom, 0xFF8000},
       {1.0f, 0.0f, 255, rbcCustom, 0xFF0000}, {0.8f, 0.3f, 9, rbcGreen, 0},
+      {1.5f, -1.0f, 255, rbcBlue, 0},         {kNaN, kSmooth, 255, rbcGreen, 0},
   };
   int compared = 0;
   std::vector<uint8_t> expect(frame.size()), got(frame.size());
