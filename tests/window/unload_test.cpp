@@ -137,4 +137,40 @@ TEST(LibraryUnload, WindowLeftAliveAtUnloadIsDetachedFromTheUnloadedCode)
     EXPECT_FALSE(QueryClass(&info));
 }
 
+// The same through Pictor.dll itself: the exported preview object makes its hidden window
+// on construction. The class has no import library here (the test must be able to unload
+// the DLL), so its constructor and destructor are looked up by their g++ names.
+TEST(LibraryUnload, PictorDllPreviewObjectsAcrossUnloadAndReload)
+{
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        HMODULE pictor = LoadLibraryW(L"Pictor.dll");
+        ASSERT_NE(pictor, nullptr) << GetLastError();
+        using Member = void (*)(void*);
+        auto construct = reinterpret_cast<Member>(
+            reinterpret_cast<void*>(GetProcAddress(pictor, "_ZN18TPictorD3D9PreviewC1Ev")));
+        auto destruct = reinterpret_cast<Member>(
+            reinterpret_cast<void*>(GetProcAddress(pictor, "_ZN18TPictorD3D9PreviewD1Ev")));
+        if (construct == nullptr || destruct == nullptr) {
+            FreeLibrary(pictor);
+            GTEST_SKIP() << "Pictor.dll exports no TPictorD3D9Preview constructor and destructor under their g++ names";
+        }
+        // Far more room than the object needs; its layout is the library's business.
+        alignas(64) static unsigned char storage[1 << 16];
+        construct(storage);
+        WNDCLASSEXW info{};
+        ASSERT_TRUE(QueryClass(&info));
+        EXPECT_EQ(ModuleOf(reinterpret_cast<const void*>(info.lpfnWndProc)), pictor);
+        HWND hwnd = FindWindowExW(nullptr, nullptr, kClass, nullptr);
+        ASSERT_NE(hwnd, nullptr);
+        Exercise(hwnd);
+        destruct(storage);
+        EXPECT_FALSE(IsWindow(hwnd));
+
+        FreeLibrary(pictor);
+        ASSERT_EQ(GetModuleHandleW(L"Pictor.dll"), nullptr) << "Pictor.dll stayed loaded";
+        EXPECT_FALSE(QueryClass(&info));
+    }
+}
+
 }  // namespace

@@ -190,7 +190,7 @@ TEST_F(WindowTest, PreviewWindowsComeAndGoOnSeveralThreadsAtOnce)
     // one from it; no creation may fail on that account.
     std::atomic<int> failures{0};
     auto work = [&failures] {
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 50; ++i) {
             TPictorD3D9PreviewWindow window;
             if (window.GetHandle() == nullptr)
                 ++failures;
