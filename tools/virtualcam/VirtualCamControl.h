@@ -11,7 +11,7 @@
 // text is UTF-8. A "camera" line starts a camera; "format" and "control" lines that
 // follow belong to it.
 //
-//   camera name="Front Camera" link="\\?\virtualcam#front"
+//   camera name="Front Camera" link=\\?\virtualcam#front
 //          [pattern=bars|greenscreen|marker|solid:RRGGBB]
 //          [name-error=0x80004005] [link-error=0x80004005]   reading the attribute fails
 //          [type-error-at=K]          native type K (and the walk past it) fails
@@ -19,6 +19,7 @@
 //          [error-flag-after=N]       after N frames ReadSample reports MF_SOURCE_READERF_ERROR
 //          [camera-control=0]         the source has no IAMCameraControl
 //          [video-proc-amp=0]         the source has no IAMVideoProcAmp
+//          [paced=0]                  frames as fast as requested (default: at the rate)
 //   format subtype=YUY2|NV12|I420|RGB32|ARGB32|MJPG size=640x480 rate=30/1
 //          [stride=-2560]             MF_MT_DEFAULT_STRIDE (default: natural, positive)
 //          [aspect=1/1] [bitrate=N] [rate-min=N/D] [rate-max=N/D]
@@ -26,10 +27,48 @@
 //   control property=Brightness|...|Gain|Pan|...|Focus min=.. max=.. step=.. default=..
 //          [value=..] [flags=1|2] [auto=0|1]   a property that has no line fails GetRange
 //
+// Details of the grammar:
+//  - '#' starts a comment only at the start of a token, so an unquoted
+//    link=\\?\virtualcam#front keeps its '#'. Unquoted values take no escapes; in quoted
+//    ones only \" and \\ are escapes, any other backslash stays as it is (so the same
+//    link quoted is written link="\\\\?\\virtualcam#front").
+//  - link= is required and unique; name= defaults to empty.
+//  - YUV formats need an even width and height (the Color Converter wants widths that
+//    are multiples of 16 for I420).
+//  - omit= names: MF_MT_AM_FORMAT_TYPE, MF_MT_DEFAULT_STRIDE, MF_MT_FRAME_RATE,
+//    MF_MT_FRAME_RATE_RANGE (min and max), MF_MT_PIXEL_ASPECT_RATIO, MF_MT_INTERLACE_MODE,
+//    MF_MT_ALL_SAMPLES_INDEPENDENT, MF_MT_FIXED_SIZE_SAMPLES, MF_MT_SAMPLE_SIZE,
+//    MF_MT_AVG_BITRATE, MF_MT_YUV_MATRIX, MF_MT_VIDEO_NOMINAL_RANGE, MF_MT_FRAME_SIZE.
+//  - control: flags= is the current mode (1 automatic, 2 manual; default 2); auto=1
+//    (default) means the property supports automatic mode, and GetRange's capability
+//    flags are then 3, else 2. value= defaults to default=.
+//  - The sign of stride= decides the row order of RGB32/ARGB32 frames in memory
+//    (negative: bottom row first); ARGB32's natural stride is negative.
+//
+// Results the double gives (the same under Windows and Wine):
+//  - MFCreateDeviceSource with an unknown link: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
+//  - type-error-at=K: GetNativeMediaType(K) and every later index give E_FAIL.
+//  - stream-error-after=N: the (N+1)th sample request queues MEError with status
+//    MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED on the stream and fails, as does every later
+//    one. error-flag-after=N: the (N+1)th and later requests fail with
+//    MF_E_INVALIDREQUEST, without MEError. Wine 8.0's source reader ignores MEError;
+//    for both faults its ReadSample returns the failing status with the stream flags
+//    MF_SOURCE_READERF_ERROR (a read that returns S_OK with only the error flag cannot
+//    be produced through Wine's reader).
+//  - Controls: an unconfigured property fails GetRange, Get and Set with
+//    E_PROP_ID_UNSUPPORTED; Set with a value off the range or the step grid, flags other
+//    than 1 or 2, or flags 1 on an auto=0 property fails with E_INVALIDARG.
+//  - Frames: time stamps k * 10^7 * D / N (100 ns units) from each start, duration to
+//    the next stamp; MFSampleExtension_CleanPoint set; one contiguous buffer. Picture
+//    contents and colours: FramePattern.h and README.md.
+//
 // With no configuration (VirtualCam_Configure(nullptr) or nothing called) the double
-// presents its default set: at least two cameras offering YUY2 and NV12 at 640x480 with
-// colour bars, and the usual controls. The environment variable PICTOR_VIRTUALCAM_CONFIG,
-// when set, names a configuration file read at first use (the demo uses it).
+// presents its default set (VirtualCamConfig.cpp, README.md): "Pictor Virtual Camera"
+// (\\?\virtualcam#pictor-bars, colour bars, every control) and "Pictor Green Screen"
+// (\\?\virtualcam#pictor-greenscreen, green screen, VideoProcAmp only), with YUY2 and
+// NV12 at 640x480 30/1 first. The environment variable PICTOR_VIRTUALCAM_CONFIG,
+// when set, names a configuration file read at first use (the demo uses it); a file
+// that cannot be read or parsed gives no camera and a message on stderr.
 #pragma once
 
 #include <windows.h>
@@ -59,6 +98,14 @@ typedef void(WINAPI* VirtualCam_GetCounts_t)(VirtualCamCounts* counts);
 
 // Frames delivered so far by the camera with this symbolic link (0 if unknown).
 typedef LONG(WINAPI* VirtualCam_GetFrameCount_t)(const wchar_t* symbolicLink);
+
+// The stored state of one control of the camera with this symbolic link: property 0..9
+// are the IAMVideoProcAmp properties (VideoProcAmp_Brightness ...), 10..16 the
+// IAMCameraControl ones (CameraControl_Pan + 10 ...). setCalls counts the Set calls the
+// property received, failed ones included, so a test can tell "nothing written" from
+// "written with the same value". FALSE for an unknown link or property.
+typedef BOOL(WINAPI* VirtualCam_GetControl_t)(const wchar_t* symbolicLink, int property, LONG* value,
+                                              LONG* flags, LONG* setCalls);
 
 #ifdef __cplusplus
 }
