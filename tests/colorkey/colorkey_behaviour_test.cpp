@@ -152,7 +152,9 @@ TEST(ColorKeyDispatch, FeatureMaskChoosesTheVersion) {
   EXPECT_STREQ(RemoveKeyColorName(SelectRemoveKeyColor(kColorKeyCpuSSE2 | kColorKeyCpuAVX2)),
                "AVX2");
   // Every x86-64 processor has SSE2.
-  if (sizeof(void*) == 8) EXPECT_TRUE(ColorKeyCpuFeatures() & kColorKeyCpuSSE2);
+  if (sizeof(void*) == 8) {
+    EXPECT_TRUE(ColorKeyCpuFeatures() & kColorKeyCpuSSE2);
+  }
 #endif
 }
 

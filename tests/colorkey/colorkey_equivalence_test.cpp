@@ -217,8 +217,8 @@ TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, ColorKeyEquivalence, ::testing::Values(0, 1),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return std::string(info.param == 0 ? "SSE2" : "AVX2");
+                         [](const ::testing::TestParamInfo<int>& kernel) {
+                           return std::string(kernel.param == 0 ? "SSE2" : "AVX2");
                          });
 
 TEST(ColorKeyLimits, DoubleLimitBecomesTheSmallestFloatNotBelowIt) {
