@@ -2,6 +2,7 @@
 # which installs the Debian packages the build needs (as root, with apt-get) and does
 # nothing when they are already there.
 SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
