@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints its figures. Windows benchmarks run under Wine in one
+# session started here; each benchmark is one block below (add yours as a block of its own).
+# Trees must have been built (make build). Figures also go to bench-output/bench.txt.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/windows
+state=$build/bench-wine
+out=$root/bench-output
+mkdir -p "$out"
+: > "$out/bench.txt"
+status=0
+
+wine_session_started=
+start_wine() {
+  [[ -n $wine_session_started ]] && return
+  trap '"$root/tests/wine/wine-session.sh" end "$state" >/dev/null' EXIT
+  "$root/tests/wine/wine-session.sh" start "$state" >/dev/null
+  wine_session_started=1
+}
+run_wine() { PICTOR_WINE_STATE=$state "$build/wine-exec.sh" "$@"; }
+report() { tee -a "$out/bench.txt"; }
+
+# --- log: refused LogVerbose cost, accepted LogInfo throughput vs memcpy --------------
+if [[ -x $build/bin/pictor-log-bench.exe ]]; then
+  start_wine
+  echo "=== log" | report
+  run_wine "$build/bin/pictor-log-bench.exe" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== log: not built ($build/bin/pictor-log-bench.exe)" | report
+  status=1
+fi
+
+exit $status
