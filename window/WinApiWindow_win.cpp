@@ -64,15 +64,23 @@ TWinApiWindow::TWinApiWindow(HINSTANCE instance, std::wstring className, std::ws
 TWinApiWindow::~TWinApiWindow()
 {
     LogInfo("%s", kDestructor);
+    bool destroyed = true;
     if (hWnd != nullptr) {
         // Without the property, the messages sent while the window is destroyed go to
         // DefWindowProcW and never reach this half-destroyed object.
         RemovePropW(hWnd, kInstanceProperty);
-        DestroyWindow(hWnd);
+        destroyed = DestroyWindow(hWnd) != 0;
+        if (!destroyed) {
+            // Only the thread that made a window can destroy it. The window lives on
+            // with the default procedure and keeps its class registered; the class is
+            // parked at unload like that of any window left alive.
+            LogError("%s DestroyWindow error %d", kDestructor, static_cast<int>(GetLastError()));
+            SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+        }
     }
     if (hToolTip != nullptr)
         DestroyWindow(hToolTip);
-    if (hWnd != nullptr)
+    if (hWnd != nullptr && destroyed)
         pictor_window::ReleaseWindowClass(instance, className.c_str(), hWnd);
     LogInfo("%s exit", kDestructor);
 }

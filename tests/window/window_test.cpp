@@ -203,6 +203,41 @@ TEST_F(WindowTest, PreviewWindowsComeAndGoOnSeveralThreadsAtOnce)
     EXPECT_FALSE(ClassRegistered(L"myd3d9previewwindow"));
 }
 
+TEST_F(WindowTest, WindowOfAnotherThreadOutlivesItsObjectOnTheDefaultProcedure)
+{
+    // Only the creating thread can destroy a window; an object destroyed elsewhere must
+    // leave a window that no longer calls into it.
+    struct TOtherThreadWindow : TWinApiWindow {
+        TOtherThreadWindow() : TWinApiWindow(GetModuleHandleW(nullptr), L"pictorotherthread", L"") {}
+    };
+    TOtherThreadWindow* window = nullptr;
+    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        window = new TOtherThreadWindow();
+        window->CreateHandle();
+        SetEvent(created);
+        WaitForSingleObject(finish, INFINITE);
+    });
+    WaitForSingleObject(created, INFINITE);
+    HWND hwnd = window->GetHandle();
+    ASSERT_NE(hwnd, nullptr);
+    pictortest::LogCapture::Get().Clear();
+    delete window;
+
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_EQ(GetWindowLongPtrW(hwnd, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&DefWindowProcW));
+    EXPECT_EQ(GetPropW(hwnd, kProperty), nullptr);
+    EXPECT_TRUE(ClassRegistered(L"pictorotherthread")) << "a window of the class still exists";
+    const auto lines = pictortest::LogCapture::Get().Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "TWinApiWindow::~TWinApiWindow DestroyWindow error 5");  // ERROR_ACCESS_DENIED
+    SetEvent(finish);
+    owner.join();
+    CloseHandle(created);
+    CloseHandle(finish);
+}
+
 TEST_F(WindowTest, ClassOfAnotherLiveModuleIsReusedAndLeftRegistered)
 {
     WNDCLASSEXW foreign{sizeof(foreign), CS_DBLCLKS, &ForeignProc};
