@@ -1,0 +1,184 @@
+// The virtual camera's configuration grammar and test pictures (portable, native).
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tools/virtualcam/FramePattern.h"
+#include "tools/virtualcam/VirtualCamConfig.h"
+
+using namespace virtualcam;
+
+TEST(VirtualCamConfig, DefaultSetDescribesTwoUsableCameras) {
+  const ParseResult r = ParseConfig(DefaultConfigText());
+  ASSERT_EQ(r.errorLine, 0) << r.error;
+  ASSERT_EQ(r.cameras.size(), 2u);
+  for (const CameraSpec& cam : r.cameras) {
+    ASSERT_GE(cam.formats.size(), 2u);
+    EXPECT_EQ(cam.formats[0].subtype, Subtype::YUY2);
+    EXPECT_EQ(cam.formats[1].subtype, Subtype::NV12);
+    EXPECT_EQ(cam.formats[0].width, 640u);
+    EXPECT_EQ(cam.formats[0].height, 480u);
+    EXPECT_TRUE(cam.videoProcAmp);
+  }
+  EXPECT_TRUE(r.cameras[0].cameraControl);
+  EXPECT_FALSE(r.cameras[1].cameraControl);
+  int configured = 0;
+  for (const ControlSpec& c : r.cameras[0].controls) configured += c.configured ? 1 : 0;
+  EXPECT_EQ(configured, kControlCount);
+}
+
+TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
+  const ParseResult r = ParseConfig(
+      "  # comment\r\n"
+      "camera name=\"A \\\"quoted\\\" \\\\ name\" link=\\\\?\\usb#vid_1#x # trailing comment\r\n"
+      "format subtype=ARGB32 size=320x240 rate=30000/1001 stride=-1280 aspect=4/3 "
+      "omit=MF_MT_AVG_BITRATE,MF_MT_FRAME_RATE_RANGE\n"
+      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff\n"
+      "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
+  ASSERT_EQ(r.errorLine, 0) << r.error;
+  ASSERT_EQ(r.cameras.size(), 2u);
+  const CameraSpec& a = r.cameras[0];
+  EXPECT_EQ(a.name, "A \"quoted\" \\ name");
+  EXPECT_EQ(a.link, "\\\\?\\usb#vid_1#x");
+  ASSERT_EQ(a.formats.size(), 1u);
+  EXPECT_EQ(a.formats[0].rate.num, 30000u);
+  EXPECT_EQ(a.formats[0].rate.den, 1001u);
+  EXPECT_TRUE(a.formats[0].hasStride);
+  EXPECT_EQ(a.formats[0].stride, -1280);
+  EXPECT_EQ(a.formats[0].aspect.num, 4u);
+  EXPECT_EQ(a.formats[0].omit, static_cast<uint32_t>(kOmitAvgBitrate | kOmitFrameRateRange));
+
+  const CameraSpec& b = r.cameras[1];
+  EXPECT_EQ(b.link, "\\\\?\\b");
+  EXPECT_EQ(b.name, "");
+  EXPECT_EQ(b.nameError, static_cast<int32_t>(0x80004005u));
+  EXPECT_EQ(b.typeErrorAt, 3);
+  EXPECT_EQ(b.pattern.kind, PatternKind::Solid);
+  EXPECT_EQ(b.pattern.r, 0x10);
+  EXPECT_EQ(b.pattern.g, 0xa0);
+  EXPECT_EQ(b.pattern.b, 0xff);
+  const ControlSpec& zoom = b.controls[kVideoProcAmpCount + 3];
+  EXPECT_TRUE(zoom.configured);
+  EXPECT_EQ(zoom.value, 100);
+  EXPECT_EQ(zoom.flags, 2);
+  EXPECT_FALSE(zoom.autoSupported);
+  EXPECT_FALSE(b.controls[0].configured);
+}
+
+TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras) {
+  const struct {
+    const char* text;
+    int line;
+  } cases[] = {
+      {"format subtype=YUY2 size=640x480\n", 1},
+      {"camera name=x\n", 1},
+      {"camera link=a\ncamera link=a\n", 2},
+      {"camera link=a\n\nformat subtype=YUY3 size=640x480\n", 3},
+      {"camera link=a\nformat subtype=YUY2\n", 2},
+      {"camera link=a\nformat subtype=NV12 size=641x480\n", 2},
+      {"camera link=a\nformat subtype=YUY2 size=640x480 rate=30/0\n", 2},
+      {"camera link=a\nformat subtype=YUY2 size=640x480 omit=MF_MT_NOTHING\n", 2},
+      {"camera link=a\ncontrol property=Brightness min=5 max=1 default=2\n", 2},
+      {"camera link=a\ncontrol property=Brightness min=0 max=9 default=2 flags=1 auto=0\n", 2},
+      {"camera link=a\ncontrol property=Shininess min=0 max=9 default=2\n", 2},
+      {"camera link=a\ncontrol property=Gain min=0 max=9\n", 2},
+      {"camera link=a stream-error-after=-1\n", 1},
+      {"camera link=a pattern=solid:12345\n", 1},
+      {"camera name=\"open link=a\n", 1},
+      {"camera link=a colour=blue\n", 1},
+      {"cam link=a\n", 1},
+  };
+  for (const auto& c : cases) {
+    const ParseResult r = ParseConfig(c.text);
+    EXPECT_EQ(r.errorLine, c.line) << c.text;
+    EXPECT_FALSE(r.error.empty()) << c.text;
+    EXPECT_TRUE(r.cameras.empty()) << c.text;
+  }
+}
+
+TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
+  // BT.601 limited range worked out by hand (Y = 16 + (66R + 129G + 25B + 128) / 256,
+  // rounded down; Cb, Cr likewise): white, yellow, cyan, green, magenta, red, blue,
+  // black as Y, Cb, Cr.
+  const uint8_t yuv[8][3] = {{235, 128, 128}, {210, 16, 146}, {169, 166, 16}, {144, 54, 34},
+                             {107, 202, 222}, {82, 90, 240},  {41, 240, 110}, {16, 128, 128}};
+  const uint32_t w = 128, h = 4;
+  std::vector<uint8_t> rgb;
+  RenderRgb(Pattern{}, w, h, 0, &rgb);
+  std::vector<uint8_t> yuy2(FrameBytes(Subtype::YUY2, w, h)), nv12(FrameBytes(Subtype::NV12, w, h)),
+      i420(FrameBytes(Subtype::I420, w, h));
+  EncodeFrame(Subtype::YUY2, w, h, false, rgb.data(), yuy2.data());
+  EncodeFrame(Subtype::NV12, w, h, false, rgb.data(), nv12.data());
+  EncodeFrame(Subtype::I420, w, h, false, rgb.data(), i420.data());
+  for (int bar = 0; bar < 8; ++bar) {
+    SCOPED_TRACE(bar);
+    const uint32_t x = bar * 16 + 8, row = 2;  // middle of the bar, an even column
+    const uint8_t* p = &yuy2[(row * w + x) * 2];
+    EXPECT_EQ(p[0], yuv[bar][0]);
+    EXPECT_EQ(p[1], yuv[bar][1]);
+    EXPECT_EQ(p[2], yuv[bar][0]);
+    EXPECT_EQ(p[3], yuv[bar][2]);
+    EXPECT_EQ(nv12[row * w + x], yuv[bar][0]);
+    const size_t c = (row / 2) * (w / 2) + x / 2;
+    EXPECT_EQ(nv12[w * h + 2 * c], yuv[bar][1]);
+    EXPECT_EQ(nv12[w * h + 2 * c + 1], yuv[bar][2]);
+    EXPECT_EQ(i420[row * w + x], yuv[bar][0]);
+    EXPECT_EQ(i420[w * h + c], yuv[bar][1]);
+    EXPECT_EQ(i420[w * h + (w / 2) * (h / 2) + c], yuv[bar][2]);
+  }
+}
+
+TEST(VirtualCamPicture, ChromaOfABlockSpanningTwoColoursIsTheirMean) {
+  Pattern solid;
+  solid.kind = PatternKind::Solid;
+  std::vector<uint8_t> rgb = {255, 0, 0, 0, 0, 255};  // red, blue: one 2x1 block
+  std::vector<uint8_t> yuy2(4);
+  EncodeFrame(Subtype::YUY2, 2, 1, false, rgb.data(), yuy2.data());
+  EXPECT_EQ(yuy2[0], 82);
+  EXPECT_EQ(yuy2[2], 41);
+  EXPECT_EQ(yuy2[1], 165);  // (90 + 240) / 2
+  EXPECT_EQ(yuy2[3], 175);  // (240 + 110) / 2
+}
+
+TEST(VirtualCamPicture, RgbFramesAreBgraTopDownOrBottomUp) {
+  Pattern marker;
+  marker.kind = PatternKind::Marker;
+  std::vector<uint8_t> rgb;
+  RenderRgb(marker, 4, 4, 0, &rgb);
+  std::vector<uint8_t> topDown(64), bottomUp(64);
+  EncodeFrame(Subtype::RGB32, 4, 4, false, rgb.data(), topDown.data());
+  EncodeFrame(Subtype::ARGB32, 4, 4, true, rgb.data(), bottomUp.data());
+  const uint8_t red[4] = {0, 0, 255, 255}, blue[4] = {255, 0, 0, 255};
+  EXPECT_EQ(0, memcmp(&topDown[0], red, 4));
+  EXPECT_EQ(0, memcmp(&topDown[60], blue, 4));
+  EXPECT_EQ(0, memcmp(&bottomUp[0], blue, 4));
+  EXPECT_EQ(0, memcmp(&bottomUp[60], red, 4));
+}
+
+TEST(VirtualCamPicture, GreenScreenSubjectMovesAndWraps) {
+  EXPECT_EQ(SubjectCentreX(640, 480, 0), 160u);
+  EXPECT_EQ(SubjectCentreX(640, 480, 1), 168u);
+  EXPECT_EQ(SubjectCentreX(640, 480, 60), 0u);  // (160 + 480) wraps to the left edge
+  Pattern green;
+  green.kind = PatternKind::GreenScreen;
+  std::vector<uint8_t> rgb;
+  RenderRgb(green, 64, 48, 24, &rgb);  // centre x = (16 + 192) % 64 = 16, radius 8
+  auto at = [&](uint32_t x, uint32_t y) { return Rgb{rgb[(y * 64 + x) * 3], rgb[(y * 64 + x) * 3 + 1], rgb[(y * 64 + x) * 3 + 2]}; };
+  EXPECT_EQ(at(16, 24).r, kSubjectColour.r);
+  EXPECT_EQ(at(16, 24).g, kSubjectColour.g);
+  EXPECT_EQ(at(16, 24).b, kSubjectColour.b);
+  EXPECT_EQ(at(8, 24).r, kSubjectColour.r);   // on the rim
+  EXPECT_EQ(at(16, 15).g, kKeyGreen.g);       // just above it
+  EXPECT_EQ(at(40, 24).g, kKeyGreen.g);
+  EXPECT_EQ(at(40, 24).r, kKeyGreen.r);
+}
+
+TEST(VirtualCamPicture, MjpgStandInHasJpegMarkers) {
+  std::vector<uint8_t> out(FrameBytes(Subtype::MJPG, 1280, 720));
+  EncodeFrame(Subtype::MJPG, 1280, 720, false, nullptr, out.data());
+  ASSERT_GE(out.size(), 4u);
+  EXPECT_EQ(out[0], 0xFF);
+  EXPECT_EQ(out[1], 0xD8);
+  EXPECT_EQ(out[out.size() - 2], 0xFF);
+  EXPECT_EQ(out[out.size() - 1], 0xD9);
+}
