@@ -1,0 +1,277 @@
+// The capture session: StartCapture finds the camera's native type that equals the
+// requested format, builds the converter for it and starts the capture thread, which
+// reads samples synchronously, copies each and drops it into the converter's mailbox.
+// StopCapture takes everything down in a fixed order: capture thread, converter (and
+// its thread), camera, callback.
+#include "Pictor.h"
+
+#include "capture/FPSCalculator.h"
+#include "capture/FrameDelivery.h"
+#include "convert/MFVideoConverter.h"
+#include "log/Log.h"
+
+#include <mfapi.h>
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <wrl/client.h>
+
+#include <cstring>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Equal formats: every field but the three names, compared in record order.
+bool SameFormat(const TPictorFormat& a, const TPictorFormat& b)
+{
+  return a.FrameSize == b.FrameSize && a.Height == b.Height && a.Width == b.Width &&
+         a.YUVMatrix == b.YUVMatrix && a.VideoLighting == b.VideoLighting &&
+         a.DefaultStride == b.DefaultStride && a.VideoChromaSiting == b.VideoChromaSiting &&
+         a.AMFormatType == b.AMFormatType && a.FixedSizeSamples == b.FixedSizeSamples &&
+         a.VideoNominalRange == b.VideoNominalRange && a.FrameRate == b.FrameRate &&
+         a.FrameRateLow == b.FrameRateLow && a.PixelAspectRatio == b.PixelAspectRatio &&
+         a.PixelAspectRatioLow == b.PixelAspectRatioLow &&
+         a.AllSamplesIndependent == b.AllSamplesIndependent &&
+         a.FrameRateRangeMin == b.FrameRateRangeMin && a.FrameRateRangeMinLow == b.FrameRateRangeMinLow &&
+         a.SampleSize == b.SampleSize && a.VideoPrimaries == b.VideoPrimaries &&
+         a.InterlaceMode == b.InterlaceMode && a.FrameRateRangeMax == b.FrameRateRangeMax &&
+         a.FrameRateRangeMaxLow == b.FrameRateRangeMaxLow && a.MajorType == b.MajorType &&
+         a.SubType == b.SubType;
+}
+
+}  // namespace
+
+// Walks the native types of the first video stream and returns the first one equal
+// to the format, or nothing. A type whose attributes cannot be read is never used.
+static ComPtr<IMFMediaType> FindNativeType(IMFSourceReader* reader, const TPictorFormat& format)
+{
+  static const char* const kName = "TPictor::StartCapture";
+  for (DWORD index = 0;; ++index) {
+    ComPtr<IMFMediaType> type;
+    const HRESULT hr = reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
+    if (hr == MF_E_NO_MORE_TYPES) {
+      LogInfo("%s no more media types %d", kName, static_cast<int>(index));
+      return nullptr;
+    }
+    if (type)
+      TMFVideoConverter::LogMediaTypeBasicParams(type.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (hr != S_OK) {
+      LogInfo("%s error getting media type for %d error %x", kName, static_cast<int>(index),
+              static_cast<unsigned>(hr));
+      return nullptr;
+    }
+    TPictorFormat native;
+    std::memset(&native, 0, sizeof native);
+    if (!ReadPictorFormat(type.Get(), &native)) {
+      LogError("%s unable to convert IMFMediaType to TMSMFWebCamFormat", kName);
+      return nullptr;
+    }
+    if (SameFormat(native, format)) {
+      LogInfo("%s found format %d", kName, static_cast<int>(index));
+      return type;
+    }
+    LogInfo("%s %d format properties:", kName, static_cast<int>(index));
+    TPictor::LogPictorFormatProperties(native);
+  }
+}
+
+bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown,
+                           TImageReadyCallback callback, void* context)
+{
+  static const char* const kName = "TPictor::StartCapture";
+  bool started = false;
+  try {
+    started = StartCaptureInternal(symbolicLink, format, topDown, callback, context);
+  } catch (...) {
+    LogError("%s unexpected exception", kName);
+  }
+  if (!started)
+    StopCapture();
+  LogInfo("%s exit with %d", kName, started ? 1 : 0);
+  return started;
+}
+
+bool TPictor::StartCaptureInternal(const wchar_t* symbolicLink, const TPictorFormat& format, bool topDown,
+                                   TImageReadyCallback callback, void* context)
+{
+  static const char* const kName = "TPictor::StartCapture";
+  LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
+  StopCapture();
+  pPictorImageReady = callback;
+  pImageReadyContext = context;
+
+  // Bad arguments fail here with a line of their own; a null link would otherwise
+  // reach the device lookup and a null callback would make a session nobody sees.
+  if (!symbolicLink || !*symbolicLink) {
+    LogError("%s no symbolic link", kName);
+    return false;
+  }
+  if (!callback) {
+    LogError("%s no image ready callback", kName);
+    return false;
+  }
+
+  if (!ActivateDevice(symbolicLink)) {
+    LogError("%s unable to activate device", kName);
+    return false;
+  }
+  HRESULT hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
+  if (hr != S_OK) {
+    LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
+    return false;
+  }
+  hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+  if (hr != S_OK) {
+    LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
+    return false;
+  }
+
+  LogInfo("%s the required format properties:", kName);
+  LogPictorFormatProperties(format);
+
+  ComPtr<IMFMediaType> type = FindNativeType(pSourceReader, format);
+  if (!type) {
+    LogError("%s unable to find the required format.", kName);
+    return false;
+  }
+
+  // The converter takes over a reference of its own; it stays in the member even
+  // when it failed, so that StopCapture deletes it.
+  type.Get()->AddRef();
+  pMFVideoConverter = new TMFVideoConverter(this, type.Get(), topDown);
+  if (!pMFVideoConverter->bInitialized) {
+    LogError("%s unable to use video converter", kName);
+    return false;
+  }
+
+  hr = pSourceReader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
+  if (hr != S_OK) {
+    LogError("%s unable to set RGB media type error %x", kName, static_cast<unsigned>(hr));
+    return false;
+  }
+
+  bStopCapture = false;
+  DWORD threadId = 0;
+  hCaptureThread = CreateThread(nullptr, 0, CaptureThreadApi, this, 0, &threadId);
+  if (!hCaptureThread) {
+    LogError("%s unable to create capture thread error %d", kName, static_cast<int>(GetLastError()));
+    return false;
+  }
+  dwCaptureThreadId = threadId;
+  return true;
+}
+
+bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown,
+                           TImageReadyCallback callback, void* context)
+{
+  static const char* const kName = "TPictor::StartCapture";
+  LogInfo("%s", kName);
+  bool started = false;
+  try {
+    // The format lookup opens and closes this object's camera slot, which a running
+    // capture thread reads: end the running session first.
+    if (hCaptureThread || pMFVideoConverter)
+      StopCapture();
+    const TPictorFormat format = GetPictorFormatByIndex(symbolicLink, formatIndex);
+    started = StartCapture(symbolicLink, format, topDown, callback, context);
+  } catch (...) {
+    LogError("%s unexpected exception", kName);
+  }
+  LogInfo("%s exit with %d", kName, started ? 1 : 0);
+  return started;
+}
+
+void TPictor::StopCapture()
+{
+  static const char* const kName = "TPictor::StopCapture";
+  LogInfo("%s", kName);
+  bStopCapture = true;
+  // The thread sees the request when its blocked ReadSample returns.
+  if (hCaptureThread) {
+    WaitForSingleObject(hCaptureThread, INFINITE);
+    CloseHandle(hCaptureThread);
+    hCaptureThread = nullptr;
+    dwCaptureThreadId = 0;
+  }
+  LogInfo("%s capture thread have been stopped.", kName);
+  if (pMFVideoConverter) {
+    delete pMFVideoConverter;  // joins the convert thread
+    pMFVideoConverter = nullptr;
+  }
+  LogInfo("%s pMFVideoConverter has been deleted", kName);
+  DeactivateDevice();
+  LogInfo("%s device has been deactivated", kName);
+  pPictorImageReady = nullptr;
+  pImageReadyContext = nullptr;
+  LogInfo("%s exit", kName);
+}
+
+bool TPictor::IsCaptureActive()
+{
+  return hCaptureThread != nullptr;
+}
+
+DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
+{
+  static const char* const kName = "TPictor::CaptureThreadApi";
+  LogInfo("%s", kName);
+  CaptureThread(static_cast<TPictor*>(parameter));
+  LogInfo("%s exit", kName);
+  return 0;
+}
+
+void TPictor::CaptureThread(TPictor* object)
+{
+  static const char* const kName = "TPictor::CaptureThread";
+  LogInfo("%s", kName);
+  TFPSCalculator meter;
+  DWORD lastRateLine = GetTickCount();
+
+  while (!object->bStopCapture) {
+    LogVerbose("%s before ReadSample", kName);
+    DWORD streamIndex = 0;
+    DWORD streamFlags = 0;
+    LONGLONG timeStamp = 0;
+    ComPtr<IMFSample> sample;
+    const HRESULT hr = object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &streamIndex,
+                                                         &streamFlags, &timeStamp, &sample);
+    if (hr != S_OK) {
+      LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
+      break;
+    }
+    LogVerbose("%s after ReadSample", kName);
+
+    // Rate measurement only serves the verbose trace.
+    if (GetLogLevel() == 2) {
+      meter.Update();
+      if (meter.HasValue && GetTickCount() - lastRateLine > 5000) {
+        lastRateLine = GetTickCount();
+        if (GetLogLevel() == 2)
+          LogVerbose("%s WebCam FPS is %f", kName, meter.FPS);
+      }
+    }
+
+    // Only the error flag on its own ends the session; combined with others it does not.
+    if (streamFlags == MF_SOURCE_READERF_ERROR)
+      break;
+    if (!sample)
+      continue;  // a stream tick or an event without a frame
+
+    // A failed copy loses this frame only; the copy has written its error line and
+    // released what it held before throwing.
+    IMFSample* copy = nullptr;
+    try {
+      copy = PictorDuplicateSample(sample.Get());
+    } catch (EPictor* error) {
+      delete error;
+      LogError("%s sample copy failed, frame dropped", kName);
+      continue;
+    } catch (...) {
+      LogError("%s sample copy failed, frame dropped", kName);
+      continue;
+    }
+    object->pMFVideoConverter->SetInputSample(copy);
+  }
+  LogInfo("%s exit", kName);
+}
