@@ -7,6 +7,7 @@
 
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
+#include "capture/PictorFormats.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 
@@ -16,31 +17,7 @@
 #include <mfreadwrite.h>
 #include <wrl/client.h>
 
-#include <cstring>
-
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-// Equal formats: every field but the three names, compared in record order.
-bool SameFormat(const TPictorFormat& a, const TPictorFormat& b)
-{
-  return a.FrameSize == b.FrameSize && a.Height == b.Height && a.Width == b.Width &&
-         a.YUVMatrix == b.YUVMatrix && a.VideoLighting == b.VideoLighting &&
-         a.DefaultStride == b.DefaultStride && a.VideoChromaSiting == b.VideoChromaSiting &&
-         a.AMFormatType == b.AMFormatType && a.FixedSizeSamples == b.FixedSizeSamples &&
-         a.VideoNominalRange == b.VideoNominalRange && a.FrameRate == b.FrameRate &&
-         a.FrameRateLow == b.FrameRateLow && a.PixelAspectRatio == b.PixelAspectRatio &&
-         a.PixelAspectRatioLow == b.PixelAspectRatioLow &&
-         a.AllSamplesIndependent == b.AllSamplesIndependent &&
-         a.FrameRateRangeMin == b.FrameRateRangeMin && a.FrameRateRangeMinLow == b.FrameRateRangeMinLow &&
-         a.SampleSize == b.SampleSize && a.VideoPrimaries == b.VideoPrimaries &&
-         a.InterlaceMode == b.InterlaceMode && a.FrameRateRangeMax == b.FrameRateRangeMax &&
-         a.FrameRateRangeMaxLow == b.FrameRateRangeMaxLow && a.MajorType == b.MajorType &&
-         a.SubType == b.SubType;
-}
-
-}  // namespace
 
 // Walks the native types of the first video stream and returns the first one equal
 // to the format, or nothing. A type whose attributes cannot be read is never used.
@@ -62,12 +39,11 @@ static ComPtr<IMFMediaType> FindNativeType(IMFSourceReader* reader, const TPicto
       return nullptr;
     }
     TPictorFormat native;
-    std::memset(&native, 0, sizeof native);
     if (!ReadPictorFormat(type.Get(), &native)) {
       LogError("%s unable to convert IMFMediaType to TMSMFWebCamFormat", kName);
       return nullptr;
     }
-    if (SameFormat(native, format)) {
+    if (SamePictorFormat(native, format)) {
       LogInfo("%s found format %d", kName, static_cast<int>(index));
       return type;
     }
@@ -80,9 +56,79 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
                            TImageReadyCallback callback, void* context)
 {
   static const char* const kName = "TPictor::StartCapture";
+
+  // Every failure returns false here; the StopCapture below then takes down whatever
+  // was set up (converter, camera, callback).
+  auto start = [&]() -> bool {
+    LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
+    StopCapture();
+    pPictorImageReady = callback;
+    pImageReadyContext = context;
+
+    // A null link would reach the device lookup, and a session without a callback
+    // would deliver to nobody: both are refused with a line of their own.
+    if (!symbolicLink || !*symbolicLink) {
+      LogError("%s no symbolic link", kName);
+      return false;
+    }
+    if (!callback) {
+      LogError("%s no image ready callback", kName);
+      return false;
+    }
+
+    if (!ActivateDevice(symbolicLink)) {
+      LogError("%s unable to activate device", kName);
+      return false;
+    }
+    HRESULT hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
+    if (hr != S_OK) {
+      LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
+      return false;
+    }
+    hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+    if (hr != S_OK) {
+      LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
+      return false;
+    }
+
+    LogInfo("%s the required format properties:", kName);
+    LogPictorFormatProperties(format);
+
+    ComPtr<IMFMediaType> type = FindNativeType(pSourceReader, format);
+    if (!type) {
+      LogError("%s unable to find the required format.", kName);
+      return false;
+    }
+
+    // The converter takes over a reference of its own. It goes into the member at
+    // once, so that StopCapture deletes it even when it failed.
+    type.Get()->AddRef();
+    pMFVideoConverter = new TMFVideoConverter(this, type.Get(), topDown);
+    if (!pMFVideoConverter->bInitialized) {
+      LogError("%s unable to use video converter", kName);
+      return false;
+    }
+
+    hr = pSourceReader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
+    if (hr != S_OK) {
+      LogError("%s unable to set RGB media type error %x", kName, static_cast<unsigned>(hr));
+      return false;
+    }
+
+    bStopCapture = false;
+    DWORD threadId = 0;
+    hCaptureThread = CreateThread(nullptr, 0, CaptureThreadApi, this, 0, &threadId);
+    if (!hCaptureThread) {
+      LogError("%s unable to create capture thread error %d", kName, static_cast<int>(GetLastError()));
+      return false;
+    }
+    dwCaptureThreadId = threadId;
+    return true;
+  };
+
   bool started = false;
   try {
-    started = StartCaptureInternal(symbolicLink, format, topDown, callback, context);
+    started = start();
   } catch (...) {
     LogError("%s unexpected exception", kName);
   }
@@ -90,76 +136,6 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     StopCapture();
   LogInfo("%s exit with %d", kName, started ? 1 : 0);
   return started;
-}
-
-bool TPictor::StartCaptureInternal(const wchar_t* symbolicLink, const TPictorFormat& format, bool topDown,
-                                   TImageReadyCallback callback, void* context)
-{
-  static const char* const kName = "TPictor::StartCapture";
-  LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
-  StopCapture();
-  pPictorImageReady = callback;
-  pImageReadyContext = context;
-
-  // Bad arguments fail here with a line of their own; a null link would otherwise
-  // reach the device lookup and a null callback would make a session nobody sees.
-  if (!symbolicLink || !*symbolicLink) {
-    LogError("%s no symbolic link", kName);
-    return false;
-  }
-  if (!callback) {
-    LogError("%s no image ready callback", kName);
-    return false;
-  }
-
-  if (!ActivateDevice(symbolicLink)) {
-    LogError("%s unable to activate device", kName);
-    return false;
-  }
-  HRESULT hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
-  if (hr != S_OK) {
-    LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
-    return false;
-  }
-  hr = pSourceReader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
-  if (hr != S_OK) {
-    LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
-    return false;
-  }
-
-  LogInfo("%s the required format properties:", kName);
-  LogPictorFormatProperties(format);
-
-  ComPtr<IMFMediaType> type = FindNativeType(pSourceReader, format);
-  if (!type) {
-    LogError("%s unable to find the required format.", kName);
-    return false;
-  }
-
-  // The converter takes over a reference of its own; it stays in the member even
-  // when it failed, so that StopCapture deletes it.
-  type.Get()->AddRef();
-  pMFVideoConverter = new TMFVideoConverter(this, type.Get(), topDown);
-  if (!pMFVideoConverter->bInitialized) {
-    LogError("%s unable to use video converter", kName);
-    return false;
-  }
-
-  hr = pSourceReader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
-  if (hr != S_OK) {
-    LogError("%s unable to set RGB media type error %x", kName, static_cast<unsigned>(hr));
-    return false;
-  }
-
-  bStopCapture = false;
-  DWORD threadId = 0;
-  hCaptureThread = CreateThread(nullptr, 0, CaptureThreadApi, this, 0, &threadId);
-  if (!hCaptureThread) {
-    LogError("%s unable to create capture thread error %d", kName, static_cast<int>(GetLastError()));
-    return false;
-  }
-  dwCaptureThreadId = threadId;
-  return true;
 }
 
 bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown,

@@ -39,6 +39,12 @@ class TMFVideoConverter {
   static void LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width, UINT32* height,
                                       INT32* stride, GUID* majorType, GUID* subType);
 
+  // Fills in an RGB32 output type that lacks MF_MT_FRAME_SIZE or MF_MT_DEFAULT_STRIDE
+  // (Wine's Color Converter offers such types; Windows gives both): frame size, frame
+  // rate and pixel aspect ratio come from the input type, the stride is +width x 4. A
+  // complete type is left unchanged.
+  static HRESULT CompleteRGB32OutputType(IMFMediaType* output, IMFMediaType* input, UINT32 width);
+
   bool bInitialized;
   bool bTopDown;
   TPictor* pOwner;                // not owned
@@ -60,4 +66,9 @@ class TMFVideoConverter {
  private:
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
   void ConvertThread();
+  // Constructor steps for a non-native subtype: transform, input type, RGB32 output
+  // type with the stride sign asked for. False after a failure (logged).
+  bool ConfigureTransform();
+  // One pending sample to the host, converted when needed; runs with SampleLock held.
+  void ConvertPendingSample();
 };

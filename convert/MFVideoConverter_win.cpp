@@ -44,10 +44,12 @@ class TTryLock {
   bool Held;
 };
 
+}  // namespace
+
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
 // stride, and refuses it in SetOutputType until a frame size is set; Windows fills
 // both in. Take what is missing from the input type. A complete type is left alone.
-HRESULT CompleteOutputType(IMFMediaType* output, IMFMediaType* input, UINT32 width)
+HRESULT TMFVideoConverter::CompleteRGB32OutputType(IMFMediaType* output, IMFMediaType* input, UINT32 width)
 {
   UINT64 packed = 0;
   UINT32 stride = 0;
@@ -68,8 +70,6 @@ HRESULT CompleteOutputType(IMFMediaType* output, IMFMediaType* input, UINT32 wid
     return output->SetUINT32(MF_MT_DEFAULT_STRIDE, width * 4u);
   return S_OK;
 }
-
-}  // namespace
 
 TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown)
     : bInitialized(false),
@@ -169,7 +169,7 @@ bool TMFVideoConverter::ConfigureTransform()
   }
   LogInfo("%s we have found RGB32 format available index %d", kCtorName, static_cast<int>(index));
 
-  hr = CompleteOutputType(pOutputType, pInputType, FrameWidth);
+  hr = CompleteRGB32OutputType(pOutputType, pInputType, FrameWidth);
   if (FAILED(hr)) {
     LogError("%s completing the output type error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;

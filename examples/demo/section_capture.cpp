@@ -4,9 +4,9 @@
 #include "Demo.h"
 
 #include "Pictor.h"
-#include "tools/virtualcam/VirtualCamControl.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
@@ -92,10 +92,11 @@ bool RunCapture(const DemoOptions& options)
               Narrow(camera.FriendlyName).c_str(), formatIndex, Narrow(format.SubTypeName).c_str(), format.Width,
               format.Height, format.FrameRate, format.FrameRateLow);
 
-  // The virtual camera counts the frames it produced; a real one cannot tell us.
+  // The virtual camera (a stand-in mf.dll) counts the frames it produced; a real
+  // camera cannot tell us.
+  typedef LONG(WINAPI * FrameCountFn)(const wchar_t* symbolicLink);
   HMODULE mf = GetModuleHandleW(L"mf.dll");
-  auto frameCount = mf ? reinterpret_cast<VirtualCam_GetFrameCount_t>(GetProcAddress(mf, "VirtualCam_GetFrameCount"))
-                       : nullptr;
+  auto frameCount = mf ? reinterpret_cast<FrameCountFn>(GetProcAddress(mf, "VirtualCam_GetFrameCount")) : nullptr;
   const LONG producedBefore = frameCount ? frameCount(camera.SymbolicLink) : 0;
 
   CapturedFrames frames;

@@ -6,6 +6,7 @@
 #include "tests/support/LogCapture.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 

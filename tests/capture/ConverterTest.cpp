@@ -6,6 +6,7 @@
 #include "TestAccess.h"
 
 #include <mfapi.h>
+#include <mferror.h>
 #include <mfidl.h>
 #include <wrl/client.h>
 
@@ -101,6 +102,11 @@ TEST_F(ConverterTest, NewestPendingSampleWinsAndTheOlderIsReleased)
   EXPECT_EQ(converter->pTransform, nullptr);  // native RGB32 needs no transform
 
   // Hold the convert thread between passes so that two samples meet in the mailbox.
+  // It must not be suspended inside a log call (it would keep the log lock): at level 1
+  // the idle loop writes nothing, and its one start line comes before the loop.
+  LogCapture::Get().SetLevel(1);
+  ASSERT_TRUE(capturetest::WaitForLine("TMFVideoConverter::ConvertThread"));
+  Sleep(50);
   ASSERT_NE(SuspendThread(converter->hConvertThread), static_cast<DWORD>(-1));
   ASSERT_TRUE(TryEnterCriticalSection(&converter->SampleLock)) << "thread suspended inside a frame";
   LeaveCriticalSection(&converter->SampleLock);
