@@ -20,7 +20,8 @@ std::wstring LongName() {
 }
 
 std::string ThreeCamerasConfig() {
-  std::string longName(LongName().begin(), LongName().end());
+  const std::wstring wide = LongName();
+  const std::string longName(wide.begin(), wide.end());
   return "camera name=\"Front Camera\" link=\"vc#front\"\n"
          "format subtype=YUY2 size=640x480 rate=30/1\n"
          // "Kamera hinten" with umlauts and a CJK character, in UTF-8.
