@@ -52,22 +52,16 @@ struct TProbe {
     }
 };
 
-// Pumps what is queued, so that a stale procedure would be called now and not later.
-void Pump()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
-}
-
-// Sends the window a few messages its procedure must handle; a procedure in freed code
-// crashes the test here.
+// Sends the window messages its procedure must handle, sent and posted; a procedure in
+// freed code crashes the test here.
 void Exercise(HWND hwnd)
 {
     SetWindowPos(hwnd, nullptr, 0, 0, 120, 90, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"probe"));
     PostMessageW(hwnd, WM_NULL, 0, 0);
-    Pump();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
 }
 
 TEST(LibraryUnload, PreviewWindowsWorkAcrossRepeatedUnloadAndReload)
