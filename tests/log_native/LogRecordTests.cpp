@@ -34,17 +34,6 @@ TEST(LogRecordLayout, HeaderFieldsSitAtTheirOffsetsLittleEndian)
   EXPECT_EQ(record, expected);
 }
 
-TEST(LogRecordLayout, EmptyTextMakesA35ByteRecord)
-{
-  std::vector<uint8_t> record(35, 0x5A);
-  EXPECT_EQ(BuildLogRecord(record.data(), TLogRecordFields{}, "", 1), 35u);
-  EXPECT_EQ(LoadU32(record.data()), 35u);
-  EXPECT_EQ(LoadU32(record.data() + 29), 1u);
-  EXPECT_EQ(record[33], 0);
-  EXPECT_EQ(record[34], 0x5A);
-  EXPECT_EQ(LogRecordSizeFor(1), 35u);
-}
-
 TEST(LogRecordLayout, ParseGivesBackWhatWasBuiltAndRejectsInconsistentRecords)
 {
   TLogRecordFields f;

@@ -44,43 +44,6 @@ struct SmallChannel {
   std::vector<uint8_t> bytes;
 };
 
-TEST(LogRingFreeSpace, EmptyRingOffersTheWholeCapacity)
-{
-  EXPECT_EQ(LogRingFreeSpace({100, 0, 0}), 100u);
-  EXPECT_EQ(LogRingFreeSpace({100, 40, 40}), 100u);
-  EXPECT_EQ(LogRingFreeSpace({100, 40, 10}), 30u);  // reader ahead of writer
-  EXPECT_EQ(LogRingFreeSpace({100, 10, 40}), 70u);  // writer ahead of reader
-}
-
-TEST(LogRingWrite, FreshChannelTakesAtMostOneByteLessThanItsCapacity)
-{
-  const TLogRingState empty{kLogChannelDefaultCapacity, 0, 0};
-  ASSERT_EQ(kLogChannelDefaultCapacity, 20959498u);
-  std::vector<uint8_t> channel(kLogChannelMappingSize, 0);
-  std::vector<uint8_t> record(20959498, 0x11);
-  uint32_t next = 12345;
-  EXPECT_FALSE(LogRingWrite(channel.data() + kLogChannelHeaderSize, empty, kLogChannelMappingSize, record.data(),
-                            20959498, &next));
-  EXPECT_EQ(next, 12345u);
-  EXPECT_EQ(channel[kLogChannelHeaderSize], 0);
-  ASSERT_TRUE(LogRingWrite(channel.data() + kLogChannelHeaderSize, empty, kLogChannelMappingSize, record.data(),
-                           20959497, &next));
-  EXPECT_EQ(next, 20959497u);
-  EXPECT_EQ(channel[kLogChannelMappingSize - 2], 0x11);
-  EXPECT_EQ(channel[kLogChannelMappingSize - 1], 0);
-}
-
-TEST(LogRingWrite, RecordMustBeStrictlySmallerThanTheFreeSpace)
-{
-  SmallChannel channel(1000);
-  const std::vector<uint8_t> record = Pattern(60);
-  uint32_t next = 0;
-  // Reader 60 bytes ahead of the writer: 60 free, so 60 bytes do not fit, 59 do.
-  EXPECT_FALSE(LogRingWrite(channel.Ring(), {1000, 500, 440}, channel.mappingSize, record.data(), 60, &next));
-  EXPECT_TRUE(LogRingWrite(channel.Ring(), {1000, 500, 440}, channel.mappingSize, record.data(), 59, &next));
-  EXPECT_EQ(next, 499u);
-}
-
 TEST(LogRingWrite, RecordWrapsAtTheEndOfTheRing)
 {
   SmallChannel channel(1000);

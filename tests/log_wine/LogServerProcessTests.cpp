@@ -151,18 +151,11 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcess)
 
 TEST(LogServerProcess, RefusesBadArgumentsWithExitCode2)
 {
-  for (const wchar_t* arguments : {L"--level 4", L"--level x", L"--frobnicate", L"--dir", L"--run-for 0"}) {
+  for (const wchar_t* arguments : {L"--level 4", L"--frobnicate", L"--dir"}) {
     ServerProcess server(arguments);
     ASSERT_TRUE(server.process);
     EXPECT_EQ(server.WaitExit(10000), 2) << arguments;
   }
-}
-
-TEST(LogServerProcess, StopsByItselfAfterRunFor)
-{
-  ServerProcess server(L"--run-for 1 --channel runfor-" + std::to_wstring(GetCurrentProcessId()));
-  ASSERT_TRUE(server.process);
-  EXPECT_EQ(server.WaitExit(15000), 0);
 }
 
 }  // namespace
