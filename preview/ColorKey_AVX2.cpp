@@ -140,9 +140,11 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
     const __m256i bZero = _mm256_cmpeq_epi32(bI, zeroI);
     const __m256i rn = _mm256_blendv_epi8(rI, bI, rZero);
     const __m256i bn = _mm256_blendv_epi8(bI, rI, bZero);
-    const __m256i dI = _mm256_max_epi32(_mm256_mullo_epi32(rn, bn), _mm256_set1_epi32(1));
+    // Bytes times bytes fit in 16 bits, and the upper halves of the lanes are 0: the
+    // 16-bit multiply gives the whole 32-bit product, and is cheaper than the 32-bit one.
+    const __m256i dI = _mm256_max_epi32(_mm256_mullo_epi16(rn, bn), _mm256_set1_epi32(1));
     const __m256 d = _mm256_cvtepi32_ps(dI);
-    const __m256 g2 = _mm256_cvtepi32_ps(_mm256_mullo_epi32(gI, gI));
+    const __m256 g2 = _mm256_cvtepi32_ps(_mm256_mullo_epi16(gI, gI));
     pass = _mm256_and_ps(pass, _mm256_cmp_ps(g2, _mm256_mul_ps(s.dominancePass, d), _CMP_GT_OQ));
     fail = _mm256_or_ps(fail, _mm256_cmp_ps(g2, _mm256_mul_ps(s.dominanceFail, d), _CMP_LE_OQ));
   }
