@@ -2,6 +2,7 @@
 // fastest version once from the processor's features.
 #include "preview/ColorKey.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -28,6 +29,57 @@ float SmallestFloatNotBelow(double t) {
   if (static_cast<double>(f) < t) f = std::nextafter(f, std::numeric_limits<float>::infinity());
   return f;
 }
+
+namespace {
+
+// Fixed-point forms of the sure tests; see TKeySetup. Every threshold is rounded away
+// from the side it proves (up for a pass, down for a fail), so the fixed point can only
+// leave more pixels unsure, never decide one differently.
+void PreparePacked(TKeySetup* setup) {
+  setup->packedUsable = true;
+  setup->satPassAll = setup->satFailAll = setup->domPassAll = setup->domFailAll = false;
+  setup->satPassQ = 65535;
+  setup->satFailQ = 0;
+  setup->domPassQ = 32767;
+  setup->domFailQ = 0;
+  setup->domShift = 1;
+
+  // Saturation lies in 0..1 and is exactly 1 when the smallest channel is 0.
+  const float t = setup->minSaturation;
+  if (std::isnan(t) || t > 1.0f) {
+    setup->satFailAll = true;
+  } else if (t <= 0.0f) {
+    setup->satPassAll = true;
+  } else {
+    // A pass threshold at or beyond 1 clamps to 65535, which passes exactly the pixels
+    // whose smallest channel is 0: saturation 1, which passes any limit up to 1.
+    const double pass = std::ceil(static_cast<double>(setup->saturationPass) * 65536.0);
+    setup->satPassQ = static_cast<unsigned short>(std::min(pass, 65535.0));
+    setup->satFailQ = static_cast<unsigned short>(std::floor(static_cast<double>(setup->saturationFail) * 65536.0));
+  }
+
+  // The ratio g^2 / d never exceeds 255^2 (d is at least 1 in byte units).
+  const float l = setup->dominanceLimit;
+  if (std::isnan(l) || setup->dominanceFail > 65100.0f) {
+    setup->domFailAll = true;
+  } else if (l < 0.0f) {
+    setup->domPassAll = true;
+  } else if (setup->dominancePass > 4096.0f) {
+    setup->packedUsable = false;
+  } else {
+    // g^2 (up to 65025) is shifted right by at least 1 to stay a positive 16-bit value,
+    // and the limit scaled by 2^-shift stays below 0.5 so that products stay below 2^15.
+    int shift = 1;
+    while (static_cast<double>(setup->dominancePass) >= std::ldexp(0.5, shift)) ++shift;
+    setup->domShift = shift;
+    setup->domPassQ = static_cast<unsigned short>(
+        std::ceil(std::ldexp(static_cast<double>(setup->dominancePass), 16 - shift)));
+    setup->domFailQ = static_cast<unsigned short>(
+        std::floor(std::ldexp(static_cast<double>(setup->dominanceFail), 16 - shift)));
+  }
+}
+
+}  // namespace
 
 TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorType colorType,
                      unsigned int customColor) {
@@ -75,6 +127,7 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorT
     setup.dominancePass = l * (1.0f + kRelativeMargin);
     setup.dominanceFail = l * (1.0f - kRelativeMargin);
   }
+  PreparePacked(&setup);
   return setup;
 }
 

@@ -23,6 +23,10 @@ struct TVecSetup {
   __m256 minValueByte, hueInLow, hueInHigh, hueOutLow, hueOutHigh;
   __m256 saturationPass, saturationFail, dominancePass, dominanceFail;
   __m256i alphaBits;  // opacity in the alpha byte of every lane
+  // 16-bit fixed-point forms (see TKeySetup).
+  __m256i minValueByte16, satPassQ, satFailQ, satPassAll, satFailAll;
+  __m256i domPassQ, domFailQ, domPassAll, domFailAll;
+  __m128i domShift;
 };
 
 // byte / 255 rounded once to single precision, without a division: 1/255 is split into
@@ -152,12 +156,76 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
   return _mm256_or_si256(kept, _mm256_andnot_si256(_mm256_castps_si256(pass), s.alphaBits));
 }
 
+// Green and blue keys, 16 pixels at a time: the channel bytes of two blocks packed into
+// 16-bit lanes and the sure tests in fixed point (see TKeySetup). Falls back to the exact
+// computation of both blocks when a pixel is unsure.
+template <TKeyMode kMode>
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p1, const TVecSetup& s) {
+  const __m256i px0 = _mm256_loadu_si256(p0);
+  const __m256i px1 = _mm256_loadu_si256(p1);
+  const __m256i ff = _mm256_set1_epi32(0xFF);
+  // packus works within 128-bit halves: lanes hold px0[0..3], px1[0..3] | px0[4..7],
+  // px1[4..7]; the 16-to-32-bit unpacks at the end undo exactly this order.
+  const __m256i r = _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(px0, 16), ff),
+                                        _mm256_and_si256(_mm256_srli_epi32(px1, 16), ff));
+  const __m256i green = _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(px0, 8), ff),
+                                            _mm256_and_si256(_mm256_srli_epi32(px1, 8), ff));
+  const __m256i blue = _mm256_packus_epi32(_mm256_and_si256(px0, ff), _mm256_and_si256(px1, ff));
+  const __m256i g = kMode == colorkey::kKeyBlue ? blue : green;
+  const __m256i b = kMode == colorkey::kKeyBlue ? green : blue;
+
+  const __m256i otherMax = _mm256_max_epi16(r, b);
+  const __m256i value = _mm256_max_epi16(g, otherMax);
+  const __m256i minimum = _mm256_min_epi16(g, _mm256_min_epi16(r, b));
+  // Hue: g strictly largest is inside, g below another channel or all equal is outside.
+  __m256i pass = _mm256_cmpgt_epi16(g, otherMax);
+  __m256i fail = _mm256_or_si256(_mm256_cmpgt_epi16(otherMax, g), _mm256_cmpeq_epi16(value, minimum));
+  // Value, exactly.
+  pass = _mm256_and_si256(pass, _mm256_cmpgt_epi16(value, _mm256_sub_epi16(s.minValueByte16, _mm256_set1_epi16(1))));
+  fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(s.minValueByte16, value));
+  // Saturation: chroma against the limit times value, in 1/128 steps.
+  const __m256i chroma128 = _mm256_slli_epi16(_mm256_sub_epi16(value, minimum), 7);
+  const __m256i value128 = _mm256_slli_epi16(value, 7);
+  const __m256i satPass = _mm256_cmpgt_epi16(chroma128, _mm256_mulhi_epu16(value128, s.satPassQ));
+  const __m256i satFail = _mm256_cmpgt_epi16(_mm256_mulhi_epu16(value128, s.satFailQ), chroma128);
+  pass = _mm256_and_si256(pass, _mm256_andnot_si256(s.satFailAll, _mm256_or_si256(satPass, s.satPassAll)));
+  fail = _mm256_or_si256(fail, _mm256_or_si256(satFail, s.satFailAll));
+  // Dominance: g^2 against the limit times r x b (b x b or r x r when one is 0, 1 when
+  // both are). Byte products fit in 16 bits unsigned.
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i rn = _mm256_blendv_epi8(r, b, _mm256_cmpeq_epi16(r, zero));
+  const __m256i bn = _mm256_blendv_epi8(b, r, _mm256_cmpeq_epi16(b, zero));
+  const __m256i d = _mm256_max_epu16(_mm256_mullo_epi16(rn, bn), _mm256_set1_epi16(1));
+  const __m256i g2 = _mm256_srl_epi16(_mm256_mullo_epi16(g, g), s.domShift);
+  const __m256i domPass = _mm256_cmpgt_epi16(g2, _mm256_mulhi_epu16(d, s.domPassQ));
+  const __m256i domFail = _mm256_cmpgt_epi16(_mm256_mulhi_epu16(d, s.domFailQ), g2);
+  pass = _mm256_and_si256(pass, _mm256_andnot_si256(s.domFailAll, _mm256_or_si256(domPass, s.domPassAll)));
+  fail = _mm256_or_si256(fail, _mm256_or_si256(domFail, s.domFailAll));
+
+  if (_mm256_movemask_epi8(_mm256_or_si256(pass, fail)) != -1) {
+    _mm256_storeu_si256(p0, KeyBlockExact<kMode>(px0, s));
+    _mm256_storeu_si256(p1, KeyBlockExact<kMode>(px1, s));
+    return;
+  }
+  const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
+  const __m256i pass0 = _mm256_unpacklo_epi16(pass, pass);
+  const __m256i pass1 = _mm256_unpackhi_epi16(pass, pass);
+  _mm256_storeu_si256(p0, _mm256_or_si256(_mm256_and_si256(px0, colourBits), _mm256_andnot_si256(pass0, s.alphaBits)));
+  _mm256_storeu_si256(p1, _mm256_or_si256(_mm256_and_si256(px1, colourBits), _mm256_andnot_si256(pass1, s.alphaBits)));
+}
+
 template <TKeyMode kMode>
 PICTOR_TARGET_AVX2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
-                                unsigned int stride, const TVecSetup& s) {
+                                unsigned int stride, bool packed, const TVecSetup& s) {
   for (unsigned int y = 0; y < height; ++y) {
     unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
     unsigned int x = 0;
+    if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && packed) {
+      for (; width - x >= 16; x += 16) {
+        __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
+        KeyTwoBlocks<kMode>(p, p + 1, s);
+      }
+    }
     for (; width - x >= 8; x += 8) {
       __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
       _mm256_storeu_si256(p, KeyBlock<kMode>(_mm256_loadu_si256(p), s));
@@ -200,11 +268,21 @@ PICTOR_TARGET_AVX2 void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int 
   s.dominancePass = _mm256_set1_ps(setup.dominancePass);
   s.dominanceFail = _mm256_set1_ps(setup.dominanceFail);
   s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
+  s.minValueByte16 = _mm256_set1_epi16(static_cast<short>(setup.minValueByte));
+  s.satPassQ = _mm256_set1_epi16(static_cast<short>(setup.satPassQ));
+  s.satFailQ = _mm256_set1_epi16(static_cast<short>(setup.satFailQ));
+  s.satPassAll = _mm256_set1_epi16(setup.satPassAll ? -1 : 0);
+  s.satFailAll = _mm256_set1_epi16(setup.satFailAll ? -1 : 0);
+  s.domPassQ = _mm256_set1_epi16(static_cast<short>(setup.domPassQ));
+  s.domFailQ = _mm256_set1_epi16(static_cast<short>(setup.domFailQ));
+  s.domPassAll = _mm256_set1_epi16(setup.domPassAll ? -1 : 0);
+  s.domFailAll = _mm256_set1_epi16(setup.domFailAll ? -1 : 0);
+  s.domShift = _mm_cvtsi32_si128(setup.domShift);
   switch (setup.mode) {
-    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, s); break;
+    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, setup.packedUsable, s); break;
   }
 }
 
