@@ -31,4 +31,15 @@ else
   status=1
 fi
 
+# --- colorkey: software colour key (scalar, SSE2, AVX2) vs memcpy and FFmpeg's filters --
+# A native program: the kernels are portable, and FFmpeg's filters run on Linux.
+colorkey_bench=$root/build/native/bench/colorkey/colorkey_bench
+if [[ -x $colorkey_bench ]]; then
+  echo "=== colorkey" | report
+  "$colorkey_bench" 2>&1 | report || status=1
+else
+  echo "=== colorkey: not built ($colorkey_bench)" | report
+  status=1
+fi
+
 exit $status
