@@ -1,11 +1,10 @@
 // Reading, writing and resetting camera parameters against the virtual camera, which
-// answers IAMVideoProcAmp / IAMCameraControl with configured ranges and keeps written
-// values per camera across activations.
+// answers IAMVideoProcAmp / IAMCameraControl with configured ranges, refuses what a
+// driver would refuse, keeps written values per camera and counts the Set calls it gets.
 #include "Pictor.h"
 #include "tests/support/LogCapture.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <windows.h>
@@ -27,13 +26,12 @@ namespace {
 constexpr int kAuto = 1;
 constexpr int kManual = 2;
 
-// Entry indices are the DirectShow property numbers.
-enum Amp { Brightness = 0, Contrast, Hue, Saturation, Sharpness, Gamma, ColorEnable, WhiteBalance,
-           BacklightCompensation, Gain };
-enum Lens { Pan = 0, Tilt, Roll, Zoom, Exposure, Iris, Focus };
+// Index into all 17 entries: the image controls 0-9, then the lens controls.
+enum Property { Brightness = 0, Contrast, Hue, Saturation, Sharpness, Gamma, ColorEnable, WhiteBalance,
+                BacklightCompensation, Gain, Pan, Tilt, Roll, Zoom, Exposure, Iris, Focus, kCount };
 
-// Camera 0 has both groups, with some properties of each left unsupported; camera 1 has
-// no IAMCameraControl at all (its Zoom line must therefore never show up).
+// "Studio" has both groups with some properties of each left unsupported; "Plain" has no
+// IAMCameraControl, so its Zoom line must never show up. auto=0: no automatic mode.
 const char kConfig[] = R"(
 camera name="Studio" link="\\\\?\\virtualcam#studio"
 format subtype=YUY2 size=640x480 rate=30/1
@@ -53,17 +51,32 @@ control property=Hue min=-180 max=180 step=1 default=0 value=15 flags=2 auto=0
 control property=Zoom min=100 max=400 step=10 default=100 value=200 flags=2 auto=0
 )";
 
-TPictorParameter Entry(int value, int min, int max, int step, int def, int flags)
+TPictorParameter& At(TPictorParameters& r, int p)
 {
-  TPictorParameter e{};
+  return p < 10 ? r.VideoProcAmp[p] : r.CameraControl[p - 10];
+}
+const TPictorParameter& At(const TPictorParameters& r, int p)
+{
+  return p < 10 ? r.VideoProcAmp[p] : r.CameraControl[p - 10];
+}
+
+TPictorParameter Entry(int value, int min, int max, int step, int def, int flags, bool apply = false)
+{
+  TPictorParameter e;
   e.Value = value;
   e.Min = min;
   e.Max = max;
   e.Step = step;
   e.Default = def;
   e.Flags = flags;
-  e.Apply = false;
+  e.Apply = apply;
   return e;
+}
+
+// A request entry: only Value, Flags and Apply matter to SetParameters.
+TPictorParameter Write(int value, int flags)
+{
+  return Entry(value, 0, 0, 0, 0, flags, true);
 }
 
 bool Same(const TPictorParameter& a, const TPictorParameter& b)
@@ -72,44 +85,26 @@ bool Same(const TPictorParameter& a, const TPictorParameter& b)
          a.Default == b.Default && a.Flags == b.Flags && a.Apply == b.Apply;
 }
 
-MATCHER_P(IsEntry, expected, "")
+void ExpectRecord(const TPictorParameters& got, const TPictorParameters& expected)
 {
-  return Same(arg, expected);
+  for (int p = 0; p < kCount; ++p)
+    EXPECT_PRED2(Same, At(got, p), At(expected, p)) << "property " << p;
 }
 
-const TPictorParameter kZero = Entry(0, 0, 0, 0, 0, 0);
-
-// What camera 0 reports before anything was written.
-struct StudioInitial {
-  TPictorParameter amp[10] = {};
-  TPictorParameter lens[7] = {};
-  StudioInitial()
-  {
-    amp[Brightness] = Entry(12, -64, 64, 1, 0, kManual);
-    amp[Contrast] = Entry(40, 0, 100, 5, 50, kManual);
-    amp[Saturation] = Entry(100, 0, 200, 1, 100, kAuto);
-    amp[WhiteBalance] = Entry(5000, 2800, 6500, 10, 4600, kAuto);
-    amp[Gain] = Entry(64, 0, 255, 1, 32, kManual);
-    lens[Pan] = Entry(-30, -180, 180, 1, 0, kManual);
-    lens[Zoom] = Entry(200, 100, 400, 10, 100, kManual);
-    lens[Exposure] = Entry(-8, -13, -1, 1, -6, kManual);
-    lens[Focus] = Entry(120, 0, 250, 5, 30, kAuto);
-  }
-};
-
-void ExpectGroups(const TPictorParameters& got, const TPictorParameter (&amp)[10],
-                  const TPictorParameter (&lens)[7])
+// What "Studio" reports before anything was written.
+TPictorParameters StudioInitial()
 {
-  for (int p = 0; p < 10; ++p)
-    EXPECT_PRED2(Same, got.VideoProcAmp[p], amp[p]) << "VideoProcAmp property " << p;
-  for (int p = 0; p < 7; ++p)
-    EXPECT_PRED2(Same, got.CameraControl[p], lens[p]) << "CameraControl property " << p;
-}
-
-bool StartsWithName(const std::string& line, const std::string& name)
-{
-  return line.compare(0, name.size(), name) == 0 &&
-         (line.size() == name.size() || line[name.size()] == ' ');
+  TPictorParameters r;
+  At(r, Brightness) = Entry(12, -64, 64, 1, 0, kManual);
+  At(r, Contrast) = Entry(40, 0, 100, 5, 50, kManual);
+  At(r, Saturation) = Entry(100, 0, 200, 1, 100, kAuto);
+  At(r, WhiteBalance) = Entry(5000, 2800, 6500, 10, 4600, kAuto);
+  At(r, Gain) = Entry(64, 0, 255, 1, 32, kManual);
+  At(r, Pan) = Entry(-30, -180, 180, 1, 0, kManual);
+  At(r, Zoom) = Entry(200, 100, 400, 10, 100, kManual);
+  At(r, Exposure) = Entry(-8, -13, -1, 1, -6, kManual);
+  At(r, Focus) = Entry(120, 0, 250, 5, 30, kAuto);
+  return r;
 }
 
 // The lines one operation wrote under its own name, in order.
@@ -117,14 +112,14 @@ std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const st
 {
   std::vector<std::string> own;
   for (const std::string& l : lines)
-    if (StartsWithName(l, name))
+    if (l.compare(0, name.size(), name) == 0 && (l.size() == name.size() || l[name.size()] == ' '))
       own.push_back(l);
   return own;
 }
 
-size_t IndexOf(const std::vector<std::string>& lines, const std::string& text, size_t from = 0)
+size_t IndexOf(const std::vector<std::string>& lines, const std::string& text)
 {
-  for (size_t i = from; i < lines.size(); ++i)
+  for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i] == text)
       return i;
   return lines.size();
@@ -134,27 +129,25 @@ class ParametersTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite()
   {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    // The library loads the same module by name; this keeps it loaded between tests.
-    vcam_ = LoadLibraryW(L"mf.dll");
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // the library leaves COM to its host
+    vcam_ = LoadLibraryW(L"mf.dll");                // the same module the library loads
   }
   static void TearDownTestSuite()
   {
     if (vcam_)
       FreeLibrary(vcam_);
-    vcam_ = nullptr;
     CoUninitialize();
   }
 
   void SetUp() override
   {
     ASSERT_NE(vcam_, nullptr) << "the virtual camera mf.dll is not beside the test program";
-    configure_ = reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(vcam_, "VirtualCam_Configure"));
+    auto configure = reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(vcam_, "VirtualCam_Configure"));
     getCounts_ = reinterpret_cast<VirtualCam_GetCounts_t>(GetProcAddress(vcam_, "VirtualCam_GetCounts"));
-    ASSERT_NE(configure_, nullptr);
-    ASSERT_NE(getCounts_, nullptr);
+    getControl_ = reinterpret_cast<VirtualCam_GetControl_t>(GetProcAddress(vcam_, "VirtualCam_GetControl"));
+    ASSERT_TRUE(configure && getCounts_ && getControl_);
     char error[256] = {};
-    ASSERT_EQ(configure_(kConfig, error, sizeof error), 0) << error;
+    ASSERT_EQ(configure(kConfig, error, sizeof error), 0) << error;
 
     pictor_ = std::make_unique<TPictor>();
     TPictorDescr descrs[2] = {};
@@ -168,12 +161,8 @@ class ParametersTest : public ::testing::Test {
   void TearDown() override
   {
     pictor_.reset();
-    if (getCounts_) {
-      VirtualCamCounts now = Counts();
-      EXPECT_EQ(now.sources, 0);
-      EXPECT_EQ(now.controls, 0);
-      EXPECT_EQ(now.total, baseline_.total);
-    }
+    if (getCounts_)
+      ExpectNothingOpen();
   }
 
   VirtualCamCounts Counts()
@@ -183,9 +172,46 @@ class ParametersTest : public ::testing::Test {
     return c;
   }
 
+  void ExpectNothingOpen()
+  {
+    const VirtualCamCounts now = Counts();
+    EXPECT_EQ(now.sources, 0);
+    EXPECT_EQ(now.controls, 0);
+    EXPECT_EQ(now.total, baseline_.total);
+  }
+
+  // Set calls each property has received so far, refused ones included: this tells "not
+  // written" from "written with the value it already had".
+  std::vector<LONG> SetCalls(const std::wstring& link)
+  {
+    std::vector<LONG> calls(kCount, -1);
+    for (int p = 0; p < kCount; ++p)
+      EXPECT_TRUE(getControl_(link.c_str(), p, nullptr, nullptr, &calls[p])) << "property " << p;
+    return calls;
+  }
+
+  // Set calls made by `run`, per property.
+  std::vector<LONG> SetCallsDuring(const std::wstring& link, const std::function<void()>& run)
+  {
+    std::vector<LONG> calls = SetCalls(link);
+    run();
+    const std::vector<LONG> after = SetCalls(link);
+    for (int p = 0; p < kCount; ++p)
+      calls[p] = after[p] - calls[p];
+    return calls;
+  }
+
+  static std::vector<LONG> CallsOn(std::initializer_list<int> properties)
+  {
+    std::vector<LONG> calls(kCount, 0);
+    for (int p : properties)
+      calls[p] = 1;
+    return calls;
+  }
+
   static HMODULE vcam_;
-  VirtualCam_Configure_t configure_ = nullptr;
   VirtualCam_GetCounts_t getCounts_ = nullptr;
+  VirtualCam_GetControl_t getControl_ = nullptr;
   VirtualCamCounts baseline_{};
   pictortest::LogCapture& log_ = pictortest::LogCapture::Get();
   std::unique_ptr<TPictor> pictor_;
@@ -196,239 +222,163 @@ HMODULE ParametersTest::vcam_ = nullptr;
 
 TEST_F(ParametersTest, ReadsRangeValueAndFlagsOfSupportedPropertiesAndZeroForTheRest)
 {
-  const TPictorParameters got = pictor_->GetParameters(studio_.c_str());
-  StudioInitial initial;
-  ExpectGroups(got, initial.amp, initial.lens);
-}
-
-TEST_F(ParametersTest, CameraWithoutLensControlsGivesAnAllZeroCameraControlGroup)
-{
-  const TPictorParameters got = pictor_->GetParameters(plain_.c_str());
-  TPictorParameter amp[10] = {};
-  amp[Brightness] = Entry(100, 0, 255, 1, 128, kManual);
-  amp[Hue] = Entry(15, -180, 180, 1, 0, kManual);
-  TPictorParameter lens[7] = {};
-  ExpectGroups(got, amp, lens);
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), StudioInitial());
 }
 
 TEST_F(ParametersTest, RecordWithoutApplyWritesNothing)
 {
-  TPictorParameters changed = pictor_->GetParameters(studio_.c_str());
-  // Valid new values everywhere, but no entry marked: none of them may reach the camera.
-  for (TPictorParameter& e : changed.VideoProcAmp) {
-    e.Value = e.Max;
-    e.Flags = kManual;
-  }
-  for (TPictorParameter& e : changed.CameraControl) {
-    e.Value = e.Min;
-    e.Flags = kManual;
-  }
-  pictor_->SetParameters(studio_.c_str(), changed);
+  TPictorParameters record = pictor_->GetParameters(studio_.c_str());
+  EXPECT_EQ(SetCallsDuring(studio_, [&] { pictor_->SetParameters(studio_.c_str(), record); }),
+            CallsOn({}));
 
-  StudioInitial initial;
-  ExpectGroups(pictor_->GetParameters(studio_.c_str()), initial.amp, initial.lens);
+  // Valid new values everywhere, but still no entry marked.
+  for (int p = 0; p < kCount; ++p)
+    At(record, p).Value = At(record, p).Max;
+  EXPECT_EQ(SetCallsDuring(studio_, [&] { pictor_->SetParameters(studio_.c_str(), record); }),
+            CallsOn({}));
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), StudioInitial());
 }
 
 TEST_F(ParametersTest, ApplyWritesOnlyTheMarkedEntriesWithTheirValueAndFlags)
 {
   TPictorParameters request = pictor_->GetParameters(studio_.c_str());
-  request.VideoProcAmp[Brightness].Value = -20;
-  request.VideoProcAmp[Brightness].Flags = kManual;
-  request.VideoProcAmp[Brightness].Apply = true;
-  request.CameraControl[Focus].Value = 200;  // from automatic to manual
-  request.CameraControl[Focus].Flags = kManual;
-  request.CameraControl[Focus].Apply = true;
-  request.CameraControl[Exposure].Value = -8;  // from manual to automatic
-  request.CameraControl[Exposure].Flags = kAuto;
-  request.CameraControl[Exposure].Apply = true;
-  // Unmarked entries carry other values that must be ignored.
-  request.VideoProcAmp[Gain].Value = 10;
-  request.CameraControl[Zoom].Value = 300;
-  pictor_->SetParameters(studio_.c_str(), request);
+  At(request, Brightness) = Write(-20, kManual);
+  At(request, Focus) = Write(200, kManual);  // automatic to manual
+  At(request, Exposure) = Write(-8, kAuto);  // manual to automatic
+  At(request, Gain).Value = 10;              // not marked: ignored
+  At(request, Zoom).Value = 300;
+  EXPECT_EQ(SetCallsDuring(studio_, [&] { pictor_->SetParameters(studio_.c_str(), request); }),
+            CallsOn({Brightness, Focus, Exposure}));
 
-  StudioInitial expected;
-  expected.amp[Brightness].Value = -20;
-  expected.lens[Focus].Value = 200;
-  expected.lens[Focus].Flags = kManual;
-  expected.lens[Exposure].Flags = kAuto;
-  ExpectGroups(pictor_->GetParameters(studio_.c_str()), expected.amp, expected.lens);
+  TPictorParameters expected = StudioInitial();
+  At(expected, Brightness).Value = -20;
+  At(expected, Focus).Value = 200;
+  At(expected, Focus).Flags = kManual;
+  At(expected, Exposure).Flags = kAuto;
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), expected);
 }
 
 TEST_F(ParametersTest, RefusedValueDoesNotStopTheOtherEntries)
 {
   TPictorParameters request;
-  request.VideoProcAmp[Brightness] = Entry(65, 0, 0, 0, 0, kManual);  // above its maximum 64
-  request.VideoProcAmp[Brightness].Apply = true;
-  request.VideoProcAmp[Gain] = Entry(100, 0, 0, 0, 0, kManual);
-  request.VideoProcAmp[Gain].Apply = true;
-  request.VideoProcAmp[Hue] = Entry(5, 0, 0, 0, 0, kManual);  // not supported by this camera
-  request.VideoProcAmp[Hue].Apply = true;
-  request.CameraControl[Pan] = Entry(45, 0, 0, 0, 0, kManual);
-  request.CameraControl[Pan].Apply = true;
-  pictor_->SetParameters(studio_.c_str(), request);
+  At(request, Brightness) = Write(65, kManual);  // above its maximum
+  At(request, Hue) = Write(5, kManual);          // not supported by this camera
+  At(request, Gain) = Write(100, kManual);
+  At(request, Contrast) = Write(50, kAuto);      // no automatic mode
+  At(request, Pan) = Write(45, kManual);
+  EXPECT_EQ(SetCallsDuring(studio_, [&] { pictor_->SetParameters(studio_.c_str(), request); }),
+            CallsOn({Brightness, Hue, Gain, Contrast, Pan}));
 
-  StudioInitial expected;
-  expected.amp[Gain].Value = 100;
-  expected.lens[Pan].Value = 45;
-  ExpectGroups(pictor_->GetParameters(studio_.c_str()), expected.amp, expected.lens);
+  TPictorParameters expected = StudioInitial();
+  At(expected, Gain).Value = 100;
+  At(expected, Pan).Value = 45;
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), expected);
 }
 
-TEST_F(ParametersTest, WrittenValuesOutliveTheObjectThatWroteThem)
-{
-  TPictorParameters request;
-  request.VideoProcAmp[Contrast] = Entry(75, 0, 0, 0, 0, kManual);
-  request.VideoProcAmp[Contrast].Apply = true;
-  pictor_->SetParameters(studio_.c_str(), request);
-  pictor_.reset();
-
-  TPictor other;
-  EXPECT_THAT(other.GetParameters(studio_.c_str()).VideoProcAmp[Contrast],
-              IsEntry(Entry(75, 0, 100, 5, 50, kManual)));
-}
-
-TEST_F(ParametersTest, DefaultsPutEveryPropertyBackToItsDefaultInAutomaticMode)
+TEST_F(ParametersTest, DefaultsWriteAllPropertiesWithTheirDefaultInAutomaticMode)
 {
   TPictorParameters request = pictor_->GetParameters(studio_.c_str());
-  for (TPictorParameter& e : request.VideoProcAmp) {
-    e.Value = e.Max;
-    e.Flags = kManual;
-    e.Apply = true;
-  }
-  for (TPictorParameter& e : request.CameraControl) {
-    e.Value = e.Max;
-    e.Flags = kManual;
-    e.Apply = true;
-  }
+  for (int p = 0; p < kCount; ++p)
+    At(request, p) = Write(At(request, p).Max, kManual);
   pictor_->SetParameters(studio_.c_str(), request);
 
-  pictor_->SetDefaultParameters(studio_.c_str());
+  // Unsupported properties are written too (with 0), and refused by the camera.
+  EXPECT_EQ(SetCallsDuring(studio_, [&] { pictor_->SetDefaultParameters(studio_.c_str()); }),
+            std::vector<LONG>(kCount, 1));
 
-  // Properties that have an automatic mode go back to their default, automatic; the
-  // camera refuses automatic mode for the others (Contrast, Pan, Zoom), which keep what
-  // was written last.
-  StudioInitial expected;
-  for (TPictorParameter& e : expected.amp) {
-    if (e.Max != 0 || e.Min != 0) {
-      e.Value = e.Default;
-      e.Flags = kAuto;
+  // Properties without an automatic mode refuse the write and keep the last value.
+  TPictorParameters expected = StudioInitial();
+  for (int p = 0; p < kCount; ++p) {
+    TPictorParameter& e = At(expected, p);
+    const bool hasAuto = p != Contrast && p != Pan && p != Zoom;
+    if (e.Max != 0) {
+      e.Value = hasAuto ? e.Default : e.Max;
+      e.Flags = hasAuto ? kAuto : kManual;
     }
   }
-  for (TPictorParameter& e : expected.lens) {
-    if (e.Max != 0 || e.Min != 0) {
-      e.Value = e.Default;
-      e.Flags = kAuto;
-    }
-  }
-  for (TPictorParameter* e : {&expected.amp[Contrast], &expected.lens[Pan], &expected.lens[Zoom]}) {
-    e->Value = e->Max;
-    e->Flags = kManual;
-  }
-  ExpectGroups(pictor_->GetParameters(studio_.c_str()), expected.amp, expected.lens);
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), expected);
 }
 
-TEST_F(ParametersTest, CameraWithoutLensControlsStillTakesImageSettings)
+TEST_F(ParametersTest, CameraWithoutLensControlsHasAZeroGroupAndTakesOnlyImageSettings)
 {
-  TPictorParameters request;
-  request.VideoProcAmp[Brightness] = Entry(200, 0, 0, 0, 0, kManual);
-  request.VideoProcAmp[Brightness].Apply = true;
-  request.CameraControl[Zoom] = Entry(300, 0, 0, 0, 0, kManual);
-  request.CameraControl[Zoom].Apply = true;
-  pictor_->SetParameters(plain_.c_str(), request);
+  TPictorParameters expected;
+  At(expected, Brightness) = Entry(100, 0, 255, 1, 128, kManual);
+  At(expected, Hue) = Entry(15, -180, 180, 1, 0, kManual);
+  ExpectRecord(pictor_->GetParameters(plain_.c_str()), expected);
 
-  const TPictorParameters got = pictor_->GetParameters(plain_.c_str());
-  EXPECT_THAT(got.VideoProcAmp[Brightness], IsEntry(Entry(200, 0, 255, 1, 128, kManual)));
-  for (int p = 0; p < 7; ++p)
-    EXPECT_THAT(got.CameraControl[p], IsEntry(kZero)) << "CameraControl property " << p;
+  TPictorParameters request;
+  At(request, Brightness) = Write(200, kManual);
+  At(request, Zoom) = Write(300, kManual);
+  EXPECT_EQ(SetCallsDuring(plain_, [&] { pictor_->SetParameters(plain_.c_str(), request); }),
+            CallsOn({Brightness}));
+  EXPECT_EQ(SetCallsDuring(plain_, [&] { pictor_->SetDefaultParameters(plain_.c_str()); }),
+            CallsOn({Brightness, Contrast, Hue, Saturation, Sharpness, Gamma, ColorEnable, WhiteBalance,
+                     BacklightCompensation, Gain}));
+
+  At(expected, Brightness).Value = 200;  // no automatic mode: the defaults were refused
+  ExpectRecord(pictor_->GetParameters(plain_.c_str()), expected);
 }
 
 TEST_F(ParametersTest, EachOperationOpensTheCameraAndClosesItBeforeItsExitLine)
 {
-  struct Op {
-    const char* name;
-    std::function<void()> run;
-  };
-  const Op ops[] = {
+  const std::pair<std::string, std::function<void()>> ops[] = {
       {"TPictor::GetParameters", [&] { pictor_->GetParameters(studio_.c_str()); }},
       {"TPictor::SetParameters", [&] { pictor_->SetParameters(studio_.c_str(), TPictorParameters()); }},
       {"TPictor::SetDefaultParameters", [&] { pictor_->SetDefaultParameters(studio_.c_str()); }},
   };
-  for (const Op& op : ops) {
-    SCOPED_TRACE(op.name);
+  for (const auto& [name, run] : ops) {
+    SCOPED_TRACE(name);
     log_.Clear();
-    op.run();
-    const VirtualCamCounts after = Counts();
-    EXPECT_EQ(after.sources, 0);
-    EXPECT_EQ(after.controls, 0);
-    EXPECT_EQ(after.total, baseline_.total);
+    run();
+    ExpectNothingOpen();
 
     const std::vector<std::string> lines = log_.Lines();
     ASSERT_GE(lines.size(), 4u);
-    const std::string name = op.name;
     EXPECT_EQ(LinesOf(lines, name), (std::vector<std::string>{name, name + " exit"}));
     EXPECT_EQ(lines.front(), name);
+    EXPECT_LT(IndexOf(lines, "TPictor::ActivateDevice exit with 1"), lines.size());
     EXPECT_EQ(lines[lines.size() - 2], "TPictor::DeactivateDevice exit");
     EXPECT_EQ(lines.back(), name + " exit");
-    EXPECT_NE(IndexOf(lines, "TPictor::ActivateDevice exit with 1"), lines.size());
   }
 }
 
-TEST_F(ParametersTest, UnknownCameraGivesZerosAndTheUnableToActivateLines)
+TEST_F(ParametersTest, UnknownCameraGivesZerosChangesNothingAndSaysItCouldNotActivate)
 {
-  const wchar_t* unknown = L"\\\\?\\virtualcam#nobody";
-  const TPictorParameters got = pictor_->GetParameters(unknown);
-  for (int p = 0; p < 10; ++p)
-    EXPECT_THAT(got.VideoProcAmp[p], IsEntry(kZero)) << "VideoProcAmp property " << p;
-  for (int p = 0; p < 7; ++p)
-    EXPECT_THAT(got.CameraControl[p], IsEntry(kZero)) << "CameraControl property " << p;
-
-  const std::vector<std::string> lines = log_.Lines();
-  const std::string name = "TPictor::GetParameters";
-  EXPECT_EQ(LinesOf(lines, name),
-            (std::vector<std::string>{name, name + " exit unable to activate", name + " exit"}));
-  // The failed activation comes right before the failure line, and the slot is closed
-  // once more before the exit line.
-  const size_t failed = IndexOf(lines, name + " exit unable to activate");
+  const std::wstring unknown = L"\\\\?\\virtualcam#nobody";
+  ExpectRecord(pictor_->GetParameters(unknown.c_str()), TPictorParameters());
+  const std::string get = "TPictor::GetParameters";
+  std::vector<std::string> lines = log_.Lines();
+  EXPECT_EQ(LinesOf(lines, get), (std::vector<std::string>{get, get + " exit unable to activate", get + " exit"}));
+  // The failed activation comes right before the failure line; the slot is closed once
+  // more before the exit line.
+  const size_t failed = IndexOf(lines, get + " exit unable to activate");
   ASSERT_LT(failed, lines.size());
   ASSERT_GE(failed, 1u);
   EXPECT_EQ(lines[failed - 1], "TPictor::ActivateDevice exit with 0");
   EXPECT_EQ(std::vector<std::string>(lines.begin() + failed, lines.end()),
-            (std::vector<std::string>{name + " exit unable to activate", "TPictor::DeactivateDevice",
-                                      "TPictor::DeactivateDevice exit", name + " exit"}));
-}
+            (std::vector<std::string>{get + " exit unable to activate", "TPictor::DeactivateDevice",
+                                      "TPictor::DeactivateDevice exit", get + " exit"}));
 
-TEST_F(ParametersTest, UnknownCameraChangesNothingForTheSetters)
-{
-  const wchar_t* unknown = L"\\\\?\\virtualcam#nobody";
   TPictorParameters request;
-  request.VideoProcAmp[Brightness] = Entry(1, 0, 0, 0, 0, kManual);
-  request.VideoProcAmp[Brightness].Apply = true;
-  pictor_->SetParameters(unknown, request);
-  {
-    const std::vector<std::string> lines = log_.Lines();
-    const std::string name = "TPictor::SetParameters";
-    EXPECT_EQ(LinesOf(lines, name),
-              (std::vector<std::string>{name, name + " exit unable to activate", name + " exit"}));
-  }
-
-  log_.Clear();
-  pictor_->SetDefaultParameters(unknown);
-  {
-    const std::vector<std::string> lines = log_.Lines();
-    const std::string name = "TPictor::SetDefaultParameters";
-    EXPECT_EQ(LinesOf(lines, name),
-              (std::vector<std::string>{name, name + " exit unable to activate", name + " exit"}));
-    // It reads the parameters first (failing the same way), then tries on its own.
-    const size_t readDone = IndexOf(lines, "TPictor::GetParameters exit");
-    const size_t failed = IndexOf(lines, name + " exit unable to activate");
-    EXPECT_LT(IndexOf(lines, "TPictor::GetParameters exit unable to activate"), readDone);
-    EXPECT_LT(readDone, failed);
-    ASSERT_LT(failed, lines.size());
-    EXPECT_EQ(lines[failed - 1], "TPictor::ActivateDevice exit with 0");
+  At(request, Brightness) = Write(1, kManual);
+  for (const std::string name : {"TPictor::SetParameters", "TPictor::SetDefaultParameters"}) {
+    SCOPED_TRACE(name);
+    log_.Clear();
+    if (name == "TPictor::SetParameters")
+      pictor_->SetParameters(unknown.c_str(), request);
+    else
+      pictor_->SetDefaultParameters(unknown.c_str());
+    lines = log_.Lines();
+    EXPECT_EQ(LinesOf(lines, name), (std::vector<std::string>{name, name + " exit unable to activate", name + " exit"}));
+    const size_t own = IndexOf(lines, name + " exit unable to activate");
+    ASSERT_LT(own, lines.size());
+    ASSERT_GE(own, 1u);
+    EXPECT_EQ(lines[own - 1], "TPictor::ActivateDevice exit with 0");
     EXPECT_EQ(lines.back(), name + " exit");
   }
-
-  StudioInitial initial;
-  ExpectGroups(pictor_->GetParameters(studio_.c_str()), initial.amp, initial.lens);
+  // SetDefaultParameters reads first, failing the same way, before its own attempt.
+  EXPECT_LT(IndexOf(lines, get + " exit"), IndexOf(lines, "TPictor::SetDefaultParameters exit unable to activate"));
+  ExpectRecord(pictor_->GetParameters(studio_.c_str()), StudioInitial());
 }
 
 }  // namespace
