@@ -47,8 +47,8 @@ enum TKeyMode { kKeyNone, kKeyGreen, kKeyBlue, kKeyCustom };
 //   either quantity by less than 2^-14 of itself, so a pixel outside the margins is
 //   decided as the reference decides it.
 // - hue for green and blue: inside the window exactly when g is strictly the largest
-//   channel, outside when another channel is larger or all are equal (both checked for
-//   all 2^24 colours); only g tied with one other channel for the largest is unsure.
+//   channel, outside when another channel is larger or all are equal (a test checks
+//   this for all 2^24 colours); only g tied with one other channel for the largest is unsure.
 // - hue for a custom colour: from the approximate reciprocal (error below 2^-11 of the
 //   quotient, so below 8e-5 of hue), against the window widened by 3e-4 either way.
 // - value: exact, as the smallest byte whose unit value passes.

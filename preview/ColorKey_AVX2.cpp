@@ -1,5 +1,8 @@
-// AVX2 version of the colour key: 8 pixels per step, the same single-precision operations
-// in the same order as RemoveKeyColor_C, so every lane rounds exactly as the reference.
+// AVX2 version of the colour key. Blocks whose pixels are all clear of the limits are
+// decided without divisions (16 pixels per step in 16-bit fixed point for green and blue,
+// 8 per step in floats for a custom colour); any other block goes through the exact
+// computation, the reference's single-precision operations in the reference's order, so
+// the output is the reference's byte for byte.
 #include "preview/ColorKey.h"
 
 #if PICTOR_X86

@@ -1,5 +1,7 @@
-// SSE2 version of the colour key (the x86-64 baseline): 4 pixels per step, the same
-// single-precision operations in the same order as RemoveKeyColor_C.
+// SSE2 version of the colour key (the x86-64 baseline), 4 pixels per step. Blocks whose
+// pixels are all clear of the limits are decided without divisions; any other block goes
+// through the exact computation, the reference's single-precision operations in the
+// reference's order.
 #include "preview/ColorKey.h"
 
 #if PICTOR_X86

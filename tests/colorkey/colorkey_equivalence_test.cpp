@@ -183,6 +183,23 @@ TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType) {
   if (compared == 0) GTEST_SKIP() << "no vector version runs on this processor";
 }
 
+// The vector versions decide the green window from which channel is largest; that must
+// agree with the hue arithmetic for every colour.
+TEST(ColorKeyEquivalenceAllColours, GreenWindowFollowsTheLargestChannel) {
+  float lo, hi;
+  colorkey::HueWindow(rbcGreen, 0, &lo, &hi);
+  for (int r = 0; r < 256; ++r) {
+    for (int g = 0; g < 256; ++g) {
+      for (int b = 0; b < 256; ++b) {
+        const float hue = colorkey::FastRgbToHsv(r / 255.0f, g / 255.0f, b / 255.0f).hue;
+        const bool inside = lo <= hue && hue <= hi;
+        if (g > r && g > b) ASSERT_TRUE(inside) << r << "," << g << "," << b;
+        if (g < r || g < b || (g == r && g == b)) ASSERT_FALSE(inside) << r << "," << g << "," << b;
+      }
+    }
+  }
+}
+
 // Parameters tuned so that a colour of the frame lies exactly on, or one float step either
 // side of, the saturation, value or dominance limit. These are the pixels where a float
 // comparison in place of the double one, or a different rounding, would show.
