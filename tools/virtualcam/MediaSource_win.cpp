@@ -239,6 +239,7 @@ class VirtualStream final : public IMFMediaStream {
       if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
       if (state_ != State::Started) return MF_E_MEDIA_SOURCE_WRONGSTATE;
       const CameraSpec& spec = camera_->Spec();
+      if (camera_->NativeTypes().empty()) return MF_E_INVALIDMEDIATYPE;  // a camera without formats
       if (failed_ != S_OK) return failed_;
       if (spec.streamErrorAfter >= 0 && accepted_ >= spec.streamErrorAfter) {
         // The device is gone: say so on the stream (a Windows reader turns MEError into

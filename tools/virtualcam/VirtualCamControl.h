@@ -47,7 +47,11 @@
 //
 // Results the double gives (the same under Windows and Wine):
 //  - MFCreateDeviceSource with an unknown link: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
-//  - type-error-at=K: GetNativeMediaType(K) and every later index give E_FAIL.
+//  - type-error-at=K: GetNativeMediaType(K) and every later index give E_FAIL. With K = 0
+//    MFCreateSourceReaderFromMediaSource itself fails with E_FAIL under Wine 8.0 (its
+//    reader reads native type 0 when it is created).
+//  - A camera without format lines enumerates and activates; a reader over it cannot
+//    be created, and sample requests fail with MF_E_INVALIDMEDIATYPE.
 //  - stream-error-after=N: the (N+1)th sample request queues MEError with status
 //    MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED on the stream and fails, as does every later
 //    one. error-flag-after=N: the (N+1)th and later requests fail with
@@ -84,7 +88,8 @@ typedef struct VirtualCamCounts {
   LONG streams;       // media streams
   LONG samples;       // samples the stream delivered and that are still referenced
   LONG buffers;       // their media buffers
-  LONG controls;      // IAMVideoProcAmp / IAMCameraControl objects, if separate
+  LONG controls;      // IAMVideoProcAmp / IAMCameraControl objects, if separate (always 0:
+                      // both are parts of the media source, counted with it)
   LONG total;         // every COM object of the double
 } VirtualCamCounts;
 
