@@ -95,12 +95,6 @@ inline std::string Format(const char* format, ...) {
   return text;
 }
 
-inline std::string Narrow(const wchar_t* text) {
-  std::string out;
-  for (; *text; ++text) out += *text < 0x80 ? static_cast<char>(*text) : '?';
-  return out;
-}
-
 template <typename T>
 void FillWithMarker(T* records, size_t count) {
   std::memset(static_cast<void*>(records), 0x5A, sizeof(T) * count);
