@@ -5,6 +5,7 @@
 #include "log/LogObjects.h"
 #include "log/LogRecord.h"
 #include "log/LogTable.h"
+#include "tests/support/ProcessHandles.h"
 #include "tools/logserver/LogServer.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace {
+
+using pictortest::OpenHandles;
 
 bool TableExists()
 {
@@ -53,19 +56,6 @@ TEST(LibraryWithoutServer, CreatesAnEmptyTableAndWritesNothing)
   EXPECT_EQ(LoadU32(table), 0u);
   UnmapViewOfFile(table);
   CloseHandle(mapping);
-}
-
-// The process's open handles, found by asking about every handle value in turn.
-// Wine 8.0's GetProcessHandleCount reports 0, so the count is taken this way on both.
-std::vector<uintptr_t> OpenHandles()
-{
-  std::vector<uintptr_t> handles;
-  for (uintptr_t value = 4; value < 0x4000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-      handles.push_back(value);
-  }
-  return handles;
 }
 
 TEST(LibraryLoadUnload, RepeatedLoadsLeaveNoHandleOpen)
