@@ -67,8 +67,8 @@ struct TKeySetup {
   float saturationPass, saturationFail;  // sure pass: chroma >= pass x value; fail: < fail x value
   float dominancePass, dominanceFail;    // sure pass: g^2 > pass x d; sure fail: g^2 <= fail x d
 
-  // The same sure tests for green and blue in 16-bit fixed point, 16 pixels per step
-  // (AVX2). Saturation: chroma x 128 > (value x 128 x satPassQ) >> 16 surely passes,
+  // The same sure tests for green and blue in 16-bit fixed point, two blocks per step.
+  // Saturation: chroma x 128 > (value x 128 x satPassQ) >> 16 surely passes,
   // chroma x 128 < (value x 128 x satFailQ) >> 16 surely fails. Dominance:
   // g^2 >> domShift > (d x domPassQ) >> 16 surely passes, g^2 >> domShift <
   // (d x domFailQ) >> 16 surely fails. The ...All flags override for limits the fixed

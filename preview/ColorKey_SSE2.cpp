@@ -1,7 +1,8 @@
-// SSE2 version of the colour key (the x86-64 baseline), 4 pixels per step. Blocks whose
-// pixels are all clear of the limits are decided without divisions; any other block goes
-// through the exact computation, the reference's single-precision operations in the
-// reference's order.
+// SSE2 version of the colour key (the x86-64 baseline). Blocks whose pixels are all clear
+// of the limits are decided without divisions (8 pixels per step in 16-bit fixed point for
+// green and blue, 4 per step in floats for a custom colour); any other block goes through
+// the exact computation, the reference's single-precision operations in the reference's
+// order.
 #include "preview/ColorKey.h"
 
 #if PICTOR_X86
@@ -25,6 +26,10 @@ struct TVecSetup {
   __m128 minValueByte, hueInLow, hueInHigh, hueOutLow, hueOutHigh;
   __m128 saturationPass, saturationFail, dominancePass, dominanceFail;
   __m128i alphaBits;  // opacity in the alpha byte of every lane
+  // 16-bit fixed-point forms (see TKeySetup).
+  __m128i minValueByte16, satPassQ, satFailQ, satPassAll, satFailAll;
+  __m128i domPassQ, domFailQ, domPassAll, domFailAll;
+  __m128i domShift;
 };
 
 PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue) {
@@ -141,12 +146,80 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSe
   return _mm_or_si128(kept, _mm_andnot_si128(_mm_castps_si128(pass), s.alphaBits));
 }
 
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i SelectI(__m128i mask, __m128i ifFalse, __m128i ifTrue) {
+  return _mm_or_si128(_mm_and_si128(mask, ifTrue), _mm_andnot_si128(mask, ifFalse));
+}
+
+// Green and blue keys, 8 pixels at a time: the channel bytes of two blocks packed into
+// 16-bit lanes and the sure tests in fixed point (see TKeySetup). Falls back to the exact
+// computation of both blocks when a pixel is unsure.
+template <TKeyMode kMode>
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p1, const TVecSetup& s) {
+  const __m128i px0 = _mm_loadu_si128(p0);
+  const __m128i px1 = _mm_loadu_si128(p1);
+  const __m128i ff = _mm_set1_epi32(0xFF);
+  // Channel bytes are 0..255, so the signed pack loses nothing. Lanes: px0[0..3], px1[0..3].
+  const __m128i r = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 16), ff),
+                                    _mm_and_si128(_mm_srli_epi32(px1, 16), ff));
+  const __m128i green = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 8), ff),
+                                        _mm_and_si128(_mm_srli_epi32(px1, 8), ff));
+  const __m128i blue = _mm_packs_epi32(_mm_and_si128(px0, ff), _mm_and_si128(px1, ff));
+  const __m128i g = kMode == colorkey::kKeyBlue ? blue : green;
+  const __m128i b = kMode == colorkey::kKeyBlue ? green : blue;
+
+  const __m128i otherMax = _mm_max_epi16(r, b);
+  const __m128i value = _mm_max_epi16(g, otherMax);
+  const __m128i minimum = _mm_min_epi16(g, _mm_min_epi16(r, b));
+  // Hue: g strictly largest is inside, g below another channel or all equal is outside.
+  __m128i pass = _mm_cmpgt_epi16(g, otherMax);
+  __m128i fail = _mm_or_si128(_mm_cmpgt_epi16(otherMax, g), _mm_cmpeq_epi16(value, minimum));
+  // Value, exactly.
+  pass = _mm_and_si128(pass, _mm_cmpgt_epi16(value, _mm_sub_epi16(s.minValueByte16, _mm_set1_epi16(1))));
+  fail = _mm_or_si128(fail, _mm_cmpgt_epi16(s.minValueByte16, value));
+  // Saturation: chroma against the limit times value, in 1/128 steps.
+  const __m128i chroma128 = _mm_slli_epi16(_mm_sub_epi16(value, minimum), 7);
+  const __m128i value128 = _mm_slli_epi16(value, 7);
+  const __m128i satPass = _mm_cmpgt_epi16(chroma128, _mm_mulhi_epu16(value128, s.satPassQ));
+  const __m128i satFail = _mm_cmpgt_epi16(_mm_mulhi_epu16(value128, s.satFailQ), chroma128);
+  pass = _mm_and_si128(pass, _mm_andnot_si128(s.satFailAll, _mm_or_si128(satPass, s.satPassAll)));
+  fail = _mm_or_si128(fail, _mm_or_si128(satFail, s.satFailAll));
+  // Dominance: g^2 against the limit times r x b (b x b or r x r when one is 0, 1 when
+  // both are: only then is the product 0). Byte products fit in 16 bits unsigned.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i rn = SelectI(_mm_cmpeq_epi16(r, zero), r, b);
+  const __m128i bn = SelectI(_mm_cmpeq_epi16(b, zero), b, r);
+  const __m128i product = _mm_mullo_epi16(rn, bn);
+  const __m128i d = _mm_or_si128(product, _mm_and_si128(_mm_cmpeq_epi16(product, zero), _mm_set1_epi16(1)));
+  const __m128i g2 = _mm_srl_epi16(_mm_mullo_epi16(g, g), s.domShift);
+  const __m128i domPass = _mm_cmpgt_epi16(g2, _mm_mulhi_epu16(d, s.domPassQ));
+  const __m128i domFail = _mm_cmpgt_epi16(_mm_mulhi_epu16(d, s.domFailQ), g2);
+  pass = _mm_and_si128(pass, _mm_andnot_si128(s.domFailAll, _mm_or_si128(domPass, s.domPassAll)));
+  fail = _mm_or_si128(fail, _mm_or_si128(domFail, s.domFailAll));
+
+  if (_mm_movemask_epi8(_mm_or_si128(pass, fail)) != 0xFFFF) {
+    _mm_storeu_si128(p0, KeyBlockExact<kMode>(px0, s));
+    _mm_storeu_si128(p1, KeyBlockExact<kMode>(px1, s));
+    return;
+  }
+  const __m128i colourBits = _mm_set1_epi32(0x00FFFFFF);
+  const __m128i pass0 = _mm_unpacklo_epi16(pass, pass);
+  const __m128i pass1 = _mm_unpackhi_epi16(pass, pass);
+  _mm_storeu_si128(p0, _mm_or_si128(_mm_and_si128(px0, colourBits), _mm_andnot_si128(pass0, s.alphaBits)));
+  _mm_storeu_si128(p1, _mm_or_si128(_mm_and_si128(px1, colourBits), _mm_andnot_si128(pass1, s.alphaBits)));
+}
+
 template <TKeyMode kMode>
 PICTOR_TARGET_SSE2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
-                                unsigned int stride, const TVecSetup& s) {
+                                unsigned int stride, bool packed, const TVecSetup& s) {
   for (unsigned int y = 0; y < height; ++y) {
     unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
     unsigned int x = 0;
+    if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && packed) {
+      for (; width - x >= 8; x += 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
+        KeyTwoBlocks<kMode>(p, p + 1, s);
+      }
+    }
     for (; width - x >= 4; x += 4) {
       __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
       _mm_storeu_si128(p, KeyBlock<kMode>(_mm_loadu_si128(p), s));
@@ -189,11 +262,21 @@ PICTOR_TARGET_SSE2 void RemoveKeyColor_SSE2(unsigned char* pixels, unsigned int 
   s.dominancePass = _mm_set1_ps(setup.dominancePass);
   s.dominanceFail = _mm_set1_ps(setup.dominanceFail);
   s.alphaBits = _mm_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
+  s.minValueByte16 = _mm_set1_epi16(static_cast<short>(setup.minValueByte));
+  s.satPassQ = _mm_set1_epi16(static_cast<short>(setup.satPassQ));
+  s.satFailQ = _mm_set1_epi16(static_cast<short>(setup.satFailQ));
+  s.satPassAll = _mm_set1_epi16(setup.satPassAll ? -1 : 0);
+  s.satFailAll = _mm_set1_epi16(setup.satFailAll ? -1 : 0);
+  s.domPassQ = _mm_set1_epi16(static_cast<short>(setup.domPassQ));
+  s.domFailQ = _mm_set1_epi16(static_cast<short>(setup.domFailQ));
+  s.domPassAll = _mm_set1_epi16(setup.domPassAll ? -1 : 0);
+  s.domFailAll = _mm_set1_epi16(setup.domFailAll ? -1 : 0);
+  s.domShift = _mm_cvtsi32_si128(setup.domShift);
   switch (setup.mode) {
-    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, s); break;
-    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, s); break;
+    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, setup.packedUsable, s); break;
+    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, setup.packedUsable, s); break;
   }
 }
 
