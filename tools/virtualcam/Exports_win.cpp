@@ -126,7 +126,7 @@ using namespace virtualcam;
 
 extern "C" {
 
-HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count) {
+static HRESULT EnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count) {
   if (!attributes || !devices || !count) return E_POINTER;
   *devices = nullptr;
   *count = 0;
@@ -152,7 +152,7 @@ HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** dev
 
 // An unknown symbolic link fails the way opening a device path that does not exist
 // fails: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
-HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source) {
+static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source) {
   if (!attributes || !source) return E_POINTER;
   *source = nullptr;
   HRESULT failure = S_OK;
@@ -165,6 +165,23 @@ HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** 
   CoTaskMemFree(link);
   if (!camera) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   return CreateVirtualSource(camera, source);
+}
+
+// No C++ exception leaves the DLL: an allocation failure inside becomes E_OUTOFMEMORY.
+HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count) {
+  try {
+    return EnumDeviceSources(attributes, devices, count);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source) {
+  try {
+    return CreateDeviceSource(attributes, source);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT WINAPI MFGetService(IUnknown* object, REFGUID service, REFIID riid, void** out) {
@@ -219,13 +236,22 @@ void WINAPI VirtualCam_GetCounts(VirtualCamCounts* counts) {
 }
 
 LONG WINAPI VirtualCam_GetFrameCount(const wchar_t* symbolicLink) {
-  std::shared_ptr<CameraState> camera = FindCamera(symbolicLink);
-  return camera ? camera->framesDelivered.load() : 0;
+  try {
+    std::shared_ptr<CameraState> camera = FindCamera(symbolicLink);
+    return camera ? camera->framesDelivered.load() : 0;
+  } catch (...) {
+    return 0;
+  }
 }
 
 BOOL WINAPI VirtualCam_GetControl(const wchar_t* symbolicLink, int property, LONG* value, LONG* flags,
                                   LONG* setCalls) {
-  std::shared_ptr<CameraState> camera = FindCamera(symbolicLink);
+  std::shared_ptr<CameraState> camera;
+  try {
+    camera = FindCamera(symbolicLink);
+  } catch (...) {
+    return FALSE;
+  }
   ControlValue control;
   if (!camera || !camera->ReadControl(property, &control)) return FALSE;
   if (value) *value = control.value;

@@ -250,8 +250,12 @@ class VirtualStream final : public IMFMediaStream {
       } else if (spec.errorFlagAfter >= 0 && accepted_ >= spec.errorFlagAfter) {
         failed_ = failure = kRefusedRequestStatus;
       } else {
+        try {
+          requests_.emplace_back(token);
+        } catch (...) {
+          return E_OUTOFMEMORY;
+        }
         ++accepted_;
-        requests_.emplace_back(token);
       }
     }
     if (reportError) queue_->QueueEventParamVar(MEError, GUID_NULL, failure, nullptr);
@@ -270,8 +274,14 @@ class VirtualStream final : public IMFMediaStream {
         frameIndex_ = 0;
         startTime_ = std::chrono::steady_clock::now();
       }
+      if (!thread_.joinable()) {
+        try {
+          thread_ = std::thread([this] { DeliveryLoop(); });
+        } catch (...) {
+          return E_OUTOFMEMORY;
+        }
+      }
       state_ = State::Started;
-      if (!thread_.joinable()) thread_ = std::thread([this] { DeliveryLoop(); });
     }
     return queue_->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, position);
   }
@@ -332,7 +342,12 @@ class VirtualStream final : public IMFMediaStream {
       const uint64_t index = frameIndex_++;
       lock.unlock();
       ComPtr<IMFSample> sample;
-      HRESULT hr = MakeSample(format, index, token.Get(), &sample);
+      HRESULT hr = E_OUTOFMEMORY;
+      try {
+        hr = MakeSample(format, index, token.Get(), &sample);
+      } catch (...) {
+        sample.Reset();  // picture buffers could not be allocated: reported as a stream error
+      }
       if (SUCCEEDED(hr)) {
         camera_->framesDelivered.fetch_add(1);
         queue_->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
