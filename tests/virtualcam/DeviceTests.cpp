@@ -42,6 +42,13 @@ TEST_F(VirtualCamTest, DefaultSetHasTwoCamerasWithYuy2AndNv12At640x480) {
       EXPECT_EQ(num, 30u);
       EXPECT_EQ(den, 1u);
     }
+    // Nobody chose a type: native type 0, YUY2 640x480, is what comes.
+    DWORD stream = 0, flags = 0;
+    LONGLONG time = -1;
+    ComPtr<IMFSample> sample;
+    ASSERT_EQ(reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &stream, &flags, &time, &sample), S_OK);
+    EXPECT_EQ(time, 0);
+    EXPECT_EQ(SampleBytes(sample.Get()).size(), 640u * 480u * 2u);
   }
 }
 
