@@ -3,6 +3,7 @@
 #include "convert/MFVideoConverter.h"
 
 #include "CaptureTestSupport.h"
+#include "MFTestObjects.h"
 #include "TestAccess.h"
 
 #include <mfapi.h>
@@ -12,47 +13,13 @@
 
 using Microsoft::WRL::ComPtr;
 using capturetest::Contains;
+using capturetest::MakeVideoType;
+using capturetest::RefCount;
+using capturetest::TaggedSample;
 using pictortest::LogCapture;
 
 
 namespace {
-
-ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UINT32 height, bool withStride, INT32 stride)
-{
-  ComPtr<IMFMediaType> type;
-  EXPECT_EQ(MFCreateMediaType(&type), S_OK);
-  type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-  type->SetGUID(MF_MT_SUBTYPE, subtype);
-  MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, width, height);
-  MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1);
-  MFSetAttributeRatio(type.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
-  if (withStride)
-    type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
-  return type;
-}
-
-// A 1x1 RGB32 sample whose one pixel carries a tag.
-ComPtr<IMFSample> TaggedSample(uint8_t tag)
-{
-  ComPtr<IMFSample> sample;
-  ComPtr<IMFMediaBuffer> buffer;
-  EXPECT_EQ(MFCreateSample(&sample), S_OK);
-  EXPECT_EQ(MFCreateMemoryBuffer(4, &buffer), S_OK);
-  BYTE* data = nullptr;
-  buffer->Lock(&data, nullptr, nullptr);
-  data[0] = tag;
-  data[1] = data[2] = data[3] = 0;
-  buffer->Unlock();
-  buffer->SetCurrentLength(4);
-  sample->AddBuffer(buffer.Get());
-  return sample;
-}
-
-ULONG RefCount(IUnknown* object)
-{
-  object->AddRef();
-  return object->Release();
-}
 
 // A host callback that records tags and can be held inside the call.
 struct BlockingSink {
