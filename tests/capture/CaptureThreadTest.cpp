@@ -113,7 +113,11 @@ class CaptureThreadTest : public ::testing::Test {
     LogCapture::Get().Clear();
     TPictorTestAccess::RunCaptureThread(pictor, &reader, converter);
     Sleep(300);
-    lines = LogCapture::Get().Lines();
+    // The loop ran on this thread; the converter's thread logs in between.
+    lines.clear();
+    for (const auto& record : LogCapture::Get().Records())
+      if (record.threadId == GetCurrentThreadId())
+        lines.push_back(record.text);
     pictor.StopCapture();  // deletes the converter, releases the reader
     return sink.Tags();
   }
@@ -121,7 +125,7 @@ class CaptureThreadTest : public ::testing::Test {
   TPictor pictor;
   TagSink sink;
   TMFVideoConverter* converter = nullptr;
-  std::vector<std::string> lines;
+  std::vector<std::string> lines;  // what the loop wrote
 };
 
 TEST_F(CaptureThreadTest, ErrorFlagAloneEndsTheLoopCombinedFlagsDoNot)
