@@ -42,4 +42,15 @@ else
   status=1
 fi
 
+# --- capture: per-frame sample copy, conversion and delivery at 1920x1080 vs memcpy ---
+# Frames come from the virtual camera (mf.dll beside the program) through Wine's reader.
+if [[ -x $build/bin/capture-bench.exe ]]; then
+  start_wine
+  echo "=== capture" | report
+  run_wine "$build/bin/capture-bench.exe" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== capture: not built ($build/bin/capture-bench.exe)" | report
+  status=1
+fi
+
 exit $status
