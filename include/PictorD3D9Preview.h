@@ -1,0 +1,93 @@
+// TPictorD3D9Preview: a live chroma-keyed picture of one camera. It captures in a chosen
+// format, removes a key colour on the CPU, draws each frame with Direct3D 9 into an
+// off-screen target through a pixel program that softens the key mask and puts a
+// background image (or black) in place of the key, reads the result back and hands it
+// to the host's callback. Nothing is drawn on the screen.
+//
+// Threads: frames are composited on the capture's converter thread under previewLock;
+// the setters may be called from any thread (and from inside the host's callback) and
+// take effect from the next frame on. StartPreview and the destructor run on the host
+// thread that created the object; the host's callback must not destroy the preview.
+#pragma once
+
+#include <windows.h>
+#include <d3d9.h>
+
+#include "Pictor.h"
+#include "PictorConfig.h"
+#include "PictorPreviewRecords.h"
+
+class TFPSCalculator;
+class TQDAlignedBitmap32;
+class TPictorD3D9PreviewWindow;
+
+class PICTOR_API TPictorD3D9Preview {
+ public:
+  // Creates the hidden focus window on the calling thread; no camera or device yet.
+  TPictorD3D9Preview();
+  // Stops the capture (no frame runs after that), then releases everything.
+  ~TPictorD3D9Preview();
+  TPictorD3D9Preview(const TPictorD3D9Preview&) = delete;
+  TPictorD3D9Preview& operator=(const TPictorD3D9Preview&) = delete;
+
+  // Starts (or restarts) the preview of camera cameraId in capture format formatIndex.
+  // background and params may be null: a null background keeps the current one, null
+  // params keep the current keying record (or none: no keying). An image without pixels
+  // (null Data, zero Width or Height) counts as no image. topDown goes to the capture
+  // unchanged; the preview takes a frame's first stored row as the bottom of the
+  // picture. Returns true when the capture runs.
+  bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
+                    TPictorD3D9PreviewImage* background,
+                    TPictorD3D9PreviewChromaKeyingParams* params,
+                    TPreviewImageReadyProc callback, void* userData);
+
+  // Sets the background image (copied; the host keeps its image), or removes it when
+  // image is null or has no pixels.
+  void SetBackground(TPictorD3D9PreviewImage* image);
+  // The first call of any of these four switches keying on, with defaults for the rest.
+  void SetSensitivity(float sensitivity);
+  void SetSmoothing(float smoothing);
+  void SetOpacity(unsigned char opacity);
+  void SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor);
+
+ private:
+  friend class TPictorD3D9PreviewTestAccess;  // white-box tests
+
+  // The frame callback given to TPictor::StartCapture, with the preview as context.
+  static bool PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown,
+                                     unsigned char* pixels, void* context);
+  bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels);
+
+  bool InitD3D9();
+  DWORD GetVertexProcessingCaps();
+  bool CreatePixelShader(IDirect3DPixelShader9** shader);
+  // Uploads rows stored rows (first stored row = bottom of the picture) through the
+  // staging texture into target.
+  void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target,
+                   const unsigned char* source, unsigned int rows, int stride);
+  // Releases every Direct3D object in the documented order and nulls the members.
+  void ReleaseD3D9();
+  // The keying record, created with the defaults when there is none. Under previewLock.
+  TPictorD3D9PreviewChromaKeyingParams* KeyingParams();
+
+  TFPSCalculator* pFPSCalculator;
+  DWORD lastFPSLogTick;
+  D3DPRESENT_PARAMETERS presentParameters;
+  IDirect3D9Ex* pD3D9;
+  IDirect3DDevice9Ex* pD3D9Device;
+  IDirect3DSurface9* pD3DRTSurface;
+  IDirect3DTexture9* pD3D9TextureSysMemY;
+  IDirect3DTexture9* pD3D9TextureVidMemY;
+  IDirect3DTexture9* pD3D9BackgroundTextureVidMem;
+  IDirect3DSurface9* pD3D9SurfaceVidMem;
+  IDirect3DPixelShader9* pD3D9PixelShaderBlur7x7KernelFilterD3D9;
+  TQDAlignedBitmap32* pBackgroundBitmap;
+  TPreviewImageReadyProc pHostImageReady;
+  void* pHostUserData;
+  bool dynamicTexturesSupported;
+  TPictorFormat captureFormat;
+  TPictor* pCamera;
+  TPictorD3D9PreviewWindow* pPreviewWindow;
+  TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
+  CRITICAL_SECTION previewLock;
+};

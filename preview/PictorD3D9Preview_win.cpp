@@ -1,0 +1,195 @@
+// TPictorD3D9Preview: construction, StartPreview, destruction and the keying controls.
+#include "PictorD3D9Preview.h"
+
+#include <new>
+
+#include "capture/FPSCalculator.h"
+#include "log/Log.h"
+#include "preview/AlignedBitmap.h"
+#include "window/PictorD3D9PreviewWindow.h"
+
+namespace {
+
+// An image the preview can copy: it has pixels to read.
+bool HasPixels(const TPictorD3D9PreviewImage* image)
+{
+    return image && image->Data && image->Width && image->Height;
+}
+
+// A private copy of the host's image, bottom row first; null when the bitmap could not
+// be allocated.
+TQDAlignedBitmap32* CopyBackground(const TPictorD3D9PreviewImage& image)
+{
+    TQDAlignedBitmap32* bitmap = new (std::nothrow) TQDAlignedBitmap32(image.Width, image.Height);
+    if (bitmap && !bitmap->Pixels) {
+        delete bitmap;
+        return nullptr;
+    }
+    if (bitmap)
+        bitmap->CopyImage(image.Width, image.Height, image.Stride, image.Data, image.TopDown);
+    return bitmap;
+}
+
+}  // namespace
+
+TPictorD3D9Preview::TPictorD3D9Preview()
+    : pFPSCalculator(nullptr),
+      lastFPSLogTick(0),
+      presentParameters(),
+      pD3D9(nullptr),
+      pD3D9Device(nullptr),
+      pD3DRTSurface(nullptr),
+      pD3D9TextureSysMemY(nullptr),
+      pD3D9TextureVidMemY(nullptr),
+      pD3D9BackgroundTextureVidMem(nullptr),
+      pD3D9SurfaceVidMem(nullptr),
+      pD3D9PixelShaderBlur7x7KernelFilterD3D9(nullptr),
+      pBackgroundBitmap(nullptr),
+      pHostImageReady(nullptr),
+      pHostUserData(nullptr),
+      dynamicTexturesSupported(false),
+      captureFormat(),
+      pCamera(nullptr),
+      pPreviewWindow(nullptr),
+      pChromaKeyingParams(nullptr),
+      previewLock()
+{
+    InitializeCriticalSection(&previewLock);
+    static const char kName[] = "TPictorD3D9Preview::TPictorD3D9Preview";
+    LogInfo("%s", kName);
+    pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
+    LogInfo("%s exit", kName);
+}
+
+TPictorD3D9Preview::~TPictorD3D9Preview()
+{
+    static const char kName[] = "TPictorD3D9Preview::~TPictorD3D9Preview";
+    LogInfo("%s", kName);
+    // Without the lock: the converter's thread may be waiting for it inside a frame.
+    if (pCamera)
+        pCamera->StopCapture();
+    LogInfo("%s exit", kName);
+    DeleteCriticalSection(&previewLock);
+
+    delete pChromaKeyingParams;
+    pChromaKeyingParams = nullptr;
+    delete pPreviewWindow;
+    pPreviewWindow = nullptr;
+    delete pCamera;
+    pCamera = nullptr;
+    delete pBackgroundBitmap;
+    pBackgroundBitmap = nullptr;
+    ReleaseD3D9();
+    delete pFPSCalculator;
+    pFPSCalculator = nullptr;
+}
+
+bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
+                                      TPictorD3D9PreviewImage* background,
+                                      TPictorD3D9PreviewChromaKeyingParams* params,
+                                      TPreviewImageReadyProc callback, void* userData)
+{
+    static const char kName[] = "TPictorD3D9Preview::StartPreview";
+    LogInfo("%s", kName);
+
+    // What a running frame reads is replaced under the lock, which is left again before
+    // the old capture is stopped: stopping waits for the converter's thread, which may
+    // itself be waiting for the lock.
+    EnterCriticalSection(&previewLock);
+    delete pFPSCalculator;
+    pFPSCalculator = new (std::nothrow) TFPSCalculator();
+    if (HasPixels(background)) {
+        delete pBackgroundBitmap;
+        pBackgroundBitmap = CopyBackground(*background);
+    }
+    if (params) {
+        delete pChromaKeyingParams;
+        pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams(params);
+    }
+    pHostImageReady = callback;
+    pHostUserData = userData;
+    LeaveCriticalSection(&previewLock);
+
+    bool result = false;
+    if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
+        LogError("%s window handle is null", kName);
+    } else {
+        if (pCamera) {
+            pCamera->StopCapture();
+            delete pCamera;
+            pCamera = nullptr;
+        }
+        pCamera = new (std::nothrow) TPictor();
+        if (!pCamera) {
+            LogError("%s StartCapture failed", kName);
+        } else {
+            captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
+            if (!InitD3D9())
+                LogError("%s InitD3D9 failed", kName);
+            else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
+                LogError("%s StartCapture failed", kName);
+            else
+                result = true;
+        }
+    }
+    LogInfo("%s exit with %d", kName, result ? 1 : 0);
+    return result;
+}
+
+TPictorD3D9PreviewChromaKeyingParams* TPictorD3D9Preview::KeyingParams()
+{
+    if (!pChromaKeyingParams)
+        pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams();
+    return pChromaKeyingParams;
+}
+
+void TPictorD3D9Preview::SetSensitivity(float sensitivity)
+{
+    EnterCriticalSection(&previewLock);
+    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
+        params->Sensitivity = sensitivity;
+    LeaveCriticalSection(&previewLock);
+}
+
+void TPictorD3D9Preview::SetSmoothing(float smoothing)
+{
+    EnterCriticalSection(&previewLock);
+    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
+        params->Smoothing = smoothing;
+    LeaveCriticalSection(&previewLock);
+}
+
+void TPictorD3D9Preview::SetOpacity(unsigned char opacity)
+{
+    EnterCriticalSection(&previewLock);
+    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
+        params->Opacity = opacity;
+    LeaveCriticalSection(&previewLock);
+}
+
+void TPictorD3D9Preview::SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor)
+{
+    EnterCriticalSection(&previewLock);
+    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) {
+        params->ColorType = colorType;
+        params->CustomColor = customColor;
+    }
+    LeaveCriticalSection(&previewLock);
+}
+
+void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
+{
+    EnterCriticalSection(&previewLock);
+    delete pBackgroundBitmap;
+    pBackgroundBitmap = nullptr;
+    if (HasPixels(image)) {
+        pBackgroundBitmap = CopyBackground(*image);
+        // Straight from the host's image, first stored row as the bottom whatever its
+        // TopDown says; the private copy, which follows TopDown, is what the next device
+        // set-up uploads.
+        if (pBackgroundBitmap && pD3D9Device && pD3D9TextureSysMemY && pD3D9BackgroundTextureVidMem)
+            LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, image->Data, image->Height,
+                        static_cast<int>(image->Stride));
+    }
+    LeaveCriticalSection(&previewLock);
+}
