@@ -73,8 +73,8 @@ TEST(CompositionReferenceShader, SingleKeyedPixelErodesItsSevenBySevenNeighbourh
         for (unsigned x = 0; x < 11; ++x) {
             if (x == 5 && y == 5)
                 continue;
-            const bool near = x >= 2 && x <= 8 && y >= 2 && y <= 8;
-            EXPECT_EQ(out.Argb(x, y), near ? neighbour : grey) << x << "," << y;
+            const bool inWindow = x >= 2 && x <= 8 && y >= 2 && y <= 8;
+            EXPECT_EQ(out.Argb(x, y), inWindow ? neighbour : grey) << x << "," << y;
         }
 }
 

@@ -148,9 +148,9 @@ TEST_F(Composition, SingleKeyedPixelFadesItsFortyEightNeighboursTo48Of49)
   for (unsigned int y = cy - 4; y <= cy + 4; ++y)
     for (unsigned int x = 6; x <= 14; ++x) {
       const bool centre = x == 10 && y == cy;
-      const bool near = x >= 7 && x <= 13 && y >= cy - 3 && y <= cy + 3;
+      const bool inWindow = x >= 7 && x <= 13 && y >= cy - 3 && y <= cy + 3;
       // 128 * 48/49 = 125.4 with alpha (48/49)^2 + 1/49 = 0.98; the keyed pixel is black.
-      const uint32_t want = centre ? 0xFF000000u : near ? 0xFA7D7D7Du : 0xFF808080u;
+      const uint32_t want = centre ? 0xFF000000u : inWindow ? 0xFA7D7D7Du : 0xFF808080u;
       const uint32_t have = got.Argb(x, y);
       for (int shift = 0; shift < 32; shift += 8)
         EXPECT_NEAR(int((have >> shift) & 0xFF), int((want >> shift) & 0xFF), 1) << x << "," << y;
