@@ -53,4 +53,15 @@ else
   status=1
 fi
 
+# --- preview: keyed preview rate against raw capture, time per frame stage ----------
+# Direct3D needs the session's display.
+if [[ -x $build/bin/preview-bench.exe ]]; then
+  start_wine
+  echo "=== preview" | report
+  PICTOR_WINE_DISPLAY=1 run_wine "$build/bin/preview-bench.exe" 3 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== preview: not built ($build/bin/preview-bench.exe)" | report
+  status=1
+fi
+
 exit $status

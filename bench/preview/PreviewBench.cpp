@@ -1,0 +1,226 @@
+// Keyed preview benchmark. For 640x480 and 1280x720 it prints, from one run:
+//  - the raw capture rate of the camera (TPictor alone) and the preview's delivered rate;
+//  - the time one frame spends in keying, upload, draw and read-back, measured on the
+//    preview's own device with frames handed in directly (no camera in the way).
+// The virtual camera (test-double mf.dll beside this program) is set to a fast frame
+// rate so that the preview's ceiling shows; with a real camera the first one is used.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Pictor.h"
+#include "PictorD3D9Preview.h"
+#include "preview/ColorKey.h"
+#include "tools/virtualcam/VirtualCamControl.h"
+
+// White-box access to the stages of one frame.
+class TPictorD3D9PreviewTestAccess {
+ public:
+  static bool SetUp(TPictorD3D9Preview& p, unsigned int width, unsigned int height)
+  {
+    p.captureFormat = TPictorFormat();
+    p.captureFormat.Width = width;
+    p.captureFormat.Height = height;
+    return p.InitD3D9();
+  }
+  static void Upload(TPictorD3D9Preview& p, const unsigned char* pixels, unsigned int width, unsigned int height)
+  {
+    p.LoadTexture(p.pD3D9TextureSysMemY, p.pD3D9TextureVidMemY, pixels, height, int(width * 4));
+  }
+  static void Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels)
+  {
+    p.PictorImageReadyProc(width, height, pixels);
+  }
+  static void ReadBack(TPictorD3D9Preview& p)
+  {
+    p.pD3D9Device->GetRenderTargetData(p.pD3DRTSurface, p.pD3D9SurfaceVidMem);
+    D3DLOCKED_RECT locked;
+    if (p.pD3D9SurfaceVidMem->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK)
+      p.pD3D9SurfaceVidMem->UnlockRect();
+  }
+};
+using Access = TPictorD3D9PreviewTestAccess;
+
+namespace {
+
+double Now()
+{
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return double(counter.QuadPart) / double(frequency.QuadPart);
+}
+
+struct RateMeter {
+  std::atomic<int> frames{0};
+  std::atomic<double> first{0.0}, last{0.0};
+  void Tick()
+  {
+    const double t = Now();
+    if (frames.fetch_add(1) == 0)
+      first = t;
+    last = t;
+  }
+  double Rate() const { return frames > 1 && last > first ? (frames - 1) / (last - first) : 0.0; }
+};
+
+bool OnRawFrame(unsigned int, unsigned int, bool, unsigned char*, void* context)
+{
+  static_cast<RateMeter*>(context)->Tick();
+  return true;
+}
+
+bool OnPreviewFrame(unsigned int, unsigned int, unsigned int, unsigned char*, void* context)
+{
+  static_cast<RateMeter*>(context)->Tick();
+  return true;
+}
+
+// A green-screen frame with a subject, like the virtual camera's.
+std::vector<unsigned char> GreenScreen(unsigned int width, unsigned int height)
+{
+  std::vector<unsigned char> frame(size_t(width) * height * 4);
+  for (unsigned int y = 0; y < height; ++y)
+    for (unsigned int x = 0; x < width; ++x) {
+      unsigned char* p = &frame[(size_t(y) * width + x) * 4];
+      const int dx = int(x) - int(width / 2), dy = int(y) - int(height / 2);
+      const bool subject = dx * dx + dy * dy < int(height * height / 9);
+      p[0] = subject ? 90 : 40;
+      p[1] = subject ? 120 : 200;
+      p[2] = subject ? 200 : 30;
+      p[3] = 255;
+    }
+  return frame;
+}
+
+int FindFormat(TPictor& pictor, const wchar_t* link, unsigned int width, unsigned int height)
+{
+  std::vector<TPictorFormat> formats(64);
+  const int count = std::min(pictor.EnumerateCaptureFormats(link, formats.data(), int(formats.size())), 64);
+  for (int i = 0; i < count; ++i)
+    if (formats[i].Width == width && formats[i].Height == height)
+      return i;
+  return -1;
+}
+
+struct StageTimes {
+  double keying, upload, frame, readBack;
+};
+
+StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations)
+{
+  StageTimes t{};
+  TPictorD3D9Preview preview;
+  if (!Access::SetUp(preview, width, height))
+    return t;
+  preview.SetChromaKeyingColor(rbcGreen, 0);  // default keying
+  std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+  TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+  preview.SetBackground(&background);
+
+  const std::vector<unsigned char> original = GreenScreen(width, height);
+  std::vector<unsigned char> frame = original;
+  const TPictorD3D9PreviewChromaKeyingParams params;
+  Access::Frame(preview, width, height, frame.data());  // warm-up
+  for (int i = 0; i < iterations; ++i) {
+    frame = original;
+    double s = Now();
+    RemoveKeyColor(frame.data(), width, height, width * 4, params.Sensitivity, params.Smoothing, params.Opacity,
+                   params.ColorType, params.CustomColor);
+    t.keying += Now() - s;
+    s = Now();
+    Access::Upload(preview, frame.data(), width, height);
+    t.upload += Now() - s;
+    frame = original;
+    s = Now();
+    Access::Frame(preview, width, height, frame.data());
+    t.frame += Now() - s;
+    s = Now();
+    Access::ReadBack(preview);
+    t.readBack += Now() - s;
+  }
+  t.keying /= iterations;
+  t.upload /= iterations;
+  t.frame /= iterations;
+  t.readBack /= iterations;
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  const DWORD seconds = argc > 1 ? DWORD(std::max(1, std::atoi(argv[1]))) : 3;
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+
+  std::wstring link;
+  if (HMODULE mf = GetModuleHandleW(L"mf.dll") ? GetModuleHandleW(L"mf.dll") : LoadLibraryW(L"mf.dll")) {
+    auto configure = reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(mf, "VirtualCam_Configure"));
+    if (configure && configure("camera name=\"Bench green screen\" link=\"bench-green\" pattern=greenscreen\n"
+                               "format subtype=YUY2 size=640x480 rate=240/1\n"
+                               "format subtype=YUY2 size=1280x720 rate=240/1\n",
+                               nullptr, 0) == 0)
+      link = L"bench-green";
+  }
+  if (link.empty()) {
+    TPictor pictor;
+    TPictorDescr cameras[8];
+    if (pictor.EnumerateWebCameras(cameras, 8) < 1) {
+      std::printf("preview-bench: no camera\n");
+      return 1;
+    }
+    link = cameras[0].SymbolicLink;
+  }
+
+  std::printf("keyed preview, %lu s per measurement, default keying over a background\n", seconds);
+  std::printf("%-10s %10s %10s %8s | %9s %9s %9s %9s %9s\n", "size", "raw fps", "preview", "ratio", "key ms",
+              "upload ms", "draw ms", "readbk ms", "frame ms");
+  const unsigned int sizes[][2] = {{640, 480}, {1280, 720}};
+  for (const auto& size : sizes) {
+    const unsigned int width = size[0], height = size[1];
+    int formatIndex;
+    RateMeter raw;
+    {
+      TPictor pictor;
+      formatIndex = FindFormat(pictor, link.c_str(), width, height);
+      if (formatIndex < 0) {
+        std::printf("%ux%u: the camera has no such format\n", width, height);
+        continue;
+      }
+      if (pictor.StartCapture(link.c_str(), formatIndex, false, OnRawFrame, &raw)) {
+        Sleep(seconds * 1000);
+        pictor.StopCapture();
+      }
+    }
+    RateMeter keyed;
+    {
+      TPictorD3D9Preview preview;
+      TPictorD3D9PreviewChromaKeyingParams params;
+      std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+      TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+      if (preview.StartPreview(link.c_str(), formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
+        Sleep(seconds * 1000);
+    }
+    const StageTimes t = MeasureStages(width, height, 60);
+    const double draw = std::max(0.0, t.frame - t.keying - t.upload - t.readBack);
+    char label[32];
+    std::snprintf(label, sizeof label, "%ux%u", width, height);
+    std::printf("%-10s %10.1f %10.1f %8.2f | %9.3f %9.3f %9.3f %9.3f %9.3f\n", label, raw.Rate(), keyed.Rate(),
+                raw.Rate() > 0 ? keyed.Rate() / raw.Rate() : 0.0, t.keying * 1e3, t.upload * 1e3, draw * 1e3,
+                t.readBack * 1e3, t.frame * 1e3);
+  }
+  std::printf("draw = whole frame - keying - upload - read-back (the draw includes the state set-up).\n");
+  CoUninitialize();
+  return 0;
+}

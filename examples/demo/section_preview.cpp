@@ -1,0 +1,206 @@
+// Keyed preview: the green-screen camera keyed over a generated background. Saves a raw
+// frame of the camera, the background, and composited frames (first, last, and one after
+// the background has been removed at run time) as PNG files side by side.
+#include "Demo.h"
+
+#include "Pictor.h"
+#include "PictorD3D9Preview.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cwchar>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Private copy of the writer: another section may carry its own.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+namespace {
+
+struct Shot {
+  std::mutex mutex;
+  int count = 0;
+  unsigned width = 0, height = 0;
+  std::vector<unsigned char> rgba;  // top row first
+  double firstSeconds = 0, lastSeconds = 0;
+};
+
+double Seconds()
+{
+  LARGE_INTEGER f, c;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&c);
+  return double(c.QuadPart) / double(f.QuadPart);
+}
+
+// BGRA rows, `pitch` bytes apart, first row at the top -> opaque RGBA.
+void Keep(Shot& shot, unsigned width, unsigned height, const unsigned char* pixels, size_t pitch)
+{
+  std::lock_guard<std::mutex> lock(shot.mutex);
+  shot.width = width;
+  shot.height = height;
+  shot.rgba.resize(size_t(width) * height * 4);
+  for (unsigned y = 0; y < height; ++y) {
+    const unsigned char* row = pixels + y * pitch;
+    unsigned char* out = &shot.rgba[size_t(y) * width * 4];
+    for (unsigned x = 0; x < width; ++x) {
+      out[4 * x + 0] = row[4 * x + 2];
+      out[4 * x + 1] = row[4 * x + 1];
+      out[4 * x + 2] = row[4 * x + 0];
+      out[4 * x + 3] = 255;
+    }
+  }
+  const double now = Seconds();
+  if (shot.count++ == 0)
+    shot.firstSeconds = now;
+  shot.lastSeconds = now;
+}
+
+bool OnRawFrame(unsigned width, unsigned height, bool topDown, unsigned char* pixels, void* context)
+{
+  // Rows width * 4 apart; a bottom-up frame is read from its last row upwards.
+  std::vector<unsigned char> upright(size_t(width) * height * 4);
+  for (unsigned y = 0; y < height; ++y)
+    std::memcpy(&upright[size_t(y) * width * 4], pixels + size_t(topDown ? y : height - 1 - y) * width * 4,
+                size_t(width) * 4);
+  Keep(*static_cast<Shot*>(context), width, height, upright.data(), size_t(width) * 4);
+  return true;
+}
+
+bool OnKeyedFrame(unsigned width, unsigned height, unsigned pitch, unsigned char* pixels, void* context)
+{
+  Keep(*static_cast<Shot*>(context), width, height, pixels, pitch);
+  return true;
+}
+
+bool Save(const std::string& path, Shot& shot)
+{
+  std::lock_guard<std::mutex> lock(shot.mutex);
+  if (shot.rgba.empty() ||
+      !stbi_write_png(path.c_str(), int(shot.width), int(shot.height), 4, shot.rgba.data(), int(shot.width * 4))) {
+    std::printf("  could not write %s\n", path.c_str());
+    return false;
+  }
+  std::printf("  saved %s\n", path.c_str());
+  return true;
+}
+
+// A sky over hills with a sun, top row first, BGRA.
+std::vector<unsigned char> MakeBackground(unsigned width, unsigned height)
+{
+  std::vector<unsigned char> image(size_t(width) * height * 4);
+  for (unsigned y = 0; y < height; ++y)
+    for (unsigned x = 0; x < width; ++x) {
+      const double u = double(x) / width, v = double(y) / height;
+      double r = 90 + 100 * v, g = 150 + 70 * v, b = 250 - 30 * v;  // sky
+      const double sx = u - 0.78, sy = v - 0.22;
+      if (sx * sx + sy * sy < 0.006)
+        r = 255, g = 220, b = 90;  // sun
+      const double hill = 0.72 - 0.08 * std::sin(u * 9.0) - 0.05 * std::sin(u * 23.0 + 1.0);
+      if (v > hill)
+        r = 40 + 30 * v, g = 120 + 40 * std::sin(u * 40.0), b = 50;  // hills
+      unsigned char* p = &image[(size_t(y) * width + x) * 4];
+      p[0] = (unsigned char)b;
+      p[1] = (unsigned char)g;
+      p[2] = (unsigned char)r;
+      p[3] = 255;
+    }
+  return image;
+}
+
+std::string Narrow(const wchar_t* text)
+{
+  char buffer[512] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
+  return buffer;
+}
+
+bool RunPreview(const DemoOptions& options)
+{
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::vector<TPictorDescr> cameras(16);
+  int cameraCount;
+  TPictorFormat format;
+  const int formatIndex = options.format < 0 ? 0 : options.format;
+  int chosen = options.camera;
+  Shot raw;
+  {
+    TPictor pictor;
+    cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+    // The virtual camera's green-screen scene is what keying is for; otherwise the chosen camera.
+    for (int i = 0; i < cameraCount && i < int(cameras.size()); ++i)
+      if (std::wcsstr(cameras[i].FriendlyName, L"Green"))
+        chosen = i;
+    if (chosen < 0 || chosen >= cameraCount || chosen >= int(cameras.size())) {
+      std::printf("  camera %d does not exist (%d found)\n", chosen, cameraCount);
+      CoUninitialize();
+      return false;
+    }
+    format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, formatIndex);
+    std::printf("  camera %d \"%s\", format %d: %s %ux%u\n", chosen, Narrow(cameras[chosen].FriendlyName).c_str(),
+                formatIndex, Narrow(format.SubTypeName).c_str(), format.Width, format.Height);
+    if (pictor.StartCapture(cameras[chosen].SymbolicLink, formatIndex, false, OnRawFrame, &raw)) {
+      Sleep(1000);
+      pictor.StopCapture();
+    }
+  }
+  const wchar_t* link = cameras[chosen].SymbolicLink;
+  bool ok = Save(options.outputDir + "/preview-raw.png", raw);
+
+  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
+  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
+  {
+    Shot shot;
+    shot.width = format.Width;
+    shot.height = format.Height;
+    Keep(shot, format.Width, format.Height, backgroundPixels.data(), size_t(format.Width) * 4);
+    ok &= Save(options.outputDir + "/preview-background.png", shot);
+  }
+
+  Shot keyed;
+  TPictorD3D9Preview preview;
+  TPictorD3D9PreviewChromaKeyingParams params;  // green, default sensitivity and smoothing
+  if (!preview.StartPreview(link, formatIndex, false, &background, &params, OnKeyedFrame, &keyed)) {
+    std::printf("  StartPreview failed (see the log)\n");
+    CoUninitialize();
+    return false;
+  }
+  const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
+  Sleep(200);
+  ok &= Save(options.outputDir + "/preview-keyed-first.png", keyed);
+  Sleep(runMs);
+  ok &= Save(options.outputDir + "/preview-keyed-last.png", keyed);
+  int frames;
+  double rate;
+  {
+    std::lock_guard<std::mutex> lock(keyed.mutex);
+    frames = keyed.count;
+    rate = keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0;
+  }
+  std::printf("  composited frames delivered: %d (%.1f frames/s)\n", frames, rate);
+
+  // The controls act from the next frame on: no background (black) and a softer subject.
+  preview.SetBackground(nullptr);
+  preview.SetOpacity(200);
+  const int before = frames;
+  for (int i = 0; i < 100; ++i) {
+    Sleep(20);
+    std::lock_guard<std::mutex> lock(keyed.mutex);
+    if (keyed.count > before + 2)
+      break;
+  }
+  ok &= Save(options.outputDir + "/preview-keyed-over-black.png", keyed);
+  CoUninitialize();
+  return ok && frames > 0;
+}
+
+}  // namespace
+
+PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera over a generated background, as PNG",
+                    RunPreview);
