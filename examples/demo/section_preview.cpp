@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <string>
