@@ -173,7 +173,14 @@ bool RunPreview(const DemoOptions& options)
     return false;
   }
   const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
-  Sleep(200);
+  for (int i = 0; i < 250; ++i) {  // the first frame, within 5 s
+    {
+      std::lock_guard<std::mutex> lock(keyed.mutex);
+      if (keyed.count > 0)
+        break;
+    }
+    Sleep(20);
+  }
   ok &= Save(options.outputDir + "/preview-keyed-first.png", keyed);
   Sleep(runMs);
   ok &= Save(options.outputDir + "/preview-keyed-last.png", keyed);
