@@ -375,9 +375,14 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
   ASSERT_TRUE(sink.WaitFor(1));
   pictor.StopCapture();
   const VirtualCamCounts before = VirtualCam::Get().Counts();
-  DWORD handlesBefore = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesBefore));
-  ASSERT_GT(handlesBefore, 0u);  // a count that is always 0 would prove nothing
+  const DWORD handlesBefore = capturetest::OpenHandleCount();
+  {
+    // The count must see a handle come and go, or the check below would prove nothing.
+    HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(capturetest::OpenHandleCount(), handlesBefore + 1);
+    CloseHandle(probe);
+    ASSERT_EQ(capturetest::OpenHandleCount(), handlesBefore);
+  }
 
   for (int cycle = 0; cycle < 200; ++cycle) {
     const wchar_t* link = cycle % 2 ? kLinkB : kLinkA;
@@ -393,9 +398,7 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
   EXPECT_EQ(after.sources, 0);
   EXPECT_EQ(after.samples, 0);
   EXPECT_EQ(after.buffers, 0);
-  DWORD handlesAfter = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesAfter));
-  EXPECT_EQ(handlesAfter, handlesBefore);
+  EXPECT_EQ(capturetest::OpenHandleCount(), handlesBefore);
 }
 
 }  // namespace
