@@ -4,6 +4,7 @@
 #include "Pictor.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
+#include "capture/ComAdopt.h"
 
 #include <mfapi.h>
 #include <mfidl.h>
@@ -186,8 +187,7 @@ IMFSample* PictorDuplicateSample(IMFSample* source)
     hr = source->GetBufferByIndex(index, &buffer);
     if (FAILED(hr))
       FailCopy(kName, hr);
-    ComPtr<IMFMediaBuffer> bufferCopy;
-    bufferCopy.Attach(PictorDuplicateBuffer(buffer.Get()));
+    ComPtr<IMFMediaBuffer> bufferCopy = AdoptComPtr(PictorDuplicateBuffer(buffer.Get()));
     hr = copy->AddBuffer(bufferCopy.Get());
     if (FAILED(hr))
       FailCopy(kName, hr);

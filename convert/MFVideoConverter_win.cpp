@@ -5,6 +5,7 @@
 #include "convert/MFVideoConverter.h"
 
 #include "Pictor.h"
+#include "capture/ComAdopt.h"
 #include "capture/GUIDNames.h"
 #include "log/Log.h"
 
@@ -322,8 +323,7 @@ void TMFVideoConverter::ConvertPendingSample()
     LogError("%s ProcessInput error: %x", kName, static_cast<unsigned>(hr));
     return;
   }
-  ComPtr<IMFSample> output;
-  output.Attach(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
   if (!output) {
     LogError("%s output sample is NULL", kName);
     return;

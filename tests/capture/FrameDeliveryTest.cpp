@@ -5,6 +5,7 @@
 
 #include "CaptureTestSupport.h"
 #include "TestAccess.h"
+#include "capture/ComAdopt.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -59,8 +60,7 @@ class FrameDeliveryTest : public ::testing::Test {
 TEST_F(FrameDeliveryTest, OutputSampleHasOneEmptyBufferOfFourBytesPerPixel)
 {
   TPictor pictor;
-  ComPtr<IMFSample> sample;
-  sample.Attach(TPictorTestAccess::CreateNewOutputSample(pictor, 640, 480));
+  ComPtr<IMFSample> sample = AdoptComPtr(TPictorTestAccess::CreateNewOutputSample(pictor, 640, 480));
   ASSERT_TRUE(sample);
   DWORD count = 0;
   ASSERT_EQ(sample->GetBufferCount(&count), S_OK);
@@ -89,8 +89,7 @@ TEST_F(FrameDeliveryTest, CopyIsDeepAndCarriesFlagsTimeAndDurationButNoAttribute
   source->SetSampleDuration(333'333);
   source->SetUINT32(MFSampleExtension_CleanPoint, 1);
 
-  ComPtr<IMFSample> copy;
-  copy.Attach(PictorDuplicateSample(source.Get()));
+  ComPtr<IMFSample> copy = AdoptComPtr(PictorDuplicateSample(source.Get()));
   ASSERT_TRUE(copy);
   ASSERT_NE(copy.Get(), source.Get());
 
@@ -115,6 +114,11 @@ TEST_F(FrameDeliveryTest, CopyIsDeepAndCarriesFlagsTimeAndDurationButNoAttribute
   DWORD max0 = 0, max1 = 0;
   EXPECT_EQ(BufferBytes(c0.Get(), &max0), first);
   EXPECT_EQ(BufferBytes(c1.Get(), &max1), second);
+  // Each copied buffer is held by the copy and by c0/c1 only: no reference leaks per frame.
+  EXPECT_EQ(c0.Get()->AddRef(), 3u);
+  EXPECT_EQ(c0.Get()->Release(), 2u);
+  EXPECT_EQ(copy.Get()->AddRef(), 2u);
+  EXPECT_EQ(copy.Get()->Release(), 1u);
   EXPECT_EQ(max0, first.size());  // a copy is as long as the data, not the source's capacity
   EXPECT_EQ(max1, second.size());
 
