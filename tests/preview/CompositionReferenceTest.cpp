@@ -19,16 +19,6 @@ uint32_t OverBlack(uint32_t rgb, double a)
     return out;
 }
 
-TEST(CompositionReferenceUpload, ReversesRowsSoTheLastStoredRowIsTheTop)
-{
-    const uint32_t rows[3] = {0xAA000001, 0xAA000002, 0xAA000003};  // one pixel per row
-    TReferenceImage texture(1, 3);
-    ReferenceLoadTexture(texture, reinterpret_cast<const uint8_t*>(rows), 3, 4);
-    EXPECT_EQ(texture.Argb(0, 0), 0xAA000003u);
-    EXPECT_EQ(texture.Argb(0, 1), 0xAA000002u);
-    EXPECT_EQ(texture.Argb(0, 2), 0xAA000001u);
-}
-
 TEST(CompositionReferenceUpload, CutsToTheTextureAndKeepsWhatTheSourceDoesNotReach)
 {
     // Four stored rows of two pixels into a 3 x 2 texture: the last two stored rows,
@@ -47,16 +37,6 @@ TEST(CompositionReferenceUpload, CutsToTheTextureAndKeepsWhatTheSourceDoesNotRea
     ReferenceLoadTexture(texture, reinterpret_cast<const uint8_t*>(wide), 1, 16);
     EXPECT_EQ(texture.Argb(2, 0), 0xFF0000A2u);
     EXPECT_EQ(texture.Argb(0, 1), 0xFF000002u);
-}
-
-TEST(CompositionReferenceShader, OpaqueImageWithoutKeyedPixelsComesOutUnchanged)
-{
-    TReferenceImage camera(5, 4);
-    for (unsigned y = 0; y < 4; ++y)
-        for (unsigned x = 0; x < 5; ++x)
-            camera.SetArgb(x, y, 0xFF000000u | (x * 40) << 16 | (y * 50) << 8 | (x + y));
-    TReferenceImage out = ReferenceCompose(camera, nullptr, 5, 4);
-    EXPECT_EQ(out.Pixels, camera.Pixels);
 }
 
 TEST(CompositionReferenceShader, SingleKeyedPixelErodesItsSevenBySevenNeighbourhood)
@@ -89,18 +69,6 @@ TEST(CompositionReferenceShader, EdgeTexelsRepeatBeyondTheBorder)
     EXPECT_EQ(out.Argb(1, 4), OverBlack(0x204060, 28.0 / 49.0));
     EXPECT_EQ(out.Argb(3, 0), OverBlack(0x204060, 42.0 / 49.0));  // one keyed column of 7 in reach
     EXPECT_EQ(out.Argb(4, 7), 0xFF204060u);
-}
-
-TEST(CompositionReferenceShader, BackgroundShowsWhereAlphaIsBelowOneAndOutputIsOpaque)
-{
-    TReferenceImage camera(9, 9, 0xFFFF0000u);
-    camera.SetArgb(4, 4, 0x00FF0000u);
-    TReferenceImage background(9, 9, 0xFF0000FFu);
-    TReferenceImage out = ReferenceCompose(camera, &background, 9, 9);
-    EXPECT_EQ(out.Argb(4, 4), 0xFF0000FFu);
-    const double a = 48.0 / 49.0;
-    EXPECT_EQ(out.Argb(2, 3), 0xFF000000u | uint32_t(Byte(a)) << 16 | uint32_t(Byte(1.0 - a)));
-    EXPECT_EQ(out.Argb(0, 0), 0xFFFF0000u);
 }
 
 TEST(CompositionReferenceShader, SmallerQuadStretchesTheTextureAndLeavesTheRestBlack)
