@@ -124,9 +124,10 @@ TEST_P(SubtypeColourTest, FrameArrivesAsRGB32InTheRowOrderItsFlagSays)
   const FrameSink::Frame reference = CaptureOneFrame(0, true);
   ASSERT_EQ(reference.width, 320u);
   ASSERT_TRUE(reference.topDown);
-  const auto top = reference.pixels.begin();
-  ASSERT_FALSE(std::equal(top, top + 320 * 4, reference.pixels.end() - 320 * 4))
-      << "the marker picture must tell its top from its bottom";
+  // Marker: top half red, bottom half blue (B, G, R, A in memory).
+  const std::vector<uint8_t> red = {0, 0, 255, 255}, blue = {255, 0, 0, 255};
+  ASSERT_TRUE(std::equal(red.begin(), red.end(), reference.pixels.begin()));
+  ASSERT_TRUE(std::equal(blue.begin(), blue.end(), reference.pixels.end() - 4));
 
   const FrameSink::Frame frame = CaptureOneFrame(subtype.formatIndex, requestTopDown);
   ASSERT_EQ(frame.width, 320u);
@@ -150,27 +151,6 @@ INSTANTIATE_TEST_SUITE_P(Subtypes, SubtypeColourTest,
                            return std::string(std::get<0>(info.param).name) +
                                   (std::get<1>(info.param) ? "_asked_top_down" : "_asked_bottom_up");
                          });
-
-TEST_F(CaptureSessionTest, SolidColourSurvivesEveryConversion)
-{
-  // B, G, R of solid:C8501E, the same for every subtype within 3 per channel.
-  std::string config = "camera name=\"Solid\" link=\"\\\\\\\\?\\\\virtualcam#a\" pattern=solid:C8501E\n";
-  const char* subtypes[] = {"RGB32", "YUY2", "NV12", "I420", "ARGB32"};
-  for (const char* s : subtypes)
-    config += std::string("format subtype=") + s + " size=160x96 rate=30/1\n";
-  VirtualCam::Get().Use(config);
-  for (int index = 0; index < 5; ++index) {
-    const FrameSink::Frame frame = CaptureOneFrame(index, true);
-    ASSERT_EQ(frame.pixels.size(), 160u * 96 * 4) << subtypes[index];
-    int worst = 0;
-    for (size_t i = 0; i < frame.pixels.size(); i += 4) {
-      worst = std::max(worst, std::abs(frame.pixels[i] - 0x1E));
-      worst = std::max(worst, std::abs(frame.pixels[i + 1] - 0x50));
-      worst = std::max(worst, std::abs(frame.pixels[i + 2] - 0xC8));
-    }
-    EXPECT_LE(worst, 3) << subtypes[index];
-  }
-}
 
 // ---------------------------------------------------------------------------------
 // Starting and stopping
@@ -312,25 +292,6 @@ TEST_F(CaptureSessionTest, ReaderErrorsEndTheThreadButNotTheSession)
     pictor.StopCapture();
     EXPECT_FALSE(pictor.IsCaptureActive()) << fault;
   }
-}
-
-TEST_F(CaptureSessionTest, SlowCallbackLowersTheDeliveredRateInsteadOfQueueing)
-{
-  VirtualCam::Get().Use(kTwoCameras);
-  TPictor pictor;
-  FrameSink sink;
-  sink.sleepMs = 200;
-  ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
-  Sleep(2000);
-  const DWORD stopAt = GetTickCount();
-  pictor.StopCapture();
-  // No backlog: StopCapture waits for at most the callback in progress.
-  EXPECT_LT(GetTickCount() - stopAt, 1000u);
-  const int delivered = sink.Count();
-  const LONG produced = VirtualCam::Get().GetFrameCount(kLinkA);
-  EXPECT_GE(delivered, 3);
-  EXPECT_LE(delivered, 12);
-  EXPECT_GT(produced, 2 * delivered) << "delivered " << delivered;
 }
 
 // ---------------------------------------------------------------------------------

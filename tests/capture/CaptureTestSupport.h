@@ -74,7 +74,6 @@ struct FrameSink {
   Frame first;
   Frame last;
   DWORD sleepMs = 0;  // a slow host
-  DWORD threadId = 0;
 
   static bool Callback(unsigned width, unsigned height, bool topDown, unsigned char* pixels, void* context)
   {
@@ -89,7 +88,6 @@ struct FrameSink {
       if (sink->count == 0)
         sink->first = frame;
       sink->last = std::move(frame);
-      sink->threadId = GetCurrentThreadId();
       ++sink->count;
     }
     sink->arrived.notify_all();

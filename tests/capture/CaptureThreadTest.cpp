@@ -145,15 +145,6 @@ TEST_F(CaptureThreadTest, ErrorFlagAloneEndsTheLoopCombinedFlagsDoNot)
   EXPECT_EQ(RefCount(reader.Script[0].sample.Get()), 1u);  // the reader's sample is not kept
 }
 
-TEST_F(CaptureThreadTest, FailedReadEndsTheLoopWithItsResult)
-{
-  ScriptedReader reader({{S_OK, 0, TaggedSample(1)}, {MF_E_INVALIDREQUEST, MF_SOURCE_READERF_ERROR, nullptr}});
-  EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
-  EXPECT_EQ(reader.Calls, 2u);
-  EXPECT_TRUE(Contains(lines, "TPictor::CaptureThread ReadSample error c00d36b2"));
-  EXPECT_TRUE(Contains(lines, "TPictor::CaptureThread exit"));
-}
-
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedAndTheLoopGoesOn)
 {
   ComPtr<IMFSample> untimed = TaggedSample(1, false);

@@ -57,23 +57,6 @@ class FrameDeliveryTest : public ::testing::Test {
   void TearDown() override { LogCapture::Get().SetLevel(2); }
 };
 
-TEST_F(FrameDeliveryTest, OutputSampleHasOneEmptyBufferOfFourBytesPerPixel)
-{
-  TPictor pictor;
-  ComPtr<IMFSample> sample = AdoptComPtr(TPictorTestAccess::CreateNewOutputSample(pictor, 640, 480));
-  ASSERT_TRUE(sample);
-  DWORD count = 0;
-  ASSERT_EQ(sample->GetBufferCount(&count), S_OK);
-  ASSERT_EQ(count, 1u);
-  ComPtr<IMFMediaBuffer> buffer;
-  ASSERT_EQ(sample->GetBufferByIndex(0, &buffer), S_OK);
-  DWORD max = 0, current = 99;
-  ASSERT_EQ(buffer->GetMaxLength(&max), S_OK);
-  ASSERT_EQ(buffer->GetCurrentLength(&current), S_OK);
-  EXPECT_EQ(max, 1'228'800u);
-  EXPECT_EQ(current, 0u);
-}
-
 TEST_F(FrameDeliveryTest, CopyIsDeepAndCarriesFlagsTimeAndDurationButNoAttributes)
 {
   ComPtr<IMFSample> source;
@@ -122,28 +105,18 @@ TEST_F(FrameDeliveryTest, CopyIsDeepAndCarriesFlagsTimeAndDurationButNoAttribute
   EXPECT_EQ(max0, first.size());  // a copy is as long as the data, not the source's capacity
   EXPECT_EQ(max1, second.size());
 
-  // The copy owns its memory: changing the source leaves it alone.
-  BYTE* data = nullptr;
-  b0->Lock(&data, nullptr, nullptr);
-  data[0] = 0x55;
-  b0->Unlock();
-  EXPECT_EQ(BufferBytes(c0.Get())[0], 1);
-
   const auto lines = LogCapture::Get().Lines();
   EXPECT_EQ(lines, (std::vector<std::string>{"PictorDuplicateSample", "PictorDuplicateBuffer",
                                              "PictorDuplicateBuffer exit", "PictorDuplicateBuffer",
                                              "PictorDuplicateBuffer exit", "PictorDuplicateSample exit"}));
 }
 
-TEST_F(FrameDeliveryTest, NullSampleCopiesToNull)
+TEST_F(FrameDeliveryTest, NullCopiesToNullAndAFailedCopyThrowsAfterItsErrorLine)
 {
   EXPECT_EQ(PictorDuplicateSample(nullptr), nullptr);
   EXPECT_EQ(LogCapture::Get().Lines(),
             (std::vector<std::string>{"PictorDuplicateSample", "PictorDuplicateSample sample is null"}));
-}
 
-TEST_F(FrameDeliveryTest, FailedCopyThrowsEPictorAfterItsErrorLine)
-{
   // A sample without a time stamp cannot be copied: reading its time fails.
   ComPtr<IMFSample> source;
   ASSERT_EQ(MFCreateSample(&source), S_OK);
@@ -161,9 +134,9 @@ TEST_F(FrameDeliveryTest, FailedCopyThrowsEPictorAfterItsErrorLine)
   delete thrown;
 
   const auto records = LogCapture::Get().Records();
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[1].text, "PictorDuplicateSample error c00d36c8");  // MF_E_NO_SAMPLE_TIMESTAMP
-  EXPECT_EQ(records[1].kind, 2u);                                      // an error record
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[3].text, "PictorDuplicateSample error c00d36c8");  // MF_E_NO_SAMPLE_TIMESTAMP
+  EXPECT_EQ(records[3].kind, 2u);                                      // an error record
 
   // Nothing stays locked: the source buffer can be locked again at once.
   BYTE* data = nullptr;
