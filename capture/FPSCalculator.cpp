@@ -39,7 +39,7 @@ double TFPSCalculator::Update()
   }
 
   // The factor is the number of slots, not the 99 intervals the span covers:
-  // the rate reads about 1% high, which the trace lines have always shown.
+  // the rate reads about 1% high. Kept so that rates stay comparable between runs.
   if (RingFull)
     FPS = (1000.0 / delta) * 100.0;
   return FPS;
