@@ -7,10 +7,12 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -170,6 +172,16 @@ inline DWORD OpenHandleCount()
       ++count;
   }
   return count;
+}
+
+// Committed private memory of this process.
+inline SIZE_T PrivateBytes()
+{
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+  // Wine 8.0 reports no private usage; its page-file usage counts the same memory.
+  return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 // COM for the test thread: the library creates its COM objects on the host's threads.
