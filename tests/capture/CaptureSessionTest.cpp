@@ -332,13 +332,16 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
   TPictor pictor;
   FrameSink sink;
   sink.sleepMs = 30;
-  // One warm-up cycle lets the platform create its lasting objects (thread pools).
-  ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
-  ASSERT_TRUE(sink.WaitFor(1));
-  pictor.StopCapture();
+  // A warm-up cycle on each camera lets the platform create its lasting objects (thread
+  // pools, per-camera state of the virtual camera).
+  for (const wchar_t* link : {kLinkA, kLinkB}) {
+    ASSERT_TRUE(pictor.StartCapture(link, 0, true, FrameSink::Callback, &sink));
+    ASSERT_TRUE(sink.WaitFor(sink.Count() + 1));
+    pictor.StopCapture();
+  }
   const VirtualCamCounts before = VirtualCam::Get().Counts();
   const SIZE_T memoryBefore = capturetest::PrivateBytes();
-  const DWORD handlesBefore = capturetest::OpenHandleCount();
+  const size_t handlesBefore = capturetest::OpenHandleCount();
   {
     // The count must see a handle come and go, or the check below would prove nothing.
     HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -363,7 +366,7 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
   EXPECT_EQ(after.sources, 0);
   EXPECT_EQ(after.samples, 0);
   EXPECT_EQ(after.buffers, 0);
-  EXPECT_EQ(capturetest::OpenHandleCount(), handlesBefore);
+  EXPECT_LE(capturetest::OpenHandleCount(), handlesBefore + pictortest::kPlatformHandleSlack);
   // Frames and samples are platform objects the camera cannot count: one lost per
   // frame would grow the process by far more than this over 200 sessions.
   const SIZE_T memoryAfter = capturetest::PrivateBytes();

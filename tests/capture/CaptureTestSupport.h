@@ -4,6 +4,7 @@
 
 #include "tools/virtualcam/VirtualCamControl.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ProcessHandles.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -158,21 +159,8 @@ inline bool RunningOnWine()
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-// Open handles of this process. Wine 8.0's GetProcessHandleCount reports 0, so there the
-// handle table is probed value by value (handles are small multiples of 4 there).
-inline DWORD OpenHandleCount()
-{
-  DWORD count = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
-    return count;
-  count = 0;
-  for (ULONG_PTR value = 4; value < 0x40000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-      ++count;
-  }
-  return count;
-}
+// Open handles of this process (probed: Wine 8.0's GetProcessHandleCount reports 0).
+inline size_t OpenHandleCount() { return pictortest::OpenHandles().size(); }
 
 // Committed private memory of this process.
 inline SIZE_T PrivateBytes()

@@ -7,7 +7,7 @@ namespace pictortest {
 std::vector<uintptr_t> OpenHandles()
 {
   std::vector<uintptr_t> handles;
-  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+  for (uintptr_t value = 4; value < 0x40000; value += 4) {
     DWORD flags = 0;
     if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
       handles.push_back(value);
