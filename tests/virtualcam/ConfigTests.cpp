@@ -10,7 +10,7 @@ TEST(VirtualCamConfig, DefaultSetDescribesTwoUsableCameras) {
   const ParseResult r = ParseConfig(DefaultConfigText());
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
-  for (const CameraSpec& cam : r.cameras) {
+  for (const CameraSetup& cam : r.cameras) {
     ASSERT_GE(cam.formats.size(), 2u);
     EXPECT_EQ(cam.formats[0].subtype, Subtype::YUY2);
     EXPECT_EQ(cam.formats[1].subtype, Subtype::NV12);
@@ -21,7 +21,7 @@ TEST(VirtualCamConfig, DefaultSetDescribesTwoUsableCameras) {
   EXPECT_TRUE(r.cameras[0].cameraControl);
   EXPECT_FALSE(r.cameras[1].cameraControl);
   int configured = 0;
-  for (const ControlSpec& c : r.cameras[0].controls) configured += c.configured ? 1 : 0;
+  for (const ControlSetup& c : r.cameras[0].controls) configured += c.configured ? 1 : 0;
   EXPECT_EQ(configured, kControlCount);
 }
 
@@ -35,7 +35,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
       "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
-  const CameraSpec& a = r.cameras[0];
+  const CameraSetup& a = r.cameras[0];
   EXPECT_EQ(a.name, "A \"quoted\" \\ name");
   EXPECT_EQ(a.link, "\\\\?\\usb#vid_1#x");
   ASSERT_EQ(a.formats.size(), 1u);
@@ -46,7 +46,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_EQ(a.formats[0].aspect.num, 4u);
   EXPECT_EQ(a.formats[0].omit, static_cast<uint32_t>(kOmitAvgBitrate | kOmitFrameRateRange));
 
-  const CameraSpec& b = r.cameras[1];
+  const CameraSetup& b = r.cameras[1];
   EXPECT_EQ(b.link, "\\\\?\\b");
   EXPECT_EQ(b.name, "");
   EXPECT_EQ(b.nameError, static_cast<int32_t>(0x80004005u));
@@ -55,7 +55,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_EQ(b.pattern.r, 0x10);
   EXPECT_EQ(b.pattern.g, 0xa0);
   EXPECT_EQ(b.pattern.b, 0xff);
-  const ControlSpec& zoom = b.controls[kVideoProcAmpCount + 3];
+  const ControlSetup& zoom = b.controls[kVideoProcAmpCount + 3];
   EXPECT_TRUE(zoom.configured);
   EXPECT_EQ(zoom.value, 100);
   EXPECT_EQ(zoom.flags, 2);

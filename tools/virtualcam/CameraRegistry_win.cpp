@@ -17,9 +17,9 @@ std::mutex g_setMutex;
 bool g_loaded = false;
 std::vector<std::shared_ptr<CameraState>> g_cameras;
 
-std::vector<std::shared_ptr<CameraState>> BuildStates(std::vector<CameraSpec> specs) {
+std::vector<std::shared_ptr<CameraState>> BuildStates(std::vector<CameraSetup> setups) {
   std::vector<std::shared_ptr<CameraState>> states;
-  for (CameraSpec& spec : specs) states.push_back(std::make_shared<CameraState>(std::move(spec)));
+  for (CameraSetup& setup : setups) states.push_back(std::make_shared<CameraState>(std::move(setup)));
   return states;
 }
 
@@ -90,13 +90,13 @@ std::wstring Utf8ToWide(const std::string& text) {
   return wide;
 }
 
-bool FormatIsBottomUp(const FormatSpec& format) {
+bool FormatIsBottomUp(const FormatSetup& format) {
   if (format.subtype != Subtype::RGB32 && format.subtype != Subtype::ARGB32) return false;
   const int32_t stride = format.hasStride ? format.stride : NaturalStride(format.subtype, format.width);
   return stride < 0;
 }
 
-HRESULT CreateNativeType(const FormatSpec& f, IMFMediaType** out) {
+HRESULT CreateNativeType(const FormatSetup& f, IMFMediaType** out) {
   ComPtr<IMFMediaType> type;
   HRESULT hr = MFCreateMediaType(&type);
   if (FAILED(hr)) return hr;
@@ -137,22 +137,22 @@ HRESULT CreateNativeType(const FormatSpec& f, IMFMediaType** out) {
   return S_OK;
 }
 
-CameraState::CameraState(CameraSpec spec)
-    : spec_(std::move(spec)), name_(Utf8ToWide(spec_.name)), link_(Utf8ToWide(spec_.link)) {
-  for (const FormatSpec& f : spec_.formats) {
+CameraState::CameraState(CameraSetup setup)
+    : setup_(std::move(setup)), name_(Utf8ToWide(setup_.name)), link_(Utf8ToWide(setup_.link)) {
+  for (const FormatSetup& f : setup_.formats) {
     ComPtr<IMFMediaType> type;
     if (SUCCEEDED(CreateNativeType(f, &type))) types_.push_back(type);
   }
   for (int i = 0; i < kControlCount; ++i) {
-    controls_[i].value = spec_.controls[i].value;
-    controls_[i].flags = spec_.controls[i].flags;
+    controls_[i].value = setup_.controls[i].value;
+    controls_[i].flags = setup_.controls[i].flags;
   }
 }
 
 HRESULT CameraState::GetRange(int index, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps) {
   if (!min || !max || !step || !def || !caps) return E_POINTER;
-  if (index < 0 || index >= kControlCount || !spec_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
-  const ControlSpec& c = spec_.controls[index];
+  if (index < 0 || index >= kControlCount || !setup_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
+  const ControlSetup& c = setup_.controls[index];
   *min = c.min;
   *max = c.max;
   *step = c.step;
@@ -164,7 +164,7 @@ HRESULT CameraState::GetRange(int index, LONG* min, LONG* max, LONG* step, LONG*
 
 HRESULT CameraState::Get(int index, LONG* value, LONG* flags) {
   if (!value || !flags) return E_POINTER;
-  if (index < 0 || index >= kControlCount || !spec_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
+  if (index < 0 || index >= kControlCount || !setup_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
   std::lock_guard<std::mutex> lock(controlsMutex_);
   *value = controls_[index].value;
   *flags = controls_[index].flags;
@@ -175,7 +175,7 @@ HRESULT CameraState::Set(int index, LONG value, LONG flags) {
   if (index < 0 || index >= kControlCount) return E_PROP_ID_UNSUPPORTED;
   std::lock_guard<std::mutex> lock(controlsMutex_);
   ++controls_[index].setCalls;
-  const ControlSpec& c = spec_.controls[index];
+  const ControlSetup& c = setup_.controls[index];
   if (!c.configured) return E_PROP_ID_UNSUPPORTED;
   // Exactly one mode, and automatic only where the property has it; the value must lie
   // on the property's grid within its range, as a driver checks it.

@@ -25,9 +25,9 @@ struct ControlValue {
 
 class CameraState {
  public:
-  explicit CameraState(CameraSpec spec);
+  explicit CameraState(CameraSetup setup);
 
-  const CameraSpec& Spec() const { return spec_; }
+  const CameraSetup& Setup() const { return setup_; }
   const std::wstring& Name() const { return name_; }
   const std::wstring& Link() const { return link_; }
   const std::vector<ComPtr<IMFMediaType>>& NativeTypes() const { return types_; }
@@ -41,7 +41,7 @@ class CameraState {
   std::atomic<LONG> framesDelivered{0};
 
  private:
-  CameraSpec spec_;
+  CameraSetup setup_;
   std::wstring name_, link_;
   std::vector<ComPtr<IMFMediaType>> types_;  // built once; handed out as copies
   std::mutex controlsMutex_;
@@ -58,7 +58,7 @@ int ConfigureCameras(const char* text, std::string* error);
 std::wstring Utf8ToWide(const std::string& text);
 
 // The media type of one configured format, with the attributes a webcam driver sets.
-HRESULT CreateNativeType(const FormatSpec& format, IMFMediaType** out);
-bool FormatIsBottomUp(const FormatSpec& format);
+HRESULT CreateNativeType(const FormatSetup& format, IMFMediaType** out);
+bool FormatIsBottomUp(const FormatSetup& format);
 
 }  // namespace virtualcam

@@ -76,9 +76,9 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
 
  protected:
   HRESULT ReadFault(REFGUID key) override {
-    if (key == MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME && camera_->Spec().nameError) return camera_->Spec().nameError;
-    if (key == MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK && camera_->Spec().linkError)
-      return camera_->Spec().linkError;
+    if (key == MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME && camera_->Setup().nameError) return camera_->Setup().nameError;
+    if (key == MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK && camera_->Setup().linkError)
+      return camera_->Setup().linkError;
     return S_OK;
   }
 

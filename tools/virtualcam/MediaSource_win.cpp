@@ -76,7 +76,7 @@ class TypeHandler final : public IMFMediaTypeHandler {
   STDMETHODIMP GetMediaTypeByIndex(DWORD index, IMFMediaType** type) override {
     if (!type) return E_POINTER;
     *type = nullptr;
-    const int32_t errorAt = camera_->Spec().typeErrorAt;
+    const int32_t errorAt = camera_->Setup().typeErrorAt;
     if (errorAt >= 0 && index >= static_cast<DWORD>(errorAt)) return kTypeErrorStatus;
     if (index >= camera_->NativeTypes().size()) return MF_E_NO_MORE_TYPES;
     return CopyType(camera_->NativeTypes()[index].Get(), type);
@@ -238,16 +238,16 @@ class VirtualStream final : public IMFMediaStream {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
       if (state_ != State::Started) return MF_E_MEDIA_SOURCE_WRONGSTATE;
-      const CameraSpec& spec = camera_->Spec();
+      const CameraSetup& setup = camera_->Setup();
       if (camera_->NativeTypes().empty()) return MF_E_INVALIDMEDIATYPE;  // a camera without formats
       if (failed_ != S_OK) return failed_;
-      if (spec.streamErrorAfter >= 0 && accepted_ >= spec.streamErrorAfter) {
+      if (setup.streamErrorAfter >= 0 && accepted_ >= setup.streamErrorAfter) {
         // The device is gone: say so on the stream (a Windows reader turns MEError into
         // a failed read) and refuse this and every later request (Wine 8.0's reader
         // ignores MEError and fails the read only because the request fails).
         failed_ = failure = kStreamErrorStatus;
         reportError = true;
-      } else if (spec.errorFlagAfter >= 0 && accepted_ >= spec.errorFlagAfter) {
+      } else if (setup.errorFlagAfter >= 0 && accepted_ >= setup.errorFlagAfter) {
         failed_ = failure = kRefusedRequestStatus;
       } else {
         try {
@@ -332,8 +332,8 @@ class VirtualStream final : public IMFMediaStream {
     for (;;) {
       wake_.wait(lock, [this] { return state_ == State::Shutdown || (state_ == State::Started && !requests_.empty()); });
       if (state_ == State::Shutdown) return;
-      const FormatSpec& format = CurrentFormat();
-      if (camera_->Spec().paced) {
+      const FormatSetup& format = CurrentFormat();
+      if (camera_->Setup().paced) {
         const auto due = startTime_ + std::chrono::microseconds(FrameTime(frameIndex_, format.rate) / 10);
         if (wake_.wait_until(lock, due, [this] { return state_ != State::Started || requests_.empty(); })) continue;
       }
@@ -358,12 +358,12 @@ class VirtualStream final : public IMFMediaStream {
     }
   }
 
-  const FormatSpec& CurrentFormat() const {
+  const FormatSetup& CurrentFormat() const {
     const size_t index = static_cast<size_t>(descriptor_->Handler()->CurrentIndex());
-    return camera_->Spec().formats[index < camera_->Spec().formats.size() ? index : 0];
+    return camera_->Setup().formats[index < camera_->Setup().formats.size() ? index : 0];
   }
 
-  HRESULT MakeSample(const FormatSpec& format, uint64_t index, IUnknown* token, IMFSample** out) {
+  HRESULT MakeSample(const FormatSetup& format, uint64_t index, IUnknown* token, IMFSample** out) {
     const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
     ComPtr<IMFMediaBuffer> buffer;
     HRESULT hr = CreateCountedBuffer(bytes, &buffer);
@@ -390,9 +390,9 @@ class VirtualStream final : public IMFMediaStream {
   }
 
   // Still pictures are rendered once per format and copied; the green screen moves.
-  void FillFrame(const FormatSpec& format, uint64_t index, BYTE* data) {
+  void FillFrame(const FormatSetup& format, uint64_t index, BYTE* data) {
     const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
-    const Pattern& pattern = camera_->Spec().pattern;
+    const Pattern& pattern = camera_->Setup().pattern;
     const bool still = pattern.kind != PatternKind::GreenScreen;
     if (still && cachedFormat_ == &format && cachedFrame_.size() == bytes) {
       memcpy(data, cachedFrame_.data(), bytes);
@@ -424,7 +424,7 @@ class VirtualStream final : public IMFMediaStream {
   // Used by the delivery thread only.
   std::vector<uint8_t> rgb_;
   std::vector<uint8_t> cachedFrame_;
-  const FormatSpec* cachedFormat_ = nullptr;
+  const FormatSetup* cachedFormat_ = nullptr;
 
   // The source is not owned (it owns the stream); it clears this before it goes away.
   std::mutex sourceMutex_;
@@ -494,9 +494,9 @@ class VirtualSource final : public IMFMediaSource {
     *out = nullptr;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaSource)) {
       *out = static_cast<IMFMediaSource*>(this);
-    } else if (riid == IID_IAMVideoProcAmp && camera_->Spec().videoProcAmp) {
+    } else if (riid == IID_IAMVideoProcAmp && camera_->Setup().videoProcAmp) {
       *out = static_cast<IAMVideoProcAmp*>(&procAmp_);
-    } else if (riid == IID_IAMCameraControl && camera_->Spec().cameraControl) {
+    } else if (riid == IID_IAMCameraControl && camera_->Setup().cameraControl) {
       *out = static_cast<IAMCameraControl*>(&cameraControl_);
     } else {
       return E_NOINTERFACE;

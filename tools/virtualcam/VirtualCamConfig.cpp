@@ -193,8 +193,8 @@ bool ParseOmit(const std::string& s, uint32_t* out, std::string* bad) {
   return true;
 }
 
-// Fills spec from the camera line's tokens; returns an error text or "".
-std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSpec* cam) {
+// Fills setup from the camera line's tokens; returns an error text or "".
+std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam) {
   bool haveLink = false;
   for (const Token& t : tokens) {
     bool ok = true;
@@ -221,7 +221,7 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSpec* cam)
   return "";
 }
 
-std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSpec* f) {
+std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) {
   bool haveSubtype = false, haveSize = false;
   for (const Token& t : tokens) {
     bool ok = true;
@@ -252,9 +252,9 @@ std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSpec* f) {
   return "";
 }
 
-std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSpec* cam) {
+std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSetup* cam) {
   int index = -1;
-  ControlSpec c;
+  ControlSetup c;
   c.configured = true;
   bool haveMin = false, haveMax = false, haveDefault = false, haveValue = false, haveStep = false;
   for (const Token& t : tokens) {
@@ -320,7 +320,7 @@ ParseResult ParseConfig(const std::string& text) {
       continue;
     }
     if (directive == "camera") {
-      CameraSpec cam;
+      CameraSetup cam;
       error = ApplyCameraTokens(tokens, &cam);
       if (!error.empty()) return fail(error);
       if (links.count(cam.link)) return fail("second camera with link '" + cam.link + "'");
@@ -328,7 +328,7 @@ ParseResult ParseConfig(const std::string& text) {
       result.cameras.push_back(std::move(cam));
     } else if (directive == "format") {
       if (result.cameras.empty()) return fail("format before the first camera");
-      FormatSpec f;
+      FormatSetup f;
       error = ApplyFormatTokens(tokens, &f);
       if (!error.empty()) return fail(error);
       result.cameras.back().formats.push_back(f);

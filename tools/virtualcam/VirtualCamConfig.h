@@ -39,7 +39,7 @@ struct Ratio {
   uint32_t num = 0, den = 0;
 };
 
-struct FormatSpec {
+struct FormatSetup {
   Subtype subtype = Subtype::YUY2;
   uint32_t width = 0, height = 0;
   Ratio rate{30, 1};
@@ -63,7 +63,7 @@ constexpr int kControlCount = kVideoProcAmpCount + kCameraControlCount;
 int ControlIndexFromName(const std::string& name);
 const char* ControlName(int index);
 
-struct ControlSpec {
+struct ControlSetup {
   bool configured = false;
   int32_t min = 0, max = 0, step = 1, defaultValue = 0;
   int32_t value = 0;   // current value at the start (default: defaultValue)
@@ -71,7 +71,7 @@ struct ControlSpec {
   bool autoSupported = true;  // the capability flags include automatic mode
 };
 
-struct CameraSpec {
+struct CameraSetup {
   std::string name;  // UTF-8
   std::string link;  // UTF-8
   Pattern pattern;
@@ -83,14 +83,14 @@ struct CameraSpec {
   bool cameraControl = true;
   bool videoProcAmp = true;
   bool paced = true;  // frames at the configured rate; false: as fast as requested
-  std::vector<FormatSpec> formats;
-  ControlSpec controls[kControlCount];
+  std::vector<FormatSetup> formats;
+  ControlSetup controls[kControlCount];
 };
 
 struct ParseResult {
   int errorLine = 0;  // 0: success, else the 1-based line of the first error
   std::string error;
-  std::vector<CameraSpec> cameras;
+  std::vector<CameraSetup> cameras;
 };
 
 ParseResult ParseConfig(const std::string& text);
