@@ -2,6 +2,7 @@
 // frame measured in the same run: the capture thread's sample copy, and the converter's
 // work up to the host callback (conversion where the subtype needs it, delivery).
 // Frames come from the virtual camera through the platform's source reader.
+#include "bench/BenchClock.h"
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
 #include "convert/MFVideoConverter.h"
@@ -36,18 +37,6 @@ constexpr UINT32 kWidth = 1920;
 constexpr UINT32 kHeight = 1080;
 constexpr int kRounds = 40;
 
-double Now()
-{
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
 // Median of the per-round times, in microseconds.
 double MedianUs(std::vector<double> seconds)
 {
@@ -61,9 +50,9 @@ double MemcpyUs(size_t bytes)
   std::vector<double> times;
   for (int round = 0; round < kRounds; ++round) {
     from[round % bytes] = uint8_t(round);
-    const double t0 = Now();
+    const double t0 = BenchSeconds();
     std::memcpy(to.data(), from.data(), bytes);
-    times.push_back(Now() - t0);
+    times.push_back(BenchSeconds() - t0);
   }
   volatile uint8_t sink = to[bytes / 2];
   (void)sink;
@@ -77,7 +66,7 @@ double FreshMemcpyUs(size_t bytes)
   std::vector<uint8_t> from(bytes, 0x5A);
   std::vector<double> times;
   for (int round = 0; round < kRounds; ++round) {
-    const double t0 = Now();
+    const double t0 = BenchSeconds();
     ComPtr<IMFMediaBuffer> buffer;
     BYTE* data = nullptr;
     if (MFCreateMemoryBuffer(DWORD(bytes), &buffer) != S_OK || buffer->Lock(&data, nullptr, nullptr) != S_OK)
@@ -85,7 +74,7 @@ double FreshMemcpyUs(size_t bytes)
     std::memcpy(data, from.data(), bytes);
     buffer->Unlock();
     buffer.Reset();
-    times.push_back(Now() - t0);
+    times.push_back(BenchSeconds() - t0);
   }
   return MedianUs(times);
 }
@@ -139,7 +128,7 @@ struct Delivery {
     auto* d = static_cast<Delivery*>(context);
     volatile unsigned char touch = pixels[0];  // the host reads the frame
     (void)touch;
-    d->at = Now();
+    d->at = BenchSeconds();
     SetEvent(d->done);
     return true;
   }
@@ -167,7 +156,7 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
         }
         Sleep(0);
       }
-      const double t0 = Now();
+      const double t0 = BenchSeconds();
       converter.SetInputSample(copy);
       if (WaitForSingleObject(delivery.done, 5000) != WAIT_OBJECT_0)
         break;
@@ -224,9 +213,9 @@ int main()
     const double freshIn = FreshMemcpyUs(bytes);
     std::vector<double> copyTimes;
     for (int round = 0; round < kRounds; ++round) {
-      const double t0 = Now();
+      const double t0 = BenchSeconds();
       IMFSample* copy = PictorDuplicateSample(sample.Get());
-      copyTimes.push_back(Now() - t0);
+      copyTimes.push_back(BenchSeconds() - t0);
       copy->Release();
     }
     const double copyUs = MedianUs(copyTimes);

@@ -2,6 +2,7 @@
 // second against a memcpy of the same record bytes into a ring, measured in one run.
 // The program links the library's objects, so it calls LogInfo/LogVerbose directly, and
 // serves its own directory's channel in-process with a draining thread as a log server would.
+#include "bench/BenchClock.h"
 #include "log/Log.h"
 #include "log/LogRecord.h"
 #include "log/LogRing.h"
@@ -16,18 +17,6 @@
 #include <vector>
 
 namespace {
-
-double Seconds()
-{
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) / double(frequency.QuadPart);
-}
 
 }  // namespace
 
@@ -51,10 +40,10 @@ int main(int argc, char** argv)
   channel.Drain();
 
   // 1. Refused verbose messages: level 0, channel connected.
-  const double t0 = Seconds();
+  const double t0 = BenchSeconds();
   for (long i = 0; i < refusedCalls; ++i)
     LogVerbose("%s frame %ld", "LogBench::Refused", i);
-  const double refusedSeconds = Seconds() - t0;
+  const double refusedSeconds = BenchSeconds() - t0;
 
   // 2. Accepted records, drained by a server thread.
   std::atomic<bool> stop{false};
@@ -69,10 +58,10 @@ int main(int argc, char** argv)
     received += long(channel.Drain().size());
   });
   const char* function = "TPictor::ProcessRGB32Sample";
-  const double t1 = Seconds();
+  const double t1 = BenchSeconds();
   for (long i = 0; i < acceptedRecords; ++i)
     LogInfo("%s frame %ld size %dx%d stride %d", function, i, 1920, 1080, 7680);
-  const double acceptedSeconds = Seconds() - t1;
+  const double acceptedSeconds = BenchSeconds() - t1;
   stop = true;
   server.join();
 
@@ -85,27 +74,27 @@ int main(int argc, char** argv)
   BuildLogRecord(record.data(), TLogRecordFields{}, text, uint32_t(textLength) + 1);
   std::vector<uint8_t> ring(kLogChannelDefaultCapacity);
   uint32_t offset = 0;
-  const double t2 = Seconds();
+  const double t2 = BenchSeconds();
   for (long i = 0; i < acceptedRecords; ++i) {
     if (offset + recordSize > ring.size())
       offset = 0;
     std::memcpy(ring.data() + offset, record.data(), recordSize);
     offset += recordSize;
   }
-  const double copySeconds = Seconds() - t2;
+  const double copySeconds = BenchSeconds() - t2;
   volatile uint8_t sink = ring[offset / 2];
   (void)sink;
 
   // 4. What the channel's kernel objects cost by themselves: one wait and release of the
   // write mutex and one SetEvent per record.
   const long kernelRounds = acceptedRecords < 20000 ? acceptedRecords : 20000;
-  const double t3 = Seconds();
+  const double t3 = BenchSeconds();
   for (long i = 0; i < kernelRounds; ++i) {
     WaitForSingleObject(channel.WriteMutex(), INFINITE);
     ReleaseMutex(channel.WriteMutex());
     SetEvent(channel.ReadyEvent());
   }
-  const double kernelSeconds = Seconds() - t3;
+  const double kernelSeconds = BenchSeconds() - t3;
 
   std::printf("log front end (%ld refused calls, %ld accepted records of %u bytes)\n", refusedCalls,
               acceptedRecords, recordSize);

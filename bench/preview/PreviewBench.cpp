@@ -4,6 +4,7 @@
 //    preview's own device with frames handed in directly (no camera in the way).
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
+#include "bench/BenchClock.h"
 #include <windows.h>
 #include <objbase.h>
 
@@ -50,24 +51,12 @@ using Access = TPictorD3D9PreviewTestAccess;
 
 namespace {
 
-double Now()
-{
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return double(counter.QuadPart) / double(frequency.QuadPart);
-}
-
 struct RateMeter {
   std::atomic<int> frames{0};
   std::atomic<double> first{0.0}, last{0.0};
   void Tick()
   {
-    const double t = Now();
+    const double t = BenchSeconds();
     if (frames.fetch_add(1) == 0)
       first = t;
     last = t;
@@ -135,20 +124,20 @@ StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations
   Access::Frame(preview, width, height, frame.data());  // warm-up
   for (int i = 0; i < iterations; ++i) {
     frame = original;
-    double s = Now();
+    double s = BenchSeconds();
     RemoveKeyColor(frame.data(), width, height, width * 4, params.Sensitivity, params.Smoothing, params.Opacity,
                    params.ColorType, params.CustomColor);
-    t.keying += Now() - s;
-    s = Now();
+    t.keying += BenchSeconds() - s;
+    s = BenchSeconds();
     Access::Upload(preview, frame.data(), width, height);
-    t.upload += Now() - s;
+    t.upload += BenchSeconds() - s;
     frame = original;
-    s = Now();
+    s = BenchSeconds();
     Access::Frame(preview, width, height, frame.data());
-    t.frame += Now() - s;
-    s = Now();
+    t.frame += BenchSeconds() - s;
+    s = BenchSeconds();
     Access::ReadBack(preview);
-    t.readBack += Now() - s;
+    t.readBack += BenchSeconds() - s;
   }
   t.keying /= iterations;
   t.upload /= iterations;
