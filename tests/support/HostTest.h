@@ -1,0 +1,189 @@
+// What every Wine test program that plays host shares: the virtual camera (the test-double
+// mf.dll beside the program, which the library loads too), COM on the test thread, a frame
+// sink for the host callback and small helpers over the captured log lines.
+#pragma once
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/ProcessHandles.h"
+#include "tools/virtualcam/VirtualCamControl.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pictortest {
+
+// The virtual camera's control exports. A program whose double is missing fails: without
+// it Wine's own MFCreateDeviceSource would end the process, and a skip would hide that.
+class VirtualCamera {
+ public:
+  static VirtualCamera& Get() {
+    static VirtualCamera camera;
+    return camera;
+  }
+
+  // Replaces the set of cameras; fails the test on a configuration error.
+  void Configure(const std::string& config) {
+    ASSERT_TRUE(configure_) << "the virtual camera mf.dll is not beside the test program";
+    char error[256] = {};
+    const int line = configure_(config.c_str(), error, sizeof error);
+    ASSERT_EQ(line, 0) << "virtual camera configuration line " << line << ": " << error;
+  }
+
+  VirtualCamCounts Counts() const {
+    VirtualCamCounts counts = {};
+    if (getCounts_) getCounts_(&counts);
+    return counts;
+  }
+
+  // Frames the camera with this symbolic link has delivered so far (-1: no such camera).
+  LONG FrameCount(const wchar_t* link) const { return getFrameCount_ ? getFrameCount_(link) : -1; }
+
+  HMODULE Module() const { return module_; }
+
+ private:
+  VirtualCamera() {
+    module_ = LoadLibraryW(L"mf.dll");
+    if (!module_) return;
+    configure_ = Export<VirtualCam_Configure_t>("VirtualCam_Configure");
+    getCounts_ = Export<VirtualCam_GetCounts_t>("VirtualCam_GetCounts");
+    getFrameCount_ = Export<VirtualCam_GetFrameCount_t>("VirtualCam_GetFrameCount");
+  }
+  template <typename F>
+  F Export(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+  }
+
+  HMODULE module_ = nullptr;
+  VirtualCam_Configure_t configure_ = nullptr;
+  VirtualCam_GetCounts_t getCounts_ = nullptr;
+  VirtualCam_GetFrameCount_t getFrameCount_ = nullptr;
+};
+
+// Nothing of the double outlives an operation: every activation, source, stream and sample
+// it handed out has been released.
+#define EXPECT_NO_LIVE_CAMERA_OBJECTS()                                                  \
+  do {                                                                                   \
+    const VirtualCamCounts c_ = pictortest::VirtualCamera::Get().Counts();               \
+    EXPECT_EQ(c_.total, 0) << "activates " << c_.activates << " sources " << c_.sources \
+                           << " samples " << c_.samples;                                 \
+  } while (0)
+
+// The library never initialises COM; hosts (and so tests) do it on their threads.
+class ComThread {
+ public:
+  ComThread() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComThread() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComThread(const ComThread&) = delete;
+  ComThread& operator=(const ComThread&) = delete;
+
+ private:
+  HRESULT hr_;
+};
+
+// COM for the main test thread of a whole program.
+class ComEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+// Collects what a host frame callback receives. The callback runs on the converter's
+// thread; the test thread waits here.
+struct FrameSink {
+  struct Frame {
+    unsigned width = 0, height = 0;
+    bool topDown = false;
+    std::vector<uint8_t> pixels;
+  };
+
+  std::mutex mutex;
+  std::condition_variable arrived;
+  int count = 0;
+  Frame first;
+  Frame last;
+  DWORD sleepMs = 0;  // a slow host
+
+  static bool Callback(unsigned width, unsigned height, bool topDown, unsigned char* pixels,
+                       void* context) {
+    auto* sink = static_cast<FrameSink*>(context);
+    Frame frame;
+    frame.width = width;
+    frame.height = height;
+    frame.topDown = topDown;
+    frame.pixels.assign(pixels, pixels + size_t(width) * height * 4);
+    {
+      std::lock_guard<std::mutex> lock(sink->mutex);
+      if (sink->count == 0) sink->first = frame;
+      sink->last = std::move(frame);
+      ++sink->count;
+    }
+    sink->arrived.notify_all();
+    if (sink->sleepMs) Sleep(sink->sleepMs);
+    return true;
+  }
+
+  // Generous by default: waiting costs nothing when the frames come.
+  bool WaitFor(int frames, int timeoutMs = 30000) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return count >= frames; });
+  }
+
+  int Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return count;
+  }
+};
+
+inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+inline int CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Lines that start with prefix, in order.
+inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
+                                                  const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const auto& line : lines)
+    if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line);
+  return out;
+}
+
+// Polls the log until a line appears (the library's threads write asynchronously).
+inline bool WaitForLine(const std::string& line, int timeoutMs = 30000) {
+  for (int waited = 0; waited <= timeoutMs; waited += 20) {
+    if (Contains(LogCapture::Get().Lines(), line)) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+// The record of the first line equal to text, or nullptr: for checking a line's kind.
+inline const CapturedRecord* FindRecord(const std::vector<CapturedRecord>& records,
+                                        const std::string& text) {
+  for (const auto& record : records)
+    if (record.text == text) return &record;
+  return nullptr;
+}
+
+inline bool RunningOnWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+}  // namespace pictortest
