@@ -115,6 +115,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
+    CaptureStatusStarted();
     bStopCapture = false;
     DWORD threadId = 0;
     hCaptureThread = CreateThread(nullptr, 0, CaptureThreadApi, this, 0, &threadId);
@@ -175,6 +176,7 @@ void TPictor::StopCapture()
     delete pMFVideoConverter;  // joins the convert thread
     pMFVideoConverter = nullptr;
   }
+  CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
   LogInfo("%s device has been deactivated", kName);
@@ -193,6 +195,9 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
   static const char* const kName = "TPictor::CaptureThreadApi";
   LogInfo("%s", kName);
   CaptureThread(static_cast<TPictor*>(parameter));
+  // A thread that left its loop by itself ended the stream; an error recorded where the
+  // read failed stays, and a stop request is no end of the stream.
+  static_cast<TPictor*>(parameter)->CaptureStatusEnded(S_OK);
   LogInfo("%s exit", kName);
   return 0;
 }
@@ -214,6 +219,7 @@ void TPictor::CaptureThread(TPictor* object)
                                                          &streamFlags, &timeStamp, &sample);
     if (hr != S_OK) {
       LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
+      object->CaptureStatusEnded(hr);
       break;
     }
     LogVerbose("%s after ReadSample", kName);

@@ -139,6 +139,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
     if (GetLogLevel() == 2)
       LogVerbose("%s before pPictorImageReady", kName);
     pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
+    CaptureFrameDelivered();
     if (GetLogLevel() == 2)
       LogVerbose("%s after pPictorImageReady", kName);
   }

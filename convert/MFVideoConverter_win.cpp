@@ -268,13 +268,18 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
   // inside the host's callback) the new frame is dropped; otherwise the newest
   // sample replaces one that has not been taken yet.
   if (TryEnterCriticalSection(&SampleLock)) {
-    if (pInputSample)
+    if (pInputSample) {
       pInputSample->Release();
+      if (pOwner)
+        pOwner->CaptureFrameDropped();
+    }
     pInputSample = sample;
     LeaveCriticalSection(&SampleLock);
     SetEvent(hSampleEvent);
   } else if (sample) {
     sample->Release();
+    if (pOwner)
+      pOwner->CaptureFrameDropped();
   }
   LogVerbose("%s exit", kName);
 }

@@ -14,6 +14,7 @@
 #include <exception>
 #include <string>
 
+#include "PictorC.h"
 #include "PictorConfig.h"
 
 struct IMFMediaSource;
@@ -108,6 +109,22 @@ struct TPictorParameters {
 typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown,
                                     unsigned char* pixels, void* context);
 
+// What a capture is doing: the C interface's record (PictorC.h), one layout for both.
+typedef PictorCaptureStatus TPictorCaptureStatus;
+
+// Progress of the current or last capture, written by the capture and converter threads
+// and read by TPictor::GetCaptureStatus from any thread.
+struct TPictorCaptureCounters {
+  std::atomic<int> State{PICTOR_CAPTURE_IDLE};
+  std::atomic<long> Error{0};  // HRESULT that ended the stream
+  std::atomic<unsigned long long> Delivered{0};
+  std::atomic<unsigned long long> Dropped{0};
+  std::atomic<double> FrameRate{0.0};
+  // Rate window, touched only by the converter thread (performance-counter units).
+  long long WindowStart = 0;
+  unsigned long long WindowFrames = 0;
+};
+
 // Base of the library's exceptions: a message text returned by what().
 class PICTOR_API EBaseException : public std::exception {
  public:
@@ -154,6 +171,10 @@ class PICTOR_API TPictor {
                     TImageReadyCallback callback, void* context);
   void StopCapture();
   bool IsCaptureActive();
+  // Idle, running or ended by the stream (with the failing HRESULT), frames delivered
+  // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
+  // which stays true after the stream has ended, until StopCapture.
+  TPictorCaptureStatus GetCaptureStatus();
 
   TPictorParameters GetParameters(const wchar_t* symbolicLink);
   void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
@@ -174,6 +195,13 @@ class PICTOR_API TPictor {
   void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height,
                           bool topDown);
 
+  // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
+  void CaptureStatusStarted();
+  void CaptureStatusEnded(HRESULT error);
+  void CaptureStatusStopped();
+  void CaptureFrameDelivered();
+  void CaptureFrameDropped();
+
   // The capture thread.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
   static void CaptureThread(TPictor* pictor);
@@ -191,6 +219,7 @@ class PICTOR_API TPictor {
   std::atomic<bool> bStopCapture;
   TImageReadyCallback pPictorImageReady;
   void* pImageReadyContext;
+  TPictorCaptureCounters CaptureCounters;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.

@@ -13,6 +13,36 @@
 #  define PICTOR_API
 #endif
 
+// The C interface (PictorC.h): unmangled names and one stated calling convention, so
+// that hosts built with any compiler, or in another language, find and call them.
+#if defined(__cplusplus)
+#  define PICTOR_EXTERN_C extern "C"
+#else
+#  define PICTOR_EXTERN_C
+#endif
+#if defined(_WIN32)
+#  define PICTOR_CDECL __cdecl
+#else
+#  define PICTOR_CDECL
+#endif
+
+// A compile-time check that reads the same in C++, C11 and C99 (GCC and Clang accept
+// _Static_assert in C99 mode as an extension; other C99 compilers get a negative array
+// size).
+#define PICTOR_CONCAT_(a, b) a##b
+#define PICTOR_CONCAT(a, b) PICTOR_CONCAT_(a, b)
+#if defined(__cplusplus)
+#  define PICTOR_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#  define PICTOR_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
+#elif defined(__GNUC__) || defined(__clang__)
+#  define PICTOR_STATIC_ASSERT(condition, message) __extension__ _Static_assert(condition, message)
+#else
+#  define PICTOR_STATIC_ASSERT(condition, message) \
+     typedef char PICTOR_CONCAT(pictor_static_assert_, __LINE__)[(condition) ? 1 : -1]
+#endif
+
+
 // printf-style format checking. MSVC has no attribute for it; mingw-w64 checks against
 // the Microsoft runtime's conventions ("%S" is a wide string, "%I64d" a 64-bit integer).
 #if defined(__MINGW32__)

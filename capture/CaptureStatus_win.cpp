@@ -1,0 +1,105 @@
+// Capture status: what the current capture is doing, told to the host beyond
+// IsCaptureActive. The capture thread marks the end of the stream (with the failing
+// result) the moment its read fails; the converter thread counts delivered frames and
+// measures the rate; the mailbox counts frames it had to drop. Everything is atomic so
+// the host may ask from any thread while the capture runs.
+#include "Pictor.h"
+
+#include "log/Log.h"
+
+namespace {
+
+long long PerformanceCounter()
+{
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+long long PerformanceFrequency()
+{
+  static const long long frequency = [] {
+    LARGE_INTEGER f;
+    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
+  }();
+  return frequency;
+}
+
+}  // namespace
+
+TPictorCaptureStatus TPictor::GetCaptureStatus()
+{
+  TPictorCaptureStatus status;
+  status.State = CaptureCounters.State.load();
+  status.Error = static_cast<HRESULT>(CaptureCounters.Error.load());
+  status.FramesDelivered = CaptureCounters.Delivered.load();
+  status.FramesDropped = CaptureCounters.Dropped.load();
+  status.FrameRate = CaptureCounters.FrameRate.load();
+  return status;
+}
+
+// Before the capture thread exists: counters start from zero.
+void TPictor::CaptureStatusStarted()
+{
+  CaptureCounters.Error = 0;
+  CaptureCounters.Delivered = 0;
+  CaptureCounters.Dropped = 0;
+  CaptureCounters.FrameRate = 0.0;
+  CaptureCounters.WindowStart = 0;
+  CaptureCounters.WindowFrames = 0;
+  CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
+}
+
+// Capture thread, leaving its loop without a stop request. Only the first end counts:
+// the error recorded where the read failed is not overwritten by the thread's exit.
+void TPictor::CaptureStatusEnded(HRESULT error)
+{
+  if (bStopCapture)
+    return;
+  int running = PICTOR_CAPTURE_RUNNING;
+  if (CaptureCounters.State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
+    CaptureCounters.Error = error;
+    LogInfo("%s capture ended by the stream, result %x", "TPictor::GetCaptureStatus",
+            static_cast<unsigned>(error));
+  }
+}
+
+// After StopCapture has joined the threads; counters and rate of the last run stay.
+void TPictor::CaptureStatusStopped()
+{
+  CaptureCounters.State = PICTOR_CAPTURE_IDLE;
+  CaptureCounters.Error = 0;
+}
+
+// Converter thread, once per frame handed to the host. The rate is measured over
+// windows of about a second; the first estimate comes from the first frames so that a
+// host asking early sees a figure.
+void TPictor::CaptureFrameDelivered()
+{
+  CaptureCounters.Delivered.fetch_add(1);
+  const long long now = PerformanceCounter();
+  if (CaptureCounters.WindowStart == 0) {
+    CaptureCounters.WindowStart = now;
+    CaptureCounters.WindowFrames = 0;
+    return;
+  }
+  const unsigned long long frames = ++CaptureCounters.WindowFrames;
+  const long long elapsed = now - CaptureCounters.WindowStart;
+  const long long frequency = PerformanceFrequency();
+  if (elapsed <= 0)
+    return;
+  const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(elapsed);
+  if (elapsed >= frequency) {
+    CaptureCounters.FrameRate = rate;
+    CaptureCounters.WindowStart = now;
+    CaptureCounters.WindowFrames = 0;
+  } else if (CaptureCounters.FrameRate.load() == 0.0 && frames >= 2) {
+    CaptureCounters.FrameRate = rate;
+  }
+}
+
+// Capture thread: a frame read from the camera that never reaches the host.
+void TPictor::CaptureFrameDropped()
+{
+  CaptureCounters.Dropped.fetch_add(1);
+}

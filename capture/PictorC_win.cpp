@@ -1,0 +1,481 @@
+// The C interface (include/PictorC.h): the handle registry, the library functions and
+// the capture handle, each a thin checked layer over TPictor. Every function validates
+// its handle and pointers first, logs and returns a code for what it refuses, and lets
+// no exception out.
+#include "PictorC.h"
+
+#include "Pictor.h"
+#include "PictorPreviewRecords.h"
+#include "capture/PictorCHandles.h"
+#include "log/Log.h"
+
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+// The C records and the C++ records are one layout: every field at the same offset with
+// the same size, so arrays and records pass between them as they are.
+#define PICTOR_SAME_FIELD(c, cpp, field)                                                   \
+  static_assert(offsetof(c, field) == offsetof(cpp, field) && sizeof(c::field) == sizeof(cpp::field), \
+                #c "." #field " differs from " #cpp)
+PICTOR_SAME_FIELD(PictorDescr, TPictorDescr, FriendlyName);
+PICTOR_SAME_FIELD(PictorDescr, TPictorDescr, SymbolicLink);
+static_assert(sizeof(PictorDescr) == sizeof(TPictorDescr), "PictorDescr size");
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameSize);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, Height);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, Width);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, YUVMatrix);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoLighting);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, DefaultStride);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoChromaSiting);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AMFormatType);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AMFormatTypeName);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FixedSizeSamples);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoNominalRange);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRate);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateLow);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, PixelAspectRatio);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, PixelAspectRatioLow);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AllSamplesIndependent);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMin);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMinLow);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SampleSize);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoPrimaries);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, InterlaceMode);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMax);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMaxLow);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, MajorType);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, MajorTypeName);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SubType);
+PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SubTypeName);
+static_assert(sizeof(PictorFormat) == sizeof(TPictorFormat), "PictorFormat size");
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Value);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Min);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Max);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Step);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Default);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Flags);
+PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Apply);
+static_assert(sizeof(PictorParameter) == sizeof(TPictorParameter), "PictorParameter size");
+PICTOR_SAME_FIELD(PictorParameters, TPictorParameters, VideoProcAmp);
+PICTOR_SAME_FIELD(PictorParameters, TPictorParameters, CameraControl);
+static_assert(sizeof(PictorParameters) == sizeof(TPictorParameters), "PictorParameters size");
+PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Width);
+PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Height);
+PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Stride);
+PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Data);
+PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, TopDown);
+static_assert(sizeof(PictorPreviewImage) == sizeof(TPictorD3D9PreviewImage), "PictorPreviewImage size");
+PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Sensitivity);
+PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Smoothing);
+PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Opacity);
+PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, ColorType);
+PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, CustomColor);
+static_assert(sizeof(PictorKeyingParams) == sizeof(TPictorD3D9PreviewChromaKeyingParams),
+              "PictorKeyingParams size");
+static_assert(PICTOR_KEY_GREEN == rbcGreen && PICTOR_KEY_BLUE == rbcBlue && PICTOR_KEY_CUSTOM == rbcCustom,
+              "key colour values");
+
+namespace pictorc {
+namespace {
+
+struct TRegistry {
+  std::mutex Lock;
+  std::unordered_map<uintptr_t, std::shared_ptr<TObject>> Objects;
+  uintptr_t Next = 1;
+};
+
+// Never destroyed: objects a host did not destroy are not torn down inside the loader's
+// lock at unload, as a C++ host's leaked objects are not either.
+TRegistry& Registry()
+{
+  static TRegistry* registry = new TRegistry;
+  return *registry;
+}
+
+thread_local const void* tCallbackObject = nullptr;
+
+}  // namespace
+
+uintptr_t RegisterHandle(std::shared_ptr<TObject> object)
+{
+  TRegistry& registry = Registry();
+  std::lock_guard<std::mutex> hold(registry.Lock);
+  const uintptr_t handle = registry.Next++;
+  registry.Objects.emplace(handle, std::move(object));
+  return handle;
+}
+
+std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind)
+{
+  TRegistry& registry = Registry();
+  std::lock_guard<std::mutex> hold(registry.Lock);
+  const auto found = registry.Objects.find(handle);
+  if (found == registry.Objects.end() || found->second->Kind != kind)
+    return nullptr;
+  return found->second;
+}
+
+std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind)
+{
+  TRegistry& registry = Registry();
+  std::lock_guard<std::mutex> hold(registry.Lock);
+  const auto found = registry.Objects.find(handle);
+  if (found == registry.Objects.end() || found->second->Kind != kind)
+    return nullptr;
+  std::shared_ptr<TObject> object = std::move(found->second);
+  registry.Objects.erase(found);
+  return object;
+}
+
+TCallbackScope::TCallbackScope(const void* object) : previous(tCallbackObject)
+{
+  tCallbackObject = object;
+}
+
+TCallbackScope::~TCallbackScope()
+{
+  tCallbackObject = previous;
+}
+
+bool InCallbackOf(const void* object)
+{
+  return tCallbackObject == object;
+}
+
+}  // namespace pictorc
+
+using namespace pictorc;
+
+namespace {
+
+struct TCaptureObject : TObject {
+  TCaptureObject() : TObject(THandleKind::Capture) {}
+  TPictor Pictor;
+  // Written only while no capture runs; read by the converter thread.
+  PictorFrameCallback Callback = nullptr;
+  void* Context = nullptr;
+};
+
+bool CaptureThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels, void* context)
+{
+  TCaptureObject* object = static_cast<TCaptureObject*>(context);
+  const TCallbackScope scope(object);
+  object->Callback(width, height, topDown ? 1 : 0, pixels, object->Context);
+  return true;
+}
+
+std::shared_ptr<TCaptureObject> FindCapture(const char* function, PictorCapture capture)
+{
+  return Lookup<TCaptureObject>(function, capture, THandleKind::Capture);
+}
+
+// The checks shared by the buffer-filling functions.
+int CheckBuffer(const char* function, const void* buffer, int capacity, const int* count)
+{
+  if (!count)
+    return Fail(function, PICTOR_E_NULL_POINTER, "count is null");
+  if (capacity < 0)
+    return Fail(function, PICTOR_E_INVALID_ARGUMENT, "capacity is negative");
+  if (!buffer && capacity > 0)
+    return Fail(function, PICTOR_E_NULL_POINTER, "buffer is null");
+  return PICTOR_OK;
+}
+
+// Start by index or by format: the same checks, then the running capture is stopped
+// before the callback fields change under its converter thread.
+template <typename Start>
+int StartCapture(const char* function, PictorCapture capture, const wchar_t* link, bool formatMissing,
+                 PictorFrameCallback callback, void* context, Start start)
+{
+  const auto object = FindCapture(function, capture);
+  if (!object)
+    return PICTOR_E_INVALID_HANDLE;
+  if (InCallbackOf(object.get()))
+    return Fail(function, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
+  if (!link)
+    return Fail(function, PICTOR_E_NULL_POINTER, "link is null");
+  if (formatMissing)
+    return Fail(function, PICTOR_E_NULL_POINTER, "format is null");
+  if (!callback)
+    return Fail(function, PICTOR_E_NULL_POINTER, "callback is null");
+  if (object->Pictor.IsCaptureActive())
+    object->Pictor.StopCapture();
+  object->Callback = callback;
+  object->Context = context;
+  if (!start(object->Pictor, object.get()))
+    return Fail(function, PICTOR_E_FAILED, "the capture did not start");
+  return PICTOR_OK;
+}
+
+}  // namespace
+
+// ---- Library ----
+
+PICTOR_C_API int PICTOR_CDECL PictorGetApiVersion(void)
+{
+  return PICTOR_C_API_VERSION;
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCanUseMediaFoundation(void)
+{
+  return Guarded("PictorCanUseMediaFoundation", [] { return TPictor::CanUseMFAPI() ? 1 : 0; });
+}
+
+PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result)
+{
+  switch (result) {
+    case PICTOR_OK: return "PICTOR_OK";
+    case PICTOR_E_INVALID_HANDLE: return "PICTOR_E_INVALID_HANDLE";
+    case PICTOR_E_NULL_POINTER: return "PICTOR_E_NULL_POINTER";
+    case PICTOR_E_INVALID_ARGUMENT: return "PICTOR_E_INVALID_ARGUMENT";
+    case PICTOR_E_FAILED: return "PICTOR_E_FAILED";
+    case PICTOR_E_IN_CALLBACK: return "PICTOR_E_IN_CALLBACK";
+    case PICTOR_E_OUT_OF_MEMORY: return "PICTOR_E_OUT_OF_MEMORY";
+    case PICTOR_E_INTERNAL: return "PICTOR_E_INTERNAL";
+    default: return "unknown result";
+  }
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorLogFormat(const PictorFormat* format)
+{
+  static const char kName[] = "PictorLogFormat";
+  return Guarded(kName, [&] {
+    if (!format)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "format is null");
+    TPictorFormat copy;
+    std::memcpy(static_cast<void*>(&copy), format, sizeof copy);
+    TPictor::LogPictorFormatProperties(copy);
+    return PICTOR_OK;
+  });
+}
+
+// ---- Capture ----
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureCreate(PictorCapture* capture)
+{
+  static const char kName[] = "PictorCaptureCreate";
+  return Guarded(kName, [&] {
+    if (!capture)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "capture is null");
+    *capture = nullptr;
+    const uintptr_t handle = RegisterHandle(std::make_shared<TCaptureObject>());
+    *capture = reinterpret_cast<PictorCapture>(handle);
+    LogInfo("%s exit with %p", kName, static_cast<void*>(*capture));
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture)
+{
+  static const char kName[] = "PictorCaptureDestroy";
+  return Guarded(kName, [&] {
+    // Refused before the handle goes: from the object's own callback it cannot end.
+    if (const auto object = FindCapture(kName, capture)) {
+      if (InCallbackOf(object.get()))
+        return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
+    }
+    std::shared_ptr<TObject> object = UnregisterHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;  // FindCapture has logged it
+    static_cast<TCaptureObject*>(object.get())->Pictor.StopCapture();
+    LogInfo("%s %p", kName, static_cast<void*>(capture));
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture, int* count)
+{
+  static const char kName[] = "PictorCaptureGetCameraCount";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!count)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "count is null");
+    *count = object->Pictor.GetWebCamerasCount();
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras,
+                                                            int capacity, int* count)
+{
+  static const char kName[] = "PictorCaptureEnumerateCameras";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (const int problem = CheckBuffer(kName, cameras, capacity, count))
+      return problem;
+    *count = object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr,
+                                                capacity);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormatCount(PictorCapture capture, const wchar_t* link, int* count)
+{
+  static const char kName[] = "PictorCaptureGetFormatCount";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link || !count)
+      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "count is null");
+    *count = object->Pictor.GetCaptureFormatsCount(link);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateFormats(PictorCapture capture, const wchar_t* link,
+                                                            PictorFormat* formats, int capacity, int* count)
+{
+  static const char kName[] = "PictorCaptureEnumerateFormats";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
+    if (const int problem = CheckBuffer(kName, formats, capacity, count))
+      return problem;
+    *count = object->Pictor.EnumerateCaptureFormats(
+        link, capacity ? reinterpret_cast<TPictorFormat*>(formats) : nullptr, capacity);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, const wchar_t* link, int index,
+                                                     PictorFormat* format)
+{
+  static const char kName[] = "PictorCaptureGetFormat";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link || !format)
+      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "format is null");
+    const TPictorFormat found = object->Pictor.GetPictorFormatByIndex(link, index);
+    std::memcpy(format, &found, sizeof found);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                 int topDown, PictorFrameCallback callback, void* context)
+{
+  static const char kName[] = "PictorCaptureStart";
+  return Guarded(kName, [&] {
+    return StartCapture(kName, capture, link, false, callback, context, [&](TPictor& pictor, void* thunkContext) {
+      return pictor.StartCapture(link, formatIndex, topDown != 0, CaptureThunk, thunkContext);
+    });
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, const wchar_t* link,
+                                                       const PictorFormat* format, int topDown,
+                                                       PictorFrameCallback callback, void* context)
+{
+  static const char kName[] = "PictorCaptureStartFormat";
+  return Guarded(kName, [&] {
+    return StartCapture(kName, capture, link, !format, callback, context, [&](TPictor& pictor, void* thunkContext) {
+      TPictorFormat copy;
+      std::memcpy(static_cast<void*>(&copy), format, sizeof copy);
+      return pictor.StartCapture(link, copy, topDown != 0, CaptureThunk, thunkContext);
+    });
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture)
+{
+  static const char kName[] = "PictorCaptureStop";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (InCallbackOf(object.get()))
+      return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
+    object->Pictor.StopCapture();
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* active)
+{
+  static const char kName[] = "PictorCaptureIsActive";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!active)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "active is null");
+    *active = object->Pictor.IsCaptureActive() ? 1 : 0;
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, PictorCaptureStatus* status)
+{
+  static const char kName[] = "PictorCaptureGetStatus";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!status)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
+    *status = object->Pictor.GetCaptureStatus();
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, const wchar_t* link,
+                                                         PictorParameters* parameters)
+{
+  static const char kName[] = "PictorCaptureGetParameters";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link || !parameters)
+      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
+    const TPictorParameters read = object->Pictor.GetParameters(link);
+    std::memcpy(parameters, &read, sizeof read);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetParameters(PictorCapture capture, const wchar_t* link,
+                                                         const PictorParameters* parameters)
+{
+  static const char kName[] = "PictorCaptureSetParameters";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link || !parameters)
+      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
+    TPictorParameters copy;
+    std::memcpy(static_cast<void*>(&copy), parameters, sizeof copy);
+    for (int i = 0; i < PICTOR_VIDEO_PROC_AMP_COUNT; ++i)
+      copy.VideoProcAmp[i].Apply = HostBool(&parameters->VideoProcAmp[i].Apply);
+    for (int i = 0; i < PICTOR_CAMERA_CONTROL_COUNT; ++i)
+      copy.CameraControl[i].Apply = HostBool(&parameters->CameraControl[i].Apply);
+    object->Pictor.SetParameters(link, copy);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetDefaultParameters(PictorCapture capture, const wchar_t* link)
+{
+  static const char kName[] = "PictorCaptureSetDefaultParameters";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (!link)
+      return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
+    object->Pictor.SetDefaultParameters(link);
+    return PICTOR_OK;
+  });
+}

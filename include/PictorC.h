@@ -1,0 +1,292 @@
+/* Pictor's C interface: plain functions over opaque handles, exported from Pictor.dll
+ * with unmangled names and the __cdecl calling convention (PICTOR_CDECL), so that hosts
+ * built with any compiler (MSVC, mingw-w64, clang) or written in another language (C#
+ * through DllImport, Python through ctypes, Delphi, Rust) can use the library. It covers
+ * what the C++ classes TPictor and TPictorD3D9Preview do, plus the capture status.
+ *
+ * Valid C99 and C++. Rules every function follows:
+ *  - a function that can fail returns PICTOR_OK (0) or one of the negative PICTOR_E_*
+ *    codes below, and writes a log line saying why;
+ *  - a null handle, a handle that was destroyed (or never made), or a handle of the other
+ *    kind gives PICTOR_E_INVALID_HANDLE; the library never looks through it;
+ *  - a null pointer where a record or buffer is needed gives PICTOR_E_NULL_POINTER, a
+ *    negative capacity PICTOR_E_INVALID_ARGUMENT; a null buffer with capacity 0 only
+ *    counts;
+ *  - no C++ exception leaves a function (PICTOR_E_INTERNAL instead);
+ *  - callbacks take int where the C++ classes take bool (0 false, anything else true).
+ *
+ * Threads: one host thread at a time uses a handle, as with the C++ classes. Frame
+ * callbacks run on the library's converter thread; from inside a callback the host must
+ * not start, stop or destroy the object that called it (PICTOR_E_IN_CALLBACK). COM is
+ * the host's: initialise it on the threads that list formats or start captures.
+ *
+ * The records have byte for byte the layouts of the C++ records (TPictorDescr,
+ * TPictorFormat, TPictorParameters, TPictorD3D9PreviewImage,
+ * TPictorD3D9PreviewChromaKeyingParams); the checks at the end of this file pin them,
+ * and the library is built only when the C++ records have the same offsets. */
+#ifndef PICTOR_C_H
+#define PICTOR_C_H
+
+#include <stddef.h>
+#include <windows.h>
+
+#if !defined(__cplusplus)
+#  include <stdbool.h>
+#endif
+
+#include "PictorConfig.h"
+
+#define PICTOR_C_API PICTOR_EXTERN_C PICTOR_API
+
+/* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
+ * the major number: it changes only when a function or record changes incompatibly. */
+#define PICTOR_C_API_VERSION 0x00010000
+
+/* Results. */
+#define PICTOR_OK 0
+#define PICTOR_E_INVALID_HANDLE (-1)   /* null, destroyed, unknown or of the other kind */
+#define PICTOR_E_NULL_POINTER (-2)     /* a required pointer is null */
+#define PICTOR_E_INVALID_ARGUMENT (-3) /* a negative capacity */
+#define PICTOR_E_FAILED (-4)           /* the operation failed; the log says why */
+#define PICTOR_E_IN_CALLBACK (-5)      /* start, stop or destroy from the object's own callback */
+#define PICTOR_E_OUT_OF_MEMORY (-6)
+#define PICTOR_E_INTERNAL (-7)         /* an unexpected exception inside the library */
+
+/* Text capacities in wide characters, terminating NUL included. */
+#define PICTOR_DESCR_TEXT_CAPACITY 512
+#define PICTOR_FORMAT_NAME_CAPACITY 256
+#define PICTOR_VIDEO_PROC_AMP_COUNT 10
+#define PICTOR_CAMERA_CONTROL_COUNT 7
+
+/* One video capture device (TPictorDescr). */
+typedef struct PictorDescr {
+  wchar_t FriendlyName[PICTOR_DESCR_TEXT_CAPACITY];
+  wchar_t SymbolicLink[PICTOR_DESCR_TEXT_CAPACITY]; /* identifies the camera everywhere */
+} PictorDescr;
+
+/* One capture format (TPictorFormat): one native media type of the camera's first video
+ * stream. A packed 64-bit attribute is split: the field without suffix is the high half
+ * (width, numerator), the "Low" field the low half (height, denominator). */
+typedef struct PictorFormat {
+  unsigned int FrameSize; /* Width * Height */
+  unsigned int Height;
+  unsigned int Width;
+  unsigned int YUVMatrix;
+  unsigned int VideoLighting;
+  unsigned int DefaultStride; /* signed stride held as its 32-bit pattern */
+  unsigned int VideoChromaSiting;
+  GUID AMFormatType;
+  wchar_t AMFormatTypeName[PICTOR_FORMAT_NAME_CAPACITY];
+  unsigned int FixedSizeSamples;
+  unsigned int VideoNominalRange;
+  unsigned int FrameRate;
+  unsigned int FrameRateLow;
+  unsigned int PixelAspectRatio;
+  unsigned int PixelAspectRatioLow;
+  unsigned int AllSamplesIndependent;
+  unsigned int FrameRateRangeMin;
+  unsigned int FrameRateRangeMinLow;
+  unsigned int SampleSize;
+  unsigned int VideoPrimaries;
+  unsigned int InterlaceMode;
+  unsigned int FrameRateRangeMax;
+  unsigned int FrameRateRangeMaxLow;
+  GUID MajorType;
+  wchar_t MajorTypeName[PICTOR_FORMAT_NAME_CAPACITY];
+  GUID SubType;
+  wchar_t SubTypeName[PICTOR_FORMAT_NAME_CAPACITY];
+} PictorFormat;
+
+/* One image or camera-control property (TPictorParameter). */
+typedef struct PictorParameter {
+  int Value;
+  int Min;
+  int Max;
+  int Step;
+  int Default;
+  int Flags;  /* 1 = automatic, 2 = manual */
+  bool Apply; /* PictorCaptureSetParameters writes this entry only when true */
+} PictorParameter;
+
+/* All parameters of one camera (TPictorParameters). The index is the DirectShow
+ * property: VideoProcAmp_Brightness (0) .. VideoProcAmp_Gain (9), CameraControl_Pan
+ * (0) .. CameraControl_Focus (6). */
+typedef struct PictorParameters {
+  PictorParameter VideoProcAmp[PICTOR_VIDEO_PROC_AMP_COUNT];
+  PictorParameter CameraControl[PICTOR_CAMERA_CONTROL_COUNT];
+} PictorParameters;
+
+/* An image the host owns (TPictorD3D9PreviewImage): 4 bytes per pixel, blue, green,
+ * red, alpha. */
+typedef struct PictorPreviewImage {
+  unsigned int Width;
+  unsigned int Height;
+  unsigned int Stride; /* bytes from one stored row to the next */
+  unsigned char* Data; /* first stored row */
+  bool TopDown;        /* true: the first stored row is the top of the picture */
+} PictorPreviewImage;
+
+/* Key colours (TRemoveBackgroundColorType). */
+#define PICTOR_KEY_GREEN 0
+#define PICTOR_KEY_BLUE 1
+#define PICTOR_KEY_CUSTOM 2
+
+/* Keying parameters (TPictorD3D9PreviewChromaKeyingParams). PictorDefaultKeyingParams
+ * gives the defaults. */
+typedef struct PictorKeyingParams {
+  float Sensitivity;         /* 0..1; higher keys less saturated and darker pixels */
+  float Smoothing;           /* scales the channel-dominance threshold */
+  unsigned char Opacity;     /* alpha given to every camera pixel before keying */
+  int ColorType;             /* PICTOR_KEY_GREEN, PICTOR_KEY_BLUE or PICTOR_KEY_CUSTOM */
+  unsigned int CustomColor;  /* PICTOR_KEY_CUSTOM: red bits 16-23, green 8-15, blue 0-7 */
+} PictorKeyingParams;
+
+/* Capture states. */
+#define PICTOR_CAPTURE_IDLE 0    /* no capture, or stopped by the host */
+#define PICTOR_CAPTURE_RUNNING 1 /* frames are being read */
+#define PICTOR_CAPTURE_ENDED 2   /* the stream ended by itself; Error says why */
+
+/* What a capture is doing (also TPictor::GetCaptureStatus). Counters run from the start
+ * of the current or last capture. */
+typedef struct PictorCaptureStatus {
+  int State;                         /* PICTOR_CAPTURE_* */
+  HRESULT Error;                     /* ENDED: the failing result (S_OK: end of stream) */
+  unsigned long long FramesDelivered; /* frames handed to the frame callback */
+  unsigned long long FramesDropped;   /* frames read but not delivered (consumer busy) */
+  double FrameRate;                  /* delivered frames per second, measured */
+} PictorCaptureStatus;
+
+/* Frame callback of a capture: width x height pixels of 4 bytes (blue, green, red,
+ * alpha), rows width * 4 bytes apart, valid only during the call; topDown is non-zero
+ * when the first row is the top of the picture. The result is ignored. */
+typedef int(PICTOR_CDECL* PictorFrameCallback)(unsigned int width, unsigned int height, int topDown,
+                                               unsigned char* pixels, void* context);
+
+/* Frame callback of a preview: the composited picture, pitch bytes between rows, top row
+ * first, valid only during the call. The result is ignored. */
+typedef int(PICTOR_CDECL* PictorPreviewCallback)(unsigned int width, unsigned int height,
+                                                 unsigned int pitch, unsigned char* pixels,
+                                                 void* context);
+
+/* Opaque handles. */
+typedef struct PictorCaptureObject* PictorCapture;
+typedef struct PictorPreviewObject* PictorPreview;
+
+/* ---- Library ---- */
+
+/* PICTOR_C_API_VERSION of the loaded library. */
+PICTOR_C_API int PICTOR_CDECL PictorGetApiVersion(void);
+/* 1 when Media Foundation and every function the library needs are present, else 0. */
+PICTOR_C_API int PICTOR_CDECL PictorCanUseMediaFoundation(void);
+/* A short English name of a result code ("PICTOR_E_NULL_POINTER"); never null. */
+PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result);
+/* Writes every field of the record to the log. */
+PICTOR_C_API int PICTOR_CDECL PictorLogFormat(const PictorFormat* format);
+
+/* ---- Capture ---- */
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureCreate(PictorCapture* capture);
+/* Stops a running capture, then destroys the object. The handle is invalid afterwards. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture);
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture, int* count);
+/* Fills up to capacity records; *count gets the number of cameras (may exceed it). */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras,
+                                                            int capacity, int* count);
+
+/* Capture formats the library can deliver as 32-bit RGB. link is a camera's SymbolicLink.
+ * These open and close the camera: not while the object captures. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormatCount(PictorCapture capture, const wchar_t* link,
+                                                          int* count);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateFormats(PictorCapture capture, const wchar_t* link,
+                                                            PictorFormat* formats, int capacity,
+                                                            int* count);
+/* An index outside the list gives the first format; a camera without one, all zeros. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, const wchar_t* link,
+                                                     int index, PictorFormat* format);
+
+/* Start a capture (a running one is stopped first); PICTOR_E_FAILED when it does not
+ * run. topDown asks for top-row-first frames where the library converts. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wchar_t* link,
+                                                 int formatIndex, int topDown,
+                                                 PictorFrameCallback callback, void* context);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, const wchar_t* link,
+                                                       const PictorFormat* format, int topDown,
+                                                       PictorFrameCallback callback, void* context);
+/* Ends the capture and closes the camera; no callback runs after it returns. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture);
+/* *active = 1 while a capture thread exists (also after the stream has ended). */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* active);
+/* State, error, counters and frame rate of the current or last capture. A stream error
+ * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, PictorCaptureStatus* status);
+
+/* Camera parameters; each opens and closes the camera: not while the object captures. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, const wchar_t* link,
+                                                         PictorParameters* parameters);
+/* Writes the entries whose Apply is true. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetParameters(PictorCapture capture, const wchar_t* link,
+                                                         const PictorParameters* parameters);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetDefaultParameters(PictorCapture capture,
+                                                                const wchar_t* link);
+
+/* ---- Keyed preview ---- */
+
+/* Creates the preview's hidden window on the calling thread; destroy it on that thread. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewCreate(PictorPreview* preview);
+/* Stops the preview's capture, then destroys the object. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewDestroy(PictorPreview preview);
+/* Starts (or restarts) the keyed preview. background and params may be null: a null
+ * background keeps the current one, null params keep the current keying (or none). */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wchar_t* link,
+                                                 int formatIndex, int topDown,
+                                                 const PictorPreviewImage* background,
+                                                 const PictorKeyingParams* params,
+                                                 PictorPreviewCallback callback, void* context);
+/* Copies the image as the background; null removes it. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview,
+                                                         const PictorPreviewImage* image);
+/* The first of these four switches keying on, with the defaults for the rest. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSensitivity(PictorPreview preview, float sensitivity);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSmoothing(PictorPreview preview, float smoothing);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetOpacity(PictorPreview preview, unsigned char opacity);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, int colorType,
+                                                       unsigned int customColor);
+/* The default keying parameters (sensitivity 0.49512199, smoothing 0.52926803, opacity
+ * 255, green, custom colour 0). */
+PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params);
+
+/* ---- Layout pins: the C++ records have the same offsets (checked where the library is
+ * built). The numbers hold for 64-bit Windows; pointer-sized fields follow the pointer. */
+#define PICTOR_PIN(type, field, offset) \
+  PICTOR_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field)
+PICTOR_PIN(PictorDescr, SymbolicLink, 1024);
+PICTOR_STATIC_ASSERT(sizeof(PictorDescr) == 2048, "PictorDescr size");
+PICTOR_PIN(PictorFormat, AMFormatType, 28);
+PICTOR_PIN(PictorFormat, AMFormatTypeName, 44);
+PICTOR_PIN(PictorFormat, FixedSizeSamples, 556);
+PICTOR_PIN(PictorFormat, FrameRateRangeMaxLow, 608);
+PICTOR_PIN(PictorFormat, MajorType, 612);
+PICTOR_PIN(PictorFormat, MajorTypeName, 628);
+PICTOR_PIN(PictorFormat, SubType, 1140);
+PICTOR_PIN(PictorFormat, SubTypeName, 1156);
+PICTOR_STATIC_ASSERT(sizeof(PictorFormat) == 1668, "PictorFormat size");
+PICTOR_PIN(PictorParameter, Apply, 24);
+PICTOR_STATIC_ASSERT(sizeof(PictorParameter) == 28, "PictorParameter size");
+PICTOR_PIN(PictorParameters, CameraControl, 280);
+PICTOR_STATIC_ASSERT(sizeof(PictorParameters) == 17 * 28, "PictorParameters size");
+PICTOR_PIN(PictorPreviewImage, Data, sizeof(void*) == 8 ? 16 : 12);
+PICTOR_PIN(PictorPreviewImage, TopDown, sizeof(void*) == 8 ? 24 : 16);
+PICTOR_STATIC_ASSERT(sizeof(PictorPreviewImage) == (sizeof(void*) == 8 ? 32 : 20), "PictorPreviewImage size");
+PICTOR_PIN(PictorKeyingParams, Opacity, 8);
+PICTOR_PIN(PictorKeyingParams, ColorType, 12);
+PICTOR_PIN(PictorKeyingParams, CustomColor, 16);
+PICTOR_STATIC_ASSERT(sizeof(PictorKeyingParams) == 20, "PictorKeyingParams size");
+PICTOR_PIN(PictorCaptureStatus, Error, 4);
+PICTOR_PIN(PictorCaptureStatus, FramesDelivered, 8);
+PICTOR_PIN(PictorCaptureStatus, FramesDropped, 16);
+PICTOR_PIN(PictorCaptureStatus, FrameRate, 24);
+PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatus) == 32, "PictorCaptureStatus size");
+#undef PICTOR_PIN
+
+#endif /* PICTOR_C_H */
