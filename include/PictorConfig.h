@@ -54,13 +54,15 @@
 #endif
 
 // Function-level instruction-set targets for run-time dispatched kernels. MSVC needs
-// none: it accepts SSE2/AVX2 intrinsics in any function.
+// none: it accepts SSE2/AVX2/AVX-512 intrinsics in any function.
 #if defined(__GNUC__)
 #  define PICTOR_TARGET_AVX2 __attribute__((target("avx2")))
 #  define PICTOR_TARGET_SSE2 __attribute__((target("sse2")))
+#  define PICTOR_TARGET_AVX512BW __attribute__((target("avx512f,avx512bw")))
 #else
 #  define PICTOR_TARGET_AVX2
 #  define PICTOR_TARGET_SSE2
+#  define PICTOR_TARGET_AVX512BW
 #endif
 
 // Small helpers of hot loops that must be inlined whatever the compiler's heuristics say.
@@ -72,7 +74,7 @@
 #  define PICTOR_FORCE_INLINE inline
 #endif
 
-// x86 processors: the colour key has SSE2 and AVX2 versions there, chosen at run time.
+// x86 processors: the colour key has SSE2, AVX2 and AVX-512BW versions there, chosen at run time.
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
 #  define PICTOR_X86 1
 #else

@@ -171,6 +171,10 @@ unsigned int DetectFeatures() {
   if (maxLeaf >= 7 && osxsave && avx && (ReadXcr0() & 0x6) == 0x6) {
     Cpuid(7, 0, regs);
     if (regs[1] & (1u << 5)) features |= kColorKeyCpuAVX2;
+    // AVX-512F (bit 16) and BW (bit 30); XCR0 bits 5-7: mask and ZMM register state.
+    const unsigned int f512 = (1u << 16) | (1u << 30);
+    if ((features & kColorKeyCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6)
+      features |= kColorKeyCpuAVX512BW;
   }
   return features;
 }
@@ -187,6 +191,7 @@ unsigned int ColorKeyCpuFeatures() {
 
 TRemoveKeyColorProc SelectRemoveKeyColor(unsigned int features) {
 #if PICTOR_X86
+  if (features & kColorKeyCpuAVX512BW) return RemoveKeyColor_AVX512;
   if (features & kColorKeyCpuAVX2) return RemoveKeyColor_AVX2;
   if (features & kColorKeyCpuSSE2) return RemoveKeyColor_SSE2;
 #else
@@ -197,6 +202,7 @@ TRemoveKeyColorProc SelectRemoveKeyColor(unsigned int features) {
 
 const char* RemoveKeyColorName(TRemoveKeyColorProc proc) {
 #if PICTOR_X86
+  if (proc == RemoveKeyColor_AVX512) return "AVX512";
   if (proc == RemoveKeyColor_AVX2) return "AVX2";
   if (proc == RemoveKeyColor_SSE2) return "SSE2";
 #endif

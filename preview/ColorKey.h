@@ -34,12 +34,17 @@ void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int width, unsigned int
                          unsigned int stride, float sensitivity, float smoothing,
                          unsigned char opacity, TRemoveBackgroundColorType colorType,
                          unsigned int customColor);
+void RemoveKeyColor_AVX512(unsigned char* pixels, unsigned int width, unsigned int height,
+                           unsigned int stride, float sensitivity, float smoothing,
+                           unsigned char opacity, TRemoveBackgroundColorType colorType,
+                           unsigned int customColor);
 #endif
 
 // Processor levels the dispatcher knows, as bits of a feature mask.
 enum : unsigned int {
   kColorKeyCpuSSE2 = 1u << 0,
   kColorKeyCpuAVX2 = 1u << 1,  // AVX2 and an operating system that saves YMM registers
+  kColorKeyCpuAVX512BW = 1u << 2,  // AVX-512F and BW, and an OS that saves ZMM and mask registers
 };
 
 // What this processor offers, detected once.
@@ -50,5 +55,5 @@ unsigned int ColorKeyCpuFeatures();
 // to force a lower level.
 TRemoveKeyColorProc SelectRemoveKeyColor(unsigned int features);
 
-// "C", "SSE2" or "AVX2" for a version returned by SelectRemoveKeyColor.
+// "C", "SSE2", "AVX2" or "AVX512" for a version returned by SelectRemoveKeyColor.
 const char* RemoveKeyColorName(TRemoveKeyColorProc proc);

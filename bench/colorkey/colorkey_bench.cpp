@@ -210,10 +210,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::max(1, std::atoi(argv[i + 1]));
 
   const unsigned int cpu = ColorKeyCpuFeatures();
-  std::printf("colour key benchmark: median of %d runs per figure; processor levels:%s%s; "
+  std::printf("colour key benchmark: median of %d runs per figure; processor levels:%s%s%s; "
               "library picks %s\n",
               iterations, (cpu & kColorKeyCpuSSE2) ? " SSE2" : "", (cpu & kColorKeyCpuAVX2) ? " AVX2" : "",
-              RemoveKeyColorName(SelectRemoveKeyColor(cpu)));
+              (cpu & kColorKeyCpuAVX512BW) ? " AVX512BW" : "", RemoveKeyColorName(SelectRemoveKeyColor(cpu)));
   std::printf("ms = thread CPU time per frame; vs scalar = scalar ms / this ms (higher is faster); "
               "vs memcpy = this ms / memcpy ms\n");
 
@@ -236,7 +236,9 @@ int main(int argc, char** argv) {
     const double scalarMs = key(RemoveKeyColor_C);
     rows.push_back({"RemoveKeyColor_C (scalar reference)", scalarMs});
     if (cpu & kColorKeyCpuSSE2) rows.push_back({"RemoveKeyColor_SSE2", key(SelectRemoveKeyColor(kColorKeyCpuSSE2))});
-    if (cpu & kColorKeyCpuAVX2) rows.push_back({"RemoveKeyColor_AVX2", key(SelectRemoveKeyColor(cpu))});
+    if (cpu & kColorKeyCpuAVX2)
+      rows.push_back({"RemoveKeyColor_AVX2", key(SelectRemoveKeyColor(cpu & (kColorKeyCpuSSE2 | kColorKeyCpuAVX2)))});
+    if (cpu & kColorKeyCpuAVX512BW) rows.push_back({"RemoveKeyColor_AVX512", key(SelectRemoveKeyColor(cpu))});
 
     // How much of the frame the key removed, to show the scene is what it claims.
     size_t keyed = 0;

@@ -70,6 +70,7 @@ std::vector<TKernel> VectorKernels() {
   kernels.push_back({"SSE2", SelectRemoveKeyColor(cpu & kColorKeyCpuSSE2), (cpu & kColorKeyCpuSSE2) != 0});
   kernels.push_back({"AVX2", SelectRemoveKeyColor(cpu & (kColorKeyCpuSSE2 | kColorKeyCpuAVX2)),
                      (cpu & kColorKeyCpuAVX2) != 0});
+  kernels.push_back({"AVX512", SelectRemoveKeyColor(cpu), (cpu & kColorKeyCpuAVX512BW) != 0});
 #endif
   (void)cpu;
   return kernels;
@@ -241,9 +242,9 @@ TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit) {
   for (const TParams& p : tuned) ASSERT_TRUE(Same(frame, 0, width, height, width * 4, p));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, ColorKeyEquivalence, ::testing::Values(0, 1),
+INSTANTIATE_TEST_SUITE_P(Kernels, ColorKeyEquivalence, ::testing::Values(0, 1, 2),
                          [](const ::testing::TestParamInfo<int>& kernel) {
-                           return std::string(kernel.param == 0 ? "SSE2" : "AVX2");
+                           return std::string(kernel.param == 0 ? "SSE2" : kernel.param == 1 ? "AVX2" : "AVX512");
                          });
 
 TEST(ColorKeyLimits, DoubleLimitBecomesTheSmallestFloatNotBelowIt) {
