@@ -27,8 +27,7 @@ struct TVecSetup {
   __m256 saturationPass, saturationFail, dominancePass, dominanceFail;
   __m256i alphaBits;  // opacity in the alpha byte of every lane
   // 16-bit fixed-point forms (see TKeySetup).
-  __m256i minValueByte16, satPassQ, satFailQ, satPassAll, satFailAll;
-  __m256i domPassQ, domFailQ, domPassAll, domFailAll;
+  __m256i minValueByte16, minValueByte16Less1, satPassQ, satFailQ, domPassQ, domFailQ;
   __m128i domShift;
 };
 
@@ -160,61 +159,61 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
 }
 
 // Green and blue keys, 16 pixels at a time: the channel bytes of two blocks packed into
-// 16-bit lanes and the sure tests in fixed point (see TKeySetup). Falls back to the exact
-// computation of both blocks when a pixel is unsure.
+// 16-bit lanes and the sure tests in fixed point (see TKeySetup). A block holding an
+// unsure pixel is computed the exact way. Only the alpha bytes change.
 template <TKeyMode kMode>
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p1, const TVecSetup& s) {
   const __m256i px0 = _mm256_loadu_si256(p0);
   const __m256i px1 = _mm256_loadu_si256(p1);
-  const __m256i ff = _mm256_set1_epi32(0xFF);
-  // packus works within 128-bit halves: lanes hold px0[0..3], px1[0..3] | px0[4..7],
-  // px1[4..7]; the 16-to-32-bit unpacks at the end undo exactly this order.
-  const __m256i r = _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(px0, 16), ff),
-                                        _mm256_and_si256(_mm256_srli_epi32(px1, 16), ff));
-  const __m256i green = _mm256_packus_epi32(_mm256_and_si256(_mm256_srli_epi32(px0, 8), ff),
-                                            _mm256_and_si256(_mm256_srli_epi32(px1, 8), ff));
-  const __m256i blue = _mm256_packus_epi32(_mm256_and_si256(px0, ff), _mm256_and_si256(px1, ff));
+  // A pixel is two 16-bit words, blue-green and red-alpha. packus works within 128-bit
+  // halves: lanes hold px0[0..3], px1[0..3] | px0[4..7], px1[4..7]; the 16-to-32-bit
+  // unpacks at the end undo exactly this order.
+  const __m256i lowWord = _mm256_set1_epi32(0xFFFF);
+  const __m256i blueGreen = _mm256_packus_epi32(_mm256_and_si256(px0, lowWord), _mm256_and_si256(px1, lowWord));
+  const __m256i redAlpha = _mm256_packus_epi32(_mm256_srli_epi32(px0, 16), _mm256_srli_epi32(px1, 16));
+  const __m256i ff = _mm256_set1_epi16(0xFF);
+  const __m256i r = _mm256_and_si256(redAlpha, ff);
+  const __m256i green = _mm256_srli_epi16(blueGreen, 8);
+  const __m256i blue = _mm256_and_si256(blueGreen, ff);
   const __m256i g = kMode == colorkey::kKeyBlue ? blue : green;
   const __m256i b = kMode == colorkey::kKeyBlue ? green : blue;
 
   const __m256i otherMax = _mm256_max_epi16(r, b);
-  const __m256i value = _mm256_max_epi16(g, otherMax);
-  const __m256i minimum = _mm256_min_epi16(g, _mm256_min_epi16(r, b));
+  const __m256i otherMin = _mm256_min_epi16(r, b);
   // Hue: g strictly largest is inside, g below another channel or all equal is outside.
+  // Wherever a pixel is not already outside, g is the value and g - otherMin the chroma.
   __m256i pass = _mm256_cmpgt_epi16(g, otherMax);
-  __m256i fail = _mm256_or_si256(_mm256_cmpgt_epi16(otherMax, g), _mm256_cmpeq_epi16(value, minimum));
+  __m256i fail = _mm256_or_si256(_mm256_cmpgt_epi16(otherMax, g), _mm256_cmpeq_epi16(g, otherMin));
   // Value, exactly.
-  pass = _mm256_and_si256(pass, _mm256_cmpgt_epi16(value, _mm256_sub_epi16(s.minValueByte16, _mm256_set1_epi16(1))));
-  fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(s.minValueByte16, value));
+  pass = _mm256_and_si256(pass, _mm256_cmpgt_epi16(g, s.minValueByte16Less1));
+  fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(s.minValueByte16, g));
   // Saturation: chroma against the limit times value, in 1/128 steps.
-  const __m256i chroma128 = _mm256_slli_epi16(_mm256_sub_epi16(value, minimum), 7);
-  const __m256i value128 = _mm256_slli_epi16(value, 7);
-  const __m256i satPass = _mm256_cmpgt_epi16(chroma128, _mm256_mulhi_epu16(value128, s.satPassQ));
-  const __m256i satFail = _mm256_cmpgt_epi16(_mm256_mulhi_epu16(value128, s.satFailQ), chroma128);
-  pass = _mm256_and_si256(pass, _mm256_andnot_si256(s.satFailAll, _mm256_or_si256(satPass, s.satPassAll)));
-  fail = _mm256_or_si256(fail, _mm256_or_si256(satFail, s.satFailAll));
-  // Dominance: g^2 against the limit times r x b (b x b or r x r when one is 0, 1 when
-  // both are). Byte products fit in 16 bits unsigned.
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i rn = _mm256_blendv_epi8(r, b, _mm256_cmpeq_epi16(r, zero));
-  const __m256i bn = _mm256_blendv_epi8(b, r, _mm256_cmpeq_epi16(b, zero));
-  const __m256i d = _mm256_max_epu16(_mm256_mullo_epi16(rn, bn), _mm256_set1_epi16(1));
+  const __m256i chroma128 = _mm256_slli_epi16(_mm256_sub_epi16(g, otherMin), 7);
+  const __m256i value128 = _mm256_slli_epi16(g, 7);
+  pass = _mm256_and_si256(pass, _mm256_cmpgt_epi16(chroma128, _mm256_mulhi_epu16(value128, s.satPassQ)));
+  fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(_mm256_mulhi_epu16(value128, s.satFailQ), chroma128));
+  // Dominance: g^2 against the limit times r x b (the larger one squared when the other
+  // is 0; 0 for both 0, which scales to the same threshold 0 as the reference's 1).
+  // Byte products fit in 16 bits unsigned.
+  const __m256i partner = _mm256_blendv_epi8(otherMin, otherMax, _mm256_cmpeq_epi16(otherMin, _mm256_setzero_si256()));
+  const __m256i d = _mm256_mullo_epi16(partner, otherMax);
   const __m256i g2 = _mm256_srl_epi16(_mm256_mullo_epi16(g, g), s.domShift);
-  const __m256i domPass = _mm256_cmpgt_epi16(g2, _mm256_mulhi_epu16(d, s.domPassQ));
-  const __m256i domFail = _mm256_cmpgt_epi16(_mm256_mulhi_epu16(d, s.domFailQ), g2);
-  pass = _mm256_and_si256(pass, _mm256_andnot_si256(s.domFailAll, _mm256_or_si256(domPass, s.domPassAll)));
-  fail = _mm256_or_si256(fail, _mm256_or_si256(domFail, s.domFailAll));
+  pass = _mm256_and_si256(pass, _mm256_cmpgt_epi16(g2, _mm256_mulhi_epu16(d, s.domPassQ)));
+  fail = _mm256_or_si256(fail, _mm256_cmpgt_epi16(_mm256_mulhi_epu16(d, s.domFailQ), g2));
 
-  if (_mm256_movemask_epi8(_mm256_or_si256(pass, fail)) != -1) {
-    _mm256_storeu_si256(p0, KeyBlockExact<kMode>(px0, s));
-    _mm256_storeu_si256(p1, KeyBlockExact<kMode>(px1, s));
-    return;
-  }
-  const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
+  // Write the alpha bytes from the sure result, then redo a block with an unsure pixel.
+  const __m256i alphaByte = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
   const __m256i pass0 = _mm256_unpacklo_epi16(pass, pass);
   const __m256i pass1 = _mm256_unpackhi_epi16(pass, pass);
-  _mm256_storeu_si256(p0, _mm256_or_si256(_mm256_and_si256(px0, colourBits), _mm256_andnot_si256(pass0, s.alphaBits)));
-  _mm256_storeu_si256(p1, _mm256_or_si256(_mm256_and_si256(px1, colourBits), _mm256_andnot_si256(pass1, s.alphaBits)));
+  __m256i out0 = _mm256_blendv_epi8(px0, _mm256_andnot_si256(pass0, s.alphaBits), alphaByte);
+  __m256i out1 = _mm256_blendv_epi8(px1, _mm256_andnot_si256(pass1, s.alphaBits), alphaByte);
+  const unsigned int unsure = ~static_cast<unsigned int>(_mm256_movemask_epi8(_mm256_or_si256(pass, fail)));
+  if (unsure != 0) {
+    if (unsure & 0x00FF00FFu) out0 = KeyBlockExact<kMode>(px0, s);
+    if (unsure & 0xFF00FF00u) out1 = KeyBlockExact<kMode>(px1, s);
+  }
+  _mm256_storeu_si256(p0, out0);
+  _mm256_storeu_si256(p1, out1);
 }
 
 template <TKeyMode kMode>
@@ -273,16 +272,19 @@ PICTOR_TARGET_AVX2 void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int 
   s.dominanceFail = _mm256_set1_ps(setup.dominanceFail);
   s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
   s.minValueByte16 = _mm256_set1_epi16(static_cast<short>(setup.minValueByte));
-  s.satPassQ = _mm256_set1_epi16(static_cast<short>(setup.satPassQ));
-  s.satFailQ = _mm256_set1_epi16(static_cast<short>(setup.satFailQ));
-  s.satPassAll = _mm256_set1_epi16(setup.satPassAll ? -1 : 0);
-  s.satFailAll = _mm256_set1_epi16(setup.satFailAll ? -1 : 0);
-  s.domPassQ = _mm256_set1_epi16(static_cast<short>(setup.domPassQ));
-  s.domFailQ = _mm256_set1_epi16(static_cast<short>(setup.domFailQ));
-  s.domPassAll = _mm256_set1_epi16(setup.domPassAll ? -1 : 0);
-  s.domFailAll = _mm256_set1_epi16(setup.domFailAll ? -1 : 0);
+  s.minValueByte16Less1 = _mm256_set1_epi16(static_cast<short>(setup.minValueByte - 1));
+  // A limit that passes every pixel becomes the threshold 0: chroma and g^2 are above 0
+  // wherever g is the strictly largest channel, and the rest is unsure or fails elsewhere.
+  s.satPassQ = _mm256_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satPassQ));
+  s.satFailQ = _mm256_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satFailQ));
+  s.domPassQ = _mm256_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domPassQ));
+  s.domFailQ = _mm256_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domFailQ));
   s.domShift = _mm_cvtsi32_si128(setup.domShift);
-  switch (setup.mode) {
+  colorkey::TKeyMode mode = setup.mode;
+  // A limit that fails every pixel keys nothing: every alpha becomes the opacity.
+  if ((mode == colorkey::kKeyGreen || mode == colorkey::kKeyBlue) && (setup.satFailAll || setup.domFailAll))
+    mode = colorkey::kKeyNone;
+  switch (mode) {
     case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
     case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
     case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, setup.packedUsable, s); break;
