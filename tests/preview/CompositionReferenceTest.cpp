@@ -39,25 +39,6 @@ TEST(CompositionReferenceUpload, CutsToTheTextureAndKeepsWhatTheSourceDoesNotRea
     EXPECT_EQ(texture.Argb(0, 1), 0xFF000002u);
 }
 
-TEST(CompositionReferenceShader, SingleKeyedPixelErodesItsSevenBySevenNeighbourhood)
-{
-    const uint32_t grey = 0xFF808080u;
-    TReferenceImage camera(11, 11, grey);
-    camera.SetArgb(5, 5, 0x00808080u);
-    TReferenceImage out = ReferenceCompose(camera, nullptr, 11, 11);
-
-    EXPECT_EQ(out.Argb(5, 5), 0xFF000000u);  // a = 0: black, alpha 0 * 0 + 1
-    const uint32_t neighbour = OverBlack(0x808080, 48.0 / 49.0);
-    EXPECT_EQ(neighbour, 0xFA7D7D7Du);  // 128 * 48/49 = 125.4; (48/49)^2 + 1/49 = 2353/2401
-    for (unsigned y = 0; y < 11; ++y)
-        for (unsigned x = 0; x < 11; ++x) {
-            if (x == 5 && y == 5)
-                continue;
-            const bool inWindow = x >= 2 && x <= 8 && y >= 2 && y <= 8;
-            EXPECT_EQ(out.Argb(x, y), inWindow ? neighbour : grey) << x << "," << y;
-        }
-}
-
 TEST(CompositionReferenceShader, EdgeTexelsRepeatBeyondTheBorder)
 {
     // Keyed left column of an 8 x 8 field: at x = 1 the window reaches x = -2..4, three

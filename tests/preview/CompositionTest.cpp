@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <thread>
 
 #include "PreviewTestSupport.h"
 #include "preview/ColorKey.h"
-#include "tests/support/LogCapture.h"
+#include "tests/support/HostTest.h"
 
 namespace previewtest {
 namespace {
@@ -25,281 +24,155 @@ class Composition : public ::testing::Test {
   void SetUp() override
   {
     pictortest::LogCapture::Get().SetLevel(2);
+    sink.formatWidth = W;
+    sink.formatHeight = H;
+    ASSERT_NO_FATAL_FAILURE(NewPreview());
+  }
+
+  void NewPreview()
+  {
     preview = std::make_unique<TPictorD3D9Preview>();
     Access::SetCaptureFormat(*preview, W, H);
     ASSERT_TRUE(Access::InitD3D9(*preview));
-    sink.formatWidth = W;
-    sink.formatHeight = H;
     Access::SetHost(*preview, FrameSink::Callback, &sink);
+    staging = TReferenceImage(W, H);
   }
 
-  // The keying the preview applies to a frame, on a copy.
-  static Frame Keyed(Frame frame, const TPictorD3D9PreviewChromaKeyingParams* params)
+  // Sends a frame and checks what the host receives against the model, which follows the
+  // staging texture that every upload (frames and backgrounds) goes through.
+  void Send(Frame frame, const TReferenceImage* background)
   {
-    if (params)
-      RemoveKeyColor(frame.data(), frame.width, frame.height, frame.width * 4, params->Sensitivity,
-                     params->Smoothing, params->Opacity, params->ColorType, params->CustomColor);
-    return frame;
-  }
-
-  // Sends a frame and returns what the host received; `expected` gets the model's
-  // answer. The model follows the shared staging texture from upload to upload.
-  TReferenceImage Send(Frame frame, TReferenceImage* expected, const TReferenceImage* background = nullptr)
-  {
-    Frame keyed = Keyed(frame, Access::Params(*preview));
+    Frame keyed = frame;
+    if (const TPictorD3D9PreviewChromaKeyingParams* p = Access::Params(*preview))
+      RemoveKeyColor(keyed.Pixels.data(), keyed.Width, keyed.Height, keyed.Width * 4, p->Sensitivity, p->Smoothing,
+                     p->Opacity, p->ColorType, p->CustomColor);
     staging = Uploaded(keyed, staging);
-    if (expected)
-      *expected = ReferenceCompose(staging, background, frame.width, frame.height);
     const size_t before = sink.Count();
-    EXPECT_TRUE(Access::Frame(*preview, frame.width, frame.height, frame.data()));
-    EXPECT_EQ(sink.Count(), before + 1);
-    EXPECT_EQ(frame.bytes, keyed.bytes) << "the frame is keyed in place";
-    return sink.Last();
-  }
-
-  // SetBackground during a run: the texture gets the host's image as stored.
-  TReferenceImage SetBackground(const Frame& picture, bool topDown)
-  {
-    std::vector<uint8_t> copy = picture.bytes;
-    TPictorD3D9PreviewImage image(picture.width, picture.height, picture.width * 4, copy.data(), topDown);
-    preview->SetBackground(&image);
-    staging = Uploaded(picture, staging);
-    return staging;
+    EXPECT_TRUE(Access::Frame(*preview, frame.Width, frame.Height, frame.Pixels.data()));
+    ASSERT_EQ(sink.Count(), before + 1);
+    EXPECT_EQ(sink.lastWidth, frame.Width);
+    EXPECT_EQ(sink.lastHeight, frame.Height);
+    EXPECT_GE(sink.lastPitch, W * 4);
+    EXPECT_TRUE(ImagesNear(sink.Last(), ReferenceCompose(staging, background, frame.Width, frame.Height)));
   }
 
   std::unique_ptr<TPictorD3D9Preview> preview;
   FrameSink sink;
-  TReferenceImage staging{W, H};
+  TReferenceImage staging;
 };
 
-TEST_F(Composition, WithoutKeyingRecordTheFramesOwnAlphaIsTheMask)
-{
-  Frame frame = GreenScreenScene(W, H, 1);  // random fourth bytes, 0 and 255 among them
-  frame.Set(3, 3, 0x00FFFFFF);
-  frame.Set(20, 10, 0xFF102030);
-  TReferenceImage expected;
-  TReferenceImage got = Send(frame, &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  EXPECT_EQ(sink.lastWidth, W);
-  EXPECT_EQ(sink.lastHeight, H);
-  EXPECT_GE(sink.lastPitch, W * 4);
-}
+enum class Keying { None, Default, HalfOpacity, CustomBlue };
+enum class Background { None, Same, Larger, TopDown, Removed };
 
-TEST_F(Composition, DefaultKeyingOverBlack)
+TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesTheModel)
 {
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  TReferenceImage expected;
-  TReferenceImage got = Send(GreenScreenScene(W, H, 2), &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  // The key area is black and opaque: a corner pixel far from the subject.
-  EXPECT_EQ(got.Argb(0, 0), 0xFF000000u);
-}
+  const Frame picture = GradientPicture(W, H), larger = GradientPicture(W + 8, H + 6);
+  uint32_t seed = 0;
+  for (Keying keying : {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue}) {
+    ASSERT_NO_FATAL_FAILURE(NewPreview());
+    if (keying == Keying::Default)
+      preview->SetChromaKeyingColor(rbcGreen, 0);
+    else if (keying == Keying::HalfOpacity)
+      preview->SetOpacity(128);  // the key's defaults come with it
+    else if (keying == Keying::CustomBlue)
+      preview->SetChromaKeyingColor(rbcCustom, 0x000000FF);
+    // Keying::None: the frame's own fourth byte (noise here) is the mask.
+    const bool blue = keying == Keying::CustomBlue;
+    // Without a host callback a frame is still composed (and the next host's are right).
+    Access::SetHost(*preview, nullptr, nullptr);
+    Frame unseen = KeyScene(W, H, ++seed, blue);
+    EXPECT_TRUE(Access::Frame(*preview, W, H, unseen.Pixels.data()));  // its upload is overwritten below
+    Access::SetHost(*preview, FrameSink::Callback, &sink);
 
-TEST_F(Composition, KeyingOverABackgroundShowsItWhereTheKeyWas)
-{
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  const Frame picture = GradientPicture(W, H);  // stored bottom row first
-  const TReferenceImage background = SetBackground(picture, false);
-  TReferenceImage expected;
-  TReferenceImage got = Send(GreenScreenScene(W, H, 3), &expected, &background);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  // Top-left of the output is the picture's top-left: its last stored row, first pixel.
-  EXPECT_EQ(got.Argb(0, 0), picture.Get(0, H - 1));
-}
+    for (Background background :
+         {Background::None, Background::Same, Background::Larger, Background::TopDown, Background::Removed}) {
+      SCOPED_TRACE(::testing::Message() << "keying " << int(keying) << ", background " << int(background));
+      const Frame& image = background == Background::Larger ? larger : picture;
+      std::vector<uint8_t> hostCopy = image.Pixels;
+      TPictorD3D9PreviewImage host(image.Width, image.Height, image.Width * 4, hostCopy.data(),
+                                   background == Background::TopDown);
+      preview->SetBackground(nullptr);
+      if (background != Background::None) {
+        preview->SetBackground(&host);
+        // The private copy is uploaded, bottom row first: a top-down image is upright at once.
+        Frame stored = image;
+        for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
+          for (unsigned int x = 0; x < image.Width; ++x)
+            stored.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
+        staging = Uploaded(stored, staging);
+      }
+      if (background == Background::Removed) {
+        // Nothing may be read through these; each leaves the preview without a background.
+        unsigned char pixel[4] = {};
+        TPictorD3D9PreviewImage nullData(W, H, W * 4, nullptr, false), noWidth(0, H, 0, pixel, false),
+            noHeight(W, 0, W * 4, pixel, true);
+        TPictorD3D9PreviewImage* empties[] = {nullptr, &nullData, &noWidth, &noHeight};
+        for (TPictorD3D9PreviewImage* empty : empties) {
+          preview->SetBackground(&host);
+          preview->SetBackground(empty);
+        }
+      }
+      const bool shown = background != Background::None && background != Background::Removed;
+      const TReferenceImage backgroundTexture = staging;
+      Send(KeyScene(W, H, ++seed, blue), shown ? &backgroundTexture : nullptr);
+      // Stretched over the target; texels it does not reach keep the last frame's.
+      Send(KeyScene(24, 16, ++seed, blue), shown ? &backgroundTexture : nullptr);
 
-TEST_F(Composition, OpacityOf128KeysGreenWithDefaultsAndHalvesTheRest)
-{
-  preview->SetOpacity(128);
-  const TPictorD3D9PreviewChromaKeyingParams defaults;
-  const TPictorD3D9PreviewChromaKeyingParams* params = Access::Params(*preview);
-  ASSERT_NE(params, nullptr);
-  EXPECT_EQ(params->Sensitivity, defaults.Sensitivity);
-  EXPECT_EQ(params->Smoothing, defaults.Smoothing);
-  EXPECT_EQ(params->ColorType, rbcGreen);
-  EXPECT_EQ(params->Opacity, 128);
-  TReferenceImage expected;
-  TReferenceImage got = Send(GreenScreenScene(W, H, 4), &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-}
-
-TEST_F(Composition, CustomKeyColourRemovesBlue)
-{
-  preview->SetChromaKeyingColor(rbcCustom, 0x000000FF);
-  TReferenceImage expected;
-  TReferenceImage got = Send(BlueScreenScene(W, H, 5), &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  EXPECT_EQ(got.Argb(0, 0), 0xFF000000u);
-}
-
-TEST_F(Composition, FrameSmallerThanTheFormatIsStretchedAndTheRestStaysBlack)
-{
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  Send(GreenScreenScene(W, H, 6), nullptr);  // fills the staging texture completely
-  TReferenceImage expected;
-  TReferenceImage got = Send(GreenScreenScene(24, 16, 7), &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  EXPECT_EQ(sink.lastWidth, 24u);
-  EXPECT_EQ(sink.lastHeight, 16u);
-  EXPECT_EQ(got.Argb(30, 20), 0xFF000000u);
-}
-
-TEST_F(Composition, SingleKeyedPixelFadesItsFortyEightNeighboursTo48Of49)
-{
-  Frame frame(W, H, 0xFF808080u);
-  frame.Set(10, 9, 0x00808080u);  // stored row 9 is output row H - 1 - 9
-  TReferenceImage expected;
-  TReferenceImage got = Send(frame, &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  const unsigned int cy = H - 1 - 9;
-  for (unsigned int y = cy - 4; y <= cy + 4; ++y)
-    for (unsigned int x = 6; x <= 14; ++x) {
-      const bool centre = x == 10 && y == cy;
-      const bool inWindow = x >= 7 && x <= 13 && y >= cy - 3 && y <= cy + 3;
-      // 128 * 48/49 = 125.4 with alpha (48/49)^2 + 1/49 = 0.98; the keyed pixel is black.
-      const uint32_t want = centre ? 0xFF000000u : inWindow ? 0xFA7D7D7Du : 0xFF808080u;
-      const uint32_t have = got.Argb(x, y);
-      for (int shift = 0; shift < 32; shift += 8)
-        EXPECT_NEAR(int((have >> shift) & 0xFF), int((want >> shift) & 0xFF), 1) << x << "," << y;
+      if (keying == Keying::Default) {
+        // A new device set-up (as StartPreview makes) uploads the private copy of the
+        // background, which follows TopDown.
+        ASSERT_TRUE(Access::InitD3D9(*preview));
+        Frame upright = image;
+        for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
+          for (unsigned int x = 0; x < image.Width; ++x)
+            upright.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
+        if (shown)
+          staging = Uploaded(upright, staging);
+        const TReferenceImage uprightTexture = staging;
+        Send(KeyScene(W, H, ++seed), shown ? &uprightTexture : nullptr);
+      }
     }
+  }
 }
 
-TEST_F(Composition, BackgroundLargerThanTheFormatKeepsItsTopLeftPart)
+TEST_F(Composition, DeviceKeepsTheHostsFloatingPointModeAndServesEveryThread)
 {
-  preview->SetChromaKeyingColor(rbcGreen, 0);
-  const TReferenceImage background = SetBackground(GradientPicture(W + 8, H + 6), false);
-  TReferenceImage expected;
-  TReferenceImage got = Send(GreenScreenScene(W, H, 8), &expected, &background);
-  EXPECT_TRUE(ImagesNear(got, expected));
+  D3DDEVICE_CREATION_PARAMETERS creation;
+  ASSERT_EQ(Access::Device(*preview)->GetCreationParameters(&creation), D3D_OK);
+  const DWORD wanted = D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED;
+  EXPECT_EQ(creation.BehaviorFlags & wanted, wanted);
 }
 
-TEST_F(Composition, FrameRateIsMeasuredOnlyAtTraceLevel)
-{
-  Access::NewFPSCalculator(*preview);
-  auto& log = pictortest::LogCapture::Get();
-  log.SetLevel(1);
-  for (int i = 0; i < 3; ++i)
-    Send(GreenScreenScene(W, H, 10), nullptr);
-  EXPECT_EQ(Access::LastFPSLogTick(*preview), 0u);
-  EXPECT_EQ(Access::FPSCalculator(*preview)->LastCounter, 0);
-
-  log.SetLevel(2);
-  for (int i = 0; i < 3; ++i)
-    Send(GreenScreenScene(W, H, 10), nullptr);
-  EXPECT_NE(Access::LastFPSLogTick(*preview), 0u);
-  EXPECT_TRUE(Access::FPSCalculator(*preview)->HasValue);
-}
-
-TEST_F(Composition, NullHostCallbackStillRendersAndReadsBack)
-{
-  Access::SetHost(*preview, nullptr, nullptr);
-  auto& log = pictortest::LogCapture::Get();
-  log.Clear();
-  Frame frame = GreenScreenScene(W, H, 11);
-  EXPECT_TRUE(Access::Thunk(*preview, W, H, true, frame.data()));
-  EXPECT_EQ(sink.Count(), 0u);
-  // Rendered, uploaded, read back; no error line.
-  const std::vector<std::string> expected = {
-      "TPictorD3D9Preview::PictorImageReadyProc",
-      "TPictorD3D9Preview::LoadTexture",
-      "TPictorD3D9Preview::LoadTexture exit",
-      "TPictorD3D9Preview::PictorImageReadyProc exit",
-  };
-  EXPECT_EQ(LinesStartingWith(log.Lines(), "TPictorD3D9Preview::"), expected);
-}
-
-// ---- The keying controls, on a composing preview ------------------------------------
-
-TEST_F(Composition, RemovingTheBackgroundTurnsKeyedAreasBlackAgain)
-{
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  const TReferenceImage background = SetBackground(GradientPicture(W, H), false);
-  TReferenceImage expected;
-  EXPECT_TRUE(ImagesNear(Send(GreenScreenScene(W, H, 13), &expected, &background), expected));
-  preview->SetBackground(nullptr);
-  EXPECT_FALSE(Access::HasBackground(*preview));
-  TReferenceImage got = Send(GreenScreenScene(W, H, 13), &expected);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  EXPECT_EQ(got.Argb(0, 0), 0xFF000000u);
-}
-
-TEST_F(Composition, ImageWithoutPixelsCountsAsNoBackground)
-{
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  SetBackground(GradientPicture(W, H), false);
-  // Nothing may be read through these: null data, or sizes of zero with a null pointer.
-  TPictorD3D9PreviewImage nullData(W, H, W * 4, nullptr, false);
-  preview->SetBackground(&nullData);
-  EXPECT_FALSE(Access::HasBackground(*preview));
-  std::vector<uint8_t> one(4, 0xFF);
-  TPictorD3D9PreviewImage zeroWidth(0, H, 0, one.data(), false);
-  preview->SetBackground(&zeroWidth);
-  TPictorD3D9PreviewImage zeroHeight(W, 0, W * 4, one.data(), true);
-  preview->SetBackground(&zeroHeight);
-  EXPECT_FALSE(Access::HasBackground(*preview));
-  TReferenceImage expected;
-  EXPECT_TRUE(ImagesNear(Send(GreenScreenScene(W, H, 14), &expected), expected));
-}
-
-TEST_F(Composition, TopDownBackgroundIsUpsideDownUntilTheNextDeviceSetUp)
-{
-  Access::SetParams(*preview, TPictorD3D9PreviewChromaKeyingParams());
-  const Frame picture = GradientPicture(W, H);  // here: first stored row is the top
-  const TReferenceImage flipped = SetBackground(picture, true);
-  EXPECT_EQ(flipped.Argb(0, 0), picture.Get(0, H - 1));  // the bottom row shows at the top
-  TReferenceImage expected;
-  EXPECT_TRUE(ImagesNear(Send(GreenScreenScene(W, H, 15), &expected, &flipped), expected));
-
-  // StartPreview builds the device again and uploads the private copy, which follows TopDown.
-  ASSERT_TRUE(Access::InitD3D9(*preview));
-  TReferenceImage upright(W, H);
-  for (unsigned int y = 0; y < H; ++y)
-    for (unsigned int x = 0; x < W; ++x)
-      upright.SetArgb(x, y, picture.Get(x, y));
-  staging = upright;
-  TReferenceImage got = Send(GreenScreenScene(W, H, 15), &expected, &upright);
-  EXPECT_TRUE(ImagesNear(got, expected));
-  EXPECT_EQ(got.Argb(0, 0), picture.Get(0, 0));
-}
-
-TEST_F(Composition, SetterInsideTheCallbackAppliesToTheNextFrame)
-{
-  preview->SetChromaKeyingColor(rbcGreen, 0);
-  sink.context = preview.get();
-  sink.inside = [](FrameSink& s) { static_cast<TPictorD3D9Preview*>(s.context)->SetOpacity(100); };
-  TReferenceImage expected;
-  EXPECT_TRUE(ImagesNear(Send(GreenScreenScene(W, H, 16), &expected), expected));  // still 255
-  sink.inside = nullptr;
-  EXPECT_EQ(Access::Params(*preview)->Opacity, 100);
-  EXPECT_TRUE(ImagesNear(Send(GreenScreenScene(W, H, 16), &expected), expected));  // 100 now
-}
-
-TEST_F(Composition, SetterFromAnotherThreadWaitsForTheFrameInProgress)
+TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
 {
   preview->SetChromaKeyingColor(rbcGreen, 0);
   struct Probe {
     TPictorD3D9Preview* preview;
-    std::atomic<bool> setterReturned{false};
-    std::atomic<bool> returnedDuringFrame{false};
+    HANDLE returned;
+    bool returnedDuringFrame = false;
     std::thread setter;
-  } probe{preview.get()};
+  } probe{preview.get(), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   sink.context = &probe;
   sink.inside = [](FrameSink& s) {
     Probe& p = *static_cast<Probe*>(s.context);
+    p.preview->SetOpacity(100);  // the host's own thread: must not wait for itself
     p.setter = std::thread([&p] {
       p.preview->SetSensitivity(0.25f);
-      p.preview->SetSmoothing(0.75f);
-      p.setterReturned = true;
+      SetEvent(p.returned);
     });
-    Sleep(300);  // the setter must still be blocked by the frame
-    p.returnedDuringFrame = p.setterReturned.load();
+    // A setter that does not wait for the frame returns well within this bound; one that
+    // waits cannot return before the frame ends, so a correct preview never fails here.
+    p.returnedDuringFrame = WaitForSingleObject(p.returned, 500) == WAIT_OBJECT_0;
   };
-  Send(GreenScreenScene(W, H, 17), nullptr);
+  Send(KeyScene(W, H, 16), nullptr);  // keyed with the earlier values
   sink.inside = nullptr;
   probe.setter.join();
+  CloseHandle(probe.returned);
   EXPECT_FALSE(probe.returnedDuringFrame);
-  EXPECT_TRUE(probe.setterReturned);
+  ASSERT_NE(Access::Params(*preview), nullptr);
+  EXPECT_EQ(Access::Params(*preview)->Opacity, 100);
   EXPECT_EQ(Access::Params(*preview)->Sensitivity, 0.25f);
-  EXPECT_EQ(Access::Params(*preview)->Smoothing, 0.75f);
+  Send(KeyScene(W, H, 16), nullptr);  // with the new ones
 }
 
 }  // namespace

@@ -1,20 +1,18 @@
-// The preview on the virtual camera (the test-double mf.dll beside this program):
-// StartPreview, a second StartPreview, failure on a camera without a usable format, and
-// create/start/destroy cycles that leave nothing behind.
-#include <windows.h>
+// The preview on the virtual camera: StartPreview, a second StartPreview, a camera
+// without a usable format, the destructor during a frame, and create/start/destroy
+// cycles that leave nothing behind.
 #include <wrl/client.h>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "PreviewTestSupport.h"
-#include "tests/support/LogCapture.h"
-#include "tools/virtualcam/VirtualCamControl.h"
-#include "tests/support/ProcessHandles.h"
+#include "tests/support/HostTest.h"
 
 using Microsoft::WRL::ComPtr;
+using pictortest::VirtualCamera;
+
+static auto* const g_com = ::testing::AddGlobalTestEnvironment(new pictortest::ComEnvironment);
 
 namespace previewtest {
 namespace {
@@ -24,159 +22,98 @@ constexpr wchar_t kJpegOnly[] = L"vcam-mjpg";
 
 class Lifecycle : public ::testing::Test {
  protected:
-  static void SetUpTestSuite()
-  {
-    // Media Foundation is used from this thread: the host initialises COM.
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    mf = LoadLibraryW(L"mf.dll");
-    ASSERT_NE(mf, nullptr);
-    configure = reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(mf, "VirtualCam_Configure"));
-    getCounts = reinterpret_cast<VirtualCam_GetCounts_t>(GetProcAddress(mf, "VirtualCam_GetCounts"));
-    ASSERT_NE(configure, nullptr) << "the virtual camera's mf.dll must sit beside the test program";
-    ASSERT_NE(getCounts, nullptr);
-    char error[256] = {};
-    ASSERT_EQ(configure("camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
-                        "format subtype=YUY2 size=64x48 rate=30/1\n"
-                        "format subtype=RGB32 size=80x48 rate=30/1\n"
-                        "camera name=\"JPEG only\" link=\"vcam-mjpg\"\n"
-                        "format subtype=MJPG size=64x48 rate=30/1\n",
-                        error, sizeof error),
-              0)
-        << error;
-  }
-
   void SetUp() override
   {
+    ASSERT_NO_FATAL_FAILURE(VirtualCamera::Get().Configure(
+        "camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
+        "format subtype=YUY2 size=64x48 rate=30/1\n"
+        "format subtype=RGB32 size=80x48 rate=30/1\n"
+        "camera name=\"JPEG only\" link=\"vcam-mjpg\"\n"
+        "format subtype=MJPG size=64x48 rate=30/1\n"));
     pictortest::LogCapture::Get().SetLevel(2);
     sink.formatWidth = 64;
     sink.formatHeight = 48;
   }
 
-  // Waits until the sink holds `count` frames; false after `ms` milliseconds.
-  bool WaitForFrames(size_t count, DWORD ms = 10000)
-  {
-    const DWORD start = GetTickCount();
-    while (sink.Count() < count) {
-      if (GetTickCount() - start > ms)
-        return false;
-      Sleep(10);
-    }
-    return true;
-  }
-
-  static VirtualCamCounts Counts()
-  {
-    VirtualCamCounts counts{};
-    getCounts(&counts);
-    return counts;
-  }
-
-  static inline HMODULE mf = nullptr;
-  static inline VirtualCam_Configure_t configure = nullptr;
-  static inline VirtualCam_GetCounts_t getCounts = nullptr;
   FrameSink sink;
 };
 
-TEST_F(Lifecycle, StartPreviewDeliversCompositedFramesOfTheCaptureFormat)
+TEST_F(Lifecycle, OutOfRangeFormatIndexPreviewsFormatZeroWithTheHostsKeying)
 {
-  auto& log = pictortest::LogCapture::Get();
-  log.Clear();
-  auto preview = std::make_unique<TPictorD3D9Preview>();
+  TPictorD3D9Preview preview;
   TPictorD3D9PreviewChromaKeyingParams params;
-  ASSERT_TRUE(preview->StartPreview(kGreen, 0, false, nullptr, &params, FrameSink::Callback, &sink));
-  ASSERT_TRUE(WaitForFrames(3));
-  EXPECT_EQ(sink.lastWidth, 64u);
+  ASSERT_TRUE(preview.StartPreview(kGreen, 99, false, nullptr, &params, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(3));
+  EXPECT_EQ(sink.lastWidth, 64u);  // format 1 is 80 wide
   EXPECT_EQ(sink.lastHeight, 48u);
   EXPECT_GE(sink.lastPitch, 64u * 4);
-  preview.reset();
-
-  const std::vector<std::string> lines = log.Lines();
-  const std::vector<std::string> expected = {"TPictorD3D9Preview::StartPreview",
-                                             "TPictorD3D9Preview::StartPreview exit with 1"};
-  EXPECT_EQ(LinesStartingWith(lines, "TPictorD3D9Preview::StartPreview"), expected);
-  const std::vector<std::string> destruction = {"TPictorD3D9Preview::~TPictorD3D9Preview",
-                                                "TPictorD3D9Preview::~TPictorD3D9Preview exit"};
-  EXPECT_EQ(LinesStartingWith(lines, "TPictorD3D9Preview::~"), destruction);
   // The key area of the green-screen scene is composed over black.
   const TReferenceImage last = sink.Last();
-  EXPECT_GT(std::count(reinterpret_cast<const uint32_t*>(last.Pixels.data()),
-                       reinterpret_cast<const uint32_t*>(last.Pixels.data()) + 64 * 48, 0xFF000000u),
-            0);
+  const uint32_t* pixels = reinterpret_cast<const uint32_t*>(last.Pixels.data());
+  EXPECT_GT(std::count(pixels, pixels + 64 * 48, 0xFF000000u), 64 * 48 / 4);
 }
 
-TEST_F(Lifecycle, NoFrameArrivesAfterTheDestructor)
+TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgress)
 {
+  struct Probe {
+    HANDLE entered;
+    std::atomic<bool> armed{false}, left{false};
+  } probe{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  sink.context = &probe;
+  sink.inside = [](FrameSink& s) {
+    Probe& p = *static_cast<Probe*>(s.context);
+    if (!p.armed.exchange(false))
+      return;
+    SetEvent(p.entered);
+    Sleep(300);  // a slow host; the destructor is called meanwhile
+    p.left = true;
+  };
   auto preview = std::make_unique<TPictorD3D9Preview>();
   ASSERT_TRUE(preview->StartPreview(kGreen, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
-  ASSERT_TRUE(WaitForFrames(2));
+  probe.armed = true;
+  ASSERT_EQ(WaitForSingleObject(probe.entered, 30000), WAIT_OBJECT_0);
   preview.reset();
-  const size_t after = sink.Count();
-  Sleep(300);
-  EXPECT_EQ(sink.Count(), after);
+  // A destructor that does not wait returns well within the callback's 300 ms; one that
+  // waits cannot return before the callback has left, so a correct one never fails here.
+  EXPECT_TRUE(probe.left);
+  CloseHandle(probe.entered);
 }
 
-TEST_F(Lifecycle, CameraWithoutAUsableFormatFailsInTheDeviceSetUp)
+TEST_F(Lifecycle, CameraWithoutAUsableFormatFailsAndCapturesNothing)
 {
-  auto& log = pictortest::LogCapture::Get();
   TPictorD3D9Preview preview;
-  log.Clear();
   EXPECT_FALSE(preview.StartPreview(kJpegOnly, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
-  const std::vector<std::string> expected = {"TPictorD3D9Preview::StartPreview",
-                                             "TPictorD3D9Preview::StartPreview InitD3D9 failed",
-                                             "TPictorD3D9Preview::StartPreview exit with 0"};
-  EXPECT_EQ(LinesStartingWith(log.Lines(), "TPictorD3D9Preview::StartPreview"), expected);
-  EXPECT_EQ(Access::CaptureFormat(preview).Width, 0u);
-  ASSERT_NE(Access::Camera(preview), nullptr);
-  EXPECT_FALSE(Access::Camera(preview)->IsCaptureActive());
-  EXPECT_EQ(sink.Count(), 0u);
+  EXPECT_FALSE(Access::Camera(preview) && Access::Camera(preview)->IsCaptureActive());
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
-TEST_F(Lifecycle, OutOfRangeFormatIndexUsesFormatZero)
-{
-  TPictorD3D9Preview preview;
-  ASSERT_TRUE(preview.StartPreview(kGreen, 99, false, nullptr, nullptr, FrameSink::Callback, &sink));
-  ASSERT_TRUE(WaitForFrames(1));
-  EXPECT_EQ(Access::CaptureFormat(preview).Width, 64u);
-  EXPECT_EQ(sink.lastWidth, 64u);
-}
-
-TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureBeforeTheNewCamera)
+TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureAndReleasesTheFirstDevice)
 {
   auto& log = pictortest::LogCapture::Get();
   TPictorD3D9Preview preview;
   std::vector<uint8_t> pixels(64 * 48 * 4, 0x80);
   TPictorD3D9PreviewImage background(64, 48, 64 * 4, pixels.data(), false);
   ASSERT_TRUE(preview.StartPreview(kGreen, 0, false, &background, nullptr, FrameSink::Callback, &sink));
-  ASSERT_TRUE(WaitForFrames(2));
+  ASSERT_TRUE(sink.WaitFor(2));
+  ComPtr<IDirect3D9Ex> first = Access::D3D9(preview);  // see the cycles below
   log.Clear();
 
-  // Format 1 is 80 x 48; no background and no keying record given: the earlier
-  // background stays, and there is still no keying.
+  // Format 1 is 80 x 48; null background and keying record: the earlier ones stay.
   FrameSink second;
   second.formatWidth = 80;
   second.formatHeight = 48;
   ASSERT_TRUE(preview.StartPreview(kGreen, 1, false, nullptr, nullptr, FrameSink::Callback, &second));
+  EXPECT_EQ(first.Detach()->Release(), 0u);
   EXPECT_TRUE(Access::HasBackground(preview));
   EXPECT_EQ(Access::Params(preview), nullptr);
 
-  // TPictor's constructor writes no line; the new object's first work is the format
-  // lookup, which must come after the old capture has stopped.
+  // The new camera's first work, the format lookup, comes after the old capture stopped.
   const std::vector<std::string> lines = log.Lines();
-  auto at = [&](const std::string& text) {
-    return std::find(lines.begin(), lines.end(), text) - lines.begin();
-  };
-  const auto stopped = at("TPictor::StopCapture exit");
-  const auto lookup = at("TPictor::GetPictorFormatByIndex");
-  ASSERT_LT(stopped, static_cast<long long>(lines.size()));
-  ASSERT_LT(lookup, static_cast<long long>(lines.size()));
-  EXPECT_LT(stopped, lookup);
-  EXPECT_LT(at("TPictorD3D9Preview::StartPreview"), stopped);
+  const auto at = [&](const char* text) { return std::find(lines.begin(), lines.end(), text) - lines.begin(); };
+  ASSERT_LT(at("TPictor::StopCapture exit"), at("TPictor::GetPictorFormatByIndex"));
 
   const size_t firstCount = sink.Count();
-  const DWORD start = GetTickCount();
-  while (second.Count() < 2 && GetTickCount() - start < 10000)
-    Sleep(10);
-  EXPECT_GE(second.Count(), 2u);
+  ASSERT_TRUE(second.WaitFor(2));
   EXPECT_EQ(second.lastWidth, 80u);
   EXPECT_EQ(sink.Count(), firstCount);
 }
@@ -190,7 +127,7 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
     TPictorD3D9PreviewImage background(64, 48, 64 * 4, pixels.data(), false);
     sink.frames.clear();
     ASSERT_TRUE(preview->StartPreview(kGreen, 0, false, &background, &params, FrameSink::Callback, &sink));
-    ASSERT_TRUE(WaitForFrames(1));
+    ASSERT_TRUE(sink.WaitFor(1));
     // Every device, surface, texture and shader keeps the Direct3D object alive, so our
     // own reference must be the last one once the preview is gone.
     ComPtr<IDirect3D9Ex> d3d9 = Access::D3D9(*preview);
@@ -201,18 +138,15 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
   cycle(false);  // the first cycle loads what stays loaded (Direct3D, the converter)
   const std::vector<uintptr_t> handlesBefore = pictortest::OpenHandles();
   const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-  const VirtualCamCounts before = Counts();
+  const VirtualCamCounts before = VirtualCamera::Get().Counts();
 
   for (int i = 0; i < 100 && !HasFatalFailure(); ++i)
     cycle(true);
 
   EXPECT_LE(pictortest::OpenHandles().size(), handlesBefore.size() + pictortest::kPlatformHandleSlack);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
-  const VirtualCamCounts after = Counts();
-  EXPECT_EQ(after.total, before.total);
-  EXPECT_EQ(after.sources, before.sources);
-  EXPECT_EQ(after.samples, before.samples);
-  EXPECT_EQ(after.buffers, before.buffers);
+  const VirtualCamCounts after = VirtualCamera::Get().Counts();
+  EXPECT_EQ(after.total, before.total) << "sources " << after.sources << " samples " << after.samples;
 }
 
 }  // namespace

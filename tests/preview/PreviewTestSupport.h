@@ -1,19 +1,21 @@
-// Shared pieces of the preview's Wine tests: white-box access to a preview, a host
-// callback that keeps the composited frames, test pictures and a tolerant comparison
-// against the CPU model of the composition.
+// The preview's Wine tests' own support (beside tests/support/HostTest.h): white-box access,
+// a host callback that keeps the frames, test pictures, comparison against the CPU model.
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "PictorD3D9Preview.h"
-#include "capture/FPSCalculator.h"
 #include "preview/CompositionReference.h"
 
 class TPictorD3D9PreviewTestAccess {
@@ -30,45 +32,17 @@ class TPictorD3D9PreviewTestAccess {
   {
     return p.PictorImageReadyProc(width, height, pixels);
   }
-  static bool Thunk(TPictorD3D9Preview& p, unsigned int width, unsigned int height, bool topDown,
-                    unsigned char* pixels)
-  {
-    return TPictorD3D9Preview::PreviewImageReadyThunk(width, height, topDown, pixels, &p);
-  }
   static void SetHost(TPictorD3D9Preview& p, TPreviewImageReadyProc callback, void* userData)
   {
     p.pHostImageReady = callback;
     p.pHostUserData = userData;
   }
-  static void SetParams(TPictorD3D9Preview& p, const TPictorD3D9PreviewChromaKeyingParams& params)
-  {
-    delete p.pChromaKeyingParams;
-    p.pChromaKeyingParams = new TPictorD3D9PreviewChromaKeyingParams(&params);
-  }
-  static void NewFPSCalculator(TPictorD3D9Preview& p)
-  {
-    delete p.pFPSCalculator;
-    p.pFPSCalculator = new TFPSCalculator();
-  }
-  static TFPSCalculator* FPSCalculator(TPictorD3D9Preview& p) { return p.pFPSCalculator; }
-  static DWORD LastFPSLogTick(TPictorD3D9Preview& p) { return p.lastFPSLogTick; }
-  static DWORD GetVertexProcessingCaps(TPictorD3D9Preview& p) { return p.GetVertexProcessingCaps(); }
-  static void LoadTexture(TPictorD3D9Preview& p, const unsigned char* source, unsigned int rows, int stride)
-  {
-    p.LoadTexture(p.pD3D9TextureSysMemY, p.pD3D9TextureVidMemY, source, rows, stride);
-  }
   static const TPictorD3D9PreviewChromaKeyingParams* Params(TPictorD3D9Preview& p) { return p.pChromaKeyingParams; }
   static bool HasBackground(TPictorD3D9Preview& p) { return p.pBackgroundBitmap != nullptr; }
   static IDirect3D9Ex* D3D9(TPictorD3D9Preview& p) { return p.pD3D9; }
   static IDirect3DDevice9Ex* Device(TPictorD3D9Preview& p) { return p.pD3D9Device; }
-  static IDirect3DSurface9* RenderTarget(TPictorD3D9Preview& p) { return p.pD3DRTSurface; }
-  static IDirect3DTexture9* Staging(TPictorD3D9Preview& p) { return p.pD3D9TextureSysMemY; }
-  static IDirect3DTexture9* CameraTexture(TPictorD3D9Preview& p) { return p.pD3D9TextureVidMemY; }
-  static IDirect3DTexture9* BackgroundTexture(TPictorD3D9Preview& p) { return p.pD3D9BackgroundTextureVidMem; }
-  static IDirect3DSurface9* ReadBack(TPictorD3D9Preview& p) { return p.pD3D9SurfaceVidMem; }
   static IDirect3DPixelShader9* Shader(TPictorD3D9Preview& p) { return p.pD3D9PixelShaderBlur7x7KernelFilterD3D9; }
   static TPictor* Camera(TPictorD3D9Preview& p) { return p.pCamera; }
-  static const TPictorFormat& CaptureFormat(TPictorD3D9Preview& p) { return p.captureFormat; }
 };
 
 namespace previewtest {
@@ -77,45 +51,118 @@ using Access = TPictorD3D9PreviewTestAccess;
 
 // Keeps every composited frame the preview delivers, cut to the capture format's size.
 struct FrameSink {
-  unsigned int formatWidth = 0;
-  unsigned int formatHeight = 0;
+  unsigned int formatWidth = 0, formatHeight = 0;
   std::mutex lock;
+  std::condition_variable arrived;
   std::vector<TReferenceImage> frames;
   unsigned int lastWidth = 0, lastHeight = 0, lastPitch = 0;
   void (*inside)(FrameSink&) = nullptr;  // runs inside the callback, after the copy
   void* context = nullptr;
 
   static bool Callback(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
-                       void* userData);
-  TReferenceImage Last();
-  size_t Count();
+                       void* userData)
+  {
+    FrameSink& sink = *static_cast<FrameSink*>(userData);
+    {
+      std::lock_guard<std::mutex> guard(sink.lock);
+      TReferenceImage image(sink.formatWidth, sink.formatHeight);
+      for (unsigned int y = 0; y < sink.formatHeight; ++y)
+        std::memcpy(image.Pixel(0, y), pixels + size_t(y) * pitch, size_t(sink.formatWidth) * 4);
+      sink.frames.push_back(std::move(image));
+      sink.lastWidth = width;
+      sink.lastHeight = height;
+      sink.lastPitch = pitch;
+    }
+    sink.arrived.notify_all();
+    if (sink.inside)
+      sink.inside(sink);
+    return false;  // the preview ignores the result
+  }
+  TReferenceImage Last()
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    return frames.empty() ? TReferenceImage() : frames.back();
+  }
+  size_t Count()
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    return frames.size();
+  }
+  // Generous by default: waiting costs nothing when the frames come.
+  bool WaitFor(size_t count, int timeoutMs = 30000)
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    return arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return frames.size() >= count; });
+  }
 };
 
-// Pixel helpers for frames in delivery order: first stored row is the bottom.
-struct Frame {
-  unsigned int width, height;
-  std::vector<uint8_t> bytes;  // width * 4 per row
-  Frame(unsigned int w, unsigned int h, uint32_t fill = 0);
-  void Set(unsigned int x, unsigned int storedRow, uint32_t argb);
-  uint32_t Get(unsigned int x, unsigned int storedRow) const;
-  unsigned char* data() { return bytes.data(); }
-};
+// Frames and host images are held in TReferenceImage too, rows in stored order: for a
+// camera frame the first stored row is the bottom of the picture.
+using Frame = TReferenceImage;
 
-// A green-screen scene: green with a warm subject and a few soft edges; reproducible.
-Frame GreenScreenScene(unsigned int width, unsigned int height, uint32_t seed);
-// Blue key colour version of the same layout.
-Frame BlueScreenScene(unsigned int width, unsigned int height, uint32_t seed);
+// A key-coloured field (green, or blue) with a warm subject and a soft edge, and noise in
+// every byte, the fourth included; reproducible.
+inline Frame KeyScene(unsigned int width, unsigned int height, uint32_t seed, bool keyIsBlue = false)
+{
+  // Red, green, blue: base and spread for the key, the subject and its edge (half key,
+  // half subject: some of these are keyed, some are not).
+  static const uint32_t kBase[3][3] = {{20, 170, 30}, {180, 110, 80}, {110, 150, 60}};
+  static const uint32_t kSpread[3][3] = {{30, 70, 40}, {50, 40, 40}, {40, 40, 30}};
+  Frame frame(width, height);
+  uint32_t state = seed;
+  for (unsigned int y = 0; y < height; ++y)
+    for (unsigned int x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const uint32_t noise = state >> 8;
+      const bool subject = x > width / 4 && x < width * 3 / 4 && y > height / 5 && y < height * 4 / 5;
+      const int kind = !subject ? 0 : (x == width / 4 + 1 || y == height / 5 + 1) ? 2 : 1;
+      uint32_t c[3];
+      for (int i = 0; i < 3; ++i)
+        c[i] = kBase[kind][i] + (noise >> (8 * i)) % kSpread[kind][i];
+      if (keyIsBlue)
+        std::swap(c[1], c[2]);
+      frame.SetArgb(x, y, (noise >> 24) << 24 | c[0] << 16 | c[1] << 8 | c[2]);
+    }
+  return frame;
+}
+
 // An opaque picture with a gradient, used as background.
-Frame GradientPicture(unsigned int width, unsigned int height);
+inline Frame GradientPicture(unsigned int width, unsigned int height)
+{
+  Frame frame(width, height);
+  for (unsigned int y = 0; y < height; ++y)
+    for (unsigned int x = 0; x < width; ++x)
+      frame.SetArgb(x, y, 0xFF000000u | x * 255 / (width - 1) << 16 | y * 255 / (height - 1) << 8 | (x + y) % 256);
+  return frame;
+}
 
 // The texture the preview's upload makes of a frame (reversed rows), over `previous`.
-TReferenceImage Uploaded(const Frame& frame, TReferenceImage previous);
+inline TReferenceImage Uploaded(const Frame& frame, TReferenceImage previous)
+{
+  ReferenceLoadTexture(previous, frame.Pixels.data(), frame.Height, frame.Width * 4);
+  return previous;
+}
 
-// Every channel within `tolerance`; reports the first few differences.
-::testing::AssertionResult ImagesNear(const TReferenceImage& actual, const TReferenceImage& expected,
-                                      int tolerance = 1);
-
-// The log lines received since the last Clear that start with `prefix`.
-std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+// Every channel within `tolerance`; reports the first difference.
+inline ::testing::AssertionResult ImagesNear(const TReferenceImage& actual, const TReferenceImage& expected,
+                                             int tolerance = 1)
+{
+  if (actual.Width != expected.Width || actual.Height != expected.Height)
+    return ::testing::AssertionFailure() << "size " << actual.Width << "x" << actual.Height;
+  int bad = 0;
+  char first[80] = "";
+  for (unsigned int y = 0; y < actual.Height; ++y)
+    for (unsigned int x = 0; x < actual.Width; ++x)
+      for (int c = 0; c < 4; ++c)
+        if (std::abs(int(actual.Pixel(x, y)[c]) - int(expected.Pixel(x, y)[c])) > tolerance) {
+          if (++bad == 1)
+            std::snprintf(first, sizeof first, ", first at (%u,%u): got %08X, expected %08X", x, y,
+                          unsigned(actual.Argb(x, y)), unsigned(expected.Argb(x, y)));
+          break;
+        }
+  if (!bad)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << bad << " pixels differ by more than " << tolerance << first;
+}
 
 }  // namespace previewtest

@@ -1,4 +1,5 @@
-// The virtual camera's configuration grammar and test pictures (portable, native).
+// The virtual camera's configuration grammar and the BT.601 values of its YUV pictures,
+// which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
 #include "tools/virtualcam/FramePattern.h"
@@ -14,15 +15,7 @@ TEST(VirtualCamConfig, DefaultSetDescribesTwoUsableCameras) {
     ASSERT_GE(cam.formats.size(), 2u);
     EXPECT_EQ(cam.formats[0].subtype, Subtype::YUY2);
     EXPECT_EQ(cam.formats[1].subtype, Subtype::NV12);
-    EXPECT_EQ(cam.formats[0].width, 640u);
-    EXPECT_EQ(cam.formats[0].height, 480u);
-    EXPECT_TRUE(cam.videoProcAmp);
   }
-  EXPECT_TRUE(r.cameras[0].cameraControl);
-  EXPECT_FALSE(r.cameras[1].cameraControl);
-  int configured = 0;
-  for (const ControlSetup& c : r.cameras[0].controls) configured += c.configured ? 1 : 0;
-  EXPECT_EQ(configured, kControlCount);
 }
 
 TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
@@ -119,34 +112,4 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
     EXPECT_EQ(i420[w * h + c], yuv[bar][1]);
     EXPECT_EQ(i420[w * h + (w / 2) * (h / 2) + c], yuv[bar][2]);
   }
-}
-
-TEST(VirtualCamPicture, ChromaOfABlockSpanningTwoColoursIsTheirMean) {
-  Pattern solid;
-  solid.kind = PatternKind::Solid;
-  std::vector<uint8_t> rgb = {255, 0, 0, 0, 0, 255};  // red, blue: one 2x1 block
-  std::vector<uint8_t> yuy2(4);
-  EncodeFrame(Subtype::YUY2, 2, 1, false, rgb.data(), yuy2.data());
-  EXPECT_EQ(yuy2[0], 82);
-  EXPECT_EQ(yuy2[2], 41);
-  EXPECT_EQ(yuy2[1], 165);  // (90 + 240) / 2
-  EXPECT_EQ(yuy2[3], 175);  // (240 + 110) / 2
-}
-
-TEST(VirtualCamPicture, GreenScreenSubjectMovesAndWraps) {
-  EXPECT_EQ(SubjectCentreX(640, 480, 0), 160u);
-  EXPECT_EQ(SubjectCentreX(640, 480, 1), 168u);
-  EXPECT_EQ(SubjectCentreX(640, 480, 60), 0u);  // (160 + 480) wraps to the left edge
-  Pattern green;
-  green.kind = PatternKind::GreenScreen;
-  std::vector<uint8_t> rgb;
-  RenderRgb(green, 64, 48, 24, &rgb);  // centre x = (16 + 192) % 64 = 16, radius 8
-  auto at = [&](uint32_t x, uint32_t y) { return Rgb{rgb[(y * 64 + x) * 3], rgb[(y * 64 + x) * 3 + 1], rgb[(y * 64 + x) * 3 + 2]}; };
-  EXPECT_EQ(at(16, 24).r, kSubjectColour.r);
-  EXPECT_EQ(at(16, 24).g, kSubjectColour.g);
-  EXPECT_EQ(at(16, 24).b, kSubjectColour.b);
-  EXPECT_EQ(at(8, 24).r, kSubjectColour.r);   // on the rim
-  EXPECT_EQ(at(16, 15).g, kKeyGreen.g);       // just above it
-  EXPECT_EQ(at(40, 24).g, kKeyGreen.g);
-  EXPECT_EQ(at(40, 24).r, kKeyGreen.r);
 }

@@ -1,0 +1,63 @@
+// A host callback that throws: the frame procedure must give back the preview's lock and
+// the read-back surface, so that the controls and the next frames keep working.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "PreviewTestSupport.h"
+#include "tests/support/HostTest.h"
+
+namespace previewtest {
+namespace {
+
+constexpr unsigned int W = 32;
+constexpr unsigned int H = 24;
+
+bool Throwing(unsigned int, unsigned int, unsigned int, unsigned char*, void*)
+{
+  throw 42;
+}
+
+DWORD WINAPI SetOpacityThread(LPVOID preview)
+{
+  static_cast<TPictorD3D9Preview*>(preview)->SetOpacity(200);
+  return 0;
+}
+
+TEST(PreviewFaults, HostCallbackThatThrowsLosesOnlyItsFrame)
+{
+  pictortest::LogCapture::Get().SetLevel(2);
+  auto preview = std::make_unique<TPictorD3D9Preview>();
+  Access::SetCaptureFormat(*preview, W, H);
+  ASSERT_TRUE(Access::InitD3D9(*preview));
+  Frame frame = KeyScene(W, H, 1);
+  Access::SetHost(*preview, Throwing, nullptr);
+  pictortest::LogCapture::Get().Clear();
+  EXPECT_NO_THROW(Access::Frame(*preview, W, H, frame.Pixels.data()));
+  EXPECT_TRUE(pictortest::WaitForLine("TPictorD3D9Preview::PictorImageReadyProc host callback threw an exception"));
+
+  // A setter on another thread gets the lock (bounded: a lock left owned blocks it for good).
+  HANDLE setter = CreateThread(nullptr, 0, SetOpacityThread, preview.get(), 0, nullptr);
+  ASSERT_NE(setter, nullptr);
+  const bool setterReturned = WaitForSingleObject(setter, 30000) == WAIT_OBJECT_0;
+  CloseHandle(setter);
+  if (!setterReturned) {
+    preview.release();  // the blocked thread still waits on its lock: never destroyed
+    FAIL() << "SetOpacity on another thread still waits for the preview's lock";
+  }
+  EXPECT_EQ(Access::Params(*preview)->Opacity, 200);
+
+  // The next frame is composed and delivered: the read-back surface was unlocked.
+  FrameSink sink;
+  sink.formatWidth = W;
+  sink.formatHeight = H;
+  Access::SetHost(*preview, FrameSink::Callback, &sink);
+  frame = KeyScene(W, H, 2);
+  EXPECT_TRUE(Access::Frame(*preview, W, H, frame.Pixels.data()));
+  EXPECT_EQ(sink.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace previewtest
