@@ -1,5 +1,6 @@
 // A plain contiguous media buffer. The double uses its own rather than
-// MFCreateMemoryBuffer so that every buffer it hands out is counted while alive.
+// MFCreateMemoryBuffer so that every buffer it hands out is counted while alive. Its
+// memory may come from a FrameMemoryPool, to which it returns when the buffer goes.
 #include <mferror.h>
 
 #include <memory>
@@ -7,11 +8,41 @@
 #include "tools/virtualcam/MediaSource_win.h"
 
 namespace virtualcam {
+
+std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bytes != bytes_) {
+      free_.clear();  // a new frame size: blocks of the old one are of no more use
+      bytes_ = bytes;
+    }
+    if (!free_.empty()) {
+      std::unique_ptr<BYTE[]> block = std::move(free_.back());
+      free_.pop_back();
+      return block;
+    }
+  }
+  return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1]);
+}
+
+void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (bytes != bytes_ || free_.size() >= kKeep) return;
+  try {
+    free_.push_back(std::move(block));
+  } catch (...) {
+  }
+}
+
 namespace {
 
 class CountedBuffer final : public IMFMediaBuffer {
  public:
-  explicit CountedBuffer(DWORD bytes) : data_(new (std::nothrow) BYTE[bytes ? bytes : 1]), max_(bytes), length_(bytes) {}
+  CountedBuffer(DWORD bytes, std::shared_ptr<FrameMemoryPool> pool)
+      : pool_(std::move(pool)),
+        data_(pool_ ? pool_->Take(bytes) : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1])),
+        max_(bytes),
+        length_(bytes) {}
   bool Valid() const { return data_ != nullptr; }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -51,8 +82,11 @@ class CountedBuffer final : public IMFMediaBuffer {
   }
 
  private:
-  ~CountedBuffer() = default;
+  ~CountedBuffer() {
+    if (pool_ && data_) pool_->Give(std::move(data_), max_);
+  }
   LiveCount count_{CountKind::Buffer};
+  std::shared_ptr<FrameMemoryPool> pool_;
   std::unique_ptr<BYTE[]> data_;
   DWORD max_;
   DWORD length_;
@@ -60,10 +94,10 @@ class CountedBuffer final : public IMFMediaBuffer {
 
 }  // namespace
 
-HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out) {
+HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out, std::shared_ptr<FrameMemoryPool> pool) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  auto* buffer = new (std::nothrow) CountedBuffer(bytes);
+  auto* buffer = new (std::nothrow) CountedBuffer(bytes, std::move(pool));
   if (!buffer) return E_OUTOFMEMORY;
   if (!buffer->Valid()) {
     buffer->Release();

@@ -365,8 +365,9 @@ class VirtualStream final : public IMFMediaStream {
 
   HRESULT MakeSample(const FormatSetup& format, uint64_t index, IUnknown* token, IMFSample** out) {
     const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
+    if (!framePool_) framePool_ = std::make_shared<FrameMemoryPool>();
     ComPtr<IMFMediaBuffer> buffer;
-    HRESULT hr = CreateCountedBuffer(bytes, &buffer);
+    HRESULT hr = CreateCountedBuffer(bytes, &buffer, framePool_);
     if (FAILED(hr)) return hr;
     BYTE* data = nullptr;
     hr = buffer->Lock(&data, nullptr, nullptr);
@@ -422,6 +423,7 @@ class VirtualStream final : public IMFMediaStream {
   std::thread thread_;
 
   // Used by the delivery thread only.
+  std::shared_ptr<FrameMemoryPool> framePool_;  // frame memory, shared with live buffers
   std::vector<uint8_t> rgb_;
   std::vector<uint8_t> cachedFrame_;
   const FormatSetup* cachedFormat_ = nullptr;

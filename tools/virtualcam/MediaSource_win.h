@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "tools/virtualcam/CameraRegistry_win.h"
 
@@ -10,7 +12,25 @@ namespace virtualcam {
 // Creates a source for the camera; the caller owns the returned reference.
 HRESULT CreateVirtualSource(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out);
 
-// A 1-D memory buffer that counts itself; `bytes` is its capacity and length.
-HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out);
+// Frame memory of one size, kept for reuse as a camera driver's allocator keeps its
+// buffers, so that a stream allocates nothing per frame once it runs. Thread-safe.
+class FrameMemoryPool {
+ public:
+  // A kept block of `bytes`, or a new one (null when memory is short). Asking for another
+  // size drops the kept blocks.
+  std::unique_ptr<BYTE[]> Take(DWORD bytes);
+  // Keeps a block of the current size, up to kKeep of them; frees any other.
+  void Give(std::unique_ptr<BYTE[]> block, DWORD bytes);
+
+ private:
+  static constexpr size_t kKeep = 4;
+  std::mutex mutex_;
+  DWORD bytes_ = 0;
+  std::vector<std::unique_ptr<BYTE[]>> free_;
+};
+
+// A 1-D memory buffer that counts itself; `bytes` is its capacity and length. With a
+// pool, its memory comes from the pool and goes back when the buffer is released.
+HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out, std::shared_ptr<FrameMemoryPool> pool = nullptr);
 
 }  // namespace virtualcam
