@@ -5,17 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 namespace {
 
-class Table {
- public:
+struct Table {
   explicit Table(size_t size = 64 * 1024) : bytes(size, 0) {}
-  void Add(std::u16string directory, std::u16string channel, std::vector<TLogModuleRegistration> modules = {})
+  void Add(std::u16string directory, std::u16string channel, std::vector<TLogModuleRegistration> modules = {},
+           bool first = false)
   {
-    ASSERT_TRUE(AddLogDirectoryEntry(bytes.data(), bytes.size(),
-                                     {std::move(directory), std::move(channel), std::move(modules)}, false));
+    ASSERT_TRUE(AddLogDirectoryEntry(bytes.data(), bytes.size(), {directory, channel, modules}, first));
   }
   // The channel a library in `directory` would connect to ("" for none).
   std::u16string ChannelFor(std::u16string_view directory) const
@@ -31,139 +31,86 @@ class Table {
   std::vector<uint8_t> bytes;
 };
 
-TEST(LogTableMatch, EntryPathIsAPrefixComparedWithAsciiFolding)
+TEST(LogTable, FirstEntryWhosePathIsAPrefixWithAsciiFoldingWins)
 {
   Table t;
-  t.Add(u"C:\\Apps\\", u"apps");
-  EXPECT_EQ(t.ChannelFor(u"c:\\apps\\tools\\"), u"apps");
-  EXPECT_EQ(t.ChannelFor(u"C:\\APPS\\"), u"apps");
-  EXPECT_EQ(t.ChannelFor(u"C:\\Apps"), u"");  // the entry is longer than the directory
-  EXPECT_EQ(t.ChannelFor(u"D:\\Apps\\"), u"");
-
-  Table noBackslash;
-  noBackslash.Add(u"C:\\App", u"app");
-  EXPECT_EQ(noBackslash.ChannelFor(u"c:\\apps\\tools\\"), u"app");
-}
-
-TEST(LogTableMatch, OnlyAsciiLettersAreFolded)
-{
-  Table t;
-  t.Add(u"C:\\\u00C9t\u00E9\\", u"accents");
-  EXPECT_EQ(t.ChannelFor(u"c:\\\u00C9t\u00E9\\x\\"), u"accents");
-  EXPECT_EQ(t.ChannelFor(u"c:\\\u00E9t\u00E9\\x\\"), u"");   // É and é are different
-  Table symbols;
-  symbols.Add(u"C:\\[a]\\", u"symbols");  // '[' and '{' differ by 0x20 too, but are no letters
-  EXPECT_EQ(symbols.ChannelFor(u"c:\\{a]\\"), u"");
-  EXPECT_EQ(symbols.ChannelFor(u"c:\\[A]\\"), u"symbols");
-}
-
-TEST(LogTableMatch, EmptyPathMatchesEverythingAndTheFirstMatchWins)
-{
-  Table t;
-  t.Add(u"C:\\Other\\", u"other");
-  t.Add(u"C:\\Apps\\", u"first");
-  t.Add(u"", u"everything");
-  t.Add(u"C:\\Apps\\Tools\\", u"later");
-  EXPECT_EQ(t.ChannelFor(u"C:\\Apps\\Tools\\"), u"first");
-  EXPECT_EQ(t.ChannelFor(u"Z:\\elsewhere\\"), u"everything");
-
-  // An entry added in front wins over the older ones.
-  ASSERT_TRUE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(), {u"c:\\apps\\tools\\", u"newest", {}}, true));
-  EXPECT_EQ(t.ChannelFor(u"C:\\Apps\\Tools\\"), u"newest");
-  EXPECT_EQ(t.ChannelFor(u"C:\\Other\\"), u"other");
-}
-
-TEST(LogTableMatch, OtherEntryTypesAreSkippedByTheirSize)
-{
-  Table t;
-  // A type-7 entry of 24 bytes in front of a directory entry.
-  StoreU32(t.bytes.data(), 1);
+  StoreU32(t.bytes.data(), 1);  // an entry of another type (7, 24 bytes) in front: skipped by its size
   StoreU32(t.bytes.data() + 4, 24);
   StoreU32(t.bytes.data() + 8, 7);
   t.Add(u"C:\\Apps\\", u"apps");
-  ASSERT_EQ(LoadU32(t.bytes.data()), 2u);
-  EXPECT_EQ(t.ChannelFor(u"C:\\Apps\\"), u"apps");
+  t.Add(u"C:\\App", u"app");
+  t.Add(u"C:\\\u00C9t\u00E9\\", u"accents");
+  t.Add(u"C:\\[a]\\", u"symbols");
+  t.Add(u"", u"everything");
+  t.Add(u"C:\\Apps\\Tools\\", u"later");
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"c:\\apps\\tools\\", u"apps"}, {u"C:\\APPS\\", u"apps"},
+      {u"C:\\Apps", u"app"},  // "C:\Apps\" is longer than the directory
+      {u"c:\\application\\", u"app"}, {u"D:\\Apps\\", u"everything"},
+      {u"c:\\\u00C9t\u00E9\\x\\", u"accents"}, {u"c:\\\u00E9t\u00E9\\x\\", u"everything"},  // only A-Z fold
+      {u"c:\\[A]\\", u"symbols"}, {u"c:\\{a]\\", u"everything"}};  // '[' and '{' differ by 0x20 too
+  for (const auto& c : cases)
+    EXPECT_EQ(t.ChannelFor(c.first), c.second) << std::string(c.first.begin(), c.first.end());
   EXPECT_EQ(*FindLogDirectoryEntry(t.bytes.data(), t.bytes.size(), u"C:\\Apps\\"), 4u + 24u);
+
+  t.Add(u"c:\\apps\\tools\\", u"newest", {}, true);  // added in front: wins over the older ones
+  EXPECT_EQ(t.ChannelFor(u"C:\\Apps\\Tools\\"), u"newest");
+  EXPECT_EQ(t.ChannelFor(u"C:\\Apps\\"), u"apps");
 }
 
-TEST(LogTableModules, NumberIsTakenForTheWholePathFolded)
+TEST(LogTable, ModuleNumberIsTakenForTheWholePathWithinTheEntry)
 {
   Table t;
-  t.Add(u"C:\\Apps\\", u"apps",
-        {{5, u"C:\\Apps\\Pictor.dll"}, {6, u"C:\\Apps\\Tools\\Pictor.dll"}, {9, u"C:\\Apps\\Pictor.dll"}});
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"c:\\apps\\pictor.DLL"), 5u);  // first of two equal paths
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\Tools\\", u"C:\\Apps\\Tools\\Pictor.dll"), 6u);
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\Pictor.dl"), 0u);  // no prefix matching here
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\Pictor.dll2"), 0u);
-}
-
-TEST(LogTableModules, CountIsBoundedByTheEntryAndNonPositiveMeansNone)
-{
-  Table t;
-  t.Add(u"C:\\Apps\\", u"apps", {{5, u"C:\\Apps\\a.dll"}, {6, u"C:\\Apps\\b.dll"}});
+  t.Add(u"C:\\Apps\\", u"apps", {{5, u"C:\\Apps\\Pictor.dll"}, {6, u"C:\\Apps\\b.dll"}, {9, u"C:\\Apps\\Pictor.dll"}});
   uint8_t* entry = t.bytes.data() + 4;
-  StoreU32(entry + kLogModuleCountOffset, 1000000);  // more than the entry holds
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\b.dll"), 6u);
-  StoreU32(entry + kLogModuleCountOffset, 1);
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\b.dll"), 0u);
-  StoreU32(entry + kLogModuleCountOffset, uint32_t(-3));
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\a.dll"), 0u);
-  // The entry claims only one module's room: the second element lies outside it.
-  StoreU32(entry + kLogModuleCountOffset, 2);
-  StoreU32(entry, uint32_t(kLogModuleListOffset + kLogModuleEntrySize));
-  StoreU32(t.bytes.data(), 1);
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\b.dll"), 0u);
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", u"C:\\Apps\\a.dll"), 5u);
+  const struct { int32_t count; uint32_t entrySize; const char16_t* path; uint32_t number; } cases[] = {
+      {3, 0, u"c:\\apps\\pictor.DLL", 5},  // the first of two equal paths
+      {3, 0, u"C:\\Apps\\Pictor.dl", 0},   // no prefix matching here
+      {3, 0, u"C:\\Apps\\Pictor.dll2", 0},
+      {1000000, 0, u"C:\\Apps\\b.dll", 6},  // a count beyond the entry is bounded by it
+      {1, 0, u"C:\\Apps\\b.dll", 0},
+      {-3, 0, u"C:\\Apps\\Pictor.dll", 0},  // not positive: none
+      {2, uint32_t(kLogModuleListOffset + kLogModuleEntrySize), u"C:\\Apps\\b.dll", 0},  // outside the entry
+      {2, uint32_t(kLogModuleListOffset + kLogModuleEntrySize), u"C:\\Apps\\Pictor.dll", 5}};
+  for (const auto& c : cases) {
+    Table copy = t;
+    StoreU32(copy.bytes.data() + 4 + kLogModuleCountOffset, uint32_t(c.count));
+    if (c.entrySize)
+      StoreU32(copy.bytes.data() + 4, c.entrySize);
+    EXPECT_EQ(copy.ModuleNumberFor(u"C:\\Apps\\", c.path), c.number) << c.count << " " << c.entrySize;
+  }
+  for (size_t i = 0; i < kLogModulePathUnits; ++i)  // a path without its NUL
+    entry[kLogModuleListOffset + kLogModulePathOffset + 2 * i] = 'm';
+  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", std::u16string(kLogModulePathUnits, u'm')), 0u);
 }
 
-TEST(LogTableCorrupt, BadSizesAndCountsGiveNoMatch)
+TEST(LogTable, CorruptTablesGiveNoMatchAndTakeNoEntry)
 {
   Table t;
   t.Add(u"", u"everything");
-  Table zeroSize = t;
-  StoreU32(zeroSize.bytes.data() + 4, 0);  // would walk in place forever
-  StoreU32(zeroSize.bytes.data(), 0xFFFFFFFFu);
-  EXPECT_EQ(zeroSize.ChannelFor(u"C:\\x\\"), u"");
-
-  Table pastEnd = t;
-  StoreU32(pastEnd.bytes.data() + 4, uint32_t(pastEnd.bytes.size()));  // runs 4 bytes past the table
-  EXPECT_EQ(pastEnd.ChannelFor(u"C:\\x\\"), u"");
-
-  Table tooShort = t;
-  StoreU32(tooShort.bytes.data() + 4, uint32_t(kLogModuleListOffset - 2));  // type 3 but smaller than its fields
-  EXPECT_EQ(tooShort.ChannelFor(u"C:\\x\\"), u"");
-
+  const std::pair<const char*, std::function<void(uint8_t*)>> corruptions[] = {
+      {"size 0 (would walk in place)", [](uint8_t* b) { StoreU32(b, 0xFFFFFFFFu); StoreU32(b + 4, 0); }},
+      {"size past the table", [](uint8_t* b) { StoreU32(b + 4, 64 * 1024); }},
+      {"smaller than its fields", [](uint8_t* b) { StoreU32(b + 4, uint32_t(kLogModuleListOffset - 2)); }},
+      {"path without NUL", [](uint8_t* b) {
+         for (size_t i = 0; i < kLogDirectoryPathUnits; ++i) b[4 + kLogDirectoryPathOffset + 2 * i] = 'a'; }},
+      {"channel without NUL", [](uint8_t* b) {
+         for (size_t i = 0; i < kLogChannelNameUnits; ++i) b[4 + kLogChannelNameOffset + 2 * i] = 'c'; }}};
+  for (const auto& c : corruptions) {
+    Table copy = t;
+    c.second(copy.bytes.data());
+    EXPECT_EQ(copy.ChannelFor(std::u16string(1100, u'a')), u"") << c.first;
+  }
   Table countTooHigh = t;
   StoreU32(countTooHigh.bytes.data(), 2);  // the second entry is all zeros: size 0
-  EXPECT_EQ(countTooHigh.ChannelFor(u"C:\\x\\"), u"everything");  // the first still matches
+  EXPECT_EQ(countTooHigh.ChannelFor(u"C:\\x\\"), u"everything");
   EXPECT_FALSE(AddLogDirectoryEntry(countTooHigh.bytes.data(), countTooHigh.bytes.size(), {u"a", u"b", {}}, false));
-
   EXPECT_FALSE(FindLogDirectoryEntry(t.bytes.data(), 3, u"C:\\x\\"));
   EXPECT_EQ(LogDirectoryEntryChannel(t.bytes.data(), t.bytes.size(), 5), u"");  // not an entry's start
   EXPECT_EQ(LogDirectoryEntryChannel(t.bytes.data(), t.bytes.size(), t.bytes.size() - 2), u"");
 }
 
-TEST(LogTableCorrupt, StringsWithoutTerminatorInTheirField)
-{
-  Table t;
-  t.Add(u"C:\\Apps\\", u"apps", {{5, u"C:\\Apps\\a.dll"}});
-  uint8_t* entry = t.bytes.data() + 4;
-  Table pathNoNul = t;
-  for (size_t i = 0; i < kLogDirectoryPathUnits; ++i)
-    pathNoNul.bytes[4 + kLogDirectoryPathOffset + 2 * i] = 'a';
-  EXPECT_EQ(pathNoNul.ChannelFor(std::u16string(2000, u'a')), u"");
-
-  Table channelNoNul = t;
-  for (size_t i = 0; i < kLogChannelNameUnits; ++i)
-    channelNoNul.bytes[4 + kLogChannelNameOffset + 2 * i] = 'c';
-  EXPECT_EQ(channelNoNul.ChannelFor(u"C:\\Apps\\"), u"");
-
-  for (size_t i = 0; i < kLogModulePathUnits; ++i)
-    entry[kLogModuleListOffset + kLogModulePathOffset + 2 * i] = 'm';
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", std::u16string(kLogModulePathUnits, u'm')), 0u);
-}
-
-TEST(LogTableServer, EntriesAreWrittenListedAndRemoved)
+TEST(LogTable, ServerWritesListsAndRemovesEntriesAndRefusesWhatDoesNotFit)
 {
   Table t(3 * 1024 * 16);
   t.Add(u"C:\\A\\", u"one", {{1, u"C:\\A\\x.dll"}});
@@ -175,15 +122,12 @@ TEST(LogTableServer, EntriesAreWrittenListedAndRemoved)
   EXPECT_EQ(RemoveLogDirectoryEntries(t.bytes.data(), t.bytes.size(), u"one"), 2u);
   const auto list = ListLogDirectoryEntries(t.bytes.data(), t.bytes.size());
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].directory, u"C:\\B\\");
-  EXPECT_EQ(list[0].channel, u"two");
-  EXPECT_EQ(t.ChannelFor(u"C:\\A\\"), u"");
+  EXPECT_EQ(list[0].directory + u"|" + list[0].channel, u"C:\\B\\|two");
 
-  // Strings that do not fit their fields and tables without room are refused.
-  EXPECT_FALSE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(), {std::u16string(1024, u'a'), u"x", {}}, false));
-  EXPECT_FALSE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(), {u"a", std::u16string(1030, u'x'), {}}, false));
-  EXPECT_FALSE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(),
-                                    {u"a", u"x", std::vector<TLogModuleRegistration>(100, {1, u"m"})}, false));
+  for (const TLogDirectoryRegistration& tooBig :
+       {TLogDirectoryRegistration{std::u16string(1024, u'a'), u"x", {}}, {u"a", std::u16string(1030, u'x'), {}},
+        {u"a", u"x", std::vector<TLogModuleRegistration>(100, {1, u"m"})}})
+    EXPECT_FALSE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(), tooBig, false));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The front end as a test program sees it through LogCapture: records arrive whole and
-// exact, the level byte decides what is sent, the latch and the formatter's conventions.
-#include "ProbeLibrary.h"
+// exact, the level byte decides what is sent, the suspension latch, concurrent writers.
+#include "LogProbe.h"
+#include "log/LogRecord.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -20,69 +20,73 @@ class FrontEnd : public ::testing::Test {
  protected:
   void SetUp() override
   {
+    ASSERT_TRUE(probe.Loaded());
     capture.SetLevel(2);
     capture.SetWritingSuspended(false);
     capture.Clear();
   }
   LogCapture& capture = LogCapture::Get();
+  ProbeLibrary probe{ProbePathInProgramDirectory()};
 };
 
-TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadAndText)
+TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadTimeAndTheRuntimesFormatting)
 {
-  ProbeLibrary probe(ProbePathInProgramDirectory());
-  ASSERT_TRUE(probe.Loaded());
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
   probe.Info("%s exit with %d", "TPictor::GetWebCamerasCount", 3);
-  probe.Error("%s unable to enum devices", "TPictor::EnumerateWebCameras");
-
+  probe.Error("%s hr %x index %d", "TPictor::Start", 0xC00D36B4u, -5);
+  QueryPerformanceCounter(&after);
   const std::vector<CapturedRecord> records = capture.Records();
   ASSERT_EQ(records.size(), 2u);
-  const uint32_t moduleNumber = capture.ModuleNumber(L"pictor-log-probe.dll");
-  EXPECT_NE(moduleNumber, 0u);
-  EXPECT_EQ(records[0].kind, 0u);
-  EXPECT_EQ(records[1].kind, 2u);
+  EXPECT_EQ(records[0].kind, kLogRecordKindInfo);
+  EXPECT_EQ(records[1].kind, kLogRecordKindError);
+  EXPECT_EQ(records[0].text, "TPictor::GetWebCamerasCount exit with 3");
+  EXPECT_EQ(records[1].text, "TPictor::Start hr c00d36b4 index -5");
   for (const CapturedRecord& r : records) {
     EXPECT_EQ(r.processId, GetCurrentProcessId());
-    EXPECT_EQ(r.moduleNumber, moduleNumber);
+    EXPECT_EQ(r.moduleNumber, capture.ModuleNumber(L"pictor-log-probe.dll"));
+    EXPECT_NE(r.moduleNumber, 0u);
     EXPECT_EQ(r.threadId, GetCurrentThreadId());
-    EXPECT_EQ(r.suspensionSeen, 0);
+    EXPECT_GE(r.time, uint64_t(CounterToMilliseconds(before.QuadPart, frequency.QuadPart)));
+    EXPECT_LE(r.time, uint64_t(CounterToMilliseconds(after.QuadPart, frequency.QuadPart)));
   }
-  EXPECT_EQ(records[0].text, "TPictor::GetWebCamerasCount exit with 3");
-  EXPECT_EQ(records[1].text, "TPictor::EnumerateWebCameras unable to enum devices");
-  EXPECT_LE(records[0].time, records[1].time);
-}
 
-TEST_F(FrontEnd, FormatsWithTheWindowsRuntimeConventions)
-{
-  ProbeLibrary probe(ProbePathInProgramDirectory());
-  ASSERT_TRUE(probe.Loaded());
+  capture.Clear();
   probe.Info("%%");
   probe.Info("");
-  probe.Info("%s camera %S", "TPictor::Open", L"\\\\?\\usb#vid_046d");
-  probe.Info("%s sample length %I64d", "TPictor::Copy", -1234567890123LL);
-  probe.Info("%s hr %x index %d", "TPictor::Start", 0xC00D36B4u, -5);
+  probe.Info("camera %S", L"\\\\?\\usb#vid_046d");
+  probe.Info("sample length %I64d", -1234567890123LL);
   // The runtime's "C" locale has no 8-bit form for U+4E2D: the formatter reports an
   // error and the record still goes out, with an empty text.
   probe.Info("%s %S", "name", L"\x4e2d");
-  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"%", "", "TPictor::Open camera \\\\?\\usb#vid_046d",
-                                                       "TPictor::Copy sample length -1234567890123",
-                                                       "TPictor::Start hr c00d36b4 index -5", ""}));
+  // 102,399 characters and their NUL fill a 102,400-byte buffer step exactly.
+  const std::string longest(102399, 'b');
+  probe.Info("%s", longest.c_str());
+  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"%", "", "camera \\\\?\\usb#vid_046d",
+                                                       "sample length -1234567890123", "", longest}));
 }
 
-TEST_F(FrontEnd, LevelByteDecidesWhatIsSentAndWhatGetLogLevelSays)
+TEST(FrontEndLevel, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecides)
 {
-  ProbeLibrary probe(ProbePathInProgramDirectory());
+  LogCapture& capture = LogCapture::Get();
+  capture.SetLevel(2);
+  capture.Clear();
+  ProbeLibrary probe(ProbePathInProgramDirectory());  // a fresh copy: not connected yet
   ASSERT_TRUE(probe.Loaded());
-  probe.Info("connect");
+  probe.Verbose("too early");
+  EXPECT_EQ(probe.GetLogLevel(), 0);  // does not connect either
+  EXPECT_FALSE(probe.State().channelMapped);
+  probe.Info("first");
+  EXPECT_EQ(capture.Lines(), std::vector<std::string>{"first"});
   for (int level = 0; level <= 3; ++level) {
     capture.SetLevel(uint8_t(level));
     capture.Clear();
-    probe.Info("info %d", level);
-    probe.Verbose("verbose %d", level);
-    probe.Error("error %d", level);
-    const std::string n = std::to_string(level);
-    std::vector<std::string> expected{"info " + n, "error " + n};
-    if (level >= 2)
-      expected.insert(expected.begin() + 1, "verbose " + n);
+    probe.Info("info");
+    probe.Verbose("verbose");
+    probe.Error("error");
+    const std::vector<std::string> expected =
+        level >= 2 ? std::vector<std::string>{"info", "verbose", "error"} : std::vector<std::string>{"info", "error"};
     EXPECT_EQ(capture.Lines(), expected) << "level " << level;
     EXPECT_EQ(probe.GetLogLevel(), level);
   }
@@ -90,77 +94,33 @@ TEST_F(FrontEnd, LevelByteDecidesWhatIsSentAndWhatGetLogLevelSays)
   EXPECT_EQ(probe.GetLogLevel(), 200);
 }
 
-TEST_F(FrontEnd, VerboseBeforeTheFirstConnectingCallIsDropped)
-{
-  ProbeLibrary probe(ProbePathInProgramDirectory());
-  ASSERT_TRUE(probe.Loaded());
-  probe.Verbose("too early");
-  EXPECT_EQ(probe.GetLogLevel(), 0);  // does not connect either
-  EXPECT_FALSE(probe.State().channelMapped);
-  probe.Info("first");
-  EXPECT_EQ(probe.GetLogLevel(), 2);
-  probe.Verbose("now");
-  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"first", "now"}));
-}
-
 TEST_F(FrontEnd, SuspensionDropsRecordsAndLatchesForGood)
 {
-  ProbeLibrary probe(ProbePathInProgramDirectory());
-  ASSERT_TRUE(probe.Loaded());
   probe.Info("before");
   capture.SetWritingSuspended(true);
   probe.Info("while suspended");
   capture.SetWritingSuspended(false);
   probe.Info("after");
   probe.Error("later");
-  const std::vector<CapturedRecord> records = capture.Records();
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[0].text, "before");
-  EXPECT_EQ(records[0].suspensionSeen, 0);
-  EXPECT_EQ(records[1].text, "after");
-  EXPECT_EQ(records[1].suspensionSeen, 1);
-  EXPECT_EQ(records[2].text, "later");
-  EXPECT_EQ(records[2].suspensionSeen, 1);
-}
-
-TEST_F(FrontEnd, BuffersGrowInSteps)
-{
-  {
-    ProbeLibrary probe(ProbePathInProgramDirectory());
-    ASSERT_TRUE(probe.Loaded());
-    probe.Info("");
-    EXPECT_EQ(probe.State().formatBufferSize, 102400u);
-    EXPECT_EQ(probe.State().recordBufferSize, 102400u);
-    // 102,398 characters: 102,399 format bytes fit one step, the 102,433-byte record not.
-    const std::string text98(102398, 'a');
-    probe.Info("%s", text98.c_str());
-    EXPECT_EQ(probe.State().formatBufferSize, 102400u);
-    EXPECT_EQ(probe.State().recordBufferSize, 204800u);
-    // 102,399 characters need exactly 102,400 format bytes: the next step.
-    const std::string text99(102399, 'b');
-    probe.Info("%s", text99.c_str());
-    EXPECT_EQ(probe.State().formatBufferSize, 204800u);
-    EXPECT_EQ(probe.State().recordBufferSize, 204800u);
-    // Shorter messages reuse the grown buffers.
-    probe.Info("short");
-    EXPECT_EQ(probe.State().formatBufferSize, 204800u);
-    EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"", text98, text99, "short"}));
-  }
+  std::vector<std::string> seen;
+  for (const CapturedRecord& r : capture.Records())
+    seen.push_back(r.text + " " + std::to_string(r.suspensionSeen));
+  EXPECT_EQ(seen, (std::vector<std::string>{"before 0", "after 1", "later 1"}));
 }
 
 TEST_F(FrontEnd, ThreadsWriteWholeRecordsOneAfterAnother)
 {
-  ProbeLibrary probe(ProbePathInProgramDirectory());
-  ASSERT_TRUE(probe.Loaded());
-  constexpr int kThreads = 8;
-  constexpr int kMessages = 300;
+  constexpr int kThreads = 8, kMessages = 300;
+  auto text = [](int t, int m) {
+    return "thread " + std::to_string(t) + " message " + std::to_string(m) + " " + std::string(size_t(t * 37 + m % 50), 'x');
+  };
   std::vector<std::thread> threads;
   std::vector<DWORD> threadIds(kThreads);
   for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&probe, &threadIds, t] {
+    threads.emplace_back([&, t] {
       threadIds[t] = GetCurrentThreadId();
       for (int m = 0; m < kMessages; ++m)
-        probe.Info("thread %d message %d %s", t, m, std::string(size_t(t * 37 + m % 50), 'x').c_str());
+        probe.Info("%s", text(t, m).c_str());
     });
   for (std::thread& th : threads)
     th.join();
@@ -169,13 +129,10 @@ TEST_F(FrontEnd, ThreadsWriteWholeRecordsOneAfterAnother)
   ASSERT_EQ(records.size(), size_t(kThreads * kMessages));
   std::vector<int> next(kThreads, 0);
   for (const CapturedRecord& r : records) {
-    int t = -1, m = -1;
-    ASSERT_EQ(std::sscanf(r.text.c_str(), "thread %d message %d", &t, &m), 2) << r.text;
-    ASSERT_TRUE(t >= 0 && t < kThreads);
-    // Each thread's messages arrive in order, each one whole.
-    EXPECT_EQ(m, next[t]++);
-    EXPECT_EQ(r.text, "thread " + std::to_string(t) + " message " + std::to_string(m) + " " +
-                          std::string(size_t(t * 37 + m % 50), 'x'));
+    int t = -1;
+    ASSERT_EQ(std::sscanf(r.text.c_str(), "thread %d", &t), 1) << r.text;
+    ASSERT_TRUE(t >= 0 && t < kThreads) << r.text;
+    EXPECT_EQ(r.text, text(t, next[t]++));  // each thread's messages whole and in order
     EXPECT_EQ(r.threadId, threadIds[t]);
   }
 }

@@ -3,49 +3,25 @@
 #include "log/Log.h"
 #include "log/LogClient.h"
 
-extern "C" {
+#define PROBE_LOG(name, call)             \
+  extern "C" void name(const char* format, ...) \
+  {                                       \
+    va_list args;                         \
+    va_start(args, format);               \
+    call(format, args);                   \
+    va_end(args);                         \
+  }
 
-void ProbeLogInfo(const char* format, ...)
-{
-  va_list args;
-  va_start(args, format);
-  LogInfoV(format, args);
-  va_end(args);
-}
+PROBE_LOG(ProbeLogInfo, LogInfoV)
+PROBE_LOG(ProbeLogVerbose, LogVerboseV)
+PROBE_LOG(ProbeLogError, LogErrorV)
 
-void ProbeLogVerbose(const char* format, ...)
-{
-  va_list args;
-  va_start(args, format);
-  LogVerboseV(format, args);
-  va_end(args);
-}
+extern "C" int ProbeGetLogLevel() { return GetLogLevel(); }
 
-void ProbeLogError(const char* format, ...)
-{
-  va_list args;
-  va_start(args, format);
-  LogErrorV(format, args);
-  va_end(args);
-}
-
-int ProbeGetLogLevel()
-{
-  return GetLogLevel();
-}
-
-void ProbeGetState(TLogProbeState* state)
+extern "C" void ProbeGetState(TLogProbeState* state)
 {
   const TLogClient& client = LogClient();
-  state->formatBufferSize = client.dwFormatBufferSize;
-  state->recordBufferSize = client.dwRecordBufferSize;
-  state->moduleNumber = client.dwModuleNumber;
-  state->processId = client.dwProcessId;
-  state->tableMapped = client.pServerTable != nullptr;
-  state->channelMapped = client.Channel() != nullptr;
-  state->connectionAttempted = client.bConnectionAttempted.load();
-  state->suspensionSeen = client.SuspensionSeen.load();
-  state->loggingEnabled = g_bLoggingEnabled.load();
+  *state = {client.dwFormatBufferSize, client.dwRecordBufferSize, client.dwModuleNumber, client.dwProcessId,
+            client.pServerTable != nullptr, client.Channel() != nullptr, client.bConnectionAttempted.load(),
+            g_bLoggingEnabled.load()};
 }
-
-}  // extern "C"

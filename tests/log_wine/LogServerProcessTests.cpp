@@ -1,20 +1,17 @@
 // pictor-logserver.exe in a process of its own, the library in this one, one prefix.
-#include "PrivateDirectory.h"
-#include "ProbeLibrary.h"
+#include "LogProbe.h"
 #include "tools/logserver/LogServer.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
+// The server with `arguments`, its console output going to NUL.
 struct ServerProcess {
-  // Starts the server with `arguments`; its console output goes to NUL.
   explicit ServerProcess(const std::wstring& arguments)
   {
     std::wstring command = L"\"" + ProgramDirectory() + L"pictor-logserver.exe\" " + arguments;
@@ -24,9 +21,7 @@ struct ServerProcess {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.Get();
-    startup.hStdOutput = nul.Get();
-    startup.hStdError = nul.Get();
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
     PROCESS_INFORMATION info{};
     if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
       process.Reset(info.hProcess);
@@ -38,68 +33,19 @@ struct ServerProcess {
     if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT)
       TerminateProcess(process.Get(), 1);
   }
-  // Exit code, or -1 when it did not end within `ms`.
-  long WaitExit(DWORD ms)
+  // The exit code, or -1 when the process did not end within 30 s.
+  long WaitExit()
   {
-    if (!process || WaitForSingleObject(process.Get(), ms) != WAIT_OBJECT_0)
-      return -1;
     DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
+    if (!process || WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.Get(), &code))
+      return -1;
     return long(code);
   }
-  TUniqueHandle nul;
-  TUniqueHandle process;
+  TUniqueHandle nul, process;
 };
 
-bool WaitForChannel(TLogServerTableHost& table, const std::wstring& channel)
-{
-  for (int i = 0; i < 200; ++i) {
-    for (const TLogDirectoryRegistration& e : table.List())
-      if (FromU16(e.channel) == channel)
-        return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-std::vector<std::string> ReadLines(const std::wstring& path)
-{
-  std::vector<std::string> lines;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (!f)
-    return lines;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, f)) {
-    std::string line(buffer);
-    if (!line.empty() && line.back() == '\n')
-      line.pop_back();
-    lines.push_back(line);
-  }
-  std::fclose(f);
-  return lines;
-}
-
-// "seconds.millis pid module thread kind text" as the server prints it.
-struct PrintedLine {
-  unsigned long pid = 0, module = 0, thread = 0;
-  std::string kind, text;
-};
-
-PrintedLine Parse(const std::string& line)
-{
-  PrintedLine p;
-  unsigned long long seconds = 0, millis = 0;
-  char kind[16] = {};
-  int used = 0;
-  if (std::sscanf(line.c_str(), "%llu.%llu %lu %lu %lu %15s %n", &seconds, &millis, &p.pid, &p.module, &p.thread,
-                  kind, &used) == 6) {
-    p.kind = kind;
-    p.text = line.substr(size_t(used));
-  }
-  return p;
-}
-
-TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcess)
+TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersAtStop)
 {
   PrivateDirectory dir;
   ASSERT_TRUE(dir.copied);
@@ -109,44 +55,52 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcess)
   TLogServerTableHost table;
   std::wstring error;
   ASSERT_TRUE(table.Open(&error));
+  auto registered = [&] {
+    for (const TLogDirectoryRegistration& e : table.List())
+      if (FromU16(e.channel) == channel)
+        return true;
+    return false;
+  };
 
   // No trailing backslash inside the quotes: \" would escape the quote.
-  const std::wstring toolsArgument = dir.tools.substr(0, dir.tools.size() - 1);
-  ServerProcess server(L"--dir \"" + toolsArgument + L"\" --channel " + channel + L" --level 2 --out \"" + outFile +
-                       L"\" --stop-event " + stopName);
+  ServerProcess server(L"--dir \"" + dir.tools.substr(0, dir.tools.size() - 1) + L"\" --channel " + channel +
+                       L" --level 2 --out \"" + outFile + L"\" --stop-event " + stopName);
   ASSERT_TRUE(server.process);
-  ASSERT_TRUE(WaitForChannel(table, channel));
+  for (int waited = 0; !registered() && waited < 30000; waited += 50)
+    Sleep(50);
+  ASSERT_TRUE(registered());
   {
     ProbeLibrary probe(dir.probe);
     ASSERT_TRUE(probe.Loaded());
     probe.Info("%s exit with %d", "TPictor::GetWebCamerasCount", 2);
-    probe.Verbose("%s frame %d", "TPictor::ProcessRGB32Sample", 17);
-    probe.Error("%s unable to %S", "TPictor::Open", L"activate");
+    probe.Verbose("frame %d", 17);
+    probe.Error("unable to %S", L"activate");
   }
-  // The event exists once the server has registered.
-  TUniqueHandle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, stopName.c_str()));
+  TUniqueHandle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, stopName.c_str()));  // exists once registered
   ASSERT_TRUE(stop);
   SetEvent(stop.Get());
-  ASSERT_EQ(server.WaitExit(10000), 0);
+  ASSERT_EQ(server.WaitExit(), 0);
+  EXPECT_FALSE(registered());
 
-  const std::vector<std::string> lines = ReadLines(outFile);
-  DeleteFileW(outFile.c_str());
-  ASSERT_EQ(lines.size(), 3u);
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"info", "TPictor::GetWebCamerasCount exit with 2"},
-      {"info", "TPictor::ProcessRGB32Sample frame 17"},
-      {"ERROR", "TPictor::Open unable to activate"}};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const PrintedLine p = Parse(lines[i]);
-    EXPECT_EQ(p.pid, GetCurrentProcessId()) << lines[i];
-    EXPECT_EQ(p.module, 1u) << lines[i];  // the only DLL in the directory
-    EXPECT_EQ(p.thread, GetCurrentThreadId()) << lines[i];
-    EXPECT_EQ(p.kind, expected[i].first) << lines[i];
-    EXPECT_EQ(p.text, expected[i].second) << lines[i];
+  // "seconds.millis pid module thread kind text", the module numbered 1 as the only DLL there.
+  std::vector<std::string> lines;
+  FILE* f = _wfopen(outFile.c_str(), L"rb");
+  ASSERT_NE(f, nullptr);
+  char line[4096], kind[16];
+  unsigned long long seconds, millis;
+  unsigned long pid, module, thread;
+  int used = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    ASSERT_EQ(std::sscanf(line, "%llu.%llu %lu %lu %lu %15s %n", &seconds, &millis, &pid, &module, &thread, kind, &used),
+              6) << line;
+    EXPECT_EQ(pid, GetCurrentProcessId());
+    EXPECT_EQ(thread, GetCurrentThreadId());
+    lines.push_back(std::to_string(module) + " " + kind + " " + std::string(line + used));
   }
-  // A stopped server takes its entry out of the table.
-  for (const TLogDirectoryRegistration& e : table.List())
-    EXPECT_NE(FromU16(e.channel), channel);
+  std::fclose(f);
+  DeleteFileW(outFile.c_str());
+  EXPECT_EQ(lines, (std::vector<std::string>{"1 info TPictor::GetWebCamerasCount exit with 2\n", "1 info frame 17\n",
+                                             "1 ERROR unable to activate\n"}));
 }
 
 TEST(LogServerProcess, RefusesBadArgumentsWithExitCode2)
@@ -154,7 +108,7 @@ TEST(LogServerProcess, RefusesBadArgumentsWithExitCode2)
   for (const wchar_t* arguments : {L"--level 4", L"--frobnicate", L"--dir"}) {
     ServerProcess server(arguments);
     ASSERT_TRUE(server.process);
-    EXPECT_EQ(server.WaitExit(10000), 2) << arguments;
+    EXPECT_EQ(server.WaitExit(), 2) << arguments;
   }
 }
 

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,11 +14,10 @@ namespace pictortest {
 struct LogCapture::State {
   TLogServerTableHost table;
   TLogChannelHost channel;
-  std::wstring channelName;
+  std::wstring directory;
   std::vector<TLogModuleRegistration> modules;
   std::mutex mutex;  // guards `records` and serialises draining
   std::vector<CapturedRecord> records;
-  std::thread reader;
 
   void DrainLocked()
   {
@@ -29,13 +27,6 @@ struct LogCapture::State {
     }
   }
 };
-
-[[noreturn]] static void Fail(const std::wstring& what)
-{
-  std::fwprintf(stderr, L"LogCapture: %ls\n", what.c_str());
-  std::fflush(stderr);
-  std::abort();
-}
 
 LogCapture& LogCapture::Get()
 {
@@ -48,37 +39,30 @@ LogCapture::LogCapture() : state(new State())
 {
   wchar_t exePath[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, exePath, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    Fail(L"GetModuleFileNameW failed");
-  const std::wstring directory = LogServerDirectoryOf(exePath);
-  state->channelName = L"pictortest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(GetTickCount64());
-  std::wstring error;
-  if (!state->table.Open(&error) || !state->channel.Create(state->channelName, 2, &error))
-    Fail(error);
-  state->modules = LogServerModulesIn(directory);
-  if (!state->table.Register({ToU16(directory), ToU16(state->channelName), state->modules}))
-    Fail(L"the registration table has no room for " + directory);
+  state->directory = LogServerDirectoryOf(std::wstring(exePath, length));
+  const std::wstring channelName =
+      L"pictortest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+  std::wstring error = L"the registration table has no room for " + state->directory;
+  state->modules = LogServerModulesIn(state->directory);
+  if (length == 0 || length >= MAX_PATH || !state->table.Open(&error) ||
+      !state->channel.Create(channelName, 2, &error) ||
+      !state->table.Register({ToU16(state->directory), ToU16(channelName), state->modules})) {
+    std::fwprintf(stderr, L"LogCapture: %ls\n", error.c_str());
+    std::abort();
+  }
   State* s = state;
-  state->reader = std::thread([s] {
+  std::thread([s] {
     for (;;) {
       WaitForSingleObject(s->channel.ReadyEvent(), 50);
       std::lock_guard<std::mutex> lock(s->mutex);
       s->DrainLocked();
     }
-  });
-  state->reader.detach();
+  }).detach();
 }
 
-void LogCapture::SetLevel(uint8_t level)
-{
-  state->channel.SetLevel(level);
-}
+void LogCapture::SetLevel(uint8_t level) { state->channel.SetLevel(level); }
 
-void LogCapture::SetWritingSuspended(bool suspended)
-{
-  state->channel.SetSuspended(suspended);
-}
+void LogCapture::SetWritingSuspended(bool suspended) { state->channel.SetSuspended(suspended); }
 
 void LogCapture::Clear()
 {
@@ -104,30 +88,10 @@ std::vector<std::string> LogCapture::Lines()
 
 uint32_t LogCapture::ModuleNumber(const std::wstring& fileName)
 {
-  for (const TLogModuleRegistration& m : state->modules) {
-    const std::wstring path = FromU16(m.path);
-    if (path.size() >= fileName.size() &&
-        _wcsicmp(path.c_str() + path.size() - fileName.size(), fileName.c_str()) == 0 &&
-        (path.size() == fileName.size() || path[path.size() - fileName.size() - 1] == L'\\'))
+  for (const TLogModuleRegistration& m : state->modules)
+    if (_wcsicmp(FromU16(m.path).c_str(), (state->directory + fileName).c_str()) == 0)
       return uint32_t(m.number);
-  }
   return 0;
-}
-
-std::wstring LogCapture::ChannelName()
-{
-  return state->channelName;
-}
-
-uint8_t* LogCapture::ChannelBuffer()
-{
-  return state->channel.Buffer();
-}
-
-size_t LogCapture::MalformedCount()
-{
-  std::lock_guard<std::mutex> lock(state->mutex);
-  return state->channel.MalformedCount() + state->channel.CorruptCount();
 }
 
 }  // namespace pictortest

@@ -28,11 +28,6 @@ class LogCapture {  // process-wide in-process log server for a test program
   void SetWritingSuspended(bool suspended);
   // The module number registered for a file in the .exe's directory (e.g. L"Pictor.dll").
   uint32_t ModuleNumber(const std::wstring& fileName);
-  std::wstring ChannelName();
-  // Channel buffer (header, then ring) as this process maps it.
-  uint8_t* ChannelBuffer();
-  // Records whose bytes were not a well-formed record, and ring states given up on.
-  size_t MalformedCount();
 
  private:
   LogCapture();
