@@ -5,6 +5,7 @@
 // its thread), camera, callback.
 #include "Pictor.h"
 
+#include "capture/CameraAccess.h"
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
@@ -16,6 +17,8 @@
 #include <mfidl.h>
 #include <mfreadwrite.h>
 #include <wrl/client.h>
+
+#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -33,9 +36,10 @@ static ComPtr<IMFMediaType> FindNativeType(IMFSourceReader* reader, const TPicto
     }
     if (type)
       TMFVideoConverter::LogMediaTypeBasicParams(type.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (hr != S_OK) {
+    // A reader that reports success without a type is treated as a failed call.
+    if (hr != S_OK || !type) {
       LogInfo("%s error getting media type for %d error %x", kName, static_cast<int>(index),
-              static_cast<unsigned>(hr));
+              static_cast<unsigned>(hr != S_OK ? hr : E_POINTER));
       return nullptr;
     }
     TPictorFormat native;
@@ -62,6 +66,8 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
   auto start = [&]() -> bool {
     LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
     StopCapture();
+    if (hCaptureThread || pMFVideoConverter)
+      return false;  // called from the frame callback: the running session stays
     pPictorImageReady = callback;
     pImageReadyContext = context;
 
@@ -100,10 +106,12 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
-    // The converter takes over a reference of its own. It goes into the member at
+    // The converter takes over a reference of its own, added only once its memory is
+    // there (a failing allocation would otherwise leak it). It goes into the member at
     // once, so that StopCapture deletes it even when it failed.
+    void* memory = ::operator new(sizeof(TMFVideoConverter));  // may throw: nothing held yet
     type.Get()->AddRef();
-    pMFVideoConverter = new TMFVideoConverter(this, type.Get(), topDown);
+    pMFVideoConverter = new (memory) TMFVideoConverter(this, type.Get(), topDown);
     if (!pMFVideoConverter->bInitialized) {
       LogError("%s unable to use video converter", kName);
       return false;
@@ -115,6 +123,8 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
+    // Parameter and format calls during the capture reach this camera through it.
+    pCaptureCamera = new TCaptureCamera(symbolicLink, pSourceReader);
     CaptureStatusStarted();
     bStopCapture = false;
     DWORD threadId = 0;
@@ -163,6 +173,15 @@ void TPictor::StopCapture()
 {
   static const char* const kName = "TPictor::StopCapture";
   LogInfo("%s", kName);
+  // The host's frame callback runs on the converter's thread: a stop from there would
+  // wait for its own thread. Refused; the host's StopCapture from its thread works.
+  const DWORD caller = GetCurrentThreadId();
+  if ((pMFVideoConverter && pMFVideoConverter->dwConvertThreadId == caller) ||
+      (hCaptureThread && dwCaptureThreadId == caller)) {
+    LogError("%s called from the frame callback, refused", kName);
+    LogInfo("%s exit", kName);
+    return;
+  }
   bStopCapture = true;
   // The thread sees the request when its blocked ReadSample returns.
   if (hCaptureThread) {
@@ -176,6 +195,8 @@ void TPictor::StopCapture()
     delete pMFVideoConverter;  // joins the convert thread
     pMFVideoConverter = nullptr;
   }
+  delete pCaptureCamera;
+  pCaptureCamera = nullptr;
   CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
@@ -202,12 +223,33 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
   return 0;
 }
 
+// Copies one sample into the converter's mailbox. A failed copy loses this frame only;
+// the copy has written its error line and released what it held before throwing.
+static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool)
+{
+  static const char* const kName = "TPictor::CaptureThread";
+  IMFSample* copy = nullptr;
+  try {
+    copy = PictorDuplicateSample(sample, pool);
+  } catch (EPictor* error) {
+    delete error;
+    LogError("%s sample copy failed, frame dropped", kName);
+    return;
+  } catch (...) {
+    LogError("%s sample copy failed, frame dropped", kName);
+    return;
+  }
+  converter->SetInputSample(copy);
+}
+
 void TPictor::CaptureThread(TPictor* object)
 {
   static const char* const kName = "TPictor::CaptureThread";
   LogInfo("%s", kName);
   TFPSCalculator meter;
   DWORD lastRateLine = GetTickCount();
+  // Buffers of the copies: a copy's buffer comes back when the converter releases it.
+  TSamplePool copyPool;
 
   while (!object->bStopCapture) {
     LogVerbose("%s before ReadSample", kName);
@@ -234,26 +276,20 @@ void TPictor::CaptureThread(TPictor* object)
       }
     }
 
-    // Only the error flag on its own ends the session; combined with others it does not.
-    if (streamFlags == MF_SOURCE_READERF_ERROR)
+    // The error flag ends the session whatever other flags come with it; a sample that
+    // comes with it is not used.
+    if (streamFlags & MF_SOURCE_READERF_ERROR) {
+      LogError("%s stream error, flags %x", kName, static_cast<unsigned>(streamFlags));
       break;
-    if (!sample)
-      continue;  // a stream tick or an event without a frame
-
-    // A failed copy loses this frame only; the copy has written its error line and
-    // released what it held before throwing.
-    IMFSample* copy = nullptr;
-    try {
-      copy = PictorDuplicateSample(sample.Get());
-    } catch (EPictor* error) {
-      delete error;
-      LogError("%s sample copy failed, frame dropped", kName);
-      continue;
-    } catch (...) {
-      LogError("%s sample copy failed, frame dropped", kName);
-      continue;
     }
-    object->pMFVideoConverter->SetInputSample(copy);
+    if (sample)
+      HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool);
+    // After the end of the stream the reader answers every read at once, without a
+    // sample: reading on would only spin.
+    if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {
+      LogInfo("%s end of stream", kName);
+      break;
+    }
   }
   LogInfo("%s exit", kName);
 }

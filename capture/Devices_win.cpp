@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "Pictor.h"
+#include "capture/CameraAccess.h"
 #include "capture/CoTaskMem.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
@@ -135,57 +136,55 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink) {
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
-
-  // Each step's error line names the call; a function the binding lacks is reported as
-  // that call failing with kFunctionMissing, never called.
-  bool result = false;
-  ComPtr<IMFAttributes> attributes;
-  [&] {
-    TMFRuntime* runtime = pMFRuntime;
-    HRESULT hr = (runtime && runtime->pMFCreateAttributes)
-                     ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
-                     : TMFRuntime::kFunctionMissing;
-    if (FAILED(hr) || !attributes) {
-      LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
-      return;
-    }
-    hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                             MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-    if (hr != S_OK) {
-      LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
-      if (FAILED(hr)) return;
-    }
-    hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
-    if (hr != S_OK) {
-      LogError("%s SetString error %d", kName, static_cast<int>(hr));
-      if (FAILED(hr)) return;
-    }
-    hr = runtime->pMFCreateDeviceSource
-             ? runtime->pMFCreateDeviceSource(attributes.Get(), &pMediaSource)
-             : TMFRuntime::kFunctionMissing;
-    if (hr != S_OK) {
-      LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
-      if (FAILED(hr)) return;
-    }
-    if (!pMediaSource) {
-      // A success code without a source: nothing to build a reader on.
-      LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
-      return;
-    }
-    hr = runtime->pMFCreateSourceReaderFromMediaSource
-             ? runtime->pMFCreateSourceReaderFromMediaSource(pMediaSource, nullptr,
-                                                             &pSourceReader)
-             : TMFRuntime::kFunctionMissing;
-    if (hr != S_OK || !pSourceReader) {
-      LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName,
-               static_cast<int>(hr != S_OK ? hr : E_POINTER));
-      return;
-    }
-    result = true;
-  }();
-  attributes.Reset();
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader);
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
+}
+
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source,
+                      IMFSourceReader** reader) {
+  static const char kName[] = "TPictor::ActivateDeviceInternal";
+  // Each step's error line names the call; a function the binding lacks is reported as
+  // that call failing with kFunctionMissing, never called.
+  ComPtr<IMFAttributes> attributes;
+  HRESULT hr = (runtime && runtime->pMFCreateAttributes)
+                   ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
+                   : TMFRuntime::kFunctionMissing;
+  if (FAILED(hr) || !attributes) {
+    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+    return false;
+  }
+  hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                           MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+  if (hr != S_OK) {
+    LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
+    if (FAILED(hr)) return false;
+  }
+  hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
+  if (hr != S_OK) {
+    LogError("%s SetString error %d", kName, static_cast<int>(hr));
+    if (FAILED(hr)) return false;
+  }
+  hr = runtime->pMFCreateDeviceSource ? runtime->pMFCreateDeviceSource(attributes.Get(), source)
+                                      : TMFRuntime::kFunctionMissing;
+  if (hr != S_OK) {
+    LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
+    if (FAILED(hr)) return false;
+  }
+  if (!*source) {
+    // A success code without a source: nothing to build a reader on.
+    LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
+    return false;
+  }
+  hr = runtime->pMFCreateSourceReaderFromMediaSource
+           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader)
+           : TMFRuntime::kFunctionMissing;
+  if (hr != S_OK || !*reader) {
+    LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName,
+             static_cast<int>(hr != S_OK ? hr : E_POINTER));
+    return false;
+  }
+  return true;
 }
 
 void TPictor::DeactivateDevice() {

@@ -8,11 +8,13 @@
 #include <propvarutil.h>
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Pictor.h"
+#include "capture/CameraAccess.h"
 #include "capture/CoTaskMem.h"
 #include "capture/GUIDNames.h"
 #include "capture/PictorFormats.h"
@@ -162,13 +164,9 @@ bool SamePictorFormat(const TPictorFormat& a, const TPictorFormat& b) {
 
 namespace {
 
-int EnumerateFormats(IMFSourceReader* reader, TPictorFormat* formats, int capacity) {
+int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity) {
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
-  const DWORD kAllStreams = static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS);
-  const DWORD kFirstVideo = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-
-  HRESULT hr = reader->SetStreamSelection(kAllStreams, FALSE);
-  if (hr == S_OK) hr = reader->SetStreamSelection(kFirstVideo, TRUE);
+  HRESULT hr = camera.SelectFirstVideoStream();
   if (hr != S_OK) {
     LogError("%s unable to deselect all streams error %x", kName, static_cast<unsigned>(hr));
     return 0;
@@ -179,7 +177,7 @@ int EnumerateFormats(IMFSourceReader* reader, TPictorFormat* formats, int capaci
   int count = 0;
   for (DWORD index = 0;; ++index) {
     ComPtr<IMFMediaType> type;
-    hr = reader->GetNativeMediaType(kFirstVideo, index, type.GetAddressOf());
+    hr = camera.NativeType(index, type.GetAddressOf());
     if (hr == MF_E_NO_MORE_TYPES) {
       LogInfo("%s no more media types %d", kName, static_cast<int>(index));
       break;
@@ -210,18 +208,16 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
   LogInfo("%s", kName);
   int count = 0;
   try {
-    DeactivateDevice();
-    if (!ActivateDevice(symbolicLink)) {
-      // A source left without a reader is released by the next DeactivateDevice.
+    TCameraAccess camera(*this, symbolicLink);
+    if (!camera.Opened()) {
       LogInfo("%s exit unable to activate", kName);
       return 0;
     }
-    count = EnumerateFormats(pSourceReader, formats, capacity);
+    count = EnumerateFormats(camera, formats, capacity);
   } catch (...) {
     LogError("%s unexpected exception", kName);
     count = 0;
   }
-  DeactivateDevice();
   LogInfo("%s exit with %d", kName, count);
   return count;
 }
@@ -250,6 +246,9 @@ TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int i
 void TPictor::LogPictorFormatProperties(TPictorFormat format) {
   static const char kName[] = "TPictor::LogPictorFormatProperties";
   auto d = [](unsigned int field) { return static_cast<int>(field); };
+  // The record may come from the host with a name that lacks its NUL: no name is read
+  // past its field.
+  auto n = [](const wchar_t* field) { return static_cast<int>(wcsnlen(field, kPictorFormatNameCapacity)); };
   LogInfo("%s MF_MT_FRAME_SIZE : %d", kName, d(format.FrameSize));
   LogInfo("%s height : %d", kName, d(format.Height));
   LogInfo("%s width : %d", kName, d(format.Width));
@@ -257,7 +256,7 @@ void TPictor::LogPictorFormatProperties(TPictorFormat format) {
   LogInfo("%s MF_MT_VIDEO_LIGHTING : %d", kName, d(format.VideoLighting));
   LogInfo("%s MF_MT_DEFAULT_STRIDE : %d", kName, d(format.DefaultStride));
   LogInfo("%s MF_MT_VIDEO_CHROMA_SITING : %d", kName, d(format.VideoChromaSiting));
-  LogInfo("%s MF_MT_AM_FORMAT_TYPE : %S", kName, format.AMFormatTypeName);
+  LogInfo("%s MF_MT_AM_FORMAT_TYPE : %.*S", kName, n(format.AMFormatTypeName), format.AMFormatTypeName);
   LogInfo("%s MF_MT_FIXED_SIZE_SAMPLES : %d", kName, d(format.FixedSizeSamples));
   LogInfo("%s MF_MT_VIDEO_NOMINAL_RANGE : %d", kName, d(format.VideoNominalRange));
   LogInfo("%s MF_MT_FRAME_RATE : %d", kName, d(format.FrameRate));
@@ -272,6 +271,6 @@ void TPictor::LogPictorFormatProperties(TPictorFormat format) {
   LogInfo("%s MF_MT_INTERLACE_MODE : %d", kName, d(format.InterlaceMode));
   LogInfo("%s MF_MT_FRAME_RATE_RANGE_MAX : %d", kName, d(format.FrameRateRangeMax));
   LogInfo("%s MF_MT_FRAME_RATE_RANGE_MAX_low : %d", kName, d(format.FrameRateRangeMaxLow));
-  LogInfo("%s MF_MT_MAJOR_TYPE : %S", kName, format.MajorTypeName);
-  LogInfo("%s MF_MT_SUBTYPE : %S", kName, format.SubTypeName);
+  LogInfo("%s MF_MT_MAJOR_TYPE : %.*S", kName, n(format.MajorTypeName), format.MajorTypeName);
+  LogInfo("%s MF_MT_SUBTYPE : %.*S", kName, n(format.SubTypeName), format.SubTypeName);
 }

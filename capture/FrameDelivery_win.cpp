@@ -7,6 +7,7 @@
 #include "capture/ComAdopt.h"
 
 #include <mfapi.h>
+#include <mferror.h>
 #include <mfidl.h>
 #include <wrl/client.h>
 
@@ -135,6 +136,15 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
   if (GetLogLevel() == 2)
     LogVerbose("%s buffer has been locked", kName);
 
+  // The host reads width x height x 4 bytes: a shorter frame (a driver's truncated one)
+  // is dropped rather than handed over.
+  const unsigned long long frameBytes = 4ull * width * height;
+  if (lock.CurrentLength < frameBytes) {
+    LogError("%s frame of %u bytes is shorter than %ux%u pixels, dropped", kName,
+             static_cast<unsigned>(lock.CurrentLength), width, height);
+    return;
+  }
+
   if (pPictorImageReady) {
     if (GetLogLevel() == 2)
       LogVerbose("%s before pPictorImageReady", kName);
@@ -164,19 +174,23 @@ IMFSample* PictorDuplicateSample(IMFSample* source)
   HRESULT hr = source->GetSampleFlags(&flags);
   if (FAILED(hr))
     FailCopy(kName, hr);
+  // A camera may leave out the time stamp or the duration: the copy carries what the
+  // sample has.
   hr = source->GetSampleTime(&time);
-  if (FAILED(hr))
+  const bool hasTime = SUCCEEDED(hr);
+  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_TIMESTAMP)
     FailCopy(kName, hr);
   hr = source->GetSampleDuration(&duration);
-  if (FAILED(hr))
+  const bool hasDuration = SUCCEEDED(hr);
+  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_DURATION)
     FailCopy(kName, hr);
 
   ComPtr<IMFSample> copy;
   hr = MFCreateSample(&copy);
   if (FAILED(hr))
     FailCopy(kName, hr);
-  if (FAILED(hr = copy->SetSampleFlags(flags)) || FAILED(hr = copy->SetSampleTime(time)) ||
-      FAILED(hr = copy->SetSampleDuration(duration)))
+  if (FAILED(hr = copy->SetSampleFlags(flags)) || (hasTime && FAILED(hr = copy->SetSampleTime(time))) ||
+      (hasDuration && FAILED(hr = copy->SetSampleDuration(duration))))
     FailCopy(kName, hr);
 
   DWORD count = 0;

@@ -69,7 +69,8 @@ TPictor::TPictor()
       dwCaptureThreadId(0),
       bStopCapture(false),
       pPictorImageReady(nullptr),
-      pImageReadyContext(nullptr) {
+      pImageReadyContext(nullptr),
+      pCaptureCamera(nullptr) {
   pMFRuntime = new (std::nothrow) TMFRuntime();
   if (!pMFRuntime) {
     LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(E_OUTOFMEMORY));
@@ -83,6 +84,9 @@ TPictor::TPictor()
 }
 
 TPictor::~TPictor() {
+  // A host may destroy an object that still captures: both threads end before anything
+  // they use is released.
+  if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
   if (pMFRuntime) {
     if (pMFRuntime->pMFShutdown) {

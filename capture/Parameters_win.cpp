@@ -1,9 +1,11 @@
 // Camera parameters: the image controls (IAMVideoProcAmp: brightness, contrast, ...) and
 // the lens controls (IAMCameraControl: pan, zoom, exposure, focus, ...) that a capture
-// device's media source exposes beside its streams. Each operation opens the camera in
-// the object's slot, works property by property and closes it again before returning.
+// device's media source exposes beside its streams. Each operation reaches the camera
+// through TCameraAccess (the object's slot while idle, the running capture's source for
+// the captured camera) and works property by property.
 #include "Pictor.h"
 
+#include "capture/CameraAccess.h"
 #include "log/Log.h"
 
 #include <windows.h>
@@ -21,7 +23,9 @@ static_assert(VideoProcAmp_Gain == kVideoProcAmpCount - 1, "one entry per IAMVid
 static_assert(CameraControl_Focus == kCameraControlCount - 1, "one entry per IAMCameraControl property");
 
 constexpr LONG kFlagsAuto = VideoProcAmp_Flags_Auto;
+constexpr LONG kFlagsManual = VideoProcAmp_Flags_Manual;
 static_assert(int{VideoProcAmp_Flags_Auto} == int{CameraControl_Flags_Auto}, "one automatic flag for both groups");
+static_assert(int{VideoProcAmp_Flags_Manual} == int{CameraControl_Flags_Manual}, "one manual flag for both groups");
 
 // The media source's control interface of one group, or null when the device has none.
 // A device without lens controls simply does not answer the query; that is not an error.
@@ -77,12 +81,16 @@ void WriteGroup(Control* control, const TPictorParameter* entries, LONG count)
 }
 
 // Every property to its default in automatic mode, including those whose range could
-// not be read (their Default is 0): the camera decides what it accepts.
+// not be read (their Default is 0): the camera decides what it accepts. A property
+// without an automatic mode refuses the automatic flag; it gets its default in manual
+// mode instead, rather than keeping a changed value.
 template <typename Control>
 void WriteDefaults(Control* control, const TPictorParameter* entries, LONG count)
 {
-  for (LONG p = 0; p < count; ++p)
-    control->Set(p, entries[p].Default, kFlagsAuto);
+  for (LONG p = 0; p < count; ++p) {
+    if (FAILED(control->Set(p, entries[p].Default, kFlagsAuto)))
+      control->Set(p, entries[p].Default, kFlagsManual);
+  }
 }
 
 }  // namespace
@@ -93,17 +101,17 @@ TPictorParameters TPictor::GetParameters(const wchar_t* symbolicLink)
   LogInfo("%s", kName);
   TPictorParameters result;
 
-  DeactivateDevice();
-  if (!ActivateDevice(symbolicLink)) {
-    LogInfo("%s exit unable to activate", kName);
-  } else {
-    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
-      ReadGroup(amp.Get(), result.VideoProcAmp, kVideoProcAmpCount);
-    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
-      ReadGroup(lens.Get(), result.CameraControl, kCameraControlCount);
+  {
+    TCameraAccess camera(*this, symbolicLink);
+    if (!camera.Opened()) {
+      LogInfo("%s exit unable to activate", kName);
+    } else {
+      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+        ReadGroup(amp.Get(), result.VideoProcAmp, kVideoProcAmpCount);
+      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+        ReadGroup(lens.Get(), result.CameraControl, kCameraControlCount);
+    }
   }
-
-  DeactivateDevice();
   LogInfo("%s exit", kName);
   return result;
 }
@@ -113,17 +121,17 @@ void TPictor::SetParameters(const wchar_t* symbolicLink, TPictorParameters param
   static const char kName[] = "TPictor::SetParameters";
   LogInfo("%s", kName);
 
-  DeactivateDevice();
-  if (!ActivateDevice(symbolicLink)) {
-    LogInfo("%s exit unable to activate", kName);
-  } else {
-    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
-      WriteGroup(amp.Get(), parameters.VideoProcAmp, kVideoProcAmpCount);
-    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
-      WriteGroup(lens.Get(), parameters.CameraControl, kCameraControlCount);
+  {
+    TCameraAccess camera(*this, symbolicLink);
+    if (!camera.Opened()) {
+      LogInfo("%s exit unable to activate", kName);
+    } else {
+      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+        WriteGroup(amp.Get(), parameters.VideoProcAmp, kVideoProcAmpCount);
+      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+        WriteGroup(lens.Get(), parameters.CameraControl, kCameraControlCount);
+    }
   }
-
-  DeactivateDevice();
   LogInfo("%s exit", kName);
 }
 
@@ -135,16 +143,16 @@ void TPictor::SetDefaultParameters(const wchar_t* symbolicLink)
   // Opens and closes the camera by itself; the defaults come from its ranges.
   const TPictorParameters current = GetParameters(symbolicLink);
 
-  DeactivateDevice();
-  if (!ActivateDevice(symbolicLink)) {
-    LogInfo("%s exit unable to activate", kName);
-  } else {
-    if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(pMediaSource))
-      WriteDefaults(amp.Get(), current.VideoProcAmp, kVideoProcAmpCount);
-    if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(pMediaSource))
-      WriteDefaults(lens.Get(), current.CameraControl, kCameraControlCount);
+  {
+    TCameraAccess camera(*this, symbolicLink);
+    if (!camera.Opened()) {
+      LogInfo("%s exit unable to activate", kName);
+    } else {
+      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+        WriteDefaults(amp.Get(), current.VideoProcAmp, kVideoProcAmpCount);
+      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+        WriteDefaults(lens.Get(), current.CameraControl, kCameraControlCount);
+    }
   }
-
-  DeactivateDevice();
   LogInfo("%s exit", kName);
 }

@@ -71,4 +71,9 @@ class TMFVideoConverter {
   bool ConfigureTransform();
   // One pending sample to the host, converted when needed; runs with SampleLock held.
   void ConvertPendingSample();
+  // Drops whatever input the transform still holds, so that the next frame is accepted.
+  void FlushTransform();
+  // The same where a flush is ignored: takes the held frame's output and drops it. False
+  // when the transform could not be emptied.
+  bool DrainTransform();
 };

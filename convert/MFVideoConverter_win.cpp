@@ -324,13 +324,19 @@ void TMFVideoConverter::ConvertPendingSample()
   }
 
   HRESULT hr = pTransform->ProcessInput(0, pInputSample, 0);
+  if (hr == MF_E_NOTACCEPTING && DrainTransform())
+    hr = pTransform->ProcessInput(0, pInputSample, 0);
   if (hr != S_OK) {
     LogError("%s ProcessInput error: %x", kName, static_cast<unsigned>(hr));
     return;
   }
+  // From here the transform holds the input until ProcessOutput takes it. A path that
+  // does not take it flushes the transform: otherwise every later ProcessInput would
+  // fail with MF_E_NOTACCEPTING and no frame would come through again.
   ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
   if (!output) {
     LogError("%s output sample is NULL", kName);
+    FlushTransform();
     return;
   }
 
@@ -344,6 +350,33 @@ void TMFVideoConverter::ConvertPendingSample()
     buffer.pEvents->Release();
   if (hr == S_OK)
     pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
-  else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT)
+  else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
     LogError("%s ProcessOutput error: %x", kName, static_cast<unsigned>(hr));
+    FlushTransform();
+  }
+}
+
+void TMFVideoConverter::FlushTransform()
+{
+  const HRESULT hr = pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
+  if (hr != S_OK)
+    LogError("%s flush error: %x", "TMFVideoConverter::ConvertThread", static_cast<unsigned>(hr));
+}
+
+// Wine 8.0's Color Converter ignores the flush message (and answers S_OK): an input it
+// still holds can only be taken out by ProcessOutput. The stale frame is dropped.
+bool TMFVideoConverter::DrainTransform()
+{
+  static const char* const kName = "TMFVideoConverter::ConvertThread";
+  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  if (!output)
+    return false;
+  MFT_OUTPUT_DATA_BUFFER buffer = {};
+  buffer.pSample = output.Get();
+  DWORD status = 0;
+  const HRESULT hr = pTransform->ProcessOutput(0, 1, &buffer, &status);
+  if (buffer.pEvents)
+    buffer.pEvents->Release();
+  LogError("%s transform still held an earlier frame, dropped it: %x", kName, static_cast<unsigned>(hr));
+  return SUCCEEDED(hr) || hr == MF_E_TRANSFORM_NEED_MORE_INPUT;
 }

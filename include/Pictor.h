@@ -22,6 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
+struct TCaptureCamera;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
 constexpr int kPictorDescrTextCapacity = 512;
@@ -184,6 +185,7 @@ class PICTOR_API TPictor {
   // Library-internal operations (not part of the host interface).
   friend class TMFVideoConverter;
   friend class TPictorTestAccess;  // white-box tests
+  friend class TCameraAccess;      // how parameter and format calls reach a camera
 
   // Open / close the camera slot (pMediaSource, pSourceReader).
   bool ActivateDevice(const wchar_t* symbolicLink);
@@ -220,6 +222,9 @@ class PICTOR_API TPictor {
   TImageReadyCallback pPictorImageReady;
   void* pImageReadyContext;
   TPictorCaptureCounters CaptureCounters;
+  // The running capture's camera (its link and native types), so that parameter and
+  // format calls leave the capture's slot alone; null while no capture runs.
+  TCaptureCamera* pCaptureCamera;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.

@@ -25,6 +25,8 @@ class TPictorTestAccess {
     p.bStopCapture = false;
     TPictor::CaptureThread(&p);
   }
+  // The object's Media Foundation binding, whose entry points a test may replace.
+  static TMFRuntime* Runtime(TPictor& p) { return p.pMFRuntime; }
   static void SetCallback(TPictor& p, TImageReadyCallback callback, void* context)
   {
     p.pPictorImageReady = callback;

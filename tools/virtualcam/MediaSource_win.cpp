@@ -5,6 +5,7 @@
 #include <strmif.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <thread>
 
@@ -234,6 +235,7 @@ class VirtualStream final : public IMFMediaStream {
   STDMETHODIMP RequestSample(IUnknown* token) override {
     HRESULT failure = S_OK;
     bool reportError = false;
+    bool endOfStream = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
@@ -249,6 +251,8 @@ class VirtualStream final : public IMFMediaStream {
         reportError = true;
       } else if (setup.errorFlagAfter >= 0 && accepted_ >= setup.errorFlagAfter) {
         failed_ = failure = kRefusedRequestStatus;
+      } else if (setup.endOfStreamAfter >= 0 && accepted_ >= setup.endOfStreamAfter) {
+        endOfStream = true;  // the camera has nothing more to give
       } else {
         try {
           requests_.emplace_back(token);
@@ -260,6 +264,7 @@ class VirtualStream final : public IMFMediaStream {
     }
     if (reportError) queue_->QueueEventParamVar(MEError, GUID_NULL, failure, nullptr);
     if (failure != S_OK) return failure;
+    if (endOfStream) return queue_->QueueEventParamVar(MEEndOfStream, GUID_NULL, S_OK, nullptr);
     wake_.notify_all();
     return S_OK;
   }
@@ -378,8 +383,15 @@ class VirtualStream final : public IMFMediaStream {
     ComPtr<IMFSample> sample;
     if (FAILED(hr = MFCreateSample(&sample))) return hr;
     if (FAILED(hr = sample->AddBuffer(buffer.Get()))) return hr;
-    sample->SetSampleTime(FrameTime(index, format.rate));
-    sample->SetSampleDuration(FrameTime(index + 1, format.rate) - FrameTime(index, format.rate));
+    const CameraSetup& setup = camera_->Setup();
+    if (setup.timing != SampleTiming::None) sample->SetSampleTime(FrameTime(index, format.rate));
+    if (setup.timing == SampleTiming::Full)
+      sample->SetSampleDuration(FrameTime(index + 1, format.rate) - FrameTime(index, format.rate));
+    if (setup.shortFrames) {
+      // A truncated frame: one row (half a compressed frame) missing from its length.
+      const DWORD row = static_cast<DWORD>(std::abs(NaturalStride(format.subtype, format.width)));
+      buffer->SetCurrentLength(row && row < bytes ? bytes - row : bytes / 2);
+    }
     sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
     if (token) sample->SetUnknown(MFSampleExtension_Token, token);
     if (auto* tracker = new (std::nothrow) SampleTracker()) {

@@ -211,7 +211,14 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       cam->typeErrorAt = static_cast<int32_t>(n);
     } else if (t.key == "stream-error-after") ok = ParseInt64(t.value, &cam->streamErrorAfter) && cam->streamErrorAfter >= 0;
     else if (t.key == "error-flag-after") ok = ParseInt64(t.value, &cam->errorFlagAfter) && cam->errorFlagAfter >= 0;
-    else if (t.key == "camera-control") ok = ParseBool(t.value, &cam->cameraControl);
+    else if (t.key == "end-of-stream-after") ok = ParseInt64(t.value, &cam->endOfStreamAfter) && cam->endOfStreamAfter >= 0;
+    else if (t.key == "short-frames") ok = ParseBool(t.value, &cam->shortFrames);
+    else if (t.key == "timing") {
+      if (t.value == "full") cam->timing = SampleTiming::Full;
+      else if (t.value == "no-duration") cam->timing = SampleTiming::NoDuration;
+      else if (t.value == "none") cam->timing = SampleTiming::None;
+      else ok = false;
+    } else if (t.key == "camera-control") ok = ParseBool(t.value, &cam->cameraControl);
     else if (t.key == "video-proc-amp") ok = ParseBool(t.value, &cam->videoProcAmp);
     else if (t.key == "paced") ok = ParseBool(t.value, &cam->paced);
     else return "unknown camera key '" + t.key + "'";

@@ -71,6 +71,9 @@ struct ControlSetup {
   bool autoSupported = true;  // the capability flags include automatic mode
 };
 
+// What a frame's sample carries of its time: both stamps, no duration, or neither.
+enum class SampleTiming { Full, NoDuration, None };
+
 struct CameraSetup {
   std::string name;  // UTF-8
   std::string link;  // UTF-8
@@ -80,6 +83,9 @@ struct CameraSetup {
   int32_t typeErrorAt = -1;       // native type index that fails, with every later one
   int64_t streamErrorAfter = -1;  // frames before the stream reports an error
   int64_t errorFlagAfter = -1;    // frames before sample requests are refused
+  int64_t endOfStreamAfter = -1;  // frames before the stream ends (MEEndOfStream)
+  bool shortFrames = false;       // every frame's buffer reports one row less than a frame
+  SampleTiming timing = SampleTiming::Full;
   bool cameraControl = true;
   bool videoProcAmp = true;
   bool paced = true;  // frames at the configured rate; false: as fast as requested

@@ -17,6 +17,10 @@
 //          [type-error-at=K]          native type K (and the walk past it) fails
 //          [stream-error-after=N]     after N frames the stream reports an error
 //          [error-flag-after=N]       after N frames ReadSample reports MF_SOURCE_READERF_ERROR
+//          [end-of-stream-after=N]    after N frames the stream ends (MEEndOfStream; the
+//                                     reader then reports MF_SOURCE_READERF_ENDOFSTREAM)
+//          [short-frames=1]           buffers one row short of a frame (MJPG: half)
+//          [timing=full|no-duration|none]  samples without duration, or without both stamps
 //          [camera-control=0]         the source has no IAMCameraControl
 //          [video-proc-amp=0]         the source has no IAMVideoProcAmp
 //          [paced=0]                  frames as fast as requested (default: at the rate)

@@ -1,0 +1,58 @@
+// How the parameter and format operations reach a camera. While the object is idle they
+// open the camera in the object's slot and close it again. While it captures, the slot
+// belongs to the capture thread, blocked in ReadSample on its reader: closing it would end
+// the capture and hang StopCapture. The captured camera is then reached through the
+// running session (its media source, the native types read at its start) without closing
+// anything, and any other camera through a temporary activation of the call's own.
+#pragma once
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+struct IMFMediaSource;
+struct IMFSourceReader;
+struct IMFMediaType;
+class TMFRuntime;
+class TPictor;
+
+// Creates the device source for a symbolic link and a source reader over it; writes
+// the error line of a failing step. A source may be left without a reader on failure.
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source,
+                      IMFSourceReader** reader);
+
+// The running capture's camera, kept by TPictor from the start of a capture to its stop.
+struct TCaptureCamera {
+  // Reads every native type of the reader's first video stream.
+  TCaptureCamera(const wchar_t* link, IMFSourceReader* reader);
+
+  std::wstring Link;
+  std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> NativeTypes;
+  HRESULT NativeTypesEnd;  // what GetNativeMediaType gave after the last type
+};
+
+class TCameraAccess {
+ public:
+  // Opens the camera (an "exit unable to activate" line is the caller's).
+  TCameraAccess(TPictor& pictor, const wchar_t* link);
+  ~TCameraAccess();  // closes what this access opened, nothing else
+  TCameraAccess(const TCameraAccess&) = delete;
+  TCameraAccess& operator=(const TCameraAccess&) = delete;
+
+  bool Opened() const { return bOpened; }
+  IMFMediaSource* Source() const;
+  // Selects only the first video stream; the running session's selection stays.
+  HRESULT SelectFirstVideoStream();
+  // Native type `index` of the first video stream, as GetNativeMediaType gives it.
+  HRESULT NativeType(DWORD index, IMFMediaType** type);
+
+ private:
+  TPictor& Pictor;
+  TCaptureCamera* pSession = nullptr;  // the running session's camera, or null
+  bool bTemporary = false;             // a capture runs on another camera
+  bool bOpened = false;
+  Microsoft::WRL::ComPtr<IMFMediaSource> TemporarySource;
+  Microsoft::WRL::ComPtr<IMFSourceReader> TemporaryReader;
+};

@@ -1,0 +1,88 @@
+// The three ways a parameter or format call reaches a camera (see CameraAccess.h).
+#include "capture/CameraAccess.h"
+
+#include "Pictor.h"
+#include "log/Log.h"
+
+#include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+
+using Microsoft::WRL::ComPtr;
+
+TCaptureCamera::TCaptureCamera(const wchar_t* link, IMFSourceReader* reader)
+    : Link(link), NativeTypesEnd(MF_E_NO_MORE_TYPES)
+{
+  for (DWORD index = 0;; ++index) {
+    ComPtr<IMFMediaType> type;
+    const HRESULT hr = reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
+    if (hr != S_OK || !type) {
+      NativeTypesEnd = hr != S_OK ? hr : E_POINTER;
+      return;
+    }
+    NativeTypes.push_back(type);
+  }
+}
+
+TCameraAccess::TCameraAccess(TPictor& pictor, const wchar_t* link) : Pictor(pictor)
+{
+  static const char kName[] = "TPictor::ActivateDevice";
+  TCaptureCamera* session = pictor.pCaptureCamera;
+  if (!session) {
+    pictor.DeactivateDevice();
+    bOpened = pictor.ActivateDevice(link);
+    return;
+  }
+  // Symbolic links name device interfaces, whose paths compare without regard to case.
+  if (link && CompareStringOrdinal(link, -1, session->Link.c_str(), -1, TRUE) == CSTR_EQUAL) {
+    LogInfo("%s uses the running capture's camera", kName);
+    pSession = session;
+    bOpened = true;
+    return;
+  }
+  LogInfo("%s '%S' for a call while another camera captures", kName, link ? link : L"");
+  bTemporary = true;
+  bOpened = OpenCameraDevice(pictor.pMFRuntime, link ? link : L"", &TemporarySource, &TemporaryReader);
+  LogInfo("%s exit with %d", kName, bOpened ? 1 : 0);
+}
+
+TCameraAccess::~TCameraAccess()
+{
+  // The reader holds the source; it goes first.
+  TemporaryReader.Reset();
+  TemporarySource.Reset();
+  if (!pSession && !bTemporary)
+    Pictor.DeactivateDevice();
+}
+
+IMFMediaSource* TCameraAccess::Source() const
+{
+  if (pSession || !bTemporary)
+    return Pictor.pMediaSource;
+  return TemporarySource.Get();
+}
+
+HRESULT TCameraAccess::SelectFirstVideoStream()
+{
+  if (pSession)
+    return S_OK;
+  IMFSourceReader* reader = bTemporary ? TemporaryReader.Get() : Pictor.pSourceReader;
+  HRESULT hr = reader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
+  if (hr == S_OK)
+    hr = reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+  return hr;
+}
+
+HRESULT TCameraAccess::NativeType(DWORD index, IMFMediaType** type)
+{
+  *type = nullptr;
+  if (pSession) {
+    if (index >= pSession->NativeTypes.size())
+      return pSession->NativeTypesEnd;
+    *type = pSession->NativeTypes[index].Get();
+    (*type)->AddRef();
+    return S_OK;
+  }
+  IMFSourceReader* reader = bTemporary ? TemporaryReader.Get() : Pictor.pSourceReader;
+  return reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, type);
+}

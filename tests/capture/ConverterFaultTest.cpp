@@ -1,0 +1,114 @@
+// Faults inside the library that only a scripted platform object reaches (white-box):
+// a transform left holding its input, and a reader that reports success without a type.
+#include "Pictor.h"
+#include "capture/MFRuntime.h"
+#include "convert/MFVideoConverter.h"
+#include "tests/support/HostTest.h"
+
+#include "MFTestObjects.h"
+#include "TestAccess.h"
+
+#include <mfreadwrite.h>
+
+using capturetest::MakeVideoType;
+using Microsoft::WRL::ComPtr;
+using namespace pictortest;
+
+namespace {
+
+static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+HRESULT WINAPI FailCreateSample(IMFSample**) { return E_OUTOFMEMORY; }
+
+ComPtr<IMFSample> Yuy2Sample(UINT32 width, UINT32 height)
+{
+  ComPtr<IMFSample> sample;
+  ComPtr<IMFMediaBuffer> buffer;
+  EXPECT_EQ(MFCreateSample(&sample), S_OK);
+  EXPECT_EQ(MFCreateMemoryBuffer(width * height * 2, &buffer), S_OK);
+  buffer->SetCurrentLength(width * height * 2);
+  sample->AddBuffer(buffer.Get());
+  sample->SetSampleTime(0);
+  sample->SetSampleDuration(333333);
+  return sample;
+}
+
+TEST(ConverterFaultTest, TransformLeftHoldingItsInputIsFlushedAndTheNextFrameComesThrough)
+{
+  LogCapture::Get().SetLevel(2);
+  LogCapture::Get().Clear();
+  TPictor pictor;
+  FrameSink sink;
+  TPictorTestAccess::SetCallback(pictor, FrameSink::Callback, &sink);
+  ComPtr<IMFMediaType> type = MakeVideoType(MFVideoFormat_YUY2, 16, 16, true, 32);
+  type.Get()->AddRef();
+  auto* converter = new TMFVideoConverter(&pictor, type.Get(), true);
+  ASSERT_TRUE(converter->bInitialized);
+
+  // No output sample for the first frame: the transform has taken the input already.
+  TMFRuntime* runtime = TPictorTestAccess::Runtime(pictor);
+  const auto createSample = runtime->pMFCreateSample;
+  runtime->pMFCreateSample = FailCreateSample;
+  converter->SetInputSample(Yuy2Sample(16, 16).Detach());
+  EXPECT_TRUE(WaitForLine("TMFVideoConverter::ConvertThread output sample is NULL", 10000));
+  runtime->pMFCreateSample = createSample;
+
+  // A frame given while the thread still holds the lock is dropped: offer until one is taken.
+  for (int i = 0; i < 50 && sink.Count() == 0; ++i) {
+    converter->SetInputSample(Yuy2Sample(16, 16).Detach());
+    sink.WaitFor(1, 100);
+  }
+  EXPECT_EQ(sink.Count() > 0, true) << "the transform stays jammed";
+  EXPECT_TRUE(LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread ProcessInput error").empty());
+  delete converter;
+}
+
+// Answers stream selection and reports native type 0 as S_OK without a type.
+class TypelessReader : public IMFSourceReader {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+  {
+    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader) ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --Refs; }  // static object
+  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return S_OK; }
+  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType** type) override
+  {
+    *type = nullptr;
+    return S_OK;
+  }
+  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentMediaType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override { return E_NOTIMPL; }
+  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
+  ULONG Refs = 0;
+} g_typelessReader;
+
+HRESULT WINAPI CreateTypelessReader(IMFMediaSource*, IMFAttributes*, IMFSourceReader** reader)
+{
+  g_typelessReader.AddRef();
+  *reader = &g_typelessReader;
+  return S_OK;
+}
+
+TEST(ConverterFaultTest, NativeTypeReportedWithoutATypeFailsTheStart)
+{
+  VirtualCamera::Get().Configure("camera link=\\\\?\\virtualcam#a\nformat subtype=RGB32 size=64x48\n");
+  LogCapture::Get().Clear();
+  TPictor pictor;
+  TPictorTestAccess::Runtime(pictor)->pMFCreateSourceReaderFromMediaSource = CreateTypelessReader;
+  FrameSink sink;
+  EXPECT_FALSE(pictor.StartCapture(L"\\\\?\\virtualcam#a", TPictorFormat(), true, FrameSink::Callback, &sink));
+  EXPECT_TRUE(Contains(LogCapture::Get().Lines(), "TPictor::StartCapture error getting media type for 0 error 80004003"));
+  EXPECT_EQ(g_typelessReader.Refs, 0u);
+}
+
+}  // namespace

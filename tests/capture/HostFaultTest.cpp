@@ -1,0 +1,215 @@
+// Faults a host or a camera can cause, tried as a host would on the virtual camera: no
+// hang, no crash, no leak. A call that could hang runs on a thread of its own with a
+// bounded wait, so that a regression fails instead of stopping the suite.
+#include "Pictor.h"
+#include "tests/support/HostTest.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+using namespace pictortest;
+
+namespace {
+
+static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+const wchar_t kLinkA[] = L"\\\\?\\virtualcam#a";
+const wchar_t kLinkB[] = L"\\\\?\\virtualcam#b";
+const char kTwoCameras[] =
+    "camera name=A link=\\\\?\\virtualcam#a\n"
+    "format subtype=YUY2 size=320x240 rate=30/1\n"
+    "format subtype=RGB32 size=320x240 rate=30/1\n"
+    "control property=Brightness min=-64 max=64 step=1 default=0\n"
+    "camera name=B link=\\\\?\\virtualcam#b pattern=marker\n"
+    "format subtype=NV12 size=320x240 rate=30/1\n"
+    "control property=Brightness min=-64 max=64 step=1 default=0\n";
+
+// Runs fn on a thread of its own; false when it has not returned within the time (the
+// thread is then left behind, with whatever it holds).
+bool ReturnsWithin(std::function<void()> fn, DWORD timeoutMs = 30000)
+{
+  auto* call = new std::function<void()>(std::move(fn));
+  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+        ComThread com;
+        auto* f = static_cast<std::function<void()>*>(p);
+        (*f)();
+        delete f;
+        return 0;
+      }, call, 0, nullptr);
+  const bool returned = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return returned;
+}
+
+// The platform releases some objects on its work-queue threads: give it a moment.
+void ExpectNoLiveCameraObjects()
+{
+  for (int i = 0; i < 100 && VirtualCamera::Get().Counts().total != 0; ++i) Sleep(20);
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
+class HostFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override
+  {
+    LogCapture::Get().SetLevel(2);
+    LogCapture::Get().Clear();
+  }
+  void TearDown() override { VirtualCamera::Get().Configure(""); }
+
+  // Starts a capture of format 0 of the camera, on a new object.
+  TPictor* Start(const std::string& config, const wchar_t* link, FrameSink& sink)
+  {
+    VirtualCamera::Get().Configure(config);
+    auto* pictor = new TPictor;
+    EXPECT_TRUE(pictor->StartCapture(link, 0, true, FrameSink::Callback, &sink));
+    return pictor;
+  }
+};
+
+TEST_F(HostFaultTest, ParametersAndFormatsDuringACaptureLeaveItRunning)
+{
+  FrameSink sink;
+  TPictor* pictor = Start(kTwoCameras, kLinkA, sink);
+  ASSERT_TRUE(sink.WaitFor(3));
+
+  // The captured camera: its running source and the native types read at the start.
+  TPictorParameters parameters = pictor->GetParameters(kLinkA);
+  EXPECT_EQ(parameters.VideoProcAmp[0].Max, 64);
+  parameters.VideoProcAmp[0].Apply = true;
+  parameters.VideoProcAmp[0].Value = 10;
+  parameters.VideoProcAmp[0].Flags = 2;
+  pictor->SetParameters(kLinkA, parameters);
+  EXPECT_EQ(pictor->GetParameters(kLinkA).VideoProcAmp[0].Value, 10);
+  pictor->SetDefaultParameters(kLinkA);
+  EXPECT_EQ(pictor->GetParameters(kLinkA).VideoProcAmp[0].Value, 0);
+  TPictorFormat formats[4];
+  EXPECT_EQ(pictor->EnumerateCaptureFormats(kLinkA, formats, 4), 2);
+  EXPECT_EQ(std::wstring(formats[1].SubTypeName), L"MFVideoFormat_RGB32");
+  EXPECT_EQ(pictor->GetCaptureFormatsCount(kLinkA), 2);
+  EXPECT_EQ(std::wstring(pictor->GetPictorFormatByIndex(kLinkA, 1).SubTypeName), L"MFVideoFormat_RGB32");
+  // Another camera: a temporary activation of the call's own.
+  EXPECT_EQ(pictor->GetCaptureFormatsCount(kLinkB), 1);
+  EXPECT_EQ(pictor->GetParameters(kLinkB).VideoProcAmp[0].Max, 64);
+
+  const int before = sink.Count();
+  EXPECT_TRUE(sink.WaitFor(before + 3, 10000)) << "frames stopped";
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); })) << "StopCapture hangs";
+  delete pictor;
+  ExpectNoLiveCameraObjects();
+}
+
+TEST_F(HostFaultTest, DestroyingACapturingObjectStopsItFirst)
+{
+  FrameSink warmUp;  // the first session opens the platform's worker handles
+  delete Start(kTwoCameras, kLinkA, warmUp);
+  const size_t handlesBefore = OpenHandles().size();
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    FrameSink sink;
+    TPictor* pictor = Start(kTwoCameras, kLinkA, sink);
+    ASSERT_TRUE(sink.WaitFor(1));
+    ASSERT_TRUE(ReturnsWithin([&] { delete pictor; })) << "the destructor hangs";
+    const int delivered = sink.Count();
+    Sleep(100);
+    EXPECT_EQ(sink.Count(), delivered) << "a frame callback after delete";
+  }
+  ExpectNoLiveCameraObjects();
+  // Two threads and their handles per object leaked show far above the slack.
+  EXPECT_LE(OpenHandles().size(), handlesBefore + kPlatformHandleSlack);
+}
+
+struct StoppingSink : FrameSink {
+  TPictor* pictor = nullptr;
+  std::atomic<bool> stopReturned{false};
+  static bool Callback(unsigned w, unsigned h, bool topDown, unsigned char* pixels, void* context)
+  {
+    auto* sink = static_cast<StoppingSink*>(context);
+    if (!sink->stopReturned) {
+      sink->pictor->StopCapture();
+      sink->stopReturned = true;
+    }
+    return FrameSink::Callback(w, h, topDown, pixels, context);
+  }
+};
+
+TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWorks)
+{
+  VirtualCamera::Get().Configure(kTwoCameras);
+  StoppingSink sink;
+  auto* pictor = new TPictor;
+  sink.pictor = pictor;
+  ASSERT_TRUE(pictor->StartCapture(kLinkA, 0, true, StoppingSink::Callback, &sink));
+  for (int i = 0; i < 1500 && !sink.stopReturned; ++i) Sleep(20);
+  ASSERT_TRUE(sink.stopReturned) << "StopCapture in the callback hangs";
+  const CapturedRecord* refused =
+      FindRecord(LogCapture::Get().Records(), "TPictor::StopCapture called from the frame callback, refused");
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->kind, 2u);  // an error line
+  EXPECT_TRUE(sink.WaitFor(3)) << "the capture goes on";
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); })) << "the host's StopCapture hangs";
+  EXPECT_FALSE(pictor->IsCaptureActive());
+  delete pictor;
+  ExpectNoLiveCameraObjects();
+}
+
+TEST_F(HostFaultTest, EndOfStreamEndsTheCaptureThread)
+{
+  FrameSink sink;
+  TPictor* pictor = Start("camera link=\\\\?\\virtualcam#a end-of-stream-after=3 paced=0\n"
+                          "format subtype=RGB32 size=64x48\n", kLinkA, sink);
+  // Without the end the thread would spin on reads that return at once.
+  EXPECT_TRUE(WaitForLine("TPictor::CaptureThread end of stream", 10000));
+  EXPECT_TRUE(WaitForLine("TPictor::CaptureThread exit", 10000));
+  EXPECT_TRUE(pictor->IsCaptureActive());  // until the host stops it
+  EXPECT_LE(sink.Count(), 3);
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }));
+  delete pictor;
+  ExpectNoLiveCameraObjects();
+}
+
+TEST_F(HostFaultTest, ShortFramesAreDroppedWithAnErrorLine)
+{
+  FrameSink sink;
+  TPictor* pictor = Start("camera link=\\\\?\\virtualcam#a short-frames=1\n"
+                          "format subtype=RGB32 size=64x48\n", kLinkA, sink);
+  // 64 x 48 x 4 = 12288 bytes; the camera leaves one row (256 bytes) out.
+  const std::string line = "TPictor::ProcessRGB32Sample frame of 12032 bytes is shorter than 64x48 pixels, dropped";
+  ASSERT_TRUE(WaitForLine(line));
+  EXPECT_EQ(FindRecord(LogCapture::Get().Records(), line)->kind, 2u);
+  pictor->StopCapture();
+  EXPECT_EQ(sink.Count(), 0);
+  delete pictor;
+}
+
+TEST_F(HostFaultTest, SamplesWithoutTimeOrDurationAreDelivered)
+{
+  for (const char* timing : {"none", "no-duration"}) {
+    SCOPED_TRACE(timing);
+    FrameSink sink;
+    TPictor* pictor = Start(std::string("camera link=\\\\?\\virtualcam#a timing=") + timing +
+                                "\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
+    EXPECT_TRUE(sink.WaitFor(3, 10000));
+    delete pictor;
+  }
+  ExpectNoLiveCameraObjects();
+}
+
+TEST_F(HostFaultTest, FormatNamesWithoutTheirNulAreLoggedWithinTheirFields)
+{
+  TPictorFormat format;
+  for (wchar_t* name : {format.AMFormatTypeName, format.MajorTypeName, format.SubTypeName})
+    std::fill_n(name, kPictorFormatNameCapacity, L'A');
+  // The fields after the first two names read as text too: "BB", then a NUL.
+  format.FixedSizeSamples = 0x00420042;
+  format.SubType.Data1 = 0x00420042;
+  TPictor::LogPictorFormatProperties(format);
+  const auto lines = LogCapture::Get().Lines();
+  const std::string name(kPictorFormatNameCapacity, 'A');
+  const std::string prefix = "TPictor::LogPictorFormatProperties ";
+  EXPECT_TRUE(Contains(lines, prefix + "MF_MT_AM_FORMAT_TYPE : " + name));
+  EXPECT_TRUE(Contains(lines, prefix + "MF_MT_MAJOR_TYPE : " + name));
+  EXPECT_TRUE(Contains(lines, prefix + "MF_MT_SUBTYPE : " + name));
+}
+
+}  // namespace
