@@ -1,0 +1,311 @@
+/* A host written in C99 that sees only PictorC.h and Pictor.dll's import library, run on
+ * the virtual camera: cameras and formats, captures with frames, parameters, a keyed
+ * preview, the status after a stream error, the same functions found by name (as
+ * DllImport and ctypes find them), and the error codes for bad handles and arguments. */
+#include "PictorC.h"
+#include "tools/virtualcam/VirtualCamControl.h"
+
+#include <mferror.h>
+#include <objbase.h>
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+static int passed, failed;
+#define CHECK(condition)                                                        \
+  do {                                                                          \
+    if (condition) {                                                            \
+      ++passed;                                                                 \
+    } else {                                                                    \
+      ++failed;                                                                 \
+      printf("%s:%d: %s: check failed: %s\n", __FILE__, __LINE__, __func__, #condition); \
+    }                                                                           \
+  } while (0)
+
+static const wchar_t kBars[] = L"\\\\?\\virtualcam#c-bars";
+static const wchar_t kFaulty[] = L"\\\\?\\virtualcam#c-faulty";
+static const wchar_t kGreen[] = L"\\\\?\\virtualcam#c-green";
+static const char kCameras[] =
+    "camera name=\"C Bars\" link=\\\\?\\virtualcam#c-bars pattern=bars\n"
+    "format subtype=YUY2 size=320x240 rate=30/1\n"
+    "format subtype=RGB32 size=320x240 rate=30/1\n"
+    "control property=Brightness min=-64 max=64 step=1 default=0\n"
+    "camera name=\"C Faulty\" link=\\\\?\\virtualcam#c-faulty pattern=bars stream-error-after=5\n"
+    "format subtype=RGB32 size=160x120 rate=30/1\n"
+    "camera name=\"C Green\" link=\\\\?\\virtualcam#c-green pattern=greenscreen\n"
+    "format subtype=RGB32 size=320x240 rate=30/1\n";
+
+/* What the frame callbacks saw. Written on the converter thread, read after a wait. */
+typedef struct Frames {
+  volatile LONG count;
+  unsigned int width, height;
+  unsigned char first[4]; /* top-left pixel of the first frame */
+  PictorCapture self;     /* when set, the first frame tries to stop its own capture */
+  volatile LONG stopResult;
+} Frames;
+
+static int PICTOR_CDECL OnFrame(unsigned int width, unsigned int height, int topDown, unsigned char* pixels,
+                                void* context)
+{
+  Frames* frames = (Frames*)context;
+  (void)topDown;
+  if (frames->count == 0) {
+    frames->width = width;
+    frames->height = height;
+    memcpy(frames->first, pixels, 4);
+    if (frames->self)
+      frames->stopResult = PictorCaptureStop(frames->self);
+  }
+  InterlockedIncrement(&frames->count);
+  return 1;
+}
+
+static int PICTOR_CDECL OnPreview(unsigned int width, unsigned int height, unsigned int pitch,
+                                  unsigned char* pixels, void* context)
+{
+  (void)pitch;
+  return OnFrame(width, height, 1, pixels, context);
+}
+
+static int WaitForFrames(Frames* frames, LONG wanted)
+{
+  int waited;
+  for (waited = 0; frames->count < wanted && waited < 10000; waited += 20)
+    Sleep(20);
+  return frames->count >= wanted;
+}
+
+static void CamerasAndFormats(void)
+{
+  PictorCapture capture = NULL;
+  PictorDescr cameras[4];
+  PictorFormat formats[4], byIndex;
+  int count = -1;
+  CHECK(PictorCaptureCreate(&capture) == PICTOR_OK && capture != NULL);
+  CHECK(PictorCaptureGetCameraCount(capture, &count) == PICTOR_OK && count == 3);
+  memset(cameras, 0x55, sizeof cameras);
+  CHECK(PictorCaptureEnumerateCameras(capture, cameras, 1, &count) == PICTOR_OK && count == 3);
+  CHECK(wcscmp(cameras[0].FriendlyName, L"C Bars") == 0 && wcscmp(cameras[0].SymbolicLink, kBars) == 0);
+  CHECK(cameras[1].FriendlyName[0] == 0x5555); /* capacity 1: the second record is untouched */
+  CHECK(PictorCaptureGetFormatCount(capture, kBars, &count) == PICTOR_OK && count == 2);
+  CHECK(PictorCaptureEnumerateFormats(capture, kBars, formats, 4, &count) == PICTOR_OK && count == 2);
+  CHECK(formats[0].Width == 320 && formats[0].Height == 240 && formats[0].FrameRate == 30);
+  CHECK(formats[0].SubType.Data1 == 0x32595559 && wcscmp(formats[0].SubTypeName, L"MFVideoFormat_YUY2") == 0);
+  CHECK(formats[1].SubType.Data1 == 22); /* MFVideoFormat_RGB32 */
+  CHECK(PictorCaptureGetFormat(capture, kBars, 1, &byIndex) == PICTOR_OK);
+  CHECK(memcmp(&byIndex, &formats[1], sizeof byIndex) == 0);
+  CHECK(PictorLogFormat(&byIndex) == PICTOR_OK);
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK);
+}
+
+/* By index (YUY2, converted) and by format (RGB32); the callback cannot stop its own
+ * capture; the status counts frames; after the stop no frame comes. */
+static void CaptureWithFrames(void)
+{
+  PictorCapture capture = NULL;
+  PictorFormat rgb;
+  PictorCaptureStatus status;
+  Frames frames;
+  LONG afterStop;
+  int active = -1;
+  CHECK(PictorCaptureCreate(&capture) == PICTOR_OK);
+  memset(&frames, 0, sizeof frames);
+  frames.self = capture;
+  CHECK(PictorCaptureStart(capture, kBars, 0, 1, OnFrame, &frames) == PICTOR_OK);
+  CHECK(WaitForFrames(&frames, 10));
+  CHECK(frames.width == 320 && frames.height == 240);
+  CHECK(frames.first[0] > 220 && frames.first[1] > 220 && frames.first[2] > 220); /* white bar */
+  CHECK(frames.stopResult == PICTOR_E_IN_CALLBACK);
+  CHECK(PictorCaptureIsActive(capture, &active) == PICTOR_OK && active == 1);
+  CHECK(PictorCaptureGetStatus(capture, &status) == PICTOR_OK);
+  CHECK(status.State == PICTOR_CAPTURE_RUNNING && status.Error == S_OK);
+  CHECK(status.FramesDelivered >= 10 && status.FrameRate > 1.0 && status.FrameRate < 1000.0);
+  CHECK(PictorCaptureStop(capture) == PICTOR_OK);
+  afterStop = frames.count;
+  Sleep(200);
+  CHECK(frames.count == afterStop);
+  CHECK(PictorCaptureIsActive(capture, &active) == PICTOR_OK && active == 0);
+  CHECK(PictorCaptureGetStatus(capture, &status) == PICTOR_OK && status.State == PICTOR_CAPTURE_IDLE);
+  CHECK(status.FramesDelivered >= (unsigned long long)afterStop);
+
+  memset(&frames, 0, sizeof frames);
+  CHECK(PictorCaptureGetFormat(capture, kBars, 1, &rgb) == PICTOR_OK);
+  CHECK(PictorCaptureStartFormat(capture, kBars, &rgb, 1, OnFrame, &frames) == PICTOR_OK);
+  CHECK(WaitForFrames(&frames, 3));
+  CHECK(frames.first[0] == 255 && frames.first[1] == 255 && frames.first[2] == 255);
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK); /* stops the running capture */
+}
+
+static void ParametersReadBack(void)
+{
+  PictorCapture capture = NULL;
+  PictorParameters parameters;
+  CHECK(PictorCaptureCreate(&capture) == PICTOR_OK);
+  CHECK(PictorCaptureGetParameters(capture, kBars, &parameters) == PICTOR_OK);
+  CHECK(parameters.VideoProcAmp[0].Min == -64 && parameters.VideoProcAmp[0].Max == 64);
+  CHECK(parameters.VideoProcAmp[0].Value == 0 && parameters.VideoProcAmp[0].Apply == false);
+  parameters.VideoProcAmp[0].Value = 12;
+  parameters.VideoProcAmp[0].Flags = 2;
+  *(unsigned char*)&parameters.VideoProcAmp[0].Apply = 0x80; /* any non-zero byte is true */
+  CHECK(PictorCaptureSetParameters(capture, kBars, &parameters) == PICTOR_OK);
+  CHECK(PictorCaptureGetParameters(capture, kBars, &parameters) == PICTOR_OK);
+  CHECK(parameters.VideoProcAmp[0].Value == 12);
+  CHECK(PictorCaptureSetDefaultParameters(capture, kBars) == PICTOR_OK);
+  CHECK(PictorCaptureGetParameters(capture, kBars, &parameters) == PICTOR_OK);
+  CHECK(parameters.VideoProcAmp[0].Value == 0);
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK);
+}
+
+/* The green screen keyed on green over no background: the corner turns black. */
+static void KeyedPreview(void)
+{
+  PictorPreview preview = NULL;
+  PictorKeyingParams keying;
+  Frames frames;
+  memset(&frames, 0, sizeof frames);
+  CHECK(PictorDefaultKeyingParams(&keying) == PICTOR_OK);
+  CHECK(keying.Opacity == 255 && keying.ColorType == PICTOR_KEY_GREEN && keying.Sensitivity > 0.49f);
+  CHECK(PictorPreviewCreate(&preview) == PICTOR_OK);
+  CHECK(PictorPreviewStart(preview, kGreen, 0, 1, NULL, &keying, OnPreview, &frames) == PICTOR_OK);
+  CHECK(WaitForFrames(&frames, 3));
+  CHECK(frames.width == 320 && frames.height == 240);
+  CHECK(frames.first[0] < 16 && frames.first[1] < 16 && frames.first[2] < 16);
+  CHECK(PictorPreviewSetSensitivity(preview, 0.5f) == PICTOR_OK);
+  CHECK(PictorPreviewSetSmoothing(preview, 0.5f) == PICTOR_OK);
+  CHECK(PictorPreviewSetOpacity(preview, 200) == PICTOR_OK);
+  CHECK(PictorPreviewSetKeyColor(preview, PICTOR_KEY_BLUE, 0) == PICTOR_OK);
+  CHECK(PictorPreviewSetBackground(preview, NULL) == PICTOR_OK);
+  CHECK(PictorPreviewDestroy(preview) == PICTOR_OK);
+}
+
+/* The fault the camera injects after 5 frames ends the stream: the status says so with
+ * the camera's HRESULT, while IsActive still reports the capture thread. */
+static void StatusAfterStreamError(void)
+{
+  PictorCapture capture = NULL;
+  PictorCaptureStatus status;
+  Frames frames;
+  int waited, active = 0;
+  memset(&frames, 0, sizeof frames);
+  CHECK(PictorCaptureCreate(&capture) == PICTOR_OK);
+  CHECK(PictorCaptureStart(capture, kFaulty, 0, 1, OnFrame, &frames) == PICTOR_OK);
+  for (waited = 0; waited < 5000; waited += 10) {
+    CHECK(PictorCaptureGetStatus(capture, &status) == PICTOR_OK);
+    if (status.State != PICTOR_CAPTURE_RUNNING)
+      break;
+    Sleep(10);
+  }
+  CHECK(status.State == PICTOR_CAPTURE_ENDED);
+  CHECK(status.Error == MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED);
+  CHECK(status.FramesDelivered + status.FramesDropped <= 5);
+  CHECK(PictorCaptureIsActive(capture, &active) == PICTOR_OK && active == 1);
+  CHECK(PictorCaptureStop(capture) == PICTOR_OK);
+  CHECK(PictorCaptureGetStatus(capture, &status) == PICTOR_OK && status.State == PICTOR_CAPTURE_IDLE);
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK);
+}
+
+typedef int(PICTOR_CDECL* CreateFn)(PictorCapture*);
+typedef int(PICTOR_CDECL* StartFn)(PictorCapture, const wchar_t*, int, int, PictorFrameCallback, void*);
+typedef int(PICTOR_CDECL* HandleFn)(PictorCapture);
+typedef int(PICTOR_CDECL* StatusFn)(PictorCapture, PictorCaptureStatus*);
+
+static void FoundByName(void)
+{
+  HMODULE dll = GetModuleHandleW(L"Pictor.dll");
+  CreateFn create = (CreateFn)(void (*)(void))GetProcAddress(dll, "PictorCaptureCreate");
+  StartFn start = (StartFn)(void (*)(void))GetProcAddress(dll, "PictorCaptureStart");
+  StatusFn getStatus = (StatusFn)(void (*)(void))GetProcAddress(dll, "PictorCaptureGetStatus");
+  HandleFn destroy = (HandleFn)(void (*)(void))GetProcAddress(dll, "PictorCaptureDestroy");
+  PictorCapture capture = NULL;
+  PictorCaptureStatus status;
+  Frames frames;
+  memset(&frames, 0, sizeof frames);
+  CHECK(dll && create && start && getStatus && destroy);
+  if (!(dll && create && start && getStatus && destroy))
+    return;
+  CHECK(create(&capture) == PICTOR_OK);
+  CHECK(start(capture, kBars, 1, 1, OnFrame, &frames) == PICTOR_OK);
+  CHECK(WaitForFrames(&frames, 3));
+  CHECK(getStatus(capture, &status) == PICTOR_OK && status.FramesDelivered >= 3);
+  CHECK(destroy(capture) == PICTOR_OK);
+}
+
+/* Handles that are null, destroyed or of the other kind, null pointers and negative
+ * capacities: each call returns its code (and the object behind nothing is touched). */
+static void BadHandlesAndArguments(void)
+{
+  PictorCapture capture = NULL, gone = NULL;
+  PictorPreview preview = NULL;
+  PictorDescr cameras[2];
+  PictorFormat format;
+  PictorCaptureStatus status;
+  int count = 0;
+  struct Row {
+    const char* call;
+    int result, expected;
+  } rows[24];
+  int n = 0, i;
+  PictorCaptureCreate(&capture);
+  PictorCaptureCreate(&gone);
+  PictorPreviewCreate(&preview);
+  PictorCaptureDestroy(gone);
+#define ROW(function_call, wanted) \
+  do {                                  \
+    rows[n].call = #function_call;      \
+    rows[n].result = (function_call);   \
+    rows[n].expected = (wanted);        \
+    ++n;                                \
+  } while (0)
+  ROW(PictorCaptureGetCameraCount(NULL, &count), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorCaptureGetCameraCount(gone, &count), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorCaptureDestroy(gone), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorCaptureStop((PictorCapture)preview), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorPreviewSetOpacity((PictorPreview)capture, 1), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorPreviewDestroy(NULL), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorCaptureGetStatus(gone, &status), PICTOR_E_INVALID_HANDLE);
+  ROW(PictorCaptureCreate(NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureEnumerateCameras(capture, NULL, 2, &count), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureEnumerateCameras(capture, cameras, 2, NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureEnumerateCameras(capture, cameras, -1, &count), PICTOR_E_INVALID_ARGUMENT);
+  ROW(PictorCaptureEnumerateFormats(capture, kBars, &format, -5, &count), PICTOR_E_INVALID_ARGUMENT);
+  ROW(PictorCaptureGetFormat(capture, NULL, 0, &format), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureGetFormat(capture, kBars, 0, NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureStart(capture, kBars, 0, 1, NULL, NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureStartFormat(capture, kBars, NULL, 1, OnFrame, NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureGetStatus(capture, NULL), PICTOR_E_NULL_POINTER);
+  ROW(PictorCaptureStart(capture, L"\\\\?\\virtualcam#none", 0, 1, OnFrame, NULL), PICTOR_E_FAILED);
+  ROW(PictorCaptureEnumerateCameras(capture, NULL, 0, &count), PICTOR_OK);
+#undef ROW
+  for (i = 0; i < n; ++i) {
+    CHECK(rows[i].result == rows[i].expected);
+    if (rows[i].result != rows[i].expected)
+      printf("  %s gave %s, expected %s\n", rows[i].call, PictorResultName(rows[i].result),
+             PictorResultName(rows[i].expected));
+  }
+  CHECK(count == 3); /* the counting call at the end */
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK && PictorPreviewDestroy(preview) == PICTOR_OK);
+}
+
+int main(void)
+{
+  char error[256] = "";
+  VirtualCam_Configure_t configure =
+      (VirtualCam_Configure_t)(void (*)(void))GetProcAddress(LoadLibraryW(L"mf.dll"), "VirtualCam_Configure");
+  if (!configure || configure(kCameras, error, sizeof error) != 0) {
+    printf("the virtual camera mf.dll is missing or refused the cameras: %s\n", error);
+    return 1;
+  }
+  CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  CHECK(PictorGetApiVersion() >> 16 == PICTOR_C_API_VERSION >> 16);
+  CHECK(PictorCanUseMediaFoundation() == 1);
+  CamerasAndFormats();
+  CaptureWithFrames();
+  ParametersReadBack();
+  KeyedPreview();
+  StatusAfterStreamError();
+  FoundByName();
+  BadHandlesAndArguments();
+  CoUninitialize();
+  printf("%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
