@@ -16,6 +16,45 @@ struct TQuadVertex {
 constexpr DWORD kQuadFVF = D3DFVF_XYZRHW | D3DFVF_TEX1;
 static_assert(sizeof(TQuadVertex) == 24, "vertex stride");
 
+// Holds the preview's lock for one frame, however the frame ends.
+class TSectionHold {
+public:
+    explicit TSectionHold(CRITICAL_SECTION& section) : section(section) { EnterCriticalSection(&section); }
+    ~TSectionHold() { LeaveCriticalSection(&section); }
+    TSectionHold(const TSectionHold&) = delete;
+    TSectionHold& operator=(const TSectionHold&) = delete;
+
+private:
+    CRITICAL_SECTION& section;
+};
+
+// The read-back surface's lock: unlocked again when the frame ends, however it ends.
+class TSurfaceLock {
+public:
+    explicit TSurfaceLock(IDirect3DSurface9* surface) : surface(surface) {}
+    ~TSurfaceLock() { Unlock(); }
+    TSurfaceLock(const TSurfaceLock&) = delete;
+    TSurfaceLock& operator=(const TSurfaceLock&) = delete;
+
+    HRESULT Lock(D3DLOCKED_RECT* locked)
+    {
+        const HRESULT hr = surface->LockRect(locked, nullptr, D3DLOCK_READONLY);
+        isLocked = hr == D3D_OK;
+        return hr;
+    }
+    HRESULT Unlock()
+    {
+        if (!isLocked)
+            return D3D_OK;
+        isLocked = false;
+        return surface->UnlockRect();
+    }
+
+private:
+    IDirect3DSurface9* surface;
+    bool isLocked = false;
+};
+
 }  // namespace
 
 bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool /*topDown*/,
@@ -27,7 +66,7 @@ bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int
 bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels)
 {
     static const char kName[] = "TPictorD3D9Preview::PictorImageReadyProc";
-    EnterCriticalSection(&previewLock);
+    TSectionHold hold(previewLock);
     LogVerbose("%s", kName);
 
     IDirect3DDevice9Ex* device = pD3D9Device;
@@ -135,7 +174,8 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
             LogError("%s GetRenderTargetData error %d", kName, static_cast<int>(hr));
 
         D3DLOCKED_RECT locked = {};
-        if ((hr = pD3D9SurfaceVidMem->LockRect(&locked, nullptr, D3DLOCK_READONLY)) != D3D_OK) {
+        TSurfaceLock readBack(pD3D9SurfaceVidMem);
+        if ((hr = readBack.Lock(&locked)) != D3D_OK) {
             LogError("%s LockRect error %d", kName, static_cast<int>(hr));
         } else {
             // Frame-rate trace, measured only while the log is at its verbose level.
@@ -149,15 +189,21 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
                         LogVerbose("%s WebCam FPS is %f", kName, pFPSCalculator->FPS);
                 }
             }
-            if (pHostImageReady)
-                pHostImageReady(width, height, static_cast<unsigned int>(locked.Pitch),
-                                static_cast<unsigned char*>(locked.pBits), pHostUserData);
-            if ((hr = pD3D9SurfaceVidMem->UnlockRect()) != D3D_OK)
+            // A host callback that throws loses only this frame: the next one is composed
+            // and delivered as usual.
+            if (pHostImageReady) {
+                try {
+                    pHostImageReady(width, height, static_cast<unsigned int>(locked.Pitch),
+                                    static_cast<unsigned char*>(locked.pBits), pHostUserData);
+                } catch (...) {
+                    LogError("%s host callback threw an exception", kName);
+                }
+            }
+            if ((hr = readBack.Unlock()) != D3D_OK)
                 LogError("%s UnlockRect error %d", kName, static_cast<int>(hr));
         }
     }
 
     LogVerbose("%s exit", kName);
-    LeaveCriticalSection(&previewLock);
     return true;
 }

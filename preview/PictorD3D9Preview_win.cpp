@@ -184,12 +184,11 @@ void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
     pBackgroundBitmap = nullptr;
     if (HasPixels(image)) {
         pBackgroundBitmap = CopyBackground(*image);
-        // Straight from the host's image, first stored row as the bottom whatever its
-        // TopDown says; the private copy, which follows TopDown, is what the next device
-        // set-up uploads.
+        // The private copy is stored bottom row first whatever the image's TopDown says:
+        // uploaded as the device set-up does, the background is upright at once.
         if (pBackgroundBitmap && pD3D9Device && pD3D9TextureSysMemY && pD3D9BackgroundTextureVidMem)
-            LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, image->Data, image->Height,
-                        static_cast<int>(image->Stride));
+            LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
+                        pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
     }
     LeaveCriticalSection(&previewLock);
 }
