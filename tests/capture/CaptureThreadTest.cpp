@@ -8,18 +8,9 @@
 #include "MFTestObjects.h"
 #include "TestAccess.h"
 
-#include <mferror.h>
 #include <mfreadwrite.h>
 
-#include <atomic>
-#include <mutex>
-
-using capturetest::Contains;
-using capturetest::MakeVideoType;
-using capturetest::RefCount;
-using capturetest::TaggedSample;
-using Microsoft::WRL::ComPtr;
-using pictortest::LogCapture;
+using namespace capturetest;
 
 namespace {
 
@@ -29,40 +20,29 @@ struct Read {
   ComPtr<IMFSample> sample;
 };
 
-// Answers ReadSample from a script; past its end every read fails with E_FAIL.
+// Answers ReadSample from a script; past its end every read fails with E_FAIL. It lives
+// on the test's stack.
 class ScriptedReader : public IMFSourceReader {
  public:
   explicit ScriptedReader(std::vector<Read> script) : Script(std::move(script)) {}
-
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override
   {
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader)) {
-      *out = static_cast<IMFSourceReader*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader) ? this : nullptr;
+    return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --Refs; }  // lives on the test's stack
-
+  STDMETHODIMP_(ULONG) Release() override { return --Refs; }
   STDMETHODIMP ReadSample(DWORD, DWORD, DWORD* index, DWORD* flags, LONGLONG* time, IMFSample** sample) override
   {
     const size_t call = Calls++;
-    *index = 0;
-    *time = 0;
-    *sample = nullptr;
-    if (call >= Script.size()) {
-      *flags = MF_SOURCE_READERF_ERROR;
-      return E_FAIL;
-    }
+    *index = 0, *time = 0, *sample = nullptr;
+    if (call >= Script.size())
+      return *flags = MF_SOURCE_READERF_ERROR, E_FAIL;
     *flags = Script[call].flags;
-    if (Script[call].sample)
-      *sample = Script[call].sample.Get(), (*sample)->AddRef();
+    if ((*sample = Script[call].sample.Get()))
+      (*sample)->AddRef();
     return Script[call].result;
   }
-
   STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
   STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return E_NOTIMPL; }
   STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
@@ -78,91 +58,66 @@ class ScriptedReader : public IMFSourceReader {
   std::atomic<ULONG> Refs{1};
 };
 
-struct TagSink {
-  std::mutex mutex;
-  std::vector<uint8_t> tags;
-  static bool Callback(unsigned, unsigned, bool, unsigned char* pixels, void* context)
-  {
-    auto* sink = static_cast<TagSink*>(context);
-    std::lock_guard<std::mutex> lock(sink->mutex);
-    sink->tags.push_back(pixels[0]);
-    return true;
-  }
-  std::vector<uint8_t> Tags()
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    return tags;
-  }
-};
-
 class CaptureThreadTest : public ::testing::Test {
  protected:
-  void SetUp() override
-  {
-    LogCapture::Get().SetLevel(2);
-    TPictorTestAccess::SetCallback(pictor, TagSink::Callback, &sink);
-    ComPtr<IMFMediaType> type = MakeVideoType(MFVideoFormat_RGB32, 1, 1, true, 4);
-    type.Get()->AddRef();
-    converter = new TMFVideoConverter(&pictor, type.Get(), true);
-    ASSERT_TRUE(converter->bInitialized);
-  }
+  void SetUp() override { LogCapture::Get().SetLevel(2); }
 
-  // Runs the loop to its end, then lets the converter deliver what it was given.
+  // Runs the loop to its end on this thread over a fresh converter, waits for the one
+  // frame it should deliver and stops (which joins the converter): the tags delivered.
   std::vector<uint8_t> Run(ScriptedReader& reader)
   {
+    FrameSink sink;
+    TPictorTestAccess::SetCallback(pictor, FrameSink::Callback, &sink);
+    auto* converter = new TMFVideoConverter(&pictor, MakeVideoType(MFVideoFormat_RGB32, 1, 1, true, 4).Detach(), true);
+    EXPECT_TRUE(converter->bInitialized);
     LogCapture::Get().Clear();
     TPictorTestAccess::RunCaptureThread(pictor, &reader, converter);
-    Sleep(300);
-    // The loop ran on this thread; the converter's thread logs in between.
-    lines.clear();
-    for (const auto& record : LogCapture::Get().Records())
-      if (record.threadId == GetCurrentThreadId())
-        lines.push_back(record.text);
+    EXPECT_TRUE(sink.WaitFor(1));
     pictor.StopCapture();  // deletes the converter, releases the reader
-    return sink.Tags();
+    std::vector<uint8_t> tags;  // of the first and the last frame
+    for (const FrameSink::Frame* frame : {&sink.first, &sink.last})
+      if (static_cast<int>(tags.size()) < sink.count)
+        tags.push_back(frame->pixels[0]);
+    return tags;
   }
 
   TPictor pictor;
-  TagSink sink;
-  TMFVideoConverter* converter = nullptr;
-  std::vector<std::string> lines;  // what the loop wrote
 };
 
-TEST_F(CaptureThreadTest, ErrorFlagAloneEndsTheLoopCombinedFlagsDoNot)
+TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotUsed)
 {
-  ComPtr<IMFSample> last = TaggedSample(3);
   ScriptedReader reader({
-      {S_OK, MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM, TaggedSample(1)},
       {S_OK, MF_SOURCE_READERF_STREAMTICK, nullptr},  // succeeded without a sample
-      {S_OK, MF_SOURCE_READERF_ERROR, TaggedSample(2)},
-      {S_OK, 0, last},
+      {S_OK, 0, TaggedSample(1)},
+      {S_OK, MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_STREAMTICK, TaggedSample(2)},
+      {S_OK, 0, TaggedSample(3)},
   });
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
   EXPECT_EQ(reader.Calls, 3u);
   EXPECT_EQ(RefCount(reader.Script[2].sample.Get()), 1u);  // the flagged sample was released
-  EXPECT_TRUE(capturetest::LinesStartingWith(lines, "TPictor::CaptureThread ReadSample error").empty());
-  EXPECT_TRUE(Contains(lines, "TPictor::CaptureThread exit"));
-  EXPECT_EQ(RefCount(reader.Script[0].sample.Get()), 1u);  // the reader's sample is not kept
+  EXPECT_EQ(RefCount(reader.Script[1].sample.Get()), 1u);  // the reader's sample is not kept
+
+  // The end of the stream ends the loop after its sample.
+  ScriptedReader ending({{S_OK, MF_SOURCE_READERF_ENDOFSTREAM, TaggedSample(4)}, {S_OK, 0, TaggedSample(5)}});
+  EXPECT_EQ(Run(ending), std::vector<uint8_t>{4});
+  EXPECT_EQ(ending.Calls, 1u);
 }
 
-TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedAndTheLoopGoesOn)
+TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)
 {
-  ComPtr<IMFSample> untimed = TaggedSample(1, false);
-  ScriptedReader reader({{S_OK, 0, untimed}, {S_OK, 0, TaggedSample(2)}});
-  const ULONG refsBefore = RefCount(untimed.Get());
+  UnlockableBuffer unlockable;
+  ComPtr<IMFSample> bad = TaggedSample(1, &unlockable);
+  ScriptedReader reader({{S_OK, 0, bad}, {S_OK, 0, TaggedSample(2)}});
+  const ULONG sampleRefs = RefCount(bad.Get()), bufferRefs = unlockable.Refs;
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{2});
   EXPECT_EQ(reader.Calls, 3u);  // the third read ends the script
-  const int copyError = capturetest::IndexOf(lines, "PictorDuplicateSample error c00d36c8");
-  ASSERT_GE(copyError, 0);
-  EXPECT_EQ(lines[copyError + 1], "TPictor::CaptureThread sample copy failed, frame dropped");
-  // Nothing of the failed copy is kept: no reference to the sample and no lock on its
-  // buffer is left behind.
-  EXPECT_EQ(RefCount(untimed.Get()), refsBefore);
-  ComPtr<IMFMediaBuffer> buffer;
-  untimed->GetBufferByIndex(0, &buffer);
-  BYTE* data = nullptr;
-  EXPECT_EQ(buffer->Lock(&data, nullptr, nullptr), S_OK);
-  buffer->Unlock();
+  const CapturedRecord* dropped =
+      FindRecord(LogCapture::Get().Records(), "TPictor::CaptureThread sample copy failed, frame dropped");
+  ASSERT_TRUE(dropped);
+  EXPECT_EQ(dropped->kind, 2u);
+  // Nothing of the failed copy is kept: no reference to the sample or its buffer.
+  EXPECT_EQ(RefCount(bad.Get()), sampleRefs);
+  EXPECT_EQ(unlockable.Refs, bufferRefs);
 }
 
 }  // namespace

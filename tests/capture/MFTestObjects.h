@@ -1,5 +1,5 @@
-// Small Media Foundation objects for the white-box tests: video types and tagged
-// one-pixel samples.
+// Small Media Foundation objects for the white-box tests: video types, tagged one-pixel
+// samples and a buffer that cannot be locked.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 
 namespace capturetest {
@@ -30,8 +31,8 @@ inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UIN
   return type;
 }
 
-// A 1x1 RGB32 sample whose one pixel carries a tag.
-inline ComPtr<IMFSample> TaggedSample(uint8_t tag, bool timed = true)
+// A 1x1 RGB32 sample whose one pixel carries a tag; `extra` is added as a second buffer.
+inline ComPtr<IMFSample> TaggedSample(uint8_t tag, IMFMediaBuffer* extra = nullptr)
 {
   ComPtr<IMFSample> sample;
   ComPtr<IMFMediaBuffer> buffer;
@@ -44,12 +45,31 @@ inline ComPtr<IMFSample> TaggedSample(uint8_t tag, bool timed = true)
   buffer->Unlock();
   buffer->SetCurrentLength(4);
   sample->AddBuffer(buffer.Get());
-  if (timed) {
-    sample->SetSampleTime(tag * 333'333LL);
-    sample->SetSampleDuration(333'333);
-  }
+  if (extra)
+    sample->AddBuffer(extra);
+  sample->SetSampleTime(tag * 333'333LL);
+  sample->SetSampleDuration(333'333);
   return sample;
 }
+
+// A buffer whose Lock fails, so that copying a sample that holds it fails. It lives on
+// the test's stack and counts its references.
+class UnlockableBuffer : public IMFMediaBuffer {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+  {
+    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFMediaBuffer) ? this : nullptr;
+    return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --Refs; }
+  STDMETHODIMP Lock(BYTE**, DWORD*, DWORD*) override { return E_FAIL; }
+  STDMETHODIMP Unlock() override { return E_FAIL; }
+  STDMETHODIMP GetCurrentLength(DWORD* length) override { return *length = 4, S_OK; }
+  STDMETHODIMP SetCurrentLength(DWORD) override { return S_OK; }
+  STDMETHODIMP GetMaxLength(DWORD* length) override { return *length = 4, S_OK; }
+  std::atomic<ULONG> Refs{1};
+};
 
 inline ULONG RefCount(IUnknown* object)
 {

@@ -48,6 +48,11 @@ class VirtualCamera {
   // Frames the camera with this symbolic link has delivered so far (-1: no such camera).
   LONG FrameCount(const wchar_t* link) const { return getFrameCount_ ? getFrameCount_(link) : -1; }
 
+  // The stored state of one camera control, Set calls included (VirtualCamControl.h).
+  bool Control(const wchar_t* link, int property, LONG* value, LONG* flags, LONG* setCalls) const {
+    return getControl_ && getControl_(link, property, value, flags, setCalls);
+  }
+
   HMODULE Module() const { return module_; }
 
  private:
@@ -57,6 +62,7 @@ class VirtualCamera {
     configure_ = Export<VirtualCam_Configure_t>("VirtualCam_Configure");
     getCounts_ = Export<VirtualCam_GetCounts_t>("VirtualCam_GetCounts");
     getFrameCount_ = Export<VirtualCam_GetFrameCount_t>("VirtualCam_GetFrameCount");
+    getControl_ = Export<VirtualCam_GetControl_t>("VirtualCam_GetControl");
   }
   template <typename F>
   F Export(const char* name) {
@@ -67,6 +73,7 @@ class VirtualCamera {
   VirtualCam_Configure_t configure_ = nullptr;
   VirtualCam_GetCounts_t getCounts_ = nullptr;
   VirtualCam_GetFrameCount_t getFrameCount_ = nullptr;
+  VirtualCam_GetControl_t getControl_ = nullptr;
 };
 
 // Nothing of the double outlives an operation: every activation, source, stream and sample
