@@ -5,6 +5,8 @@
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
 #include "capture/ComAdopt.h"
+#include "capture/SamplePool.h"
+#include "convert/MFVideoConverter.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -90,7 +92,12 @@ IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
 
   const DWORD length = width * height * 4u;  // 32-bit arithmetic, as the buffer size is
   ComPtr<IMFMediaBuffer> buffer;
-  hr = pMFRuntime->pMFCreateMemoryBuffer ? pMFRuntime->pMFCreateMemoryBuffer(length, &buffer) : E_NOTIMPL;
+  // A running capture reuses its converter's buffers: the buffer goes back to the pool
+  // when the converter releases the sample, so no frame allocates one.
+  if (pMFVideoConverter)
+    hr = pMFVideoConverter->OutputPool.GetBuffer(length, &buffer);
+  else
+    hr = pMFRuntime->pMFCreateMemoryBuffer ? pMFRuntime->pMFCreateMemoryBuffer(length, &buffer) : E_NOTIMPL;
   if (hr != S_OK) {
     LogError("%s MFCreateMemoryBuffer error %x", kName, static_cast<unsigned>(hr));
     return sample.Detach();
@@ -161,6 +168,11 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 
 IMFSample* PictorDuplicateSample(IMFSample* source)
 {
+  return PictorDuplicateSample(source, nullptr);
+}
+
+IMFSample* PictorDuplicateSample(IMFSample* source, TSamplePool* pool)
+{
   static const char* const kName = "PictorDuplicateSample";
   LogVerbose("%s", kName);
   if (!source) {
@@ -202,7 +214,7 @@ IMFSample* PictorDuplicateSample(IMFSample* source)
     hr = source->GetBufferByIndex(index, &buffer);
     if (FAILED(hr))
       FailCopy(kName, hr);
-    ComPtr<IMFMediaBuffer> bufferCopy = AdoptComPtr(PictorDuplicateBuffer(buffer.Get()));
+    ComPtr<IMFMediaBuffer> bufferCopy = AdoptComPtr(PictorDuplicateBuffer(buffer.Get(), pool));
     hr = copy->AddBuffer(bufferCopy.Get());
     if (FAILED(hr))
       FailCopy(kName, hr);
@@ -214,19 +226,82 @@ IMFSample* PictorDuplicateSample(IMFSample* source)
 
 IMFMediaBuffer* PictorDuplicateBuffer(IMFMediaBuffer* source)
 {
+  return PictorDuplicateBuffer(source, nullptr);
+}
+
+namespace {
+
+// A buffer of `length` bytes for a copy: from the pool when there is one.
+ComPtr<IMFMediaBuffer> NewCopyBuffer(DWORD length, TSamplePool* pool, const char* name)
+{
+  ComPtr<IMFMediaBuffer> copy;
+  const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : MFCreateMemoryBuffer(length, &copy);
+  if (FAILED(hr))
+    FailCopy(name, hr);
+  return copy;
+}
+
+// A 2-D buffer copied through its own contiguous copy, which reads it with Lock2D: a
+// plain Lock of a padded 2-D buffer makes a scratch copy on Windows, and crashes on a
+// bottom-up one in Wine 8.0. Null when the platform cannot copy it that way and a plain
+// Lock is safe (a top-down buffer); throws when neither way is.
+ComPtr<IMFMediaBuffer> Duplicate2DBuffer(IMFMediaBuffer* buffer, IMF2DBuffer* source, TSamplePool* pool,
+                                         const char* name)
+{
+  DWORD length = 0;
+  DWORD current = 0;
+  HRESULT hr = source->GetContiguousLength(&length);
+  if (SUCCEEDED(hr))
+    hr = buffer->GetCurrentLength(&current);
+  if (FAILED(hr))
+    FailCopy(name, hr);
+  ComPtr<IMFMediaBuffer> copy = NewCopyBuffer(length, pool, name);
+  TScopedBufferLock copyLock(copy.Get());
+  if (FAILED(hr = copyLock.Lock()))
+    FailCopy(name, hr);
+  hr = source->ContiguousCopyTo(copyLock.Data, length);
+  if (SUCCEEDED(hr)) {
+    // The copy holds what a plain Lock would give: the contiguous frame, up to the
+    // source's current length.
+    if (FAILED(hr = copyLock.Unlock()) || FAILED(hr = copy->SetCurrentLength(current < length ? current : length)))
+      FailCopy(name, hr);
+    return copy;
+  }
+  // Wine 8.0 lacks ContiguousCopyTo: the row order decides whether Lock may be used.
+  BYTE* scanline0 = nullptr;
+  LONG pitch = 0;
+  const HRESULT lockHr = source->Lock2D(&scanline0, &pitch);
+  if (FAILED(lockHr))
+    FailCopy(name, lockHr);
+  source->Unlock2D();
+  if (pitch < 0)
+    FailCopy(name, hr);
+  return nullptr;
+}
+
+}  // namespace
+
+IMFMediaBuffer* PictorDuplicateBuffer(IMFMediaBuffer* source, TSamplePool* pool)
+{
   static const char* const kName = "PictorDuplicateBuffer";
   LogVerbose("%s", kName);
+
+  ComPtr<IMF2DBuffer> source2D;
+  if (SUCCEEDED(source->QueryInterface(IID_PPV_ARGS(&source2D)))) {
+    ComPtr<IMFMediaBuffer> copy = Duplicate2DBuffer(source, source2D.Get(), pool, kName);
+    if (copy) {
+      LogVerbose("%s exit", kName);
+      return copy.Detach();
+    }
+  }
 
   TScopedBufferLock sourceLock(source);
   HRESULT hr = sourceLock.Lock();
   if (FAILED(hr))
     FailCopy(kName, hr);
 
-  ComPtr<IMFMediaBuffer> copy;
   const DWORD length = sourceLock.CurrentLength;
-  hr = MFCreateMemoryBuffer(length, &copy);
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  ComPtr<IMFMediaBuffer> copy = NewCopyBuffer(length, pool, kName);
 
   TScopedBufferLock copyLock(copy.Get());
   hr = copyLock.Lock();

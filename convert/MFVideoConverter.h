@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+#include "capture/SamplePool.h"
+
 struct IMFMediaType;
 struct IMFTransform;
 struct IMFSample;
@@ -62,6 +64,8 @@ class TMFVideoConverter {
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
   HANDLE hSampleEvent;            // auto-reset; signalled when a sample was stored
+  // Buffers of the RGB32 output samples (TPictor::CreateNewOutputSample, convert thread).
+  TSamplePool OutputPool;
 
  private:
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);

@@ -1,0 +1,205 @@
+// Pool of reusable frame buffers (see SamplePool.h). The pool's state is shared by the
+// pool and every buffer that came out of it, and lives until the last of them goes: a
+// buffer released after its pool was destroyed frees itself.
+#include "capture/SamplePool.h"
+
+#include <mfapi.h>
+#include <mfidl.h>
+
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+
+std::atomic<LONG> gBuffersAllocated{0};
+
+// Kept buffers beyond the few frames a newest-frame mailbox has in flight are freed.
+constexpr size_t kKeptBuffers = 4;
+
+class TPooledBuffer;
+
+}  // namespace
+
+struct TSamplePoolState {
+  std::mutex Lock;
+  std::vector<TPooledBuffer*> Kept;  // released buffers of the current size
+  DWORD Length = 0;                   // current buffer size
+  bool Closed = false;                // the pool is gone: released buffers free themselves
+  std::atomic<LONG> Refs{1};          // the pool and every live buffer
+
+  void AddRef() { ++Refs; }
+  void Release()
+  {
+    if (--Refs == 0)
+      delete this;
+  }
+  // Takes a buffer whose last reference went; false when it is not wanted.
+  bool Keep(TPooledBuffer* buffer, DWORD length);
+};
+
+namespace {
+
+class TPooledBuffer final : public IMFMediaBuffer {
+ public:
+  TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength)
+      : State(state), Data(data), MaxLength(maxLength)
+  {
+    State->AddRef();
+  }
+
+  // Out of the pool again: one reference for the caller, nothing in it yet.
+  void Reuse()
+  {
+    Refs = 1;
+    CurrentLength = 0;
+  }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
+    if (!out)
+      return E_POINTER;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaBuffer)) {
+      *out = static_cast<IMFMediaBuffer*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
+  STDMETHODIMP_(ULONG) Release() override
+  {
+    const ULONG left = --Refs;
+    if (left == 0 && !State->Keep(this, MaxLength))
+      delete this;
+    return left;
+  }
+
+  STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
+  {
+    if (!buffer)
+      return E_POINTER;
+    *buffer = Data;
+    if (maxLength)
+      *maxLength = MaxLength;
+    if (currentLength)
+      *currentLength = CurrentLength;
+    return S_OK;
+  }
+  STDMETHODIMP Unlock() override { return S_OK; }
+  STDMETHODIMP GetCurrentLength(DWORD* length) override
+  {
+    if (!length)
+      return E_POINTER;
+    *length = CurrentLength;
+    return S_OK;
+  }
+  STDMETHODIMP SetCurrentLength(DWORD length) override
+  {
+    if (length > MaxLength)
+      return E_INVALIDARG;
+    CurrentLength = length;
+    return S_OK;
+  }
+  STDMETHODIMP GetMaxLength(DWORD* length) override
+  {
+    if (!length)
+      return E_POINTER;
+    *length = MaxLength;
+    return S_OK;
+  }
+
+  ~TPooledBuffer()
+  {
+    delete[] Data;
+    State->Release();
+  }
+
+ private:
+  std::atomic<ULONG> Refs{1};
+  TSamplePoolState* State;
+  BYTE* Data;
+  DWORD MaxLength;
+  DWORD CurrentLength = 0;
+};
+
+}  // namespace
+
+bool TSamplePoolState::Keep(TPooledBuffer* buffer, DWORD length)
+{
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Closed || length != Length || Kept.size() >= kKeptBuffers)
+    return false;
+  try {
+    Kept.push_back(buffer);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+// Never throws (its owners' constructors rely on that): without memory for the state,
+// GetBuffer fails instead.
+TSamplePool::TSamplePool() : State(new (std::nothrow) TSamplePoolState()) {}
+
+TSamplePool::~TSamplePool()
+{
+  if (!State)
+    return;
+  std::vector<TPooledBuffer*> kept;
+  {
+    std::lock_guard<std::mutex> guard(State->Lock);
+    State->Closed = true;
+    kept.swap(State->Kept);
+  }
+  for (TPooledBuffer* buffer : kept)
+    delete buffer;
+  State->Release();
+}
+
+HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
+{
+  if (!out)
+    return E_POINTER;
+  *out = nullptr;
+  if (!State)
+    return E_OUTOFMEMORY;
+  std::vector<TPooledBuffer*> stale;
+  TPooledBuffer* buffer = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(State->Lock);
+    if (length != State->Length) {
+      stale.swap(State->Kept);  // another frame size: the kept buffers are of no more use
+      State->Length = length;
+    } else if (!State->Kept.empty()) {
+      buffer = State->Kept.back();
+      State->Kept.pop_back();
+    }
+  }
+  for (TPooledBuffer* old : stale)
+    delete old;
+  if (buffer) {
+    buffer->Reuse();
+    *out = buffer;
+    return S_OK;
+  }
+
+  BYTE* data = new (std::nothrow) BYTE[length ? length : 1];
+  if (!data)
+    return E_OUTOFMEMORY;
+  buffer = new (std::nothrow) TPooledBuffer(State, data, length);
+  if (!buffer) {
+    delete[] data;
+    return E_OUTOFMEMORY;
+  }
+  ++gBuffersAllocated;
+  *out = buffer;
+  return S_OK;
+}
+
+LONG TSamplePool::BuffersAllocated()
+{
+  return gBuffersAllocated.load();
+}
