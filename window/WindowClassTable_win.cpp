@@ -65,8 +65,7 @@ public:
     TWindowClassTable(const TWindowClassTable&) = delete;
     TWindowClassTable& operator=(const TWindowClassTable&) = delete;
 
-    // Runs when the library is unloaded (the table is a function-local static, so its
-    // destructor is registered with the library's own exit list on first use).
+    // Runs when the library is unloaded (the table is a static object of the library).
     ~TWindowClassTable()
     {
         for (TClassEntry& entry : entries)
@@ -175,10 +174,15 @@ private:
     std::vector<TClassEntry> entries;
 };
 
+// A namespace-scope object, made while the library loads, not a function-local static:
+// the first guarded static of this copy would be initialised on a host thread, and the
+// threading runtime linked into the library then keeps an event and a thread handle for
+// that thread, which nothing releases once the library is unloaded.
+TWindowClassTable g_Table;
+
 TWindowClassTable& Table()
 {
-    static TWindowClassTable table;
-    return table;
+    return g_Table;
 }
 
 }  // namespace
