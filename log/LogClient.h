@@ -14,8 +14,8 @@
 
 class TLogClient {
  public:
-  // Load-time construction: server mutex and table, process id, module number; sets
-  // the logging-enabled flag last.
+  // Load-time construction: module path, server mutex and table, process id, module
+  // number; sets the logging-enabled flag last.
   void Construct();
   // Unload: clears the enabled flag first, then releases everything obtained.
   void Teardown();
@@ -26,9 +26,9 @@ class TLogClient {
   void WriteRecord(const uint8_t* record);
 
   std::wstring LookupChannelName();
-  uint32_t LookupModuleNumber(const wchar_t* modulePath);
-  // Offset of the matching directory entry in the table, or 0 for none. On a match
-  // the server mutex stays held for the caller.
+  uint32_t LookupModuleNumber();
+  // Offset of the entry that matches the module's directory in the table, or 0 for
+  // none. On a match the server mutex stays held for the caller.
   size_t FindDirectoryEntry();
 
   // The mapped channel header, null while not connected.
@@ -52,6 +52,13 @@ class TLogClient {
   uint32_t dwModuleNumber = 0;
   std::atomic<bool> bConnectionAttempted{false};
   std::wstring ChannelName;
+  // This module's path and directory, found once at start-up: asking the loader while
+  // the server mutex is held deadlocks against a copy of the library being loaded (the
+  // loader lock held, its start-up waiting for the mutex).
+  wchar_t ModulePath[1024] = {};
+  size_t ModulePathLength = 0;
+  wchar_t ModuleDirectory[1024] = {};
+  size_t ModuleDirectoryLength = 0;
 
  private:
   // Serialises first connection attempts of concurrent threads. Never held together

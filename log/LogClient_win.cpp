@@ -82,6 +82,9 @@ void TLogClient::Construct()
   InitializeCriticalSection(&LogLock);
   InitializeCriticalSection(&ConnectLock);
   bLocksInitialised = true;
+  // Before the server mutex is taken, here and in every later lookup (see ModulePath).
+  ModulePathLength = GetModulePath(false, ModulePath, 1024);
+  ModuleDirectoryLength = GetModulePath(true, ModuleDirectory, 1024);
 
   {
     TLogSecurity security;
@@ -111,9 +114,7 @@ void TLogClient::Construct()
   }
 
   dwProcessId = GetCurrentProcessId();
-  wchar_t path[1024];
-  GetModulePath(false, path, 1024);
-  dwModuleNumber = LookupModuleNumber(path);
+  dwModuleNumber = LookupModuleNumber();
   g_bLoggingEnabled.store(true, std::memory_order_release);
 }
 
@@ -153,11 +154,9 @@ size_t TLogClient::FindDirectoryEntry()
 {
   if (!pServerTable || !LogWaitOwned(hServerMutex))
     return 0;
-  wchar_t directory[1024];
-  const size_t length = GetModulePath(true, directory, 1024);
   std::optional<size_t> entry;
   try {
-    entry = FindLogDirectoryEntry(pServerTable, kLogServerTableSize, AsU16(directory, length));
+    entry = FindLogDirectoryEntry(pServerTable, kLogServerTableSize, AsU16(ModuleDirectory, ModuleDirectoryLength));
   } catch (...) {
     // Out of memory while reading the table: no match.
   }
@@ -184,7 +183,7 @@ std::wstring TLogClient::LookupChannelName()
   return name;
 }
 
-uint32_t TLogClient::LookupModuleNumber(const wchar_t* modulePath)
+uint32_t TLogClient::LookupModuleNumber()
 {
   const size_t entry = FindDirectoryEntry();
   if (!entry)
@@ -192,7 +191,7 @@ uint32_t TLogClient::LookupModuleNumber(const wchar_t* modulePath)
   uint32_t number = 0;
   try {
     number = LogDirectoryEntryModuleNumber(pServerTable, kLogServerTableSize, entry,
-                                           AsU16(modulePath, wcslen(modulePath)));
+                                           AsU16(ModulePath, ModulePathLength));
   } catch (...) {
     number = 0;
   }
