@@ -8,44 +8,22 @@
 #define PIN(type, field, offset, size)                                        \
   static_assert(offsetof(type, field) == (offset), #type "::" #field " offset"); \
   static_assert(sizeof(type::field) == (size), #type "::" #field " size")
-PIN(TPictorDescr, FriendlyName, 0, 1024);
-PIN(TPictorDescr, SymbolicLink, 1024, 1024);
-PIN(TPictorFormat, FrameSize, 0, 4);
-PIN(TPictorFormat, Height, 4, 4);
-PIN(TPictorFormat, Width, 8, 4);
-PIN(TPictorFormat, YUVMatrix, 12, 4);
-PIN(TPictorFormat, VideoLighting, 16, 4);
-PIN(TPictorFormat, DefaultStride, 20, 4);
-PIN(TPictorFormat, VideoChromaSiting, 24, 4);
-PIN(TPictorFormat, AMFormatType, 28, 16);
-PIN(TPictorFormat, AMFormatTypeName, 44, 512);
-PIN(TPictorFormat, FixedSizeSamples, 556, 4);
-PIN(TPictorFormat, VideoNominalRange, 560, 4);
-PIN(TPictorFormat, FrameRate, 564, 4);
-PIN(TPictorFormat, FrameRateLow, 568, 4);
-PIN(TPictorFormat, PixelAspectRatio, 572, 4);
-PIN(TPictorFormat, PixelAspectRatioLow, 576, 4);
-PIN(TPictorFormat, AllSamplesIndependent, 580, 4);
-PIN(TPictorFormat, FrameRateRangeMin, 584, 4);
-PIN(TPictorFormat, FrameRateRangeMinLow, 588, 4);
-PIN(TPictorFormat, SampleSize, 592, 4);
-PIN(TPictorFormat, VideoPrimaries, 596, 4);
-PIN(TPictorFormat, InterlaceMode, 600, 4);
-PIN(TPictorFormat, FrameRateRangeMax, 604, 4);
-PIN(TPictorFormat, FrameRateRangeMaxLow, 608, 4);
-PIN(TPictorFormat, MajorType, 612, 16);
-PIN(TPictorFormat, MajorTypeName, 628, 512);
-PIN(TPictorFormat, SubType, 1140, 16);
-PIN(TPictorFormat, SubTypeName, 1156, 512);
+#define D(field, offset, size) PIN(TPictorDescr, field, offset, size)
+#define F(field, offset, size) PIN(TPictorFormat, field, offset, size)
+#define P(field, offset, size) PIN(TPictorParameter, field, offset, size)
+#define PS(field, offset, size) PIN(TPictorParameters, field, offset, size)
+D(FriendlyName, 0, 1024); D(SymbolicLink, 1024, 1024);
+F(FrameSize, 0, 4); F(Height, 4, 4); F(Width, 8, 4);
+F(YUVMatrix, 12, 4); F(VideoLighting, 16, 4); F(DefaultStride, 20, 4);
+F(VideoChromaSiting, 24, 4); F(AMFormatType, 28, 16); F(AMFormatTypeName, 44, 512);
+F(FixedSizeSamples, 556, 4); F(VideoNominalRange, 560, 4); F(FrameRate, 564, 4);
+F(FrameRateLow, 568, 4); F(PixelAspectRatio, 572, 4); F(PixelAspectRatioLow, 576, 4);
+F(AllSamplesIndependent, 580, 4); F(FrameRateRangeMin, 584, 4); F(FrameRateRangeMinLow, 588, 4);
+F(SampleSize, 592, 4); F(VideoPrimaries, 596, 4); F(InterlaceMode, 600, 4);
+F(FrameRateRangeMax, 604, 4); F(FrameRateRangeMaxLow, 608, 4); F(MajorType, 612, 16);
+F(MajorTypeName, 628, 512); F(SubType, 1140, 16); F(SubTypeName, 1156, 512);
 static_assert(alignof(TPictorFormat) == 4, "TPictorFormat alignment");
-PIN(TPictorParameter, Value, 0, 4);
-PIN(TPictorParameter, Min, 4, 4);
-PIN(TPictorParameter, Max, 8, 4);
-PIN(TPictorParameter, Step, 12, 4);
-PIN(TPictorParameter, Default, 16, 4);
-PIN(TPictorParameter, Flags, 20, 4);
-PIN(TPictorParameter, Apply, 24, 1);
-PIN(TPictorParameters, VideoProcAmp, 0, 10 * 28);
-PIN(TPictorParameters, CameraControl, 280, 7 * 28);
+P(Value, 0, 4); P(Min, 4, 4); P(Max, 8, 4); P(Step, 12, 4);
+P(Default, 16, 4); P(Flags, 20, 4); P(Apply, 24, 1);
+PS(VideoProcAmp, 0, 10 * 28); PS(CameraControl, 280, 7 * 28);
 static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");
-#undef PIN

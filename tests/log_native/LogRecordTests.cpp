@@ -35,13 +35,12 @@ TEST(LogRecord, InconsistentRecordsAreRejected)
   TLogRecordFields f;
   std::string text;
   EXPECT_FALSE(ParseLogRecord(good.data(), 36, &f, &text));  // size field disagrees with what is there
-  std::vector<uint8_t> noNul = good;
-  noNul[35] = 'x';
-  EXPECT_FALSE(ParseLogRecord(noNul.data(), 37, &f, &text));
-  std::vector<uint8_t> badLength = good;
-  StoreU32(badLength.data() + 29, 2);
-  EXPECT_FALSE(ParseLogRecord(badLength.data(), 37, &f, &text));
-  std::vector<uint8_t> noText(34, 0);
+  for (const std::pair<size_t, uint32_t>& change : {std::pair<size_t, uint32_t>{29, 2}, {33, 0x00787878}}) {
+    std::vector<uint8_t> bad = good;  // text length off, no NUL
+    StoreU32(bad.data() + change.first, change.second);
+    EXPECT_FALSE(ParseLogRecord(bad.data(), 37, &f, &text)) << change.first;
+  }
+  std::vector<uint8_t> noText(34, 0);  // not even a NUL
   StoreU32(noText.data(), 34);
   EXPECT_FALSE(ParseLogRecord(noText.data(), 34, &f, &text));
 }

@@ -61,27 +61,25 @@ TEST(LogTable, FirstEntryWhosePathIsAPrefixWithAsciiFoldingWins)
 TEST(LogTable, ModuleNumberIsTakenForTheWholePathWithinTheEntry)
 {
   Table t;
-  t.Add(u"C:\\Apps\\", u"apps", {{5, u"C:\\Apps\\Pictor.dll"}, {6, u"C:\\Apps\\b.dll"}, {9, u"C:\\Apps\\Pictor.dll"}});
-  uint8_t* entry = t.bytes.data() + 4;
-  const struct { int32_t count; uint32_t entrySize; const char16_t* path; uint32_t number; } cases[] = {
-      {3, 0, u"c:\\apps\\pictor.DLL", 5},  // the first of two equal paths
-      {3, 0, u"C:\\Apps\\Pictor.dl", 0},   // no prefix matching here
-      {3, 0, u"C:\\Apps\\Pictor.dll2", 0},
-      {1000000, 0, u"C:\\Apps\\b.dll", 6},  // a count beyond the entry is bounded by it
-      {1, 0, u"C:\\Apps\\b.dll", 0},
-      {-3, 0, u"C:\\Apps\\Pictor.dll", 0},  // not positive: none
-      {2, uint32_t(kLogModuleListOffset + kLogModuleEntrySize), u"C:\\Apps\\b.dll", 0},  // outside the entry
-      {2, uint32_t(kLogModuleListOffset + kLogModuleEntrySize), u"C:\\Apps\\Pictor.dll", 5}};
+  t.Add(u"C:\\A\\", u"a", {{5, u"C:\\A\\p.dll"}, {6, u"C:\\A\\b.dll"}, {9, u"C:\\A\\p.dll"}});
+  EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", u"c:\\a\\P.DLL"), 5u);  // the first of two equal paths
+  EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", u"C:\\A\\p.dl"), 0u);   // no prefix matching here
+  EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", u"C:\\A\\p.dll2"), 0u);
+  // The module count against the entry's size: {count, entry size (0: as written), path, number}.
+  const struct { int32_t count; size_t entrySize; const char16_t* path; uint32_t number; } cases[] = {
+      {1000000, 0, u"C:\\A\\b.dll", 6}, {1, 0, u"C:\\A\\b.dll", 0}, {-3, 0, u"C:\\A\\p.dll", 0},
+      {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\b.dll", 0},
+      {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\p.dll", 5}};
   for (const auto& c : cases) {
     Table copy = t;
     StoreU32(copy.bytes.data() + 4 + kLogModuleCountOffset, uint32_t(c.count));
     if (c.entrySize)
-      StoreU32(copy.bytes.data() + 4, c.entrySize);
-    EXPECT_EQ(copy.ModuleNumberFor(u"C:\\Apps\\", c.path), c.number) << c.count << " " << c.entrySize;
+      StoreU32(copy.bytes.data() + 4, uint32_t(c.entrySize));
+    EXPECT_EQ(copy.ModuleNumberFor(u"C:\\A\\", c.path), c.number) << c.count << " " << c.entrySize;
   }
   for (size_t i = 0; i < kLogModulePathUnits; ++i)  // a path without its NUL
-    entry[kLogModuleListOffset + kLogModulePathOffset + 2 * i] = 'm';
-  EXPECT_EQ(t.ModuleNumberFor(u"C:\\Apps\\", std::u16string(kLogModulePathUnits, u'm')), 0u);
+    t.bytes[4 + kLogModuleListOffset + kLogModulePathOffset + 2 * i] = 'm';
+  EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", std::u16string(kLogModulePathUnits, u'm')), 0u);
 }
 
 TEST(LogTable, CorruptTablesGiveNoMatchAndTakeNoEntry)

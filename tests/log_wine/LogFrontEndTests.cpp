@@ -26,7 +26,7 @@ class FrontEnd : public ::testing::Test {
     capture.Clear();
   }
   LogCapture& capture = LogCapture::Get();
-  ProbeLibrary probe{ProbePathInProgramDirectory()};
+  ProbeLibrary probe{ProbePathInProgramDirectory()};  // not connected before its first line
 };
 
 TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadTimeAndTheRuntimesFormatting)
@@ -67,13 +67,8 @@ TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadTimeAndTheRuntimesFormattin
                                                        "sample length -1234567890123", "", longest}));
 }
 
-TEST(FrontEndLevel, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecides)
+TEST_F(FrontEnd, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecides)
 {
-  LogCapture& capture = LogCapture::Get();
-  capture.SetLevel(2);
-  capture.Clear();
-  ProbeLibrary probe(ProbePathInProgramDirectory());  // a fresh copy: not connected yet
-  ASSERT_TRUE(probe.Loaded());
   probe.Verbose("too early");
   EXPECT_EQ(probe.GetLogLevel(), 0);  // does not connect either
   EXPECT_FALSE(probe.State().channelMapped);
@@ -102,10 +97,10 @@ TEST_F(FrontEnd, SuspensionDropsRecordsAndLatchesForGood)
   capture.SetWritingSuspended(false);
   probe.Info("after");
   probe.Error("later");
-  std::vector<std::string> seen;
+  std::string seen;
   for (const CapturedRecord& r : capture.Records())
-    seen.push_back(r.text + " " + std::to_string(r.suspensionSeen));
-  EXPECT_EQ(seen, (std::vector<std::string>{"before 0", "after 1", "later 1"}));
+    seen += r.text + " " + std::to_string(r.suspensionSeen) + ", ";
+  EXPECT_EQ(seen, "before 0, after 1, later 1, ");
 }
 
 TEST_F(FrontEnd, ThreadsWriteWholeRecordsOneAfterAnother)

@@ -16,16 +16,8 @@ struct TLogProbeState {
 using TProbeLog = void (*)(const char* format, ...);
 
 // Loads one copy of the probe and resolves its exports; unloads it when destroyed.
-class ProbeLibrary {
- public:
-  explicit ProbeLibrary(const std::wstring& path) : module(LoadLibraryW(path.c_str()))
-  {
-    Info = reinterpret_cast<TProbeLog>(Export("ProbeLogInfo"));
-    Verbose = reinterpret_cast<TProbeLog>(Export("ProbeLogVerbose"));
-    Error = reinterpret_cast<TProbeLog>(Export("ProbeLogError"));
-    GetLogLevel = reinterpret_cast<int (*)()>(Export("ProbeGetLogLevel"));
-    getState = reinterpret_cast<void (*)(TLogProbeState*)>(Export("ProbeGetState"));
-  }
+struct ProbeLibrary {
+  explicit ProbeLibrary(const std::wstring& path) : module(LoadLibraryW(path.c_str())) {}
   ~ProbeLibrary()
   {
     if (module)
@@ -33,7 +25,7 @@ class ProbeLibrary {
   }
   ProbeLibrary(const ProbeLibrary&) = delete;
   ProbeLibrary& operator=(const ProbeLibrary&) = delete;
-
+  void* Export(const char* name) const { return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr; }
   bool Loaded() const { return Info && Verbose && Error && GetLogLevel && getState; }
   TLogProbeState State() const
   {
@@ -42,13 +34,12 @@ class ProbeLibrary {
     return s;
   }
 
-  TProbeLog Info, Verbose, Error;
-  int (*GetLogLevel)();
-
- private:
-  void* Export(const char* name) { return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr; }
   HMODULE module;
-  void (*getState)(TLogProbeState*);
+  TProbeLog Info = reinterpret_cast<TProbeLog>(Export("ProbeLogInfo"));
+  TProbeLog Verbose = reinterpret_cast<TProbeLog>(Export("ProbeLogVerbose"));
+  TProbeLog Error = reinterpret_cast<TProbeLog>(Export("ProbeLogError"));
+  int (*GetLogLevel)() = reinterpret_cast<int (*)()>(Export("ProbeGetLogLevel"));
+  void (*getState)(TLogProbeState*) = reinterpret_cast<void (*)(TLogProbeState*)>(Export("ProbeGetState"));
 };
 
 // Directory of the running test program, with a trailing backslash.
@@ -63,8 +54,7 @@ inline std::wstring ProbePathInProgramDirectory() { return ProgramDirectory() + 
 
 // <temp>\PictorLog-<pid>-<n>\Tools\ holding a copy of the probe (mixed case, for the
 // case-folding checks), so that a test controls which entry and channel that copy finds.
-class PrivateDirectory {
- public:
+struct PrivateDirectory {
   PrivateDirectory()
   {
     static int counter = 0;
@@ -75,7 +65,7 @@ class PrivateDirectory {
     probe = tools + L"pictor-log-probe.dll";
     CreateDirectoryW(base.c_str(), nullptr);
     CreateDirectoryW(tools.c_str(), nullptr);
-    copied = CopyFileW(ProbePathInProgramDirectory().c_str(), probe.c_str(), FALSE) != 0;
+    copied = CopyFileW(ProbePathInProgramDirectory().c_str(), probe.c_str(), FALSE);
   }
   ~PrivateDirectory()
   {
@@ -83,9 +73,6 @@ class PrivateDirectory {
     RemoveDirectoryW(tools.c_str());
     RemoveDirectoryW(base.c_str());
   }
-  PrivateDirectory(const PrivateDirectory&) = delete;
-  PrivateDirectory& operator=(const PrivateDirectory&) = delete;
-
-  std::wstring base, tools, probe;  // directories with a trailing backslash
+  std::wstring base, tools, probe;  // directories end in a backslash
   bool copied = false;
 };
