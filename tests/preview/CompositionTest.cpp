@@ -91,14 +91,14 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesThe
       std::vector<uint8_t> hostCopy = image.Pixels;
       TPictorD3D9PreviewImage host(image.Width, image.Height, image.Width * 4, hostCopy.data(),
                                    background == Background::TopDown);
+      // The private copy of the background, bottom row first, is what is uploaded.
+      Frame stored = image;
+      for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
+        for (unsigned int x = 0; x < image.Width; ++x)
+          stored.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
       preview->SetBackground(nullptr);
       if (background != Background::None) {
-        preview->SetBackground(&host);
-        // The private copy is uploaded, bottom row first: a top-down image is upright at once.
-        Frame stored = image;
-        for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
-          for (unsigned int x = 0; x < image.Width; ++x)
-            stored.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
+        preview->SetBackground(&host);  // a top-down image is upright at once
         staging = Uploaded(stored, staging);
       }
       if (background == Background::Removed) {
@@ -119,17 +119,12 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesThe
       Send(KeyScene(24, 16, ++seed, blue), shown ? &backgroundTexture : nullptr);
 
       if (keying == Keying::Default) {
-        // A new device set-up (as StartPreview makes) uploads the private copy of the
-        // background, which follows TopDown.
+        // A new device set-up (as StartPreview makes) uploads the private copy again.
         ASSERT_TRUE(Access::InitD3D9(*preview));
-        Frame upright = image;
-        for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
-          for (unsigned int x = 0; x < image.Width; ++x)
-            upright.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
         if (shown)
-          staging = Uploaded(upright, staging);
-        const TReferenceImage uprightTexture = staging;
-        Send(KeyScene(W, H, ++seed), shown ? &uprightTexture : nullptr);
+          staging = Uploaded(stored, staging);
+        const TReferenceImage again = staging;
+        Send(KeyScene(W, H, ++seed), shown ? &again : nullptr);
       }
     }
   }
