@@ -137,17 +137,40 @@ TEST(LogFaults, ServerStopsCleanlyWhileCommandsArrive)
   startup.hStdInput = input.Get();
   startup.hStdOutput = output.Get();
   startup.hStdError = output.Get();
+  // Started under this test as its debugger, so that any access violation in the server
+  // is seen, also one that the process's own exit would hide.
   PROCESS_INFORMATION info{};
-  // No crash dialog or debugger: a crash ends the server with its exception code.
-  const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
-  SetErrorMode(mode);
-  ASSERT_TRUE(started) << GetLastError();
-  TUniqueHandle process(info.hProcess);
-  CloseHandle(info.hThread);
-  ASSERT_EQ(WaitForSingleObject(process.Get(), 30000), WAIT_OBJECT_0) << "the server did not stop";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                             nullptr, &startup, &info))
+      << GetLastError();
+  TUniqueHandle process(info.hProcess), thread(info.hThread);
+  bool exited = false, accessViolation = false;
   DWORD code = 1;
-  GetExitCodeProcess(process.Get(), &code);
+  const ULONGLONG deadline = GetTickCount64() + 30000;
+  while (!exited && GetTickCount64() < deadline) {
+    DEBUG_EVENT event{};
+    if (!WaitForDebugEvent(&event, 1000))
+      continue;
+    DWORD status = DBG_CONTINUE;
+    if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+      const DWORD exception = event.u.Exception.ExceptionRecord.ExceptionCode;
+      accessViolation = accessViolation || exception == EXCEPTION_ACCESS_VIOLATION;
+      if (exception != EXCEPTION_BREAKPOINT)
+        status = DBG_EXCEPTION_NOT_HANDLED;
+    } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+      CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+      CloseHandle(event.u.LoadDll.hFile);
+    } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+      exited = true;
+      code = event.u.ExitProcess.dwExitCode;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+  }
+  if (!exited)
+    TerminateProcess(process.Get(), 1);
+  EXPECT_TRUE(exited) << "the server did not stop";
+  EXPECT_FALSE(accessViolation) << "access violation in the server";
   EXPECT_EQ(code, 0u) << std::hex << code;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -54,7 +55,9 @@ struct Options {
   std::wstring stopOther;
 };
 
-HANDLE g_StopEvent = nullptr;  // set by Ctrl+C, the stop event watcher, "stop" or the timer
+// Set by Ctrl+C and by "stop" on standard input. Never closed: the console handler and
+// the command reader may set it until the process ends.
+HANDLE g_StopEvent = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD type)
 {
@@ -189,8 +192,9 @@ struct Output {
   }
 };
 
-// Commands from standard input; ends quietly when input ends.
-void ReadCommands(TLogChannelHost* channel)
+// Commands from standard input; ends quietly when input ends. The reader may still be
+// blocked on input when wmain returns, so it shares ownership of the channel.
+void ReadCommands(std::shared_ptr<TLogChannelHost> channel)
 {
   char line[256];
   while (std::fgets(line, sizeof line, stdin)) {
@@ -274,7 +278,6 @@ int wmain(int argc, wchar_t** argv)
   }
 
   g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  TUniqueHandle stopEventOwner(g_StopEvent);
   TUniqueHandle externalStop;
   if (!options.stopEvent.empty()) {
     externalStop.Reset(CreateEventW(nullptr, TRUE, FALSE, options.stopEvent.c_str()));
@@ -285,12 +288,12 @@ int wmain(int argc, wchar_t** argv)
   }
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-  TLogChannelHost channel;
-  if (!channel.Create(options.channel, uint8_t(options.level), &error)) {
+  const auto channel = std::make_shared<TLogChannelHost>();
+  if (!channel->Create(options.channel, uint8_t(options.level), &error)) {
     std::fprintf(stderr, "pictor-logserver: %s\n", Narrow(error).c_str());
     return 1;
   }
-  channel.SetSuspended(options.suspend);
+  channel->SetSuspended(options.suspend);
   const std::vector<TLogModuleRegistration> modules = LogServerModulesIn(options.directory);
   if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
     std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
@@ -302,14 +305,14 @@ int wmain(int argc, wchar_t** argv)
     std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
   std::fflush(stderr);
 
-  std::thread(ReadCommands, &channel).detach();
+  std::thread(ReadCommands, channel).detach();
 
   const ULONGLONG deadline = options.runFor > 0 ? GetTickCount64() + ULONGLONG(options.runFor * 1000) : 0;
-  HANDLE waits[3] = {g_StopEvent, channel.ReadyEvent(), externalStop.Get()};
+  HANDLE waits[3] = {g_StopEvent, channel->ReadyEvent(), externalStop.Get()};
   const DWORD waitCount = externalStop ? 3 : 2;
   for (;;) {
     const DWORD result = WaitForMultipleObjects(waitCount, waits, FALSE, 200);
-    output.Write(channel.Drain());
+    output.Write(channel->Drain());
     if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2)
       break;
     if (deadline && GetTickCount64() >= deadline)
@@ -318,10 +321,10 @@ int wmain(int argc, wchar_t** argv)
 
   // Libraries stop finding this channel; what they wrote up to now is still printed.
   table.Unregister(ToU16(options.channel));
-  output.Write(channel.Drain());
-  if (channel.MalformedCount() || channel.CorruptCount())
+  output.Write(channel->Drain());
+  if (channel->MalformedCount() || channel->CorruptCount())
     std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
-                 channel.MalformedCount(), channel.CorruptCount());
+                 channel->MalformedCount(), channel->CorruptCount());
   std::fprintf(stderr, "pictor-logserver: stopped\n");
   if (output.file)
     std::fclose(output.file);
