@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
 # Runs the demo host under Wine in a session of its own; the demo's files land in
-# demo-output/. Arguments go to the demo (see pictor-demo --help).
+# demo-output/. Arguments go to the demo (see pictor-demo --help), except
+# --log-console, which shows the library's log lines on the console as well.
 #
-# A log server runs beside the demo in the same Wine session: it registers build/windows/bin
-# at level 2 and prints the library's log lines to the console and to
-# demo-output/pictor-log.txt. It is stopped through its stop event once the demo has
-# ended, so that the last lines are printed before the session goes away.
+# A log server runs beside the demo in the same Wine session: it registers Pictor.dll and
+# pictor-demo.exe in build/windows/bin at level 2 and writes the library's log lines to
+# demo-output/pictor-log.txt only, so that the console shows the demo's tables. It is
+# stopped through its stop event once the demo has ended, so that the last lines are
+# written before the session goes away.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/windows
 state=$build/demo-wine
 exec_wine() { PICTOR_WINE_STATE=$state "$build/wine-exec.sh" "$@"; }
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+console=--quiet
+demo_args=()
+for a in "$@"; do
+  if [[ $a == --log-console ]]; then console=; else demo_args+=("$a"); fi
+done
 
 server_pid=
 cleanup() {
@@ -28,6 +36,7 @@ rm -f "$root/demo-output/pictor-log.txt"
 cd "$root"
 
 exec_wine "$build/bin/pictor-logserver.exe" --dir "$(winpath "$build/bin")" --channel pictor-demo --level 2 \
+  --module Pictor.dll --module pictor-demo.exe $console \
   --out "$(winpath "$root/demo-output/pictor-log.txt")" --stop-event pictor-demo-stop </dev/null &
 server_pid=$!
 # The demo starts once the server has registered the directory.
@@ -40,11 +49,12 @@ for _ in $(seq 100); do
 done
 
 status=0
-PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-demo.exe" --out demo-output "$@" \
+PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-demo.exe" --out demo-output ${demo_args[@]+"${demo_args[@]}"} \
   || status=$?
 
 exec_wine "$build/bin/pictor-logserver.exe" --stop pictor-demo-stop
 wait "$server_pid" || true
 server_pid=
-echo "run-demo: log lines in demo-output/pictor-log.txt ($(wc -l < demo-output/pictor-log.txt 2>/dev/null || echo 0) lines)"
+echo
+echo "run-demo: $(wc -l < demo-output/pictor-log.txt 2>/dev/null || echo 0) log lines written to demo-output/pictor-log.txt"
 exit $status

@@ -34,6 +34,10 @@ const char kUsage[] =
     "                       (default 0)\n"
     "  --suspend            start with writing suspended (libraries drop their records)\n"
     "  --out FILE           append the lines to FILE as well\n"
+    "  --quiet              with --out: the lines go to FILE only, and the server prints\n"
+    "                       nothing but its errors\n"
+    "  --module NAME        register only this file of DIR (repeatable; default: every\n"
+    "                       .dll and .exe in DIR)\n"
     "  --stop-event NAME    stop cleanly when the named event (created here) is set\n"
     "  --run-for SECONDS    stop cleanly after SECONDS\n"
     "  --stop NAME          stop the server that was started with --stop-event NAME, and exit\n"
@@ -53,6 +57,8 @@ struct Options {
   double runFor = 0;
   bool list = false;
   std::wstring stopOther;
+  std::vector<std::wstring> modules;  // --module: file names in the directory
+  bool quiet = false;
 };
 
 // Set by Ctrl+C and by "stop" on standard input. Never closed: the console handler and
@@ -143,6 +149,12 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
       if (!value(&v) || !*v)
         return UsageError("--stop needs the name given to the server's --stop-event");
       options->stopOther = v;
+    } else if (arg == L"--quiet") {
+      options->quiet = true;
+    } else if (arg == L"--module") {
+      if (!value(&v) || !*v)
+        return UsageError("--module needs a file name");
+      options->modules.push_back(v);
     } else if (arg == L"--list") {
       options->list = true;
     } else {
@@ -176,11 +188,13 @@ std::string FormatLine(const TLogServerRecord& r)
 
 struct Output {
   FILE* file = nullptr;
+  bool console = true;
   void Write(const std::vector<TLogServerRecord>& records)
   {
     for (const TLogServerRecord& r : records) {
       const std::string line = FormatLine(r);
-      std::fwrite(line.data(), 1, line.size(), stdout);
+      if (console)
+        std::fwrite(line.data(), 1, line.size(), stdout);
       if (file)
         std::fwrite(line.data(), 1, line.size(), file);
     }
@@ -216,6 +230,24 @@ void ReadCommands(std::shared_ptr<TLogChannelHost> channel)
       std::fprintf(stderr, "pictor-logserver: commands are: level N (0-3), suspend, resume, stop\n");
     }
   }
+}
+
+// The directory's modules, only those named by --module when any are (numbered again
+// from 1 in the directory's order).
+std::vector<TLogModuleRegistration> SelectModules(const std::vector<TLogModuleRegistration>& all,
+                                                  const std::vector<std::wstring>& names)
+{
+  if (names.empty())
+    return all;
+  std::vector<TLogModuleRegistration> selected;
+  for (const TLogModuleRegistration& m : all) {
+    const std::wstring path = FromU16(m.path);
+    const std::wstring file = path.substr(path.find_last_of(L"\\/") + 1);
+    for (const std::wstring& name : names)
+      if (_wcsicmp(file.c_str(), name.c_str()) == 0)
+        selected.push_back({int32_t(selected.size() + 1), m.path});
+  }
+  return selected;
 }
 
 }  // namespace
@@ -268,7 +300,10 @@ int wmain(int argc, wchar_t** argv)
   if (options.channel.empty())
     options.channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
 
+  if (options.quiet && options.outFile.empty())
+    return UsageError("--quiet needs --out FILE");
   Output output;
+  output.console = !options.quiet;
   if (!options.outFile.empty()) {
     output.file = _wfopen(options.outFile.c_str(), L"ab");
     if (!output.file) {
@@ -294,15 +329,18 @@ int wmain(int argc, wchar_t** argv)
     return 1;
   }
   channel->SetSuspended(options.suspend);
-  const std::vector<TLogModuleRegistration> modules = LogServerModulesIn(options.directory);
+  const std::vector<TLogModuleRegistration> modules =
+      SelectModules(LogServerModulesIn(options.directory), options.modules);
   if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
     std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
     return 1;
   }
-  std::fprintf(stderr, "pictor-logserver: listening on channel %s for %s (level %d, %zu modules)\n",
-               Narrow(options.channel).c_str(), Narrow(options.directory).c_str(), options.level, modules.size());
-  for (const TLogModuleRegistration& m : modules)
-    std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
+  if (!options.quiet) {
+    std::fprintf(stderr, "pictor-logserver: listening on channel %s for %s (level %d, %zu modules)\n",
+                 Narrow(options.channel).c_str(), Narrow(options.directory).c_str(), options.level, modules.size());
+    for (const TLogModuleRegistration& m : modules)
+      std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
+  }
   std::fflush(stderr);
 
   std::thread(ReadCommands, channel).detach();
@@ -325,7 +363,8 @@ int wmain(int argc, wchar_t** argv)
   if (channel->MalformedCount() || channel->CorruptCount())
     std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
                  channel->MalformedCount(), channel->CorruptCount());
-  std::fprintf(stderr, "pictor-logserver: stopped\n");
+  if (!options.quiet)
+    std::fprintf(stderr, "pictor-logserver: stopped\n");
   if (output.file)
     std::fclose(output.file);
   return 0;
