@@ -1,10 +1,13 @@
 // Per-frame cost of the capture path at 1920x1080, as ratios to one memcpy of the same
-// frame measured in the same run: the capture thread's sample copy, and the converter's
-// work up to the host callback (conversion where the subtype needs it, delivery).
+// frame measured in the same run: the capture thread's sample copy, the converter's work
+// up to the host callback (conversion where the subtype needs it), the delivery of an
+// RGB32 frame to the host, and the frame buffers allocated per frame once running. Then a
+// host's view: frames per second of a whole capture on an unpaced RGB32 camera.
 // Frames come from the virtual camera through the platform's source reader.
 #include "bench/BenchClock.h"
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
+#include "capture/SamplePool.h"
 #include "convert/MFVideoConverter.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
@@ -16,6 +19,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -29,13 +33,19 @@ class TPictorTestAccess {
     p.pPictorImageReady = callback;
     p.pImageReadyContext = context;
   }
+  // The converter whose output buffers CreateNewOutputSample uses, as during a capture.
+  static void SetConverter(TPictor& p, TMFVideoConverter* converter) { p.pMFVideoConverter = converter; }
+  static void Deliver(TPictor& p, IMFSample* sample) { p.ProcessRGB32Sample(sample, kWidth, kHeight, true); }
+  static constexpr UINT32 kWidth = 1920;
+  static constexpr UINT32 kHeight = 1080;
 };
 
 namespace {
 
-constexpr UINT32 kWidth = 1920;
-constexpr UINT32 kHeight = 1080;
+constexpr UINT32 kWidth = TPictorTestAccess::kWidth;
+constexpr UINT32 kHeight = TPictorTestAccess::kHeight;
 constexpr int kRounds = 40;
+constexpr int kWarmUpRounds = 10;  // the pools fill up to the frames in flight; then steady state
 
 // Median of the per-round times, in microseconds.
 double MedianUs(std::vector<double> seconds)
@@ -134,17 +144,24 @@ struct Delivery {
   }
 };
 
-// Time from handing a copy to the converter until the host callback starts.
-double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sample)
+// Time from handing a copy to the converter until the host callback starts. The copies
+// come from `pool`, as the capture thread's do; `allocated` receives the buffers both
+// pools allocated after the warm-up rounds.
+double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sample, TSamplePool* pool,
+                           LONG* allocated)
 {
   Delivery delivery;
   TPictorTestAccess::SetCallback(pictor, Delivery::Callback, &delivery);
   type->AddRef();
   TMFVideoConverter converter(&pictor, type, true);
+  TPictorTestAccess::SetConverter(pictor, &converter);
   std::vector<double> times;
+  LONG steadyStart = 0;
   if (converter.bInitialized) {
-    for (int round = 0; round < kRounds; ++round) {
-      IMFSample* copy = PictorDuplicateSample(sample);
+    for (int round = 0; round < kRounds + kWarmUpRounds; ++round) {
+      if (round == kWarmUpRounds)
+        steadyStart = TSamplePool::BuffersAllocated();
+      IMFSample* copy = PictorDuplicateSample(sample, pool);
       // Wait until the convert thread has let go of the previous frame, or the
       // mailbox would drop this one.
       for (;;) {
@@ -160,12 +177,66 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
       converter.SetInputSample(copy);
       if (WaitForSingleObject(delivery.done, 5000) != WAIT_OBJECT_0)
         break;
-      times.push_back(delivery.at - t0);
+      if (round >= kWarmUpRounds)
+        times.push_back(delivery.at - t0);
     }
+  }
+  *allocated = TSamplePool::BuffersAllocated() - steadyStart;
+  CloseHandle(delivery.done);
+  TPictorTestAccess::SetCallback(pictor, nullptr, nullptr);
+  TPictorTestAccess::SetConverter(pictor, nullptr);
+  return times.empty() ? -1.0 : MedianUs(times);
+}
+
+// ProcessRGB32Sample of a ready RGB32 frame: lock, host callback, unlock.
+double DeliveryUs(TPictor& pictor)
+{
+  ComPtr<IMFSample> sample;
+  ComPtr<IMFMediaBuffer> buffer;
+  const DWORD bytes = kWidth * kHeight * 4;
+  if (MFCreateSample(&sample) != S_OK || MFCreateMemoryBuffer(bytes, &buffer) != S_OK ||
+      buffer->SetCurrentLength(bytes) != S_OK || sample->AddBuffer(buffer.Get()) != S_OK)
+    return -1.0;
+  Delivery delivery;
+  TPictorTestAccess::SetCallback(pictor, Delivery::Callback, &delivery);
+  std::vector<double> times;
+  for (int round = 0; round < kRounds; ++round) {
+    const double t0 = BenchSeconds();
+    TPictorTestAccess::Deliver(pictor, sample.Get());
+    times.push_back(BenchSeconds() - t0);
   }
   CloseHandle(delivery.done);
   TPictorTestAccess::SetCallback(pictor, nullptr, nullptr);
-  return times.empty() ? -1.0 : MedianUs(times);
+  return MedianUs(times);
+}
+
+// A host's capture through TPictor on the unpaced RGB32 camera: frames delivered per
+// second, counted over two seconds after half a second of start-up.
+struct FrameCounter {
+  std::atomic<long> frames{0};
+  static bool Callback(unsigned, unsigned, bool, unsigned char* pixels, void* context)
+  {
+    volatile unsigned char touch = pixels[0];
+    (void)touch;
+    ++static_cast<FrameCounter*>(context)->frames;
+    return true;
+  }
+};
+
+double HostFramesPerSecond(const wchar_t* link)
+{
+  TPictor pictor;
+  FrameCounter counter;
+  if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter))
+    return -1.0;
+  Sleep(500);
+  const long first = counter.frames.load();
+  const double t0 = BenchSeconds();
+  Sleep(2000);
+  const long last = counter.frames.load();
+  const double seconds = BenchSeconds() - t0;
+  pictor.StopCapture();
+  return (last - first) / seconds;
 }
 
 }  // namespace
@@ -184,6 +255,9 @@ int main()
   for (const char* s : subtypes)
     config += std::string("camera name=\"") + s + "\" link=\"bench#" + s + "\" pattern=bars\nformat subtype=" + s +
               " size=1920x1080 rate=30/1\n";
+  // Frames as fast as the path takes them.
+  config += "camera name=\"Unpaced\" link=\"bench#unpaced\" pattern=bars paced=0\n"
+            "format subtype=RGB32 size=1920x1080 rate=30/1\n";
   char error[200] = {};
   if (configure(config.c_str(), error, sizeof error) != 0) {
     std::printf("capture bench: camera configuration refused: %s\n", error);
@@ -195,8 +269,11 @@ int main()
   std::printf("capture path per frame at %ux%u, median of %d rounds (Wine, virtual camera)\n", kWidth, kHeight,
               kRounds);
   std::printf("memcpy of one RGB32 frame (%u bytes): %.0f us\n", kWidth * kHeight * 4, memcpyRGB);
-  std::printf("%-6s %10s %10s %10s %9s %8s %13s %8s %8s\n", "input", "bytes", "memcpy us", "new buf us", "copy us",
-              "copy x", "convert+cb us", "x RGB32", "total x");
+  const double deliverUs = DeliveryUs(pictor);
+  std::printf("delivery of an RGB32 frame to the host (lock, callback, unlock): %.0f us = %.2f x memcpy\n", deliverUs,
+              deliverUs / memcpyRGB);
+  std::printf("%-6s %10s %10s %10s %9s %8s %13s %8s %8s %11s\n", "input", "bytes", "memcpy us", "new buf us",
+              "copy us", "copy x", "convert+cb us", "x RGB32", "total x", "bufs/frame");
   int status = 0;
   for (const char* s : subtypes) {
     wchar_t link[32];
@@ -211,26 +288,41 @@ int main()
     }
     const double memcpyIn = MemcpyUs(bytes);
     const double freshIn = FreshMemcpyUs(bytes);
+    // The capture thread's copies, from a pool as in a running capture.
+    TSamplePool pool;
     std::vector<double> copyTimes;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < kRounds + kWarmUpRounds; ++round) {
       const double t0 = BenchSeconds();
-      IMFSample* copy = PictorDuplicateSample(sample.Get());
-      copyTimes.push_back(BenchSeconds() - t0);
+      IMFSample* copy = PictorDuplicateSample(sample.Get(), &pool);
+      if (round >= kWarmUpRounds)
+        copyTimes.push_back(BenchSeconds() - t0);
       copy->Release();
     }
     const double copyUs = MedianUs(copyTimes);
-    const double deliverUs = ConvertAndDeliverUs(pictor, type.Get(), sample.Get());
-    if (deliverUs < 0) {
+    LONG allocated = 0;
+    const double convertUs = ConvertAndDeliverUs(pictor, type.Get(), sample.Get(), &pool, &allocated);
+    if (convertUs < 0) {
       std::printf("%-6s the converter delivered nothing\n", s);
       status = 1;
       continue;
     }
-    std::printf("%-6s %10lu %10.0f %10.0f %9.0f %8.2f %13.0f %8.2f %8.2f\n", s, static_cast<unsigned long>(bytes),
-                memcpyIn, freshIn, copyUs, copyUs / memcpyIn, deliverUs, deliverUs / memcpyRGB,
-                (copyUs + deliverUs) / memcpyRGB);
+    std::printf("%-6s %10lu %10.0f %10.0f %9.0f %8.2f %13.0f %8.2f %8.2f %11.2f\n", s,
+                static_cast<unsigned long>(bytes), memcpyIn, freshIn, copyUs, copyUs / memcpyIn, convertUs,
+                convertUs / memcpyRGB, (copyUs + convertUs) / memcpyRGB, double(allocated) / kRounds);
   }
   std::printf("copy x: sample copy / memcpy of the input frame; x RGB32 and total x: / memcpy of the RGB32 frame\n"
-              "new buf: MFCreateMemoryBuffer + memcpy into it, the floor for any copy into a new buffer\n");
+              "new buf: MFCreateMemoryBuffer + memcpy into it, what a copy into a new buffer would cost\n"
+              "bufs/frame: frame buffers the copy and output pools allocated per frame after %d warm-up frames\n",
+              kWarmUpRounds);
+
+  const double fps = HostFramesPerSecond(L"bench#unpaced");
+  if (fps <= 0) {
+    std::printf("host capture on the unpaced RGB32 camera delivered nothing\n");
+    status = 1;
+  } else {
+    std::printf("host capture, unpaced %ux%u RGB32 camera: %.1f frames/s, %.2f ms per frame = %.1f memcpys of the frame\n",
+                kWidth, kHeight, fps, 1e3 / fps, 1e6 / fps / memcpyRGB);
+  }
   CoUninitialize();
   return status;
 }
