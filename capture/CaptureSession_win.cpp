@@ -280,6 +280,7 @@ void TPictor::CaptureThread(TPictor* object)
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {
       LogError("%s stream error, flags %x", kName, static_cast<unsigned>(streamFlags));
+      object->CaptureStatusEnded(E_FAIL);  // the reader gave no result of its own
       break;
     }
     if (sample)
