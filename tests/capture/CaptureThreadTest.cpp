@@ -96,11 +96,6 @@ TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotU
   EXPECT_EQ(reader.Calls, 3u);
   EXPECT_EQ(RefCount(reader.Script[2].sample.Get()), 1u);  // the flagged sample was released
   EXPECT_EQ(RefCount(reader.Script[1].sample.Get()), 1u);  // the reader's sample is not kept
-
-  // The end of the stream ends the loop after its sample.
-  ScriptedReader ending({{S_OK, MF_SOURCE_READERF_ENDOFSTREAM, TaggedSample(4)}, {S_OK, 0, TaggedSample(5)}});
-  EXPECT_EQ(Run(ending), std::vector<uint8_t>{4});
-  EXPECT_EQ(ending.Calls, 1u);
 }
 
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)
