@@ -1,23 +1,128 @@
-// The channel client against a server the test plays itself: which registration entry a
-// library finds, when it connects, and what it leaves in the ring.
+// The log channel under Wine, in three parts. The front end as a test program sees it
+// through LogCapture: records arrive whole and exact, the level byte decides what is sent,
+// the suspension latch, concurrent writers. The client against a server the test plays
+// itself: which registration entry a library finds, when it connects, what it leaves in
+// the ring. pictor-logserver.exe in a process of its own, the library in this one.
 #include "LogProbe.h"
 #include "log/LogObjects.h"
-#include "log/LogRecord.h"
 #include "log/LogRing.h"
+#include "tests/support/LogCapture.h"
 #include "tools/logserver/LogServer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cwctype>
 #include <string>
+#include <thread>
 #include <vector>
+
+using pictortest::CapturedRecord;
+using pictortest::LogCapture;
 
 namespace {
 
+class FrontEnd : public ::testing::Test {
+ protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(probe.Loaded());
+    capture.SetLevel(2);
+    capture.SetWritingSuspended(false);
+    capture.Clear();
+  }
+  LogCapture& capture = LogCapture::Get();
+  ProbeLibrary probe{ProbePathInProgramDirectory()};  // not connected before its first line
+};
+
+TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadTimeAndTheRuntimesFormatting)
+{
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
+  probe.Error("%s hr %x index %d %%", "Start", 0xC00D36B4u, -5);
+  probe.Info("");
+  probe.Info("camera %S length %I64d", L"\\\\?\\usb#vid_046d", -1234567890123LL);
+  // The runtime's "C" locale has no 8-bit form for U+4E2D: the formatter reports an
+  // error and the record still goes out, with an empty text.
+  probe.Info("%s %S", "name", L"\x4e2d");
+  // 102,399 characters and their NUL fill a 102,400-byte buffer step exactly.
+  const std::string longest(102399, 'b');
+  probe.Info("%s", longest.c_str());
+  QueryPerformanceCounter(&after);
+  const std::vector<CapturedRecord> records = capture.Records();
+  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"Start hr c00d36b4 index -5 %", "",
+                                                       "camera \\\\?\\usb#vid_046d length -1234567890123", "", longest}));
+  for (const CapturedRecord& r : records) {
+    EXPECT_EQ(r.kind, &r == &records[0] ? kLogRecordKindError : kLogRecordKindInfo);
+    EXPECT_EQ(r.processId, GetCurrentProcessId());
+    EXPECT_NE(r.moduleNumber, 0u);  // registered with the directory (its value: LogChannel tests)
+    EXPECT_EQ(r.threadId, GetCurrentThreadId());
+    EXPECT_GE(r.time, uint64_t(CounterToMilliseconds(before.QuadPart, frequency.QuadPart)));
+    EXPECT_LE(r.time, uint64_t(CounterToMilliseconds(after.QuadPart, frequency.QuadPart)));
+  }
+}
+
+TEST_F(FrontEnd, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecidesAndSuspensionLatches)
+{
+  probe.Verbose("too early");
+  EXPECT_EQ(probe.GetLogLevel(), 0);  // does not connect either
+  EXPECT_FALSE(probe.State().channelMapped);
+  probe.Info("first");
+  EXPECT_EQ(capture.Lines(), std::vector<std::string>{"first"});
+  for (int level : {0, 1, 2, 3, 200}) {
+    capture.SetLevel(uint8_t(level));
+    capture.Clear();
+    probe.Info("info");
+    probe.Verbose("verbose");
+    probe.Error("error");
+    EXPECT_EQ(capture.Lines(), (level >= 2 ? std::vector<std::string>{"info", "verbose", "error"}
+                                           : std::vector<std::string>{"info", "error"})) << "level " << level;
+    EXPECT_EQ(probe.GetLogLevel(), level);
+  }
+  capture.Clear();
+  probe.Info("before");
+  capture.SetWritingSuspended(true);
+  probe.Info("while suspended");
+  capture.SetWritingSuspended(false);
+  probe.Info("after");
+  probe.Error("later");
+  std::string seen;
+  for (const CapturedRecord& r : capture.Records())
+    seen += r.text + " " + std::to_string(r.suspensionSeen) + ", ";
+  EXPECT_EQ(seen, "before 0, after 1, later 1, ");
+}
+
+TEST_F(FrontEnd, ThreadsWriteWholeRecordsOneAfterAnother)
+{
+  constexpr int kThreads = 8, kMessages = 300;
+  auto text = [](int t, int m) { return "thread " + std::to_string(t) + " " + std::string(size_t(t * 37 + m % 50), 'x'); };
+  std::vector<std::thread> threads;
+  std::vector<DWORD> threadIds(kThreads);
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      threadIds[t] = GetCurrentThreadId();
+      for (int m = 0; m < kMessages; ++m)
+        probe.Info("%s %d", text(t, m).c_str(), m);
+    });
+  for (std::thread& th : threads)
+    th.join();
+  const std::vector<CapturedRecord> records = capture.Records();
+  ASSERT_EQ(records.size(), size_t(kThreads * kMessages));
+  std::vector<int> next(kThreads, 0);
+  for (const CapturedRecord& r : records) {
+    int t = -1;
+    ASSERT_TRUE(std::sscanf(r.text.c_str(), "thread %d", &t) == 1 && t >= 0 && t < kThreads) << r.text;
+    EXPECT_EQ(r.text, text(t, next[t]) + " " + std::to_string(next[t]));  // whole and in order
+    ++next[t];
+    EXPECT_EQ(r.threadId, threadIds[t]);
+  }
+}
+
 std::wstring Cased(std::wstring s, wint_t (*change)(wint_t))
 {
-  for (wchar_t& c : s)
-    c = wchar_t(change(c));
+  std::transform(s.begin(), s.end(), s.begin(), change);
   return s;
 }
 
@@ -29,7 +134,6 @@ struct ServedChannel {
     static int counter = 0;
     if (name.empty())
       name = L"logtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-    std::wstring error;
     created = channel.Create(name, 0, &error);
   }
   TLogRingState State() const { return LoadLogRingState(channel.Buffer()); }
@@ -40,7 +144,7 @@ struct ServedChannel {
       texts.push_back(r.text + (r.fields.moduleNumber ? " module " + std::to_string(r.fields.moduleNumber) : ""));
     return texts;
   }
-  std::wstring name;
+  std::wstring name, error;
   TLogChannelHost channel;
   bool created = false;
 };
@@ -78,15 +182,12 @@ class LogChannel : public ::testing::Test {
 
 TEST_F(LogChannel, EntryPathIsAPrefixOfTheLibraryDirectoryWithAsciiCaseFoldedAndNamesTheModule)
 {
-  const std::wstring noBackslash = dir.base.substr(0, dir.base.size() - 1);
-  for (const std::wstring& entry : {Cased(dir.base, std::towlower), Cased(noBackslash, std::towupper), std::wstring()}) {
-    ServedChannel served;
-    ASSERT_TRUE(served.created);
-    Register(entry, served.name, {{3, ToU16(dir.probe + L"x")}, {7, ToU16(Cased(dir.probe, std::towupper))}});
-    LogFromFreshCopy("found");
-    EXPECT_EQ(served.Texts(), std::vector<std::string>{"found module 7"}) << std::string(entry.begin(), entry.end());
-    table.Unregister(ToU16(served.name));
-  }
+  ServedChannel found;  // the table walk itself is checked natively
+  ASSERT_TRUE(found.created);
+  Register(Cased(dir.base, std::towlower), found.name, {{3, ToU16(dir.probe + L"x")}, {7, ToU16(Cased(dir.probe, std::towupper))}});
+  LogFromFreshCopy("found");
+  EXPECT_EQ(found.Texts(), std::vector<std::string>{"found module 7"});
+  table.Unregister(ToU16(found.name));
   // Registered after the load: the next call connects, and the module number stays 0.
   ServedChannel served;
   ProbeLibrary probe(dir.probe);
@@ -98,35 +199,22 @@ TEST_F(LogChannel, EntryPathIsAPrefixOfTheLibraryDirectoryWithAsciiCaseFoldedAnd
   EXPECT_EQ(served.Texts(), std::vector<std::string>{"after"});
 }
 
-TEST_F(LogChannel, ClientCreatesAMissingChannelAndFillsItToOneByteBelowItsCapacity)
+TEST_F(LogChannel, ClientCreatesAMissingChannelClearsALeftSuspensionAndDoesNotRetryAFailedConnection)
 {
-  const std::wstring name = L"logtest-missing-" + std::to_wstring(GetCurrentProcessId());
-  Register(dir.tools, name);  // the server lists a channel name but has not created it
-  ProbeLibrary probe(dir.probe);
-  ASSERT_TRUE(probe.Loaded());
-  probe.Info("");
-  probe.Verbose("level 0: not sent");
-  ServedChannel served(name);  // opens what the client created
-  ASSERT_TRUE(served.created);
-  EXPECT_EQ(served.State().capacity, kLogChannelDefaultCapacity);
-  EXPECT_EQ(served.State().writeOffset, 35u);
-  EXPECT_EQ(served.Texts(), std::vector<std::string>{""});
+  const std::wstring missing = L"logtest-missing-" + std::to_wstring(GetCurrentProcessId());
+  Register(dir.tools, missing);  // the server lists a channel name but has not created it
+  {
+    ProbeLibrary creator(dir.probe);
+    ASSERT_TRUE(creator.Loaded());
+    creator.Info("");
+    ServedChannel created(missing);  // opens what the client created
+    ASSERT_TRUE(created.created);
+    EXPECT_EQ(created.State().capacity, kLogChannelDefaultCapacity);
+    EXPECT_EQ(created.State().writeOffset, 35u);
+    EXPECT_EQ(created.Texts(), std::vector<std::string>{""});
+    table.Unregister(ToU16(missing));
+  }
 
-  // An empty ring takes a record one byte smaller than its capacity (text of n
-  // characters: n + 35 bytes), and refuses one byte more.
-  const uint8_t* ring = served.channel.Buffer() + kLogChannelHeaderSize;
-  probe.Info("%s", std::string(kLogChannelDefaultCapacity - 1 - 35, 'f').c_str());
-  EXPECT_EQ(served.State().writeOffset, 34u);
-  EXPECT_EQ(LoadU32(ring + 35), kLogChannelDefaultCapacity - 1);
-  ASSERT_EQ(served.Texts().size(), 1u);
-  const uint32_t where = LoadU32(ring + 34);
-  probe.Info("%s", std::string(kLogChannelDefaultCapacity - 35, 't').c_str());
-  EXPECT_EQ(served.State().writeOffset, 34u);
-  EXPECT_EQ(LoadU32(ring + 34), where);
-}
-
-TEST_F(LogChannel, ConnectingClearsASuspensionLeftInTheChannelAndAFailedConnectionIsNotRetried)
-{
   ServedChannel suspended;
   suspended.channel.SetSuspended(true);
   Register(dir.tools, suspended.name);
@@ -154,6 +242,98 @@ TEST_F(LogChannel, ConnectingClearsASuspensionLeftInTheChannelAndAFailedConnecti
   EXPECT_FALSE(probe.State().channelMapped);
   EXPECT_EQ(probe.GetLogLevel(), 0);
   EXPECT_EQ(served.State().writeOffset, 0u);
+}
+
+// The server with `arguments`, its console output going to NUL; ended when destroyed.
+struct ServerProcess {
+  explicit ServerProcess(const std::wstring& arguments)
+  {
+    std::wstring command = L"\"" + ProgramDirectory() + L"pictor-logserver.exe\" " + arguments;
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    nul.Reset(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, 3, &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+      process.Reset(info.hProcess), thread.Reset(info.hThread);
+  }
+  ~ServerProcess() { TerminateProcess(process.Get(), 1); }
+  // The exit code, or -1 when the process did not end within 30 s.
+  long WaitExit()
+  {
+    DWORD code = 0;
+    const bool ended = process && WaitForSingleObject(process.Get(), 30000) == WAIT_OBJECT_0;
+    return ended && GetExitCodeProcess(process.Get(), &code) ? long(code) : -1;
+  }
+  TUniqueHandle nul, process, thread;
+};
+
+TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersAtStop)
+{
+  PrivateDirectory dir;
+  ASSERT_TRUE(dir.copied);
+  const std::wstring channel = L"servertest-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring stopName = channel + L"-stop";
+  const std::wstring outFile = dir.base + L"server-output.txt";
+  TLogServerTableHost table;
+  std::wstring error;
+  ASSERT_TRUE(table.Open(&error));
+  auto registered = [&] {
+    for (const TLogDirectoryRegistration& e : table.List())
+      if (FromU16(e.channel) == channel)
+        return true;
+    return false;
+  };
+
+  // No trailing backslash inside the quotes: \" would escape the quote.
+  ServerProcess server(L"--dir \"" + dir.tools.substr(0, dir.tools.size() - 1) + L"\" --channel " + channel +
+                       L" --level 2 --out \"" + outFile + L"\" --stop-event " + stopName);
+  ASSERT_TRUE(server.process);
+  for (int waited = 0; !registered() && waited < 30000; waited += 50)
+    Sleep(50);
+  ASSERT_TRUE(registered());
+  {
+    ProbeLibrary probe(dir.probe);
+    ASSERT_TRUE(probe.Loaded());
+    probe.Info("%s exit with %d", "TPictor::GetWebCamerasCount", 2);
+    probe.Verbose("frame %d", 17);
+    probe.Error("unable to %S", L"activate");
+  }
+  TUniqueHandle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, stopName.c_str()));  // exists once registered
+  ASSERT_TRUE(stop);
+  SetEvent(stop.Get());
+  ASSERT_EQ(server.WaitExit(), 0);
+  EXPECT_FALSE(registered());
+
+  // "seconds.millis pid module thread kind text", the module numbered 1 as the only DLL there.
+  std::vector<std::string> lines;
+  FILE* f = _wfopen(outFile.c_str(), L"rb");
+  ASSERT_NE(f, nullptr);
+  char line[4096], kind[16];
+  unsigned long long seconds, millis;
+  unsigned long pid, module, thread;
+  int used = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    ASSERT_EQ(std::sscanf(line, "%llu.%llu %lu %lu %lu %15s %n", &seconds, &millis, &pid, &module, &thread, kind, &used),
+              6) << line;
+    EXPECT_EQ(pid, GetCurrentProcessId());
+    EXPECT_EQ(thread, GetCurrentThreadId());
+    lines.push_back(std::to_string(module) + " " + kind + " " + std::string(line + used));
+  }
+  std::fclose(f);
+  DeleteFileW(outFile.c_str());
+  EXPECT_EQ(lines, (std::vector<std::string>{"1 info TPictor::GetWebCamerasCount exit with 2\n", "1 info frame 17\n",
+                                             "1 ERROR unable to activate\n"}));
+}
+
+TEST(LogServerProcess, RefusesBadArgumentsWithExitCode2)
+{
+  for (const wchar_t* arguments : {L"--level 4", L"--frobnicate", L"--dir"}) {
+    ServerProcess server(arguments);
+    ASSERT_TRUE(server.process);
+    EXPECT_EQ(server.WaitExit(), 2) << arguments;
+  }
 }
 
 }  // namespace

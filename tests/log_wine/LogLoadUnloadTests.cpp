@@ -3,7 +3,6 @@
 // unloading leaves nothing open behind.
 #include "LogProbe.h"
 #include "log/LogObjects.h"
-#include "log/LogRecord.h"
 #include "log/LogTable.h"
 #include "tests/support/ProcessHandles.h"
 #include "tools/logserver/LogServer.h"
@@ -27,11 +26,9 @@ TEST(LibraryWithoutServer, CreatesAnEmptyTableAndWritesNothing)
   EXPECT_EQ(loaded.processId, GetCurrentProcessId());
   EXPECT_EQ(loaded.moduleNumber, 0u);
   TUniqueHandle mapping(OpenFileMappingW(FILE_MAP_READ, FALSE, PICTOR_LOG_SERVER_TABLE_NAME));
-  ASSERT_TRUE(mapping);
-  TUniqueView table(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, kLogServerTableSize));
+  TUniqueView table(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, kLogServerTableSize) : nullptr);
   ASSERT_NE(table.Get(), nullptr);
   EXPECT_EQ(LoadU32(table.Get()), 0u);
-
   probe.Info("%s nobody listens", "Test");
   probe.Error("%s nobody listens", "Test");
   probe.Verbose("%s nobody listens", "Test");
@@ -52,10 +49,8 @@ void ExpectRepeatedLoadsLeaveNoHandleOpen(const std::wstring& path, size_t held)
   for (int i = 0; i < 25; ++i) {
     ProbeLibrary probe(path);
     ASSERT_TRUE(probe.module) << GetLastError();
-    if (probe.Loaded()) {
-      probe.Info("load %d", i);
-      probe.Verbose("verbose %d", i);
-    }
+    if (probe.Loaded())
+      probe.Info("load %d", i), probe.Verbose("verbose %d", i);
     if (i == 0)
       EXPECT_EQ(OpenHandles().size(), before.size() + held);
   }

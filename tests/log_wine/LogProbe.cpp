@@ -4,7 +4,7 @@
 #include "log/LogClient.h"
 
 #define PROBE_LOG(name, call)             \
-  extern "C" void name(const char* format, ...) \
+  extern "C" __declspec(dllexport) void name(const char* format, ...) \
   {                                       \
     va_list args;                         \
     va_start(args, format);               \
@@ -16,9 +16,9 @@ PROBE_LOG(ProbeLogInfo, LogInfoV)
 PROBE_LOG(ProbeLogVerbose, LogVerboseV)
 PROBE_LOG(ProbeLogError, LogErrorV)
 
-extern "C" int ProbeGetLogLevel() { return GetLogLevel(); }
+extern "C" __declspec(dllexport) int ProbeGetLogLevel() { return GetLogLevel(); }
 
-extern "C" void ProbeGetState(TLogProbeState* state)
+extern "C" __declspec(dllexport) void ProbeGetState(TLogProbeState* state)
 {
   const TLogClient& client = LogClient();
   *state = {client.dwFormatBufferSize, client.dwRecordBufferSize, client.dwModuleNumber, client.dwProcessId,

@@ -18,14 +18,12 @@ using TProbeLog = void (*)(const char* format, ...);
 // Loads one copy of the probe and resolves its exports; unloads it when destroyed.
 struct ProbeLibrary {
   explicit ProbeLibrary(const std::wstring& path) : module(LoadLibraryW(path.c_str())) {}
-  ~ProbeLibrary()
-  {
-    if (module)
-      FreeLibrary(module);
-  }
+  ~ProbeLibrary() { if (module) FreeLibrary(module); }
   ProbeLibrary(const ProbeLibrary&) = delete;
-  ProbeLibrary& operator=(const ProbeLibrary&) = delete;
-  void* Export(const char* name) const { return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr; }
+  template <typename F> F Export(const char* name) const
+  {
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+  }
   bool Loaded() const { return Info && Verbose && Error && GetLogLevel && getState; }
   TLogProbeState State() const
   {
@@ -33,13 +31,11 @@ struct ProbeLibrary {
     getState(&s);
     return s;
   }
-
   HMODULE module;
-  TProbeLog Info = reinterpret_cast<TProbeLog>(Export("ProbeLogInfo"));
-  TProbeLog Verbose = reinterpret_cast<TProbeLog>(Export("ProbeLogVerbose"));
-  TProbeLog Error = reinterpret_cast<TProbeLog>(Export("ProbeLogError"));
-  int (*GetLogLevel)() = reinterpret_cast<int (*)()>(Export("ProbeGetLogLevel"));
-  void (*getState)(TLogProbeState*) = reinterpret_cast<void (*)(TLogProbeState*)>(Export("ProbeGetState"));
+  TProbeLog Info = Export<TProbeLog>("ProbeLogInfo"), Verbose = Export<TProbeLog>("ProbeLogVerbose"),
+            Error = Export<TProbeLog>("ProbeLogError");
+  int (*GetLogLevel)() = Export<int (*)()>("ProbeGetLogLevel");
+  void (*getState)(TLogProbeState*) = Export<void (*)(TLogProbeState*)>("ProbeGetState");
 };
 
 // Directory of the running test program, with a trailing backslash.
@@ -63,9 +59,8 @@ struct PrivateDirectory {
     base = temp + (L"PictorLog-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L"\\");
     tools = base + L"Tools\\";
     probe = tools + L"pictor-log-probe.dll";
-    CreateDirectoryW(base.c_str(), nullptr);
-    CreateDirectoryW(tools.c_str(), nullptr);
-    copied = CopyFileW(ProbePathInProgramDirectory().c_str(), probe.c_str(), FALSE);
+    copied = CreateDirectoryW(base.c_str(), nullptr) && CreateDirectoryW(tools.c_str(), nullptr) &&
+             CopyFileW(ProbePathInProgramDirectory().c_str(), probe.c_str(), FALSE);
   }
   ~PrivateDirectory()
   {

@@ -125,11 +125,7 @@ struct FrameSink {
   static bool Callback(unsigned width, unsigned height, bool topDown, unsigned char* pixels,
                        void* context) {
     auto* sink = static_cast<FrameSink*>(context);
-    Frame frame;
-    frame.width = width;
-    frame.height = height;
-    frame.topDown = topDown;
-    frame.pixels.assign(pixels, pixels + size_t(width) * height * 4);
+    Frame frame{width, height, topDown, std::vector<uint8_t>(pixels, pixels + size_t(width) * height * 4)};
     {
       std::lock_guard<std::mutex> lock(sink->mutex);
       if (sink->count == 0) sink->first = frame;

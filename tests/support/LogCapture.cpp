@@ -14,17 +14,16 @@ namespace pictortest {
 struct LogCapture::State {
   TLogServerTableHost table;
   TLogChannelHost channel;
-  std::wstring directory;
-  std::vector<TLogModuleRegistration> modules;
   std::mutex mutex;  // guards `records` and serialises draining
   std::vector<CapturedRecord> records;
 
-  void DrainLocked()
+  std::vector<CapturedRecord>& Drain()
   {
     for (TLogServerRecord& r : channel.Drain()) {
       const TLogRecordFields& f = r.fields;
       records.push_back({f.kind, f.processId, f.moduleNumber, f.threadId, f.time, f.suspensionSeen, std::move(r.text)});
     }
+    return records;
   }
 };
 
@@ -39,23 +38,21 @@ LogCapture::LogCapture() : state(new State())
 {
   wchar_t exePath[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, exePath, MAX_PATH);
-  state->directory = LogServerDirectoryOf(std::wstring(exePath, length));
+  const std::wstring directory = LogServerDirectoryOf(std::wstring(exePath, length));
   const std::wstring channelName =
       L"pictortest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
-  std::wstring error = L"the registration table has no room for " + state->directory;
-  state->modules = LogServerModulesIn(state->directory);
+  std::wstring error = L"the registration table has no room for " + directory;
   if (length == 0 || length >= MAX_PATH || !state->table.Open(&error) ||
       !state->channel.Create(channelName, 2, &error) ||
-      !state->table.Register({ToU16(state->directory), ToU16(channelName), state->modules})) {
+      !state->table.Register({ToU16(directory), ToU16(channelName), LogServerModulesIn(directory)})) {
     std::fwprintf(stderr, L"LogCapture: %ls\n", error.c_str());
     std::abort();
   }
-  State* s = state;
-  std::thread([s] {
+  std::thread([s = state] {
     for (;;) {
       WaitForSingleObject(s->channel.ReadyEvent(), 50);
       std::lock_guard<std::mutex> lock(s->mutex);
-      s->DrainLocked();
+      s->Drain();
     }
   }).detach();
 }
@@ -67,15 +64,13 @@ void LogCapture::SetWritingSuspended(bool suspended) { state->channel.SetSuspend
 void LogCapture::Clear()
 {
   std::lock_guard<std::mutex> lock(state->mutex);
-  state->DrainLocked();
-  state->records.clear();
+  state->Drain().clear();
 }
 
 std::vector<CapturedRecord> LogCapture::Records()
 {
   std::lock_guard<std::mutex> lock(state->mutex);
-  state->DrainLocked();
-  return state->records;
+  return state->Drain();
 }
 
 std::vector<std::string> LogCapture::Lines()
@@ -84,14 +79,6 @@ std::vector<std::string> LogCapture::Lines()
   for (CapturedRecord& r : Records())
     lines.push_back(std::move(r.text));
   return lines;
-}
-
-uint32_t LogCapture::ModuleNumber(const std::wstring& fileName)
-{
-  for (const TLogModuleRegistration& m : state->modules)
-    if (_wcsicmp(FromU16(m.path).c_str(), (state->directory + fileName).c_str()) == 0)
-      return uint32_t(m.number);
-  return 0;
 }
 
 }  // namespace pictortest

@@ -16,18 +16,14 @@ struct CapturedRecord {
   std::string text;
 };
 
-class LogCapture {  // process-wide in-process log server for a test program
+class LogCapture {
  public:
-  static LogCapture& Get();  // first use registers the .exe's directory with a channel
-  void SetLevel(uint8_t level);           // default 2 (verbose on)
+  static LogCapture& Get();
+  void SetLevel(uint8_t level);  // default 2 (verbose on)
+  void SetWritingSuspended(bool suspended);
   void Clear();                           // forget everything received so far
   std::vector<CapturedRecord> Records();  // everything received since the last Clear
   std::vector<std::string> Lines();       // their texts
-
-  // For the log channel's own tests.
-  void SetWritingSuspended(bool suspended);
-  // The module number registered for a file in the .exe's directory (e.g. L"Pictor.dll").
-  uint32_t ModuleNumber(const std::wstring& fileName);
 
  private:
   LogCapture();

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kClass[] = L"myd3d9previewwindow";
-
 HMODULE ModuleOf(const void* address)
 {
     HMODULE module = nullptr;
@@ -16,12 +14,12 @@ HMODULE ModuleOf(const void* address)
     return module;
 }
 
-// The module holding the class procedure; null when there is no class, or its procedure
-// lies in no loaded module.
+// The module holding the class procedure, or null when it lies in no loaded module;
+// `registered` tells whether the class exists at all.
 HMODULE ClassProcedureModule(bool* registered)
 {
     WNDCLASSEXW info{sizeof(info)};
-    *registered = GetClassInfoExW(GetModuleHandleW(nullptr), kClass, &info) != 0;
+    *registered = GetClassInfoExW(GetModuleHandleW(nullptr), L"myd3d9previewwindow", &info) != 0;
     return *registered ? ModuleOf(reinterpret_cast<const void*>(info.lpfnWndProc)) : nullptr;
 }
 
@@ -30,14 +28,12 @@ struct TProbe {
     HMODULE module = LoadLibraryW(L"PictorWindowProbe.dll");
     void* (*create)(HWND*) = reinterpret_cast<void* (*)(HWND*)>(Export("ProbeCreatePreviewWindow"));
     void (*destroy)(void*) = reinterpret_cast<void (*)(void*)>(Export("ProbeDestroyPreviewWindow"));
-
     void* Export(const char* name) { return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr; }
     // True when the module is really gone from the process afterwards.
     bool Unload() { return FreeLibrary(module) && GetModuleHandleW(L"PictorWindowProbe.dll") == nullptr; }
 };
 
-// Sends and posts the messages its procedure must handle; a procedure in freed code
-// crashes the test here.
+// Sends and posts messages its procedure must handle; a procedure in freed code crashes here.
 void Exercise(HWND hwnd)
 {
     SetWindowPos(hwnd, nullptr, 0, 0, 120, 90, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -64,7 +60,8 @@ TEST(LibraryUnload, NoClassOrWindowIsLeftPointingAtUnloadedCode)
         EXPECT_FALSE(registered) << "class left behind by the unloaded copy";
     }
     {
-        // A window still alive at unload is detached from the code, and so is its class.
+        // A window still alive at unload is detached from the code, and so is its class,
+        // which cannot go while a window of it exists.
         TProbe probe;
         ASSERT_NE(probe.create(&leaked), nullptr);
         ASSERT_TRUE(probe.Unload());
@@ -72,7 +69,7 @@ TEST(LibraryUnload, NoClassOrWindowIsLeftPointingAtUnloadedCode)
         EXPECT_EQ(GetPropW(leaked, L"PointerToClassInstance"), nullptr);
         EXPECT_NE(ModuleOf(reinterpret_cast<const void*>(GetWindowLongPtrW(leaked, GWLP_WNDPROC))), nullptr);
         EXPECT_NE(ClassProcedureModule(&registered), nullptr);
-        EXPECT_TRUE(registered) << "the class cannot go while a window of it exists";
+        EXPECT_TRUE(registered);
         Exercise(leaked);
     }
     for (bool oldWindowAlive : {true, false}) {

@@ -1,7 +1,5 @@
 // A loadable module made of the library's own objects, exporting just enough to make and
 // destroy the preview's hidden window, so that a test can unload and reload that code.
-#include <windows.h>
-
 #include <new>
 
 #include "window/PictorD3D9PreviewWindow.h"
@@ -13,7 +11,4 @@ extern "C" __declspec(dllexport) void* ProbeCreatePreviewWindow(HWND* handle)
     return window;
 }
 
-extern "C" __declspec(dllexport) void ProbeDestroyPreviewWindow(void* window)
-{
-    delete static_cast<TPictorD3D9PreviewWindow*>(window);
-}
+extern "C" __declspec(dllexport) void ProbeDestroyPreviewWindow(void* window) { delete static_cast<TPictorD3D9PreviewWindow*>(window); }
