@@ -18,23 +18,19 @@ TEST(MFUnusable, CanUseMFAPIAnswersFalseSilentlyAndUnloadsWhatItLoaded) {
   EXPECT_TRUE(LogCapture::Get().Lines().empty());
 }
 
-TEST(MFUnusable, OperationsFailWithTheirLinesInsteadOfCrashing) {
+// Opening a camera gets as far as the media source; the missing reader function is
+// reported as its call failing, and nothing is called through a null pointer.
+TEST(MFUnusable, OperationsFailWithALineInsteadOfCrashing) {
   ComThread com;
-  VirtualCamera::Get().Configure("camera name=\"Cam\" link=\"vc#cam\"\nformat subtype=YUY2 size=640x480 rate=30/1\n");
+  VirtualCamera::Get().Configure("camera name=Cam link=vc#cam\nformat subtype=YUY2 size=640x480 rate=30/1\n");
   {
     TPictor pictor;
     LogCapture::Get().Clear();
     EXPECT_EQ(pictor.GetWebCamerasCount(), 0);
-    EXPECT_TRUE(Contains(LogCapture::Get().Lines(), "TPictor::EnumerateWebCameras unable to use MS MF API"));
-    // Opening a camera gets as far as the media source; the missing reader function is
-    // reported as its call failing, and nothing is called through a null pointer.
-    LogCapture::Get().Clear();
-    EXPECT_EQ(pictor.GetCaptureFormatsCount(L"vc#cam"), 0);
+    const TPictorFormat f = pictor.GetPictorFormatByIndex(L"vc#cam", 0), zero{};
+    EXPECT_EQ(memcmp(&f, &zero, sizeof(f)), 0);
     EXPECT_TRUE(Contains(LogCapture::Get().Lines(),
                          "TPictor::ActivateDeviceInternal MFCreateSourceReaderFromMediaSource error -2147024769"));
-    const TPictorFormat f = pictor.GetPictorFormatByIndex(L"vc#cam", 0);
-    const TPictorFormat zero{};
-    EXPECT_EQ(memcmp(&f, &zero, sizeof(f)), 0);
   }
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
