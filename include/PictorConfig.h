@@ -42,7 +42,6 @@
      typedef char PICTOR_CONCAT(pictor_static_assert_, __LINE__)[(condition) ? 1 : -1]
 #endif
 
-
 // printf-style format checking. MSVC has no attribute for it; mingw-w64 checks against
 // the Microsoft runtime's conventions ("%S" is a wide string, "%I64d" a 64-bit integer).
 #if defined(__MINGW32__)
