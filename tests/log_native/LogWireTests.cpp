@@ -85,22 +85,14 @@ std::vector<uint8_t> MakeRecord(const std::string& text, uint32_t threadId = 1)
   return record;
 }
 
-// A mapping of the header and a ring of `capacity` bytes, with guard bytes behind it.
-struct SmallChannel {
-  explicit SmallChannel(uint32_t capacity)
-      : mappingSize(kLogChannelHeaderSize + capacity), bytes(mappingSize + 64, 0xCC) {}
-  uint8_t* Ring() { return bytes.data() + kLogChannelHeaderSize; }
-  bool GuardsIntact() const { return std::count(bytes.begin() + mappingSize, bytes.end(), 0xCC) == 64; }
-  size_t mappingSize;
-  std::vector<uint8_t> bytes;
-};
-
 // Writer and reader taking turns at random over a small ring: every record written comes
 // back whole and in order, wherever the ring's end splits it, and what does not fit is
 // refused, never overwritten. The header's numbers are checked before any copy.
 TEST(LogRing, RandomTrafficMatchesAQueueModel)
 {
-  SmallChannel channel(509);
+  const size_t mappingSize = kLogChannelHeaderSize + 509;
+  std::vector<uint8_t> bytes(mappingSize + 64, 0xCC);  // guard bytes behind the ring
+  uint8_t* ring = bytes.data() + kLogChannelHeaderSize;
   TLogRingState state{509, 0, 0};
   std::deque<std::vector<uint8_t>> model;
   std::mt19937 random(7);
@@ -110,7 +102,7 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
     if (random() % 3 != 0) {
       const std::vector<uint8_t> record = MakeRecord(std::string(random() % 120, char('a' + step % 26)), step);
       const bool fits = record.size() < 509 - used;  // strictly smaller than the free space
-      ASSERT_EQ(LogRingWrite(channel.Ring(), state, channel.mappingSize, record.data(), uint32_t(record.size()), &next),
+      ASSERT_EQ(LogRingWrite(ring, state, mappingSize, record.data(), uint32_t(record.size()), &next),
                 fits) << "step " << step << " used " << used << " size " << record.size();
       if (fits) {
         state.writeOffset = next;
@@ -119,7 +111,7 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
       }
     } else {
       std::vector<uint8_t> back;
-      const TLogRingReadResult result = LogRingRead(channel.Ring(), state, channel.mappingSize, &back, &next);
+      const TLogRingReadResult result = LogRingRead(ring, state, mappingSize, &back, &next);
       ASSERT_EQ(result, model.empty() ? TLogRingReadResult::Empty : TLogRingReadResult::Record);
       if (model.empty())
         continue;
@@ -129,16 +121,16 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
       state.readOffset = next;
     }
   }
-  EXPECT_TRUE(channel.GuardsIntact());
-  EXPECT_TRUE(LogRingStateIsValid({509, 508, 508}, channel.mappingSize));
+  EXPECT_EQ(std::count(bytes.begin() + mappingSize, bytes.end(), 0xCC), 64);
+  EXPECT_TRUE(LogRingStateIsValid({509, 508, 508}, mappingSize));
   for (const TLogRingState& s : {TLogRingState{510, 0, 0}, {0, 0, 0}, {509, 0, 509}, {509, 509, 0}})
-    EXPECT_FALSE(LogRingStateIsValid(s, channel.mappingSize)) << s.capacity << " " << s.readOffset;
+    EXPECT_FALSE(LogRingStateIsValid(s, mappingSize)) << s.capacity << " " << s.readOffset;
   // A record size smaller than any record, or running past the write offset.
   std::vector<uint8_t> back;
   uint32_t read = 0;
   for (const std::pair<uint32_t, uint32_t>& c : {std::pair<uint32_t, uint32_t>{34, 50}, {51, 50}, {35, 3}}) {
-    StoreU32(channel.Ring(), c.first);
-    EXPECT_EQ(LogRingRead(channel.Ring(), {509, 0, c.second}, channel.mappingSize, &back, &read),
+    StoreU32(ring, c.first);
+    EXPECT_EQ(LogRingRead(ring, {509, 0, c.second}, mappingSize, &back, &read),
               TLogRingReadResult::Corrupt) << c.first << " " << c.second;
   }
 }
