@@ -16,13 +16,12 @@ long long PerformanceCounter()
   return now.QuadPart;
 }
 
+// Asked each time: a guarded function-local static would make the statically linked
+// threading runtime keep per-thread records that outlive an unloaded copy of the library.
 long long PerformanceFrequency()
 {
-  static const long long frequency = [] {
-    LARGE_INTEGER f;
-    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
-  }();
-  return frequency;
+  LARGE_INTEGER f;
+  return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
 }
 
 }  // namespace

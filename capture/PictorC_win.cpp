@@ -10,7 +10,6 @@
 #include "log/Log.h"
 
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 
 // The C records and the C++ records are one layout: every field at the same offset with
@@ -79,28 +78,55 @@ static_assert(PICTOR_KEY_GREEN == rbcGreen && PICTOR_KEY_BLUE == rbcBlue && PICT
 namespace pictorc {
 namespace {
 
+// The registry and the callback marker are made while the library loads and go with it:
+// a guarded function-local static or a thread_local would make the statically linked
+// threading runtime keep an event and a thread handle per load (emulated TLS and its
+// once-guards), and an SRW lock needs nothing released at all.
 struct TRegistry {
-  std::mutex Lock;
+  SRWLOCK Lock = SRWLOCK_INIT;
   std::unordered_map<uintptr_t, std::shared_ptr<TObject>> Objects;
   uintptr_t Next = 1;
+
+  ~TRegistry()
+  {
+    // Objects the host never destroyed are left as they are: tearing one down here would
+    // join its threads inside the loader's lock.
+    for (auto& entry : Objects)
+      new std::shared_ptr<TObject>(std::move(entry.second));
+  }
+};
+TRegistry gRegistry;
+
+class TRegistryHold {
+ public:
+  TRegistryHold() { AcquireSRWLockExclusive(&gRegistry.Lock); }
+  ~TRegistryHold() { ReleaseSRWLockExclusive(&gRegistry.Lock); }
+  TRegistryHold(const TRegistryHold&) = delete;
+  TRegistryHold& operator=(const TRegistryHold&) = delete;
 };
 
-// Never destroyed: objects a host did not destroy are not torn down inside the loader's
-// lock at unload, as a C++ host's leaked objects are not either.
-TRegistry& Registry()
-{
-  static TRegistry* registry = new TRegistry;
-  return *registry;
-}
-
-thread_local const void* tCallbackObject = nullptr;
+struct TCallbackSlot {
+  DWORD Index = TlsAlloc();
+  ~TCallbackSlot()
+  {
+    if (Index != TLS_OUT_OF_INDEXES)
+      TlsFree(Index);
+  }
+  const void* Get() const { return Index != TLS_OUT_OF_INDEXES ? TlsGetValue(Index) : nullptr; }
+  void Set(const void* object) const
+  {
+    if (Index != TLS_OUT_OF_INDEXES)
+      TlsSetValue(Index, const_cast<void*>(object));
+  }
+};
+const TCallbackSlot gCallbackObject;
 
 }  // namespace
 
 uintptr_t RegisterHandle(std::shared_ptr<TObject> object)
 {
-  TRegistry& registry = Registry();
-  std::lock_guard<std::mutex> hold(registry.Lock);
+  const TRegistryHold hold;
+  TRegistry& registry = gRegistry;
   const uintptr_t handle = registry.Next++;
   registry.Objects.emplace(handle, std::move(object));
   return handle;
@@ -108,8 +134,8 @@ uintptr_t RegisterHandle(std::shared_ptr<TObject> object)
 
 std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind)
 {
-  TRegistry& registry = Registry();
-  std::lock_guard<std::mutex> hold(registry.Lock);
+  const TRegistryHold hold;
+  TRegistry& registry = gRegistry;
   const auto found = registry.Objects.find(handle);
   if (found == registry.Objects.end() || found->second->Kind != kind)
     return nullptr;
@@ -118,8 +144,8 @@ std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind)
 
 std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind)
 {
-  TRegistry& registry = Registry();
-  std::lock_guard<std::mutex> hold(registry.Lock);
+  const TRegistryHold hold;
+  TRegistry& registry = gRegistry;
   const auto found = registry.Objects.find(handle);
   if (found == registry.Objects.end() || found->second->Kind != kind)
     return nullptr;
@@ -128,19 +154,19 @@ std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind)
   return object;
 }
 
-TCallbackScope::TCallbackScope(const void* object) : previous(tCallbackObject)
+TCallbackScope::TCallbackScope(const void* object) : previous(gCallbackObject.Get())
 {
-  tCallbackObject = object;
+  gCallbackObject.Set(object);
 }
 
 TCallbackScope::~TCallbackScope()
 {
-  tCallbackObject = previous;
+  gCallbackObject.Set(previous);
 }
 
 bool InCallbackOf(const void* object)
 {
-  return tCallbackObject == object;
+  return gCallbackObject.Get() == object;
 }
 
 }  // namespace pictorc
