@@ -8,8 +8,6 @@
 #include "MFTestObjects.h"
 #include "TestAccess.h"
 
-#include <mfreadwrite.h>
-
 using namespace capturetest;
 
 namespace {
@@ -22,16 +20,9 @@ struct Read {
 
 // Answers ReadSample from a script; past its end every read fails with E_FAIL. It lives
 // on the test's stack.
-class ScriptedReader : public IMFSourceReader {
+class ScriptedReader : public StubReader {
  public:
   explicit ScriptedReader(std::vector<Read> script) : Script(std::move(script)) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-  {
-    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader) ? this : nullptr;
-    return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --Refs; }
   STDMETHODIMP ReadSample(DWORD, DWORD, DWORD* index, DWORD* flags, LONGLONG* time, IMFSample** sample) override
   {
     const size_t call = Calls++;
@@ -43,19 +34,8 @@ class ScriptedReader : public IMFSourceReader {
       (*sample)->AddRef();
     return Script[call].result;
   }
-  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCurrentMediaType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
-  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
-
   std::vector<Read> Script;
   std::atomic<size_t> Calls{0};
-  std::atomic<ULONG> Refs{1};
 };
 
 class CaptureThreadTest : public ::testing::Test {

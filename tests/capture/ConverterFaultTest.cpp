@@ -8,8 +8,6 @@
 #include "MFTestObjects.h"
 #include "TestAccess.h"
 
-#include <mfreadwrite.h>
-
 using capturetest::MakeVideoType;
 using Microsoft::WRL::ComPtr;
 using namespace pictortest;
@@ -64,32 +62,10 @@ TEST(ConverterFaultTest, TransformLeftHoldingItsInputIsFlushedAndTheNextFrameCom
 }
 
 // Answers stream selection and reports native type 0 as S_OK without a type.
-class TypelessReader : public IMFSourceReader {
+class TypelessReader : public capturetest::StubReader {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-  {
-    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader) ? this : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --Refs; }  // static object
   STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return S_OK; }
-  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType** type) override
-  {
-    *type = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCurrentMediaType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
-  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override { return E_NOTIMPL; }
-  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
-  ULONG Refs = 0;
+  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType** type) override { return *type = nullptr, S_OK; }
 } g_typelessReader;
 
 HRESULT WINAPI CreateTypelessReader(IMFMediaSource*, IMFAttributes*, IMFSourceReader** reader)

@@ -77,17 +77,13 @@ TEST_F(HostFaultTest, ParametersAndFormatsDuringACaptureLeaveItRunning)
   // The captured camera: its running source and the native types read at the start.
   TPictorParameters parameters = pictor->GetParameters(kLinkA);
   EXPECT_EQ(parameters.VideoProcAmp[0].Max, 64);
-  parameters.VideoProcAmp[0].Apply = true;
-  parameters.VideoProcAmp[0].Value = 10;
-  parameters.VideoProcAmp[0].Flags = 2;
+  parameters.VideoProcAmp[0].Apply = true, parameters.VideoProcAmp[0].Value = 10, parameters.VideoProcAmp[0].Flags = 2;
   pictor->SetParameters(kLinkA, parameters);
   EXPECT_EQ(pictor->GetParameters(kLinkA).VideoProcAmp[0].Value, 10);
   pictor->SetDefaultParameters(kLinkA);
   EXPECT_EQ(pictor->GetParameters(kLinkA).VideoProcAmp[0].Value, 0);
   TPictorFormat formats[4];
   EXPECT_EQ(pictor->EnumerateCaptureFormats(kLinkA, formats, 4), 2);
-  EXPECT_EQ(std::wstring(formats[1].SubTypeName), L"MFVideoFormat_RGB32");
-  EXPECT_EQ(pictor->GetCaptureFormatsCount(kLinkA), 2);
   EXPECT_EQ(std::wstring(pictor->GetPictorFormatByIndex(kLinkA, 1).SubTypeName), L"MFVideoFormat_RGB32");
   // Another camera: a temporary activation of the call's own.
   EXPECT_EQ(pictor->GetCaptureFormatsCount(kLinkB), 1);
@@ -149,21 +145,6 @@ TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWor
   EXPECT_TRUE(sink.WaitFor(3)) << "the capture goes on";
   ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); })) << "the host's StopCapture hangs";
   EXPECT_FALSE(pictor->IsCaptureActive());
-  delete pictor;
-  ExpectNoLiveCameraObjects();
-}
-
-TEST_F(HostFaultTest, EndOfStreamEndsTheCaptureThread)
-{
-  FrameSink sink;
-  TPictor* pictor = Start("camera link=\\\\?\\virtualcam#a end-of-stream-after=3 paced=0\n"
-                          "format subtype=RGB32 size=64x48\n", kLinkA, sink);
-  // Without the end the thread would spin on reads that return at once.
-  EXPECT_TRUE(WaitForLine("TPictor::CaptureThread end of stream", 10000));
-  EXPECT_TRUE(WaitForLine("TPictor::CaptureThread exit", 10000));
-  EXPECT_TRUE(pictor->IsCaptureActive());  // until the host stops it
-  EXPECT_LE(sink.Count(), 3);
-  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }));
   delete pictor;
   ExpectNoLiveCameraObjects();
 }

@@ -1,11 +1,12 @@
 // Small Media Foundation objects for the white-box tests: video types, tagged one-pixel
-// samples and a buffer that cannot be locked.
+// samples, a buffer that cannot be locked and a source reader to script.
 #pragma once
 
 #include <windows.h>
 
 #include <mfapi.h>
 #include <mfidl.h>
+#include <mfreadwrite.h>
 #include <wrl/client.h>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,30 @@ class UnlockableBuffer : public IMFMediaBuffer {
   STDMETHODIMP SetCurrentLength(DWORD) override { return S_OK; }
   STDMETHODIMP GetMaxLength(DWORD* length) override { return *length = 4, S_OK; }
   std::atomic<ULONG> Refs{1};
+};
+
+// A source reader that answers every call with E_NOTIMPL until a test overrides it. It is
+// not heap-allocated and counts the references it gave out.
+class StubReader : public IMFSourceReader {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+  {
+    *out = iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReader) ? this : nullptr;
+    return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --Refs; }
+  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStreamSelection(DWORD, BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentMediaType(DWORD, IMFMediaType**) override { return E_NOTIMPL; }
+  STDMETHODIMP SetCurrentMediaType(DWORD, DWORD*, IMFMediaType*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetCurrentPosition(REFGUID, REFPROPVARIANT) override { return E_NOTIMPL; }
+  STDMETHODIMP Flush(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPresentationAttribute(DWORD, REFGUID, PROPVARIANT*) override { return E_NOTIMPL; }
+  std::atomic<ULONG> Refs{0};
 };
 
 inline ULONG RefCount(IUnknown* object)

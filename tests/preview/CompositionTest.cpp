@@ -130,16 +130,13 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesThe
   }
 }
 
-TEST_F(Composition, DeviceKeepsTheHostsFloatingPointModeAndServesEveryThread)
+// The device keeps the host's floating-point mode and serves every thread.
+TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
 {
   D3DDEVICE_CREATION_PARAMETERS creation;
   ASSERT_EQ(Access::Device(*preview)->GetCreationParameters(&creation), D3D_OK);
-  const DWORD wanted = D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED;
-  EXPECT_EQ(creation.BehaviorFlags & wanted, wanted);
-}
-
-TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
-{
+  EXPECT_EQ(creation.BehaviorFlags & (D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED),
+            DWORD(D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED));
   preview->SetChromaKeyingColor(rbcGreen, 0);
   struct Probe {
     TPictorD3D9Preview* preview;

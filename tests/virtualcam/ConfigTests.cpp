@@ -2,6 +2,8 @@
 // which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tools/virtualcam/FramePattern.h"
 #include "tools/virtualcam/VirtualCamConfig.h"
 
@@ -32,11 +34,8 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_EQ(a.name, "A \"quoted\" \\ name");
   EXPECT_EQ(a.link, "\\\\?\\usb#vid_1#x");
   ASSERT_EQ(a.formats.size(), 1u);
-  EXPECT_EQ(a.formats[0].rate.num, 30000u);
-  EXPECT_EQ(a.formats[0].rate.den, 1001u);
-  EXPECT_TRUE(a.formats[0].hasStride);
-  EXPECT_EQ(a.formats[0].stride, -1280);
-  EXPECT_EQ(a.formats[0].aspect.num, 4u);
+  EXPECT_TRUE(a.formats[0].rate.num == 30000u && a.formats[0].rate.den == 1001u && a.formats[0].aspect.num == 4u);
+  EXPECT_TRUE(a.formats[0].hasStride && a.formats[0].stride == -1280);
   EXPECT_EQ(a.formats[0].omit, static_cast<uint32_t>(kOmitAvgBitrate | kOmitFrameRateRange));
 
   const CameraSetup& b = r.cameras[1];
@@ -44,15 +43,10 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_EQ(b.name, "");
   EXPECT_EQ(b.nameError, static_cast<int32_t>(0x80004005u));
   EXPECT_EQ(b.typeErrorAt, 3);
-  EXPECT_EQ(b.pattern.kind, PatternKind::Solid);
-  EXPECT_EQ(b.pattern.r, 0x10);
-  EXPECT_EQ(b.pattern.g, 0xa0);
-  EXPECT_EQ(b.pattern.b, 0xff);
+  EXPECT_TRUE(b.pattern.kind == PatternKind::Solid && b.pattern.r == 0x10 && b.pattern.g == 0xa0 &&
+              b.pattern.b == 0xff);
   const ControlSetup& zoom = b.controls[kVideoProcAmpCount + 3];
-  EXPECT_TRUE(zoom.configured);
-  EXPECT_EQ(zoom.value, 100);
-  EXPECT_EQ(zoom.flags, 2);
-  EXPECT_FALSE(zoom.autoSupported);
+  EXPECT_TRUE(zoom.configured && zoom.value == 100 && zoom.flags == 2 && !zoom.autoSupported);
   EXPECT_FALSE(b.controls[0].configured);
 }
 
@@ -100,10 +94,8 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
     SCOPED_TRACE(bar);
     const uint32_t x = bar * 16 + 8, row = 2;  // middle of the bar, an even column
     const uint8_t* p = &yuy2[(row * w + x) * 2];
-    EXPECT_EQ(p[0], yuv[bar][0]);
-    EXPECT_EQ(p[1], yuv[bar][1]);
-    EXPECT_EQ(p[2], yuv[bar][0]);
-    EXPECT_EQ(p[3], yuv[bar][2]);
+    EXPECT_EQ(std::vector<uint8_t>(p, p + 4),
+              std::vector<uint8_t>({yuv[bar][0], yuv[bar][1], yuv[bar][0], yuv[bar][2]}));
     EXPECT_EQ(nv12[row * w + x], yuv[bar][0]);
     const size_t c = (row / 2) * (w / 2) + x / 2;
     EXPECT_EQ(nv12[w * h + 2 * c], yuv[bar][1]);
