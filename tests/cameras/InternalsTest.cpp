@@ -9,29 +9,18 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "Pictor.h"
 #include "capture/GUIDNames.h"
 #include "capture/MFRuntime.h"
 #include "capture/PictorFormats.h"
 #include "convert/MFVideoConverter.h"
+#include "tests/capture/TestAccess.h"
 #include "tests/support/HostTest.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace pictortest;
-
-// Reaches TPictor's camera slot and binding.
-class TPictorTestAccess {
- public:
-  static bool Activate(TPictor& p, const wchar_t* link) { return p.ActivateDevice(link); }
-  static void Deactivate(TPictor& p) { p.DeactivateDevice(); }
-  static IMFSourceReader* Reader(TPictor& p) { return p.pSourceReader; }
-  static TMFRuntime* SwapRuntime(TPictor& p, TMFRuntime* runtime) {
-    TMFRuntime* old = p.pMFRuntime;
-    p.pMFRuntime = runtime;
-    return old;
-  }
-};
 
 namespace {
 
@@ -60,7 +49,7 @@ TEST(MFBinding, OperationsOnAnEmptyBindingFailWithALine) {
   TMFRuntime::ModuleNames names;
   names.mf = names.mfplat = names.mfreadwrite = L"kernel32.dll";
   TPictor pictor;
-  TMFRuntime* real = TPictorTestAccess::SwapRuntime(pictor, new TMFRuntime(names));
+  TMFRuntime* real = std::exchange(TPictorTestAccess::Runtime(pictor), new TMFRuntime(names));
   LogCapture::Get().Clear();
   EXPECT_FALSE(TPictorTestAccess::Activate(pictor, L"vc#a"));
   EXPECT_EQ(pictor.GetWebCamerasCount(), 0);

@@ -25,8 +25,11 @@ class TPictorTestAccess {
     p.bStopCapture = false;
     TPictor::CaptureThread(&p);
   }
-  // The object's Media Foundation binding, whose entry points a test may replace.
-  static TMFRuntime* Runtime(TPictor& p) { return p.pMFRuntime; }
+  // The object's Media Foundation binding, whose entry points (or itself) a test may replace.
+  static TMFRuntime*& Runtime(TPictor& p) { return p.pMFRuntime; }
+  static bool Activate(TPictor& p, const wchar_t* link) { return p.ActivateDevice(link); }
+  static void Deactivate(TPictor& p) { p.DeactivateDevice(); }
+  static IMFSourceReader* Reader(TPictor& p) { return p.pSourceReader; }
   static void SetCallback(TPictor& p, TImageReadyCallback callback, void* context)
   {
     p.pPictorImageReady = callback;
