@@ -21,11 +21,8 @@ HRESULT WINAPI FailCreateSample(IMFSample**) { return E_OUTOFMEMORY; }
 ComPtr<IMFSample> Yuy2Sample(UINT32 width, UINT32 height)
 {
   ComPtr<IMFSample> sample;
-  ComPtr<IMFMediaBuffer> buffer;
   EXPECT_EQ(MFCreateSample(&sample), S_OK);
-  EXPECT_EQ(MFCreateMemoryBuffer(width * height * 2, &buffer), S_OK);
-  buffer->SetCurrentLength(width * height * 2);
-  sample->AddBuffer(buffer.Get());
+  sample->AddBuffer(capturetest::MakeBuffer(width * height * 2, std::vector<uint8_t>(width * height * 2)).Get());
   sample->SetSampleTime(0);
   sample->SetSampleDuration(333333);
   return sample;

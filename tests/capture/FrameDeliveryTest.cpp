@@ -8,25 +8,11 @@
 #include "MFTestObjects.h"
 #include "TestAccess.h"
 
-#include <cstring>
-
 using namespace capturetest;
 
 static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 namespace {
-
-ComPtr<IMFMediaBuffer> MakeBuffer(DWORD maxLength, const std::vector<uint8_t>& bytes)
-{
-  ComPtr<IMFMediaBuffer> buffer;
-  BYTE* data = nullptr;
-  EXPECT_EQ(MFCreateMemoryBuffer(maxLength, &buffer), S_OK);
-  EXPECT_EQ(buffer->Lock(&data, nullptr, nullptr), S_OK);
-  std::memcpy(data, bytes.data(), bytes.size());
-  buffer->Unlock();
-  buffer->SetCurrentLength(static_cast<DWORD>(bytes.size()));
-  return buffer;
-}
 
 // The bytes of buffer `index` of a sample, and the buffer's capacity and references.
 std::vector<uint8_t> BufferOf(IMFSample* sample, DWORD index, DWORD* maxLength, ULONG* refs)

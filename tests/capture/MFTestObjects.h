@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace capturetest {
 
@@ -32,20 +34,25 @@ inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UIN
   return type;
 }
 
+// A memory buffer of `maxLength` bytes holding `bytes`.
+inline ComPtr<IMFMediaBuffer> MakeBuffer(DWORD maxLength, const std::vector<uint8_t>& bytes)
+{
+  ComPtr<IMFMediaBuffer> buffer;
+  BYTE* data = nullptr;
+  EXPECT_EQ(MFCreateMemoryBuffer(maxLength, &buffer), S_OK);
+  EXPECT_EQ(buffer->Lock(&data, nullptr, nullptr), S_OK);
+  std::memcpy(data, bytes.data(), bytes.size());
+  buffer->Unlock();
+  buffer->SetCurrentLength(static_cast<DWORD>(bytes.size()));
+  return buffer;
+}
+
 // A 1x1 RGB32 sample whose one pixel carries a tag; `extra` is added as a second buffer.
 inline ComPtr<IMFSample> TaggedSample(uint8_t tag, IMFMediaBuffer* extra = nullptr)
 {
   ComPtr<IMFSample> sample;
-  ComPtr<IMFMediaBuffer> buffer;
   EXPECT_EQ(MFCreateSample(&sample), S_OK);
-  EXPECT_EQ(MFCreateMemoryBuffer(4, &buffer), S_OK);
-  BYTE* data = nullptr;
-  buffer->Lock(&data, nullptr, nullptr);
-  data[0] = tag;
-  data[1] = data[2] = data[3] = 0;
-  buffer->Unlock();
-  buffer->SetCurrentLength(4);
-  sample->AddBuffer(buffer.Get());
+  sample->AddBuffer(MakeBuffer(4, {tag, 0, 0, 0}).Get());
   if (extra)
     sample->AddBuffer(extra);
   sample->SetSampleTime(tag * 333'333LL);
