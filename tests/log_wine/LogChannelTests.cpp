@@ -257,8 +257,14 @@ struct ServerProcess {
     PROCESS_INFORMATION info{};
     if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
       process.Reset(info.hProcess), thread.Reset(info.hThread);
+    else
+      createError = GetLastError();
   }
-  ~ServerProcess() { TerminateProcess(process.Get(), 1); }
+  ~ServerProcess()
+  {
+    if (process && TerminateProcess(process.Get(), 1))
+      WaitForSingleObject(process.Get(), 30000);  // gone before the next one starts
+  }
   // The exit code, or -1 when the process did not end within 30 s.
   long WaitExit()
   {
@@ -267,6 +273,7 @@ struct ServerProcess {
     return ended && GetExitCodeProcess(process.Get(), &code) ? long(code) : -1;
   }
   TUniqueHandle nul, process, thread;
+  DWORD createError = 0;
 };
 
 TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersAtStop)
@@ -331,7 +338,7 @@ TEST(LogServerProcess, RefusesBadArgumentsWithExitCode2)
 {
   for (const wchar_t* arguments : {L"--level 4", L"--frobnicate", L"--dir"}) {
     ServerProcess server(arguments);
-    ASSERT_TRUE(server.process);
+    ASSERT_TRUE(server.process) << "CreateProcess error " << server.createError;
     EXPECT_EQ(server.WaitExit(), 2) << arguments;
   }
 }
