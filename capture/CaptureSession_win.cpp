@@ -206,6 +206,17 @@ void TPictor::StopCapture()
   LogInfo("%s exit", kName);
 }
 
+void TPictor::SetConversion(TPictorConversion conversion)
+{
+  static const char* const kName = "TPictor::SetConversion";
+  if (conversion != pcSystemConverter && conversion != pcBuiltIn) {
+    LogError("%s unknown conversion %d, %d kept", kName, static_cast<int>(conversion), static_cast<int>(Conversion));
+    return;
+  }
+  Conversion = conversion;
+  LogInfo("%s %d", kName, static_cast<int>(conversion));
+}
+
 bool TPictor::IsCaptureActive()
 {
   return hCaptureThread != nullptr;

@@ -70,7 +70,8 @@ TPictor::TPictor()
       bStopCapture(false),
       pPictorImageReady(nullptr),
       pImageReadyContext(nullptr),
-      pCaptureCamera(nullptr) {
+      pCaptureCamera(nullptr),
+      Conversion(pcSystemConverter) {
   pMFRuntime = new (std::nothrow) TMFRuntime();
   if (!pMFRuntime) {
     LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(E_OUTOFMEMORY));

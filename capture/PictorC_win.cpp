@@ -72,6 +72,8 @@ PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Colo
 PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, CustomColor);
 static_assert(sizeof(PictorKeyingParams) == sizeof(TPictorD3D9PreviewChromaKeyingParams),
               "PictorKeyingParams size");
+static_assert(PICTOR_CONVERSION_SYSTEM == pcSystemConverter && PICTOR_CONVERSION_BUILT_IN == pcBuiltIn,
+              "conversion values");
 static_assert(PICTOR_KEY_GREEN == rbcGreen && PICTOR_KEY_BLUE == rbcBlue && PICTOR_KEY_CUSTOM == rbcCustom,
               "key colour values");
 
@@ -384,6 +386,20 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, cons
       return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "format is null");
     const TPictorFormat found = object->Pictor.GetPictorFormatByIndex(link, index);
     std::memcpy(format, &found, sizeof found);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetConversion(PictorCapture capture, int conversion)
+{
+  static const char kName[] = "PictorCaptureSetConversion";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (conversion != PICTOR_CONVERSION_SYSTEM && conversion != PICTOR_CONVERSION_BUILT_IN)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown conversion");
+    object->Pictor.SetConversion(static_cast<TPictorConversion>(conversion));
     return PICTOR_OK;
   });
 }

@@ -110,6 +110,13 @@ struct TPictorParameters {
 typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown,
                                     unsigned char* pixels, void* context);
 
+// Who turns the camera's frames into RGB32. pcSystemConverter (the default) uses the
+// Windows Color Converter DSP and lists only the formats it accepts. pcBuiltIn converts
+// with the library's own code: it also lists and decodes MJPG (what most webcams deliver
+// at 720p and 1080p at full rate), converts YUY2, UYVY, NV12, I420/IYUV and YV12 at about
+// memory speed, and passes RGB32/ARGB32 on; other subtypes are not listed.
+enum TPictorConversion : int { pcSystemConverter = 0, pcBuiltIn = 1 };
+
 // What a capture is doing: the C interface's record (PictorC.h), one layout for both.
 typedef PictorCaptureStatus TPictorCaptureStatus;
 
@@ -177,6 +184,11 @@ class PICTOR_API TPictor {
   // which stays true after the stream has ended, until StopCapture.
   TPictorCaptureStatus GetCaptureStatus();
 
+  // The converter used from the next format enumeration or capture on (a running
+  // capture keeps its own). A value outside the enumeration is refused with a log line.
+  void SetConversion(TPictorConversion conversion);
+  TPictorConversion GetConversion() const { return Conversion; }
+
   TPictorParameters GetParameters(const wchar_t* symbolicLink);
   void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
   void SetDefaultParameters(const wchar_t* symbolicLink);
@@ -225,6 +237,7 @@ class PICTOR_API TPictor {
   // The running capture's camera (its link and native types), so that parameter and
   // format calls leave the capture's slot alone; null while no capture runs.
   TCaptureCamera* pCaptureCamera;
+  TPictorConversion Conversion;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.

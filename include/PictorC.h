@@ -40,7 +40,7 @@
 
 /* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
  * the major number: it changes only when a function or record changes incompatibly. */
-#define PICTOR_C_API_VERSION 0x00010000
+#define PICTOR_C_API_VERSION 0x00010001
 
 /* Results. */
 #define PICTOR_OK 0
@@ -141,6 +141,10 @@ typedef struct PictorKeyingParams {
   unsigned int CustomColor;  /* PICTOR_KEY_CUSTOM: red bits 16-23, green 8-15, blue 0-7 */
 } PictorKeyingParams;
 
+/* Who converts the camera's frames to 32-bit RGB (TPictorConversion). */
+#define PICTOR_CONVERSION_SYSTEM 0   /* the Windows Color Converter DSP (the default) */
+#define PICTOR_CONVERSION_BUILT_IN 1 /* the library's own: also MJPG, YUY2 etc. at memory speed */
+
 /* Capture states. */
 #define PICTOR_CAPTURE_IDLE 0    /* no capture, or stopped by the host */
 #define PICTOR_CAPTURE_RUNNING 1 /* frames are being read */
@@ -205,6 +209,10 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateFormats(PictorCapture captur
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, const wchar_t* link,
                                                      int index, PictorFormat* format);
 
+/* PICTOR_CONVERSION_*: used from the next format enumeration or capture on; another
+ * value gives PICTOR_E_INVALID_ARGUMENT. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetConversion(PictorCapture capture, int conversion);
+
 /* Start a capture (a running one is stopped first); PICTOR_E_FAILED when it does not
  * run. topDown asks for top-row-first frames where the library converts. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wchar_t* link,
@@ -243,6 +251,8 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wc
                                                  const PictorPreviewImage* background,
                                                  const PictorKeyingParams* params,
                                                  PictorPreviewCallback callback, void* context);
+/* PICTOR_CONVERSION_* of the preview's capture, from the next PictorPreviewStart on. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, int conversion);
 /* Copies the image as the background; null removes it. */
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview,
                                                          const PictorPreviewImage* image);

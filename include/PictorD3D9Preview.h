@@ -41,6 +41,10 @@ class PICTOR_API TPictorD3D9Preview {
                     TPictorD3D9PreviewChromaKeyingParams* params,
                     TPreviewImageReadyProc callback, void* userData);
 
+  // The converter of the preview's capture (TPictor::SetConversion), from the next
+  // StartPreview on.
+  void SetConversion(TPictorConversion conversion);
+
   // Sets the background image (copied; the host keeps its image), or removes it when
   // image is null or has no pixels.
   void SetBackground(TPictorD3D9PreviewImage* image);
@@ -90,4 +94,5 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorD3D9PreviewWindow* pPreviewWindow;
   TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
   CRITICAL_SECTION previewLock;
+  TPictorConversion conversion;
 };

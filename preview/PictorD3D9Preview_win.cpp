@@ -52,7 +52,8 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       pCamera(nullptr),
       pPreviewWindow(nullptr),
       pChromaKeyingParams(nullptr),
-      previewLock()
+      previewLock(),
+      conversion(pcSystemConverter)
 {
     InitializeCriticalSection(&previewLock);
     static const char kName[] = "TPictorD3D9Preview::TPictorD3D9Preview";
@@ -123,6 +124,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
         if (!pCamera) {
             LogError("%s StartCapture failed", kName);
         } else {
+            pCamera->SetConversion(conversion);
             captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
             if (!InitD3D9())
                 LogError("%s InitD3D9 failed", kName);
@@ -134,6 +136,17 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
     }
     LogInfo("%s exit with %d", kName, result ? 1 : 0);
     return result;
+}
+
+void TPictorD3D9Preview::SetConversion(TPictorConversion value)
+{
+    static const char kName[] = "TPictorD3D9Preview::SetConversion";
+    if (value != pcSystemConverter && value != pcBuiltIn) {
+        LogError("%s unknown conversion %d", kName, static_cast<int>(value));
+        return;
+    }
+    conversion = value;
+    LogInfo("%s %d", kName, static_cast<int>(value));
 }
 
 TPictorD3D9PreviewChromaKeyingParams* TPictorD3D9Preview::KeyingParams()

@@ -94,6 +94,20 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewDestroy(PictorPreview preview)
   });
 }
 
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, int conversion)
+{
+  static const char kName[] = "PictorPreviewSetConversion";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object)
+      return PICTOR_E_INVALID_HANDLE;
+    if (conversion != PICTOR_CONVERSION_SYSTEM && conversion != PICTOR_CONVERSION_BUILT_IN)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown conversion");
+    object->Preview.SetConversion(static_cast<TPictorConversion>(conversion));
+    return PICTOR_OK;
+  });
+}
+
 PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wchar_t* link, int formatIndex,
                                                  int topDown, const PictorPreviewImage* background,
                                                  const PictorKeyingParams* params,
