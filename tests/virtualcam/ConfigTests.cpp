@@ -2,7 +2,15 @@
 // which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
+
+// stb's decoder reads back the camera's MJPG frames (it needs their Huffman tables).
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_JPEG
+#include <stb/stb_image.h>
 
 #include "tools/virtualcam/FramePattern.h"
 #include "tools/virtualcam/VirtualCamConfig.h"
@@ -26,23 +34,28 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
       "camera name=\"A \\\"quoted\\\" \\\\ name\" link=\\\\?\\usb#vid_1#x # trailing comment\r\n"
       "format subtype=ARGB32 size=320x240 rate=30000/1001 stride=-1280 aspect=4/3 "
       "omit=MF_MT_AVG_BITRATE,MF_MT_FRAME_RATE_RANGE\n"
-      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff\n"
+      "format subtype=MJPG size=1920x1080 huffman-tables=0\n"
+      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff truncate-frame=5\n"
       "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
   const CameraSetup& a = r.cameras[0];
   EXPECT_EQ(a.name, "A \"quoted\" \\ name");
   EXPECT_EQ(a.link, "\\\\?\\usb#vid_1#x");
-  ASSERT_EQ(a.formats.size(), 1u);
+  ASSERT_EQ(a.formats.size(), 2u);
   EXPECT_TRUE(a.formats[0].rate.num == 30000u && a.formats[0].rate.den == 1001u && a.formats[0].aspect.num == 4u);
   EXPECT_TRUE(a.formats[0].hasStride && a.formats[0].stride == -1280);
   EXPECT_EQ(a.formats[0].omit, static_cast<uint32_t>(kOmitAvgBitrate | kOmitFrameRateRange));
+  EXPECT_TRUE(a.formats[0].huffmanTables);
+  EXPECT_FALSE(a.formats[1].huffmanTables);
+  EXPECT_EQ(a.truncateFrame, -1);
 
   const CameraSetup& b = r.cameras[1];
   EXPECT_EQ(b.link, "\\\\?\\b");
   EXPECT_EQ(b.name, "");
   EXPECT_EQ(b.nameError, static_cast<int32_t>(0x80004005u));
   EXPECT_EQ(b.typeErrorAt, 3);
+  EXPECT_EQ(b.truncateFrame, 5);
   EXPECT_TRUE(b.pattern.kind == PatternKind::Solid && b.pattern.r == 0x10 && b.pattern.g == 0xa0 &&
               b.pattern.b == 0xff);
   const ControlSetup& zoom = b.controls[kVideoProcAmpCount + 3];
@@ -64,6 +77,7 @@ TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras) {
       {"camera link=a\ncontrol property=Brightness min=5 max=1 default=2\n", 2},
       {"camera link=a\ncontrol property=Brightness min=0 max=9 default=2 flags=1 auto=0\n", 2},
       {"camera link=a stream-error-after=-1\n", 1},
+      {"camera link=a\nformat subtype=YUY2 size=640x480 huffman-tables=0\n", 2},
       {"camera link=a pattern=solid:12345\n", 1},
       {"camera name=\"open link=a\n", 1},
       {"cam link=a\n", 1},
@@ -104,4 +118,39 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
     EXPECT_EQ(i420[w * h + c], yuv[bar][1]);
     EXPECT_EQ(i420[w * h + (w / 2) * (h / 2) + c], yuv[bar][2]);
   }
+}
+
+TEST(VirtualCamPicture, JpegFramesAreWholeBaselinePicturesOfTheBars) {
+  const uint32_t w = 256, h = 32;
+  std::vector<uint8_t> rgb, full, bare;
+  RenderRgb(Pattern{}, w, h, 0, &rgb);
+  ASSERT_TRUE(EncodeJpeg(w, h, rgb.data(), true, &full));
+  ASSERT_TRUE(EncodeJpeg(w, h, rgb.data(), false, &bare));
+  const auto count = [](const std::vector<uint8_t>& jpeg, uint8_t marker) {
+    int n = 0;  // scan data escapes FF as FF 00, so FF xx there is always a marker
+    for (size_t i = 0; i + 1 < jpeg.size(); ++i) n += jpeg[i] == 0xFF && jpeg[i + 1] == marker;
+    return n;
+  };
+  for (const std::vector<uint8_t>* jpeg : {&full, &bare}) {
+    ASSERT_GT(jpeg->size(), 4u);
+    EXPECT_TRUE((*jpeg)[0] == 0xFF && (*jpeg)[1] == 0xD8);  // SOI
+    EXPECT_TRUE(jpeg->end()[-2] == 0xFF && jpeg->end()[-1] == 0xD9);  // EOI
+    EXPECT_EQ(count(*jpeg, 0xC0), 1);  // baseline frame header
+  }
+  EXPECT_EQ(count(full, 0xC4), 1);
+  EXPECT_EQ(count(bare, 0xC4), 0);
+  EXPECT_EQ(std::vector<uint8_t>(full.end() - 64, full.end()), std::vector<uint8_t>(bare.end() - 64, bare.end()));
+
+  int dw = 0, dh = 0, channels = 0;
+  stbi_uc* decoded = stbi_load_from_memory(full.data(), static_cast<int>(full.size()), &dw, &dh, &channels, 3);
+  ASSERT_NE(decoded, nullptr) << stbi_failure_reason();
+  ASSERT_TRUE(dw == static_cast<int>(w) && dh == static_cast<int>(h));
+  int worst = 0;
+  for (int bar = 0; bar < 8; ++bar) {
+    const stbi_uc* p = decoded + (static_cast<size_t>(h / 2) * w + bar * 32 + 16) * 3;
+    const Rgb c = kBarColours[bar];
+    worst = std::max({worst, std::abs(p[0] - c.r), std::abs(p[1] - c.g), std::abs(p[2] - c.b)});
+  }
+  stbi_image_free(decoded);
+  EXPECT_LE(worst, 4);
 }

@@ -51,6 +51,18 @@ uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame) {
   return static_cast<uint32_t>((width / 4 + frame * 8) % width);
 }
 
+uint64_t PictureCount(const Pattern& pattern, uint32_t width) {
+  if (pattern.kind != PatternKind::GreenScreen || width == 0) return 1;
+  // The disc steps 8 columns a frame round a width-column circle.
+  uint32_t a = width, b = 8;
+  while (b != 0) {
+    const uint32_t r = a % b;
+    a = b;
+    b = r;
+  }
+  return width / a;
+}
+
 void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame,
                std::vector<uint8_t>* rgb) {
   rgb->assign(static_cast<size_t>(width) * height * 3, 0);
@@ -140,15 +152,8 @@ void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp
       }
       break;
     }
-    case Subtype::MJPG: {
-      const uint32_t n = FrameBytes(subtype, width, height);
-      for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i * 31 + 7);
-      out[0] = 0xFF;
-      out[1] = 0xD8;
-      out[n - 2] = 0xFF;
-      out[n - 1] = 0xD9;
-      break;
-    }
+    case Subtype::MJPG:
+      break;  // compressed: EncodeJpeg
   }
 }
 

@@ -369,7 +369,13 @@ class VirtualStream final : public IMFMediaStream {
   }
 
   HRESULT MakeSample(const FormatSetup& format, uint64_t index, IUnknown* token, IMFSample** out) {
-    const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
+    const std::vector<uint8_t>* jpeg = nullptr;
+    DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
+    if (format.subtype == Subtype::MJPG) {
+      jpeg = JpegFrame(format, index);
+      if (!jpeg) return E_FAIL;
+      bytes = static_cast<DWORD>(jpeg->size());
+    }
     if (!framePool_) framePool_ = std::make_shared<FrameMemoryPool>();
     ComPtr<IMFMediaBuffer> buffer;
     HRESULT hr = CreateCountedBuffer(bytes, &buffer, framePool_);
@@ -377,7 +383,10 @@ class VirtualStream final : public IMFMediaStream {
     BYTE* data = nullptr;
     hr = buffer->Lock(&data, nullptr, nullptr);
     if (FAILED(hr)) return hr;
-    FillFrame(format, index, data);
+    if (jpeg)
+      memcpy(data, jpeg->data(), bytes);
+    else
+      FillFrame(format, index, data);
     buffer->Unlock();
 
     ComPtr<IMFSample> sample;
@@ -387,7 +396,9 @@ class VirtualStream final : public IMFMediaStream {
     if (setup.timing != SampleTiming::None) sample->SetSampleTime(FrameTime(index, format.rate));
     if (setup.timing == SampleTiming::Full)
       sample->SetSampleDuration(FrameTime(index + 1, format.rate) - FrameTime(index, format.rate));
-    if (setup.shortFrames) {
+    if (setup.truncateFrame >= 0 && index == static_cast<uint64_t>(setup.truncateFrame)) {
+      buffer->SetCurrentLength(bytes / 2);  // a frame cut short on the wire
+    } else if (setup.shortFrames) {
       // A truncated frame: one row (half a compressed frame) missing from its length.
       const DWORD row = static_cast<DWORD>(std::abs(NaturalStride(format.subtype, format.width)));
       buffer->SetCurrentLength(row && row < bytes ? bytes - row : bytes / 2);
@@ -419,6 +430,27 @@ class VirtualStream final : public IMFMediaStream {
     }
   }
 
+  // The JPEG of frame `index`. Encoding a large picture takes far longer than a frame
+  // period, so each picture the pattern shows is encoded once, when first needed, and
+  // kept while the format stays current. Null if it cannot be encoded.
+  const std::vector<uint8_t>* JpegFrame(const FormatSetup& format, uint64_t index) {
+    const Pattern& pattern = camera_->Setup().pattern;
+    if (jpegFormat_ != &format) {
+      jpegFrames_.clear();
+      jpegFrames_.resize(static_cast<size_t>(PictureCount(pattern, format.width)));
+      jpegFormat_ = &format;
+    }
+    const uint64_t picture = index % jpegFrames_.size();
+    std::vector<uint8_t>& jpeg = jpegFrames_[static_cast<size_t>(picture)];
+    if (jpeg.empty()) {
+      std::vector<uint8_t> encoded;
+      RenderRgb(pattern, format.width, format.height, picture, &rgb_);
+      if (!EncodeJpeg(format.width, format.height, rgb_.data(), format.huffmanTables, &encoded)) return nullptr;
+      jpeg = std::move(encoded);
+    }
+    return &jpeg;
+  }
+
   LiveCount count_{CountKind::Stream};
   std::shared_ptr<CameraState> camera_;
   ComPtr<StreamDescriptor> descriptor_;
@@ -439,6 +471,8 @@ class VirtualStream final : public IMFMediaStream {
   std::vector<uint8_t> rgb_;
   std::vector<uint8_t> cachedFrame_;
   const FormatSetup* cachedFormat_ = nullptr;
+  std::vector<std::vector<uint8_t>> jpegFrames_;  // by picture; empty until first encoded
+  const FormatSetup* jpegFormat_ = nullptr;
 
   // The source is not owned (it owns the stream); it clears this before it goes away.
   std::mutex sourceMutex_;

@@ -213,6 +213,7 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
     else if (t.key == "error-flag-after") ok = ParseInt64(t.value, &cam->errorFlagAfter) && cam->errorFlagAfter >= 0;
     else if (t.key == "end-of-stream-after") ok = ParseInt64(t.value, &cam->endOfStreamAfter) && cam->endOfStreamAfter >= 0;
     else if (t.key == "short-frames") ok = ParseBool(t.value, &cam->shortFrames);
+    else if (t.key == "truncate-frame") ok = ParseInt64(t.value, &cam->truncateFrame) && cam->truncateFrame >= 0;
     else if (t.key == "timing") {
       if (t.value == "full") cam->timing = SampleTiming::Full;
       else if (t.value == "no-duration") cam->timing = SampleTiming::NoDuration;
@@ -229,7 +230,7 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
 }
 
 std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) {
-  bool haveSubtype = false, haveSize = false;
+  bool haveSubtype = false, haveSize = false, haveTables = false;
   for (const Token& t : tokens) {
     bool ok = true;
     std::string bad;
@@ -243,6 +244,7 @@ std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) 
     else if (t.key == "aspect") ok = ParseRatio(t.value, &f->aspect);
     else if (t.key == "stride") ok = f->hasStride = ParseInt32(t.value, &f->stride);
     else if (t.key == "bitrate") ok = ParseUInt32(t.value, &f->bitrate);
+    else if (t.key == "huffman-tables") ok = haveTables = ParseBool(t.value, &f->huffmanTables);
     else if (t.key == "omit") {
       if (!ParseOmit(t.value, &f->omit, &bad)) return "unknown attribute '" + bad + "' in omit=";
     } else {
@@ -252,6 +254,7 @@ std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) 
   }
   if (!haveSubtype) return "format without subtype=";
   if (!haveSize) return "format without size=";
+  if (haveTables && f->subtype != Subtype::MJPG) return "huffman-tables= is for MJPG formats only";
   // Planar 4:2:0 and packed 4:2:2 need even sizes.
   if ((f->subtype != Subtype::RGB32 && f->subtype != Subtype::ARGB32 && f->subtype != Subtype::MJPG) &&
       (f->width % 2 != 0 || f->height % 2 != 0))
@@ -400,7 +403,7 @@ uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height) {
     case Subtype::I420: return width * height * 3 / 2;
     case Subtype::RGB32:
     case Subtype::ARGB32: return width * height * 4;
-    case Subtype::MJPG: return 4096;
+    case Subtype::MJPG: return width * height * 2;
   }
   return 0;
 }

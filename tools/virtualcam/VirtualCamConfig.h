@@ -50,6 +50,7 @@ struct FormatSetup {
   int32_t stride = 0;   // only when hasStride; otherwise the subtype's natural stride
   uint32_t bitrate = 0; // 0: width x height x bits per pixel x rate
   uint32_t omit = 0;    // OmitBits
+  bool huffmanTables = true;  // MJPG only: false leaves the DHT segment out of every frame
 };
 
 // Control properties, in the order of the two DirectShow enumerations: the ten
@@ -85,6 +86,7 @@ struct CameraSetup {
   int64_t errorFlagAfter = -1;    // frames before sample requests are refused
   int64_t endOfStreamAfter = -1;  // frames before the stream ends (MEEndOfStream)
   bool shortFrames = false;       // every frame's buffer reports one row less than a frame
+  int64_t truncateFrame = -1;     // this frame (0 = the first after a start) comes cut to half
   SampleTiming timing = SampleTiming::Full;
   bool cameraControl = true;
   bool videoProcAmp = true;
@@ -104,7 +106,8 @@ ParseResult ParseConfig(const std::string& text);
 // The configuration used when none was given.
 const char* DefaultConfigText();
 
-// Bytes of one frame of this format (MJPG: a fixed-size stand-in payload).
+// Bytes of one frame of this format (MJPG: the most a frame may take, 2 bytes per
+// pixel, which the type's bit rate is reckoned from; its frames are far shorter).
 uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height);
 // Natural stride in bytes of the first plane (negative for ARGB32: bottom-up rows).
 int32_t NaturalStride(Subtype subtype, uint32_t width);

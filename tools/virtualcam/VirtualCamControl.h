@@ -20,6 +20,7 @@
 //          [end-of-stream-after=N]    after N frames the stream ends (MEEndOfStream; the
 //                                     reader then reports MF_SOURCE_READERF_ENDOFSTREAM)
 //          [short-frames=1]           buffers one row short of a frame (MJPG: half)
+//          [truncate-frame=N]         frame N since a start (0 = first) reports half its length
 //          [timing=full|no-duration|none]  samples without duration, or without both stamps
 //          [camera-control=0]         the source has no IAMCameraControl
 //          [video-proc-amp=0]         the source has no IAMVideoProcAmp
@@ -28,6 +29,7 @@
 //          [stride=-2560]             MF_MT_DEFAULT_STRIDE (default: natural, positive)
 //          [aspect=1/1] [bitrate=N] [rate-min=N/D] [rate-max=N/D]
 //          [omit=MF_MT_AM_FORMAT_TYPE,MF_MT_DEFAULT_STRIDE,...]  attributes left out
+//          [huffman-tables=0]         MJPG: frames without their DHT segment, as many webcams
 //   control property=Brightness|...|Gain|Pan|...|Focus min=.. max=.. step=.. default=..
 //          [value=..] [flags=1|2] [auto=0|1]   a property that has no line fails GetRange
 //
@@ -68,7 +70,8 @@
 //    than 1 or 2, or flags 1 on an auto=0 property fails with E_INVALIDARG.
 //  - Frames: time stamps k * 10^7 * D / N (100 ns units) from each start, duration to
 //    the next stamp; MFSampleExtension_CleanPoint set; one contiguous buffer. Picture
-//    contents and colours: FramePattern.h and README.md.
+//    contents and colours: FramePattern.h and README.md. MJPG frames are baseline JPEG
+//    pictures of the pattern, each buffer exactly one JPEG long.
 //
 // With no configuration (VirtualCam_Configure(nullptr) or nothing called) the double
 // presents its default set (VirtualCamConfig.cpp, README.md): "Pictor Virtual Camera"
