@@ -23,5 +23,8 @@ void LogVerboseV(const char* format, va_list args);
 void LogErrorV(const char* format, va_list args);
 
 // The level byte the log server keeps in the channel header, 0 while no channel is
-// mapped. Work that only serves trace output runs only while this is exactly 2.
+// mapped.
 int GetLogLevel();
+// True while that level is exactly 2: work that only serves trace output (frame-rate
+// measurement, per-frame lines) runs only then; level 3 keeps the verbose lines without it.
+bool LogTraceEnabled();

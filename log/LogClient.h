@@ -4,6 +4,7 @@
 // to WriteRecord. Declared here for the front end and for white-box tests.
 #pragma once
 
+#include "common/Ownership_win.h"
 #include "log/LogObjects.h"
 
 #include <windows.h>
@@ -25,22 +26,23 @@ class TLogClient {
   // Copies one complete record (first u32 = its size) into the ring or drops it.
   void WriteRecord(const uint8_t* record);
 
+  // What the registration table's entry for this module's directory says: the channel
+  // name (empty for none) and this module's number (0 for none).
   std::wstring LookupChannelName();
   uint32_t LookupModuleNumber();
-  // Offset of the entry that matches the module's directory in the table, or 0 for
-  // none. On a match the server mutex stays held for the caller.
-  size_t FindDirectoryEntry();
 
   // The mapped channel header, null while not connected.
   uint8_t* Channel() const { return pChannel.load(std::memory_order_acquire); }
 
   // Front-end state (log/Log_win.cpp).
-  HANDLE hServerMutex = nullptr;
-  HANDLE hServerTableMapping = nullptr;
-  uint8_t* pServerTable = nullptr;
-  HANDLE hChannelMutex = nullptr;
-  HANDLE hChannelMapping = nullptr;
-  HANDLE hLogReadyEvent = nullptr;
+  TUniqueHandle hServerMutex;
+  TUniqueHandle hServerTableMapping;
+  TUniqueView ServerTable;
+  TUniqueHandle hChannelMutex;
+  TUniqueHandle hChannelMapping;
+  TUniqueHandle hLogReadyEvent;
+  // The channel's view, and the pointer to it that writers read without a lock.
+  TUniqueView ChannelView;
   std::atomic<uint8_t*> pChannel{nullptr};
   uint8_t* pRecordBuffer = nullptr;
   uint32_t dwRecordBufferSize = 0;
@@ -66,6 +68,11 @@ class TLogClient {
   CRITICAL_SECTION ConnectLock;
   bool bLocksInitialised = false;
   void ConnectOnce();
+  // Calls read(entry offset) for the table entry that matches the module's directory,
+  // with the server mutex held around the search and the read; not at all without a
+  // table or a match. Running out of memory while reading counts as no match.
+  template <typename Read>
+  void ReadDirectoryEntry(Read read);
 };
 
 // The process-wide client, and the flag every log entry point tests first.

@@ -29,12 +29,28 @@ std::u16string_view AsU16(const wchar_t* text, size_t length)
   return {reinterpret_cast<const char16_t*>(text), length};
 }
 
-void CloseIfOpen(HANDLE& handle)
+HANDLE OpenOrCreateMutex(const wchar_t* name, TLogSecurity& security)
 {
-  if (handle) {
-    CloseHandle(handle);
-    handle = nullptr;
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+  return mutex ? mutex : CreateMutexW(security.Attributes(), FALSE, name);
+}
+
+// Opens the named mapping, or creates one of `size` bytes, and maps all of it. True when
+// this call brought the mapping into being (its bytes still need their initial values).
+bool OpenOrCreateView(const wchar_t* name, DWORD size, TLogSecurity& security, TUniqueHandle& mapping,
+                      TUniqueView& view)
+{
+  DWORD createError = ERROR_ALREADY_EXISTS;
+  mapping.Reset(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name));
+  if (!mapping) {
+    HANDLE created =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE | SEC_COMMIT, 0, size, name);
+    createError = GetLastError();
+    mapping.Reset(created);
   }
+  if (mapping)
+    view = TUniqueView(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
+  return createError != ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace
@@ -88,28 +104,14 @@ void TLogClient::Construct()
 
   {
     TLogSecurity security;
-    hServerMutex = OpenMutexW(SYNCHRONIZE, FALSE, PICTOR_LOG_SERVER_MUTEX_NAME);
-    if (!hServerMutex)
-      hServerMutex = CreateMutexW(security.Attributes(), FALSE, PICTOR_LOG_SERVER_MUTEX_NAME);
+    hServerMutex.Reset(OpenOrCreateMutex(PICTOR_LOG_SERVER_MUTEX_NAME, security));
     if (hServerMutex) {
-      const bool owned = LogWaitOwned(hServerMutex);
-      DWORD createError = ERROR_ALREADY_EXISTS;
-      hServerTableMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, PICTOR_LOG_SERVER_TABLE_NAME);
-      if (!hServerTableMapping) {
-        hServerTableMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(),
-                                                 PAGE_READWRITE | SEC_COMMIT, 0, kLogServerTableSize,
-                                                 PICTOR_LOG_SERVER_TABLE_NAME);
-        createError = GetLastError();
-      }
-      if (hServerTableMapping) {
-        pServerTable = static_cast<uint8_t*>(
-            MapViewOfFile(hServerTableMapping, FILE_MAP_ALL_ACCESS, 0, 0, kLogServerTableSize));
-        // A table this process brought into being starts with no entries.
-        if (pServerTable && createError != ERROR_ALREADY_EXISTS)
-          std::memset(pServerTable, 0, 4);
-      }
-      if (owned)
-        ReleaseMutex(hServerMutex);
+      TMutexHold hold(hServerMutex.Get());
+      const bool created =
+          OpenOrCreateView(PICTOR_LOG_SERVER_TABLE_NAME, kLogServerTableSize, security, hServerTableMapping, ServerTable);
+      // A table this process brought into being starts with no entries.
+      if (ServerTable && created)
+        std::memset(ServerTable.Get(), 0, 4);
     }
   }
 
@@ -122,16 +124,16 @@ void TLogClient::Teardown()
 {
   g_bLoggingEnabled.store(false, std::memory_order_release);
 
-  if (uint8_t* channel = pChannel.exchange(nullptr))
-    UnmapViewOfFile(channel);
-  CloseIfOpen(hChannelMapping);
-  CloseIfOpen(hChannelMutex);
+  pChannel.store(nullptr);
+  ChannelView.Reset();
+  hChannelMapping.Reset();
+  hChannelMutex.Reset();
   if (bLocksInitialised) {
     DeleteCriticalSection(&LogLock);
     DeleteCriticalSection(&ConnectLock);
     bLocksInitialised = false;
   }
-  CloseIfOpen(hLogReadyEvent);
+  hLogReadyEvent.Reset();
   if (pRecordBuffer)
     VirtualFree(pRecordBuffer, 0, MEM_RELEASE);
   pRecordBuffer = nullptr;
@@ -140,62 +142,49 @@ void TLogClient::Teardown()
     VirtualFree(pFormatBuffer, 0, MEM_RELEASE);
   pFormatBuffer = nullptr;
   dwFormatBufferSize = 0;
-  if (pServerTable)
-    UnmapViewOfFile(pServerTable);
-  pServerTable = nullptr;
-  CloseIfOpen(hServerTableMapping);
-  CloseIfOpen(hServerMutex);
+  ServerTable.Reset();
+  hServerTableMapping.Reset();
+  hServerMutex.Reset();
   ChannelName.clear();
   ChannelName.shrink_to_fit();
   bConnectionAttempted.store(false);
 }
 
-size_t TLogClient::FindDirectoryEntry()
+template <typename Read>
+void TLogClient::ReadDirectoryEntry(Read read)
 {
-  if (!pServerTable || !LogWaitOwned(hServerMutex))
-    return 0;
-  std::optional<size_t> entry;
+  if (!ServerTable)
+    return;
+  TMutexHold hold(hServerMutex.Get());
+  if (!hold.Owned())
+    return;
   try {
-    entry = FindLogDirectoryEntry(pServerTable, kLogServerTableSize, AsU16(ModuleDirectory, ModuleDirectoryLength));
+    const std::optional<size_t> entry =
+        FindLogDirectoryEntry(ServerTable.Get(), kLogServerTableSize, AsU16(ModuleDirectory, ModuleDirectoryLength));
+    if (entry)
+      read(*entry);
   } catch (...) {
     // Out of memory while reading the table: no match.
   }
-  if (!entry) {
-    ReleaseMutex(hServerMutex);
-    return 0;
-  }
-  return *entry;
 }
 
 std::wstring TLogClient::LookupChannelName()
 {
-  const size_t entry = FindDirectoryEntry();
-  if (!entry)
-    return {};
   std::wstring name;
-  try {
-    const std::u16string channel = LogDirectoryEntryChannel(pServerTable, kLogServerTableSize, entry);
+  ReadDirectoryEntry([&](size_t entry) {
+    const std::u16string channel = LogDirectoryEntryChannel(ServerTable.Get(), kLogServerTableSize, entry);
     name.assign(channel.begin(), channel.end());
-  } catch (...) {
-    name.clear();
-  }
-  ReleaseMutex(hServerMutex);
+  });
   return name;
 }
 
 uint32_t TLogClient::LookupModuleNumber()
 {
-  const size_t entry = FindDirectoryEntry();
-  if (!entry)
-    return 0;
   uint32_t number = 0;
-  try {
-    number = LogDirectoryEntryModuleNumber(pServerTable, kLogServerTableSize, entry,
+  ReadDirectoryEntry([&](size_t entry) {
+    number = LogDirectoryEntryModuleNumber(ServerTable.Get(), kLogServerTableSize, entry,
                                            AsU16(ModulePath, ModulePathLength));
-  } catch (...) {
-    number = 0;
-  }
-  ReleaseMutex(hServerMutex);
+  });
   return number;
 }
 
@@ -203,16 +192,14 @@ bool TLogClient::Connect()
 {
   if (bConnectionAttempted.load(std::memory_order_acquire))
     return true;
-  EnterCriticalSection(&ConnectLock);
+  TCriticalSectionHold hold(ConnectLock);
   if (!bConnectionAttempted.load(std::memory_order_relaxed)) {
     if (ChannelName.empty())
       ChannelName = LookupChannelName();
     if (!ChannelName.empty())
       ConnectOnce();
   }
-  const bool attempted = bConnectionAttempted.load(std::memory_order_relaxed);
-  LeaveCriticalSection(&ConnectLock);
-  return attempted;
+  return bConnectionAttempted.load(std::memory_order_relaxed);
 }
 
 // One attempt to open (or create) the channel named ChannelName. Whatever happens, the
@@ -230,59 +217,44 @@ void TLogClient::ConnectOnce()
     return;
   }
   TLogSecurity security;
-  hLogReadyEvent = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, eventName.c_str());
+  hLogReadyEvent.Reset(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
   if (!hLogReadyEvent)
-    hLogReadyEvent = CreateEventW(security.Attributes(), FALSE, FALSE, eventName.c_str());
+    hLogReadyEvent.Reset(CreateEventW(security.Attributes(), FALSE, FALSE, eventName.c_str()));
 
-  hChannelMutex = OpenMutexW(SYNCHRONIZE, FALSE, mutexName.c_str());
-  if (!hChannelMutex)
-    hChannelMutex = CreateMutexW(security.Attributes(), FALSE, mutexName.c_str());
-  if (!hChannelMutex) {
-    bConnectionAttempted.store(true, std::memory_order_release);
-    return;
-  }
-
-  const bool owned = LogWaitOwned(hChannelMutex);
-  DWORD createError = ERROR_ALREADY_EXISTS;
-  hChannelMapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, mappingName.c_str());
-  if (!hChannelMapping) {
-    hChannelMapping = CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE | SEC_COMMIT,
-                                         0, kLogChannelMappingSize, mappingName.c_str());
-    createError = GetLastError();
-  }
-  if (hChannelMapping) {
-    auto* channel =
-        static_cast<uint8_t*>(MapViewOfFile(hChannelMapping, FILE_MAP_ALL_ACCESS, 0, 0, kLogChannelMappingSize));
-    if (channel) {
-      if (createError != ERROR_ALREADY_EXISTS)
+  hChannelMutex.Reset(OpenOrCreateMutex(mutexName.c_str(), security));
+  if (hChannelMutex) {
+    TMutexHold hold(hChannelMutex.Get());
+    const bool created =
+        OpenOrCreateView(mappingName.c_str(), kLogChannelMappingSize, security, hChannelMapping, ChannelView);
+    if (uint8_t* channel = ChannelView.Get()) {
+      if (created)
         InitLogChannelHeader(channel, 0);
       // A new client clears a suspension left behind in an existing channel.
       channel[kLogChannelSuspendedOffset] = 0;
       pChannel.store(channel, std::memory_order_release);
     }
   }
-  if (owned)
-    ReleaseMutex(hChannelMutex);
   bConnectionAttempted.store(true, std::memory_order_release);
 }
 
 void TLogClient::WriteRecord(const uint8_t* record)
 {
   uint8_t* channel = Channel();
-  if (!channel || !LogWaitOwned(hChannelMutex))
+  if (!channel)
     return;
-  if (channel[kLogChannelSuspendedOffset] != 0) {
-    ReleaseMutex(hChannelMutex);
-    return;
+  bool written = false;
+  {
+    TMutexHold hold(hChannelMutex.Get());
+    if (!hold.Owned() || channel[kLogChannelSuspendedOffset] != 0)
+      return;
+    const TLogRingState state = LoadLogRingState(channel);
+    uint32_t newWrite = 0;
+    written = LogRingWrite(channel + kLogChannelHeaderSize, state, kLogChannelMappingSize, record, LoadU32(record),
+                           &newWrite);
+    if (written)
+      StoreU32(channel + kLogChannelWriteOffset, newWrite);
   }
-  const uint32_t size = LoadU32(record);
-  const TLogRingState state = LoadLogRingState(channel);
-  uint32_t newWrite = 0;
-  const bool written =
-      LogRingWrite(channel + kLogChannelHeaderSize, state, kLogChannelMappingSize, record, size, &newWrite);
-  if (written)
-    StoreU32(channel + kLogChannelWriteOffset, newWrite);
-  ReleaseMutex(hChannelMutex);
+  // The reader is woken after the mutex is given back, so it never waits for it.
   if (written && hLogReadyEvent)
-    SetEvent(hLogReadyEvent);
+    SetEvent(hLogReadyEvent.Get());
 }

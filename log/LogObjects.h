@@ -1,4 +1,4 @@
-// Names, security and waits of the log channel's kernel objects, shared by the
+// Names and security of the log channel's kernel objects, shared by the
 // library's client and the log server (Windows).
 #pragma once
 
@@ -48,12 +48,4 @@ class TLogSecurity {
  private:
   SECURITY_ATTRIBUTES attributes{};
 };
-
-// A wait that ends with ownership: a mutex abandoned by a dead owner is owned by us
-// as well, and is then released like any other.
-inline bool LogWaitOwned(HANDLE mutex)
-{
-  const DWORD result = WaitForSingleObject(mutex, INFINITE);
-  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-}
 

@@ -68,7 +68,7 @@ void LogWrite(const char* format, va_list args, uint32_t kind, int level)
   if (!channel || HeaderByte(channel, kLogChannelLevelOffset) < level)
     return;
 
-  EnterCriticalSection(&client.LogLock);
+  TCriticalSectionHold hold(client.LogLock);
   // The Microsoft C runtime's own formatter, on purpose: "%S" is a wide string and
   // "%I64d" a 64-bit integer there, whatever mingw's ANSI stdio setting redirects.
   va_list measureArgs;
@@ -98,7 +98,6 @@ void LogWrite(const char* format, va_list args, uint32_t kind, int level)
       client.WriteRecord(client.pRecordBuffer);
     }
   }
-  LeaveCriticalSection(&client.LogLock);
 }
 
 }  // namespace
@@ -156,4 +155,9 @@ int GetLogLevel()
     return 0;
   const uint8_t* channel = LogClient().Channel();
   return channel ? HeaderByte(channel, kLogChannelLevelOffset) : 0;
+}
+
+bool LogTraceEnabled()
+{
+  return GetLogLevel() == 2;
 }

@@ -22,6 +22,6 @@ extern "C" __declspec(dllexport) void ProbeGetState(TLogProbeState* state)
 {
   const TLogClient& client = LogClient();
   *state = {client.dwFormatBufferSize, client.dwRecordBufferSize, client.dwModuleNumber, client.dwProcessId,
-            client.pServerTable != nullptr, client.Channel() != nullptr, client.bConnectionAttempted.load(),
+            client.ServerTable.Get() != nullptr, client.Channel() != nullptr, client.bConnectionAttempted.load(),
             g_bLoggingEnabled.load()};
 }

@@ -5,14 +5,6 @@
 
 #include <algorithm>
 
-TMutexHold::TMutexHold(HANDLE m) : mutex(m), owned(m && LogWaitOwned(m)) {}
-
-TMutexHold::~TMutexHold()
-{
-  if (owned)
-    ReleaseMutex(mutex);
-}
-
 std::u16string ToU16(const std::wstring& text)
 {
   return std::u16string(text.begin(), text.end());

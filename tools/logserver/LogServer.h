@@ -3,6 +3,7 @@
 // and one channel (create, set level and suspension, take records out of the ring).
 #pragma once
 
+#include "common/Ownership_win.h"
 #include "log/LogRecord.h"
 #include "log/LogTable.h"
 
@@ -11,80 +12,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A kernel handle with one owner.
-class TUniqueHandle {
- public:
-  TUniqueHandle() = default;
-  explicit TUniqueHandle(HANDLE h) : handle(h) {}
-  ~TUniqueHandle() { Reset(); }
-  TUniqueHandle(TUniqueHandle&& other) noexcept : handle(other.Release()) {}
-  TUniqueHandle& operator=(TUniqueHandle&& other) noexcept
-  {
-    if (this != &other)
-      Reset(other.Release());
-    return *this;
-  }
-  HANDLE Get() const { return handle; }
-  explicit operator bool() const { return handle != nullptr; }
-  HANDLE Release()
-  {
-    HANDLE h = handle;
-    handle = nullptr;
-    return h;
-  }
-  void Reset(HANDLE h = nullptr)
-  {
-    if (handle)
-      CloseHandle(handle);
-    handle = h;
-  }
-
- private:
-  HANDLE handle = nullptr;
-};
-
-// A mapped view with one owner.
-class TUniqueView {
- public:
-  TUniqueView() = default;
-  explicit TUniqueView(void* v) : view(static_cast<uint8_t*>(v)) {}
-  ~TUniqueView() { Reset(); }
-  TUniqueView(TUniqueView&& other) noexcept : view(other.view) { other.view = nullptr; }
-  TUniqueView& operator=(TUniqueView&& other) noexcept
-  {
-    if (this != &other) {
-      Reset();
-      view = other.view;
-      other.view = nullptr;
-    }
-    return *this;
-  }
-  uint8_t* Get() const { return view; }
-  void Reset()
-  {
-    if (view)
-      UnmapViewOfFile(view);
-    view = nullptr;
-  }
-
- private:
-  uint8_t* view = nullptr;
-};
-
-// Holds a mutex from a successful wait to the end of the scope.
-class TMutexHold {
- public:
-  explicit TMutexHold(HANDLE mutex);
-  ~TMutexHold();
-  TMutexHold(const TMutexHold&) = delete;
-  TMutexHold& operator=(const TMutexHold&) = delete;
-  bool Owned() const { return owned; }
-
- private:
-  HANDLE mutex;
-  bool owned;
-};
 
 class TLogServerTableHost {
  public:
