@@ -186,9 +186,18 @@ std::string FormatLine(const TLogServerRecord& r)
   return head + r.text + "\n";
 }
 
+// Where the lines go: the console unless --quiet, and the --out file, which it owns.
 struct Output {
   FILE* file = nullptr;
   bool console = true;
+  Output() = default;
+  ~Output()
+  {
+    if (file)
+      std::fclose(file);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
   void Write(const std::vector<TLogServerRecord>& records)
   {
     for (const TLogServerRecord& r : records) {
@@ -250,25 +259,143 @@ std::vector<TLogModuleRegistration> SelectModules(const std::vector<TLogModuleRe
   return selected;
 }
 
+// --stop NAME: sets the stop event of the server started with --stop-event NAME.
+int StopOtherServer(const std::wstring& name)
+{
+  TUniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+  if (!event) {
+    std::fprintf(stderr, "pictor-logserver: no running server with the stop event %s\n", Narrow(name).c_str());
+    return 1;
+  }
+  SetEvent(event.Get());
+  return 0;
+}
+
+// Completes the options of a serving run: the directory in its registered form, checked
+// to exist, and the channel name. Returns -1 to go on, otherwise the exit code.
+int CompleteOptions(Options* options)
+{
+  if (options->directory.empty()) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    options->directory = LogServerDirectoryOf(self);
+  } else {
+    // Registered with a trailing backslash, so that C:\App does not also catch C:\Apps.
+    std::wstring dir = options->directory;
+    if (dir.back() != L'\\' && dir.back() != L'/')
+      dir += L'\\';
+    options->directory = LogServerDirectoryOf(dir);
+  }
+  const DWORD attributes = GetFileAttributesW(options->directory.c_str());
+  if (options->directory.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return UsageError("--dir: no such directory: " + Narrow(options->directory));
+  if (options->directory.size() >= kLogDirectoryPathUnits)
+    return UsageError("--dir: the path is too long");
+  if (options->channel.empty())
+    options->channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
+  if (options->quiet && options->outFile.empty())
+    return UsageError("--quiet needs --out FILE");
+  return -1;
+}
+
+// False, with the error printed, when --out FILE cannot be opened for appending.
+bool OpenOutput(const Options& options, Output* output)
+{
+  output->console = !options.quiet;
+  if (options.outFile.empty())
+    return true;
+  output->file = _wfopen(options.outFile.c_str(), L"ab");
+  if (!output->file)
+    std::fprintf(stderr, "pictor-logserver: cannot open %s for writing\n", Narrow(options.outFile).c_str());
+  return output->file != nullptr;
+}
+
+// The events that end the run: Ctrl+C and "stop" set g_StopEvent, another process the
+// one named by --stop-event. False, with the error printed, when that cannot be created.
+bool CreateStopEvents(const Options& options, TUniqueHandle* externalStop)
+{
+  g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!options.stopEvent.empty()) {
+    externalStop->Reset(CreateEventW(nullptr, TRUE, FALSE, options.stopEvent.c_str()));
+    if (!*externalStop) {
+      std::fprintf(stderr, "pictor-logserver: cannot create the stop event %s\n", Narrow(options.stopEvent).c_str());
+      return false;
+    }
+  }
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  return true;
+}
+
+// The channel at the requested level and suspension; null, with the error printed, on failure.
+std::shared_ptr<TLogChannelHost> CreateChannel(const Options& options)
+{
+  auto channel = std::make_shared<TLogChannelHost>();
+  std::wstring error;
+  if (!channel->Create(options.channel, uint8_t(options.level), &error)) {
+    std::fprintf(stderr, "pictor-logserver: %s\n", Narrow(error).c_str());
+    return nullptr;
+  }
+  channel->SetSuspended(options.suspend);
+  return channel;
+}
+
+// Publishes the directory and its modules for the channel, and says so unless quiet.
+bool RegisterDirectory(const Options& options, TLogServerTableHost& table)
+{
+  const std::vector<TLogModuleRegistration> modules =
+      SelectModules(LogServerModulesIn(options.directory), options.modules);
+  if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
+    std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
+    return false;
+  }
+  if (!options.quiet) {
+    std::fprintf(stderr, "pictor-logserver: listening on channel %s for %s (level %d, %zu modules)\n",
+                 Narrow(options.channel).c_str(), Narrow(options.directory).c_str(), options.level, modules.size());
+    for (const TLogModuleRegistration& m : modules)
+      std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
+  }
+  std::fflush(stderr);
+  return true;
+}
+
+// Prints what arrives until a stop event is set or --run-for has passed.
+void Serve(const Options& options, TLogChannelHost& channel, HANDLE externalStop, Output& output)
+{
+  const ULONGLONG deadline = options.runFor > 0 ? GetTickCount64() + ULONGLONG(options.runFor * 1000) : 0;
+  HANDLE waits[3] = {g_StopEvent, channel.ReadyEvent(), externalStop};
+  const DWORD waitCount = externalStop ? 3 : 2;
+  for (;;) {
+    const DWORD result = WaitForMultipleObjects(waitCount, waits, FALSE, 200);
+    output.Write(channel.Drain());
+    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2)
+      break;
+    if (deadline && GetTickCount64() >= deadline)
+      break;
+  }
+}
+
+// Libraries stop finding this channel; what they wrote up to now is still printed.
+void Finish(const Options& options, TLogServerTableHost& table, TLogChannelHost& channel, Output& output)
+{
+  table.Unregister(ToU16(options.channel));
+  output.Write(channel.Drain());
+  if (channel.MalformedCount() || channel.CorruptCount())
+    std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
+                 channel.MalformedCount(), channel.CorruptCount());
+  if (!options.quiet)
+    std::fprintf(stderr, "pictor-logserver: stopped\n");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
   Options options;
-  const int parsed = ParseArguments(argc, argv, &options);
-  if (parsed >= 0)
-    return parsed;
-
-  if (!options.stopOther.empty()) {
-    TUniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, options.stopOther.c_str()));
-    if (!event) {
-      std::fprintf(stderr, "pictor-logserver: no running server with the stop event %s\n",
-                   Narrow(options.stopOther).c_str());
-      return 1;
-    }
-    SetEvent(event.Get());
-    return 0;
-  }
+  int exitCode = ParseArguments(argc, argv, &options);
+  if (exitCode >= 0)
+    return exitCode;
+  if (!options.stopOther.empty())
+    return StopOtherServer(options.stopOther);
 
   TLogServerTableHost table;
   std::wstring error;
@@ -281,91 +408,19 @@ int wmain(int argc, wchar_t** argv)
     return 0;
   }
 
-  if (options.directory.empty()) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    options.directory = LogServerDirectoryOf(self);
-  } else {
-    // Registered with a trailing backslash, so that C:\App does not also catch C:\Apps.
-    std::wstring dir = options.directory;
-    if (dir.back() != L'\\' && dir.back() != L'/')
-      dir += L'\\';
-    options.directory = LogServerDirectoryOf(dir);
-  }
-  const DWORD attributes = GetFileAttributesW(options.directory.c_str());
-  if (options.directory.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return UsageError("--dir: no such directory: " + Narrow(options.directory));
-  if (options.directory.size() >= kLogDirectoryPathUnits)
-    return UsageError("--dir: the path is too long");
-  if (options.channel.empty())
-    options.channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
-
-  if (options.quiet && options.outFile.empty())
-    return UsageError("--quiet needs --out FILE");
+  exitCode = CompleteOptions(&options);
+  if (exitCode >= 0)
+    return exitCode;
   Output output;
-  output.console = !options.quiet;
-  if (!options.outFile.empty()) {
-    output.file = _wfopen(options.outFile.c_str(), L"ab");
-    if (!output.file) {
-      std::fprintf(stderr, "pictor-logserver: cannot open %s for writing\n", Narrow(options.outFile).c_str());
-      return 1;
-    }
-  }
-
-  g_StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   TUniqueHandle externalStop;
-  if (!options.stopEvent.empty()) {
-    externalStop.Reset(CreateEventW(nullptr, TRUE, FALSE, options.stopEvent.c_str()));
-    if (!externalStop) {
-      std::fprintf(stderr, "pictor-logserver: cannot create the stop event %s\n", Narrow(options.stopEvent).c_str());
-      return 1;
-    }
-  }
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-
-  const auto channel = std::make_shared<TLogChannelHost>();
-  if (!channel->Create(options.channel, uint8_t(options.level), &error)) {
-    std::fprintf(stderr, "pictor-logserver: %s\n", Narrow(error).c_str());
+  if (!OpenOutput(options, &output) || !CreateStopEvents(options, &externalStop))
     return 1;
-  }
-  channel->SetSuspended(options.suspend);
-  const std::vector<TLogModuleRegistration> modules =
-      SelectModules(LogServerModulesIn(options.directory), options.modules);
-  if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
-    std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
+  const std::shared_ptr<TLogChannelHost> channel = CreateChannel(options);
+  if (!channel || !RegisterDirectory(options, table))
     return 1;
-  }
-  if (!options.quiet) {
-    std::fprintf(stderr, "pictor-logserver: listening on channel %s for %s (level %d, %zu modules)\n",
-                 Narrow(options.channel).c_str(), Narrow(options.directory).c_str(), options.level, modules.size());
-    for (const TLogModuleRegistration& m : modules)
-      std::fprintf(stderr, "pictor-logserver:   module %d %s\n", m.number, Narrow(FromU16(m.path)).c_str());
-  }
-  std::fflush(stderr);
 
   std::thread(ReadCommands, channel).detach();
-
-  const ULONGLONG deadline = options.runFor > 0 ? GetTickCount64() + ULONGLONG(options.runFor * 1000) : 0;
-  HANDLE waits[3] = {g_StopEvent, channel->ReadyEvent(), externalStop.Get()};
-  const DWORD waitCount = externalStop ? 3 : 2;
-  for (;;) {
-    const DWORD result = WaitForMultipleObjects(waitCount, waits, FALSE, 200);
-    output.Write(channel->Drain());
-    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2)
-      break;
-    if (deadline && GetTickCount64() >= deadline)
-      break;
-  }
-
-  // Libraries stop finding this channel; what they wrote up to now is still printed.
-  table.Unregister(ToU16(options.channel));
-  output.Write(channel->Drain());
-  if (channel->MalformedCount() || channel->CorruptCount())
-    std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
-                 channel->MalformedCount(), channel->CorruptCount());
-  if (!options.quiet)
-    std::fprintf(stderr, "pictor-logserver: stopped\n");
-  if (output.file)
-    std::fclose(output.file);
+  Serve(options, *channel, externalStop.Get(), output);
+  Finish(options, table, *channel, output);
   return 0;
 }
