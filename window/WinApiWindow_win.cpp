@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "log/Log.h"
+#include "log/LogTrace.h"
 #include "window/WindowClassTable.h"
 
 namespace {
@@ -57,13 +58,12 @@ TWinApiWindow::TWinApiWindow(HINSTANCE instance, std::wstring className, std::ws
       anchors(0),
       backgroundColor(GetSysColor(COLOR_WINDOW))
 {
-    LogInfo("%s", kConstructor);
-    LogInfo("%s exit", kConstructor);
+    const TLogScope scope(kConstructor);
 }
 
 TWinApiWindow::~TWinApiWindow()
 {
-    LogInfo("%s", kDestructor);
+    const TLogScope scope(kDestructor);
     bool destroyed = true;
     if (hWnd != nullptr) {
         // Without the property, the messages sent while the window is destroyed go to
@@ -82,7 +82,6 @@ TWinApiWindow::~TWinApiWindow()
         DestroyWindow(hToolTip);
     if (hWnd != nullptr && destroyed)
         pictor_window::ReleaseWindowClass(instance, className.c_str(), hWnd);
-    LogInfo("%s exit", kDestructor);
 }
 
 LRESULT CALLBACK TWinApiWindow::TWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

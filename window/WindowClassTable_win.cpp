@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Ownership_win.h"
 #include "log/Log.h"
 
 namespace pictor_window {
@@ -74,7 +75,7 @@ public:
 
     bool Acquire(HINSTANCE instance, const wchar_t* className, const WNDCLASSEXW& wndClass)
     {
-        TLock hold(lock);
+        TExclusiveSRWHold hold(lock);
         const TClassDecision decision = ExamineWindowClass(instance, className, wndClass.lpfnWndProc);
         if (decision == TClassDecision::Refuse)
             return false;
@@ -97,7 +98,7 @@ public:
 
     void AddWindow(HINSTANCE instance, const wchar_t* className, HWND window)
     {
-        TLock hold(lock);
+        TExclusiveSRWHold hold(lock);
         TClassEntry* entry = Find(instance, className);
         if (entry == nullptr)
             return;
@@ -111,7 +112,7 @@ public:
 
     void Release(HINSTANCE instance, const wchar_t* className, HWND window)
     {
-        TLock hold(lock);
+        TExclusiveSRWHold hold(lock);
         TClassEntry* entry = Find(instance, className);
         if (entry == nullptr)
             return;
@@ -130,17 +131,6 @@ public:
     }
 
 private:
-    class TLock {
-    public:
-        explicit TLock(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
-        ~TLock() { ReleaseSRWLockExclusive(&lock); }
-        TLock(const TLock&) = delete;
-        TLock& operator=(const TLock&) = delete;
-
-    private:
-        SRWLOCK& lock;
-    };
-
     TClassEntry* Find(HINSTANCE instance, const wchar_t* className)
     {
         for (TClassEntry& entry : entries)
