@@ -4,7 +4,9 @@
 #include <new>
 
 #include "capture/FPSCalculator.h"
+#include "common/Ownership_win.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
@@ -56,20 +58,17 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       conversion(pcSystemConverter)
 {
     InitializeCriticalSection(&previewLock);
-    static const char kName[] = "TPictorD3D9Preview::TPictorD3D9Preview";
-    LogInfo("%s", kName);
+    const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
     pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
-    LogInfo("%s exit", kName);
 }
 
 TPictorD3D9Preview::~TPictorD3D9Preview()
 {
-    static const char kName[] = "TPictorD3D9Preview::~TPictorD3D9Preview";
-    LogInfo("%s", kName);
+    TLogScope scope("TPictorD3D9Preview::~TPictorD3D9Preview");
     // Without the lock: the converter's thread may be waiting for it inside a frame.
     if (pCamera)
         pCamera->StopCapture();
-    LogInfo("%s exit", kName);
+    scope.Exit();
     DeleteCriticalSection(&previewLock);
 
     delete pChromaKeyingParams;
@@ -91,7 +90,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
                                       TPreviewImageReadyProc callback, void* userData)
 {
     static const char kName[] = "TPictorD3D9Preview::StartPreview";
-    LogInfo("%s", kName);
+    TLogScope scope(kName);
 
     // What a running frame reads is replaced under the lock, which is left again before
     // the old capture is stopped: stopping waits for the converter's thread, which may
@@ -134,8 +133,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
                 result = true;
         }
     }
-    LogInfo("%s exit with %d", kName, result ? 1 : 0);
-    return result;
+    return scope.Returns(result);
 }
 
 void TPictorD3D9Preview::SetConversion(TPictorConversion value)
@@ -158,41 +156,37 @@ TPictorD3D9PreviewChromaKeyingParams* TPictorD3D9Preview::KeyingParams()
 
 void TPictorD3D9Preview::SetSensitivity(float sensitivity)
 {
-    EnterCriticalSection(&previewLock);
+    const TCriticalSectionHold hold(previewLock);
     if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
         params->Sensitivity = sensitivity;
-    LeaveCriticalSection(&previewLock);
 }
 
 void TPictorD3D9Preview::SetSmoothing(float smoothing)
 {
-    EnterCriticalSection(&previewLock);
+    const TCriticalSectionHold hold(previewLock);
     if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
         params->Smoothing = smoothing;
-    LeaveCriticalSection(&previewLock);
 }
 
 void TPictorD3D9Preview::SetOpacity(unsigned char opacity)
 {
-    EnterCriticalSection(&previewLock);
+    const TCriticalSectionHold hold(previewLock);
     if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
         params->Opacity = opacity;
-    LeaveCriticalSection(&previewLock);
 }
 
 void TPictorD3D9Preview::SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor)
 {
-    EnterCriticalSection(&previewLock);
+    const TCriticalSectionHold hold(previewLock);
     if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) {
         params->ColorType = colorType;
         params->CustomColor = customColor;
     }
-    LeaveCriticalSection(&previewLock);
 }
 
 void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
 {
-    EnterCriticalSection(&previewLock);
+    const TCriticalSectionHold hold(previewLock);
     delete pBackgroundBitmap;
     pBackgroundBitmap = nullptr;
     if (HasPixels(image)) {
@@ -203,5 +197,4 @@ void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
             LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
                         pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
     }
-    LeaveCriticalSection(&previewLock);
 }
