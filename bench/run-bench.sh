@@ -43,7 +43,8 @@ else
 fi
 
 # --- capture: per-frame sample copy, conversion and delivery at 1920x1080 vs memcpy ---
-# Frames come from the virtual camera (mf.dll beside the program) through Wine's reader.
+# Frames come from the virtual camera (mf.dll beside the program) through Wine's reader;
+# then unpaced MJPG, YUY2, NV12 and RGB32 captures through both converters.
 if [[ -x $build/bin/capture-bench.exe ]]; then
   start_wine
   echo "=== capture" | report

@@ -2,7 +2,8 @@
 // frame measured in the same run: the capture thread's sample copy, the converter's work
 // up to the host callback (conversion where the subtype needs it), the delivery of an
 // RGB32 frame to the host, and the frame buffers allocated per frame once running. Then a
-// host's view: frames per second of a whole capture on an unpaced RGB32 camera.
+// host's view: the time per delivered frame of a whole capture on unpaced MJPG, YUY2, NV12
+// and RGB32 cameras, through the system's converter and through the built-in one.
 // Frames come from the virtual camera through the platform's source reader.
 #include "bench/BenchClock.h"
 #include "Pictor.h"
@@ -210,8 +211,10 @@ double DeliveryUs(TPictor& pictor)
   return MedianUs(times);
 }
 
-// A host's capture through TPictor on the unpaced RGB32 camera: frames delivered per
-// second, counted over two seconds after half a second of start-up.
+// A host's capture through TPictor on an unpaced camera: frames delivered per second,
+// counted over two seconds after half a second of start-up (which also covers the
+// virtual camera's one-time encoding of its MJPG picture). 0 when the conversion lists
+// no format for the camera, -1 when the capture delivers nothing.
 struct FrameCounter {
   std::atomic<long> frames{0};
   static bool Callback(unsigned, unsigned, bool, unsigned char* pixels, void* context)
@@ -223,9 +226,12 @@ struct FrameCounter {
   }
 };
 
-double HostFramesPerSecond(const wchar_t* link)
+double HostFramesPerSecond(const wchar_t* link, TPictorConversion conversion)
 {
   TPictor pictor;
+  pictor.SetConversion(conversion);
+  if (pictor.GetCaptureFormatsCount(link) <= 0)
+    return 0.0;
   FrameCounter counter;
   if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter))
     return -1.0;
@@ -236,7 +242,7 @@ double HostFramesPerSecond(const wchar_t* link)
   const long last = counter.frames.load();
   const double seconds = BenchSeconds() - t0;
   pictor.StopCapture();
-  return (last - first) / seconds;
+  return last > first ? (last - first) / seconds : -1.0;
 }
 
 }  // namespace
@@ -256,8 +262,10 @@ int main()
     config += std::string("camera name=\"") + s + "\" link=\"bench#" + s + "\" pattern=bars\nformat subtype=" + s +
               " size=1920x1080 rate=30/1\n";
   // Frames as fast as the path takes them.
-  config += "camera name=\"Unpaced\" link=\"bench#unpaced\" pattern=bars paced=0\n"
-            "format subtype=RGB32 size=1920x1080 rate=30/1\n";
+  const char* unpaced[] = {"MJPG", "YUY2", "NV12", "RGB32"};
+  for (const char* s : unpaced)
+    config += std::string("camera name=\"Unpaced ") + s + "\" link=\"bench#unpaced-" + s +
+              "\" pattern=bars paced=0\nformat subtype=" + s + " size=1920x1080 rate=30/1\n";
   char error[200] = {};
   if (configure(config.c_str(), error, sizeof error) != 0) {
     std::printf("capture bench: camera configuration refused: %s\n", error);
@@ -315,13 +323,26 @@ int main()
               "bufs/frame: frame buffers the copy and output pools allocated per frame after %d warm-up frames\n",
               kWarmUpRounds);
 
-  const double fps = HostFramesPerSecond(L"bench#unpaced");
-  if (fps <= 0) {
-    std::printf("host capture on the unpaced RGB32 camera delivered nothing\n");
-    status = 1;
-  } else {
-    std::printf("host capture, unpaced %ux%u RGB32 camera: %.1f frames/s, %.2f ms per frame = %.1f memcpys of the frame\n",
-                kWidth, kHeight, fps, 1e3 / fps, 1e6 / fps / memcpyRGB);
+  std::printf("\nhost capture, unpaced %ux%u cameras: time per delivered frame in memcpys of the RGB32 frame\n"
+              "%-6s %-32s %-32s\n", kWidth, kHeight, "input", "system converter", "built-in converter");
+  for (const char* s : unpaced) {
+    wchar_t link[32];
+    swprintf(link, 32, L"bench#unpaced-%hs", s);
+    std::printf("%-6s", s);
+    for (TPictorConversion conversion : {pcSystemConverter, pcBuiltIn}) {
+      const double fps = HostFramesPerSecond(link, conversion);
+      char cell[64];
+      if (fps == 0.0) {
+        std::snprintf(cell, sizeof cell, "not available (not listed)");
+      } else if (fps < 0) {
+        std::snprintf(cell, sizeof cell, "no frames");
+        status = 1;
+      } else {
+        std::snprintf(cell, sizeof cell, "%6.1f x (%5.2f ms, %5.1f/s)", 1e6 / fps / memcpyRGB, 1e3 / fps, fps);
+      }
+      std::printf(" %-32s", cell);
+    }
+    std::printf("\n");
   }
   CoUninitialize();
   return status;
