@@ -1,6 +1,6 @@
 // The CPU model of the composition on small hand-worked cases: these figures are the
 // ones the Direct3D read-back is later held to.
-#include "preview/CompositionReference.h"
+#include "tests/support/CompositionReference.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "PictorD3D9Preview.h"
-#include "preview/CompositionReference.h"
+#include "tests/support/CompositionReference.h"
 
 class TPictorD3D9PreviewTestAccess {
  public:

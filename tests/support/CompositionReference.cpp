@@ -1,4 +1,4 @@
-#include "preview/CompositionReference.h"
+#include "tests/support/CompositionReference.h"
 
 #include <algorithm>
 #include <cmath>
