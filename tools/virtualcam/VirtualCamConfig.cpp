@@ -364,6 +364,7 @@ format subtype=RGB32 size=640x480 rate=30/1
 format subtype=YUY2 size=1280x720 rate=30/1
 format subtype=NV12 size=1280x720 rate=30/1
 format subtype=MJPG size=1280x720 rate=30/1
+format subtype=MJPG size=1920x1080 rate=30/1
 control property=Brightness min=-64 max=64 step=1 default=0 auto=0
 control property=Contrast min=0 max=100 step=1 default=50 auto=0
 control property=Hue min=-180 max=180 step=1 default=0 auto=0
