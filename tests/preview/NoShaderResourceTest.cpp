@@ -14,7 +14,10 @@ TEST(MissingShaderResource, SetUpFailsWithTheFindResourceError)
   Access::SetCaptureFormat(preview, 16, 16);
   log.Clear();
   EXPECT_FALSE(Access::InitD3D9(preview));
+  // A failed set-up keeps none of the objects it made before the failing step.
   EXPECT_EQ(Access::Shader(preview), nullptr);
+  EXPECT_EQ(Access::Device(preview), nullptr);
+  EXPECT_EQ(Access::D3D9(preview), nullptr);
   // This program has no resource section at all, for which the loader reports
   // ERROR_RESOURCE_DATA_NOT_FOUND (1812), on Windows as under Wine.
   const std::vector<pictortest::CapturedRecord> records = log.Records();
@@ -22,6 +25,8 @@ TEST(MissingShaderResource, SetUpFailsWithTheFindResourceError)
       records, "LoadResource Unable to find shader resource. error " + std::to_string(ERROR_RESOURCE_DATA_NOT_FOUND));
   ASSERT_NE(line, nullptr);
   EXPECT_EQ(line->kind, kLogRecordKindError);
+  // The exit line, with the result, is written on the early return too.
+  EXPECT_NE(pictortest::FindRecord(records, "TPictorD3D9Preview::InitD3D9 exit with 0"), nullptr);
 }
 
 }  // namespace
