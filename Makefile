@@ -7,7 +7,8 @@ JOBS ?= $(shell nproc)
 
 PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
             g++-mingw-w64-x86-64-posix wine64 xvfb libgl1-mesa-dri gstreamer1.0-plugins-base \
-            ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind
+            ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind \
+            nasm dpkg-dev libturbojpeg0-dev libyuv-dev
 
 .PHONY: setup build build-windows build-native test demo bench clean
 
@@ -20,6 +21,8 @@ setup:
 	  if [ "$$(id -u)" != 0 ]; then echo "setup: run as root to install packages" >&2; exit 1; fi; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
+	@# Debian's sources of libjpeg-turbo and libyuv, which the Windows build compiles itself.
+	@cmake/debian-sources.sh build/third-party/sources
 
 build-windows: setup
 	cmake --preset windows >/dev/null

@@ -111,7 +111,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     // once, so that StopCapture deletes it even when it failed.
     void* memory = ::operator new(sizeof(TMFVideoConverter));  // may throw: nothing held yet
     type.Get()->AddRef();
-    pMFVideoConverter = new (memory) TMFVideoConverter(this, type.Get(), topDown);
+    pMFVideoConverter = new (memory) TMFVideoConverter(this, type.Get(), topDown, Conversion);
     if (!pMFVideoConverter->bInitialized) {
       LogError("%s unable to use video converter", kName);
       return false;

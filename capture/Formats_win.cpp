@@ -164,7 +164,8 @@ bool SamePictorFormat(const TPictorFormat& a, const TPictorFormat& b) {
 
 namespace {
 
-int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity) {
+int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity,
+                     TPictorConversion conversion) {
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
   HRESULT hr = camera.SelectFirstVideoStream();
   if (hr != S_OK) {
@@ -187,8 +188,14 @@ int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity
               static_cast<unsigned>(hr != S_OK ? hr : E_POINTER));
       break;
     }
-    type->AddRef();  // CanUseAsInputType takes a reference of its own
-    if (!TMFVideoConverter::CanUseAsInputType(type.Get())) continue;
+    // The built-in conversion lists what its kernels read, the default what the Color
+    // Converter DSP accepts.
+    if (conversion == pcBuiltIn) {
+      if (!TMFVideoConverter::CanConvertBuiltIn(type.Get())) continue;
+    } else {
+      type->AddRef();  // CanUseAsInputType takes a reference of its own
+      if (!TMFVideoConverter::CanUseAsInputType(type.Get())) continue;
+    }
     if (writing) ReadPictorFormat(type.Get(), &formats[count]);
     ++count;
     if (writing && count >= capacity) break;
@@ -213,7 +220,7 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
       LogInfo("%s exit unable to activate", kName);
       return 0;
     }
-    count = EnumerateFormats(camera, formats, capacity);
+    count = EnumerateFormats(camera, formats, capacity, Conversion);
   } catch (...) {
     LogError("%s unexpected exception", kName);
     count = 0;

@@ -11,18 +11,20 @@
 
 #include <atomic>
 
+#include "Pictor.h"
 #include "capture/SamplePool.h"
 
 struct IMFMediaType;
 struct IMFTransform;
 struct IMFSample;
-class TPictor;
+class TBuiltInConverter;
 
 class TMFVideoConverter {
  public:
   // Takes over one reference to inputType that the caller added. Success is read from
   // bInitialized; a failed converter holds no thread and is simply deleted.
-  TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown);
+  TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown,
+                    TPictorConversion conversion = pcSystemConverter);
   ~TMFVideoConverter();
   TMFVideoConverter(const TMFVideoConverter&) = delete;
   TMFVideoConverter& operator=(const TMFVideoConverter&) = delete;
@@ -34,6 +36,9 @@ class TMFVideoConverter {
   // True when the type is RGB32/ARGB32 video, or the Color Converter DSP accepts it as
   // input. Receives its own counted reference to the type and releases it.
   static bool CanUseAsInputType(IMFMediaType* type);
+  // True when the built-in converter reads the type (video of a known size in MJPG,
+  // YUY2, UYVY, NV12, I420/IYUV, YV12, RGB32 or ARGB32). Takes no reference.
+  static bool CanConvertBuiltIn(IMFMediaType* type);
 
   // Writes one line with the type's major type, subtype, frame size and stride. Every
   // out-pointer may be null; sizes and stride are written as 0 when they could not be
@@ -66,6 +71,9 @@ class TMFVideoConverter {
   HANDLE hSampleEvent;            // auto-reset; signalled when a sample was stored
   // Buffers of the RGB32 output samples (TPictor::CreateNewOutputSample, convert thread).
   TSamplePool OutputPool;
+  // The built-in kernels and their JPEG decompressor (one per capture); null when the
+  // Color Converter DSP or the plain pass-through is used. Used by the convert thread.
+  TBuiltInConverter* pBuiltIn;
 
  private:
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
@@ -73,6 +81,11 @@ class TMFVideoConverter {
   // Constructor steps for a non-native subtype: transform, input type, RGB32 output
   // type with the stride sign asked for. False after a failure (logged).
   bool ConfigureTransform();
+  // Constructor steps of the built-in conversion: kernels for the subtype, matrix and
+  // size, and the stride of the frames handed on. False after a failure (logged).
+  bool ConfigureBuiltIn();
+  // One pending sample through the built-in kernels into a pooled RGB32 sample.
+  void ConvertBuiltIn();
   // One pending sample to the host, converted when needed; runs with SampleLock held.
   void ConvertPendingSample();
   // Drops whatever input the transform still holds, so that the next frame is accepted.

@@ -6,6 +6,7 @@
 
 #include "Pictor.h"
 #include "capture/ComAdopt.h"
+#include "convert/BuiltInConverter.h"
 #include "capture/GUIDNames.h"
 #include "log/Log.h"
 
@@ -15,6 +16,8 @@
 #include <mftransform.h>
 #include <wmcodecdsp.h>
 #include <wrl/client.h>
+
+#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -45,6 +48,50 @@ class TTryLock {
   bool Held;
 };
 
+// Holds a media buffer's lock for the scope.
+class TBufferLock {
+ public:
+  explicit TBufferLock(IMFMediaBuffer* buffer) : Buffer(buffer)
+  {
+    Result = Buffer->Lock(&Data, &MaxLength, &CurrentLength);
+  }
+  ~TBufferLock()
+  {
+    if (SUCCEEDED(Result))
+      Buffer->Unlock();
+  }
+  TBufferLock(const TBufferLock&) = delete;
+  TBufferLock& operator=(const TBufferLock&) = delete;
+
+  HRESULT Result;
+  BYTE* Data = nullptr;
+  DWORD MaxLength = 0;
+  DWORD CurrentLength = 0;
+
+ private:
+  IMFMediaBuffer* Buffer;
+};
+
+// The subtypes the built-in kernels read (Media Foundation's IYUV is I420's layout).
+TBuiltInInput BuiltInInputOf(const GUID& subtype)
+{
+  if (subtype == MFVideoFormat_MJPG)
+    return TBuiltInInput::MJPG;
+  if (subtype == MFVideoFormat_YUY2)
+    return TBuiltInInput::YUY2;
+  if (subtype == MFVideoFormat_UYVY)
+    return TBuiltInInput::UYVY;
+  if (subtype == MFVideoFormat_NV12)
+    return TBuiltInInput::NV12;
+  if (subtype == MFVideoFormat_I420 || subtype == MFVideoFormat_IYUV)
+    return TBuiltInInput::I420;
+  if (subtype == MFVideoFormat_YV12)
+    return TBuiltInInput::YV12;
+  if (IsNativeRGB(subtype))
+    return TBuiltInInput::RGB32;
+  return TBuiltInInput::Unsupported;
+}
+
 }  // namespace
 
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
@@ -72,7 +119,8 @@ HRESULT TMFVideoConverter::CompleteRGB32OutputType(IMFMediaType* output, IMFMedi
   return S_OK;
 }
 
-TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown)
+TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown,
+                                     TPictorConversion conversion)
     : bInitialized(false),
       bTopDown(topDown),
       pOwner(owner),
@@ -87,7 +135,8 @@ TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bo
       hConvertThread(nullptr),
       dwConvertThreadId(0),
       bStopConvert(false),
-      hSampleEvent(nullptr)
+      hSampleEvent(nullptr),
+      pBuiltIn(nullptr)
 {
   LogInfo("%s ", kCtorName);
   InitializeCriticalSection(&SampleLock);
@@ -101,7 +150,12 @@ TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bo
 
   LogMediaTypeBasicParams(pInputType, &FrameWidth, &FrameHeight, &FrameStride, nullptr, &InputSubType);
 
-  if (IsNativeRGB(InputSubType)) {
+  if (conversion == pcBuiltIn) {
+    if (!ConfigureBuiltIn()) {
+      LogInfo("%s exit with %d", kCtorName, 0);
+      return;
+    }
+  } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
   } else {
     LogInfo("%s Subtype is NOT native -> create a converter object", kCtorName);
@@ -117,6 +171,34 @@ TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bo
   else
     LogError("%s unable to create a convert thread error %d", kCtorName, static_cast<int>(GetLastError()));
   LogInfo("%s exit with %d", kCtorName, bInitialized ? 1 : 0);
+}
+
+bool TMFVideoConverter::ConfigureBuiltIn()
+{
+  const TBuiltInInput input = BuiltInInputOf(InputSubType);
+  if (input == TBuiltInInput::Unsupported) {
+    LogError("%s built-in conversion does not read subtype %S", kCtorName, GetMFGUIDName(InputSubType).c_str());
+    return false;
+  }
+  // Missing colour attributes read as 0: the kernels then apply Media Foundation's defaults.
+  UINT32 matrix = 0;
+  UINT32 range = 0;
+  if (FAILED(pInputType->GetUINT32(MF_MT_YUV_MATRIX, &matrix)))
+    matrix = 0;
+  if (FAILED(pInputType->GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range)))
+    range = 0;
+  const TYuvMatrix choice = ChooseYuvMatrix(matrix, range, FrameHeight);
+  pBuiltIn = new (std::nothrow) TBuiltInConverter(input, FrameWidth, FrameHeight, FrameStride, choice);
+  if (!pBuiltIn || !pBuiltIn->Ready()) {
+    LogError("%s built-in conversion unusable: %s", kCtorName, pBuiltIn ? pBuiltIn->Error() : "out of memory");
+    return false;
+  }
+  LogInfo("%s built-in conversion of %S, %s", kCtorName, GetMFGUIDName(InputSubType).c_str(),
+          input == TBuiltInInput::MJPG ? "JPEG" : YuvMatrixName(choice));
+  // Frames in the asked row order go on as they are; every other frame is written in it.
+  if (!pBuiltIn->PassesThrough(bTopDown))
+    FrameStride = static_cast<INT32>(FrameWidth * 4u) * (bTopDown ? 1 : -1);
+  return true;
 }
 
 bool TMFVideoConverter::ConfigureTransform()
@@ -252,6 +334,8 @@ TMFVideoConverter::~TMFVideoConverter()
     pInputSample->Release();
     pInputSample = nullptr;
   }
+  delete pBuiltIn;
+  pBuiltIn = nullptr;
   if (hSampleEvent) {
     CloseHandle(hSampleEvent);
     hSampleEvent = nullptr;
@@ -318,6 +402,10 @@ void TMFVideoConverter::ConvertPendingSample()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
   const bool topDown = FrameStride >= 0;
+  if (pBuiltIn) {
+    ConvertBuiltIn();
+    return;
+  }
   if (IsNativeRGB(InputSubType)) {
     pOwner->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
     return;
@@ -379,4 +467,52 @@ bool TMFVideoConverter::DrainTransform()
     buffer.pEvents->Release();
   LogError("%s transform still held an earlier frame, dropped it: %x", kName, static_cast<unsigned>(hr));
   return SUCCEEDED(hr) || hr == MF_E_TRANSFORM_NEED_MORE_INPUT;
+}
+
+void TMFVideoConverter::ConvertBuiltIn()
+{
+  static const char* const kName = "TMFVideoConverter::ConvertThread";
+  const bool topDown = FrameStride >= 0;
+  if (pBuiltIn->PassesThrough(bTopDown)) {
+    pOwner->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
+    return;
+  }
+
+  // The capture thread's copy has one buffer: this takes it without copying.
+  ComPtr<IMFMediaBuffer> input;
+  HRESULT hr = pInputSample->ConvertToContiguousBuffer(&input);
+  if (hr != S_OK) {
+    LogError("%s ConvertToContiguousBuffer error: %x", kName, static_cast<unsigned>(hr));
+    pOwner->CaptureFrameDropped();
+    return;
+  }
+  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  ComPtr<IMFMediaBuffer> outputBuffer;
+  if (!output || output->GetBufferByIndex(0, &outputBuffer) != S_OK) {
+    LogError("%s output sample is NULL", kName);
+    pOwner->CaptureFrameDropped();
+    return;
+  }
+
+  const DWORD frameBytes = FrameWidth * FrameHeight * 4u;
+  bool converted = false;
+  {
+    TBufferLock source(input.Get());
+    TBufferLock target(outputBuffer.Get());
+    if (FAILED(source.Result) || FAILED(target.Result) || target.MaxLength < frameBytes) {
+      LogError("%s buffer lock error: %x %x", kName, static_cast<unsigned>(source.Result),
+               static_cast<unsigned>(target.Result));
+      pOwner->CaptureFrameDropped();
+      return;
+    }
+    converted = pBuiltIn->Convert(source.Data, source.CurrentLength, target.Data, bTopDown);
+  }
+  if (!converted) {
+    // A broken frame (a truncated JPEG, a short buffer) costs this frame only.
+    LogError("%s frame dropped: %s", kName, pBuiltIn->Error());
+    pOwner->CaptureFrameDropped();
+    return;
+  }
+  outputBuffer->SetCurrentLength(frameBytes);
+  pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
 }

@@ -56,6 +56,25 @@ bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
   return answer;
 }
 
+bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type) {
+  static const char kName[] = "TMFVideoConverter::CanConvertBuiltIn";
+  LogInfo("%s", kName);
+  GUID major = GUID_NULL;
+  GUID subtype = GUID_NULL;
+  UINT32 width = 0;
+  UINT32 height = 0;
+  if (type) LogMediaTypeBasicParams(type, &width, &height, nullptr, &major, &subtype);
+  const GUID* const readable[] = {&MFVideoFormat_MJPG, &MFVideoFormat_YUY2, &MFVideoFormat_UYVY,
+                                  &MFVideoFormat_NV12, &MFVideoFormat_I420, &MFVideoFormat_IYUV,
+                                  &MFVideoFormat_YV12, &MFVideoFormat_RGB32, &MFVideoFormat_ARGB32};
+  bool answer = false;
+  if (type && major == MFMediaType_Video && width > 0 && height > 0) {
+    for (const GUID* known : readable) answer = answer || subtype == *known;
+  }
+  LogInfo("%s exit with %d", kName, answer ? 1 : 0);
+  return answer;
+}
+
 void TMFVideoConverter::LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width,
                                                 UINT32* height, INT32* stride, GUID* majorType,
                                                 GUID* subType) {
