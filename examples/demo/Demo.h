@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Pictor.h"
+
 struct DemoOptions {
   int camera = 0;               // index into the camera list
   int format = -1;              // capture format index, -1 = the section picks one
@@ -23,6 +25,13 @@ struct DemoSection {
 };
 
 std::vector<DemoSection>& DemoSections();
+
+// Captures `seconds` from the camera in `format` through `pictor` (its conversion choice
+// applies), prints the frames delivered and dropped and the measured rate, and saves the
+// first frame as firstPng and, unless lastPng is empty, the last one. False when no frame
+// came or a picture could not be written.
+bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex, const TPictorFormat& format,
+                    int formatIndex, int seconds, const std::string& firstPng, const std::string& lastPng);
 
 struct DemoSectionRegistrar {
   explicit DemoSectionRegistrar(DemoSection section) { DemoSections().push_back(std::move(section)); }

@@ -80,17 +80,28 @@ bool RunCapture(const DemoOptions& options)
   TPictor pictor;
   std::vector<TPictorDescr> cameras(16);
   const int cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  bool ok = false;
   if (options.camera < 0 || options.camera >= cameraCount || options.camera >= int(cameras.size())) {
     std::printf("  camera %d does not exist (%d found)\n", options.camera, cameraCount);
-    CoUninitialize();
-    return false;
+  } else {
+    const TPictorDescr& camera = cameras[options.camera];
+    const int formatIndex = options.format < 0 ? 0 : options.format;
+    const TPictorFormat format = pictor.GetPictorFormatByIndex(camera.SymbolicLink, formatIndex);
+    ok = CaptureAndSave(pictor, camera, options.camera, format, formatIndex, options.seconds,
+                        options.outputDir + "/capture-first.png", options.outputDir + "/capture-last.png");
   }
-  const TPictorDescr& camera = cameras[options.camera];
-  const int formatIndex = options.format < 0 ? 0 : options.format;
-  const TPictorFormat format = pictor.GetPictorFormatByIndex(camera.SymbolicLink, formatIndex);
-  std::printf("  camera %d \"%s\", format %d: %s %ux%u at %u/%u\n", options.camera,
-              Narrow(camera.FriendlyName).c_str(), formatIndex, Narrow(format.SubTypeName).c_str(), format.Width,
-              format.Height, format.FrameRate, format.FrameRateLow);
+  CoUninitialize();
+  return ok;
+}
+
+}  // namespace
+
+bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex, const TPictorFormat& format,
+                    int formatIndex, int seconds, const std::string& firstPng, const std::string& lastPng)
+{
+  std::printf("  camera %d \"%s\", format %d: %s %ux%u at %u/%u\n", cameraIndex, Narrow(camera.FriendlyName).c_str(),
+              formatIndex, Narrow(format.SubTypeName).c_str(), format.Width, format.Height, format.FrameRate,
+              format.FrameRateLow);
 
   // The virtual camera (a stand-in mf.dll) counts the frames it produced; a real
   // camera cannot tell us.
@@ -102,10 +113,9 @@ bool RunCapture(const DemoOptions& options)
   CapturedFrames frames;
   if (!pictor.StartCapture(camera.SymbolicLink, format, true, OnFrame, &frames)) {
     std::printf("  StartCapture failed (see the log)\n");
-    CoUninitialize();
     return false;
   }
-  Sleep(DWORD(options.seconds > 0 ? options.seconds : 1) * 1000);
+  Sleep(DWORD(seconds > 0 ? seconds : 1) * 1000);
   pictor.StopCapture();
   const LONG produced = frameCount ? frameCount(camera.SymbolicLink) - producedBefore : -1;
 
@@ -116,18 +126,15 @@ bool RunCapture(const DemoOptions& options)
   else
     std::printf("  frames dropped:   unknown (the camera does not count its frames)\n");
   if (frames.count > 1) {
-    const double seconds = (frames.lastTick - frames.firstTick) / 1000.0;
-    std::printf("  measured rate:    %.1f frames/s\n", seconds > 0 ? (frames.count - 1) / seconds : 0.0);
+    const double elapsed = (frames.lastTick - frames.firstTick) / 1000.0;
+    std::printf("  measured rate:    %.1f frames/s\n", elapsed > 0 ? (frames.count - 1) / elapsed : 0.0);
   }
   if (ok) {
-    ok &= SavePNG(options.outputDir + "/capture-first.png", frames.width, frames.height, frames.first);
-    if (frames.count > 1)
-      ok &= SavePNG(options.outputDir + "/capture-last.png", frames.width, frames.height, frames.last);
+    ok &= SavePNG(firstPng, frames.width, frames.height, frames.first);
+    if (frames.count > 1 && !lastPng.empty())
+      ok &= SavePNG(lastPng, frames.width, frames.height, frames.last);
   }
-  CoUninitialize();
   return ok;
 }
-
-}  // namespace
 
 PICTOR_DEMO_SECTION(30, "capture", "capture a few seconds, save the first and last frame as PNG", RunCapture);
