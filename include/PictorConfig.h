@@ -86,16 +86,3 @@
 #elif PICTOR_X86 && defined(__GNUC__)
 #  define PICTOR_CPUID_GNU 1
 #endif
-
-// Kernels whose results must be bit-identical in every version: no fused multiply-add
-// contraction, whatever -march or /arch the build uses. Place once per file, after the
-// includes.
-#if defined(__clang__)
-#  define PICTOR_NO_FP_CONTRACT _Pragma("STDC FP_CONTRACT OFF")
-#elif defined(__GNUC__)
-#  define PICTOR_NO_FP_CONTRACT _Pragma("GCC optimize(\"fp-contract=off\")")
-#elif defined(_MSC_VER)
-#  define PICTOR_NO_FP_CONTRACT __pragma(fp_contract(off))
-#else
-#  define PICTOR_NO_FP_CONTRACT
-#endif

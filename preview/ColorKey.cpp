@@ -1,9 +1,11 @@
-// Per-call set-up shared by the vector versions, and the dispatcher that picks the
-// fastest version once from the processor's features.
+// The colour key's image function: argument checks, the limits prepared once per image,
+// the rows, and the dispatcher that picks the fastest row kernel once from the
+// processor's features.
 #include "preview/ColorKey.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "preview/ColorKeyInternal.h"
@@ -13,8 +15,6 @@
 #elif defined(PICTOR_CPUID_GNU)
 #  include <cpuid.h>
 #endif
-
-PICTOR_NO_FP_CONTRACT
 
 namespace colorkey {
 
@@ -81,8 +81,8 @@ void PreparePacked(TKeySetup* setup) {
 
 }  // namespace
 
-TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorType colorType,
-                     unsigned int customColor) {
+TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity,
+                     TRemoveBackgroundColorType colorType, unsigned int customColor) {
   TKeySetup setup;
   switch (colorType) {
     case rbcGreen: setup.mode = kKeyGreen; break;
@@ -90,10 +90,13 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorT
     case rbcCustom: setup.mode = kKeyCustom; break;
     default: setup.mode = kKeyNone; break;
   }
+  setup.opacity = opacity;
   HueWindow(colorType, customColor, &setup.hueLow, &setup.hueHigh);
   const float k = 1.0f - sensitivity;
-  setup.minSaturation = SmallestFloatNotBelow(static_cast<double>(k) * 0.4);
-  setup.minValue = SmallestFloatNotBelow(static_cast<double>(k) * 0.3);
+  setup.saturationLimit = static_cast<double>(k) * 0.4;
+  setup.valueLimit = static_cast<double>(k) * 0.3;
+  setup.minSaturation = SmallestFloatNotBelow(setup.saturationLimit);
+  setup.minValue = SmallestFloatNotBelow(setup.valueLimit);
   setup.dominanceLimit = smoothing * 3.5f;
 
   int byte = 0;
@@ -128,10 +131,10 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorT
     setup.dominanceFail = l * (1.0f - kRelativeMargin);
   }
   PreparePacked(&setup);
+  setup.keysNothing = (setup.mode == kKeyGreen || setup.mode == kKeyBlue) &&
+                      (setup.satFailAll || setup.domFailAll);
   return setup;
 }
-
-}  // namespace colorkey
 
 namespace {
 
@@ -165,16 +168,16 @@ unsigned int DetectFeatures() {
   if (maxLeaf < 1) return 0;
   Cpuid(1, 0, regs);
   unsigned int features = 0;
-  if (regs[3] & (1u << 26)) features |= kColorKeyCpuSSE2;
+  if (regs[3] & (1u << 26)) features |= kCpuSSE2;
   const bool osxsave = (regs[2] & (1u << 27)) != 0;
   const bool avx = (regs[2] & (1u << 28)) != 0;
   if (maxLeaf >= 7 && osxsave && avx && (ReadXcr0() & 0x6) == 0x6) {
     Cpuid(7, 0, regs);
-    if (regs[1] & (1u << 5)) features |= kColorKeyCpuAVX2;
+    if (regs[1] & (1u << 5)) features |= kCpuAVX2;
     // AVX-512F (bit 16) and BW (bit 30); XCR0 bits 5-7: mask and ZMM register state.
     const unsigned int f512 = (1u << 16) | (1u << 30);
-    if ((features & kColorKeyCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6)
-      features |= kColorKeyCpuAVX512BW;
+    if ((features & kCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6)
+      features |= kCpuAVX512BW;
   }
   return features;
 }
@@ -184,36 +187,48 @@ unsigned int DetectFeatures() { return 0; }
 
 }  // namespace
 
-unsigned int ColorKeyCpuFeatures() {
+unsigned int CpuFeatures() {
   static const unsigned int features = DetectFeatures();
   return features;
 }
 
-TRemoveKeyColorProc SelectRemoveKeyColor(unsigned int features) {
+TKeyRow* SelectKeyRow(unsigned int features) {
 #if PICTOR_X86
-  if (features & kColorKeyCpuAVX512BW) return RemoveKeyColor_AVX512;
-  if (features & kColorKeyCpuAVX2) return RemoveKeyColor_AVX2;
-  if (features & kColorKeyCpuSSE2) return RemoveKeyColor_SSE2;
+  if (features & kCpuAVX512BW) return KeyRow_AVX512;
+  if (features & kCpuAVX2) return KeyRow_AVX2;
+  if (features & kCpuSSE2) return KeyRow_SSE2;
 #else
   (void)features;
 #endif
-  return RemoveKeyColor_C;
+  return KeyRow_C;
 }
 
-const char* RemoveKeyColorName(TRemoveKeyColorProc proc) {
+const char* KeyRowName(TKeyRow* keyRow) {
 #if PICTOR_X86
-  if (proc == RemoveKeyColor_AVX512) return "AVX512";
-  if (proc == RemoveKeyColor_AVX2) return "AVX2";
-  if (proc == RemoveKeyColor_SSE2) return "SSE2";
+  if (keyRow == KeyRow_AVX512) return "AVX512";
+  if (keyRow == KeyRow_AVX2) return "AVX2";
+  if (keyRow == KeyRow_SSE2) return "SSE2";
 #endif
-  if (proc == RemoveKeyColor_C) return "C";
+  if (keyRow == KeyRow_C) return "C";
   return "unknown";
 }
+
+void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width,
+                         unsigned int height, unsigned int stride, float sensitivity,
+                         float smoothing, unsigned char opacity,
+                         TRemoveBackgroundColorType colorType, unsigned int customColor) {
+  if (pixels == nullptr || width == 0 || height == 0) return;
+  const TKeySetup key = PrepareKey(sensitivity, smoothing, opacity, colorType, customColor);
+  for (unsigned int y = 0; y < height; ++y) keyRow(pixels + static_cast<std::size_t>(y) * stride, width, key);
+}
+
+}  // namespace colorkey
 
 void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height,
                     unsigned int stride, float sensitivity, float smoothing,
                     unsigned char opacity, TRemoveBackgroundColorType colorType,
                     unsigned int customColor) {
-  static const TRemoveKeyColorProc proc = SelectRemoveKeyColor(ColorKeyCpuFeatures());
-  proc(pixels, width, height, stride, sensitivity, smoothing, opacity, colorType, customColor);
+  static colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(colorkey::CpuFeatures());
+  colorkey::RemoveKeyColorUsing(keyRow, pixels, width, height, stride, sensitivity, smoothing, opacity,
+                                colorType, customColor);
 }

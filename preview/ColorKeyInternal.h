@@ -1,5 +1,6 @@
-// Pieces shared by the versions of the colour key: the hue/saturation/value form, the hue
-// window, and the per-call limits in the form the vector versions compare against.
+// The colour key's inside: the image function runs one row kernel per row, with limits
+// prepared once per image. KeyRow_C is the definition; the vector row kernels give its
+// output byte for byte, and the fastest the processor offers is picked once.
 #pragma once
 
 #include "PictorPreviewRecords.h"
@@ -34,10 +35,10 @@ void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, f
 
 enum TKeyMode { kKeyNone, kKeyGreen, kKeyBlue, kKeyCustom };
 
-// Everything a vector version needs, computed once per call. The saturation and value
-// limits are compared in double precision by the definition; since saturation and value
-// are floats, "(double)x >= t" is the same as "x >= the smallest float not below t", so
-// the vector versions compare floats against these rounded limits.
+// Everything a row kernel needs, computed once per image. The definition compares
+// saturation and value in double precision (saturationLimit, valueLimit); since they are
+// floats, "(double)x >= t" is the same as "x >= the smallest float not below t", so the
+// vector versions compare floats against these rounded limits.
 //
 // The vector versions first classify each block of pixels without a division, on the
 // channel bytes themselves (hue, saturation and the dominance ratio do not change when all
@@ -55,7 +56,11 @@ enum TKeyMode { kKeyNone, kKeyGreen, kKeyBlue, kKeyCustom };
 // A block holding any pixel not surely decided is computed again the exact way.
 struct TKeySetup {
   TKeyMode mode;
+  unsigned char opacity;
+  // Green or blue with a saturation or ratio limit no pixel reaches: nothing is keyed.
+  bool keysNothing;
   float hueLow, hueHigh;
+  double saturationLimit, valueLimit;
   float minSaturation;
   float minValue;
   float dominanceLimit;
@@ -84,10 +89,42 @@ struct TKeySetup {
 constexpr float kRelativeMargin = 0x1p-9f;
 constexpr float kHueMargin = 3e-4f;
 
-TKeySetup PrepareKey(float sensitivity, float smoothing, TRemoveBackgroundColorType colorType,
-                     unsigned int customColor);
+TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity,
+                     TRemoveBackgroundColorType colorType, unsigned int customColor);
 
 // Smallest float f with (double)f >= t; +inf when no finite float is, NaN for NaN.
 float SmallestFloatNotBelow(double t);
+
+// A row kernel: keys `width` pixels of one row in place. Each version is in its own file,
+// compiled for its instruction set.
+using TKeyRow = void(unsigned char* row, unsigned int width, const TKeySetup& key);
+TKeyRow KeyRow_C;
+#if PICTOR_X86
+TKeyRow KeyRow_SSE2, KeyRow_AVX2, KeyRow_AVX512;
+#endif
+
+// Processor levels the dispatcher knows, as bits of a feature mask.
+enum : unsigned int {
+  kCpuSSE2 = 1u << 0,
+  kCpuAVX2 = 1u << 1,      // AVX2 and an operating system that saves YMM registers
+  kCpuAVX512BW = 1u << 2,  // AVX-512F and BW, and an OS that saves ZMM and mask registers
+};
+
+// What this processor offers, detected once.
+unsigned int CpuFeatures();
+
+// The fastest row kernel whose features are all in `features`. RemoveKeyColor uses
+// SelectKeyRow(CpuFeatures()); tests and benchmarks pass a reduced mask to force a lower
+// level.
+TKeyRow* SelectKeyRow(unsigned int features);
+
+// "C", "SSE2", "AVX2" or "AVX512" for a row kernel returned by SelectKeyRow.
+const char* KeyRowName(TKeyRow* keyRow);
+
+// RemoveKeyColor with the given row kernel in place of the processor's fastest.
+void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width,
+                         unsigned int height, unsigned int stride, float sensitivity,
+                         float smoothing, unsigned char opacity,
+                         TRemoveBackgroundColorType colorType, unsigned int customColor);
 
 }  // namespace colorkey

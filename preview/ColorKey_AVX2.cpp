@@ -1,9 +1,9 @@
-// AVX2 version of the colour key. Blocks whose pixels are all clear of the limits are
+// AVX2 row kernel of the colour key. Blocks whose pixels are all clear of the limits are
 // decided without divisions (16 pixels per step in 16-bit fixed point for green and blue,
 // 8 per step in floats for a custom colour); any other block goes through the exact
 // computation, the reference's single-precision operations in the reference's order, so
 // the output is the reference's byte for byte.
-#include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -12,10 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "preview/ColorKeyInternal.h"
-
-PICTOR_NO_FP_CONTRACT
 
 namespace {
 
@@ -30,6 +26,38 @@ struct TVecSetup {
   __m256i minValueByte16, minValueByte16Less1, satPassQ, satFailQ, domPassQ, domFailQ;
   __m128i domShift;
 };
+
+// The limits in every lane. Built where the mode is known, so that a mode's row leaves
+// out what it does not use.
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+  TVecSetup s;
+  s.hueLow = _mm256_set1_ps(key.hueLow);
+  s.hueHigh = _mm256_set1_ps(key.hueHigh);
+  s.minSaturation = _mm256_set1_ps(key.minSaturation);
+  s.minValue = _mm256_set1_ps(key.minValue);
+  s.dominanceLimit = _mm256_set1_ps(key.dominanceLimit);
+  s.minValueByte = _mm256_set1_ps(key.minValueByte);
+  s.hueInLow = _mm256_set1_ps(key.hueInLow);
+  s.hueInHigh = _mm256_set1_ps(key.hueInHigh);
+  s.hueOutLow = _mm256_set1_ps(key.hueOutLow);
+  s.hueOutHigh = _mm256_set1_ps(key.hueOutHigh);
+  s.saturationPass = _mm256_set1_ps(key.saturationPass);
+  s.saturationFail = _mm256_set1_ps(key.saturationFail);
+  s.dominancePass = _mm256_set1_ps(key.dominancePass);
+  s.dominanceFail = _mm256_set1_ps(key.dominanceFail);
+  s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(key.opacity) << 24));
+  s.minValueByte16 = _mm256_set1_epi16(static_cast<short>(key.minValueByte));
+  s.minValueByte16Less1 = _mm256_set1_epi16(static_cast<short>(key.minValueByte - 1));
+  // A limit that passes every pixel becomes the threshold 0: chroma and g^2 are above 0
+  // wherever g is the strictly largest channel, and the rest is unsure or fails elsewhere.
+  // Limits that fail every pixel never get here (keysNothing).
+  s.satPassQ = _mm256_set1_epi16(static_cast<short>(key.satPassAll ? 0 : key.satPassQ));
+  s.satFailQ = _mm256_set1_epi16(static_cast<short>(key.satPassAll ? 0 : key.satFailQ));
+  s.domPassQ = _mm256_set1_epi16(static_cast<short>(key.domPassAll ? 0 : key.domPassQ));
+  s.domFailQ = _mm256_set1_epi16(static_cast<short>(key.domPassAll ? 0 : key.domFailQ));
+  s.domShift = _mm_cvtsi32_si128(key.domShift);
+  return s;
+}
 
 // byte / 255 rounded once to single precision, without a division: 1/255 is split into
 // c1 = 0x1.01p-8, whose product with a byte is exact, and a small remainder c2. The sum
@@ -217,78 +245,39 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
-                                unsigned int stride, bool packed, const TVecSetup& s) {
-  for (unsigned int y = 0; y < height; ++y) {
-    unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
-    unsigned int x = 0;
-    if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && packed) {
-      for (; width - x >= 16; x += 16) {
-        __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
-        KeyTwoBlocks<kMode>(p, p + 1, s);
-      }
-    }
-    for (; width - x >= 8; x += 8) {
+PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+  const TVecSetup s = Broadcast(key);
+  unsigned int x = 0;
+  if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && key.packedUsable) {
+    for (; width - x >= 16; x += 16) {
       __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
-      _mm256_storeu_si256(p, KeyBlock<kMode>(_mm256_loadu_si256(p), s));
+      KeyTwoBlocks<kMode>(p, p + 1, s);
     }
-    if (x < width) {
-      // Leftover pixels go through the same block, padded with zeros. Unaligned moves:
-      // 64-bit Windows GCC does not keep 32-byte alignment of stack data.
-      const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
-      uint32_t tail[8] = {};
-      std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
-      __m256i* t = reinterpret_cast<__m256i*>(tail);
-      _mm256_storeu_si256(t, KeyBlock<kMode>(_mm256_loadu_si256(t), s));
-      std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
-    }
+  }
+  for (; width - x >= 8; x += 8) {
+    __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
+    _mm256_storeu_si256(p, KeyBlock<kMode>(_mm256_loadu_si256(p), s));
+  }
+  if (x < width) {
+    // Leftover pixels go through the same block, padded with zeros. Unaligned moves:
+    // 64-bit Windows GCC does not keep 32-byte alignment of stack data.
+    const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
+    uint32_t tail[8] = {};
+    std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
+    __m256i* t = reinterpret_cast<__m256i*>(tail);
+    _mm256_storeu_si256(t, KeyBlock<kMode>(_mm256_loadu_si256(t), s));
+    std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
   }
 }
 
 }  // namespace
 
-PICTOR_TARGET_AVX2 void RemoveKeyColor_AVX2(unsigned char* pixels, unsigned int width,
-                                            unsigned int height, unsigned int stride,
-                                            float sensitivity, float smoothing,
-                                            unsigned char opacity,
-                                            TRemoveBackgroundColorType colorType,
-                                            unsigned int customColor) {
-  if (pixels == nullptr || width == 0 || height == 0) return;
-  const colorkey::TKeySetup setup = colorkey::PrepareKey(sensitivity, smoothing, colorType, customColor);
-  TVecSetup s;
-  s.hueLow = _mm256_set1_ps(setup.hueLow);
-  s.hueHigh = _mm256_set1_ps(setup.hueHigh);
-  s.minSaturation = _mm256_set1_ps(setup.minSaturation);
-  s.minValue = _mm256_set1_ps(setup.minValue);
-  s.dominanceLimit = _mm256_set1_ps(setup.dominanceLimit);
-  s.minValueByte = _mm256_set1_ps(setup.minValueByte);
-  s.hueInLow = _mm256_set1_ps(setup.hueInLow);
-  s.hueInHigh = _mm256_set1_ps(setup.hueInHigh);
-  s.hueOutLow = _mm256_set1_ps(setup.hueOutLow);
-  s.hueOutHigh = _mm256_set1_ps(setup.hueOutHigh);
-  s.saturationPass = _mm256_set1_ps(setup.saturationPass);
-  s.saturationFail = _mm256_set1_ps(setup.saturationFail);
-  s.dominancePass = _mm256_set1_ps(setup.dominancePass);
-  s.dominanceFail = _mm256_set1_ps(setup.dominanceFail);
-  s.alphaBits = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
-  s.minValueByte16 = _mm256_set1_epi16(static_cast<short>(setup.minValueByte));
-  s.minValueByte16Less1 = _mm256_set1_epi16(static_cast<short>(setup.minValueByte - 1));
-  // A limit that passes every pixel becomes the threshold 0: chroma and g^2 are above 0
-  // wherever g is the strictly largest channel, and the rest is unsure or fails elsewhere.
-  s.satPassQ = _mm256_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satPassQ));
-  s.satFailQ = _mm256_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satFailQ));
-  s.domPassQ = _mm256_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domPassQ));
-  s.domFailQ = _mm256_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domFailQ));
-  s.domShift = _mm_cvtsi32_si128(setup.domShift);
-  colorkey::TKeyMode mode = setup.mode;
-  // A limit that fails every pixel keys nothing: every alpha becomes the opacity.
-  if ((mode == colorkey::kKeyGreen || mode == colorkey::kKeyBlue) && (setup.satFailAll || setup.domFailAll))
-    mode = colorkey::kKeyNone;
-  switch (mode) {
-    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, setup.packedUsable, s); break;
+PICTOR_TARGET_AVX2 void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key) {
+  switch (key.keysNothing ? kKeyNone : key.mode) {
+    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
+    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
+    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
+    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
   }
 }
 

@@ -1,11 +1,11 @@
-// AVX-512BW version of the colour key. Green and blue keys decide 32 pixels per step in
+// AVX-512BW row kernel of the colour key. Green and blue keys decide 32 pixels per step in
 // 16-bit fixed point (the sure tests of TKeySetup), with the comparisons chained through
 // mask registers; a custom colour decides 16 per step in floats. A block holding a pixel
 // not surely decided goes through the exact computation, the reference's single-precision
 // operations in the reference's order, so the output is the reference's byte for byte.
 // Only alpha bytes are written; leftover pixels at the end of a row use masked loads and
 // stores of the same blocks, so nothing goes through the stack.
-#include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -13,10 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-
-#include "preview/ColorKeyInternal.h"
-
-PICTOR_NO_FP_CONTRACT
 
 namespace {
 
@@ -44,6 +40,37 @@ struct TVecSetup {
   __m512i minValueByte16, satPassQ, satFailQ, domPassQ, domFailQ;
   __m128i domShift;
 };
+
+// The limits in every lane. Built where the mode is known, so that a mode's row leaves
+// out what it does not use.
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+  TVecSetup s;
+  s.hueLow = _mm512_set1_ps(key.hueLow);
+  s.hueHigh = _mm512_set1_ps(key.hueHigh);
+  s.minSaturation = _mm512_set1_ps(key.minSaturation);
+  s.minValue = _mm512_set1_ps(key.minValue);
+  s.dominanceLimit = _mm512_set1_ps(key.dominanceLimit);
+  s.minValueByte = _mm512_set1_ps(key.minValueByte);
+  s.hueInLow = _mm512_set1_ps(key.hueInLow);
+  s.hueInHigh = _mm512_set1_ps(key.hueInHigh);
+  s.hueOutLow = _mm512_set1_ps(key.hueOutLow);
+  s.hueOutHigh = _mm512_set1_ps(key.hueOutHigh);
+  s.saturationPass = _mm512_set1_ps(key.saturationPass);
+  s.saturationFail = _mm512_set1_ps(key.saturationFail);
+  s.alphaBits = _mm512_set1_epi32(static_cast<int>(static_cast<uint32_t>(key.opacity) << 24));
+  s.evenWords = _mm512_loadu_si512(kEvenWords);
+  s.oddWords = _mm512_loadu_si512(kOddWords);
+  s.minValueByte16 = _mm512_set1_epi16(static_cast<short>(key.minValueByte));
+  // A limit that passes every pixel becomes the threshold 0: chroma and g^2 are above 0
+  // wherever g is above the smallest channel, and the rest is unsure or fails elsewhere.
+  // Limits that fail every pixel never get here (keysNothing).
+  s.satPassQ = _mm512_set1_epi16(static_cast<short>(key.satPassAll ? 0 : key.satPassQ));
+  s.satFailQ = _mm512_set1_epi16(static_cast<short>(key.satPassAll ? 0 : key.satFailQ));
+  s.domPassQ = _mm512_set1_epi16(static_cast<short>(key.domPassAll ? 0 : key.domPassQ));
+  s.domFailQ = _mm512_set1_epi16(static_cast<short>(key.domPassAll ? 0 : key.domFailQ));
+  s.domShift = _mm_cvtsi32_si128(key.domShift);
+  return s;
+}
 
 // byte / 255 correctly rounded without a division (see the AVX2 version).
 PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __m512 UnitFromBytes(__m512i v) {
@@ -197,87 +224,49 @@ PICTOR_FORCE_INLINE __mmask16 PixelLanes(unsigned int n) {
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX512BW void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
-                                    unsigned int stride, bool packed, const TVecSetup& s) {
-  for (unsigned int y = 0; y < height; ++y) {
-    unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
-    unsigned int x = 0;
-    if (kMode == colorkey::kKeyNone) {
-      for (; x < width; x += 16) StoreAlpha(row + std::size_t(x) * 4, 0, PixelBytes(width - x), s);
-    } else if (kMode != colorkey::kKeyCustom && packed) {
-      for (; width - x >= 32; x += 32) {
-        unsigned char* p = row + static_cast<std::size_t>(x) * 4;
-        const __mmask32 keyed = KeyedPacked<kMode>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 64), s);
-        StoreAlpha(p, static_cast<__mmask16>(keyed), ~0ull, s);
-        StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), ~0ull, s);
-      }
-      if (x < width) {
-        // Leftover pixels: the absent ones load as zeros, which surely fail.
-        unsigned char* p = row + static_cast<std::size_t>(x) * 4;
-        const unsigned int n = width - x;
-        const unsigned int n1 = n > 16 ? n - 16 : 0;
-        const __m512i px0 = _mm512_maskz_loadu_epi32(PixelLanes(n), p);
-        const __m512i px1 = _mm512_maskz_loadu_epi32(PixelLanes(n1), p + 64);
-        const __mmask32 keyed = KeyedPacked<kMode>(px0, px1, s);
-        StoreAlpha(p, static_cast<__mmask16>(keyed), PixelBytes(n), s);
-        if (n1 != 0) StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), PixelBytes(n1), s);
-      }
-    } else {
-      for (; x < width; x += 16) {
-        unsigned char* p = row + static_cast<std::size_t>(x) * 4;
-        const unsigned int n = width - x;
-        const __m512i px = n >= 16 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi32(PixelLanes(n), p);
-        // Green and blue limits the fixed point cannot hold go the exact way.
-        const __mmask16 keyed = kMode == colorkey::kKeyCustom ? KeyedCustom(px, s) : KeyedExact<kMode>(px, s);
-        StoreAlpha(p, keyed, PixelBytes(n), s);
-      }
+PICTOR_TARGET_AVX512BW void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+  const TVecSetup s = Broadcast(key);
+  unsigned int x = 0;
+  if (kMode == colorkey::kKeyNone) {
+    for (; x < width; x += 16) StoreAlpha(row + std::size_t(x) * 4, 0, PixelBytes(width - x), s);
+  } else if (kMode != colorkey::kKeyCustom && key.packedUsable) {
+    for (; width - x >= 32; x += 32) {
+      unsigned char* p = row + static_cast<std::size_t>(x) * 4;
+      const __mmask32 keyed = KeyedPacked<kMode>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 64), s);
+      StoreAlpha(p, static_cast<__mmask16>(keyed), ~0ull, s);
+      StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), ~0ull, s);
+    }
+    if (x < width) {
+      // Leftover pixels: the absent ones load as zeros, which surely fail.
+      unsigned char* p = row + static_cast<std::size_t>(x) * 4;
+      const unsigned int n = width - x;
+      const unsigned int n1 = n > 16 ? n - 16 : 0;
+      const __m512i px0 = _mm512_maskz_loadu_epi32(PixelLanes(n), p);
+      const __m512i px1 = _mm512_maskz_loadu_epi32(PixelLanes(n1), p + 64);
+      const __mmask32 keyed = KeyedPacked<kMode>(px0, px1, s);
+      StoreAlpha(p, static_cast<__mmask16>(keyed), PixelBytes(n), s);
+      if (n1 != 0) StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), PixelBytes(n1), s);
+    }
+  } else {
+    for (; x < width; x += 16) {
+      unsigned char* p = row + static_cast<std::size_t>(x) * 4;
+      const unsigned int n = width - x;
+      const __m512i px = n >= 16 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi32(PixelLanes(n), p);
+      // Green and blue limits the fixed point cannot hold go the exact way.
+      const __mmask16 keyed = kMode == colorkey::kKeyCustom ? KeyedCustom(px, s) : KeyedExact<kMode>(px, s);
+      StoreAlpha(p, keyed, PixelBytes(n), s);
     }
   }
 }
 
 }  // namespace
 
-PICTOR_TARGET_AVX512BW void RemoveKeyColor_AVX512(unsigned char* pixels, unsigned int width,
-                                                  unsigned int height, unsigned int stride,
-                                                  float sensitivity, float smoothing,
-                                                  unsigned char opacity,
-                                                  TRemoveBackgroundColorType colorType,
-                                                  unsigned int customColor) {
-  if (pixels == nullptr || width == 0 || height == 0) return;
-  const colorkey::TKeySetup setup = colorkey::PrepareKey(sensitivity, smoothing, colorType, customColor);
-  colorkey::TKeyMode mode = setup.mode;
-  // A limit that fails every pixel keys nothing: every alpha becomes the opacity.
-  if ((mode == colorkey::kKeyGreen || mode == colorkey::kKeyBlue) && (setup.satFailAll || setup.domFailAll))
-    mode = colorkey::kKeyNone;
-  TVecSetup s;
-  s.hueLow = _mm512_set1_ps(setup.hueLow);
-  s.hueHigh = _mm512_set1_ps(setup.hueHigh);
-  s.minSaturation = _mm512_set1_ps(setup.minSaturation);
-  s.minValue = _mm512_set1_ps(setup.minValue);
-  s.dominanceLimit = _mm512_set1_ps(setup.dominanceLimit);
-  s.minValueByte = _mm512_set1_ps(setup.minValueByte);
-  s.hueInLow = _mm512_set1_ps(setup.hueInLow);
-  s.hueInHigh = _mm512_set1_ps(setup.hueInHigh);
-  s.hueOutLow = _mm512_set1_ps(setup.hueOutLow);
-  s.hueOutHigh = _mm512_set1_ps(setup.hueOutHigh);
-  s.saturationPass = _mm512_set1_ps(setup.saturationPass);
-  s.saturationFail = _mm512_set1_ps(setup.saturationFail);
-  s.alphaBits = _mm512_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
-  s.evenWords = _mm512_loadu_si512(kEvenWords);
-  s.oddWords = _mm512_loadu_si512(kOddWords);
-  s.minValueByte16 = _mm512_set1_epi16(static_cast<short>(setup.minValueByte));
-  // A limit that passes every pixel becomes the threshold 0: chroma and g^2 are above 0
-  // wherever g is above the smallest channel, and the rest is unsure or fails elsewhere.
-  s.satPassQ = _mm512_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satPassQ));
-  s.satFailQ = _mm512_set1_epi16(static_cast<short>(setup.satPassAll ? 0 : setup.satFailQ));
-  s.domPassQ = _mm512_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domPassQ));
-  s.domFailQ = _mm512_set1_epi16(static_cast<short>(setup.domPassAll ? 0 : setup.domFailQ));
-  s.domShift = _mm_cvtsi32_si128(setup.domShift);
-  switch (mode) {
-    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, false, s); break;
-    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, false, s); break;
+PICTOR_TARGET_AVX512BW void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key) {
+  switch (key.keysNothing ? kKeyNone : key.mode) {
+    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
+    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
+    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
+    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
   }
 }
 

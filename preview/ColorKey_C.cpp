@@ -1,15 +1,10 @@
-// The reference colour key: plain scalar single-precision arithmetic in exactly the order
-// the keying rule states. The vector versions are checked against it byte for byte.
-#include "preview/ColorKey.h"
-
+// The reference row kernel: plain scalar single-precision arithmetic in exactly the order
+// the keying rule states. The vector row kernels are checked against it byte for byte.
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
 #include <utility>
 
 #include "preview/ColorKeyInternal.h"
-
-PICTOR_NO_FP_CONTRACT
 
 namespace colorkey {
 
@@ -46,50 +41,36 @@ void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, f
   *hi = static_cast<float>(degrees + 60) / 360.0f;
 }
 
-}  // namespace colorkey
-
-void RemoveKeyColor_C(unsigned char* pixels, unsigned int width, unsigned int height,
-                      unsigned int stride, float sensitivity, float smoothing,
-                      unsigned char opacity, TRemoveBackgroundColorType colorType,
-                      unsigned int customColor) {
-  using namespace colorkey;
-  if (pixels == nullptr) return;
-
-  const float dominanceLimit = smoothing * 3.5f;
-  const float k = 1.0f - sensitivity;
-  float lo, hi;
-  HueWindow(colorType, customColor, &lo, &hi);
-  const bool known = colorType == rbcGreen || colorType == rbcBlue || colorType == rbcCustom;
-
+void KeyRow_C(unsigned char* row, unsigned int width, const TKeySetup& key) {
   // Which byte feeds r, g and b: blue and green trade places for a blue key, so that
   // blue pixels fall into the green hue window.
   const int rIndex = 2;
-  const int gIndex = colorType == rbcBlue ? 0 : 1;
-  const int bIndex = colorType == rbcBlue ? 1 : 0;
+  const int gIndex = key.mode == kKeyBlue ? 0 : 1;
+  const int bIndex = key.mode == kKeyBlue ? 1 : 0;
 
-  for (unsigned int y = 0; y < height; ++y) {
-    unsigned char* p = pixels + static_cast<std::size_t>(y) * stride;
-    for (unsigned int x = 0; x < width; ++x, p += 4) {
-      unsigned char alpha = opacity;
-      if (known) {
-        const float r = static_cast<float>(p[rIndex]) / 255.0f;
-        const float g = static_cast<float>(p[gIndex]) / 255.0f;
-        const float b = static_cast<float>(p[bIndex]) / 255.0f;
-        const THsv hsv = FastRgbToHsv(r, g, b);
-        const bool isKey = lo <= hsv.hue && hsv.hue <= hi &&
-                           static_cast<double>(hsv.saturation) >= static_cast<double>(k) * 0.4 &&
-                           static_cast<double>(hsv.value) >= static_cast<double>(k) * 0.3;
-        if (isKey) {
-          if (colorType == rbcCustom) {
-            alpha = 0;
-          } else {
-            float d = (r != 0.0f ? r : b) * (b != 0.0f ? b : r);
-            if (r == 0.0f && b == 0.0f) d = kDominanceFloor;
-            if (g * g / d > dominanceLimit) alpha = 0;
-          }
+  unsigned char* p = row;
+  for (unsigned int x = 0; x < width; ++x, p += 4) {
+    unsigned char alpha = key.opacity;
+    if (key.mode != kKeyNone) {
+      const float r = static_cast<float>(p[rIndex]) / 255.0f;
+      const float g = static_cast<float>(p[gIndex]) / 255.0f;
+      const float b = static_cast<float>(p[bIndex]) / 255.0f;
+      const THsv hsv = FastRgbToHsv(r, g, b);
+      const bool isKey = key.hueLow <= hsv.hue && hsv.hue <= key.hueHigh &&
+                         static_cast<double>(hsv.saturation) >= key.saturationLimit &&
+                         static_cast<double>(hsv.value) >= key.valueLimit;
+      if (isKey) {
+        if (key.mode == kKeyCustom) {
+          alpha = 0;
+        } else {
+          float d = (r != 0.0f ? r : b) * (b != 0.0f ? b : r);
+          if (r == 0.0f && b == 0.0f) d = kDominanceFloor;
+          if (g * g / d > key.dominanceLimit) alpha = 0;
         }
       }
-      p[3] = alpha;
     }
+    p[3] = alpha;
   }
 }
+
+}  // namespace colorkey

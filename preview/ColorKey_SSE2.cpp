@@ -1,9 +1,9 @@
-// SSE2 version of the colour key (the x86-64 baseline). Blocks whose pixels are all clear
-// of the limits are decided without divisions (8 pixels per step in 16-bit fixed point for
-// green and blue, 4 per step in floats for a custom colour); any other block goes through
-// the exact computation, the reference's single-precision operations in the reference's
-// order.
-#include "preview/ColorKey.h"
+// SSE2 row kernel of the colour key (the x86-64 baseline). Blocks whose pixels are all
+// clear of the limits are decided without divisions (8 pixels per step in 16-bit fixed
+// point for green and blue, 4 per step in floats for a custom colour); any other block
+// goes through the exact computation, the reference's single-precision operations in the
+// reference's order.
+#include "preview/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -12,10 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "preview/ColorKeyInternal.h"
-
-PICTOR_NO_FP_CONTRACT
 
 namespace {
 
@@ -31,6 +27,38 @@ struct TVecSetup {
   __m128i domPassQ, domFailQ, domPassAll, domFailAll;
   __m128i domShift;
 };
+
+// The limits in every lane. Built where the mode is known, so that a mode's row leaves
+// out what it does not use.
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+  TVecSetup s;
+  s.hueLow = _mm_set1_ps(key.hueLow);
+  s.hueHigh = _mm_set1_ps(key.hueHigh);
+  s.minSaturation = _mm_set1_ps(key.minSaturation);
+  s.minValue = _mm_set1_ps(key.minValue);
+  s.dominanceLimit = _mm_set1_ps(key.dominanceLimit);
+  s.minValueByte = _mm_set1_ps(key.minValueByte);
+  s.hueInLow = _mm_set1_ps(key.hueInLow);
+  s.hueInHigh = _mm_set1_ps(key.hueInHigh);
+  s.hueOutLow = _mm_set1_ps(key.hueOutLow);
+  s.hueOutHigh = _mm_set1_ps(key.hueOutHigh);
+  s.saturationPass = _mm_set1_ps(key.saturationPass);
+  s.saturationFail = _mm_set1_ps(key.saturationFail);
+  s.dominancePass = _mm_set1_ps(key.dominancePass);
+  s.dominanceFail = _mm_set1_ps(key.dominanceFail);
+  s.alphaBits = _mm_set1_epi32(static_cast<int>(static_cast<uint32_t>(key.opacity) << 24));
+  s.minValueByte16 = _mm_set1_epi16(static_cast<short>(key.minValueByte));
+  s.satPassQ = _mm_set1_epi16(static_cast<short>(key.satPassQ));
+  s.satFailQ = _mm_set1_epi16(static_cast<short>(key.satFailQ));
+  s.satPassAll = _mm_set1_epi16(key.satPassAll ? -1 : 0);
+  s.satFailAll = _mm_set1_epi16(key.satFailAll ? -1 : 0);
+  s.domPassQ = _mm_set1_epi16(static_cast<short>(key.domPassQ));
+  s.domFailQ = _mm_set1_epi16(static_cast<short>(key.domFailQ));
+  s.domPassAll = _mm_set1_epi16(key.domPassAll ? -1 : 0);
+  s.domFailAll = _mm_set1_epi16(key.domFailAll ? -1 : 0);
+  s.domShift = _mm_cvtsi32_si128(key.domShift);
+  return s;
+}
 
 PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue) {
   return _mm_or_ps(_mm_and_ps(mask, ifTrue), _mm_andnot_ps(mask, ifFalse));
@@ -209,74 +237,38 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 void KeyRows(unsigned char* pixels, unsigned int width, unsigned int height,
-                                unsigned int stride, bool packed, const TVecSetup& s) {
-  for (unsigned int y = 0; y < height; ++y) {
-    unsigned char* row = pixels + static_cast<std::size_t>(y) * stride;
-    unsigned int x = 0;
-    if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && packed) {
-      for (; width - x >= 8; x += 8) {
-        __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
-        KeyTwoBlocks<kMode>(p, p + 1, s);
-      }
-    }
-    for (; width - x >= 4; x += 4) {
+PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+  const TVecSetup s = Broadcast(key);
+  unsigned int x = 0;
+  if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && key.packedUsable) {
+    for (; width - x >= 8; x += 8) {
       __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
-      _mm_storeu_si128(p, KeyBlock<kMode>(_mm_loadu_si128(p), s));
+      KeyTwoBlocks<kMode>(p, p + 1, s);
     }
-    if (x < width) {
-      // Leftover pixels go through the same block, padded with zeros.
-      const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
-      alignas(16) uint32_t tail[4] = {};
-      std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
-      __m128i* t = reinterpret_cast<__m128i*>(tail);
-      _mm_store_si128(t, KeyBlock<kMode>(_mm_load_si128(t), s));
-      std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
-    }
+  }
+  for (; width - x >= 4; x += 4) {
+    __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
+    _mm_storeu_si128(p, KeyBlock<kMode>(_mm_loadu_si128(p), s));
+  }
+  if (x < width) {
+    // Leftover pixels go through the same block, padded with zeros.
+    const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
+    alignas(16) uint32_t tail[4] = {};
+    std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
+    __m128i* t = reinterpret_cast<__m128i*>(tail);
+    _mm_store_si128(t, KeyBlock<kMode>(_mm_load_si128(t), s));
+    std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
   }
 }
 
 }  // namespace
 
-PICTOR_TARGET_SSE2 void RemoveKeyColor_SSE2(unsigned char* pixels, unsigned int width,
-                                            unsigned int height, unsigned int stride,
-                                            float sensitivity, float smoothing,
-                                            unsigned char opacity,
-                                            TRemoveBackgroundColorType colorType,
-                                            unsigned int customColor) {
-  if (pixels == nullptr || width == 0 || height == 0) return;
-  const colorkey::TKeySetup setup = colorkey::PrepareKey(sensitivity, smoothing, colorType, customColor);
-  TVecSetup s;
-  s.hueLow = _mm_set1_ps(setup.hueLow);
-  s.hueHigh = _mm_set1_ps(setup.hueHigh);
-  s.minSaturation = _mm_set1_ps(setup.minSaturation);
-  s.minValue = _mm_set1_ps(setup.minValue);
-  s.dominanceLimit = _mm_set1_ps(setup.dominanceLimit);
-  s.minValueByte = _mm_set1_ps(setup.minValueByte);
-  s.hueInLow = _mm_set1_ps(setup.hueInLow);
-  s.hueInHigh = _mm_set1_ps(setup.hueInHigh);
-  s.hueOutLow = _mm_set1_ps(setup.hueOutLow);
-  s.hueOutHigh = _mm_set1_ps(setup.hueOutHigh);
-  s.saturationPass = _mm_set1_ps(setup.saturationPass);
-  s.saturationFail = _mm_set1_ps(setup.saturationFail);
-  s.dominancePass = _mm_set1_ps(setup.dominancePass);
-  s.dominanceFail = _mm_set1_ps(setup.dominanceFail);
-  s.alphaBits = _mm_set1_epi32(static_cast<int>(static_cast<uint32_t>(opacity) << 24));
-  s.minValueByte16 = _mm_set1_epi16(static_cast<short>(setup.minValueByte));
-  s.satPassQ = _mm_set1_epi16(static_cast<short>(setup.satPassQ));
-  s.satFailQ = _mm_set1_epi16(static_cast<short>(setup.satFailQ));
-  s.satPassAll = _mm_set1_epi16(setup.satPassAll ? -1 : 0);
-  s.satFailAll = _mm_set1_epi16(setup.satFailAll ? -1 : 0);
-  s.domPassQ = _mm_set1_epi16(static_cast<short>(setup.domPassQ));
-  s.domFailQ = _mm_set1_epi16(static_cast<short>(setup.domFailQ));
-  s.domPassAll = _mm_set1_epi16(setup.domPassAll ? -1 : 0);
-  s.domFailAll = _mm_set1_epi16(setup.domFailAll ? -1 : 0);
-  s.domShift = _mm_cvtsi32_si128(setup.domShift);
-  switch (setup.mode) {
-    case colorkey::kKeyGreen: KeyRows<colorkey::kKeyGreen>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyBlue: KeyRows<colorkey::kKeyBlue>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyCustom: KeyRows<colorkey::kKeyCustom>(pixels, width, height, stride, setup.packedUsable, s); break;
-    case colorkey::kKeyNone: KeyRows<colorkey::kKeyNone>(pixels, width, height, stride, setup.packedUsable, s); break;
+PICTOR_TARGET_SSE2 void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key) {
+  switch (key.mode) {
+    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
+    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
+    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
+    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
   }
 }
 

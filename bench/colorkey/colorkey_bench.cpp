@@ -16,7 +16,7 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
 
 #if defined(PICTOR_BENCH_WITH_FFMPEG)
 extern "C" {
@@ -209,11 +209,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::max(1, std::atoi(argv[i + 1]));
 
-  const unsigned int cpu = ColorKeyCpuFeatures();
+  using namespace colorkey;
+  const unsigned int cpu = CpuFeatures();
   std::printf("colour key benchmark: median of %d runs per figure; processor levels:%s%s%s; "
               "library picks %s\n",
-              iterations, (cpu & kColorKeyCpuSSE2) ? " SSE2" : "", (cpu & kColorKeyCpuAVX2) ? " AVX2" : "",
-              (cpu & kColorKeyCpuAVX512BW) ? " AVX512BW" : "", RemoveKeyColorName(SelectRemoveKeyColor(cpu)));
+              iterations, (cpu & kCpuSSE2) ? " SSE2" : "", (cpu & kCpuAVX2) ? " AVX2" : "",
+              (cpu & kCpuAVX512BW) ? " AVX512BW" : "", KeyRowName(SelectKeyRow(cpu)));
   std::printf("ms = thread CPU time per frame; vs scalar = scalar ms / this ms (higher is faster); "
               "vs memcpy = this ms / memcpy ms\n");
 
@@ -226,19 +227,18 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> work(kFrameBytes), copy(kFrameBytes);
   for (Scene& scene : scenes) {
     std::vector<Row> rows;
-    auto key = [&](TRemoveKeyColorProc proc) {
+    auto key = [&](TKeyRow* row) {
       return MedianMs(iterations, [&] { std::memcpy(work.data(), scene.pixels.data(), kFrameBytes); },
                       [&] {
-                        proc(work.data(), kWidth, kHeight, kStride, keying.Sensitivity, keying.Smoothing,
-                             keying.Opacity, keying.ColorType, keying.CustomColor);
+                        RemoveKeyColorUsing(row, work.data(), kWidth, kHeight, kStride, keying.Sensitivity,
+                                            keying.Smoothing, keying.Opacity, keying.ColorType, keying.CustomColor);
                       });
     };
-    const double scalarMs = key(RemoveKeyColor_C);
-    rows.push_back({"RemoveKeyColor_C (scalar reference)", scalarMs});
-    if (cpu & kColorKeyCpuSSE2) rows.push_back({"RemoveKeyColor_SSE2", key(SelectRemoveKeyColor(kColorKeyCpuSSE2))});
-    if (cpu & kColorKeyCpuAVX2)
-      rows.push_back({"RemoveKeyColor_AVX2", key(SelectRemoveKeyColor(cpu & (kColorKeyCpuSSE2 | kColorKeyCpuAVX2)))});
-    if (cpu & kColorKeyCpuAVX512BW) rows.push_back({"RemoveKeyColor_AVX512", key(SelectRemoveKeyColor(cpu))});
+    const double scalarMs = key(KeyRow_C);
+    rows.push_back({"KeyRow_C (scalar reference)", scalarMs});
+    if (cpu & kCpuSSE2) rows.push_back({"KeyRow_SSE2", key(SelectKeyRow(kCpuSSE2))});
+    if (cpu & kCpuAVX2) rows.push_back({"KeyRow_AVX2", key(SelectKeyRow(cpu & (kCpuSSE2 | kCpuAVX2)))});
+    if (cpu & kCpuAVX512BW) rows.push_back({"KeyRow_AVX512", key(SelectKeyRow(cpu))});
 
     // How much of the frame the key removed, to show the scene is what it claims.
     size_t keyed = 0;

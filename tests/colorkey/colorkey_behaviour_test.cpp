@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
 
 namespace {
 
@@ -45,11 +46,11 @@ TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance) {
       {255, 128, 0, C, 0xFF0000, s, m, 0},    // 30 degrees against red's 0
       {255, 0, 43, C, 0xFF0000, s, m, 200},   // 350 degrees
       {0, 255, 0, TRemoveBackgroundColorType(3), 0x00FF00, 1.0f, 0.0f, 200}};  // unknown: nothing
-  for (TRemoveKeyColorProc proc : {&RemoveKeyColor_C, &RemoveKeyColor}) {
+  for (colorkey::TKeyRow* row : {colorkey::KeyRow_C, colorkey::SelectKeyRow(colorkey::CpuFeatures())}) {
     for (const auto& c : cases) {
       uint8_t px[4] = {c.b, c.g, c.r, 0x5A};
-      proc(px, 1, 1, 4, c.s, c.m, 200, c.type, c.custom);
-      EXPECT_EQ(px[3], c.alpha) << RemoveKeyColorName(proc) << " rgb " << int(c.r) << "," << int(c.g) << ","
+      colorkey::RemoveKeyColorUsing(row, px, 1, 1, 4, c.s, c.m, 200, c.type, c.custom);
+      EXPECT_EQ(px[3], c.alpha) << colorkey::KeyRowName(row) << " rgb " << int(c.r) << "," << int(c.g) << ","
                                 << int(c.b) << " type " << c.type << " sensitivity " << c.s << " smoothing " << c.m;
     }
   }
