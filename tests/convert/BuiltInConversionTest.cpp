@@ -9,6 +9,7 @@
 #include <mfapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -165,6 +166,30 @@ TEST_F(BuiltInConversionTest, FramesWithoutHuffmanTablesDecodeAndATruncatedOneIs
   const auto dropped = LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread frame dropped: ");
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0], "TMFVideoConverter::ConvertThread frame dropped: JPEG data: Premature end of JPEG file");
+}
+
+TEST_F(BuiltInConversionTest, PreviewOptionReachesThePreviewsCapture)
+{
+  // The only format is MJPG, which the system converter does not list: the preview starts
+  // only when its capture uses the built-in conversion.
+  VirtualCamera::Get().Configure(
+      "camera name=A link=\\\\?\\virtualcam#a pattern=bars\nformat subtype=MJPG size=320x240 rate=30/1\n");
+  PictorPreview preview = nullptr;
+  ASSERT_EQ(PictorPreviewCreate(&preview), PICTOR_OK);
+  static std::atomic<int> frames{0};
+  frames = 0;
+  const PictorPreviewCallback callback = [](unsigned, unsigned, unsigned, unsigned char*, void*) -> int {
+    ++frames;
+    return 1;
+  };
+  EXPECT_EQ(PictorPreviewStart(preview, kLink, 0, 1, nullptr, nullptr, callback, nullptr), PICTOR_E_FAILED);
+  EXPECT_EQ(PictorPreviewSetConversion(preview, -1), PICTOR_E_INVALID_ARGUMENT);
+  EXPECT_EQ(PictorPreviewSetConversion(preview, PICTOR_CONVERSION_BUILT_IN), PICTOR_OK);
+  ASSERT_EQ(PictorPreviewStart(preview, kLink, 0, 1, nullptr, nullptr, callback, nullptr), PICTOR_OK);
+  for (int waited = 0; frames < 3 && waited < 30000; waited += 20)
+    Sleep(20);
+  EXPECT_GE(frames.load(), 3);
+  EXPECT_EQ(PictorPreviewDestroy(preview), PICTOR_OK);
 }
 
 struct SubtypeCase {
