@@ -5,7 +5,6 @@
 #include "convert/MFVideoConverter.h"
 
 #include "CaptureTestSupport.h"
-#include "MFTestObjects.h"
 #include "TestAccess.h"
 
 using namespace capturetest;

@@ -1,20 +1,15 @@
-// Faults inside the library that only a scripted platform object reaches (white-box):
-// a transform left holding its input, and a reader that reports success without a type.
+// A fault inside the library that only a scripted platform object reaches (white-box): a
+// transform left holding its input.
 #include "Pictor.h"
 #include "capture/MFRuntime.h"
 #include "convert/MFVideoConverter.h"
-#include "tests/support/HostTest.h"
 
-#include "MFTestObjects.h"
+#include "CaptureTestSupport.h"
 #include "TestAccess.h"
 
-using capturetest::MakeVideoType;
-using Microsoft::WRL::ComPtr;
-using namespace pictortest;
+using namespace capturetest;
 
 namespace {
-
-static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 HRESULT WINAPI FailCreateSample(IMFSample**) { return E_OUTOFMEMORY; }
 
@@ -56,32 +51,6 @@ TEST(ConverterFaultTest, TransformLeftHoldingItsInputIsFlushedAndTheNextFrameCom
   EXPECT_EQ(sink.Count() > 0, true) << "the transform stays jammed";
   EXPECT_TRUE(LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread ProcessInput error").empty());
   delete converter;
-}
-
-// Answers stream selection and reports native type 0 as S_OK without a type.
-class TypelessReader : public capturetest::StubReader {
- public:
-  STDMETHODIMP SetStreamSelection(DWORD, BOOL) override { return S_OK; }
-  STDMETHODIMP GetNativeMediaType(DWORD, DWORD, IMFMediaType** type) override { return *type = nullptr, S_OK; }
-} g_typelessReader;
-
-HRESULT WINAPI CreateTypelessReader(IMFMediaSource*, IMFAttributes*, IMFSourceReader** reader)
-{
-  g_typelessReader.AddRef();
-  *reader = &g_typelessReader;
-  return S_OK;
-}
-
-TEST(ConverterFaultTest, NativeTypeReportedWithoutATypeFailsTheStart)
-{
-  VirtualCamera::Get().Configure("camera link=\\\\?\\virtualcam#a\nformat subtype=RGB32 size=64x48\n");
-  LogCapture::Get().Clear();
-  TPictor pictor;
-  TPictorTestAccess::Runtime(pictor)->pMFCreateSourceReaderFromMediaSource = CreateTypelessReader;
-  FrameSink sink;
-  EXPECT_FALSE(pictor.StartCapture(L"\\\\?\\virtualcam#a", TPictorFormat(), true, FrameSink::Callback, &sink));
-  EXPECT_TRUE(Contains(LogCapture::Get().Lines(), "TPictor::StartCapture error getting media type for 0 error 80004003"));
-  EXPECT_EQ(g_typelessReader.Refs, 0u);
 }
 
 }  // namespace

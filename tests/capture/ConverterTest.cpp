@@ -3,7 +3,6 @@
 #include "convert/MFVideoConverter.h"
 
 #include "CaptureTestSupport.h"
-#include "MFTestObjects.h"
 #include "TestAccess.h"
 
 using namespace capturetest;

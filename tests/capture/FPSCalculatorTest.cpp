@@ -14,29 +14,17 @@ struct ScriptedClock {
   uint32_t tick = 1000;
 } g_clock;
 constexpr int64_t kFrequency = 10'000'000;
-
 const TFPSClock kClock = {
     [](int64_t* f) { return *f = kFrequency, g_clock.frequencyWorks; },
     [](int64_t* c) { return *c = g_clock.counter, g_clock.counterWorks; },
     [] { return g_clock.tick; },
 };
 
-// `frames` frames `ms` apart on both clocks; every one of them must read `rate`.
-struct Step {
-  int frames;
-  uint32_t ms;
-  bool counterWorks;
-  double rate;
-  bool ringFull;
-};
-struct Scenario {
-  const char* name;
-  bool frequencyWorks;
-  std::vector<Step> steps;
-};
-
-// The counter gives the rate of the last interval until the ring of 100 ticks is full;
-// from then on the ring's span does (100 slots over 99 intervals of 40 ms: 25.25/s).
+// `frames` frames `ms` apart on both clocks; every one of them must read `rate` (0: none
+// yet). The counter gives the rate of the last interval until the ring of 100 ticks is
+// full; from then on the ring's span does (100 slots over 99 intervals of 40 ms: 25.25/s).
+struct Step { int frames; uint32_t ms; bool counterWorks; double rate; bool ringFull; };
+struct Scenario { const char* name; bool frequencyWorks; std::vector<Step> steps; };
 constexpr double kRingRate = 100000.0 / 3960.0;
 const Scenario kScenarios[] = {
     // The first frame only primes the counter.

@@ -10,11 +10,6 @@
 
 class TPictorTestAccess {
  public:
-  static IMFSample* CreateNewOutputSample(TPictor& p, unsigned w, unsigned h) { return p.CreateNewOutputSample(w, h); }
-  static void ProcessRGB32Sample(TPictor& p, IMFSample* s, unsigned w, unsigned h, bool topDown)
-  {
-    p.ProcessRGB32Sample(s, w, h, topDown);
-  }
   // Runs the capture thread's loop on the calling thread over whatever reader and
   // converter the test put in place.
   static void RunCaptureThread(TPictor& p, IMFSourceReader* reader, TMFVideoConverter* converter)

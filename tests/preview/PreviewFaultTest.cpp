@@ -20,12 +20,6 @@ bool Throwing(unsigned int, unsigned int, unsigned int, unsigned char*, void*)
   throw 42;
 }
 
-DWORD WINAPI SetOpacityThread(LPVOID preview)
-{
-  static_cast<TPictorD3D9Preview*>(preview)->SetOpacity(200);
-  return 0;
-}
-
 TEST(PreviewFaults, HostCallbackThatThrowsLosesOnlyItsFrame)
 {
   pictortest::LogCapture::Get().SetLevel(2);
@@ -39,11 +33,8 @@ TEST(PreviewFaults, HostCallbackThatThrowsLosesOnlyItsFrame)
   EXPECT_TRUE(pictortest::WaitForLine("TPictorD3D9Preview::PictorImageReadyProc host callback threw an exception"));
 
   // A setter on another thread gets the lock (bounded: a lock left owned blocks it for good).
-  HANDLE setter = CreateThread(nullptr, 0, SetOpacityThread, preview.get(), 0, nullptr);
-  ASSERT_NE(setter, nullptr);
-  const bool setterReturned = WaitForSingleObject(setter, 30000) == WAIT_OBJECT_0;
-  CloseHandle(setter);
-  if (!setterReturned) {
+  TPictorD3D9Preview* shared = preview.get();
+  if (!pictortest::ReturnsWithin([shared] { shared->SetOpacity(200); })) {
     preview.release();  // the blocked thread still waits on its lock: never destroyed
     FAIL() << "SetOpacity on another thread still waits for the preview's lock";
   }
