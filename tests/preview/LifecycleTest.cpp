@@ -1,6 +1,6 @@
-// The preview on the virtual camera: StartPreview, a second StartPreview, a camera
-// without a usable format, the destructor during a frame, and create/start/destroy
-// cycles that leave nothing behind.
+// The preview on the virtual camera: a second StartPreview, a camera without a usable
+// format, the destructor during a frame, and create/start/destroy cycles that leave
+// nothing behind.
 #include <wrl/client.h>
 
 #include <atomic>
@@ -37,21 +37,6 @@ class Lifecycle : public ::testing::Test {
 
   FrameSink sink;
 };
-
-TEST_F(Lifecycle, OutOfRangeFormatIndexPreviewsFormatZeroWithTheHostsKeying)
-{
-  TPictorD3D9Preview preview;
-  TPictorD3D9PreviewChromaKeyingParams params;
-  ASSERT_TRUE(preview.StartPreview(kGreen, 99, false, nullptr, &params, FrameSink::Callback, &sink));
-  ASSERT_TRUE(sink.WaitFor(3));
-  EXPECT_EQ(sink.lastWidth, 64u);  // format 1 is 80 wide
-  EXPECT_EQ(sink.lastHeight, 48u);
-  EXPECT_GE(sink.lastPitch, 64u * 4);
-  // The key area of the green-screen scene is composed over black.
-  const TReferenceImage last = sink.Last();
-  const uint32_t* pixels = reinterpret_cast<const uint32_t*>(last.Pixels.data());
-  EXPECT_GT(std::count(pixels, pixels + 64 * 48, 0xFF000000u), 64 * 48 / 4);
-}
 
 TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgress)
 {
