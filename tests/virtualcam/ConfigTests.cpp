@@ -35,7 +35,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
       "format subtype=ARGB32 size=320x240 rate=30000/1001 stride=-1280 aspect=4/3 "
       "omit=MF_MT_AVG_BITRATE,MF_MT_FRAME_RATE_RANGE\n"
       "format subtype=MJPG size=1920x1080 huffman-tables=0\n"
-      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff truncate-frame=5\n"
+      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff noise=12 truncate-frame=5\n"
       "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
@@ -57,7 +57,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_EQ(b.typeErrorAt, 3);
   EXPECT_EQ(b.truncateFrame, 5);
   EXPECT_TRUE(b.pattern.kind == PatternKind::Solid && b.pattern.r == 0x10 && b.pattern.g == 0xa0 &&
-              b.pattern.b == 0xff);
+              b.pattern.b == 0xff && b.pattern.noise == 12);
   const ControlSetup& zoom = b.controls[kVideoProcAmpCount + 3];
   EXPECT_TRUE(zoom.configured && zoom.value == 100 && zoom.flags == 2 && !zoom.autoSupported);
   EXPECT_FALSE(b.controls[0].configured);

@@ -16,6 +16,15 @@ int CrOf(int r, int g, int b, int count) {
   return ((112 * r - 94 * g - 18 * b + 128 * count) / count >> 8) + 128;
 }
 
+// Offset in [-amplitude, amplitude] for one byte of the picture, the same in every frame.
+int Grain(size_t byte, int amplitude) {
+  uint32_t h = static_cast<uint32_t>(byte) * 0x9E3779B1u;
+  h ^= h >> 15;
+  h *= 0x85EBCA77u;
+  h ^= h >> 13;
+  return static_cast<int>(h % static_cast<uint32_t>(2 * amplitude + 1)) - amplitude;
+}
+
 void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c) {
   uint8_t* p = rgb->data() + pixel * 3;
   p[0] = c.r;
@@ -92,6 +101,8 @@ void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t
       }
     }
   }
+  if (pattern.noise == 0) return;
+  for (size_t i = 0; i < rgb->size(); ++i) (*rgb)[i] = Clamp8((*rgb)[i] + Grain(i, pattern.noise));
 }
 
 void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,

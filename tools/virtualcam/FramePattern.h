@@ -9,6 +9,8 @@
 //    moves 8 pixels to the right per frame and wraps around.
 //  - marker: rows [0, h/2) kMarkerTop (red), rows [h/2, h) kMarkerBottom (blue).
 //  - solid:RRGGBB: one colour.
+// A camera's noise=A adds a fixed grain of up to +-A levels to every channel (the same
+// in every frame), which gives MJPG frames a webcam's size; the colours are then not exact.
 // YUV subtypes use BT.601 limited range (Y 16..235); chroma of a 2x1 (YUY2) or 2x2
 // (NV12, I420) block is the mean of the block's chroma. A colour converted back to RGB
 // by the Color Converter DSP comes within 3 levels of the values above on Windows and

@@ -204,6 +204,10 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       cam->link = t.value;
       haveLink = true;
     } else if (t.key == "pattern") ok = ParsePattern(t.value, &cam->pattern);
+    else if (t.key == "noise") {
+      ok = ParseInt64(t.value, &n) && n >= 0 && n <= 64;
+      cam->pattern.noise = static_cast<uint8_t>(n);
+    }
     else if (t.key == "name-error") ok = ParseInt32(t.value, &cam->nameError) && cam->nameError != 0;
     else if (t.key == "link-error") ok = ParseInt32(t.value, &cam->linkError) && cam->linkError != 0;
     else if (t.key == "type-error-at") {

@@ -16,6 +16,7 @@ enum class PatternKind { Bars, GreenScreen, Marker, Solid };
 struct Pattern {
   PatternKind kind = PatternKind::Bars;
   uint8_t r = 0, g = 0, b = 0;  // Solid only
+  uint8_t noise = 0;  // fixed grain of up to +-noise levels per channel; 0 = exact colours
 };
 
 // Media type attributes that a format line may leave out (omit=...).

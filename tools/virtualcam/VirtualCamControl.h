@@ -19,6 +19,7 @@
 //          [error-flag-after=N]       after N frames ReadSample reports MF_SOURCE_READERF_ERROR
 //          [end-of-stream-after=N]    after N frames the stream ends (MEEndOfStream; the
 //                                     reader then reports MF_SOURCE_READERF_ENDOFSTREAM)
+//          [noise=A]                  fixed grain of up to +-A levels on every channel (0-64)
 //          [short-frames=1]           buffers one row short of a frame (MJPG: half)
 //          [truncate-frame=N]         frame N since a start (0 = first) reports half its length
 //          [timing=full|no-duration|none]  samples without duration, or without both stamps
