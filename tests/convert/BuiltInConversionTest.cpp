@@ -33,8 +33,7 @@ class BuiltInConversionTest : public ::testing::Test {
 // fresh memory per frame at 1080p (a fresh 8 MB copy would slow the delivery it measures).
 struct LatestFrame {
   std::mutex mutex;
-  std::condition_variable arrived;
-  int count = 0;
+  std::atomic<int> count{0};
   unsigned width = 0, height = 0;
   bool topDown = false;
   std::vector<uint8_t> pixels;
@@ -42,19 +41,17 @@ struct LatestFrame {
   static bool Callback(unsigned w, unsigned h, bool topDown, unsigned char* data, void* context)
   {
     auto* self = static_cast<LatestFrame*>(context);
-    {
-      std::lock_guard<std::mutex> lock(self->mutex);
-      self->pixels.assign(data, data + size_t(w) * h * 4);
-      self->width = w, self->height = h, self->topDown = topDown;
-      ++self->count;
-    }
-    self->arrived.notify_all();
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->pixels.assign(data, data + size_t(w) * h * 4);
+    self->width = w, self->height = h, self->topDown = topDown;
+    ++self->count;
     return true;
   }
-  bool WaitFor(int frames, int timeoutMs = 30000)
+  bool WaitFor(int frames)
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    return arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return count >= frames; });
+    for (int waited = 0; count < frames && waited < 30000; waited += 10)
+      Sleep(10);
+    return count >= frames;
   }
   // Blue, green, red of the picture's pixel (x, y), whatever the stored row order.
   std::vector<int> At(unsigned x, unsigned y)
@@ -106,46 +103,35 @@ TEST_F(BuiltInConversionTest, ListsWhatItReadsInNativeOrderWhileTheDefaultListIs
   int count = 0;
   EXPECT_EQ(PictorCaptureSetConversion(capture, 2), PICTOR_E_INVALID_ARGUMENT);
   EXPECT_EQ(PictorCaptureSetConversion(capture, PICTOR_CONVERSION_BUILT_IN), PICTOR_OK);
-  EXPECT_EQ(PictorCaptureGetFormatCount(capture, kLink, &count), PICTOR_OK);
-  EXPECT_EQ(count, 4);
+  EXPECT_TRUE(PictorCaptureGetFormatCount(capture, kLink, &count) == PICTOR_OK && count == 4);
   EXPECT_EQ(PictorCaptureDestroy(capture), PICTOR_OK);
 }
 
+// The bars are vertical: the row order of decoded JPEG is checked by the kernel test
+// (BuiltInConverterTest.cpp), the glue's by the YUV and RGB case below.
 TEST_F(BuiltInConversionTest, MjpgAt1080pArrivesAtTheCameraRateWithItsColoursInBothRowOrders)
 {
-  // Bars for the colours, the two-colour marker for the row order.
-  for (const char* pattern : {"bars", "marker"}) {
-    char config[200];
-    std::snprintf(config, sizeof config,
-                  "camera name=A link=\\\\?\\virtualcam#a pattern=%s\nformat subtype=MJPG size=1920x1080 rate=30/1\n",
-                  pattern);
-    VirtualCamera::Get().Configure(config);
-    for (bool topDown : {true, false}) {
-      SCOPED_TRACE(std::string(pattern) + (topDown ? " top-down" : " bottom-up"));
-      TPictor pictor;
-      pictor.SetConversion(pcBuiltIn);
-      TPictorFormat format;
-      ASSERT_EQ(pictor.EnumerateCaptureFormats(kLink, &format, 1), 1);
-      EXPECT_TRUE(format.SubType == MFVideoFormat_MJPG && format.Width == 1920 && format.Height == 1080 &&
-                  format.FrameRate == 30 && format.FrameRateLow == 1);
-      LatestFrame frame;
-      ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, LatestFrame::Callback, &frame));
-      ASSERT_TRUE(frame.WaitFor(45));
-      const TPictorCaptureStatus status = pictor.GetCaptureStatus();
-      pictor.StopCapture();
-      // The camera's 30/1, with room for a machine busy with other work.
-      EXPECT_GE(status.FrameRate, 20.0);
-      EXPECT_LE(status.FrameRate, 33.0);
-      ASSERT_EQ(frame.width, 1920u);
-      EXPECT_EQ(frame.topDown, topDown);
-      if (std::string(pattern) == "bars") {
-        EXPECT_LE(WorstBarError(frame), 12);  // a quality-90 JPEG's error on flat colour
-      } else {
-        const std::vector<int> top = frame.At(960, 100), bottom = frame.At(960, 980);
-        EXPECT_TRUE(top[2] > 240 && top[0] < 16) << top[0] << " " << top[2];        // red
-        EXPECT_TRUE(bottom[0] > 240 && bottom[2] < 16) << bottom[0] << " " << bottom[2];  // blue
-      }
-    }
+  VirtualCamera::Get().Configure(
+      "camera name=A link=\\\\?\\virtualcam#a pattern=bars\nformat subtype=MJPG size=1920x1080 rate=30/1\n");
+  for (bool topDown : {true, false}) {
+    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+    TPictor pictor;
+    pictor.SetConversion(pcBuiltIn);
+    TPictorFormat format;
+    ASSERT_EQ(pictor.EnumerateCaptureFormats(kLink, &format, 1), 1);
+    EXPECT_TRUE(format.SubType == MFVideoFormat_MJPG && format.Width == 1920 && format.Height == 1080 &&
+                format.FrameRate == 30 && format.FrameRateLow == 1);
+    LatestFrame frame;
+    ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, LatestFrame::Callback, &frame));
+    ASSERT_TRUE(frame.WaitFor(45));
+    const TPictorCaptureStatus status = pictor.GetCaptureStatus();
+    pictor.StopCapture();
+    // The camera's 30/1, with room for a machine busy with other work.
+    EXPECT_GE(status.FrameRate, 20.0);
+    EXPECT_LE(status.FrameRate, 33.0);
+    ASSERT_EQ(frame.width, 1920u);
+    EXPECT_EQ(frame.topDown, topDown);
+    EXPECT_LE(WorstBarError(frame), 12);  // a quality-90 JPEG's error on flat colour
   }
 }
 
@@ -177,11 +163,7 @@ TEST_F(BuiltInConversionTest, PreviewOptionReachesThePreviewsCapture)
   PictorPreview preview = nullptr;
   ASSERT_EQ(PictorPreviewCreate(&preview), PICTOR_OK);
   static std::atomic<int> frames{0};
-  frames = 0;
-  const PictorPreviewCallback callback = [](unsigned, unsigned, unsigned, unsigned char*, void*) -> int {
-    ++frames;
-    return 1;
-  };
+  const PictorPreviewCallback callback = [](unsigned, unsigned, unsigned, unsigned char*, void*) { return ++frames; };
   EXPECT_EQ(PictorPreviewStart(preview, kLink, 0, 1, nullptr, nullptr, callback, nullptr), PICTOR_E_FAILED);
   EXPECT_EQ(PictorPreviewSetConversion(preview, -1), PICTOR_E_INVALID_ARGUMENT);
   EXPECT_EQ(PictorPreviewSetConversion(preview, PICTOR_CONVERSION_BUILT_IN), PICTOR_OK);
