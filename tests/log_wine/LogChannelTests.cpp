@@ -167,14 +167,6 @@ class LogChannel : public ::testing::Test {
     ASSERT_TRUE(table.Register({ToU16(entryPath), ToU16(channel), std::move(modules)}));
     registered.push_back(channel);
   }
-  // Loads a fresh copy of the probe from the private directory and logs one line.
-  void LogFromFreshCopy(const char* text)
-  {
-    ProbeLibrary probe(dir.probe);
-    ASSERT_TRUE(probe.Loaded());
-    probe.Info("%s", text);
-  }
-
   PrivateDirectory dir;
   TLogServerTableHost table;
   std::vector<std::wstring> registered;
@@ -185,7 +177,11 @@ TEST_F(LogChannel, EntryPathIsAPrefixOfTheLibraryDirectoryWithAsciiCaseFoldedAnd
   ServedChannel found;  // the table walk itself is checked natively
   ASSERT_TRUE(found.created);
   Register(Cased(dir.base, std::towlower), found.name, {{3, ToU16(dir.probe + L"x")}, {7, ToU16(Cased(dir.probe, std::towupper))}});
-  LogFromFreshCopy("found");
+  {
+    ProbeLibrary fresh(dir.probe);
+    ASSERT_TRUE(fresh.Loaded());
+    fresh.Info("found");
+  }
   EXPECT_EQ(found.Texts(), std::vector<std::string>{"found module 7"});
   table.Unregister(ToU16(found.name));
   // Registered after the load: the next call connects, and the module number stays 0.
@@ -199,30 +195,18 @@ TEST_F(LogChannel, EntryPathIsAPrefixOfTheLibraryDirectoryWithAsciiCaseFoldedAnd
   EXPECT_EQ(served.Texts(), std::vector<std::string>{"after"});
 }
 
-TEST_F(LogChannel, ClientCreatesAMissingChannelAndClearsALeftSuspension)
+TEST_F(LogChannel, ClientCreatesAChannelTheServerListsButHasNotCreated)
 {
   const std::wstring missing = L"logtest-missing-" + std::to_wstring(GetCurrentProcessId());
-  Register(dir.tools, missing);  // the server lists a channel name but has not created it
-  {
-    ProbeLibrary creator(dir.probe);
-    ASSERT_TRUE(creator.Loaded());
-    creator.Info("");
-    ServedChannel created(missing);  // opens what the client created
-    ASSERT_TRUE(created.created);
-    EXPECT_EQ(created.State().capacity, kLogChannelDefaultCapacity);
-    EXPECT_EQ(created.State().writeOffset, 35u);
-    EXPECT_EQ(created.Texts(), std::vector<std::string>{""});
-    table.Unregister(ToU16(missing));
-  }
-
-  ServedChannel suspended;
-  suspended.channel.SetSuspended(true);
-  Register(dir.tools, suspended.name);
-  LogFromFreshCopy("written");
-  EXPECT_EQ(suspended.channel.Buffer()[kLogChannelSuspendedOffset], 0);
-  const std::vector<TLogServerRecord> records = suspended.channel.Drain();
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].fields.suspensionSeen, 0);
+  Register(dir.tools, missing);
+  ProbeLibrary creator(dir.probe);
+  ASSERT_TRUE(creator.Loaded());
+  creator.Info("");
+  ServedChannel created(missing);  // opens what the client created
+  ASSERT_TRUE(created.created);
+  EXPECT_EQ(created.State().capacity, kLogChannelDefaultCapacity);
+  EXPECT_EQ(created.State().writeOffset, 35u);
+  EXPECT_EQ(created.Texts(), std::vector<std::string>{""});
 }
 
 // Unloading a connected copy closes all it opened: the registration mutex and table,

@@ -21,7 +21,5 @@ extern "C" __declspec(dllexport) int ProbeGetLogLevel() { return GetLogLevel(); 
 extern "C" __declspec(dllexport) void ProbeGetState(TLogProbeState* state)
 {
   const TLogClient& client = LogClient();
-  *state = {client.dwFormatBufferSize, client.dwRecordBufferSize, client.dwModuleNumber, client.dwProcessId,
-            client.ServerTable.Get() != nullptr, client.Channel() != nullptr, client.bConnectionAttempted.load(),
-            g_bLoggingEnabled.load()};
+  *state = {client.Channel() != nullptr, client.bConnectionAttempted.load()};
 }

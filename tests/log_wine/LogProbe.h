@@ -9,8 +9,7 @@
 #include <string>
 
 struct TLogProbeState {
-  uint32_t formatBufferSize, recordBufferSize, moduleNumber, processId;
-  uint8_t tableMapped, channelMapped, connectionAttempted, loggingEnabled;
+  uint8_t channelMapped, connectionAttempted;
 };
 
 using TProbeLog = void (*)(const char* format, ...);
