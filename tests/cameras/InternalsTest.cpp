@@ -1,5 +1,5 @@
-// White-box checks (linked from pictor_internal): the camera slot, format records, the
-// media type check and the GUID name table against the SDK's own definitions.
+// White-box checks (linked from pictor_internal): the camera slot, format records and the
+// GUID name table against the SDK's own definitions.
 #include <mfapi.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
@@ -10,7 +10,6 @@
 #include "Pictor.h"
 #include "capture/GUIDNames.h"
 #include "capture/PictorFormats.h"
-#include "convert/MFVideoConverter.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/TestAccess.h"
 #include "tests/support/HostTest.h"
@@ -74,14 +73,6 @@ TEST_F(MediaTypes, RecordSplitsPairsNamesUnknownGUIDsInBracedFormAndZeroesTheRes
   ComPtr<IMFMediaType> huge = MakeVideoType(MFVideoFormat_NV12, 65536, 65537, false, 0);
   ASSERT_TRUE(ReadPictorFormat(huge.Get(), &f));
   EXPECT_EQ(f.FrameSize, 65536u);  // 65536 * 65537 mod 2^32
-}
-
-TEST_F(MediaTypes, RGB32IsAcceptedWithoutAConverterAndTheCheckReleasesItsReference) {
-  ComPtr<IMFMediaType> type = MakeVideoType(MFVideoFormat_RGB32, 640, 480, true, 2560);
-  type->AddRef();  // the check's own reference
-  EXPECT_TRUE(TMFVideoConverter::CanUseAsInputType(type.Get()));
-  EXPECT_EQ(type.Get()->AddRef(), 2u);
-  type.Get()->Release();
 }
 
 TEST(GUIDNamesOnWindows, TableAgreesWithTheSDKHeaders) {
