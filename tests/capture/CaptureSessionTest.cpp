@@ -4,6 +4,7 @@
 #include "CaptureTestSupport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 
 using namespace capturetest;
@@ -168,19 +169,24 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     FrameSink sink;
     LogCapture::Get().Clear();
     ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink)) << fault;
-    ASSERT_TRUE(WaitForLine("TPictor::CaptureThread exit")) << fault;
+    ASSERT_TRUE(WaitForLine("TPictor::CaptureThreadApi exit")) << fault;
     EXPECT_TRUE(pictor.IsCaptureActive()) << fault;
+    const TPictorCaptureStatus status = pictor.GetCaptureStatus();
     pictor.StopCapture();  // joins the converter: no frame can follow
     // Three frames came from the camera; the mailbox may have dropped some, not all.
     EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 3) << fault;
     EXPECT_GE(sink.Count(), 1) << fault;
     EXPECT_LE(sink.Count(), 3) << fault;
-    const auto errors = LinesStartingWith(LogCapture::Get().Lines(), "TPictor::CaptureThread ReadSample error ");
+    const std::string readError = "TPictor::CaptureThread ReadSample error ";
+    const auto errors = LinesStartingWith(LogCapture::Get().Lines(), readError);
     EXPECT_EQ(Contains(LogCapture::Get().Lines(), "TPictor::CaptureThread end of stream"), endOfStream) << fault;
     ASSERT_EQ(errors.size(), endOfStream ? 0u : 1u) << fault;
-    if (endOfStream)
-      continue;
-    EXPECT_TRUE(std::regex_match(errors[0], std::regex("TPictor::CaptureThread ReadSample error c00d[0-9a-f]{4}")));
+    if (!endOfStream)
+      EXPECT_TRUE(std::regex_match(errors[0], std::regex(readError + "c00d[0-9a-f]{4}")));
+    // The status tells the host the stream ended, with the failed read's result.
+    EXPECT_EQ(status.State, PICTOR_CAPTURE_ENDED) << fault;
+    EXPECT_EQ(status.Error, endOfStream ? S_OK : HRESULT(std::strtoul(errors[0].c_str() + readError.size(), nullptr, 16)))
+        << fault;
   }
 }
 
