@@ -47,5 +47,7 @@ if ! has_deb_src; then
 fi
 
 mkdir -p "$dest"
-(cd "$dest" && apt-get source --download-only -qq -o APT::Sandbox::User=root "${packages[@]}")
+fetch() { (cd "$dest" && apt-get source --download-only -qq -o APT::Sandbox::User=root "${packages[@]}"); }
+# Source lists that were never downloaded (or were cleaned) need an update first.
+fetch || { apt-get update -qq && fetch; }
 have_all

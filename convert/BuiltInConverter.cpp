@@ -165,7 +165,8 @@ bool TBuiltInConverter::Fail(const char* format, ...)
 
 bool TBuiltInConverter::PassesThrough(bool topDown) const
 {
-  return Input == TBuiltInInput::RGB32 && bInputBottomUp == !topDown;
+  // The host reads rows width x 4 bytes apart: padded rows are repacked by the copy.
+  return Input == TBuiltInInput::RGB32 && bInputBottomUp == !topDown && Stride == Width * 4;
 }
 
 bool TBuiltInConverter::Convert(const uint8_t* frame, size_t length, uint8_t* out, bool topDown)

@@ -43,8 +43,8 @@ class TBuiltInConverter {
 
   // Bytes an input frame needs at least (for MJPG: 0, the frame says its own size).
   size_t InputBytes() const { return MinimumInput; }
-  // True for RGB32 input already stored in the asked row order: the frame can be handed
-  // on as it is.
+  // True for RGB32 input already stored in the asked row order without padding: the
+  // frame can be handed on as it is.
   bool PassesThrough(bool topDown) const;
 
   // Converts one frame of `length` bytes into `out` (width * height * 4 bytes, rows

@@ -171,6 +171,11 @@ TEST(BuiltInConverter, FramesThatDoNotFitTheFormatAreRefused)
   EXPECT_FALSE(yuy2.Convert(frame.data(), frame.size() - 1, out.data(), true));
   EXPECT_STREQ(yuy2.Error(), "frame of 4351 bytes is shorter than the 4352 of the format");
 
+  // The host reads rows width x 4 bytes apart: padded RGB32 rows are repacked, never
+  // handed on.
+  EXPECT_TRUE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4, TYuvMatrix::BT601Limited).PassesThrough(true));
+  EXPECT_FALSE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4 + 64, TYuvMatrix::BT601Limited).PassesThrough(true));
+
   TBuiltInConverter narrow(TBuiltInInput::NV12, kWidth, kHeight, kWidth - 2, TYuvMatrix::BT601Limited);
   EXPECT_FALSE(narrow.Ready());
   EXPECT_FALSE(narrow.Convert(frame.data(), frame.size(), out.data(), true));
