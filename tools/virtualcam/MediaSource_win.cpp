@@ -360,6 +360,10 @@ class VirtualStream final : public IMFMediaStream {
         queue_->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
       }
       lock.lock();
+      // A picture's first JPEG encoding can take several frame periods; the frames after
+      // it keep their spacing instead of coming out in a burst to catch up.
+      startTime_ += encodingTime_;
+      encodingTime_ = std::chrono::steady_clock::duration::zero();
     }
   }
 
@@ -443,9 +447,12 @@ class VirtualStream final : public IMFMediaStream {
     const uint64_t picture = index % jpegFrames_.size();
     std::vector<uint8_t>& jpeg = jpegFrames_[static_cast<size_t>(picture)];
     if (jpeg.empty()) {
+      const auto start = std::chrono::steady_clock::now();
       std::vector<uint8_t> encoded;
       RenderRgb(pattern, format.width, format.height, picture, &rgb_);
-      if (!EncodeJpeg(format.width, format.height, rgb_.data(), format.huffmanTables, &encoded)) return nullptr;
+      const bool ok = EncodeJpeg(format.width, format.height, rgb_.data(), format.huffmanTables, &encoded);
+      encodingTime_ += std::chrono::steady_clock::now() - start;
+      if (!ok) return nullptr;
       jpeg = std::move(encoded);
     }
     return &jpeg;
@@ -473,6 +480,7 @@ class VirtualStream final : public IMFMediaStream {
   const FormatSetup* cachedFormat_ = nullptr;
   std::vector<std::vector<uint8_t>> jpegFrames_;  // by picture; empty until first encoded
   const FormatSetup* jpegFormat_ = nullptr;
+  std::chrono::steady_clock::duration encodingTime_{};  // spent encoding since the last frame
 
   // The source is not owned (it owns the stream); it clears this before it goes away.
   std::mutex sourceMutex_;
