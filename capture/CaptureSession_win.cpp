@@ -294,7 +294,12 @@ void TPictor::CaptureThread(TPictor* object)
       object->CaptureStatusEnded(E_FAIL);  // the reader gave no result of its own
       break;
     }
-    if (sample)
+    // While the converter works on a frame the mailbox would drop this one: drop it
+    // before copying it, so that a fast camera does not take the converter's processor
+    // time with copies nobody receives.
+    if (sample && object->pMFVideoConverter->IsConverting())
+      object->CaptureFrameDropped();
+    else if (sample)
       HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool);
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.

@@ -32,6 +32,9 @@ class TMFVideoConverter {
   // Capture thread: hands one sample (its reference) to the one-sample mailbox. The
   // sample is dropped when the convert thread is busy with a frame.
   void SetInputSample(IMFSample* sample);
+  // True while the convert thread works on a frame: a frame handed over now would be
+  // dropped, so the capture thread drops it before paying for its copy.
+  bool IsConverting() const { return bConverting; }
 
   // True when the type is RGB32/ARGB32 video, or the Color Converter DSP accepts it as
   // input. Receives its own counted reference to the type and releases it.
@@ -69,6 +72,7 @@ class TMFVideoConverter {
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
   HANDLE hSampleEvent;            // auto-reset; signalled when a sample was stored
+  std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
   // Buffers of the RGB32 output samples (TPictor::CreateNewOutputSample, convert thread).
   TSamplePool OutputPool;
   // The built-in kernels and their JPEG decompressor (one per capture); null when the

@@ -386,6 +386,7 @@ void TMFVideoConverter::ConvertThread()
     TTryLock lock(&SampleLock);
     if (!lock || !pInputSample)
       continue;
+    bConverting = true;
     // A host callback that throws must not take the thread (and the process) down.
     try {
       ConvertPendingSample();
@@ -394,6 +395,7 @@ void TMFVideoConverter::ConvertThread()
     }
     pInputSample->Release();
     pInputSample = nullptr;
+    bConverting = false;
   }
   LogInfo("%s exit", kName);
 }
