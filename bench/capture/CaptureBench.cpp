@@ -212,9 +212,10 @@ double DeliveryUs(TPictor& pictor)
 }
 
 // A host's capture through TPictor on an unpaced camera: frames delivered per second,
-// counted over two seconds after half a second of start-up (which also covers the
-// virtual camera's one-time encoding of its MJPG picture). 0 when the conversion lists
-// no format for the camera, -1 when the capture delivers nothing.
+// the median of eight 250 ms windows after half a second of start-up (which also covers
+// the virtual camera's one-time encoding of its MJPG picture), so that a burst of other
+// work on the machine moves one window, not the figure. 0 when the conversion lists no
+// format for the camera, -1 when the capture delivers nothing.
 struct FrameCounter {
   std::atomic<long> frames{0};
   static bool Callback(unsigned, unsigned, bool, unsigned char* pixels, void* context)
@@ -236,13 +237,17 @@ double HostFramesPerSecond(const wchar_t* link, TPictorConversion conversion)
   if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter))
     return -1.0;
   Sleep(500);
-  const long first = counter.frames.load();
-  const double t0 = BenchSeconds();
-  Sleep(2000);
-  const long last = counter.frames.load();
-  const double seconds = BenchSeconds() - t0;
+  std::vector<double> rates;
+  for (int window = 0; window < 8; ++window) {
+    const long first = counter.frames.load();
+    const double t0 = BenchSeconds();
+    Sleep(250);
+    rates.push_back((counter.frames.load() - first) / (BenchSeconds() - t0));
+  }
   pictor.StopCapture();
-  return last > first ? (last - first) / seconds : -1.0;
+  std::sort(rates.begin(), rates.end());
+  const double median = (rates[3] + rates[4]) / 2;
+  return median > 0 ? median : -1.0;
 }
 
 }  // namespace
