@@ -179,6 +179,18 @@ void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDire
 
 }  // namespace
 
+// The same two set-up steps on the preview's own objects, once InitD3D9 has handed them
+// over (InitD3D9 itself runs them on the objects it is still building).
+DWORD TPictorD3D9Preview::GetVertexProcessingCaps()
+{
+    return pD3D9 ? VertexProcessing(pD3D9) : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
+}
+
+bool TPictorD3D9Preview::CreatePixelShader(IDirect3DPixelShader9** shader)
+{
+    return pD3D9Device && CreatePixelProgram(pD3D9Device, shader);
+}
+
 void TPictorD3D9Preview::ReleaseD3D9()
 {
     ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
