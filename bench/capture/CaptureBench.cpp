@@ -94,7 +94,7 @@ double FreshMemcpyUs(size_t bytes)
 ComPtr<IMFSample> ReadCameraSample(HMODULE mf, const wchar_t* link, ComPtr<IMFMediaType>* type)
 {
   using EnumFn = HRESULT(WINAPI*)(IMFAttributes*, IMFActivate***, UINT32*);
-  auto enumerate = reinterpret_cast<EnumFn>(GetProcAddress(mf, "MFEnumDeviceSources"));
+  auto enumerate = reinterpret_cast<EnumFn>(reinterpret_cast<void*>(GetProcAddress(mf, "MFEnumDeviceSources")));
   ComPtr<IMFAttributes> filter;
   MFCreateAttributes(&filter, 1);
   filter->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
@@ -256,7 +256,7 @@ int main()
 {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HMODULE mf = LoadLibraryW(L"mf.dll");
-  auto configure = mf ? reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(mf, "VirtualCam_Configure")) : nullptr;
+  auto configure = mf ? reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure"))) : nullptr;
   if (!configure) {
     std::printf("capture bench: the virtual camera mf.dll is not beside the program\n");
     return 1;

@@ -155,7 +155,7 @@ int main(int argc, char** argv)
 
   std::wstring link;
   if (HMODULE mf = GetModuleHandleW(L"mf.dll") ? GetModuleHandleW(L"mf.dll") : LoadLibraryW(L"mf.dll")) {
-    auto configure = reinterpret_cast<VirtualCam_Configure_t>(GetProcAddress(mf, "VirtualCam_Configure"));
+    auto configure = reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")));
     if (configure && configure("camera name=\"Bench green screen\" link=\"bench-green\" pattern=greenscreen\n"
                                "format subtype=YUY2 size=640x480 rate=240/1\n"
                                "format subtype=YUY2 size=1280x720 rate=240/1\n",

@@ -107,7 +107,7 @@ bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex
   // camera cannot tell us.
   typedef LONG(WINAPI * FrameCountFn)(const wchar_t* symbolicLink);
   HMODULE mf = GetModuleHandleW(L"mf.dll");
-  auto frameCount = mf ? reinterpret_cast<FrameCountFn>(GetProcAddress(mf, "VirtualCam_GetFrameCount")) : nullptr;
+  auto frameCount = mf ? reinterpret_cast<FrameCountFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_GetFrameCount"))) : nullptr;
   const LONG producedBefore = frameCount ? frameCount(camera.SymbolicLink) : 0;
 
   CapturedFrames frames;

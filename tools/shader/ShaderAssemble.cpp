@@ -140,7 +140,7 @@ bool Assemble(const char* sourcePath, std::vector<BYTE>& program)
         std::fprintf(stderr, "d3dcompiler_47.dll not found (error %lu)\n", GetLastError());
         return false;
     }
-    auto assemble = reinterpret_cast<AssembleFn>(GetProcAddress(compiler, "D3DAssemble"));
+    auto assemble = reinterpret_cast<AssembleFn>(reinterpret_cast<void*>(GetProcAddress(compiler, "D3DAssemble")));
     if (!assemble) {
         std::fprintf(stderr, "D3DAssemble not exported by d3dcompiler_47.dll\n");
         FreeLibrary(compiler);
