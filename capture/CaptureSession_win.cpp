@@ -11,6 +11,7 @@
 #include "capture/PictorFormats.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -153,7 +154,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
                            TImageReadyCallback callback, void* context)
 {
   static const char* const kName = "TPictor::StartCapture";
-  LogInfo("%s", kName);
+  TLogScope scope(kName);
   bool started = false;
   try {
     // The format lookup opens and closes this object's camera slot, which a running
@@ -165,21 +166,19 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
   } catch (...) {
     LogError("%s unexpected exception", kName);
   }
-  LogInfo("%s exit with %d", kName, started ? 1 : 0);
-  return started;
+  return scope.Returns(started);
 }
 
 void TPictor::StopCapture()
 {
   static const char* const kName = "TPictor::StopCapture";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
   // The host's frame callback runs on the converter's thread: a stop from there would
   // wait for its own thread. Refused; the host's StopCapture from its thread works.
   const DWORD caller = GetCurrentThreadId();
   if ((pMFVideoConverter && pMFVideoConverter->dwConvertThreadId == caller) ||
       (hCaptureThread && dwCaptureThreadId == caller)) {
     LogError("%s called from the frame callback, refused", kName);
-    LogInfo("%s exit", kName);
     return;
   }
   bStopCapture = true;
@@ -203,7 +202,6 @@ void TPictor::StopCapture()
   LogInfo("%s device has been deactivated", kName);
   pPictorImageReady = nullptr;
   pImageReadyContext = nullptr;
-  LogInfo("%s exit", kName);
 }
 
 void TPictor::SetConversion(TPictorConversion conversion)
@@ -224,13 +222,11 @@ bool TPictor::IsCaptureActive()
 
 DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
 {
-  static const char* const kName = "TPictor::CaptureThreadApi";
-  LogInfo("%s", kName);
+  const TLogScope scope("TPictor::CaptureThreadApi");
   CaptureThread(static_cast<TPictor*>(parameter));
   // A thread that left its loop by itself ended the stream; an error recorded where the
   // read failed stays, and a stop request is no end of the stream.
   static_cast<TPictor*>(parameter)->CaptureStatusEnded(S_OK);
-  LogInfo("%s exit", kName);
   return 0;
 }
 
@@ -256,9 +252,9 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
 void TPictor::CaptureThread(TPictor* object)
 {
   static const char* const kName = "TPictor::CaptureThread";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
   TFPSCalculator meter;
-  DWORD lastRateLine = GetTickCount();
+  DWORD lastRateLine = 0;
   // Buffers of the copies: a copy's buffer comes back when the converter releases it.
   TSamplePool copyPool;
 
@@ -277,15 +273,7 @@ void TPictor::CaptureThread(TPictor* object)
     }
     LogVerbose("%s after ReadSample", kName);
 
-    // Rate measurement only serves the verbose trace.
-    if (GetLogLevel() == 2) {
-      meter.Update();
-      if (meter.HasValue && GetTickCount() - lastRateLine > 5000) {
-        lastRateLine = GetTickCount();
-        if (GetLogLevel() == 2)
-          LogVerbose("%s WebCam FPS is %f", kName, meter.FPS);
-      }
-    }
+    LogFrameRate(kName, &meter, lastRateLine);
 
     // The error flag ends the session whatever other flags come with it; a sample that
     // comes with it is not used.
@@ -308,5 +296,4 @@ void TPictor::CaptureThread(TPictor* object)
       break;
     }
   }
-  LogInfo("%s exit", kName);
 }

@@ -10,9 +10,11 @@
 
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
-#include "capture/CoTaskMem.h"
 #include "capture/MFRuntime.h"
+#include "capture/WideField.h"
+#include "common/Ownership_win.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -112,23 +114,18 @@ int TPictor::GetWebCamerasCount() { return EnumerateWebCameras(nullptr, 0); }
 
 int TPictor::EnumerateWebCameras(TPictorDescr* descrs, int capacity) {
   static const char kName[] = "TPictor::EnumerateWebCameras";
-  LogInfo("%s", kName);
-  int count = 0;
+  const TLogScope scope(kName);
   try {
-    count = EnumerateDevices(pMFRuntime, descrs, capacity);
+    return EnumerateDevices(pMFRuntime, descrs, capacity);
   } catch (...) {
     LogError("%s unexpected exception", kName);
-    count = 0;
+    return 0;
   }
-  LogInfo("%s exit", kName);
-  return count;
 }
 
 bool TPictor::ActivateDevice(const wchar_t* symbolicLink) {
-  LogInfo("%s", "TPictor::ActivateDevice");
-  const bool result = ActivateDeviceInternal(symbolicLink);
-  LogInfo("%s exit with %d", "TPictor::ActivateDevice", result ? 1 : 0);
-  return result;
+  TLogScope scope("TPictor::ActivateDevice");
+  return scope.Returns(ActivateDeviceInternal(symbolicLink));
 }
 
 bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink) {
@@ -188,15 +185,8 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 }
 
 void TPictor::DeactivateDevice() {
-  LogInfo("%s", "TPictor::DeactivateDevice");
+  const TLogScope scope("TPictor::DeactivateDevice");
   // The reader holds the source; it goes first.
-  if (pSourceReader) {
-    pSourceReader->Release();
-    pSourceReader = nullptr;
-  }
-  if (pMediaSource) {
-    pMediaSource->Release();
-    pMediaSource = nullptr;
-  }
-  LogInfo("%s exit", "TPictor::DeactivateDevice");
+  ReleaseAndNull(pSourceReader);
+  ReleaseAndNull(pMediaSource);
 }

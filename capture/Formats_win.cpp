@@ -15,11 +15,12 @@
 
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
-#include "capture/CoTaskMem.h"
+#include "capture/WideField.h"
 #include "capture/GUIDNames.h"
 #include "capture/PictorFormats.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -231,7 +232,7 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
 
 TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int index) {
   static const char kName[] = "TPictor::GetPictorFormatByIndex";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
   TPictorFormat result;
   try {
     std::vector<TPictorFormat> formats(kMaxFormatsByIndex);
@@ -246,7 +247,6 @@ TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int i
     LogError("%s unexpected exception", kName);
     result = TPictorFormat();
   }
-  LogInfo("%s exit", kName);
   return result;
 }
 

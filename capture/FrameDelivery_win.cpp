@@ -3,10 +3,11 @@
 
 #include "Pictor.h"
 #include "capture/MFRuntime.h"
-#include "log/Log.h"
-#include "capture/ComAdopt.h"
 #include "capture/SamplePool.h"
+#include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
+#include "log/Log.h"
+#include "log/LogTrace.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -60,23 +61,6 @@ class TScopedBufferLock {
   throw new EPictor("Error in TPictor");
 }
 
-// When armed, writes "<name> exit" as the scope ends, whichever way it ends.
-class TVerboseExitTrace {
- public:
-  TVerboseExitTrace(const char* name, bool armed) : Name(name), Armed(armed) {}
-  ~TVerboseExitTrace()
-  {
-    if (Armed)
-      LogVerbose("%s exit", Name);
-  }
-  TVerboseExitTrace(const TVerboseExitTrace&) = delete;
-  TVerboseExitTrace& operator=(const TVerboseExitTrace&) = delete;
-
- private:
-  const char* Name;
-  bool Armed;
-};
-
 }  // namespace
 
 IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
@@ -113,10 +97,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 {
   static const char* const kName = "TPictor::ProcessRGB32Sample";
   // Trace lines cost nothing unless the server asks for verbose output.
-  const bool trace = GetLogLevel() == 2;
-  if (trace)
-    LogVerbose("%s", kName);
-  const TVerboseExitTrace exitTrace(kName, trace);
+  const TLogScope scope(kName, TLogScope::TLevel::Trace);
 
   DWORD totalLength = 0;
   HRESULT hr = sample->GetTotalLength(&totalLength);
@@ -124,7 +105,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
     LogError("%s GetTotalLength error %x", kName, static_cast<unsigned>(hr));
     return;
   }
-  if (GetLogLevel() == 2)
+  if (LogTraceEnabled())
     LogVerbose("%s sample length %I64d", kName, static_cast<long long>(totalLength));
 
   ComPtr<IMFMediaBuffer> buffer;
@@ -140,7 +121,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
     LogError("%s Lock error %x", kName, static_cast<unsigned>(hr));
     return;
   }
-  if (GetLogLevel() == 2)
+  if (LogTraceEnabled())
     LogVerbose("%s buffer has been locked", kName);
 
   // The host reads width x height x 4 bytes: a shorter frame (a driver's truncated one)
@@ -153,11 +134,11 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
   }
 
   if (pPictorImageReady) {
-    if (GetLogLevel() == 2)
+    if (LogTraceEnabled())
       LogVerbose("%s before pPictorImageReady", kName);
     pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
     CaptureFrameDelivered();
-    if (GetLogLevel() == 2)
+    if (LogTraceEnabled())
       LogVerbose("%s after pPictorImageReady", kName);
   }
 

@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "capture/CoTaskMem.h"
 #include "capture/GUIDNames.h"
+#include "common/Ownership_win.h"
 #include "log/Log.h"
 
 void PictorGUIDAsString(const GUID& guid, std::wstring& text) {

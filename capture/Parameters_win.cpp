@@ -7,6 +7,7 @@
 
 #include "capture/CameraAccess.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 #include <windows.h>
 #include <mfidl.h>
@@ -98,61 +99,51 @@ void WriteDefaults(Control* control, const TPictorParameter* entries, LONG count
 TPictorParameters TPictor::GetParameters(const wchar_t* symbolicLink)
 {
   static const char kName[] = "TPictor::GetParameters";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
   TPictorParameters result;
-
-  {
-    TCameraAccess camera(*this, symbolicLink);
-    if (!camera.Opened()) {
-      LogInfo("%s exit unable to activate", kName);
-    } else {
-      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
-        ReadGroup(amp.Get(), result.VideoProcAmp, kVideoProcAmpCount);
-      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
-        ReadGroup(lens.Get(), result.CameraControl, kCameraControlCount);
-    }
+  // The camera is released before the exit line.
+  TCameraAccess camera(*this, symbolicLink);
+  if (!camera.Opened()) {
+    LogInfo("%s exit unable to activate", kName);
+    return result;
   }
-  LogInfo("%s exit", kName);
+  if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+    ReadGroup(amp.Get(), result.VideoProcAmp, kVideoProcAmpCount);
+  if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+    ReadGroup(lens.Get(), result.CameraControl, kCameraControlCount);
   return result;
 }
 
 void TPictor::SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters)
 {
   static const char kName[] = "TPictor::SetParameters";
-  LogInfo("%s", kName);
-
-  {
-    TCameraAccess camera(*this, symbolicLink);
-    if (!camera.Opened()) {
-      LogInfo("%s exit unable to activate", kName);
-    } else {
-      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
-        WriteGroup(amp.Get(), parameters.VideoProcAmp, kVideoProcAmpCount);
-      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
-        WriteGroup(lens.Get(), parameters.CameraControl, kCameraControlCount);
-    }
+  const TLogScope scope(kName);
+  TCameraAccess camera(*this, symbolicLink);
+  if (!camera.Opened()) {
+    LogInfo("%s exit unable to activate", kName);
+    return;
   }
-  LogInfo("%s exit", kName);
+  if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+    WriteGroup(amp.Get(), parameters.VideoProcAmp, kVideoProcAmpCount);
+  if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+    WriteGroup(lens.Get(), parameters.CameraControl, kCameraControlCount);
 }
 
 void TPictor::SetDefaultParameters(const wchar_t* symbolicLink)
 {
   static const char kName[] = "TPictor::SetDefaultParameters";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
 
   // Opens and closes the camera by itself; the defaults come from its ranges.
   const TPictorParameters current = GetParameters(symbolicLink);
 
-  {
-    TCameraAccess camera(*this, symbolicLink);
-    if (!camera.Opened()) {
-      LogInfo("%s exit unable to activate", kName);
-    } else {
-      if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
-        WriteDefaults(amp.Get(), current.VideoProcAmp, kVideoProcAmpCount);
-      if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
-        WriteDefaults(lens.Get(), current.CameraControl, kCameraControlCount);
-    }
+  TCameraAccess camera(*this, symbolicLink);
+  if (!camera.Opened()) {
+    LogInfo("%s exit unable to activate", kName);
+    return;
   }
-  LogInfo("%s exit", kName);
+  if (ComPtr<IAMVideoProcAmp> amp = QueryControl<IAMVideoProcAmp>(camera.Source()))
+    WriteDefaults(amp.Get(), current.VideoProcAmp, kVideoProcAmpCount);
+  if (ComPtr<IAMCameraControl> lens = QueryControl<IAMCameraControl>(camera.Source()))
+    WriteDefaults(lens.Get(), current.CameraControl, kCameraControlCount);
 }

@@ -3,9 +3,9 @@
 // contiguous frame, and a capture allocates no more buffers than it has frames in flight.
 // A failed copy: CaptureThreadTest.cpp.
 #include "Pictor.h"
-#include "capture/ComAdopt.h"
 #include "capture/FrameDelivery.h"
 #include "capture/SamplePool.h"
+#include "common/Ownership_win.h"
 
 #include "CaptureTestSupport.h"
 

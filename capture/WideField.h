@@ -1,34 +1,7 @@
-// Owners for memory that COM hands out with CoTaskMemAlloc: strings from
-// GetAllocatedString / StringFromCLSID and the activation array of MFEnumDeviceSources.
+// Fixed-size wide-text fields of the exported records.
 #pragma once
 
-#include <objbase.h>
-
 #include <cstddef>
-
-// One CoTaskMem block, freed when the owner goes.
-template <typename T>
-class TCoTaskMemPtr {
- public:
-  TCoTaskMemPtr() = default;
-  ~TCoTaskMemPtr() { Reset(); }
-  TCoTaskMemPtr(const TCoTaskMemPtr&) = delete;
-  TCoTaskMemPtr& operator=(const TCoTaskMemPtr&) = delete;
-
-  T* Get() const { return p_; }
-  // For an out-parameter: frees what is held and hands out the slot.
-  T** Put() {
-    Reset();
-    return &p_;
-  }
-  void Reset() {
-    if (p_) CoTaskMemFree(p_);
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
 
 // Copies a NUL-terminated wide string into a field of `capacity` characters (the NUL
 // included). A longer text is cut at capacity - 1 characters, never in the middle of
