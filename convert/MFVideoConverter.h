@@ -82,8 +82,12 @@ class TMFVideoConverter {
  private:
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
   void ConvertThread();
+  // The constructor's steps: wake-up event, the conversion for the input subtype, the
+  // convert thread. False after a failure (logged).
+  bool Initialize(TPictorConversion conversion);
   // Constructor steps for a non-native subtype: transform, input type, RGB32 output
-  // type with the stride sign asked for. False after a failure (logged).
+  // type with the stride sign asked for. False after a failure (logged); the transform,
+  // the output type and the stride go into the members only once every step succeeded.
   bool ConfigureTransform();
   // Constructor steps of the built-in conversion: kernels for the subtype, matrix and
   // size, and the stride of the frames handed on. False after a failure (logged).

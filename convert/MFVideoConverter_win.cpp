@@ -5,10 +5,11 @@
 #include "convert/MFVideoConverter.h"
 
 #include "Pictor.h"
-#include "capture/ComAdopt.h"
-#include "convert/BuiltInConverter.h"
 #include "capture/GUIDNames.h"
+#include "common/Ownership_win.h"
+#include "convert/BuiltInConverter.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -17,6 +18,7 @@
 #include <wmcodecdsp.h>
 #include <wrl/client.h>
 
+#include <mutex>
 #include <new>
 
 using Microsoft::WRL::ComPtr;
@@ -29,24 +31,6 @@ bool IsNativeRGB(const GUID& subtype)
 {
   return subtype == MFVideoFormat_RGB32 || subtype == MFVideoFormat_ARGB32;
 }
-
-// Holds SampleLock from a successful TryEnterCriticalSection to the end of the scope.
-class TTryLock {
- public:
-  explicit TTryLock(CRITICAL_SECTION* lock) : Lock(lock), Held(TryEnterCriticalSection(lock) != FALSE) {}
-  ~TTryLock()
-  {
-    if (Held)
-      LeaveCriticalSection(Lock);
-  }
-  TTryLock(const TTryLock&) = delete;
-  TTryLock& operator=(const TTryLock&) = delete;
-  explicit operator bool() const { return Held; }
-
- private:
-  CRITICAL_SECTION* Lock;
-  bool Held;
-};
 
 // Holds a media buffer's lock for the scope.
 class TBufferLock {
@@ -90,6 +74,94 @@ TBuiltInInput BuiltInInputOf(const GUID& subtype)
   if (IsNativeRGB(subtype))
     return TBuiltInInput::RGB32;
   return TBuiltInInput::Unsupported;
+}
+
+// The first RGB32 type that the transform offers; ARGB32 does not count. Null after a
+// failure or when there is none (logged).
+ComPtr<IMFMediaType> FindRGB32OutputType(IMFTransform* transform)
+{
+  for (DWORD index = 0;; ++index) {
+    ComPtr<IMFMediaType> type;
+    HRESULT hr = transform->GetOutputAvailableType(0, index, &type);
+    if (hr == MF_E_NO_MORE_TYPES) {
+      LogInfo("%s no more available types", kCtorName);
+      return nullptr;
+    }
+    if (hr != S_OK) {
+      LogError("%s GetOutputAvailableType index %d error %x", kCtorName, static_cast<int>(index),
+               static_cast<unsigned>(hr));
+      return nullptr;
+    }
+    GUID major = GUID_NULL;
+    hr = type->GetMajorType(&major);
+    if (hr != S_OK) {
+      LogError("%s GetMajorType index %d error %x", kCtorName, static_cast<int>(index), static_cast<unsigned>(hr));
+      return nullptr;
+    }
+    if (major != MFMediaType_Video) {
+      LogInfo("%s major type is %S", kCtorName, GetMFGUIDName(major).c_str());
+      continue;
+    }
+    GUID subtype = GUID_NULL;
+    hr = type->GetGUID(MF_MT_SUBTYPE, &subtype);
+    if (hr != S_OK) {
+      LogError("%s GetGUID MF_MT_SUBTYPE index %d error %x", kCtorName, static_cast<int>(index),
+               static_cast<unsigned>(hr));
+      return nullptr;
+    }
+    if (subtype == MFVideoFormat_RGB32) {
+      LogInfo("%s we have found RGB32 format available index %d", kCtorName, static_cast<int>(index));
+      return type;
+    }
+    LogInfo("%s sub type is %S", kCtorName, GetMFGUIDName(subtype).c_str());
+  }
+}
+
+// Gives the output type's stride the sign of the row order asked for (negative means
+// bottom-up) and reads back the stride the type then holds. False after a failure (logged).
+bool SetOutputRowOrder(IMFMediaType* output, bool topDown, INT32* frameStride)
+{
+  UINT32 value = 0;
+  HRESULT hr = output->GetUINT32(MF_MT_DEFAULT_STRIDE, &value);
+  if (hr != S_OK) {
+    LogError("%s Get MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
+    return false;
+  }
+  INT32 stride = static_cast<INT32>(value);
+  LogInfo("%s stride of output format is %d", kCtorName, stride);
+
+  if ((topDown && stride < 0) || (!topDown && stride > 0)) {
+    LogInfo("%s change the sign of the stride of output RGB32 image", kCtorName);
+    stride = -stride;
+    hr = output->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
+    if (hr != S_OK) {
+      LogError("%s Set MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
+      return false;
+    }
+  }
+
+  hr = output->GetUINT32(MF_MT_DEFAULT_STRIDE, &value);
+  if (hr != S_OK) {
+    LogError("%s Get MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
+    return false;
+  }
+  *frameStride = static_cast<INT32>(value);
+  return true;
+}
+
+// Informational only: the converter always supplies its own output samples.
+void LogOutputStreamInfo(IMFTransform* transform)
+{
+  MFT_OUTPUT_STREAM_INFO info = {};
+  const HRESULT hr = transform->GetOutputStreamInfo(0, &info);
+  if (hr != S_OK)
+    LogError("%s GetOutputStreamInfo error %x", kCtorName, static_cast<unsigned>(hr));
+  else if (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES)
+    LogInfo("%s trasform provides samples", kCtorName);
+  else if (info.dwFlags & MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)
+    LogInfo("%s trasform supports both allocation models", kCtorName);
+  else
+    LogInfo("%s the client must allocate the output samples for the stream.", kCtorName);
 }
 
 }  // namespace
@@ -138,39 +210,41 @@ TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bo
       hSampleEvent(nullptr),
       pBuiltIn(nullptr)
 {
+  // Written by hand: this entry line ends with a space that the exit line lacks.
   LogInfo("%s ", kCtorName);
   InitializeCriticalSection(&SampleLock);
+  bInitialized = Initialize(conversion);
+  LogInfo("%s exit with %d", kCtorName, bInitialized ? 1 : 0);
+}
+
+bool TMFVideoConverter::Initialize(TPictorConversion conversion)
+{
   hSampleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!hSampleEvent) {
     // Without the wake-up event the thread would only poll; refuse instead.
     LogError("%s CreateEvent error %d", kCtorName, static_cast<int>(GetLastError()));
-    LogInfo("%s exit with %d", kCtorName, 0);
-    return;
+    return false;
   }
 
   LogMediaTypeBasicParams(pInputType, &FrameWidth, &FrameHeight, &FrameStride, nullptr, &InputSubType);
 
   if (conversion == pcBuiltIn) {
-    if (!ConfigureBuiltIn()) {
-      LogInfo("%s exit with %d", kCtorName, 0);
-      return;
-    }
+    if (!ConfigureBuiltIn())
+      return false;
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
   } else {
     LogInfo("%s Subtype is NOT native -> create a converter object", kCtorName);
-    if (!ConfigureTransform()) {
-      LogInfo("%s exit with %d", kCtorName, 0);
-      return;
-    }
+    if (!ConfigureTransform())
+      return false;
   }
 
   hConvertThread = CreateThread(nullptr, 0, ConvertThreadAPI, this, 0, &dwConvertThreadId);
-  if (hConvertThread)
-    bInitialized = true;
-  else
+  if (!hConvertThread) {
     LogError("%s unable to create a convert thread error %d", kCtorName, static_cast<int>(GetLastError()));
-  LogInfo("%s exit with %d", kCtorName, bInitialized ? 1 : 0);
+    return false;
+  }
+  return true;
 }
 
 bool TMFVideoConverter::ConfigureBuiltIn()
@@ -203,113 +277,48 @@ bool TMFVideoConverter::ConfigureBuiltIn()
 
 bool TMFVideoConverter::ConfigureTransform()
 {
-  HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&pTransform));
+  ComPtr<IMFTransform> transform;
+  HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_ALL, IID_PPV_ARGS(transform.GetAddressOf()));
   if (hr != S_OK) {
     LogError("%s CoCreateInstance error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
-  hr = pTransform->SetInputType(0, pInputType, 0);
+  hr = transform->SetInputType(0, pInputType, 0);
   if (hr != S_OK) {
     LogError("%s SetInputType error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
 
-  // The first RGB32 type that the transform offers; ARGB32 does not count.
-  DWORD index = 0;
-  for (;; ++index) {
-    hr = pTransform->GetOutputAvailableType(0, index, &pOutputType);
-    if (hr == MF_E_NO_MORE_TYPES) {
-      LogInfo("%s no more available types", kCtorName);
-      return false;
-    }
-    if (hr != S_OK) {
-      LogError("%s GetOutputAvailableType index %d error %x", kCtorName, static_cast<int>(index),
-               static_cast<unsigned>(hr));
-      return false;
-    }
-    GUID major = GUID_NULL;
-    hr = pOutputType->GetMajorType(&major);
-    if (hr != S_OK) {
-      LogError("%s GetMajorType index %d error %x", kCtorName, static_cast<int>(index), static_cast<unsigned>(hr));
-      return false;
-    }
-    if (major == MFMediaType_Video) {
-      GUID subtype = GUID_NULL;
-      hr = pOutputType->GetGUID(MF_MT_SUBTYPE, &subtype);
-      if (hr != S_OK) {
-        LogError("%s GetGUID MF_MT_SUBTYPE index %d error %x", kCtorName, static_cast<int>(index),
-                 static_cast<unsigned>(hr));
-        return false;
-      }
-      if (subtype == MFVideoFormat_RGB32)
-        break;
-      LogInfo("%s sub type is %S", kCtorName, GetMFGUIDName(subtype).c_str());
-    } else {
-      LogInfo("%s major type is %S", kCtorName, GetMFGUIDName(major).c_str());
-    }
-    pOutputType->Release();
-    pOutputType = nullptr;
-  }
-  LogInfo("%s we have found RGB32 format available index %d", kCtorName, static_cast<int>(index));
-
-  hr = CompleteRGB32OutputType(pOutputType, pInputType, FrameWidth);
+  ComPtr<IMFMediaType> output = FindRGB32OutputType(transform.Get());
+  if (!output)
+    return false;
+  hr = CompleteRGB32OutputType(output.Get(), pInputType, FrameWidth);
   if (FAILED(hr)) {
     LogError("%s completing the output type error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
-
-  UINT32 value = 0;
-  hr = pOutputType->GetUINT32(MF_MT_DEFAULT_STRIDE, &value);
-  if (hr != S_OK) {
-    LogError("%s Get MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
+  INT32 stride = 0;
+  if (!SetOutputRowOrder(output.Get(), bTopDown, &stride))
     return false;
-  }
-  INT32 stride = static_cast<INT32>(value);
-  LogInfo("%s stride of output format is %d", kCtorName, stride);
 
-  // The sign of the stride selects the row order: negative means bottom-up.
-  if ((bTopDown && stride < 0) || (!bTopDown && stride > 0)) {
-    LogInfo("%s change the sign of the stride of output RGB32 image", kCtorName);
-    stride = -stride;
-    hr = pOutputType->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
-    if (hr != S_OK) {
-      LogError("%s Set MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
-      return false;
-    }
-  }
-
-  hr = pOutputType->GetUINT32(MF_MT_DEFAULT_STRIDE, &value);
-  if (hr != S_OK) {
-    LogError("%s Get MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
-    return false;
-  }
-  FrameStride = static_cast<INT32>(value);
   LogInfo("%s output media type:", kCtorName);
-  LogMediaTypeBasicParams(pOutputType, nullptr, nullptr, nullptr, nullptr, nullptr);
-  hr = pTransform->SetOutputType(0, pOutputType, 0);
+  LogMediaTypeBasicParams(output.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
+  hr = transform->SetOutputType(0, output.Get(), 0);
   if (hr != S_OK) {
     LogError("%s SetOutputType error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
+  LogOutputStreamInfo(transform.Get());
 
-  // Informational only: the converter always supplies its own output samples.
-  MFT_OUTPUT_STREAM_INFO info = {};
-  hr = pTransform->GetOutputStreamInfo(0, &info);
-  if (hr != S_OK)
-    LogError("%s GetOutputStreamInfo error %x", kCtorName, static_cast<unsigned>(hr));
-  else if (info.dwFlags & MFT_OUTPUT_STREAM_PROVIDES_SAMPLES)
-    LogInfo("%s trasform provides samples", kCtorName);
-  else if (info.dwFlags & MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)
-    LogInfo("%s trasform supports both allocation models", kCtorName);
-  else
-    LogInfo("%s the client must allocate the output samples for the stream.", kCtorName);
+  HandOverComPtr(transform, pTransform);
+  HandOverComPtr(output, pOutputType);
+  FrameStride = stride;
   return true;
 }
 
 TMFVideoConverter::~TMFVideoConverter()
 {
-  static const char* const kName = "TMFVideoConverter::~TMFVideoConverter";
-  LogInfo("%s", kName);
+  const TLogScope scope("TMFVideoConverter::~TMFVideoConverter");
   // Not signalled: the thread notices the flag within one 100 ms wait.
   bStopConvert = true;
   if (hConvertThread) {
@@ -318,22 +327,10 @@ TMFVideoConverter::~TMFVideoConverter()
     hConvertThread = nullptr;
     dwConvertThreadId = 0;
   }
-  if (pOutputType) {
-    pOutputType->Release();
-    pOutputType = nullptr;
-  }
-  if (pInputType) {
-    pInputType->Release();
-    pInputType = nullptr;
-  }
-  if (pTransform) {
-    pTransform->Release();
-    pTransform = nullptr;
-  }
-  if (pInputSample) {
-    pInputSample->Release();
-    pInputSample = nullptr;
-  }
+  ReleaseAndNull(pOutputType);
+  ReleaseAndNull(pInputType);
+  ReleaseAndNull(pTransform);
+  ReleaseAndNull(pInputSample);
   delete pBuiltIn;
   pBuiltIn = nullptr;
   if (hSampleEvent) {
@@ -341,50 +338,53 @@ TMFVideoConverter::~TMFVideoConverter()
     hSampleEvent = nullptr;
   }
   DeleteCriticalSection(&SampleLock);
-  LogInfo("%s exit", kName);
 }
 
 void TMFVideoConverter::SetInputSample(IMFSample* sample)
 {
-  static const char* const kName = "TMFVideoConverter::SetInputSample";
-  LogVerbose("%s", kName);
+  const TLogScope scope("TMFVideoConverter::SetInputSample", TLogScope::TLevel::Verbose);
   // Never wait for the convert thread: while it holds the lock (converting, or
   // inside the host's callback) the new frame is dropped; otherwise the newest
   // sample replaces one that has not been taken yet.
-  if (TryEnterCriticalSection(&SampleLock)) {
-    if (pInputSample) {
-      pInputSample->Release();
-      if (pOwner)
-        pOwner->CaptureFrameDropped();
+  bool stored = false;
+  {
+    const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
+    if (hold.Owned()) {
+      if (pInputSample) {
+        pInputSample->Release();
+        if (pOwner)
+          pOwner->CaptureFrameDropped();
+      }
+      pInputSample = sample;
+      stored = true;
     }
-    pInputSample = sample;
-    LeaveCriticalSection(&SampleLock);
+  }
+  // Woken after the lock is left: the thread only tries the lock, and would otherwise
+  // wait a whole pass for this sample.
+  if (stored) {
     SetEvent(hSampleEvent);
   } else if (sample) {
     sample->Release();
     if (pOwner)
       pOwner->CaptureFrameDropped();
   }
-  LogVerbose("%s exit", kName);
 }
 
 DWORD WINAPI TMFVideoConverter::ConvertThreadAPI(LPVOID parameter)
 {
-  static const char* const kName = "TMFVideoConverter::ConvertThreadAPI";
-  LogInfo("%s", kName);
+  const TLogScope scope("TMFVideoConverter::ConvertThreadAPI");
   static_cast<TMFVideoConverter*>(parameter)->ConvertThread();
-  LogInfo("%s exit", kName);
   return 0;
 }
 
 void TMFVideoConverter::ConvertThread()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
-  LogInfo("%s", kName);
+  const TLogScope scope(kName);
   while (!bStopConvert) {
     WaitForSingleObject(hSampleEvent, 100);
-    TTryLock lock(&SampleLock);
-    if (!lock || !pInputSample)
+    const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
+    if (!hold.Owned() || !pInputSample)
       continue;
     bConverting = true;
     // A host callback that throws must not take the thread (and the process) down.
@@ -393,11 +393,9 @@ void TMFVideoConverter::ConvertThread()
     } catch (...) {
       LogError("%s unexpected exception, frame dropped", kName);
     }
-    pInputSample->Release();
-    pInputSample = nullptr;
+    ReleaseAndNull(pInputSample);
     bConverting = false;
   }
-  LogInfo("%s exit", kName);
 }
 
 void TMFVideoConverter::ConvertPendingSample()
@@ -436,8 +434,7 @@ void TMFVideoConverter::ConvertPendingSample()
   buffer.pSample = output.Get();
   DWORD status = 0;
   hr = pTransform->ProcessOutput(0, 1, &buffer, &status);
-  if (buffer.pEvents)
-    buffer.pEvents->Release();
+  ReleaseAndNull(buffer.pEvents);
   if (hr == S_OK)
     pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
   else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
@@ -465,8 +462,7 @@ bool TMFVideoConverter::DrainTransform()
   buffer.pSample = output.Get();
   DWORD status = 0;
   const HRESULT hr = pTransform->ProcessOutput(0, 1, &buffer, &status);
-  if (buffer.pEvents)
-    buffer.pEvents->Release();
+  ReleaseAndNull(buffer.pEvents);
   LogError("%s transform still held an earlier frame, dropped it: %x", kName, static_cast<unsigned>(hr));
   return SUCCEEDED(hr) || hr == MF_E_TRANSFORM_NEED_MORE_INPUT;
 }

@@ -10,18 +10,19 @@
 #include <string>
 
 #include "capture/GUIDNames.h"
+#include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
+#include "log/LogTrace.h"
 
 using Microsoft::WRL::ComPtr;
 
 bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
   static const char kName[] = "TMFVideoConverter::CanUseAsInputType";
-  LogInfo("%s", kName);
-  // The caller handed over one reference; it is released on every path. (Not Attach:
-  // mingw-w64's ComPtr::Attach adds a reference, unlike the Windows SDK's.)
-  ComPtr<IMFMediaType> owned;
-  *owned.GetAddressOf() = type;
+  // Declared first, so that the exit line comes after the references are released.
+  TLogScope scope(kName);
+  // The caller handed over one reference; it is released on every path.
+  const ComPtr<IMFMediaType> owned = AdoptComPtr(type);
 
   bool answer = false;
   GUID major = GUID_NULL;
@@ -50,15 +51,11 @@ bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
       }
     }
   }
-  owned.Reset();
-  transform.Reset();
-  LogInfo("%s exit with %d", kName, answer ? 1 : 0);
-  return answer;
+  return scope.Returns(answer);
 }
 
 bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type) {
-  static const char kName[] = "TMFVideoConverter::CanConvertBuiltIn";
-  LogInfo("%s", kName);
+  TLogScope scope("TMFVideoConverter::CanConvertBuiltIn");
   GUID major = GUID_NULL;
   GUID subtype = GUID_NULL;
   UINT32 width = 0;
@@ -71,8 +68,7 @@ bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type) {
   if (type && major == MFMediaType_Video && width > 0 && height > 0) {
     for (const GUID* known : readable) answer = answer || subtype == *known;
   }
-  LogInfo("%s exit with %d", kName, answer ? 1 : 0);
-  return answer;
+  return scope.Returns(answer);
 }
 
 void TMFVideoConverter::LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width,
