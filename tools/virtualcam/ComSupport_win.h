@@ -11,20 +11,12 @@
 
 #include <wrl/client.h>
 
+#include "common/Ownership_win.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
 namespace virtualcam {
 
 using Microsoft::WRL::ComPtr;
-
-// Takes over a reference the caller already owns (a fresh `new` object). mingw-w64's
-// ComPtr::Attach adds a reference of its own, unlike Microsoft's, so it is not used.
-template <class T>
-ComPtr<T> Adopt(T* raw) {
-  ComPtr<T> owner;
-  *owner.ReleaseAndGetAddressOf() = raw;
-  return owner;
-}
 
 enum class CountKind { Activate, Source, Stream, Sample, Buffer, Control, Other };
 

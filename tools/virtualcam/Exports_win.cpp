@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "common/Ownership_win.h"
 #include "tools/virtualcam/CameraRegistry_win.h"
 #include "tools/virtualcam/MediaSource_win.h"
 
@@ -157,12 +158,12 @@ static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** so
   *source = nullptr;
   HRESULT failure = S_OK;
   if (!AsksForVideoCapture(attributes, &failure)) return FAILED(failure) ? failure : E_INVALIDARG;
-  WCHAR* link = nullptr;
+  TCoTaskMemPtr<WCHAR> link;
   UINT32 length = 0;
-  if (FAILED(attributes->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, &link, &length)))
+  if (FAILED(attributes->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Put(),
+                                            &length)))
     return E_INVALIDARG;
-  std::shared_ptr<CameraState> camera = FindCamera(link);
-  CoTaskMemFree(link);
+  const std::shared_ptr<CameraState> camera = FindCamera(link.Get());
   if (!camera) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   return CreateVirtualSource(camera, source);
 }

@@ -141,7 +141,7 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
     auto* sd = new (std::nothrow) StreamDescriptor();
     if (!sd) return E_OUTOFMEMORY;
     sd->attributes_ = attributes;
-    sd->handler_ = Adopt(new (std::nothrow) TypeHandler(camera));
+    sd->handler_ = AdoptComPtr(new (std::nothrow) TypeHandler(camera));
     if (!sd->handler_) {
       sd->Release();
       return E_OUTOFMEMORY;
@@ -533,7 +533,7 @@ class VirtualSource final : public IMFMediaSource {
     if (SUCCEEDED(hr)) hr = pd->SelectStream(0);
     if (FAILED(hr)) return hr;
 
-    ComPtr<VirtualStream> stream = Adopt(new (std::nothrow) VirtualStream(camera, sd, streamQueue));
+    ComPtr<VirtualStream> stream = AdoptComPtr(new (std::nothrow) VirtualStream(camera, sd, streamQueue));
     if (!stream) return E_OUTOFMEMORY;
     auto* source = new (std::nothrow) VirtualSource(camera, sourceQueue, pd, stream);
     if (!source) {
