@@ -11,6 +11,6 @@ void PictorGUIDAsString(const GUID& guid, std::wstring& text) {
 
   TCoTaskMemPtr<wchar_t> braced;
   const HRESULT hr = StringFromCLSID(guid, braced.Put());
-  if (hr != S_OK) LogError("%s StringFromCLSID error %x", "PictorGUIDAsString", hr);
+  if (hr != S_OK) LogError("%s StringFromCLSID error %x", "PictorGUIDAsString", static_cast<unsigned>(hr));
   if (braced.Get()) text = braced.Get();
 }
