@@ -2,15 +2,7 @@
 // which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <vector>
-
-// stb's decoder reads back the camera's MJPG frames (it needs their Huffman tables).
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_JPEG
-#include <stb/stb_image.h>
 
 #include "tools/virtualcam/FramePattern.h"
 #include "tools/virtualcam/VirtualCamConfig.h"
@@ -120,7 +112,8 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
   }
 }
 
-TEST(VirtualCamPicture, JpegFramesAreWholeBaselinePicturesOfTheBars) {
+// Their colours are checked through the library's decoder, on the MJPG camera under Wine.
+TEST(VirtualCamPicture, JpegFramesAreWholeBaselineAndCarryHuffmanTablesOnlyWhenAsked) {
   const uint32_t w = 256, h = 32;
   std::vector<uint8_t> rgb, full, bare;
   RenderRgb(Pattern{}, w, h, 0, &rgb);
@@ -140,17 +133,4 @@ TEST(VirtualCamPicture, JpegFramesAreWholeBaselinePicturesOfTheBars) {
   EXPECT_EQ(count(full, 0xC4), 1);
   EXPECT_EQ(count(bare, 0xC4), 0);
   EXPECT_EQ(std::vector<uint8_t>(full.end() - 64, full.end()), std::vector<uint8_t>(bare.end() - 64, bare.end()));
-
-  int dw = 0, dh = 0, channels = 0;
-  stbi_uc* decoded = stbi_load_from_memory(full.data(), static_cast<int>(full.size()), &dw, &dh, &channels, 3);
-  ASSERT_NE(decoded, nullptr) << stbi_failure_reason();
-  ASSERT_TRUE(dw == static_cast<int>(w) && dh == static_cast<int>(h));
-  int worst = 0;
-  for (int bar = 0; bar < 8; ++bar) {
-    const stbi_uc* p = decoded + (static_cast<size_t>(h / 2) * w + bar * 32 + 16) * 3;
-    const Rgb c = kBarColours[bar];
-    worst = std::max({worst, std::abs(p[0] - c.r), std::abs(p[1] - c.g), std::abs(p[2] - c.b)});
-  }
-  stbi_image_free(decoded);
-  EXPECT_LE(worst, 4);
 }
