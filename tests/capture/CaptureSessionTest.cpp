@@ -181,8 +181,9 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     const auto errors = LinesStartingWith(LogCapture::Get().Lines(), readError);
     EXPECT_EQ(Contains(LogCapture::Get().Lines(), "TPictor::CaptureThread end of stream"), endOfStream) << fault;
     ASSERT_EQ(errors.size(), endOfStream ? 0u : 1u) << fault;
-    if (!endOfStream)
+    if (!endOfStream) {
       EXPECT_TRUE(std::regex_match(errors[0], std::regex(readError + "c00d[0-9a-f]{4}")));
+    }
     // The status tells the host the stream ended, with the failed read's result.
     EXPECT_EQ(status.State, PICTOR_CAPTURE_ENDED) << fault;
     EXPECT_EQ(status.Error, endOfStream ? S_OK : HRESULT(std::strtoul(errors[0].c_str() + readError.size(), nullptr, 16)))

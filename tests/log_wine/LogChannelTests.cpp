@@ -221,8 +221,9 @@ TEST_F(LogChannel, RepeatedLoadsOfAConnectedCopyLeaveNoHandleOpen)
     ProbeLibrary probe(dir.probe);
     ASSERT_TRUE(probe.Loaded());
     probe.Info("load %d", i);
-    if (i == 0)
+    if (i == 0) {
       EXPECT_EQ(pictortest::OpenHandles().size(), before.size() + 5);
+    }
   }
   EXPECT_EQ(pictortest::OpenHandles(), before);
   EXPECT_EQ(served.Texts().size(), 25u);
@@ -235,7 +236,8 @@ struct ServerProcess {
     std::wstring command = L"\"" + ProgramDirectory() + L"pictor-logserver.exe\" " + arguments;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     nul.Reset(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, 3, &inherit, OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOW startup{sizeof(startup)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
     PROCESS_INFORMATION info{};

@@ -85,7 +85,7 @@ void ExpectRecord(TPictorParameters got, TPictorParameters expected)
 // `changes` applied.
 struct Value {
   int property, value, flags;
-  bool apply;
+  bool apply = false;
 };
 enum Operation { kSet, kDefaults };
 struct Case {

@@ -142,7 +142,7 @@ TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
     TPictorD3D9Preview* preview;
     HANDLE returned;
     bool returnedDuringFrame = false;
-    std::thread setter;
+    std::thread setter{};
   } probe{preview.get(), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   sink.context = &probe;
   sink.inside = [](FrameSink& s) {

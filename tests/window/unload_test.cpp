@@ -18,7 +18,8 @@ HMODULE ModuleOf(const void* address)
 // `registered` tells whether the class exists at all.
 HMODULE ClassProcedureModule(bool* registered)
 {
-    WNDCLASSEXW info{sizeof(info)};
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof(info);
     *registered = GetClassInfoExW(GetModuleHandleW(nullptr), L"myd3d9previewwindow", &info) != 0;
     return *registered ? ModuleOf(reinterpret_cast<const void*>(info.lpfnWndProc)) : nullptr;
 }
@@ -86,8 +87,9 @@ TEST(LibraryUnload, NoClassOrWindowIsLeftPointingAtUnloadedCode)
         }
         probe.destroy(window);
         EXPECT_FALSE(IsWindow(hwnd));
-        if (oldWindowAlive)
+        if (oldWindowAlive) {
             EXPECT_TRUE(DestroyWindow(leaked));
+        }
         ASSERT_TRUE(probe.Unload());
     }
     ClassProcedureModule(&registered);

@@ -17,7 +17,8 @@ constexpr wchar_t kTestClass[] = L"pictortestwindow";
 
 bool QueryClass(const wchar_t* name)
 {
-    WNDCLASSEXW info{sizeof(info)};
+    WNDCLASSEXW info{};
+    info.cbSize = sizeof(info);
     return GetClassInfoExW(GetModuleHandleW(nullptr), name, &info) != 0;
 }
 
@@ -68,7 +69,10 @@ TEST(WindowClass, IsSharedWhileUsedAndGoesWithTheLastWindowAndAForeignOrStaleCla
     first.reset();
     EXPECT_FALSE(QueryClass(kTestClass));
 
-    WNDCLASSEXW foreign{sizeof(foreign), CS_DBLCLKS, &RecordingDefaultProc};
+    WNDCLASSEXW foreign{};
+    foreign.cbSize = sizeof(foreign);
+    foreign.style = CS_DBLCLKS;
+    foreign.lpfnWndProc = &RecordingDefaultProc;
     foreign.hInstance = GetModuleHandleW(nullptr);
     foreign.lpszClassName = kTestClass;
     ASSERT_NE(RegisterClassExW(&foreign), 0);
@@ -83,7 +87,9 @@ TEST(WindowClass, IsSharedWhileUsedAndGoesWithTheLastWindowAndAForeignOrStaleCla
     // memory given back to the system. Calling it would crash.
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     ASSERT_TRUE(page != nullptr && VirtualFree(page, 0, MEM_RELEASE));
-    WNDCLASSEXW stale{sizeof(stale), 0, reinterpret_cast<WNDPROC>(page)};
+    WNDCLASSEXW stale{};
+    stale.cbSize = sizeof(stale);
+    stale.lpfnWndProc = reinterpret_cast<WNDPROC>(page);
     stale.hInstance = GetModuleHandleW(nullptr);
     stale.lpszClassName = PictorPreviewWindowClassName;
     ASSERT_NE(RegisterClassExW(&stale), 0);
