@@ -136,7 +136,6 @@ TEST(SamplePool, ACaptureAllocatesOnlyTheBuffersItHasInFlight)
   // In flight at most: a copy being made, one in the mailbox, one being converted, and
   // one output. A buffer not coming back would cost one per frame.
   EXPECT_LE(TSamplePool::BuffersAllocated() - before, 5);
-  EXPECT_GE(sink.Count(), 60);
 }
 
 }  // namespace

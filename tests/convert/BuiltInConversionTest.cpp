@@ -29,49 +29,23 @@ class BuiltInConversionTest : public ::testing::Test {
   void TearDown() override { EXPECT_NO_LIVE_CAMERA_OBJECTS(); }
 };
 
-// Keeps the newest frame in a buffer it reuses, so that the host's own copy costs no
-// fresh memory per frame at 1080p (a fresh 8 MB copy would slow the delivery it measures).
-struct LatestFrame {
-  std::mutex mutex;
-  std::atomic<int> count{0};
-  unsigned width = 0, height = 0;
-  bool topDown = false;
-  std::vector<uint8_t> pixels;
-
-  static bool Callback(unsigned w, unsigned h, bool topDown, unsigned char* data, void* context)
-  {
-    auto* self = static_cast<LatestFrame*>(context);
-    std::lock_guard<std::mutex> lock(self->mutex);
-    self->pixels.assign(data, data + size_t(w) * h * 4);
-    self->width = w, self->height = h, self->topDown = topDown;
-    ++self->count;
-    return true;
-  }
-  bool WaitFor(int frames)
-  {
-    for (int waited = 0; count < frames && waited < 30000; waited += 10)
-      Sleep(10);
-    return count >= frames;
-  }
-  // Blue, green, red of the picture's pixel (x, y), whatever the stored row order.
-  std::vector<int> At(unsigned x, unsigned y)
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    const uint8_t* p = &pixels[(size_t(topDown ? y : height - 1 - y) * width + x) * 4];
-    return {p[0], p[1], p[2]};
-  }
-};
+// Blue, green, red of the picture's pixel (x, y), whatever the stored row order.
+std::vector<int> At(const FrameSink::Frame& frame, unsigned x, unsigned y)
+{
+  const uint8_t* p = &frame.pixels[(size_t(frame.topDown ? y : frame.height - 1 - y) * frame.width + x) * 4];
+  return {p[0], p[1], p[2]};
+}
 
 // Worst channel difference of the bars at the middle of each bar, over rows from top
 // to bottom (the bars pattern's colours, blue-green-red).
-int WorstBarError(LatestFrame& frame)
+int WorstBarError(const FrameSink::Frame& frame)
 {
   static const int kBars[8][3] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
                                   {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
   int worst = 0;
   for (unsigned bar = 0; bar < 8; ++bar)
     for (unsigned y = 8; y < frame.height; y += frame.height / 8) {
-      const std::vector<int> got = frame.At((2 * bar + 1) * frame.width / 16, y);
+      const std::vector<int> got = At(frame, (2 * bar + 1) * frame.width / 16, y);
       for (int c = 0; c < 3; ++c)
         worst = std::max(worst, std::abs(got[c] - kBars[bar][c]));
     }
@@ -121,17 +95,17 @@ TEST_F(BuiltInConversionTest, MjpgAt1080pArrivesAtTheCameraRateWithItsColoursInB
     ASSERT_EQ(pictor.EnumerateCaptureFormats(kLink, &format, 1), 1);
     EXPECT_TRUE(format.SubType == MFVideoFormat_MJPG && format.Width == 1920 && format.Height == 1080 &&
                 format.FrameRate == 30 && format.FrameRateLow == 1);
-    LatestFrame frame;
-    ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, LatestFrame::Callback, &frame));
+    FrameSink frame;
+    ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, FrameSink::Callback, &frame));
     ASSERT_TRUE(frame.WaitFor(45));
     const TPictorCaptureStatus status = pictor.GetCaptureStatus();
     pictor.StopCapture();
     // The camera's 30/1, with room for a machine busy with other work.
     EXPECT_GE(status.FrameRate, 20.0);
     EXPECT_LE(status.FrameRate, 33.0);
-    ASSERT_EQ(frame.width, 1920u);
-    EXPECT_EQ(frame.topDown, topDown);
-    EXPECT_LE(WorstBarError(frame), 12);  // a quality-90 JPEG's error on flat colour
+    ASSERT_EQ(frame.last.width, 1920u);
+    EXPECT_EQ(frame.last.topDown, topDown);
+    EXPECT_LE(WorstBarError(frame.last), 12);  // a quality-90 JPEG's error on flat colour
   }
 }
 
@@ -142,12 +116,12 @@ TEST_F(BuiltInConversionTest, FramesWithoutHuffmanTablesDecodeAndATruncatedOneIs
       "format subtype=MJPG size=640x480 rate=30/1 huffman-tables=0\n");
   TPictor pictor;
   pictor.SetConversion(pcBuiltIn);
-  LatestFrame frame;
-  ASSERT_TRUE(pictor.StartCapture(kLink, 0, true, LatestFrame::Callback, &frame));
+  FrameSink frame;
+  ASSERT_TRUE(pictor.StartCapture(kLink, 0, true, FrameSink::Callback, &frame));
   ASSERT_TRUE(frame.WaitFor(8));
   const TPictorCaptureStatus status = pictor.GetCaptureStatus();
   pictor.StopCapture();
-  EXPECT_LE(WorstBarError(frame), 12);
+  EXPECT_LE(WorstBarError(frame.last), 12);
   EXPECT_GE(status.FramesDropped, 1u);
   const auto dropped = LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread frame dropped: ");
   ASSERT_EQ(dropped.size(), 1u);
@@ -194,14 +168,14 @@ TEST_F(BuiltInConversionTest, YuvAndRgbFramesArriveInTheAskedRowOrder)
       SCOPED_TRACE(std::string(c.format) + (topDown ? " top-down" : " bottom-up"));
       TPictor pictor;
       pictor.SetConversion(pcBuiltIn);
-      LatestFrame frame;
-      ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, LatestFrame::Callback, &frame));
+      FrameSink frame;
+      ASSERT_TRUE(pictor.StartCapture(kLink, 0, topDown, FrameSink::Callback, &frame));
       ASSERT_TRUE(frame.WaitFor(2));
       pictor.StopCapture();
-      EXPECT_EQ(frame.topDown, topDown);
+      EXPECT_EQ(frame.last.topDown, topDown);
       // Marker: top half red, bottom half blue, BT.601 studio range in the YUV frames.
       for (unsigned y : {2u, 100u, 140u, 237u}) {
-        const std::vector<int> got = frame.At(160, y);
+        const std::vector<int> got = At(frame.last, 160, y);
         const std::vector<int> want = y < 120 ? std::vector<int>{0, 0, 255} : std::vector<int>{255, 0, 0};
         for (int ch = 0; ch < 3; ++ch)
           EXPECT_LE(std::abs(got[ch] - want[ch]), 3) << "row " << y << " channel " << ch;

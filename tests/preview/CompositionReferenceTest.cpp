@@ -52,21 +52,4 @@ TEST(CompositionReferenceShader, EdgeTexelsRepeatBeyondTheBorder)
     EXPECT_EQ(out.Argb(4, 7), 0xFF204060u);
 }
 
-TEST(CompositionReferenceShader, SmallerQuadStretchesTheTextureAndLeavesTheRestBlack)
-{
-    // A 3 x 3 texture drawn on a 2 x 2 quad: pixel centres 0.5 and 1.5 map to texels
-    // floor(0.75) = 0 and floor(2.25) = 2.
-    TReferenceImage camera(3, 3);
-    for (unsigned y = 0; y < 3; ++y)
-        for (unsigned x = 0; x < 3; ++x)
-            camera.SetArgb(x, y, 0xFF000000u | (y * 3 + x));
-    TReferenceImage out = ReferenceCompose(camera, nullptr, 2, 2);
-    EXPECT_EQ(out.Argb(0, 0), 0xFF000000u);
-    EXPECT_EQ(out.Argb(1, 0), 0xFF000002u);
-    EXPECT_EQ(out.Argb(0, 1), 0xFF000006u);
-    EXPECT_EQ(out.Argb(1, 1), 0xFF000008u);
-    EXPECT_EQ(out.Argb(2, 1), 0xFF000000u);
-    EXPECT_EQ(out.Argb(1, 2), 0xFF000000u);
-}
-
 }  // namespace

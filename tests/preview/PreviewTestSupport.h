@@ -42,7 +42,6 @@ class TPictorD3D9PreviewTestAccess {
   static IDirect3D9Ex* D3D9(TPictorD3D9Preview& p) { return p.pD3D9; }
   static IDirect3DDevice9Ex* Device(TPictorD3D9Preview& p) { return p.pD3D9Device; }
   static IDirect3DPixelShader9* Shader(TPictorD3D9Preview& p) { return p.pD3D9PixelShaderBlur7x7KernelFilterD3D9; }
-  static TPictor* Camera(TPictorD3D9Preview& p) { return p.pCamera; }
 };
 
 namespace previewtest {
