@@ -12,7 +12,6 @@
 #include "capture/PictorFormats.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/TestAccess.h"
-#include "tests/support/HostTest.h"
 
 using capturetest::MakeVideoType;
 using Microsoft::WRL::ComPtr;

@@ -35,7 +35,6 @@ inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UIN
   return type;
 }
 
-// A memory buffer of `maxLength` bytes holding `bytes`.
 inline ComPtr<IMFMediaBuffer> MakeBuffer(DWORD maxLength, const std::vector<uint8_t>& bytes)
 {
   ComPtr<IMFMediaBuffer> buffer;
@@ -110,7 +109,6 @@ inline ULONG RefCount(IUnknown* object)
   return object->Release();
 }
 
-// Committed private memory of this process.
 inline SIZE_T PrivateBytes()
 {
   PROCESS_MEMORY_COUNTERS_EX counters = {};

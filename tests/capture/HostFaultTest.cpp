@@ -33,7 +33,6 @@ class HostFaultTest : public ::testing::Test {
   }
   void TearDown() override { VirtualCamera::Get().Configure(""); }
 
-  // Starts a capture of format 0 of the camera, on a new object.
   TPictor* Start(const std::string& config, const wchar_t* link, FrameSink& sink)
   {
     VirtualCamera::Get().Configure(config);

@@ -182,8 +182,6 @@ TEST(BuiltInConverter, FramesThatDoNotFitTheFormatAreRefused)
   EXPECT_FALSE(TBuiltInConverter(TBuiltInInput::YUY2, 0, kHeight, 0, TYuvMatrix::BT601Limited).Ready());
 }
 
-// ---- JPEG ----
-
 constexpr int kJpegWidth = 128;
 constexpr int kJpegHeight = 64;
 

@@ -14,7 +14,6 @@ struct TLogProbeState {
 
 using TProbeLog = void (*)(const char* format, ...);
 
-// Loads one copy of the probe and resolves its exports; unloads it when destroyed.
 struct ProbeLibrary {
   explicit ProbeLibrary(const std::wstring& path) : module(LoadLibraryW(path.c_str())) {}
   ~ProbeLibrary() { if (module) FreeLibrary(module); }

@@ -125,7 +125,6 @@ inline Frame KeyScene(unsigned int width, unsigned int height, uint32_t seed, bo
   return frame;
 }
 
-// An opaque picture with a gradient, used as background.
 inline Frame GradientPicture(unsigned int width, unsigned int height)
 {
   Frame frame(width, height);

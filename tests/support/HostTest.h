@@ -94,7 +94,6 @@ class ComThread {
   HRESULT hr_;
 };
 
-// COM for the main test thread of a whole program.
 class ComEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
@@ -171,7 +170,6 @@ inline int CountOf(const std::vector<std::string>& lines, const std::string& lin
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
-// Lines that start with prefix, in order.
 inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
                                                   const std::string& prefix) {
   std::vector<std::string> out;

@@ -9,17 +9,6 @@
 
 using namespace virtualcam;
 
-TEST(VirtualCamConfig, DefaultSetDescribesTwoUsableCameras) {
-  const ParseResult r = ParseConfig(DefaultConfigText());
-  ASSERT_EQ(r.errorLine, 0) << r.error;
-  ASSERT_EQ(r.cameras.size(), 2u);
-  for (const CameraSetup& cam : r.cameras) {
-    ASSERT_GE(cam.formats.size(), 2u);
-    EXPECT_EQ(cam.formats[0].subtype, Subtype::YUY2);
-    EXPECT_EQ(cam.formats[1].subtype, Subtype::NV12);
-  }
-}
-
 TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   const ParseResult r = ParseConfig(
       "  # comment\r\n"
