@@ -112,8 +112,9 @@ TEST(SampleCopy, TwoDimensionalBufferIsCopiedRowByRowWithoutPaddingIntoAPooledBu
       }
       ASSERT_TRUE(copy);
       EXPECT_EQ(BufferOf(copy.Get(), 0), expected);
-      if (round > 0)
+      if (round > 0) {
         EXPECT_EQ(TSamplePool::BuffersAllocated(), before);
+      }
     }
   }
   MFShutdown();

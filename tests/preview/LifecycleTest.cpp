@@ -98,8 +98,9 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
     // own reference must be the last one once the preview is gone.
     ComPtr<IDirect3D9Ex> d3d9 = Access::D3D9(*preview);
     preview.reset();
-    if (checkDirect3D)
+    if (checkDirect3D) {
       EXPECT_EQ(d3d9.Detach()->Release(), 0u);
+    }
   };
   cycle(false);  // the first cycle loads what stays loaded (Direct3D, the converter)
   const std::vector<uintptr_t> handlesBefore = pictortest::OpenHandles();
