@@ -51,25 +51,21 @@ TCameraAccess::~TCameraAccess()
   // The reader holds the source; it goes first.
   TemporaryReader.Reset();
   TemporarySource.Reset();
-  if (!pSession && !bTemporary)
-    Pictor.DeactivateDevice();
+  if (!pSession && !bTemporary) Pictor.DeactivateDevice();
 }
 
 IMFMediaSource* TCameraAccess::Source() const
 {
-  if (pSession || !bTemporary)
-    return Pictor.pMediaSource;
+  if (pSession || !bTemporary) return Pictor.pMediaSource;
   return TemporarySource.Get();
 }
 
 HRESULT TCameraAccess::SelectFirstVideoStream()
 {
-  if (pSession)
-    return S_OK;
+  if (pSession) return S_OK;
   IMFSourceReader* reader = bTemporary ? TemporaryReader.Get() : Pictor.pSourceReader;
   HRESULT hr = reader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
-  if (hr == S_OK)
-    hr = reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+  if (hr == S_OK) hr = reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
   return hr;
 }
 
@@ -77,8 +73,7 @@ HRESULT TCameraAccess::NativeType(DWORD index, IMFMediaType** type)
 {
   *type = nullptr;
   if (pSession) {
-    if (index >= pSession->NativeTypes.size())
-      return pSession->NativeTypesEnd;
+    if (index >= pSession->NativeTypes.size()) return pSession->NativeTypesEnd;
     *type = pSession->NativeTypes[index].Get();
     (*type)->AddRef();
     return S_OK;

@@ -35,8 +35,7 @@ static ComPtr<IMFMediaType> FindNativeType(IMFSourceReader* reader, const TPicto
       LogInfo("%s no more media types %d", kName, static_cast<int>(index));
       return nullptr;
     }
-    if (type)
-      TMFVideoConverter::LogMediaTypeBasicParams(type.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (type) TMFVideoConverter::LogMediaTypeBasicParams(type.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
     // A reader that reports success without a type is treated as a failed call.
     if (hr != S_OK || !type) {
       LogInfo("%s error getting media type for %d error %x", kName, static_cast<int>(index),
@@ -67,8 +66,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
   auto start = [&]() -> bool {
     LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
     StopCapture();
-    if (hCaptureThread || pMFVideoConverter)
-      return false;  // called from the frame callback: the running session stays
+    if (hCaptureThread || pMFVideoConverter) return false;  // called from the frame callback: the running session stays
     pPictorImageReady = callback;
     pImageReadyContext = context;
 
@@ -144,14 +142,13 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
   } catch (...) {
     LogError("%s unexpected exception", kName);
   }
-  if (!started)
-    StopCapture();
+  if (!started) StopCapture();
   LogInfo("%s exit with %d", kName, started ? 1 : 0);
   return started;
 }
 
-bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown,
-                           TImageReadyCallback callback, void* context)
+bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
+                           void* context)
 {
   static const char* const kName = "TPictor::StartCapture";
   TLogScope scope(kName);
@@ -159,8 +156,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
   try {
     // The format lookup opens and closes this object's camera slot, which a running
     // capture thread reads: end the running session first.
-    if (hCaptureThread || pMFVideoConverter)
-      StopCapture();
+    if (hCaptureThread || pMFVideoConverter) StopCapture();
     const TPictorFormat format = GetPictorFormatByIndex(symbolicLink, formatIndex);
     started = StartCapture(symbolicLink, format, topDown, callback, context);
   } catch (...) {

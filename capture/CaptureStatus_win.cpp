@@ -53,13 +53,11 @@ void TPictor::CaptureStatusStarted()
 // the error recorded where the read failed is not overwritten by the thread's exit.
 void TPictor::CaptureStatusEnded(HRESULT error)
 {
-  if (bStopCapture)
-    return;
+  if (bStopCapture) return;
   int running = PICTOR_CAPTURE_RUNNING;
   if (CaptureCounters.State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
     CaptureCounters.Error = error;
-    LogInfo("%s capture ended by the stream, result %x", "TPictor::GetCaptureStatus",
-            static_cast<unsigned>(error));
+    LogInfo("%s capture ended by the stream, result %x", "TPictor::GetCaptureStatus", static_cast<unsigned>(error));
   }
 }
 
@@ -85,8 +83,7 @@ void TPictor::CaptureFrameDelivered()
   const unsigned long long frames = ++CaptureCounters.WindowFrames;
   const long long elapsed = now - CaptureCounters.WindowStart;
   const long long frequency = PerformanceFrequency();
-  if (elapsed <= 0)
-    return;
+  if (elapsed <= 0) return;
   const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(elapsed);
   if (elapsed >= frequency) {
     CaptureCounters.FrameRate = rate;

@@ -24,7 +24,8 @@ namespace {
 class TActivateArray {
  public:
   TActivateArray() = default;
-  ~TActivateArray() {
+  ~TActivateArray()
+  {
     if (!devices_) return;
     for (UINT32 i = 0; i < count_; ++i) {
       if (devices_[i]) devices_[i]->Release();
@@ -45,7 +46,8 @@ class TActivateArray {
   UINT32 count_ = 0;
 };
 
-int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity) {
+int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity)
+{
   static const char kName[] = "TPictor::EnumerateWebCameras";
   if (!runtime || !runtime->bCanUse) {
     LogInfo("%s unable to use MS MF API", kName);
@@ -57,14 +59,12 @@ int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity) {
     LogInfo("%s unable to create attribute", kName);
     return 0;
   }
-  if (attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                          MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID) != S_OK) {
+  if (attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID) != S_OK) {
     LogInfo("%s unable to set attribute", kName);
     return 0;
   }
   TActivateArray devices;
-  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutDevices(), devices.PutCount()) !=
-      S_OK) {
+  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutDevices(), devices.PutCount()) != S_OK) {
     LogInfo("%s unable to enum devices", kName);
     return 0;
   }
@@ -84,22 +84,18 @@ int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity) {
     }
     TCoTaskMemPtr<wchar_t> name;
     UINT32 length = 0;
-    HRESULT hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Put(),
-                                            &length);
+    HRESULT hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Put(), &length);
     if (hr != S_OK || !name.Get()) {
-      LogError("%s unable to read friendly name %d", kName,
-               static_cast<int>(hr != S_OK ? hr : E_POINTER));
+      LogError("%s unable to read friendly name %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
       continue;
     }
     CopyToWideField(descrs[i].FriendlyName, kPictorDescrTextCapacity, name.Get());
     LogInfo("%s friendly name %S", kName, name.Get());
 
     TCoTaskMemPtr<wchar_t> link;
-    hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK,
-                                    link.Put(), &length);
+    hr = device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Put(), &length);
     if (hr != S_OK || !link.Get()) {
-      LogError("%s unable to read symbolic link %d", kName,
-               static_cast<int>(hr != S_OK ? hr : E_POINTER));
+      LogError("%s unable to read symbolic link %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
       continue;
     }
     CopyToWideField(descrs[i].SymbolicLink, kPictorDescrTextCapacity, link.Get());
@@ -110,9 +106,13 @@ int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity) {
 
 }  // namespace
 
-int TPictor::GetWebCamerasCount() { return EnumerateWebCameras(nullptr, 0); }
+int TPictor::GetWebCamerasCount()
+{
+  return EnumerateWebCameras(nullptr, 0);
+}
 
-int TPictor::EnumerateWebCameras(TPictorDescr* descrs, int capacity) {
+int TPictor::EnumerateWebCameras(TPictorDescr* descrs, int capacity)
+{
   static const char kName[] = "TPictor::EnumerateWebCameras";
   const TLogScope scope(kName);
   try {
@@ -123,12 +123,14 @@ int TPictor::EnumerateWebCameras(TPictorDescr* descrs, int capacity) {
   }
 }
 
-bool TPictor::ActivateDevice(const wchar_t* symbolicLink) {
+bool TPictor::ActivateDevice(const wchar_t* symbolicLink)
+{
   TLogScope scope("TPictor::ActivateDevice");
   return scope.Returns(ActivateDeviceInternal(symbolicLink));
 }
 
-bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink) {
+bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
+{
   static const char kName[] = "TPictor::ActivateDeviceInternal";
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
@@ -138,21 +140,19 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink) {
   return result;
 }
 
-bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source,
-                      IMFSourceReader** reader) {
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader)
+{
   static const char kName[] = "TPictor::ActivateDeviceInternal";
   // Each step's error line names the call; a function the binding lacks is reported as
   // that call failing with kFunctionMissing, never called.
   ComPtr<IMFAttributes> attributes;
-  HRESULT hr = (runtime && runtime->pMFCreateAttributes)
-                   ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
-                   : TMFRuntime::kFunctionMissing;
+  HRESULT hr = (runtime && runtime->pMFCreateAttributes) ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
+                                                         : TMFRuntime::kFunctionMissing;
   if (FAILED(hr) || !attributes) {
     LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
     return false;
   }
-  hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                           MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+  hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
   if (hr != S_OK) {
     LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
     if (FAILED(hr)) return false;
@@ -177,14 +177,14 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
            ? runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
-    LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName,
-             static_cast<int>(hr != S_OK ? hr : E_POINTER));
+    LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
     return false;
   }
   return true;
 }
 
-void TPictor::DeactivateDevice() {
+void TPictor::DeactivateDevice()
+{
   const TLogScope scope("TPictor::DeactivateDevice");
   // The reader holds the source; it goes first.
   ReleaseAndNull(pSourceReader);

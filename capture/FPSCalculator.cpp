@@ -3,8 +3,7 @@
 TFPSCalculator::TFPSCalculator(const TFPSClock& clock) : Clock(&clock)
 {
   int64_t frequency = 0;
-  if (Clock->QueryFrequency(&frequency))
-    Frequency = frequency;
+  if (Clock->QueryFrequency(&frequency)) Frequency = frequency;
 }
 
 TFPSCalculator::~TFPSCalculator() = default;
@@ -22,8 +21,7 @@ double TFPSCalculator::Update()
   if (!RingFull && Frequency != 0) {
     const int64_t prev = LastCounter;
     LastCounter = now;
-    if (prev == 0)
-      return 0.0;
+    if (prev == 0) return 0.0;
     HasValue = true;
     FPS = static_cast<double>(Frequency) / static_cast<double>(now - prev);
   }
@@ -40,7 +38,6 @@ double TFPSCalculator::Update()
 
   // The factor is the number of slots, not the 99 intervals the span covers:
   // the rate reads about 1% high. Kept so that rates stay comparable between runs.
-  if (RingFull)
-    FPS = (1000.0 / delta) * 100.0;
+  if (RingFull) FPS = (1000.0 / delta) * 100.0;
   return FPS;
 }

@@ -7,8 +7,7 @@ namespace {
 bool QueryFrequency(int64_t* frequency)
 {
   LARGE_INTEGER value;
-  if (!QueryPerformanceFrequency(&value))
-    return false;
+  if (!QueryPerformanceFrequency(&value)) return false;
   *frequency = value.QuadPart;
   return true;
 }
@@ -16,8 +15,7 @@ bool QueryFrequency(int64_t* frequency)
 bool QueryCounter(int64_t* counter)
 {
   LARGE_INTEGER value;
-  if (!QueryPerformanceCounter(&value))
-    return false;
+  if (!QueryPerformanceCounter(&value)) return false;
   *counter = value.QuadPart;
   return true;
 }

@@ -56,12 +56,9 @@ struct TPackedFields {
 const TPackedFields kPackedFields[] = {
     {&MF_MT_FRAME_SIZE, &TPictorFormat::Width, &TPictorFormat::Height},
     {&MF_MT_FRAME_RATE, &TPictorFormat::FrameRate, &TPictorFormat::FrameRateLow},
-    {&MF_MT_FRAME_RATE_RANGE_MAX, &TPictorFormat::FrameRateRangeMax,
-     &TPictorFormat::FrameRateRangeMaxLow},
-    {&MF_MT_FRAME_RATE_RANGE_MIN, &TPictorFormat::FrameRateRangeMin,
-     &TPictorFormat::FrameRateRangeMinLow},
-    {&MF_MT_PIXEL_ASPECT_RATIO, &TPictorFormat::PixelAspectRatio,
-     &TPictorFormat::PixelAspectRatioLow},
+    {&MF_MT_FRAME_RATE_RANGE_MAX, &TPictorFormat::FrameRateRangeMax, &TPictorFormat::FrameRateRangeMaxLow},
+    {&MF_MT_FRAME_RATE_RANGE_MIN, &TPictorFormat::FrameRateRangeMin, &TPictorFormat::FrameRateRangeMinLow},
+    {&MF_MT_PIXEL_ASPECT_RATIO, &TPictorFormat::PixelAspectRatio, &TPictorFormat::PixelAspectRatioLow},
 };
 
 // The GUID attributes that carry a name field.
@@ -92,7 +89,8 @@ class TPropVariant {
 
 }  // namespace
 
-int ReadPictorFormatAttribute(IMFMediaType* type, UINT32 index, TPictorFormat* format) {
+int ReadPictorFormatAttribute(IMFMediaType* type, UINT32 index, TPictorFormat* format)
+{
   GUID key = GUID_NULL;
   TPropVariant value;
   HRESULT hr = type->GetItemByIndex(index, &key, &value);
@@ -126,7 +124,8 @@ int ReadPictorFormatAttribute(IMFMediaType* type, UINT32 index, TPictorFormat* f
   return 1;
 }
 
-bool ReadPictorFormat(IMFMediaType* type, TPictorFormat* format) {
+bool ReadPictorFormat(IMFMediaType* type, TPictorFormat* format)
+{
   *format = TPictorFormat();
   HRESULT hr = type->LockStore();
   if (SUCCEEDED(hr)) {
@@ -146,27 +145,24 @@ bool ReadPictorFormat(IMFMediaType* type, TPictorFormat* format) {
   return false;
 }
 
-bool SamePictorFormat(const TPictorFormat& a, const TPictorFormat& b) {
-  return a.FrameSize == b.FrameSize && a.Height == b.Height && a.Width == b.Width &&
-         a.YUVMatrix == b.YUVMatrix && a.VideoLighting == b.VideoLighting &&
-         a.DefaultStride == b.DefaultStride && a.VideoChromaSiting == b.VideoChromaSiting &&
-         a.AMFormatType == b.AMFormatType && a.FixedSizeSamples == b.FixedSizeSamples &&
-         a.VideoNominalRange == b.VideoNominalRange && a.FrameRate == b.FrameRate &&
-         a.FrameRateLow == b.FrameRateLow && a.PixelAspectRatio == b.PixelAspectRatio &&
-         a.PixelAspectRatioLow == b.PixelAspectRatioLow &&
-         a.AllSamplesIndependent == b.AllSamplesIndependent &&
-         a.FrameRateRangeMin == b.FrameRateRangeMin &&
-         a.FrameRateRangeMinLow == b.FrameRateRangeMinLow && a.SampleSize == b.SampleSize &&
-         a.VideoPrimaries == b.VideoPrimaries && a.InterlaceMode == b.InterlaceMode &&
-         a.FrameRateRangeMax == b.FrameRateRangeMax &&
-         a.FrameRateRangeMaxLow == b.FrameRateRangeMaxLow && a.MajorType == b.MajorType &&
-         a.SubType == b.SubType;
+bool SamePictorFormat(const TPictorFormat& a, const TPictorFormat& b)
+{
+  return a.FrameSize == b.FrameSize && a.Height == b.Height && a.Width == b.Width && a.YUVMatrix == b.YUVMatrix &&
+         a.VideoLighting == b.VideoLighting && a.DefaultStride == b.DefaultStride &&
+         a.VideoChromaSiting == b.VideoChromaSiting && a.AMFormatType == b.AMFormatType &&
+         a.FixedSizeSamples == b.FixedSizeSamples && a.VideoNominalRange == b.VideoNominalRange &&
+         a.FrameRate == b.FrameRate && a.FrameRateLow == b.FrameRateLow && a.PixelAspectRatio == b.PixelAspectRatio &&
+         a.PixelAspectRatioLow == b.PixelAspectRatioLow && a.AllSamplesIndependent == b.AllSamplesIndependent &&
+         a.FrameRateRangeMin == b.FrameRateRangeMin && a.FrameRateRangeMinLow == b.FrameRateRangeMinLow &&
+         a.SampleSize == b.SampleSize && a.VideoPrimaries == b.VideoPrimaries && a.InterlaceMode == b.InterlaceMode &&
+         a.FrameRateRangeMax == b.FrameRateRangeMax && a.FrameRateRangeMaxLow == b.FrameRateRangeMaxLow &&
+         a.MajorType == b.MajorType && a.SubType == b.SubType;
 }
 
 namespace {
 
-int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity,
-                     TPictorConversion conversion) {
+int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity, TPictorConversion conversion)
+{
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
   HRESULT hr = camera.SelectFirstVideoStream();
   if (hr != S_OK) {
@@ -206,12 +202,13 @@ int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity
 
 }  // namespace
 
-int TPictor::GetCaptureFormatsCount(const wchar_t* symbolicLink) {
+int TPictor::GetCaptureFormatsCount(const wchar_t* symbolicLink)
+{
   return EnumerateCaptureFormats(symbolicLink, nullptr, 0);
 }
 
-int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats,
-                                     int capacity) {
+int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity)
+{
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
   LogInfo("%s", kName);
   int count = 0;
@@ -230,7 +227,8 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
   return count;
 }
 
-TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int index) {
+TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int index)
+{
   static const char kName[] = "TPictor::GetPictorFormatByIndex";
   const TLogScope scope(kName);
   TPictorFormat result;
@@ -250,7 +248,8 @@ TPictorFormat TPictor::GetPictorFormatByIndex(const wchar_t* symbolicLink, int i
   return result;
 }
 
-void TPictor::LogPictorFormatProperties(TPictorFormat format) {
+void TPictor::LogPictorFormatProperties(TPictorFormat format)
+{
   static const char kName[] = "TPictor::LogPictorFormatProperties";
   auto d = [](unsigned int field) { return static_cast<int>(field); };
   // The record may come from the host with a name that lacks its NUL: no name is read

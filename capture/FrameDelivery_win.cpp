@@ -27,8 +27,7 @@ class TScopedBufferLock {
   explicit TScopedBufferLock(IMFMediaBuffer* buffer) : Buffer(buffer) {}
   ~TScopedBufferLock()
   {
-    if (Locked)
-      Buffer->Unlock();
+    if (Locked) Buffer->Unlock();
   }
   TScopedBufferLock(const TScopedBufferLock&) = delete;
   TScopedBufferLock& operator=(const TScopedBufferLock&) = delete;
@@ -88,8 +87,7 @@ IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
   }
 
   hr = sample->AddBuffer(buffer.Get());
-  if (hr != S_OK)
-    LogError("%s AddBuffer error %x", kName, static_cast<unsigned>(hr));
+  if (hr != S_OK) LogError("%s AddBuffer error %x", kName, static_cast<unsigned>(hr));
   return sample.Detach();
 }
 
@@ -105,8 +103,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
     LogError("%s GetTotalLength error %x", kName, static_cast<unsigned>(hr));
     return;
   }
-  if (LogTraceEnabled())
-    LogVerbose("%s sample length %I64d", kName, static_cast<long long>(totalLength));
+  if (LogTraceEnabled()) LogVerbose("%s sample length %I64d", kName, static_cast<long long>(totalLength));
 
   ComPtr<IMFMediaBuffer> buffer;
   hr = sample->GetBufferByIndex(0, &buffer);
@@ -121,8 +118,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
     LogError("%s Lock error %x", kName, static_cast<unsigned>(hr));
     return;
   }
-  if (LogTraceEnabled())
-    LogVerbose("%s buffer has been locked", kName);
+  if (LogTraceEnabled()) LogVerbose("%s buffer has been locked", kName);
 
   // The host reads width x height x 4 bytes: a shorter frame (a driver's truncated one)
   // is dropped rather than handed over.
@@ -134,17 +130,14 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
   }
 
   if (pPictorImageReady) {
-    if (LogTraceEnabled())
-      LogVerbose("%s before pPictorImageReady", kName);
+    if (LogTraceEnabled()) LogVerbose("%s before pPictorImageReady", kName);
     pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
     CaptureFrameDelivered();
-    if (LogTraceEnabled())
-      LogVerbose("%s after pPictorImageReady", kName);
+    if (LogTraceEnabled()) LogVerbose("%s after pPictorImageReady", kName);
   }
 
   hr = lock.Unlock();
-  if (hr != S_OK)
-    LogError("%s Unlock error %x", kName, static_cast<unsigned>(hr));
+  if (hr != S_OK) LogError("%s Unlock error %x", kName, static_cast<unsigned>(hr));
 }
 
 IMFSample* PictorDuplicateSample(IMFSample* source)
@@ -165,40 +158,33 @@ IMFSample* PictorDuplicateSample(IMFSample* source, TSamplePool* pool)
   LONGLONG time = 0;
   LONGLONG duration = 0;
   HRESULT hr = source->GetSampleFlags(&flags);
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  if (FAILED(hr)) FailCopy(kName, hr);
   // A camera may leave out the time stamp or the duration: the copy carries what the
   // sample has.
   hr = source->GetSampleTime(&time);
   const bool hasTime = SUCCEEDED(hr);
-  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_TIMESTAMP)
-    FailCopy(kName, hr);
+  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_TIMESTAMP) FailCopy(kName, hr);
   hr = source->GetSampleDuration(&duration);
   const bool hasDuration = SUCCEEDED(hr);
-  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_DURATION)
-    FailCopy(kName, hr);
+  if (FAILED(hr) && hr != MF_E_NO_SAMPLE_DURATION) FailCopy(kName, hr);
 
   ComPtr<IMFSample> copy;
   hr = MFCreateSample(&copy);
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  if (FAILED(hr)) FailCopy(kName, hr);
   if (FAILED(hr = copy->SetSampleFlags(flags)) || (hasTime && FAILED(hr = copy->SetSampleTime(time))) ||
       (hasDuration && FAILED(hr = copy->SetSampleDuration(duration))))
     FailCopy(kName, hr);
 
   DWORD count = 0;
   hr = source->GetBufferCount(&count);
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  if (FAILED(hr)) FailCopy(kName, hr);
   for (DWORD index = 0; index < count; ++index) {
     ComPtr<IMFMediaBuffer> buffer;
     hr = source->GetBufferByIndex(index, &buffer);
-    if (FAILED(hr))
-      FailCopy(kName, hr);
+    if (FAILED(hr)) FailCopy(kName, hr);
     ComPtr<IMFMediaBuffer> bufferCopy = AdoptComPtr(PictorDuplicateBuffer(buffer.Get(), pool));
     hr = copy->AddBuffer(bufferCopy.Get());
-    if (FAILED(hr))
-      FailCopy(kName, hr);
+    if (FAILED(hr)) FailCopy(kName, hr);
   }
 
   LogVerbose("%s exit", kName);
@@ -217,8 +203,7 @@ ComPtr<IMFMediaBuffer> NewCopyBuffer(DWORD length, TSamplePool* pool, const char
 {
   ComPtr<IMFMediaBuffer> copy;
   const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : MFCreateMemoryBuffer(length, &copy);
-  if (FAILED(hr))
-    FailCopy(name, hr);
+  if (FAILED(hr)) FailCopy(name, hr);
   return copy;
 }
 
@@ -232,14 +217,11 @@ ComPtr<IMFMediaBuffer> Duplicate2DBuffer(IMFMediaBuffer* buffer, IMF2DBuffer* so
   DWORD length = 0;
   DWORD current = 0;
   HRESULT hr = source->GetContiguousLength(&length);
-  if (SUCCEEDED(hr))
-    hr = buffer->GetCurrentLength(&current);
-  if (FAILED(hr))
-    FailCopy(name, hr);
+  if (SUCCEEDED(hr)) hr = buffer->GetCurrentLength(&current);
+  if (FAILED(hr)) FailCopy(name, hr);
   ComPtr<IMFMediaBuffer> copy = NewCopyBuffer(length, pool, name);
   TScopedBufferLock copyLock(copy.Get());
-  if (FAILED(hr = copyLock.Lock()))
-    FailCopy(name, hr);
+  if (FAILED(hr = copyLock.Lock())) FailCopy(name, hr);
   hr = source->ContiguousCopyTo(copyLock.Data, length);
   if (SUCCEEDED(hr)) {
     // The copy holds what a plain Lock would give: the contiguous frame, up to the
@@ -252,11 +234,9 @@ ComPtr<IMFMediaBuffer> Duplicate2DBuffer(IMFMediaBuffer* buffer, IMF2DBuffer* so
   BYTE* scanline0 = nullptr;
   LONG pitch = 0;
   const HRESULT lockHr = source->Lock2D(&scanline0, &pitch);
-  if (FAILED(lockHr))
-    FailCopy(name, lockHr);
+  if (FAILED(lockHr)) FailCopy(name, lockHr);
   source->Unlock2D();
-  if (pitch < 0)
-    FailCopy(name, hr);
+  if (pitch < 0) FailCopy(name, hr);
   return nullptr;
 }
 
@@ -278,24 +258,19 @@ IMFMediaBuffer* PictorDuplicateBuffer(IMFMediaBuffer* source, TSamplePool* pool)
 
   TScopedBufferLock sourceLock(source);
   HRESULT hr = sourceLock.Lock();
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  if (FAILED(hr)) FailCopy(kName, hr);
 
   const DWORD length = sourceLock.CurrentLength;
   ComPtr<IMFMediaBuffer> copy = NewCopyBuffer(length, pool, kName);
 
   TScopedBufferLock copyLock(copy.Get());
   hr = copyLock.Lock();
-  if (FAILED(hr))
-    FailCopy(kName, hr);
-  if (length)
-    std::memcpy(copyLock.Data, sourceLock.Data, length);
+  if (FAILED(hr)) FailCopy(kName, hr);
+  if (length) std::memcpy(copyLock.Data, sourceLock.Data, length);
 
-  if (FAILED(hr = copyLock.Unlock()) || FAILED(hr = sourceLock.Unlock()))
-    FailCopy(kName, hr);
+  if (FAILED(hr = copyLock.Unlock()) || FAILED(hr = sourceLock.Unlock())) FailCopy(kName, hr);
   hr = copy->SetCurrentLength(length);
-  if (FAILED(hr))
-    FailCopy(kName, hr);
+  if (FAILED(hr)) FailCopy(kName, hr);
 
   LogVerbose("%s exit", kName);
   return copy.Detach();

@@ -9,6 +9,7 @@
 namespace {
 
 const TMFGUIDNameRow kNameTable[] = {
+    // clang-format off
   // Media type attribute keys.
   {{0x48EBA18E, 0xF8C9, 0x4687, {0xBF, 0x11, 0x0A, 0x74, 0xC9, 0xF9, 0x6A, 0x8F}}, L"MF_MT_MAJOR_TYPE"},
   {{0xF7E34C9A, 0x42E8, 0x4714, {0xB7, 0x4B, 0xCB, 0x29, 0xD7, 0x2C, 0x35, 0xE5}}, L"MF_MT_SUBTYPE"},
@@ -158,30 +159,40 @@ const TMFGUIDNameRow kNameTable[] = {
   {{0xF72A76A0, 0xEB0A, 0x11D0, {0xAC, 0xE4, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}}, L"CLSID_KsDataTypeHandlerVideo2"},
   {{0x00001600, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, L"MFAudioFormat_ADTS"},
 };
+// clang-format on
 
-bool SameGUID(const TPictorGUID& a, const TPictorGUID& b) {
+bool SameGUID(const TPictorGUID& a, const TPictorGUID& b)
+{
   return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
          std::memcmp(a.Data4, b.Data4, sizeof(a.Data4)) == 0;
 }
 
 }  // namespace
 
-const TMFGUIDNameRow* MFGUIDNameTable() { return kNameTable; }
+const TMFGUIDNameRow* MFGUIDNameTable()
+{
+  return kNameTable;
+}
 
-size_t MFGUIDNameTableSize() { return sizeof(kNameTable) / sizeof(kNameTable[0]); }
+size_t MFGUIDNameTableSize()
+{
+  return sizeof(kNameTable) / sizeof(kNameTable[0]);
+}
 
-std::wstring GetMFGUIDName(const TPictorGUID& guid) {
+std::wstring GetMFGUIDName(const TPictorGUID& guid)
+{
   for (const TMFGUIDNameRow& row : kNameTable) {
     if (SameGUID(row.guid, guid)) return row.name;
   }
   return std::wstring();
 }
 
-std::wstring FormatGUIDBraced(const TPictorGUID& guid) {
+std::wstring FormatGUIDBraced(const TPictorGUID& guid)
+{
   char text[40];
   std::snprintf(text, sizeof(text), "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(guid.Data1), static_cast<unsigned>(guid.Data2),
-                static_cast<unsigned>(guid.Data3), guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+                static_cast<unsigned>(guid.Data1), static_cast<unsigned>(guid.Data2), static_cast<unsigned>(guid.Data3),
+                guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
+                guid.Data4[7]);
   return std::wstring(text, text + std::strlen(text));
 }

@@ -5,7 +5,8 @@
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 
-void PictorGUIDAsString(const GUID& guid, std::wstring& text) {
+void PictorGUIDAsString(const GUID& guid, std::wstring& text)
+{
   text = GetMFGUIDName(guid);
   if (!text.empty()) return;
 

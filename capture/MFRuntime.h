@@ -26,13 +26,12 @@ class TMFRuntime {
   typedef HRESULT(WINAPI* TMFStartup)(ULONG, DWORD);
   typedef HRESULT(WINAPI* TMFShutdown)();
   typedef HRESULT(WINAPI* TMFCreateAttributes)(IMFAttributes**, UINT32);
-  typedef HRESULT(WINAPI* TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx)(
-      const BITMAPINFOHEADER*, UINT32, DWORD, DWORD, DWORD, UINT64, UINT32, UINT32, UINT32,
-      IMFMediaType**);
+  typedef HRESULT(WINAPI* TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx)(const BITMAPINFOHEADER*, UINT32, DWORD, DWORD,
+                                                                         DWORD, UINT64, UINT32, UINT32, UINT32,
+                                                                         IMFMediaType**);
   typedef HRESULT(WINAPI* TMFCreateSample)(IMFSample**);
   typedef HRESULT(WINAPI* TMFCreateMemoryBuffer)(DWORD, IMFMediaBuffer**);
-  typedef HRESULT(WINAPI* TMFCreateSourceReaderFromMediaSource)(IMFMediaSource*, IMFAttributes*,
-                                                                IMFSourceReader**);
+  typedef HRESULT(WINAPI* TMFCreateSourceReaderFromMediaSource)(IMFMediaSource*, IMFAttributes*, IMFSourceReader**);
 
   // Module names the binding loads; the defaults are the system's libraries. Tests
   // substitute stand-ins to present a runtime that lacks a library or a function.
@@ -57,8 +56,7 @@ class TMFRuntime {
   TMFStartup pMFStartup = nullptr;
   TMFShutdown pMFShutdown = nullptr;
   TMFCreateAttributes pMFCreateAttributes = nullptr;
-  TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx =
-      nullptr;
+  TMFCreateVideoMediaTypeFromBitMapInfoHeaderEx pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx = nullptr;
   TMFCreateSample pMFCreateSample = nullptr;
   TMFCreateMemoryBuffer pMFCreateMemoryBuffer = nullptr;  // optional
   TMFCreateSourceReaderFromMediaSource pMFCreateSourceReaderFromMediaSource = nullptr;

@@ -11,7 +11,8 @@
 namespace {
 
 template <typename T>
-void Lookup(HMODULE module, const char* name, T& slot) {
+void Lookup(HMODULE module, const char* name, T& slot)
+{
   slot = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
@@ -23,7 +24,8 @@ constexpr DWORD kMFStartupFull = 0;
 
 TMFRuntime::TMFRuntime() : TMFRuntime(ModuleNames()) {}
 
-TMFRuntime::TMFRuntime(const ModuleNames& names) {
+TMFRuntime::TMFRuntime(const ModuleNames& names)
+{
   // Each library is looked at only when the one before it loaded. Failures here are not
   // logged: CanUseMFAPI must stay silent, and a TPictor reports the consequences.
   hMF = LoadLibraryW(names.mf);
@@ -36,25 +38,23 @@ TMFRuntime::TMFRuntime(const ModuleNames& names) {
   Lookup(hMFPlat, "MFStartup", pMFStartup);
   Lookup(hMFPlat, "MFShutdown", pMFShutdown);
   Lookup(hMFPlat, "MFCreateAttributes", pMFCreateAttributes);
-  Lookup(hMFPlat, "MFCreateVideoMediaTypeFromBitMapInfoHeaderEx",
-         pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx);
+  Lookup(hMFPlat, "MFCreateVideoMediaTypeFromBitMapInfoHeaderEx", pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx);
   Lookup(hMFPlat, "MFCreateSample", pMFCreateSample);
   Lookup(hMFPlat, "MFCreateMemoryBuffer", pMFCreateMemoryBuffer);
 
   hMFReadWrite = LoadLibraryW(names.mfreadwrite);
   if (!hMFReadWrite) return;
-  Lookup(hMFReadWrite, "MFCreateSourceReaderFromMediaSource",
-         pMFCreateSourceReaderFromMediaSource);
+  Lookup(hMFReadWrite, "MFCreateSourceReaderFromMediaSource", pMFCreateSourceReaderFromMediaSource);
 
   // MFCreateVideoMediaTypeFromBitMapInfoHeaderEx is never called; its presence still
   // tells apart a Media Foundation that is complete enough. MFCreateMemoryBuffer is
   // optional.
-  bCanUse = pMFEnumDeviceSources && pMFCreateDeviceSource && pMFStartup && pMFShutdown &&
-            pMFCreateAttributes && pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx &&
-            pMFCreateSample && pMFCreateSourceReaderFromMediaSource;
+  bCanUse = pMFEnumDeviceSources && pMFCreateDeviceSource && pMFStartup && pMFShutdown && pMFCreateAttributes &&
+            pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx && pMFCreateSample && pMFCreateSourceReaderFromMediaSource;
 }
 
-TMFRuntime::~TMFRuntime() {
+TMFRuntime::~TMFRuntime()
+{
   if (hMFPlat) FreeLibrary(hMFPlat);
   if (hMF) FreeLibrary(hMF);
   if (hMFReadWrite) FreeLibrary(hMFReadWrite);
@@ -71,7 +71,8 @@ TPictor::TPictor()
       pPictorImageReady(nullptr),
       pImageReadyContext(nullptr),
       pCaptureCamera(nullptr),
-      Conversion(pcSystemConverter) {
+      Conversion(pcSystemConverter)
+{
   pMFRuntime = new (std::nothrow) TMFRuntime();
   if (!pMFRuntime) {
     LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(E_OUTOFMEMORY));
@@ -79,12 +80,13 @@ TPictor::TPictor()
   }
   // Construction completes even when Media Foundation does not start; the operations
   // then fail one by one with their own lines.
-  const HRESULT hr = pMFRuntime->pMFStartup ? pMFRuntime->pMFStartup(kMFVersion, kMFStartupFull)
-                                            : TMFRuntime::kFunctionMissing;
+  const HRESULT hr =
+      pMFRuntime->pMFStartup ? pMFRuntime->pMFStartup(kMFVersion, kMFStartupFull) : TMFRuntime::kFunctionMissing;
   if (hr != 0) LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(hr));
 }
 
-TPictor::~TPictor() {
+TPictor::~TPictor()
+{
   // A host may destroy an object that still captures: both threads end before anything
   // they use is released.
   if (hCaptureThread || pMFVideoConverter) StopCapture();
@@ -93,15 +95,15 @@ TPictor::~TPictor() {
     if (pMFRuntime->pMFShutdown) {
       pMFRuntime->pMFShutdown();
     } else {
-      LogError("%s MFShutdown error %x", "TPictor::~TPictor",
-               static_cast<unsigned>(TMFRuntime::kFunctionMissing));
+      LogError("%s MFShutdown error %x", "TPictor::~TPictor", static_cast<unsigned>(TMFRuntime::kFunctionMissing));
     }
     delete pMFRuntime;
     pMFRuntime = nullptr;
   }
 }
 
-bool TPictor::CanUseMFAPI() {
+bool TPictor::CanUseMFAPI()
+{
   try {
     TMFRuntime runtime;
     return runtime.bCanUse;

@@ -18,7 +18,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr LONG kVideoProcAmpCount = TPictorParameters::kVideoProcAmpCount;  // Brightness .. Gain
+constexpr LONG kVideoProcAmpCount = TPictorParameters::kVideoProcAmpCount;    // Brightness .. Gain
 constexpr LONG kCameraControlCount = TPictorParameters::kCameraControlCount;  // Pan .. Focus
 static_assert(VideoProcAmp_Gain == kVideoProcAmpCount - 1, "one entry per IAMVideoProcAmp property");
 static_assert(CameraControl_Focus == kCameraControlCount - 1, "one entry per IAMCameraControl property");
@@ -34,8 +34,7 @@ template <typename Control>
 ComPtr<Control> QueryControl(IMFMediaSource* source)
 {
   ComPtr<Control> control;
-  if (!source || FAILED(source->QueryInterface(IID_PPV_ARGS(&control))))
-    control.Reset();
+  if (!source || FAILED(source->QueryInterface(IID_PPV_ARGS(&control)))) control.Reset();
   return control;
 }
 
@@ -47,8 +46,7 @@ void ReadGroup(Control* control, TPictorParameter* entries, LONG count)
   for (LONG p = 0; p < count; ++p) {
     LONG min = 0, max = 0, step = 0, def = 0, caps = 0;
     // An unsupported property fails GetRange; its entry keeps the all-zero state.
-    if (FAILED(control->GetRange(p, &min, &max, &step, &def, &caps)))
-      continue;
+    if (FAILED(control->GetRange(p, &min, &max, &step, &def, &caps))) continue;
     // Without a readable current value the entry reports the default and the
     // capability flags. The outputs are taken only on success, since a failing Get
     // is not bound to leave them alone.
@@ -76,8 +74,7 @@ template <typename Control>
 void WriteGroup(Control* control, const TPictorParameter* entries, LONG count)
 {
   for (LONG p = 0; p < count; ++p) {
-    if (entries[p].Apply)
-      control->Set(p, entries[p].Value, entries[p].Flags);
+    if (entries[p].Apply) control->Set(p, entries[p].Value, entries[p].Flags);
   }
 }
 
@@ -89,8 +86,7 @@ template <typename Control>
 void WriteDefaults(Control* control, const TPictorParameter* entries, LONG count)
 {
   for (LONG p = 0; p < count; ++p) {
-    if (FAILED(control->Set(p, entries[p].Default, kFlagsAuto)))
-      control->Set(p, entries[p].Default, kFlagsManual);
+    if (FAILED(control->Set(p, entries[p].Default, kFlagsAuto))) control->Set(p, entries[p].Default, kFlagsManual);
   }
 }
 

@@ -14,7 +14,7 @@
 
 // The C records and the C++ records are one layout: every field at the same offset with
 // the same size, so arrays and records pass between them as they are.
-#define PICTOR_SAME_FIELD(c, cpp, field)                                                   \
+#define PICTOR_SAME_FIELD(c, cpp, field)                                                              \
   static_assert(offsetof(c, field) == offsetof(cpp, field) && sizeof(c::field) == sizeof(cpp::field), \
                 #c "." #field " differs from " #cpp)
 PICTOR_SAME_FIELD(PictorDescr, TPictorDescr, FriendlyName);
@@ -70,8 +70,7 @@ PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Smoo
 PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Opacity);
 PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, ColorType);
 PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, CustomColor);
-static_assert(sizeof(PictorKeyingParams) == sizeof(TPictorD3D9PreviewChromaKeyingParams),
-              "PictorKeyingParams size");
+static_assert(sizeof(PictorKeyingParams) == sizeof(TPictorD3D9PreviewChromaKeyingParams), "PictorKeyingParams size");
 static_assert(PICTOR_CONVERSION_SYSTEM == pcSystemConverter && PICTOR_CONVERSION_BUILT_IN == pcBuiltIn,
               "conversion values");
 static_assert(PICTOR_KEY_GREEN == rbcGreen && PICTOR_KEY_BLUE == rbcBlue && PICTOR_KEY_CUSTOM == rbcCustom,
@@ -93,8 +92,7 @@ struct TRegistry {
   {
     // Objects the host never destroyed are left as they are: tearing one down here would
     // join its threads inside the loader's lock.
-    for (auto& entry : Objects)
-      new std::shared_ptr<TObject>(std::move(entry.second));
+    for (auto& entry : Objects) new std::shared_ptr<TObject>(std::move(entry.second));
   }
 };
 TRegistry gRegistry;
@@ -111,14 +109,12 @@ struct TCallbackSlot {
   DWORD Index = TlsAlloc();
   ~TCallbackSlot()
   {
-    if (Index != TLS_OUT_OF_INDEXES)
-      TlsFree(Index);
+    if (Index != TLS_OUT_OF_INDEXES) TlsFree(Index);
   }
   const void* Get() const { return Index != TLS_OUT_OF_INDEXES ? TlsGetValue(Index) : nullptr; }
   void Set(const void* object) const
   {
-    if (Index != TLS_OUT_OF_INDEXES)
-      TlsSetValue(Index, const_cast<void*>(object));
+    if (Index != TLS_OUT_OF_INDEXES) TlsSetValue(Index, const_cast<void*>(object));
   }
 };
 const TCallbackSlot gCallbackObject;
@@ -139,8 +135,7 @@ std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind)
   const TRegistryHold hold;
   TRegistry& registry = gRegistry;
   const auto found = registry.Objects.find(handle);
-  if (found == registry.Objects.end() || found->second->Kind != kind)
-    return nullptr;
+  if (found == registry.Objects.end() || found->second->Kind != kind) return nullptr;
   return found->second;
 }
 
@@ -149,8 +144,7 @@ std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind)
   const TRegistryHold hold;
   TRegistry& registry = gRegistry;
   const auto found = registry.Objects.find(handle);
-  if (found == registry.Objects.end() || found->second->Kind != kind)
-    return nullptr;
+  if (found == registry.Objects.end() || found->second->Kind != kind) return nullptr;
   std::shared_ptr<TObject> object = std::move(found->second);
   registry.Objects.erase(found);
   return object;
@@ -201,12 +195,9 @@ std::shared_ptr<TCaptureObject> FindCapture(const char* function, PictorCapture 
 // The checks shared by the buffer-filling functions.
 int CheckBuffer(const char* function, const void* buffer, int capacity, const int* count)
 {
-  if (!count)
-    return Fail(function, PICTOR_E_NULL_POINTER, "count is null");
-  if (capacity < 0)
-    return Fail(function, PICTOR_E_INVALID_ARGUMENT, "capacity is negative");
-  if (!buffer && capacity > 0)
-    return Fail(function, PICTOR_E_NULL_POINTER, "buffer is null");
+  if (!count) return Fail(function, PICTOR_E_NULL_POINTER, "count is null");
+  if (capacity < 0) return Fail(function, PICTOR_E_INVALID_ARGUMENT, "capacity is negative");
+  if (!buffer && capacity > 0) return Fail(function, PICTOR_E_NULL_POINTER, "buffer is null");
   return PICTOR_OK;
 }
 
@@ -217,22 +208,16 @@ int StartCapture(const char* function, PictorCapture capture, const wchar_t* lin
                  PictorFrameCallback callback, void* context, Start start)
 {
   const auto object = FindCapture(function, capture);
-  if (!object)
-    return PICTOR_E_INVALID_HANDLE;
+  if (!object) return PICTOR_E_INVALID_HANDLE;
   if (InCallbackOf(object.get()))
     return Fail(function, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
-  if (!link)
-    return Fail(function, PICTOR_E_NULL_POINTER, "link is null");
-  if (formatMissing)
-    return Fail(function, PICTOR_E_NULL_POINTER, "format is null");
-  if (!callback)
-    return Fail(function, PICTOR_E_NULL_POINTER, "callback is null");
-  if (object->Pictor.IsCaptureActive())
-    object->Pictor.StopCapture();
+  if (!link) return Fail(function, PICTOR_E_NULL_POINTER, "link is null");
+  if (formatMissing) return Fail(function, PICTOR_E_NULL_POINTER, "format is null");
+  if (!callback) return Fail(function, PICTOR_E_NULL_POINTER, "callback is null");
+  if (object->Pictor.IsCaptureActive()) object->Pictor.StopCapture();
   object->Callback = callback;
   object->Context = context;
-  if (!start(object->Pictor, object.get()))
-    return Fail(function, PICTOR_E_FAILED, "the capture did not start");
+  if (!start(object->Pictor, object.get())) return Fail(function, PICTOR_E_FAILED, "the capture did not start");
   return PICTOR_OK;
 }
 
@@ -253,15 +238,24 @@ PICTOR_C_API int PICTOR_CDECL PictorCanUseMediaFoundation(void)
 PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result)
 {
   switch (result) {
-    case PICTOR_OK: return "PICTOR_OK";
-    case PICTOR_E_INVALID_HANDLE: return "PICTOR_E_INVALID_HANDLE";
-    case PICTOR_E_NULL_POINTER: return "PICTOR_E_NULL_POINTER";
-    case PICTOR_E_INVALID_ARGUMENT: return "PICTOR_E_INVALID_ARGUMENT";
-    case PICTOR_E_FAILED: return "PICTOR_E_FAILED";
-    case PICTOR_E_IN_CALLBACK: return "PICTOR_E_IN_CALLBACK";
-    case PICTOR_E_OUT_OF_MEMORY: return "PICTOR_E_OUT_OF_MEMORY";
-    case PICTOR_E_INTERNAL: return "PICTOR_E_INTERNAL";
-    default: return "unknown result";
+    case PICTOR_OK:
+      return "PICTOR_OK";
+    case PICTOR_E_INVALID_HANDLE:
+      return "PICTOR_E_INVALID_HANDLE";
+    case PICTOR_E_NULL_POINTER:
+      return "PICTOR_E_NULL_POINTER";
+    case PICTOR_E_INVALID_ARGUMENT:
+      return "PICTOR_E_INVALID_ARGUMENT";
+    case PICTOR_E_FAILED:
+      return "PICTOR_E_FAILED";
+    case PICTOR_E_IN_CALLBACK:
+      return "PICTOR_E_IN_CALLBACK";
+    case PICTOR_E_OUT_OF_MEMORY:
+      return "PICTOR_E_OUT_OF_MEMORY";
+    case PICTOR_E_INTERNAL:
+      return "PICTOR_E_INTERNAL";
+    default:
+      return "unknown result";
   }
 }
 
@@ -269,8 +263,7 @@ PICTOR_C_API int PICTOR_CDECL PictorLogFormat(const PictorFormat* format)
 {
   static const char kName[] = "PictorLogFormat";
   return Guarded(kName, [&] {
-    if (!format)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "format is null");
+    if (!format) return Fail(kName, PICTOR_E_NULL_POINTER, "format is null");
     TPictorFormat copy;
     std::memcpy(static_cast<void*>(&copy), format, sizeof copy);
     TPictor::LogPictorFormatProperties(copy);
@@ -284,8 +277,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureCreate(PictorCapture* capture)
 {
   static const char kName[] = "PictorCaptureCreate";
   return Guarded(kName, [&] {
-    if (!capture)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "capture is null");
+    if (!capture) return Fail(kName, PICTOR_E_NULL_POINTER, "capture is null");
     *capture = nullptr;
     const uintptr_t handle = RegisterHandle(std::make_shared<TCaptureObject>());
     *capture = reinterpret_cast<PictorCapture>(handle);
@@ -304,8 +296,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture)
         return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
     }
     std::shared_ptr<TObject> object = UnregisterHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;  // FindCapture has logged it
+    if (!object) return PICTOR_E_INVALID_HANDLE;  // FindCapture has logged it
     static_cast<TCaptureObject*>(object.get())->Pictor.StopCapture();
     LogInfo("%s %p", kName, static_cast<void*>(capture));
     return PICTOR_OK;
@@ -317,27 +308,23 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture,
   static const char kName[] = "PictorCaptureGetCameraCount";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!count)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "count is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!count) return Fail(kName, PICTOR_E_NULL_POINTER, "count is null");
     *count = object->Pictor.GetWebCamerasCount();
     return PICTOR_OK;
   });
 }
 
-PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras,
-                                                            int capacity, int* count)
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras, int capacity,
+                                                            int* count)
 {
   static const char kName[] = "PictorCaptureEnumerateCameras";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (const int problem = CheckBuffer(kName, cameras, capacity, count))
-      return problem;
-    *count = object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr,
-                                                capacity);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (const int problem = CheckBuffer(kName, cameras, capacity, count)) return problem;
+    *count =
+        object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr, capacity);
     return PICTOR_OK;
   });
 }
@@ -347,10 +334,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormatCount(PictorCapture capture,
   static const char kName[] = "PictorCaptureGetFormatCount";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link || !count)
-      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "count is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link || !count) return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "count is null");
     *count = object->Pictor.GetCaptureFormatsCount(link);
     return PICTOR_OK;
   });
@@ -362,12 +347,9 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateFormats(PictorCapture captur
   static const char kName[] = "PictorCaptureEnumerateFormats";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
-    if (const int problem = CheckBuffer(kName, formats, capacity, count))
-      return problem;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link) return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
+    if (const int problem = CheckBuffer(kName, formats, capacity, count)) return problem;
     *count = object->Pictor.EnumerateCaptureFormats(
         link, capacity ? reinterpret_cast<TPictorFormat*>(formats) : nullptr, capacity);
     return PICTOR_OK;
@@ -380,10 +362,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, cons
   static const char kName[] = "PictorCaptureGetFormat";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link || !format)
-      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "format is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link || !format) return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "format is null");
     const TPictorFormat found = object->Pictor.GetPictorFormatByIndex(link, index);
     std::memcpy(format, &found, sizeof found);
     return PICTOR_OK;
@@ -395,8 +375,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureSetConversion(PictorCapture capture, 
   static const char kName[] = "PictorCaptureSetConversion";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     if (conversion != PICTOR_CONVERSION_SYSTEM && conversion != PICTOR_CONVERSION_BUILT_IN)
       return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown conversion");
     object->Pictor.SetConversion(static_cast<TPictorConversion>(conversion));
@@ -434,8 +413,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture)
   static const char kName[] = "PictorCaptureStop";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     if (InCallbackOf(object.get()))
       return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
     object->Pictor.StopCapture();
@@ -448,10 +426,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* 
   static const char kName[] = "PictorCaptureIsActive";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!active)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "active is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!active) return Fail(kName, PICTOR_E_NULL_POINTER, "active is null");
     *active = object->Pictor.IsCaptureActive() ? 1 : 0;
     return PICTOR_OK;
   });
@@ -462,10 +438,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, Pict
   static const char kName[] = "PictorCaptureGetStatus";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!status)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!status) return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
     *status = object->Pictor.GetCaptureStatus();
     return PICTOR_OK;
   });
@@ -477,10 +451,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, 
   static const char kName[] = "PictorCaptureGetParameters";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link || !parameters)
-      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link || !parameters) return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
     const TPictorParameters read = object->Pictor.GetParameters(link);
     std::memcpy(parameters, &read, sizeof read);
     return PICTOR_OK;
@@ -493,10 +465,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureSetParameters(PictorCapture capture, 
   static const char kName[] = "PictorCaptureSetParameters";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link || !parameters)
-      return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link || !parameters) return Fail(kName, PICTOR_E_NULL_POINTER, !link ? "link is null" : "parameters is null");
     TPictorParameters copy;
     std::memcpy(static_cast<void*>(&copy), parameters, sizeof copy);
     for (int i = 0; i < PICTOR_VIDEO_PROC_AMP_COUNT; ++i)
@@ -513,10 +483,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureSetDefaultParameters(PictorCapture ca
   static const char kName[] = "PictorCaptureSetDefaultParameters";
   return Guarded(kName, [&] {
     const auto object = FindCapture(kName, capture);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
-    if (!link)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!link) return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
     object->Pictor.SetDefaultParameters(link);
     return PICTOR_OK;
   });

@@ -25,15 +25,14 @@ class TPooledBuffer;
 struct TSamplePoolState {
   std::mutex Lock;
   std::vector<TPooledBuffer*> Kept;  // released buffers of the current size
-  DWORD Length = 0;                   // current buffer size
-  bool Closed = false;                // the pool is gone: released buffers free themselves
-  std::atomic<LONG> Refs{1};          // the pool and every live buffer
+  DWORD Length = 0;                  // current buffer size
+  bool Closed = false;               // the pool is gone: released buffers free themselves
+  std::atomic<LONG> Refs{1};         // the pool and every live buffer
 
   void AddRef() { ++Refs; }
   void Release()
   {
-    if (--Refs == 0)
-      delete this;
+    if (--Refs == 0) delete this;
   }
   // Takes a buffer whose last reference went; false when it is not wanted.
   bool Keep(TPooledBuffer* buffer, DWORD length);
@@ -43,8 +42,7 @@ namespace {
 
 class TPooledBuffer final : public IMFMediaBuffer {
  public:
-  TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength)
-      : State(state), Data(data), MaxLength(maxLength)
+  TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength) : State(state), Data(data), MaxLength(maxLength)
   {
     State->AddRef();
   }
@@ -58,8 +56,7 @@ class TPooledBuffer final : public IMFMediaBuffer {
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override
   {
-    if (!out)
-      return E_POINTER;
+    if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaBuffer)) {
       *out = static_cast<IMFMediaBuffer*>(this);
       AddRef();
@@ -72,41 +69,34 @@ class TPooledBuffer final : public IMFMediaBuffer {
   STDMETHODIMP_(ULONG) Release() override
   {
     const ULONG left = --Refs;
-    if (left == 0 && !State->Keep(this, MaxLength))
-      delete this;
+    if (left == 0 && !State->Keep(this, MaxLength)) delete this;
     return left;
   }
 
   STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
   {
-    if (!buffer)
-      return E_POINTER;
+    if (!buffer) return E_POINTER;
     *buffer = Data;
-    if (maxLength)
-      *maxLength = MaxLength;
-    if (currentLength)
-      *currentLength = CurrentLength;
+    if (maxLength) *maxLength = MaxLength;
+    if (currentLength) *currentLength = CurrentLength;
     return S_OK;
   }
   STDMETHODIMP Unlock() override { return S_OK; }
   STDMETHODIMP GetCurrentLength(DWORD* length) override
   {
-    if (!length)
-      return E_POINTER;
+    if (!length) return E_POINTER;
     *length = CurrentLength;
     return S_OK;
   }
   STDMETHODIMP SetCurrentLength(DWORD length) override
   {
-    if (length > MaxLength)
-      return E_INVALIDARG;
+    if (length > MaxLength) return E_INVALIDARG;
     CurrentLength = length;
     return S_OK;
   }
   STDMETHODIMP GetMaxLength(DWORD* length) override
   {
-    if (!length)
-      return E_POINTER;
+    if (!length) return E_POINTER;
     *length = MaxLength;
     return S_OK;
   }
@@ -130,8 +120,7 @@ class TPooledBuffer final : public IMFMediaBuffer {
 bool TSamplePoolState::Keep(TPooledBuffer* buffer, DWORD length)
 {
   std::lock_guard<std::mutex> guard(Lock);
-  if (Closed || length != Length || Kept.size() >= kKeptBuffers)
-    return false;
+  if (Closed || length != Length || Kept.size() >= kKeptBuffers) return false;
   try {
     Kept.push_back(buffer);
   } catch (...) {
@@ -146,26 +135,22 @@ TSamplePool::TSamplePool() : State(new (std::nothrow) TSamplePoolState()) {}
 
 TSamplePool::~TSamplePool()
 {
-  if (!State)
-    return;
+  if (!State) return;
   std::vector<TPooledBuffer*> kept;
   {
     std::lock_guard<std::mutex> guard(State->Lock);
     State->Closed = true;
     kept.swap(State->Kept);
   }
-  for (TPooledBuffer* buffer : kept)
-    delete buffer;
+  for (TPooledBuffer* buffer : kept) delete buffer;
   State->Release();
 }
 
 HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
 {
-  if (!out)
-    return E_POINTER;
+  if (!out) return E_POINTER;
   *out = nullptr;
-  if (!State)
-    return E_OUTOFMEMORY;
+  if (!State) return E_OUTOFMEMORY;
   std::vector<TPooledBuffer*> stale;
   TPooledBuffer* buffer = nullptr;
   {
@@ -178,8 +163,7 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
       State->Kept.pop_back();
     }
   }
-  for (TPooledBuffer* old : stale)
-    delete old;
+  for (TPooledBuffer* old : stale) delete old;
   if (buffer) {
     buffer->Reuse();
     *out = buffer;
@@ -187,8 +171,7 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
   }
 
   BYTE* data = new (std::nothrow) BYTE[length ? length : 1];
-  if (!data)
-    return E_OUTOFMEMORY;
+  if (!data) return E_OUTOFMEMORY;
   buffer = new (std::nothrow) TPooledBuffer(State, data, length);
   if (!buffer) {
     delete[] data;

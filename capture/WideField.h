@@ -6,7 +6,8 @@
 // Copies a NUL-terminated wide string into a field of `capacity` characters (the NUL
 // included). A longer text is cut at capacity - 1 characters, never in the middle of
 // a surrogate pair; the field always ends with a NUL and nothing beyond it is touched.
-inline void CopyToWideField(wchar_t* field, size_t capacity, const wchar_t* text) {
+inline void CopyToWideField(wchar_t* field, size_t capacity, const wchar_t* text)
+{
   if (capacity == 0) return;
   size_t length = 0;
   if (text) {

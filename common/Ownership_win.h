@@ -51,8 +51,7 @@ class TUniqueHandle {
   TUniqueHandle(TUniqueHandle&& other) noexcept : handle(other.Release()) {}
   TUniqueHandle& operator=(TUniqueHandle&& other) noexcept
   {
-    if (this != &other)
-      Reset(other.Release());
+    if (this != &other) Reset(other.Release());
     return *this;
   }
   HANDLE Get() const { return handle; }
@@ -65,8 +64,7 @@ class TUniqueHandle {
   }
   void Reset(HANDLE h = nullptr)
   {
-    if (handle)
-      CloseHandle(handle);
+    if (handle) CloseHandle(handle);
     handle = h;
   }
 
@@ -94,8 +92,7 @@ class TUniqueView {
   explicit operator bool() const { return view != nullptr; }
   void Reset()
   {
-    if (view)
-      UnmapViewOfFile(view);
+    if (view) UnmapViewOfFile(view);
     view = nullptr;
   }
 
@@ -110,8 +107,7 @@ class TMutexHold {
   explicit TMutexHold(HANDLE mutex) : mutex(mutex), owned(mutex && WaitOwned(mutex)) {}
   ~TMutexHold()
   {
-    if (owned)
-      ReleaseMutex(mutex);
+    if (owned) ReleaseMutex(mutex);
   }
   TMutexHold(const TMutexHold&) = delete;
   TMutexHold& operator=(const TMutexHold&) = delete;
@@ -142,8 +138,7 @@ class TCriticalSectionHold {
   }
   ~TCriticalSectionHold()
   {
-    if (owned)
-      LeaveCriticalSection(&section);
+    if (owned) LeaveCriticalSection(&section);
   }
   TCriticalSectionHold(const TCriticalSectionHold&) = delete;
   TCriticalSectionHold& operator=(const TCriticalSectionHold&) = delete;
@@ -185,8 +180,7 @@ class TCoTaskMemPtr {
   }
   void Reset()
   {
-    if (pointer)
-      CoTaskMemFree(pointer);
+    if (pointer) CoTaskMemFree(pointer);
     pointer = nullptr;
   }
 

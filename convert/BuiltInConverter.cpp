@@ -25,12 +25,18 @@ constexpr uint32_t kRange0_255 = 1;
 const libyuv::YuvConstants* ConstantsOf(TYuvMatrix matrix)
 {
   switch (matrix) {
-    case TYuvMatrix::BT601Full: return &libyuv::kYuvJPEGConstants;
-    case TYuvMatrix::BT709Limited: return &libyuv::kYuvH709Constants;
-    case TYuvMatrix::BT709Full: return &libyuv::kYuvF709Constants;
-    case TYuvMatrix::BT2020Limited: return &libyuv::kYuv2020Constants;
-    case TYuvMatrix::BT2020Full: return &libyuv::kYuvV2020Constants;
-    case TYuvMatrix::BT601Limited: break;
+    case TYuvMatrix::BT601Full:
+      return &libyuv::kYuvJPEGConstants;
+    case TYuvMatrix::BT709Limited:
+      return &libyuv::kYuvH709Constants;
+    case TYuvMatrix::BT709Full:
+      return &libyuv::kYuvF709Constants;
+    case TYuvMatrix::BT2020Limited:
+      return &libyuv::kYuv2020Constants;
+    case TYuvMatrix::BT2020Full:
+      return &libyuv::kYuvV2020Constants;
+    case TYuvMatrix::BT601Limited:
+      break;
   }
   return &libyuv::kYuvI601Constants;
 }
@@ -39,8 +45,7 @@ const libyuv::YuvConstants* ConstantsOf(TYuvMatrix matrix)
 // pad the frame with zero bytes after it.
 bool EndsWithEndOfImage(const uint8_t* frame, size_t length)
 {
-  while (length > 2 && frame[length - 1] == 0)
-    --length;
+  while (length > 2 && frame[length - 1] == 0) --length;
   return length >= 2 && frame[length - 2] == 0xFF && frame[length - 1] == 0xD9;
 }
 
@@ -59,8 +64,7 @@ TYuvMatrix ChooseYuvMatrix(uint32_t mfMatrix, uint32_t mfNominalRange, uint32_t 
     case kMatrixBT2020_12:
       return full ? TYuvMatrix::BT2020Full : TYuvMatrix::BT2020Limited;
     default:
-      if (height > 576)
-        return full ? TYuvMatrix::BT709Full : TYuvMatrix::BT709Limited;
+      if (height > 576) return full ? TYuvMatrix::BT709Full : TYuvMatrix::BT709Limited;
       return full ? TYuvMatrix::BT601Full : TYuvMatrix::BT601Limited;
   }
 }
@@ -68,12 +72,18 @@ TYuvMatrix ChooseYuvMatrix(uint32_t mfMatrix, uint32_t mfNominalRange, uint32_t 
 const char* YuvMatrixName(TYuvMatrix matrix)
 {
   switch (matrix) {
-    case TYuvMatrix::BT601Limited: return "BT.601 16-235";
-    case TYuvMatrix::BT601Full: return "BT.601 0-255";
-    case TYuvMatrix::BT709Limited: return "BT.709 16-235";
-    case TYuvMatrix::BT709Full: return "BT.709 0-255";
-    case TYuvMatrix::BT2020Limited: return "BT.2020 16-235";
-    case TYuvMatrix::BT2020Full: return "BT.2020 0-255";
+    case TYuvMatrix::BT601Limited:
+      return "BT.601 16-235";
+    case TYuvMatrix::BT601Full:
+      return "BT.601 0-255";
+    case TYuvMatrix::BT709Limited:
+      return "BT.709 16-235";
+    case TYuvMatrix::BT709Full:
+      return "BT.709 0-255";
+    case TYuvMatrix::BT2020Limited:
+      return "BT.2020 16-235";
+    case TYuvMatrix::BT2020Full:
+      return "BT.2020 0-255";
   }
   return "?";
 }
@@ -150,8 +160,7 @@ TBuiltInConverter::TBuiltInConverter(TBuiltInInput input, uint32_t width, uint32
 
 TBuiltInConverter::~TBuiltInConverter()
 {
-  if (Decompressor)
-    tjDestroy(Decompressor);
+  if (Decompressor) tjDestroy(Decompressor);
 }
 
 bool TBuiltInConverter::Fail(const char* format, ...)
@@ -172,12 +181,9 @@ bool TBuiltInConverter::PassesThrough(bool topDown) const
 bool TBuiltInConverter::Convert(const uint8_t* frame, size_t length, uint8_t* out, bool topDown)
 {
   ErrorText[0] = '\0';
-  if (!bReady)
-    return Fail("converter not ready");
-  if (!frame || !out)
-    return Fail("no frame");
-  if (Input == TBuiltInInput::MJPG)
-    return DecodeJpeg(frame, length, out, topDown);
+  if (!bReady) return Fail("converter not ready");
+  if (!frame || !out) return Fail("no frame");
+  if (Input == TBuiltInInput::MJPG) return DecodeJpeg(frame, length, out, topDown);
   if (length < MinimumInput)
     return Fail("frame of %zu bytes is shorter than the %zu of the format", length, MinimumInput);
 
@@ -201,12 +207,12 @@ bool TBuiltInConverter::Convert(const uint8_t* frame, size_t length, uint8_t* ou
       result = libyuv::NV12ToARGBMatrix(frame, stride, chroma, stride, outTop, outStride, Constants, w, h);
       break;
     case TBuiltInInput::I420:
-      result = libyuv::I420ToARGBMatrix(frame, stride, chroma, chromaStride, chroma + chromaPlane, chromaStride,
-                                        outTop, outStride, Constants, w, h);
+      result = libyuv::I420ToARGBMatrix(frame, stride, chroma, chromaStride, chroma + chromaPlane, chromaStride, outTop,
+                                        outStride, Constants, w, h);
       break;
     case TBuiltInInput::YV12:  // V plane before U
-      result = libyuv::I420ToARGBMatrix(frame, stride, chroma + chromaPlane, chromaStride, chroma, chromaStride,
-                                        outTop, outStride, Constants, w, h);
+      result = libyuv::I420ToARGBMatrix(frame, stride, chroma + chromaPlane, chromaStride, chroma, chromaStride, outTop,
+                                        outStride, Constants, w, h);
       break;
     case TBuiltInInput::RGB32: {
       const uint8_t* sourceTop = bInputBottomUp ? frame + static_cast<size_t>(h - 1) * Stride : frame;
@@ -231,24 +237,22 @@ bool TBuiltInConverter::ConvertPacked422(const uint8_t* frame, uint8_t* outTop, 
   for (uint32_t row = 0; row < Height; row += kStripRows) {
     const int rows = static_cast<int>(Height - row < kStripRows ? Height - row : kStripRows);
     const uint8_t* source = frame + static_cast<size_t>(row) * Stride;
-    const int split = Input == TBuiltInInput::YUY2
-                          ? libyuv::YUY2ToI422(source, static_cast<int>(Stride), y, w, u, halfWidth, v, halfWidth, w, rows)
-                          : libyuv::UYVYToI422(source, static_cast<int>(Stride), y, w, u, halfWidth, v, halfWidth, w, rows);
-    if (split != 0)
-      return Fail("conversion failed (%d)", split);
-    const int converted = libyuv::I422ToARGBMatrix(y, w, u, halfWidth, v, halfWidth,
-                                                   outTop + static_cast<ptrdiff_t>(row) * outStride, outStride,
-                                                   Constants, w, rows);
-    if (converted != 0)
-      return Fail("conversion failed (%d)", converted);
+    const int split =
+        Input == TBuiltInInput::YUY2
+            ? libyuv::YUY2ToI422(source, static_cast<int>(Stride), y, w, u, halfWidth, v, halfWidth, w, rows)
+            : libyuv::UYVYToI422(source, static_cast<int>(Stride), y, w, u, halfWidth, v, halfWidth, w, rows);
+    if (split != 0) return Fail("conversion failed (%d)", split);
+    const int converted =
+        libyuv::I422ToARGBMatrix(y, w, u, halfWidth, v, halfWidth, outTop + static_cast<ptrdiff_t>(row) * outStride,
+                                 outStride, Constants, w, rows);
+    if (converted != 0) return Fail("conversion failed (%d)", converted);
   }
   return true;
 }
 
 bool TBuiltInConverter::DecodeJpeg(const uint8_t* frame, size_t length, uint8_t* out, bool topDown)
 {
-  if (DecodeJpegFrame(frame, length, out, topDown))
-    return true;
+  if (DecodeJpegFrame(frame, length, out, topDown)) return true;
   // A decompressor that stopped inside a frame can keep part of it (a half-read table)
   // and refuse the next good frame: start the next one with a fresh decompressor.
   tjDestroy(Decompressor);
@@ -263,8 +267,7 @@ bool TBuiltInConverter::DecodeJpeg(const uint8_t* frame, size_t length, uint8_t*
 
 bool TBuiltInConverter::DecodeJpegFrame(const uint8_t* frame, size_t length, uint8_t* out, bool topDown)
 {
-  if (length == 0 || length > 0x7FFFFFFFu)
-    return Fail("JPEG frame of %zu bytes", length);
+  if (length == 0 || length > 0x7FFFFFFFu) return Fail("JPEG frame of %zu bytes", length);
   const unsigned long size = static_cast<unsigned long>(length);
   int width = 0;
   int height = 0;
@@ -276,12 +279,10 @@ bool TBuiltInConverter::DecodeJpegFrame(const uint8_t* frame, size_t length, uin
     return Fail("JPEG frame of %dx%d in a %ux%u format", width, height, Width, Height);
   // BGRX: the byte order of the delivered pixels, with 0xFF in the fourth byte.
   const int flags = topDown ? 0 : TJFLAG_BOTTOMUP;
-  if (tjDecompress2(Decompressor, frame, size, out, width, width * 4, height, TJPF_BGRX, flags) == 0)
-    return true;
+  if (tjDecompress2(Decompressor, frame, size, out, width, width * 4, height, TJPF_BGRX, flags) == 0) return true;
   // A warning leaves a whole picture unless the data ran out (a truncated frame, whose
   // missing rows the decoder fills with grey); a complete frame with, for example,
   // stray bytes before a marker is still delivered.
-  if (tjGetErrorCode(Decompressor) == TJERR_WARNING && EndsWithEndOfImage(frame, length))
-    return true;
+  if (tjGetErrorCode(Decompressor) == TJERR_WARNING && EndsWithEndOfImage(frame, length)) return true;
   return Fail("JPEG data: %s", tjGetErrorStr2(Decompressor));
 }

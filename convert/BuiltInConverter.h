@@ -29,8 +29,7 @@ class TBuiltInConverter {
  public:
   // inputStride: MF_MT_DEFAULT_STRIDE of the type (0 when missing: the packed row size);
   // for RGB32 a negative stride means the rows are stored bottom row first.
-  TBuiltInConverter(TBuiltInInput input, uint32_t width, uint32_t height, int32_t inputStride,
-                    TYuvMatrix matrix);
+  TBuiltInConverter(TBuiltInInput input, uint32_t width, uint32_t height, int32_t inputStride, TYuvMatrix matrix);
   ~TBuiltInConverter();
   TBuiltInConverter(const TBuiltInConverter&) = delete;
   TBuiltInConverter& operator=(const TBuiltInConverter&) = delete;
@@ -61,11 +60,11 @@ class TBuiltInConverter {
   TBuiltInInput Input;
   uint32_t Width;
   uint32_t Height;
-  uint32_t Stride;     // bytes between input rows (first plane)
-  bool bInputBottomUp; // RGB32 stored bottom row first
+  uint32_t Stride;      // bytes between input rows (first plane)
+  bool bInputBottomUp;  // RGB32 stored bottom row first
   const libyuv::YuvConstants* Constants;
   size_t MinimumInput;
-  void* Decompressor;  // TurboJPEG handle, MJPG only
+  void* Decompressor;          // TurboJPEG handle, MJPG only
   std::vector<uint8_t> Strip;  // planar rows of a packed 4:2:2 strip
   bool bReady;
   char ErrorText[160];

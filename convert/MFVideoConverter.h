@@ -46,8 +46,8 @@ class TMFVideoConverter {
   // Writes one line with the type's major type, subtype, frame size and stride. Every
   // out-pointer may be null; sizes and stride are written as 0 when they could not be
   // read, the GUIDs stay untouched unless read.
-  static void LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width, UINT32* height,
-                                      INT32* stride, GUID* majorType, GUID* subType);
+  static void LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width, UINT32* height, INT32* stride, GUID* majorType,
+                                      GUID* subType);
 
   // Fills in an RGB32 output type that lacks MF_MT_FRAME_SIZE or MF_MT_DEFAULT_STRIDE
   // (Wine's Color Converter offers such types; Windows gives both): frame size, frame
@@ -57,11 +57,11 @@ class TMFVideoConverter {
 
   bool bInitialized;
   bool bTopDown;
-  TPictor* pOwner;                // not owned
-  IMFMediaType* pInputType;       // owned reference
-  IMFMediaType* pOutputType;      // owned reference; null without a transform
-  IMFTransform* pTransform;       // owned reference; null for native RGB32/ARGB32 input
-  IMFSample* pInputSample;        // pending input sample; guarded by SampleLock
+  TPictor* pOwner;            // not owned
+  IMFMediaType* pInputType;   // owned reference
+  IMFMediaType* pOutputType;  // owned reference; null without a transform
+  IMFTransform* pTransform;   // owned reference; null for native RGB32/ARGB32 input
+  IMFSample* pInputSample;    // pending input sample; guarded by SampleLock
   UINT32 FrameWidth;
   UINT32 FrameHeight;
   INT32 FrameStride;
@@ -71,7 +71,7 @@ class TMFVideoConverter {
   // Written by the destructor's thread, read by the convert thread once per pass.
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
-  HANDLE hSampleEvent;            // auto-reset; signalled when a sample was stored
+  HANDLE hSampleEvent;                   // auto-reset; signalled when a sample was stored
   std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
   // Buffers of the RGB32 output samples (TPictor::CreateNewOutputSample, convert thread).
   TSamplePool OutputPool;

@@ -41,8 +41,7 @@ class TBufferLock {
   }
   ~TBufferLock()
   {
-    if (SUCCEEDED(Result))
-      Buffer->Unlock();
+    if (SUCCEEDED(Result)) Buffer->Unlock();
   }
   TBufferLock(const TBufferLock&) = delete;
   TBufferLock& operator=(const TBufferLock&) = delete;
@@ -59,20 +58,13 @@ class TBufferLock {
 // The subtypes the built-in kernels read (Media Foundation's IYUV is I420's layout).
 TBuiltInInput BuiltInInputOf(const GUID& subtype)
 {
-  if (subtype == MFVideoFormat_MJPG)
-    return TBuiltInInput::MJPG;
-  if (subtype == MFVideoFormat_YUY2)
-    return TBuiltInInput::YUY2;
-  if (subtype == MFVideoFormat_UYVY)
-    return TBuiltInInput::UYVY;
-  if (subtype == MFVideoFormat_NV12)
-    return TBuiltInInput::NV12;
-  if (subtype == MFVideoFormat_I420 || subtype == MFVideoFormat_IYUV)
-    return TBuiltInInput::I420;
-  if (subtype == MFVideoFormat_YV12)
-    return TBuiltInInput::YV12;
-  if (IsNativeRGB(subtype))
-    return TBuiltInInput::RGB32;
+  if (subtype == MFVideoFormat_MJPG) return TBuiltInInput::MJPG;
+  if (subtype == MFVideoFormat_YUY2) return TBuiltInInput::YUY2;
+  if (subtype == MFVideoFormat_UYVY) return TBuiltInInput::UYVY;
+  if (subtype == MFVideoFormat_NV12) return TBuiltInInput::NV12;
+  if (subtype == MFVideoFormat_I420 || subtype == MFVideoFormat_IYUV) return TBuiltInInput::I420;
+  if (subtype == MFVideoFormat_YV12) return TBuiltInInput::YV12;
+  if (IsNativeRGB(subtype)) return TBuiltInInput::RGB32;
   return TBuiltInInput::Unsupported;
 }
 
@@ -175,19 +167,16 @@ HRESULT TMFVideoConverter::CompleteRGB32OutputType(IMFMediaType* output, IMFMedi
   UINT32 stride = 0;
   const bool hasSize = SUCCEEDED(output->GetUINT64(MF_MT_FRAME_SIZE, &packed));
   const bool hasStride = SUCCEEDED(output->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride));
-  if (hasSize && hasStride)
-    return S_OK;
+  if (hasSize && hasStride) return S_OK;
 
   LogInfo("%s output type lacks frame size or stride, completed from the input type", kCtorName);
   for (const GUID* key : {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO}) {
     if (SUCCEEDED(input->GetUINT64(*key, &packed))) {
       const HRESULT hr = output->SetUINT64(*key, packed);
-      if (FAILED(hr))
-        return hr;
+      if (FAILED(hr)) return hr;
     }
   }
-  if (!hasStride)
-    return output->SetUINT32(MF_MT_DEFAULT_STRIDE, width * 4u);
+  if (!hasStride) return output->SetUINT32(MF_MT_DEFAULT_STRIDE, width * 4u);
   return S_OK;
 }
 
@@ -229,14 +218,12 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
   LogMediaTypeBasicParams(pInputType, &FrameWidth, &FrameHeight, &FrameStride, nullptr, &InputSubType);
 
   if (conversion == pcBuiltIn) {
-    if (!ConfigureBuiltIn())
-      return false;
+    if (!ConfigureBuiltIn()) return false;
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
   } else {
     LogInfo("%s Subtype is NOT native -> create a converter object", kCtorName);
-    if (!ConfigureTransform())
-      return false;
+    if (!ConfigureTransform()) return false;
   }
 
   hConvertThread = CreateThread(nullptr, 0, ConvertThreadAPI, this, 0, &dwConvertThreadId);
@@ -257,10 +244,8 @@ bool TMFVideoConverter::ConfigureBuiltIn()
   // Missing colour attributes read as 0: the kernels then apply Media Foundation's defaults.
   UINT32 matrix = 0;
   UINT32 range = 0;
-  if (FAILED(pInputType->GetUINT32(MF_MT_YUV_MATRIX, &matrix)))
-    matrix = 0;
-  if (FAILED(pInputType->GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range)))
-    range = 0;
+  if (FAILED(pInputType->GetUINT32(MF_MT_YUV_MATRIX, &matrix))) matrix = 0;
+  if (FAILED(pInputType->GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range))) range = 0;
   const TYuvMatrix choice = ChooseYuvMatrix(matrix, range, FrameHeight);
   pBuiltIn = new (std::nothrow) TBuiltInConverter(input, FrameWidth, FrameHeight, FrameStride, choice);
   if (!pBuiltIn || !pBuiltIn->Ready()) {
@@ -270,8 +255,7 @@ bool TMFVideoConverter::ConfigureBuiltIn()
   LogInfo("%s built-in conversion of %S, %s", kCtorName, GetMFGUIDName(InputSubType).c_str(),
           input == TBuiltInInput::MJPG ? "JPEG" : YuvMatrixName(choice));
   // Frames in the asked row order go on as they are; every other frame is written in it.
-  if (!pBuiltIn->PassesThrough(bTopDown))
-    FrameStride = static_cast<INT32>(FrameWidth * 4u) * (bTopDown ? 1 : -1);
+  if (!pBuiltIn->PassesThrough(bTopDown)) FrameStride = static_cast<INT32>(FrameWidth * 4u) * (bTopDown ? 1 : -1);
   return true;
 }
 
@@ -290,16 +274,14 @@ bool TMFVideoConverter::ConfigureTransform()
   }
 
   ComPtr<IMFMediaType> output = FindRGB32OutputType(transform.Get());
-  if (!output)
-    return false;
+  if (!output) return false;
   hr = CompleteRGB32OutputType(output.Get(), pInputType, FrameWidth);
   if (FAILED(hr)) {
     LogError("%s completing the output type error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
   INT32 stride = 0;
-  if (!SetOutputRowOrder(output.Get(), bTopDown, &stride))
-    return false;
+  if (!SetOutputRowOrder(output.Get(), bTopDown, &stride)) return false;
 
   LogInfo("%s output media type:", kCtorName);
   LogMediaTypeBasicParams(output.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -352,8 +334,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
     if (hold.Owned()) {
       if (pInputSample) {
         pInputSample->Release();
-        if (pOwner)
-          pOwner->CaptureFrameDropped();
+        if (pOwner) pOwner->CaptureFrameDropped();
       }
       pInputSample = sample;
       stored = true;
@@ -365,8 +346,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
     SetEvent(hSampleEvent);
   } else if (sample) {
     sample->Release();
-    if (pOwner)
-      pOwner->CaptureFrameDropped();
+    if (pOwner) pOwner->CaptureFrameDropped();
   }
 }
 
@@ -384,8 +364,7 @@ void TMFVideoConverter::ConvertThread()
   while (!bStopConvert) {
     WaitForSingleObject(hSampleEvent, 100);
     const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
-    if (!hold.Owned() || !pInputSample)
-      continue;
+    if (!hold.Owned() || !pInputSample) continue;
     bConverting = true;
     // A host callback that throws must not take the thread (and the process) down.
     try {
@@ -412,8 +391,7 @@ void TMFVideoConverter::ConvertPendingSample()
   }
 
   HRESULT hr = pTransform->ProcessInput(0, pInputSample, 0);
-  if (hr == MF_E_NOTACCEPTING && DrainTransform())
-    hr = pTransform->ProcessInput(0, pInputSample, 0);
+  if (hr == MF_E_NOTACCEPTING && DrainTransform()) hr = pTransform->ProcessInput(0, pInputSample, 0);
   if (hr != S_OK) {
     LogError("%s ProcessInput error: %x", kName, static_cast<unsigned>(hr));
     return;
@@ -446,8 +424,7 @@ void TMFVideoConverter::ConvertPendingSample()
 void TMFVideoConverter::FlushTransform()
 {
   const HRESULT hr = pTransform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
-  if (hr != S_OK)
-    LogError("%s flush error: %x", "TMFVideoConverter::ConvertThread", static_cast<unsigned>(hr));
+  if (hr != S_OK) LogError("%s flush error: %x", "TMFVideoConverter::ConvertThread", static_cast<unsigned>(hr));
 }
 
 // Wine 8.0's Color Converter ignores the flush message (and answers S_OK): an input it
@@ -456,8 +433,7 @@ bool TMFVideoConverter::DrainTransform()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
   ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
-  if (!output)
-    return false;
+  if (!output) return false;
   MFT_OUTPUT_DATA_BUFFER buffer = {};
   buffer.pSample = output.Get();
   DWORD status = 0;

@@ -17,7 +17,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
+bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type)
+{
   static const char kName[] = "TMFVideoConverter::CanUseAsInputType";
   // Declared first, so that the exit line comes after the references are released.
   TLogScope scope(kName);
@@ -32,14 +33,12 @@ bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
   ComPtr<IMFTransform> transform;
   if (!type) {
     LogError("%s SetInputType error: %x", kName, static_cast<unsigned>(E_POINTER));
-  } else if (major == MFMediaType_Video &&
-             (subtype == MFVideoFormat_ARGB32 || subtype == MFVideoFormat_RGB32)) {
+  } else if (major == MFMediaType_Video && (subtype == MFVideoFormat_ARGB32 || subtype == MFVideoFormat_RGB32)) {
     LogInfo("%s We can use this format - RGB32 or ARGB32", kName);
     answer = true;
   } else {
     // The Color Converter DSP decides: a type it takes as input can be converted.
-    HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_ALL,
-                                  IID_PPV_ARGS(transform.GetAddressOf()));
+    HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_ALL, IID_PPV_ARGS(transform.GetAddressOf()));
     if (hr != S_OK) {
       LogError("%s CoCreateInstance error: %x", kName, static_cast<unsigned>(hr));
     } else {
@@ -54,15 +53,16 @@ bool TMFVideoConverter::CanUseAsInputType(IMFMediaType* type) {
   return scope.Returns(answer);
 }
 
-bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type) {
+bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type)
+{
   TLogScope scope("TMFVideoConverter::CanConvertBuiltIn");
   GUID major = GUID_NULL;
   GUID subtype = GUID_NULL;
   UINT32 width = 0;
   UINT32 height = 0;
   if (type) LogMediaTypeBasicParams(type, &width, &height, nullptr, &major, &subtype);
-  const GUID* const readable[] = {&MFVideoFormat_MJPG, &MFVideoFormat_YUY2, &MFVideoFormat_UYVY,
-                                  &MFVideoFormat_NV12, &MFVideoFormat_I420, &MFVideoFormat_IYUV,
+  const GUID* const readable[] = {&MFVideoFormat_MJPG, &MFVideoFormat_YUY2,  &MFVideoFormat_UYVY,
+                                  &MFVideoFormat_NV12, &MFVideoFormat_I420,  &MFVideoFormat_IYUV,
                                   &MFVideoFormat_YV12, &MFVideoFormat_RGB32, &MFVideoFormat_ARGB32};
   bool answer = false;
   if (type && major == MFMediaType_Video && width > 0 && height > 0) {
@@ -71,9 +71,9 @@ bool TMFVideoConverter::CanConvertBuiltIn(IMFMediaType* type) {
   return scope.Returns(answer);
 }
 
-void TMFVideoConverter::LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width,
-                                                UINT32* height, INT32* stride, GUID* majorType,
-                                                GUID* subType) {
+void TMFVideoConverter::LogMediaTypeBasicParams(IMFMediaType* type, UINT32* width, UINT32* height, INT32* stride,
+                                                GUID* majorType, GUID* subType)
+{
   static const char kName[] = "TMFVideoConverter::LogMediaTypeBasicParams";
   UINT32 w = 0;
   UINT32 h = 0;
@@ -120,8 +120,8 @@ void TMFVideoConverter::LogMediaTypeBasicParams(IMFMediaType* type, UINT32* widt
 
   const std::wstring majorName = GetMFGUIDName(major);
   const std::wstring subName = GetMFGUIDName(sub);
-  LogInfo("%s type %S - subtype %S - %d x %d, stride %d", kName, majorName.c_str(),
-          subName.c_str(), static_cast<int>(w), static_cast<int>(h), static_cast<int>(s));
+  LogInfo("%s type %S - subtype %S - %d x %d, stride %d", kName, majorName.c_str(), subName.c_str(),
+          static_cast<int>(w), static_cast<int>(h), static_cast<int>(s));
   if (width) *width = w;
   if (height) *height = h;
   if (stride) *stride = s;

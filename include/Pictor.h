@@ -71,6 +71,7 @@ struct TPictorFormat {
 
   // Every field zero, every name empty. The record is plain data: copying copies every
   // field and destruction does nothing.
+  // clang-format off
   TPictorFormat() : FrameSize(0), Height(0), Width(0), YUVMatrix(0), VideoLighting(0),
         DefaultStride(0), VideoChromaSiting(0), AMFormatType(), AMFormatTypeName(),
         FixedSizeSamples(0), VideoNominalRange(0), FrameRate(0), FrameRateLow(0),
@@ -78,6 +79,7 @@ struct TPictorFormat {
         FrameRateRangeMin(0), FrameRateRangeMinLow(0), SampleSize(0), VideoPrimaries(0),
         InterlaceMode(0), FrameRateRangeMax(0), FrameRateRangeMaxLow(0), MajorType(),
         MajorTypeName(), SubType(), SubTypeName() {}
+  // clang-format on
 };
 
 // One image or camera-control property of a camera.
@@ -107,8 +109,8 @@ struct TPictorParameters {
 // pixels holds width * height 4-byte pixels (blue, green, red, alpha), rows width * 4
 // bytes apart, valid only during the call. topDown is true when the first row in memory
 // is the top of the picture. The result is ignored.
-typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown,
-                                    unsigned char* pixels, void* context);
+typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
+                                    void* context);
 
 // Who turns the camera's frames into RGB32. pcSystemConverter (the default) uses the
 // Windows Color Converter DSP and lists only the formats it accepts. pcBuiltIn converts
@@ -173,10 +175,10 @@ class PICTOR_API TPictor {
   TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
   static void LogPictorFormatProperties(TPictorFormat format);
 
-  bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown,
-                    TImageReadyCallback callback, void* context);
-  bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown,
-                    TImageReadyCallback callback, void* context);
+  bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown, TImageReadyCallback callback,
+                    void* context);
+  bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
+                    void* context);
   void StopCapture();
   bool IsCaptureActive();
   // Idle, running or ended by the stream (with the failing HRESULT), frames delivered
@@ -206,8 +208,7 @@ class PICTOR_API TPictor {
 
   // Frame delivery, called on the converter's thread.
   IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
-  void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height,
-                          bool topDown);
+  void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown);
 
   // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
   void CaptureStatusStarted();

@@ -50,7 +50,7 @@
 #define PICTOR_E_FAILED (-4)           /* the operation failed; the log says why */
 #define PICTOR_E_IN_CALLBACK (-5)      /* start, stop or destroy from the object's own callback */
 #define PICTOR_E_OUT_OF_MEMORY (-6)
-#define PICTOR_E_INTERNAL (-7)         /* an unexpected exception inside the library */
+#define PICTOR_E_INTERNAL (-7) /* an unexpected exception inside the library */
 
 /* Text capacities in wide characters, terminating NUL included. */
 #define PICTOR_DESCR_TEXT_CAPACITY 512
@@ -134,11 +134,11 @@ typedef struct PictorPreviewImage {
 /* Keying parameters (TPictorD3D9PreviewChromaKeyingParams). PictorDefaultKeyingParams
  * gives the defaults. */
 typedef struct PictorKeyingParams {
-  float Sensitivity;         /* 0..1; higher keys less saturated and darker pixels */
-  float Smoothing;           /* scales the channel-dominance threshold */
-  unsigned char Opacity;     /* alpha given to every camera pixel before keying */
-  int ColorType;             /* PICTOR_KEY_GREEN, PICTOR_KEY_BLUE or PICTOR_KEY_CUSTOM */
-  unsigned int CustomColor;  /* PICTOR_KEY_CUSTOM: red bits 16-23, green 8-15, blue 0-7 */
+  float Sensitivity;        /* 0..1; higher keys less saturated and darker pixels */
+  float Smoothing;          /* scales the channel-dominance threshold */
+  unsigned char Opacity;    /* alpha given to every camera pixel before keying */
+  int ColorType;            /* PICTOR_KEY_GREEN, PICTOR_KEY_BLUE or PICTOR_KEY_CUSTOM */
+  unsigned int CustomColor; /* PICTOR_KEY_CUSTOM: red bits 16-23, green 8-15, blue 0-7 */
 } PictorKeyingParams;
 
 /* Who converts the camera's frames to 32-bit RGB (TPictorConversion). */
@@ -153,11 +153,11 @@ typedef struct PictorKeyingParams {
 /* What a capture is doing (also TPictor::GetCaptureStatus). Counters run from the start
  * of the current or last capture. */
 typedef struct PictorCaptureStatus {
-  int State;                         /* PICTOR_CAPTURE_* */
-  HRESULT Error;                     /* ENDED: the failing result (S_OK: end of stream) */
+  int State;                          /* PICTOR_CAPTURE_* */
+  HRESULT Error;                      /* ENDED: the failing result (S_OK: end of stream) */
   unsigned long long FramesDelivered; /* frames handed to the frame callback */
   unsigned long long FramesDropped;   /* frames read but not delivered (consumer busy) */
-  double FrameRate;                  /* delivered frames per second, measured */
+  double FrameRate;                   /* delivered frames per second, measured */
 } PictorCaptureStatus;
 
 /* Frame callback of a capture: width x height pixels of 4 bytes (blue, green, red,
@@ -168,9 +168,8 @@ typedef int(PICTOR_CDECL* PictorFrameCallback)(unsigned int width, unsigned int 
 
 /* Frame callback of a preview: the composited picture, pitch bytes between rows, top row
  * first, valid only during the call. The result is ignored. */
-typedef int(PICTOR_CDECL* PictorPreviewCallback)(unsigned int width, unsigned int height,
-                                                 unsigned int pitch, unsigned char* pixels,
-                                                 void* context);
+typedef int(PICTOR_CDECL* PictorPreviewCallback)(unsigned int width, unsigned int height, unsigned int pitch,
+                                                 unsigned char* pixels, void* context);
 
 /* Opaque handles. */
 typedef struct PictorCaptureObject* PictorCapture;
@@ -195,19 +194,17 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture);
 
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture, int* count);
 /* Fills up to capacity records; *count gets the number of cameras (may exceed it). */
-PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras,
-                                                            int capacity, int* count);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras, int capacity,
+                                                            int* count);
 
 /* Capture formats the library can deliver as 32-bit RGB. link is a camera's SymbolicLink.
  * These open and close the camera: not while the object captures. */
-PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormatCount(PictorCapture capture, const wchar_t* link,
-                                                          int* count);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormatCount(PictorCapture capture, const wchar_t* link, int* count);
 PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateFormats(PictorCapture capture, const wchar_t* link,
-                                                            PictorFormat* formats, int capacity,
-                                                            int* count);
+                                                            PictorFormat* formats, int capacity, int* count);
 /* An index outside the list gives the first format; a camera without one, all zeros. */
-PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, const wchar_t* link,
-                                                     int index, PictorFormat* format);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetFormat(PictorCapture capture, const wchar_t* link, int index,
+                                                     PictorFormat* format);
 
 /* PICTOR_CONVERSION_*: used from the next format enumeration or capture on; another
  * value gives PICTOR_E_INVALID_ARGUMENT. */
@@ -215,9 +212,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureSetConversion(PictorCapture capture, 
 
 /* Start a capture (a running one is stopped first); PICTOR_E_FAILED when it does not
  * run. topDown asks for top-row-first frames where the library converts. */
-PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wchar_t* link,
-                                                 int formatIndex, int topDown,
-                                                 PictorFrameCallback callback, void* context);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                 int topDown, PictorFrameCallback callback, void* context);
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, const wchar_t* link,
                                                        const PictorFormat* format, int topDown,
                                                        PictorFrameCallback callback, void* context);
@@ -235,8 +231,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, 
 /* Writes the entries whose Apply is true. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureSetParameters(PictorCapture capture, const wchar_t* link,
                                                          const PictorParameters* parameters);
-PICTOR_C_API int PICTOR_CDECL PictorCaptureSetDefaultParameters(PictorCapture capture,
-                                                                const wchar_t* link);
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetDefaultParameters(PictorCapture capture, const wchar_t* link);
 
 /* ---- Keyed preview ---- */
 
@@ -246,30 +241,26 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewCreate(PictorPreview* preview);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewDestroy(PictorPreview preview);
 /* Starts (or restarts) the keyed preview. background and params may be null: a null
  * background keeps the current one, null params keep the current keying (or none). */
-PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wchar_t* link,
-                                                 int formatIndex, int topDown,
-                                                 const PictorPreviewImage* background,
-                                                 const PictorKeyingParams* params,
-                                                 PictorPreviewCallback callback, void* context);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wchar_t* link, int formatIndex,
+                                                 int topDown, const PictorPreviewImage* background,
+                                                 const PictorKeyingParams* params, PictorPreviewCallback callback,
+                                                 void* context);
 /* PICTOR_CONVERSION_* of the preview's capture, from the next PictorPreviewStart on. */
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, int conversion);
 /* Copies the image as the background; null removes it. */
-PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview,
-                                                         const PictorPreviewImage* image);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview, const PictorPreviewImage* image);
 /* The first of these four switches keying on, with the defaults for the rest. */
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSensitivity(PictorPreview preview, float sensitivity);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSmoothing(PictorPreview preview, float smoothing);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetOpacity(PictorPreview preview, unsigned char opacity);
-PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, int colorType,
-                                                       unsigned int customColor);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, int colorType, unsigned int customColor);
 /* The default keying parameters (sensitivity 0.49512199, smoothing 0.52926803, opacity
  * 255, green, custom colour 0). */
 PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params);
 
 /* ---- Layout pins: the C++ records have the same offsets (checked where the library is
  * built). The numbers hold for 64-bit Windows; pointer-sized fields follow the pointer. */
-#define PICTOR_PIN(type, field, offset) \
-  PICTOR_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field)
+#define PICTOR_PIN(type, field, offset) PICTOR_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field)
 PICTOR_PIN(PictorDescr, SymbolicLink, 1024);
 PICTOR_STATIC_ASSERT(sizeof(PictorDescr) == 2048, "PictorDescr size");
 PICTOR_PIN(PictorFormat, AMFormatType, 28);

@@ -39,7 +39,7 @@
 #  define PICTOR_STATIC_ASSERT(condition, message) __extension__ _Static_assert(condition, message)
 #else
 #  define PICTOR_STATIC_ASSERT(condition, message) \
-     typedef char PICTOR_CONCAT(pictor_static_assert_, __LINE__)[(condition) ? 1 : -1]
+    typedef char PICTOR_CONCAT(pictor_static_assert_, __LINE__)[(condition) ? 1 : -1]
 #endif
 
 // printf-style format checking. MSVC has no attribute for it; mingw-w64 checks against

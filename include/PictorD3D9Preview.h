@@ -36,10 +36,8 @@ class PICTOR_API TPictorD3D9Preview {
   // (null Data, zero Width or Height) counts as no image. topDown goes to the capture
   // unchanged; the preview takes a frame's first stored row as the bottom of the
   // picture. Returns true when the capture runs.
-  bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
-                    TPictorD3D9PreviewImage* background,
-                    TPictorD3D9PreviewChromaKeyingParams* params,
-                    TPreviewImageReadyProc callback, void* userData);
+  bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown, TPictorD3D9PreviewImage* background,
+                    TPictorD3D9PreviewChromaKeyingParams* params, TPreviewImageReadyProc callback, void* userData);
 
   // The converter of the preview's capture (TPictor::SetConversion), from the next
   // StartPreview on.
@@ -58,8 +56,8 @@ class PICTOR_API TPictorD3D9Preview {
   friend class TPictorD3D9PreviewTestAccess;  // white-box tests
 
   // The frame callback given to TPictor::StartCapture, with the preview as context.
-  static bool PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown,
-                                     unsigned char* pixels, void* context);
+  static bool PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
+                                     void* context);
   bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels);
 
   bool InitD3D9();
@@ -67,8 +65,8 @@ class PICTOR_API TPictorD3D9Preview {
   bool CreatePixelShader(IDirect3DPixelShader9** shader);
   // Uploads rows stored rows (first stored row = bottom of the picture) through the
   // staging texture into target.
-  void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target,
-                   const unsigned char* source, unsigned int rows, int stride);
+  void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target, const unsigned char* source,
+                   unsigned int rows, int stride);
   // Releases every Direct3D object in the documented order and nulls the members.
   void ReleaseD3D9();
   // The keying record, created with the defaults when there is none. Under previewLock.

@@ -12,7 +12,6 @@ HINSTANCE PictorModuleInstance()
 // the detach call returns. Thread notifications are not used.
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-  if (reason == DLL_PROCESS_ATTACH)
-    g_hPictorInstance = instance;
+  if (reason == DLL_PROCESS_ATTACH) g_hPictorInstance = instance;
   return TRUE;
 }

@@ -48,8 +48,7 @@ bool OpenOrCreateView(const wchar_t* name, DWORD size, TLogSecurity& security, T
     createError = GetLastError();
     mapping.Reset(created);
   }
-  if (mapping)
-    view = TUniqueView(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
+  if (mapping) view = TUniqueView(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
   return createError != ERROR_ALREADY_EXISTS;
 }
 
@@ -62,8 +61,7 @@ TLogClient& LogClient()
 
 size_t GetModulePath(bool directoryOnly, wchar_t* buffer, size_t bufferChars)
 {
-  if (!buffer || bufferChars == 0)
-    return 0;
+  if (!buffer || bufferChars == 0) return 0;
   buffer[0] = 0;
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -72,11 +70,9 @@ size_t GetModulePath(bool directoryOnly, wchar_t* buffer, size_t bufferChars)
   wchar_t fileName[MAX_PATH] = {};
   wchar_t fullPath[MAX_PATH] = {};
   const DWORD nameLength = GetModuleFileNameW(module, fileName, MAX_PATH);
-  if (nameLength == 0 || nameLength >= MAX_PATH)
-    return 0;
+  if (nameLength == 0 || nameLength >= MAX_PATH) return 0;
   const DWORD fullLength = GetFullPathNameW(fileName, MAX_PATH, fullPath, nullptr);
-  if (fullLength == 0 || fullLength >= MAX_PATH)
-    return 0;
+  if (fullLength == 0 || fullLength >= MAX_PATH) return 0;
   if (directoryOnly) {
     PathRemoveFileSpecW(fullPath);
     const size_t length = wcslen(fullPath);
@@ -86,8 +82,7 @@ size_t GetModulePath(bool directoryOnly, wchar_t* buffer, size_t bufferChars)
     }
   }
   size_t length = wcslen(fullPath);
-  if (length >= bufferChars)
-    length = bufferChars - 1;
+  if (length >= bufferChars) length = bufferChars - 1;
   std::memcpy(buffer, fullPath, length * sizeof(wchar_t));
   buffer[length] = 0;
   return length;
@@ -107,11 +102,10 @@ void TLogClient::Construct()
     hServerMutex.Reset(OpenOrCreateMutex(PICTOR_LOG_SERVER_MUTEX_NAME, security));
     if (hServerMutex) {
       TMutexHold hold(hServerMutex.Get());
-      const bool created =
-          OpenOrCreateView(PICTOR_LOG_SERVER_TABLE_NAME, kLogServerTableSize, security, hServerTableMapping, ServerTable);
+      const bool created = OpenOrCreateView(PICTOR_LOG_SERVER_TABLE_NAME, kLogServerTableSize, security,
+                                            hServerTableMapping, ServerTable);
       // A table this process brought into being starts with no entries.
-      if (ServerTable && created)
-        std::memset(ServerTable.Get(), 0, 4);
+      if (ServerTable && created) std::memset(ServerTable.Get(), 0, 4);
     }
   }
 
@@ -134,12 +128,10 @@ void TLogClient::Teardown()
     bLocksInitialised = false;
   }
   hLogReadyEvent.Reset();
-  if (pRecordBuffer)
-    VirtualFree(pRecordBuffer, 0, MEM_RELEASE);
+  if (pRecordBuffer) VirtualFree(pRecordBuffer, 0, MEM_RELEASE);
   pRecordBuffer = nullptr;
   dwRecordBufferSize = 0;
-  if (pFormatBuffer)
-    VirtualFree(pFormatBuffer, 0, MEM_RELEASE);
+  if (pFormatBuffer) VirtualFree(pFormatBuffer, 0, MEM_RELEASE);
   pFormatBuffer = nullptr;
   dwFormatBufferSize = 0;
   ServerTable.Reset();
@@ -153,16 +145,13 @@ void TLogClient::Teardown()
 template <typename Read>
 void TLogClient::ReadDirectoryEntry(Read read)
 {
-  if (!ServerTable)
-    return;
+  if (!ServerTable) return;
   TMutexHold hold(hServerMutex.Get());
-  if (!hold.Owned())
-    return;
+  if (!hold.Owned()) return;
   try {
     const std::optional<size_t> entry =
         FindLogDirectoryEntry(ServerTable.Get(), kLogServerTableSize, AsU16(ModuleDirectory, ModuleDirectoryLength));
-    if (entry)
-      read(*entry);
+    if (entry) read(*entry);
   } catch (...) {
     // Out of memory while reading the table: no match.
   }
@@ -190,14 +179,11 @@ uint32_t TLogClient::LookupModuleNumber()
 
 bool TLogClient::Connect()
 {
-  if (bConnectionAttempted.load(std::memory_order_acquire))
-    return true;
+  if (bConnectionAttempted.load(std::memory_order_acquire)) return true;
   TCriticalSectionHold hold(ConnectLock);
   if (!bConnectionAttempted.load(std::memory_order_relaxed)) {
-    if (ChannelName.empty())
-      ChannelName = LookupChannelName();
-    if (!ChannelName.empty())
-      ConnectOnce();
+    if (ChannelName.empty()) ChannelName = LookupChannelName();
+    if (!ChannelName.empty()) ConnectOnce();
   }
   return bConnectionAttempted.load(std::memory_order_relaxed);
 }
@@ -218,8 +204,7 @@ void TLogClient::ConnectOnce()
   }
   TLogSecurity security;
   hLogReadyEvent.Reset(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
-  if (!hLogReadyEvent)
-    hLogReadyEvent.Reset(CreateEventW(security.Attributes(), FALSE, FALSE, eventName.c_str()));
+  if (!hLogReadyEvent) hLogReadyEvent.Reset(CreateEventW(security.Attributes(), FALSE, FALSE, eventName.c_str()));
 
   hChannelMutex.Reset(OpenOrCreateMutex(mutexName.c_str(), security));
   if (hChannelMutex) {
@@ -227,8 +212,7 @@ void TLogClient::ConnectOnce()
     const bool created =
         OpenOrCreateView(mappingName.c_str(), kLogChannelMappingSize, security, hChannelMapping, ChannelView);
     if (uint8_t* channel = ChannelView.Get()) {
-      if (created)
-        InitLogChannelHeader(channel, 0);
+      if (created) InitLogChannelHeader(channel, 0);
       // A new client clears a suspension left behind in an existing channel.
       channel[kLogChannelSuspendedOffset] = 0;
       pChannel.store(channel, std::memory_order_release);
@@ -240,21 +224,17 @@ void TLogClient::ConnectOnce()
 void TLogClient::WriteRecord(const uint8_t* record)
 {
   uint8_t* channel = Channel();
-  if (!channel)
-    return;
+  if (!channel) return;
   bool written = false;
   {
     TMutexHold hold(hChannelMutex.Get());
-    if (!hold.Owned() || channel[kLogChannelSuspendedOffset] != 0)
-      return;
+    if (!hold.Owned() || channel[kLogChannelSuspendedOffset] != 0) return;
     const TLogRingState state = LoadLogRingState(channel);
     uint32_t newWrite = 0;
     written = LogRingWrite(channel + kLogChannelHeaderSize, state, kLogChannelMappingSize, record, LoadU32(record),
                            &newWrite);
-    if (written)
-      StoreU32(channel + kLogChannelWriteOffset, newWrite);
+    if (written) StoreU32(channel + kLogChannelWriteOffset, newWrite);
   }
   // The reader is woken after the mutex is given back, so it never waits for it.
-  if (written && hLogReadyEvent)
-    SetEvent(hLogReadyEvent.Get());
+  if (written && hLogReadyEvent) SetEvent(hLogReadyEvent.Get());
 }

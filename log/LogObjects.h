@@ -15,10 +15,10 @@
 
 // Every object the channel creates gets a descriptor that lets processes of any
 // integrity level (sandboxed ones included) open it.
-#define PICTOR_LOG_OBJECT_SDDL                                                                     \
-  L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GA;;;IU)(A;OICI;GA;;;S-1-15-2-1)"                   \
-  L"(A;OICI;GA;;;S-1-15-2-2)(A;OICI;GA;;;BU)(A;OICI;GA;;;WD)(A;OICI;GA;;;AN)(A;OICI;GA;;;CO)"      \
-  L"(A;OICI;GA;;;LG)(A;OICI;GA;;;RC)(A;OICI;GA;;;LW)(A;OICI;GA;;;ME)(A;OICI;GA;;;MP)"              \
+#define PICTOR_LOG_OBJECT_SDDL                                                                \
+  L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GA;;;IU)(A;OICI;GA;;;S-1-15-2-1)"              \
+  L"(A;OICI;GA;;;S-1-15-2-2)(A;OICI;GA;;;BU)(A;OICI;GA;;;WD)(A;OICI;GA;;;AN)(A;OICI;GA;;;CO)" \
+  L"(A;OICI;GA;;;LG)(A;OICI;GA;;;RC)(A;OICI;GA;;;LW)(A;OICI;GA;;;ME)(A;OICI;GA;;;MP)"         \
   L"(A;OICI;GA;;;HI)(A;OICI;GA;;;SI)S:(ML;;NW;;;LW)"
 
 // Security attributes built from PICTOR_LOG_OBJECT_SDDL. When the conversion fails
@@ -37,8 +37,7 @@ class TLogSecurity {
   }
   ~TLogSecurity()
   {
-    if (attributes.lpSecurityDescriptor)
-      LocalFree(attributes.lpSecurityDescriptor);
+    if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
   }
   TLogSecurity(const TLogSecurity&) = delete;
   TLogSecurity& operator=(const TLogSecurity&) = delete;
@@ -48,4 +47,3 @@ class TLogSecurity {
  private:
   SECURITY_ATTRIBUTES attributes{};
 };
-

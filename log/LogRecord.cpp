@@ -38,8 +38,7 @@ uint32_t LogRecordSizeFor(uint64_t textLength)
   return size > UINT32_MAX ? 0 : uint32_t(size);
 }
 
-uint32_t BuildLogRecord(uint8_t* record, const TLogRecordFields& fields, const char* text,
-                        uint32_t textLength)
+uint32_t BuildLogRecord(uint8_t* record, const TLogRecordFields& fields, const char* text, uint32_t textLength)
 {
   const uint32_t size = textLength + kLogRecordOverhead;
   StoreU32(record + 0, size);
@@ -54,18 +53,14 @@ uint32_t BuildLogRecord(uint8_t* record, const TLogRecordFields& fields, const c
   return size;
 }
 
-bool ParseLogRecord(const uint8_t* record, size_t available, TLogRecordFields* fields,
-                    std::string* text)
+bool ParseLogRecord(const uint8_t* record, size_t available, TLogRecordFields* fields, std::string* text)
 {
-  if (available < kLogRecordOverhead + 1)
-    return false;
+  if (available < kLogRecordOverhead + 1) return false;
   const uint32_t size = LoadU32(record);
   const uint32_t textLength = LoadU32(record + 29);
-  if (size != available || textLength == 0 || uint64_t(textLength) + kLogRecordOverhead != size)
-    return false;
+  if (size != available || textLength == 0 || uint64_t(textLength) + kLogRecordOverhead != size) return false;
   const char* textStart = reinterpret_cast<const char*>(record + kLogRecordTextOffset);
-  if (textStart[textLength - 1] != '\0')
-    return false;
+  if (textStart[textLength - 1] != '\0') return false;
   fields->kind = LoadU32(record + 4);
   fields->processId = LoadU32(record + 8);
   fields->moduleNumber = LoadU32(record + 12);
@@ -79,8 +74,7 @@ bool ParseLogRecord(const uint8_t* record, size_t available, TLogRecordFields* f
 
 int64_t CounterToMilliseconds(int64_t counter, int64_t frequency)
 {
-  if (frequency <= 0)
-    return 0;
+  if (frequency <= 0) return 0;
   const int64_t units = (counter / frequency) * 10000000 + ((counter % frequency) * 10000000) / frequency;
   return units / 10000;
 }

@@ -39,13 +39,11 @@ uint32_t LogRecordSizeFor(uint64_t textLength);
 // Writes the header and `textLength` bytes of `text` (its NUL included) into `record`,
 // which must hold LogRecordSizeFor(textLength) bytes. The pad byte is left as it is.
 // Returns the record size.
-uint32_t BuildLogRecord(uint8_t* record, const TLogRecordFields& fields, const char* text,
-                        uint32_t textLength);
+uint32_t BuildLogRecord(uint8_t* record, const TLogRecordFields& fields, const char* text, uint32_t textLength);
 
 // Reads a record of `available` bytes back. False when the size field disagrees with
 // the text length or with `available`, or the text does not end with its NUL.
-bool ParseLogRecord(const uint8_t* record, size_t available, TLogRecordFields* fields,
-                    std::string* text);
+bool ParseLogRecord(const uint8_t* record, size_t available, TLogRecordFields* fields, std::string* text);
 
 // Performance-counter ticks to milliseconds, going through 100-ns units with truncating
 // signed division so that no intermediate product overflows for ordinary frequencies.

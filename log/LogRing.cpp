@@ -22,24 +22,21 @@ void InitLogChannelHeader(uint8_t* channel, uint8_t level)
 
 bool LogRingStateIsValid(const TLogRingState& state, size_t mappingSize)
 {
-  if (mappingSize < kLogChannelHeaderSize)
-    return false;
+  if (mappingSize < kLogChannelHeaderSize) return false;
   return state.capacity > 0 && state.capacity <= mappingSize - kLogChannelHeaderSize &&
          state.readOffset < state.capacity && state.writeOffset < state.capacity;
 }
 
 uint32_t LogRingFreeSpace(const TLogRingState& state)
 {
-  if (state.readOffset > state.writeOffset)
-    return state.readOffset - state.writeOffset;
+  if (state.readOffset > state.writeOffset) return state.readOffset - state.writeOffset;
   return state.readOffset - state.writeOffset + state.capacity;
 }
 
-bool LogRingWrite(uint8_t* ring, const TLogRingState& state, size_t mappingSize,
-                  const uint8_t* record, uint32_t size, uint32_t* newWriteOffset)
+bool LogRingWrite(uint8_t* ring, const TLogRingState& state, size_t mappingSize, const uint8_t* record, uint32_t size,
+                  uint32_t* newWriteOffset)
 {
-  if (!LogRingStateIsValid(state, mappingSize) || size >= LogRingFreeSpace(state))
-    return false;
+  if (!LogRingStateIsValid(state, mappingSize) || size >= LogRingFreeSpace(state)) return false;
   const uint32_t capacity = state.capacity;
   const uint32_t write = state.writeOffset;
   const uint32_t first = size >= capacity - write ? capacity - write : size;
@@ -58,27 +55,22 @@ static void CopyOut(const uint8_t* ring, uint32_t capacity, uint32_t from, uint8
 {
   const uint32_t first = count < capacity - from ? count : capacity - from;
   std::memcpy(to, ring + from, first);
-  if (count > first)
-    std::memcpy(to + first, ring, count - first);
+  if (count > first) std::memcpy(to + first, ring, count - first);
 }
 
 TLogRingReadResult LogRingRead(const uint8_t* ring, const TLogRingState& state, size_t mappingSize,
                                std::vector<uint8_t>* record, uint32_t* newReadOffset)
 {
-  if (!LogRingStateIsValid(state, mappingSize))
-    return TLogRingReadResult::Corrupt;
+  if (!LogRingStateIsValid(state, mappingSize)) return TLogRingReadResult::Corrupt;
   const uint32_t capacity = state.capacity;
   const uint32_t read = state.readOffset;
-  if (read == state.writeOffset)
-    return TLogRingReadResult::Empty;
+  if (read == state.writeOffset) return TLogRingReadResult::Empty;
   const uint32_t used = state.writeOffset > read ? state.writeOffset - read : state.writeOffset - read + capacity;
-  if (used < 4)
-    return TLogRingReadResult::Corrupt;
+  if (used < 4) return TLogRingReadResult::Corrupt;
   uint8_t sizeBytes[4];
   CopyOut(ring, capacity, read, sizeBytes, 4);
   const uint32_t size = LoadU32(sizeBytes);
-  if (size < kLogRecordOverhead + 1 || size > used)
-    return TLogRingReadResult::Corrupt;
+  if (size < kLogRecordOverhead + 1 || size > used) return TLogRingReadResult::Corrupt;
   record->resize(size);
   CopyOut(ring, capacity, read, record->data(), size);
   const uint64_t next = uint64_t(read) + size;

@@ -48,8 +48,8 @@ uint32_t LogRingFreeSpace(const TLogRingState& state);
 // capacity, in at most two block copies. Only a record strictly smaller than the free
 // space is written. Returns false (nothing written) when it does not fit or the state
 // is invalid for `mappingSize`; otherwise stores the new write offset.
-bool LogRingWrite(uint8_t* ring, const TLogRingState& state, size_t mappingSize,
-                  const uint8_t* record, uint32_t size, uint32_t* newWriteOffset);
+bool LogRingWrite(uint8_t* ring, const TLogRingState& state, size_t mappingSize, const uint8_t* record, uint32_t size,
+                  uint32_t* newWriteOffset);
 
 enum class TLogRingReadResult { Empty, Record, Corrupt };
 

@@ -35,8 +35,7 @@ bool LogPathsEqualFolded(std::u16string_view a, std::u16string_view b);
 
 // Offset of the first type-3 entry whose directory path is a prefix of `directory`
 // (ASCII case folding; an empty entry path matches every directory).
-std::optional<size_t> FindLogDirectoryEntry(const uint8_t* table, size_t tableSize,
-                                            std::u16string_view directory);
+std::optional<size_t> FindLogDirectoryEntry(const uint8_t* table, size_t tableSize, std::u16string_view directory);
 
 // The channel name of the directory entry at `entryOffset`; empty when it is not
 // NUL-terminated within its field.
@@ -61,8 +60,7 @@ struct TLogDirectoryRegistration {
 
 // Adds a directory entry, first in the table (so it wins over older entries) or last.
 // False when the table is corrupt, a string is too long, or there is no room.
-bool AddLogDirectoryEntry(uint8_t* table, size_t tableSize, const TLogDirectoryRegistration& entry,
-                          bool first);
+bool AddLogDirectoryEntry(uint8_t* table, size_t tableSize, const TLogDirectoryRegistration& entry, bool first);
 
 // Removes every directory entry for `channel`; returns how many. A corrupt table is
 // left alone.

@@ -43,8 +43,7 @@ class TLogScope {
 
   void Exit()
   {
-    if (!armed)
-      return;
+    if (!armed) return;
     armed = false;
     if (hasResult && info)
       LogInfo("%s exit with %d", name, result);

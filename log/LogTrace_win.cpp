@@ -5,14 +5,10 @@
 void LogFrameRate(const char* name, TFPSCalculator* meter, DWORD& lastLineTick)
 {
   // The measurement only serves this line: nothing is measured below trace level.
-  if (!meter || !LogTraceEnabled())
-    return;
-  if (lastLineTick == 0)
-    lastLineTick = GetTickCount();
+  if (!meter || !LogTraceEnabled()) return;
+  if (lastLineTick == 0) lastLineTick = GetTickCount();
   meter->Update();
-  if (!meter->HasValue || static_cast<DWORD>(GetTickCount() - lastLineTick) <= 5000)
-    return;
+  if (!meter->HasValue || static_cast<DWORD>(GetTickCount() - lastLineTick) <= 5000) return;
   lastLineTick = GetTickCount();
-  if (LogTraceEnabled())
-    LogVerbose("%s WebCam FPS is %f", name, meter->FPS);
+  if (LogTraceEnabled()) LogVerbose("%s WebCam FPS is %f", name, meter->FPS);
 }

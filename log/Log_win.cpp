@@ -33,17 +33,13 @@ template <typename T>
 bool EnsureBuffer(T*& buffer, uint32_t& capacity, uint64_t need)
 {
   const uint32_t newCapacity = LogBufferCapacityFor(need);
-  if (buffer && newCapacity != 0 && capacity >= newCapacity)
-    return true;
-  if (buffer)
-    VirtualFree(buffer, 0, MEM_RELEASE);
+  if (buffer && newCapacity != 0 && capacity >= newCapacity) return true;
+  if (buffer) VirtualFree(buffer, 0, MEM_RELEASE);
   buffer = nullptr;
   capacity = 0;
-  if (newCapacity == 0)
-    return false;
+  if (newCapacity == 0) return false;
   buffer = static_cast<T*>(VirtualAlloc(nullptr, newCapacity, MEM_COMMIT, PAGE_READWRITE));
-  if (!buffer)
-    return false;
+  if (!buffer) return false;
   capacity = newCapacity;
   return true;
 }
@@ -58,15 +54,11 @@ void LogWrite(const char* format, va_list args, uint32_t kind, int level)
 {
   TLogClient& client = LogClient();
   if (const uint8_t* channel = client.Channel())
-    if (HeaderByte(channel, kLogChannelSuspendedOffset) != 0)
-      client.SuspensionSeen.store(1, std::memory_order_relaxed);
-  if (!g_bLoggingEnabled.load(std::memory_order_acquire))
-    return;
-  if (!client.Connect())
-    return;
+    if (HeaderByte(channel, kLogChannelSuspendedOffset) != 0) client.SuspensionSeen.store(1, std::memory_order_relaxed);
+  if (!g_bLoggingEnabled.load(std::memory_order_acquire)) return;
+  if (!client.Connect()) return;
   const uint8_t* channel = client.Channel();
-  if (!channel || HeaderByte(channel, kLogChannelLevelOffset) < level)
-    return;
+  if (!channel || HeaderByte(channel, kLogChannelLevelOffset) < level) return;
 
   TCriticalSectionHold hold(client.LogLock);
   // The Microsoft C runtime's own formatter, on purpose: "%S" is a wide string and
@@ -104,25 +96,21 @@ void LogWrite(const char* format, va_list args, uint32_t kind, int level)
 
 void LogInfoV(const char* format, va_list args)
 {
-  if (g_bLoggingEnabled.load(std::memory_order_acquire))
-    LogWrite(format, args, kLogRecordKindInfo, 0);
+  if (g_bLoggingEnabled.load(std::memory_order_acquire)) LogWrite(format, args, kLogRecordKindInfo, 0);
 }
 
 void LogVerboseV(const char* format, va_list args)
 {
   // Never connects: until an ordinary or error message has connected the channel,
   // verbose messages are dropped.
-  if (!g_bLoggingEnabled.load(std::memory_order_acquire))
-    return;
+  if (!g_bLoggingEnabled.load(std::memory_order_acquire)) return;
   const uint8_t* channel = LogClient().Channel();
-  if (channel && HeaderByte(channel, kLogChannelLevelOffset) >= 2)
-    LogWrite(format, args, kLogRecordKindInfo, 2);
+  if (channel && HeaderByte(channel, kLogChannelLevelOffset) >= 2) LogWrite(format, args, kLogRecordKindInfo, 2);
 }
 
 void LogErrorV(const char* format, va_list args)
 {
-  if (g_bLoggingEnabled.load(std::memory_order_acquire))
-    LogWrite(format, args, kLogRecordKindError, 0);
+  if (g_bLoggingEnabled.load(std::memory_order_acquire)) LogWrite(format, args, kLogRecordKindError, 0);
 }
 
 void LogInfo(const char* format, ...)
@@ -151,8 +139,7 @@ void LogError(const char* format, ...)
 
 int GetLogLevel()
 {
-  if (!g_bLoggingEnabled.load(std::memory_order_acquire))
-    return 0;
+  if (!g_bLoggingEnabled.load(std::memory_order_acquire)) return 0;
   const uint8_t* channel = LogClient().Channel();
   return channel ? HeaderByte(channel, kLogChannelLevelOffset) : 0;
 }

@@ -18,8 +18,7 @@ class TQDAlignedBitmap32 {
   // `data`; topDown tells whether that row is the top of the picture) so that the bitmap's
   // first row is the bottom of the picture. Copies min(width x 4, stride, Stride) bytes
   // of min(height, Height) rows. Does nothing without pixels or data.
-  void CopyImage(unsigned int width, unsigned int height, unsigned int stride,
-                 const unsigned char* data, bool topDown);
+  void CopyImage(unsigned int width, unsigned int height, unsigned int stride, const unsigned char* data, bool topDown);
 
   bool OwnsPixels;
   unsigned int Alignment;  // 64

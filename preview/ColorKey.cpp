@@ -18,13 +18,12 @@
 
 namespace colorkey {
 
-float SmallestFloatNotBelow(double t) {
+float SmallestFloatNotBelow(double t)
+{
   if (std::isnan(t)) return std::numeric_limits<float>::quiet_NaN();
-  if (t > static_cast<double>(std::numeric_limits<float>::max()))
-    return std::numeric_limits<float>::infinity();
+  if (t > static_cast<double>(std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
   if (t < -static_cast<double>(std::numeric_limits<float>::max()))
-    return std::isinf(t) ? -std::numeric_limits<float>::infinity()
-                         : -std::numeric_limits<float>::max();
+    return std::isinf(t) ? -std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::max();
   float f = static_cast<float>(t);
   if (static_cast<double>(f) < t) f = std::nextafter(f, std::numeric_limits<float>::infinity());
   return f;
@@ -35,7 +34,8 @@ namespace {
 // Fixed-point forms of the sure tests; see TKeySetup. Every threshold is rounded away
 // from the side it proves (up for a pass, down for a fail), so the fixed point can only
 // leave more pixels unsure, never decide one differently.
-void PreparePacked(TKeySetup* setup) {
+void PreparePacked(TKeySetup* setup)
+{
   setup->packedUsable = true;
   setup->satPassAll = setup->satFailAll = setup->domPassAll = setup->domFailAll = false;
   setup->satPassQ = 65535;
@@ -72,23 +72,32 @@ void PreparePacked(TKeySetup* setup) {
     int shift = 1;
     while (static_cast<double>(setup->dominancePass) >= std::ldexp(0.5, shift)) ++shift;
     setup->domShift = shift;
-    setup->domPassQ = static_cast<unsigned short>(
-        std::ceil(std::ldexp(static_cast<double>(setup->dominancePass), 16 - shift)));
-    setup->domFailQ = static_cast<unsigned short>(
-        std::floor(std::ldexp(static_cast<double>(setup->dominanceFail), 16 - shift)));
+    setup->domPassQ =
+        static_cast<unsigned short>(std::ceil(std::ldexp(static_cast<double>(setup->dominancePass), 16 - shift)));
+    setup->domFailQ =
+        static_cast<unsigned short>(std::floor(std::ldexp(static_cast<double>(setup->dominanceFail), 16 - shift)));
   }
 }
 
 }  // namespace
 
-TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity,
-                     TRemoveBackgroundColorType colorType, unsigned int customColor) {
+TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
+                     unsigned int customColor)
+{
   TKeySetup setup;
   switch (colorType) {
-    case rbcGreen: setup.mode = kKeyGreen; break;
-    case rbcBlue: setup.mode = kKeyBlue; break;
-    case rbcCustom: setup.mode = kKeyCustom; break;
-    default: setup.mode = kKeyNone; break;
+    case rbcGreen:
+      setup.mode = kKeyGreen;
+      break;
+    case rbcBlue:
+      setup.mode = kKeyBlue;
+      break;
+    case rbcCustom:
+      setup.mode = kKeyCustom;
+      break;
+    default:
+      setup.mode = kKeyNone;
+      break;
   }
   setup.opacity = opacity;
   HueWindow(colorType, customColor, &setup.hueLow, &setup.hueHigh);
@@ -131,15 +140,15 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity,
     setup.dominanceFail = l * (1.0f - kRelativeMargin);
   }
   PreparePacked(&setup);
-  setup.keysNothing = (setup.mode == kKeyGreen || setup.mode == kKeyBlue) &&
-                      (setup.satFailAll || setup.domFailAll);
+  setup.keysNothing = (setup.mode == kKeyGreen || setup.mode == kKeyBlue) && (setup.satFailAll || setup.domFailAll);
   return setup;
 }
 
 namespace {
 
 #if PICTOR_X86
-void Cpuid(unsigned int leaf, unsigned int subleaf, unsigned int regs[4]) {
+void Cpuid(unsigned int leaf, unsigned int subleaf, unsigned int regs[4])
+{
 #  if defined(PICTOR_CPUID_MSVC)
   int r[4];
   __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
@@ -151,7 +160,8 @@ void Cpuid(unsigned int leaf, unsigned int subleaf, unsigned int regs[4]) {
 }
 
 // XCR0: which register states the operating system saves on a context switch.
-unsigned long long ReadXcr0() {
+unsigned long long ReadXcr0()
+{
 #  if defined(PICTOR_CPUID_MSVC)
   return _xgetbv(0);
 #  else
@@ -161,7 +171,8 @@ unsigned long long ReadXcr0() {
 #  endif
 }
 
-unsigned int DetectFeatures() {
+unsigned int DetectFeatures()
+{
   unsigned int regs[4];
   Cpuid(0, 0, regs);
   const unsigned int maxLeaf = regs[0];
@@ -176,23 +187,27 @@ unsigned int DetectFeatures() {
     if (regs[1] & (1u << 5)) features |= kCpuAVX2;
     // AVX-512F (bit 16) and BW (bit 30); XCR0 bits 5-7: mask and ZMM register state.
     const unsigned int f512 = (1u << 16) | (1u << 30);
-    if ((features & kCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6)
-      features |= kCpuAVX512BW;
+    if ((features & kCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6) features |= kCpuAVX512BW;
   }
   return features;
 }
 #else
-unsigned int DetectFeatures() { return 0; }
+unsigned int DetectFeatures()
+{
+  return 0;
+}
 #endif
 
 }  // namespace
 
-unsigned int CpuFeatures() {
+unsigned int CpuFeatures()
+{
   static const unsigned int features = DetectFeatures();
   return features;
 }
 
-TKeyRow* SelectKeyRow(unsigned int features) {
+TKeyRow* SelectKeyRow(unsigned int features)
+{
 #if PICTOR_X86
   if (features & kCpuAVX512BW) return KeyRow_AVX512;
   if (features & kCpuAVX2) return KeyRow_AVX2;
@@ -203,7 +218,8 @@ TKeyRow* SelectKeyRow(unsigned int features) {
   return KeyRow_C;
 }
 
-const char* KeyRowName(TKeyRow* keyRow) {
+const char* KeyRowName(TKeyRow* keyRow)
+{
 #if PICTOR_X86
   if (keyRow == KeyRow_AVX512) return "AVX512";
   if (keyRow == KeyRow_AVX2) return "AVX2";
@@ -213,10 +229,10 @@ const char* KeyRowName(TKeyRow* keyRow) {
   return "unknown";
 }
 
-void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width,
-                         unsigned int height, unsigned int stride, float sensitivity,
-                         float smoothing, unsigned char opacity,
-                         TRemoveBackgroundColorType colorType, unsigned int customColor) {
+void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width, unsigned int height,
+                         unsigned int stride, float sensitivity, float smoothing, unsigned char opacity,
+                         TRemoveBackgroundColorType colorType, unsigned int customColor)
+{
   if (pixels == nullptr || width == 0 || height == 0) return;
   const TKeySetup key = PrepareKey(sensitivity, smoothing, opacity, colorType, customColor);
   for (unsigned int y = 0; y < height; ++y) keyRow(pixels + static_cast<std::size_t>(y) * stride, width, key);
@@ -224,11 +240,11 @@ void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int wi
 
 }  // namespace colorkey
 
-void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height,
-                    unsigned int stride, float sensitivity, float smoothing,
-                    unsigned char opacity, TRemoveBackgroundColorType colorType,
-                    unsigned int customColor) {
+void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                    float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
+                    unsigned int customColor)
+{
   static colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(colorkey::CpuFeatures());
-  colorkey::RemoveKeyColorUsing(keyRow, pixels, width, height, stride, sensitivity, smoothing, opacity,
-                                colorType, customColor);
+  colorkey::RemoveKeyColorUsing(keyRow, pixels, width, height, stride, sensitivity, smoothing, opacity, colorType,
+                                customColor);
 }

@@ -8,7 +8,6 @@
 // Pixels: width pixels of 4 bytes (blue, green, red, alpha) per row, height rows, rows
 // stride bytes apart, first stored row first. A null pointer or an empty frame writes
 // nothing.
-void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height,
-                    unsigned int stride, float sensitivity, float smoothing,
-                    unsigned char opacity, TRemoveBackgroundColorType colorType,
+void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                    float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
                     unsigned int customColor);

@@ -30,8 +30,7 @@ THsv FastRgbToHsv(float r, float g, float b);
 
 // Hue window lo <= hue <= hi of a colour type: 60..180 degrees for green, blue and
 // unknown types; +-60 degrees round the custom colour's hue (not wrapped round).
-void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, float* lo,
-               float* hi);
+void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, float* lo, float* hi);
 
 enum TKeyMode { kKeyNone, kKeyGreen, kKeyBlue, kKeyCustom };
 
@@ -66,9 +65,9 @@ struct TKeySetup {
   float dominanceLimit;
 
   // Approximate classification. Value is exact: the smallest byte whose unit value passes.
-  float minValueByte;                 // 0..256; 256 = no byte passes
-  float hueInLow, hueInHigh;          // hue surely inside the window between these
-  float hueOutLow, hueOutHigh;        // and surely outside below / above these
+  float minValueByte;                    // 0..256; 256 = no byte passes
+  float hueInLow, hueInHigh;             // hue surely inside the window between these
+  float hueOutLow, hueOutHigh;           // and surely outside below / above these
   float saturationPass, saturationFail;  // sure pass: chroma >= pass x value; fail: < fail x value
   float dominancePass, dominanceFail;    // sure pass: g^2 > pass x d; sure fail: g^2 <= fail x d
 
@@ -89,8 +88,8 @@ struct TKeySetup {
 constexpr float kRelativeMargin = 0x1p-9f;
 constexpr float kHueMargin = 3e-4f;
 
-TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity,
-                     TRemoveBackgroundColorType colorType, unsigned int customColor);
+TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
+                     unsigned int customColor);
 
 // Smallest float f with (double)f >= t; +inf when no finite float is, NaN for NaN.
 float SmallestFloatNotBelow(double t);
@@ -122,9 +121,8 @@ TKeyRow* SelectKeyRow(unsigned int features);
 const char* KeyRowName(TKeyRow* keyRow);
 
 // RemoveKeyColor with the given row kernel in place of the processor's fastest.
-void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width,
-                         unsigned int height, unsigned int stride, float sensitivity,
-                         float smoothing, unsigned char opacity,
+void RemoveKeyColorUsing(TKeyRow* keyRow, unsigned char* pixels, unsigned int width, unsigned int height,
+                         unsigned int stride, float sensitivity, float smoothing, unsigned char opacity,
                          TRemoveBackgroundColorType colorType, unsigned int customColor);
 
 }  // namespace colorkey

@@ -7,11 +7,11 @@
 
 #if PICTOR_X86
 
-#include <immintrin.h>
+#  include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
+#  include <cstddef>
+#  include <cstdint>
+#  include <cstring>
 
 namespace {
 
@@ -29,7 +29,8 @@ struct TVecSetup {
 
 // The limits in every lane. Built where the mode is known, so that a mode's row leaves
 // out what it does not use.
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key)
+{
   TVecSetup s;
   s.hueLow = _mm256_set1_ps(key.hueLow);
   s.hueHigh = _mm256_set1_ps(key.hueHigh);
@@ -64,7 +65,8 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeyS
 // then carries one rounding of a value within 2^-39 of the exact quotient, while no
 // quotient x / 255 lies closer than about 2^-33 to a point halfway between two floats:
 // the result is the correctly rounded quotient, as in the reference.
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256 UnitFromBytes(__m256i v) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256 UnitFromBytes(__m256i v)
+{
   const __m256 x = _mm256_cvtepi32_ps(v);
   return _mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(colorkey::kInv255High)),
                        _mm256_mul_ps(x, _mm256_set1_ps(colorkey::kInv255Low)));
@@ -72,7 +74,8 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256 UnitFromBytes(__m256i v) {
 
 // The exact computation, operation for operation the reference's.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlockExact(__m256i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlockExact(__m256i px, const TVecSetup& s)
+{
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const __m256i colourBits = _mm256_set1_epi32(0x00FFFFFF);
   const __m256i kept = _mm256_and_si256(px, colourBits);
@@ -96,13 +99,12 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlockExact(__m256i px, const T
   const __m256 k = _mm256_blendv_ps(k1, _mm256_sub_ps(_mm256_set1_ps(colorkey::kMinusOneThird), k1), swap2);
   const __m256 chroma = _mm256_sub_ps(r2, _mm256_min_ps(g2, b1));
   const __m256 tiny = _mm256_set1_ps(colorkey::kTiny);
-  const __m256 q = _mm256_div_ps(_mm256_sub_ps(g2, b1),
-                                 _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma), tiny));
+  const __m256 q =
+      _mm256_div_ps(_mm256_sub_ps(g2, b1), _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma), tiny));
   const __m256 hue = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_add_ps(k, q));
   const __m256 saturation = _mm256_div_ps(chroma, _mm256_add_ps(r2, tiny));
 
-  __m256 key = _mm256_and_ps(_mm256_cmp_ps(s.hueLow, hue, _CMP_LE_OQ),
-                             _mm256_cmp_ps(hue, s.hueHigh, _CMP_LE_OQ));
+  __m256 key = _mm256_and_ps(_mm256_cmp_ps(s.hueLow, hue, _CMP_LE_OQ), _mm256_cmp_ps(hue, s.hueHigh, _CMP_LE_OQ));
   key = _mm256_and_ps(key, _mm256_cmp_ps(saturation, s.minSaturation, _CMP_GE_OQ));
   key = _mm256_and_ps(key, _mm256_cmp_ps(r2, s.minValue, _CMP_GE_OQ));
 
@@ -122,7 +124,8 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlockExact(__m256i px, const T
 // Decides a block without divisions where every pixel is clear of the limits (see
 // TKeySetup); otherwise computes it the exact way.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSetup& s)
+{
   const __m256i kept = _mm256_and_si256(px, _mm256_set1_epi32(0x00FFFFFF));
   if (kMode == colorkey::kKeyNone) return _mm256_or_si256(kept, s.alphaBits);
 
@@ -149,9 +152,9 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
     const __m256 swap2 = _mm256_cmp_ps(g1, r, _CMP_GT_OQ);
     const __m256 g2 = _mm256_min_ps(r, g1);
     const __m256 k = _mm256_blendv_ps(k1, _mm256_sub_ps(_mm256_set1_ps(colorkey::kMinusOneThird), k1), swap2);
-    const __m256 q = _mm256_mul_ps(_mm256_sub_ps(g2, b1),
-                                   _mm256_rcp_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma),
-                                                               _mm256_set1_ps(colorkey::kTiny))));
+    const __m256 q = _mm256_mul_ps(
+        _mm256_sub_ps(g2, b1),
+        _mm256_rcp_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(6.0f), chroma), _mm256_set1_ps(colorkey::kTiny))));
     const __m256 hue = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_add_ps(k, q));
     pass = _mm256_and_ps(_mm256_cmp_ps(hue, s.hueInLow, _CMP_GE_OQ), _mm256_cmp_ps(hue, s.hueInHigh, _CMP_LE_OQ));
     fail = _mm256_or_ps(_mm256_cmp_ps(hue, s.hueOutLow, _CMP_LT_OQ), _mm256_cmp_ps(hue, s.hueOutHigh, _CMP_GT_OQ));
@@ -190,7 +193,8 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i KeyBlock(__m256i px, const TVecSe
 // 16-bit lanes and the sure tests in fixed point (see TKeySetup). A block holding an
 // unsure pixel is computed the exact way. Only the alpha bytes change.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p1, const TVecSetup& s) {
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p1, const TVecSetup& s)
+{
   const __m256i px0 = _mm256_loadu_si256(p0);
   const __m256i px1 = _mm256_loadu_si256(p1);
   // A pixel is two 16-bit words, blue-green and red-alpha. packus works within 128-bit
@@ -245,7 +249,8 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
   if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && key.packedUsable) {
@@ -272,12 +277,21 @@ PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const col
 
 }  // namespace
 
-PICTOR_TARGET_AVX2 void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key) {
+PICTOR_TARGET_AVX2 void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
   switch (key.keysNothing ? kKeyNone : key.mode) {
-    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
-    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
-    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
-    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
+    case kKeyGreen:
+      KeyRow<kKeyGreen>(row, width, key);
+      break;
+    case kKeyBlue:
+      KeyRow<kKeyBlue>(row, width, key);
+      break;
+    case kKeyCustom:
+      KeyRow<kKeyCustom>(row, width, key);
+      break;
+    case kKeyNone:
+      KeyRow<kKeyNone>(row, width, key);
+      break;
   }
 }
 

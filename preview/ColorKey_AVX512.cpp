@@ -9,10 +9,10 @@
 
 #if PICTOR_X86
 
-#include <immintrin.h>
+#  include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
+#  include <cstddef>
+#  include <cstdint>
 
 namespace {
 
@@ -23,12 +23,10 @@ constexpr unsigned long long kAlphaBytes = 0x8888888888888888ull;
 
 // Word indexes that gather the blue-green word (even) or the red-alpha word (odd) of 32
 // pixels held in two registers, in pixel order.
-alignas(64) const uint16_t kEvenWords[32] = {0,  2,  4,  6,  8,  10, 12, 14, 16, 18, 20,
-                                             22, 24, 26, 28, 30, 32, 34, 36, 38, 40, 42,
-                                             44, 46, 48, 50, 52, 54, 56, 58, 60, 62};
-alignas(64) const uint16_t kOddWords[32] = {1,  3,  5,  7,  9,  11, 13, 15, 17, 19, 21,
-                                            23, 25, 27, 29, 31, 33, 35, 37, 39, 41, 43,
-                                            45, 47, 49, 51, 53, 55, 57, 59, 61, 63};
+alignas(64) const uint16_t kEvenWords[32] = {0,  2,  4,  6,  8,  10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30,
+                                             32, 34, 36, 38, 40, 42, 44, 46, 48, 50, 52, 54, 56, 58, 60, 62};
+alignas(64) const uint16_t kOddWords[32] = {1,  3,  5,  7,  9,  11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31,
+                                            33, 35, 37, 39, 41, 43, 45, 47, 49, 51, 53, 55, 57, 59, 61, 63};
 
 struct TVecSetup {
   __m512 hueLow, hueHigh, minSaturation, minValue, dominanceLimit;
@@ -43,7 +41,8 @@ struct TVecSetup {
 
 // The limits in every lane. Built where the mode is known, so that a mode's row leaves
 // out what it does not use.
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key)
+{
   TVecSetup s;
   s.hueLow = _mm512_set1_ps(key.hueLow);
   s.hueHigh = _mm512_set1_ps(key.hueHigh);
@@ -73,7 +72,8 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::T
 }
 
 // byte / 255 correctly rounded without a division (see the AVX2 version).
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __m512 UnitFromBytes(__m512i v) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __m512 UnitFromBytes(__m512i v)
+{
   const __m512 x = _mm512_cvtepi32_ps(v);
   return _mm512_add_ps(_mm512_mul_ps(x, _mm512_set1_ps(colorkey::kInv255High)),
                        _mm512_mul_ps(x, _mm512_set1_ps(colorkey::kInv255Low)));
@@ -82,7 +82,8 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __m512 UnitFromBytes(__m512i v) {
 // The exact computation of 16 pixels, operation for operation the reference's. Returns
 // the keyed pixels.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedExact(__m512i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedExact(__m512i px, const TVecSetup& s)
+{
   const __m512i byteMask = _mm512_set1_epi32(0xFF);
   const __m512i red = _mm512_and_si512(_mm512_srli_epi32(px, 16), byteMask);
   const __m512i green = _mm512_and_si512(_mm512_srli_epi32(px, 8), byteMask);
@@ -102,8 +103,8 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedExact(__m512i px, cons
   const __m512 k = _mm512_mask_sub_ps(k1, swap2, _mm512_set1_ps(colorkey::kMinusOneThird), k1);
   const __m512 chroma = _mm512_sub_ps(r2, _mm512_min_ps(g2, b1));
   const __m512 tiny = _mm512_set1_ps(colorkey::kTiny);
-  const __m512 q = _mm512_div_ps(_mm512_sub_ps(g2, b1),
-                                 _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(6.0f), chroma), tiny));
+  const __m512 q =
+      _mm512_div_ps(_mm512_sub_ps(g2, b1), _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(6.0f), chroma), tiny));
   const __m512 hue = _mm512_abs_ps(_mm512_add_ps(k, q));
   const __m512 saturation = _mm512_div_ps(chroma, _mm512_add_ps(r2, tiny));
 
@@ -127,7 +128,8 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedExact(__m512i px, cons
 
 // Custom colours: the sure tests in floats, 16 pixels; the exact computation when a pixel
 // is unsure.
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedCustom(__m512i px, const TVecSetup& s) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedCustom(__m512i px, const TVecSetup& s)
+{
   const __m512i byteMask = _mm512_set1_epi32(0xFF);
   const __m512i rI = _mm512_and_si512(_mm512_srli_epi32(px, 16), byteMask);
   const __m512i gI = _mm512_and_si512(_mm512_srli_epi32(px, 8), byteMask);
@@ -147,9 +149,9 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedCustom(__m512i px, con
   const __m512 g2 = _mm512_min_ps(r, g1);
   const __m512 k = _mm512_mask_sub_ps(k1, swap2, _mm512_set1_ps(colorkey::kMinusOneThird), k1);
   // rcp14 errs by less than 2^-14, within the hue margin (see TKeySetup).
-  const __m512 q = _mm512_mul_ps(_mm512_sub_ps(g2, b1),
-                                 _mm512_rcp14_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(6.0f), chroma),
-                                                               _mm512_set1_ps(colorkey::kTiny))));
+  const __m512 q = _mm512_mul_ps(
+      _mm512_sub_ps(g2, b1),
+      _mm512_rcp14_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(6.0f), chroma), _mm512_set1_ps(colorkey::kTiny))));
   const __m512 hue = _mm512_abs_ps(_mm512_add_ps(k, q));
   __mmask16 pass = _mm512_cmp_ps_mask(hue, s.hueInLow, _CMP_GE_OQ);
   pass = _mm512_mask_cmp_ps_mask(pass, hue, s.hueInHigh, _CMP_LE_OQ);
@@ -167,7 +169,8 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask16 KeyedCustom(__m512i px, con
 // every test, `notFail` those that surely fail none; a pixel in notFail but not in pass is
 // unsure, and its block of 16 is computed the exact way.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask32 KeyedPacked(__m512i px0, __m512i px1, const TVecSetup& s) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask32 KeyedPacked(__m512i px0, __m512i px1, const TVecSetup& s)
+{
   const __m512i blueGreen = _mm512_permutex2var_epi16(px0, s.evenWords, px1);
   const __m512i redAlpha = _mm512_permutex2var_epi16(px0, s.oddWords, px1);
   const __m512i ff = _mm512_set1_epi16(0xFF);
@@ -209,22 +212,26 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask32 KeyedPacked(__m512i px0, __
 
 // Writes the alpha bytes of 16 pixels: opacity, or 0 where keyed; `bytes` limits the
 // store to the pixels that exist.
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE void StoreAlpha(unsigned char* p, __mmask16 keyed,
-                                                           unsigned long long bytes, const TVecSetup& s) {
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE void StoreAlpha(unsigned char* p, __mmask16 keyed, unsigned long long bytes,
+                                                           const TVecSetup& s)
+{
   const __m512i alpha = _mm512_mask_mov_epi32(s.alphaBits, keyed, _mm512_setzero_si512());
   _mm512_mask_storeu_epi8(p, static_cast<__mmask64>(kAlphaBytes & bytes), alpha);
 }
 
 // Byte mask of the first n pixels (0..16) of a register.
-PICTOR_FORCE_INLINE unsigned long long PixelBytes(unsigned int n) {
+PICTOR_FORCE_INLINE unsigned long long PixelBytes(unsigned int n)
+{
   return n >= 16 ? ~0ull : (1ull << (4 * n)) - 1;
 }
-PICTOR_FORCE_INLINE __mmask16 PixelLanes(unsigned int n) {
+PICTOR_FORCE_INLINE __mmask16 PixelLanes(unsigned int n)
+{
   return static_cast<__mmask16>(n >= 16 ? 0xFFFFu : (1u << n) - 1);
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX512BW void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+PICTOR_TARGET_AVX512BW void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
   if (kMode == colorkey::kKeyNone) {
@@ -261,12 +268,21 @@ PICTOR_TARGET_AVX512BW void KeyRow(unsigned char* row, unsigned int width, const
 
 }  // namespace
 
-PICTOR_TARGET_AVX512BW void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key) {
+PICTOR_TARGET_AVX512BW void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
   switch (key.keysNothing ? kKeyNone : key.mode) {
-    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
-    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
-    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
-    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
+    case kKeyGreen:
+      KeyRow<kKeyGreen>(row, width, key);
+      break;
+    case kKeyBlue:
+      KeyRow<kKeyBlue>(row, width, key);
+      break;
+    case kKeyCustom:
+      KeyRow<kKeyCustom>(row, width, key);
+      break;
+    case kKeyNone:
+      KeyRow<kKeyNone>(row, width, key);
+      break;
   }
 }
 

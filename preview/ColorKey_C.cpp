@@ -8,7 +8,8 @@
 
 namespace colorkey {
 
-THsv FastRgbToHsv(float r, float g, float b) {
+THsv FastRgbToHsv(float r, float g, float b)
+{
   float k = 0.0f;
   if (b > g) {
     std::swap(g, b);
@@ -26,8 +27,8 @@ THsv FastRgbToHsv(float r, float g, float b) {
   return hsv;
 }
 
-void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, float* lo,
-               float* hi) {
+void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, float* lo, float* hi)
+{
   if (colorType != rbcCustom) {
     *lo = 0.16666667f;
     *hi = 0.5f;
@@ -41,7 +42,8 @@ void HueWindow(TRemoveBackgroundColorType colorType, unsigned int customColor, f
   *hi = static_cast<float>(degrees + 60) / 360.0f;
 }
 
-void KeyRow_C(unsigned char* row, unsigned int width, const TKeySetup& key) {
+void KeyRow_C(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
   // Which byte feeds r, g and b: blue and green trade places for a blue key, so that
   // blue pixels fall into the green hue window.
   const int rIndex = 2;

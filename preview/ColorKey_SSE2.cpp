@@ -7,11 +7,11 @@
 
 #if PICTOR_X86
 
-#include <emmintrin.h>
+#  include <emmintrin.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
+#  include <cstddef>
+#  include <cstdint>
+#  include <cstring>
 
 namespace {
 
@@ -30,7 +30,8 @@ struct TVecSetup {
 
 // The limits in every lane. Built where the mode is known, so that a mode's row leaves
 // out what it does not use.
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeySetup& key)
+{
   TVecSetup s;
   s.hueLow = _mm_set1_ps(key.hueLow);
   s.hueHigh = _mm_set1_ps(key.hueHigh);
@@ -60,12 +61,14 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE TVecSetup Broadcast(const colorkey::TKeyS
   return s;
 }
 
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 Select(__m128 mask, __m128 ifFalse, __m128 ifTrue)
+{
   return _mm_or_ps(_mm_and_ps(mask, ifTrue), _mm_andnot_ps(mask, ifFalse));
 }
 
 // byte / 255 rounded once to single precision without a division (see the AVX2 version).
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 UnitFromBytes(__m128i v) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 UnitFromBytes(__m128i v)
+{
   const __m128 x = _mm_cvtepi32_ps(v);
   return _mm_add_ps(_mm_mul_ps(x, _mm_set1_ps(colorkey::kInv255High)),
                     _mm_mul_ps(x, _mm_set1_ps(colorkey::kInv255Low)));
@@ -73,7 +76,8 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128 UnitFromBytes(__m128i v) {
 
 // The exact computation, operation for operation the reference's.
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlockExact(__m128i px, const TVecSetup& s) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlockExact(__m128i px, const TVecSetup& s)
+{
   const __m128i byteMask = _mm_set1_epi32(0xFF);
   const __m128i kept = _mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF));
   if (kMode == colorkey::kKeyNone) return _mm_or_si128(kept, s.alphaBits);
@@ -121,7 +125,8 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlockExact(__m128i px, const T
 // TKeySetup); otherwise computes it the exact way. SSE2 has no 32-bit integer min, max or
 // multiply, so the channel bytes are handled as floats, where these are exact too.
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSetup& s) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSetup& s)
+{
   const __m128i kept = _mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF));
   if (kMode == colorkey::kKeyNone) return _mm_or_si128(kept, s.alphaBits);
 
@@ -145,8 +150,9 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSe
     const __m128 swap2 = _mm_cmpgt_ps(g1, r);
     const __m128 g2 = _mm_min_ps(r, g1);
     const __m128 k = Select(swap2, k1, _mm_sub_ps(_mm_set1_ps(colorkey::kMinusOneThird), k1));
-    const __m128 q = _mm_mul_ps(_mm_sub_ps(g2, b1),
-                                _mm_rcp_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(6.0f), chroma), _mm_set1_ps(colorkey::kTiny))));
+    const __m128 q =
+        _mm_mul_ps(_mm_sub_ps(g2, b1),
+                   _mm_rcp_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(6.0f), chroma), _mm_set1_ps(colorkey::kTiny))));
     const __m128 hue = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_add_ps(k, q));
     pass = _mm_and_ps(_mm_cmpge_ps(hue, s.hueInLow), _mm_cmple_ps(hue, s.hueInHigh));
     fail = _mm_or_ps(_mm_cmplt_ps(hue, s.hueOutLow), _mm_cmpgt_ps(hue, s.hueOutHigh));
@@ -174,7 +180,8 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i KeyBlock(__m128i px, const TVecSe
   return _mm_or_si128(kept, _mm_andnot_si128(_mm_castps_si128(pass), s.alphaBits));
 }
 
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i SelectI(__m128i mask, __m128i ifFalse, __m128i ifTrue) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i SelectI(__m128i mask, __m128i ifFalse, __m128i ifTrue)
+{
   return _mm_or_si128(_mm_and_si128(mask, ifTrue), _mm_andnot_si128(mask, ifFalse));
 }
 
@@ -182,15 +189,16 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i SelectI(__m128i mask, __m128i ifF
 // 16-bit lanes and the sure tests in fixed point (see TKeySetup). Falls back to the exact
 // computation of both blocks when a pixel is unsure.
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p1, const TVecSetup& s) {
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p1, const TVecSetup& s)
+{
   const __m128i px0 = _mm_loadu_si128(p0);
   const __m128i px1 = _mm_loadu_si128(p1);
   const __m128i ff = _mm_set1_epi32(0xFF);
   // Channel bytes are 0..255, so the signed pack loses nothing. Lanes: px0[0..3], px1[0..3].
-  const __m128i r = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 16), ff),
-                                    _mm_and_si128(_mm_srli_epi32(px1, 16), ff));
-  const __m128i green = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 8), ff),
-                                        _mm_and_si128(_mm_srli_epi32(px1, 8), ff));
+  const __m128i r =
+      _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 16), ff), _mm_and_si128(_mm_srli_epi32(px1, 16), ff));
+  const __m128i green =
+      _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(px0, 8), ff), _mm_and_si128(_mm_srli_epi32(px1, 8), ff));
   const __m128i blue = _mm_packs_epi32(_mm_and_si128(px0, ff), _mm_and_si128(px1, ff));
   const __m128i g = kMode == colorkey::kKeyBlue ? blue : green;
   const __m128i b = kMode == colorkey::kKeyBlue ? green : blue;
@@ -237,7 +245,8 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p
 }
 
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key) {
+PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
   if (kMode != colorkey::kKeyCustom && kMode != colorkey::kKeyNone && key.packedUsable) {
@@ -263,12 +272,21 @@ PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const col
 
 }  // namespace
 
-PICTOR_TARGET_SSE2 void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key) {
+PICTOR_TARGET_SSE2 void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
   switch (key.mode) {
-    case kKeyGreen: KeyRow<kKeyGreen>(row, width, key); break;
-    case kKeyBlue: KeyRow<kKeyBlue>(row, width, key); break;
-    case kKeyCustom: KeyRow<kKeyCustom>(row, width, key); break;
-    case kKeyNone: KeyRow<kKeyNone>(row, width, key); break;
+    case kKeyGreen:
+      KeyRow<kKeyGreen>(row, width, key);
+      break;
+    case kKeyBlue:
+      KeyRow<kKeyBlue>(row, width, key);
+      break;
+    case kKeyCustom:
+      KeyRow<kKeyCustom>(row, width, key);
+      break;
+    case kKeyNone:
+      KeyRow<kKeyNone>(row, width, key);
+      break;
   }
 }
 

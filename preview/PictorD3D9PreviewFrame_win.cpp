@@ -12,7 +12,7 @@ namespace {
 
 // Pre-transformed vertex: D3DFVF_XYZRHW | D3DFVF_TEX1.
 struct TQuadVertex {
-    float x, y, z, rhw, u, v;
+  float x, y, z, rhw, u, v;
 };
 constexpr DWORD kQuadFVF = D3DFVF_XYZRHW | D3DFVF_TEX1;
 static_assert(sizeof(TQuadVertex) == 24, "vertex stride");
@@ -21,97 +21,95 @@ constexpr char kName[] = "TPictorD3D9Preview::PictorImageReadyProc";
 
 // The read-back surface's lock: unlocked again when the frame ends, however it ends.
 class TSurfaceLock {
-public:
-    explicit TSurfaceLock(IDirect3DSurface9* surface) : surface(surface) {}
-    ~TSurfaceLock() { Unlock(); }
-    TSurfaceLock(const TSurfaceLock&) = delete;
-    TSurfaceLock& operator=(const TSurfaceLock&) = delete;
+ public:
+  explicit TSurfaceLock(IDirect3DSurface9* surface) : surface(surface) {}
+  ~TSurfaceLock() { Unlock(); }
+  TSurfaceLock(const TSurfaceLock&) = delete;
+  TSurfaceLock& operator=(const TSurfaceLock&) = delete;
 
-    HRESULT Lock(D3DLOCKED_RECT* locked)
-    {
-        const HRESULT hr = surface->LockRect(locked, nullptr, D3DLOCK_READONLY);
-        isLocked = hr == D3D_OK;
-        return hr;
-    }
-    HRESULT Unlock()
-    {
-        if (!isLocked)
-            return D3D_OK;
-        isLocked = false;
-        return surface->UnlockRect();
-    }
+  HRESULT Lock(D3DLOCKED_RECT* locked)
+  {
+    const HRESULT hr = surface->LockRect(locked, nullptr, D3DLOCK_READONLY);
+    isLocked = hr == D3D_OK;
+    return hr;
+  }
+  HRESULT Unlock()
+  {
+    if (!isLocked) return D3D_OK;
+    isLocked = false;
+    return surface->UnlockRect();
+  }
 
-private:
-    IDirect3DSurface9* surface;
-    bool isLocked = false;
+ private:
+  IDirect3DSurface9* surface;
+  bool isLocked = false;
 };
 
 // Opens the frame's scene on the render target, cleared to opaque black. False when the
 // frame has to be given up.
 bool BeginFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target)
 {
-    HRESULT hr;
-    if ((hr = device->SetRenderTarget(0, target)) != D3D_OK) {
-        LogError("%s SetRenderTarget error %d", kName, static_cast<int>(hr));
-        return false;
-    }
-    if ((hr = device->BeginScene()) != D3D_OK) {
-        LogError("%s BeginScene error %d", kName, static_cast<int>(hr));
-        return false;
-    }
-    if ((hr = device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_ARGB(255, 0, 0, 0), 0.0f, 0)) != D3D_OK) {
-        // The scene is closed before the frame is given up, so the next BeginScene works.
-        LogError("%s Clear error %d", kName, static_cast<int>(hr));
-        device->EndScene();
-        return false;
-    }
-    return true;
+  HRESULT hr;
+  if ((hr = device->SetRenderTarget(0, target)) != D3D_OK) {
+    LogError("%s SetRenderTarget error %d", kName, static_cast<int>(hr));
+    return false;
+  }
+  if ((hr = device->BeginScene()) != D3D_OK) {
+    LogError("%s BeginScene error %d", kName, static_cast<int>(hr));
+    return false;
+  }
+  if ((hr = device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_ARGB(255, 0, 0, 0), 0.0f, 0)) != D3D_OK) {
+    // The scene is closed before the frame is given up, so the next BeginScene works.
+    LogError("%s Clear error %d", kName, static_cast<int>(hr));
+    device->EndScene();
+    return false;
+  }
+  return true;
 }
 
 // The fixed-function and sampler states the quad is drawn with.
 void SetDrawStates(IDirect3DDevice9Ex* device)
 {
-    HRESULT hr;
-    if ((hr = device->SetFVF(kQuadFVF)) != D3D_OK)
-        LogError("%s unable to set D3DFVF_TL %d", kName, static_cast<int>(hr));
-    if ((hr = device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE)) != D3D_OK)
-        LogError("%s unable to set D3DRS_ALPHABLENDENABLE %d", kName, static_cast<int>(hr));
-    if ((hr = device->SetVertexShader(nullptr)) != D3D_OK)
-        LogError("%s unable to set SetVertexShader %x", kName, static_cast<unsigned>(hr));
-    static const struct {
-        D3DRENDERSTATETYPE state;
-        DWORD value;
-        const char* message;
-    } kStates[] = {
-        {D3DRS_LIGHTING, FALSE, "%s unable to set D3DRS_LIGHTING %x"},
-        {D3DRS_FOGENABLE, FALSE, "%s unable to set D3DRS_FOGENABLE %x"},
-        {D3DRS_ZENABLE, FALSE, "%s unable to set D3DRS_ZENABLE %x"},
-        {D3DRS_ALPHATESTENABLE, FALSE, "%s unable to set D3DRS_ALPHATESTENABLE %x"},
-        {D3DRS_CULLMODE, D3DCULL_NONE, "%s unable to set D3DRS_CULLMODE %x"},
-        {D3DRS_FILLMODE, D3DFILL_SOLID, "%s unable to set D3DRS_FILLMODE %x"},
-        // The scissor rectangle is the one the device holds for the render target.
-        {D3DRS_SCISSORTESTENABLE, TRUE, "%s unable to set D3DRS_SCISSORTESTENABLE %x"},
-        {D3DRS_ZWRITEENABLE, FALSE, "%s unable to set D3DRS_ZWRITEENABLE %x"},
-        {D3DRS_MULTISAMPLEANTIALIAS, FALSE, "%s unable to set D3DRS_MULTISAMPLEANTIALIAS %x"},
-    };
-    for (const auto& s : kStates)
-        if ((hr = device->SetRenderState(s.state, s.value)) != D3D_OK)
-            LogError(s.message, kName, static_cast<unsigned>(hr));
+  HRESULT hr;
+  if ((hr = device->SetFVF(kQuadFVF)) != D3D_OK) LogError("%s unable to set D3DFVF_TL %d", kName, static_cast<int>(hr));
+  if ((hr = device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE)) != D3D_OK)
+    LogError("%s unable to set D3DRS_ALPHABLENDENABLE %d", kName, static_cast<int>(hr));
+  if ((hr = device->SetVertexShader(nullptr)) != D3D_OK)
+    LogError("%s unable to set SetVertexShader %x", kName, static_cast<unsigned>(hr));
+  static const struct {
+    D3DRENDERSTATETYPE state;
+    DWORD value;
+    const char* message;
+  } kStates[] = {
+      {D3DRS_LIGHTING, FALSE, "%s unable to set D3DRS_LIGHTING %x"},
+      {D3DRS_FOGENABLE, FALSE, "%s unable to set D3DRS_FOGENABLE %x"},
+      {D3DRS_ZENABLE, FALSE, "%s unable to set D3DRS_ZENABLE %x"},
+      {D3DRS_ALPHATESTENABLE, FALSE, "%s unable to set D3DRS_ALPHATESTENABLE %x"},
+      {D3DRS_CULLMODE, D3DCULL_NONE, "%s unable to set D3DRS_CULLMODE %x"},
+      {D3DRS_FILLMODE, D3DFILL_SOLID, "%s unable to set D3DRS_FILLMODE %x"},
+      // The scissor rectangle is the one the device holds for the render target.
+      {D3DRS_SCISSORTESTENABLE, TRUE, "%s unable to set D3DRS_SCISSORTESTENABLE %x"},
+      {D3DRS_ZWRITEENABLE, FALSE, "%s unable to set D3DRS_ZWRITEENABLE %x"},
+      {D3DRS_MULTISAMPLEANTIALIAS, FALSE, "%s unable to set D3DRS_MULTISAMPLEANTIALIAS %x"},
+  };
+  for (const auto& s : kStates)
+    if ((hr = device->SetRenderState(s.state, s.value)) != D3D_OK)
+      LogError(s.message, kName, static_cast<unsigned>(hr));
 
-    static const struct {
-        D3DSAMPLERSTATETYPE state;
-        DWORD value;
-        const char* message;
-    } kSamplerStates[] = {
-        {D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP, "%s unable to set SetSamplerState D3DSAMP_ADDRESSU %x"},
-        {D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP, "%s unable to set SetSamplerState D3DSAMP_ADDRESSV %x"},
-        {D3DSAMP_MINFILTER, D3DTEXF_NONE, "%s unable to set SetSamplerState D3DSAMP_MINFILTER %x"},
-        {D3DSAMP_MAGFILTER, D3DTEXF_NONE, "%s unable to set SetSamplerState D3DSAMP_MAGFILTER %x"},
-    };
-    for (DWORD sampler = 0; sampler < 2; ++sampler)
-        for (const auto& s : kSamplerStates)
-            if ((hr = device->SetSamplerState(sampler, s.state, s.value)) != D3D_OK)
-                LogError(s.message, kName, static_cast<unsigned>(hr));
+  static const struct {
+    D3DSAMPLERSTATETYPE state;
+    DWORD value;
+    const char* message;
+  } kSamplerStates[] = {
+      {D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP, "%s unable to set SetSamplerState D3DSAMP_ADDRESSU %x"},
+      {D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP, "%s unable to set SetSamplerState D3DSAMP_ADDRESSV %x"},
+      {D3DSAMP_MINFILTER, D3DTEXF_NONE, "%s unable to set SetSamplerState D3DSAMP_MINFILTER %x"},
+      {D3DSAMP_MAGFILTER, D3DTEXF_NONE, "%s unable to set SetSamplerState D3DSAMP_MAGFILTER %x"},
+  };
+  for (DWORD sampler = 0; sampler < 2; ++sampler)
+    for (const auto& s : kSamplerStates)
+      if ((hr = device->SetSamplerState(sampler, s.state, s.value)) != D3D_OK)
+        LogError(s.message, kName, static_cast<unsigned>(hr));
 }
 
 // The pixel program and its inputs: the keyed frame in sampler 0, the background (when
@@ -119,53 +117,52 @@ void SetDrawStates(IDirect3DDevice9Ex* device)
 void SetPixelProgram(IDirect3DDevice9Ex* device, IDirect3DPixelShader9* program, IDirect3DTexture9* frame,
                      bool hasBackground, IDirect3DTexture9* background, unsigned int width, unsigned int height)
 {
-    HRESULT hr;
-    if ((hr = device->SetTexture(0, frame)) != D3D_OK)
-        LogError("%s pD3D9TextureVidMem error %x", kName, static_cast<unsigned>(hr));
+  HRESULT hr;
+  if ((hr = device->SetTexture(0, frame)) != D3D_OK)
+    LogError("%s pD3D9TextureVidMem error %x", kName, static_cast<unsigned>(hr));
 
-    float constants[4] = {0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f};
-    if (hasBackground) {
-        if ((hr = device->SetTexture(1, background)) != D3D_OK)
-            LogError("%s pD3D9CustomBackgroundTextureVidMem error %x", kName, static_cast<unsigned>(hr));
-        constants[0] = 1.0f;
-    }
-    if ((hr = device->SetPixelShaderConstantF(0, constants, 1)) != D3D_OK)
-        LogError("%s GetPixelShaderConstantF webcam error %x", kName, static_cast<unsigned>(hr));
-    if ((hr = device->SetPixelShader(program)) != D3D_OK)
-        LogError("%s unable to set SetPixelShader pD3D9PixelShaderBlur7x7KernelFilter Software %x", kName,
-                 static_cast<unsigned>(hr));
+  float constants[4] = {0.0f, static_cast<float>(width), static_cast<float>(height), 0.0f};
+  if (hasBackground) {
+    if ((hr = device->SetTexture(1, background)) != D3D_OK)
+      LogError("%s pD3D9CustomBackgroundTextureVidMem error %x", kName, static_cast<unsigned>(hr));
+    constants[0] = 1.0f;
+  }
+  if ((hr = device->SetPixelShaderConstantF(0, constants, 1)) != D3D_OK)
+    LogError("%s GetPixelShaderConstantF webcam error %x", kName, static_cast<unsigned>(hr));
+  if ((hr = device->SetPixelShader(program)) != D3D_OK)
+    LogError("%s unable to set SetPixelShader pD3D9PixelShaderBlur7x7KernelFilter Software %x", kName,
+             static_cast<unsigned>(hr));
 }
 
 // Blends the frame's quad over the cleared target, closes the scene and copies the target
 // into the read-back surface.
-void DrawFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target, IDirect3DSurface9* readBack,
-               unsigned int width, unsigned int height)
+void DrawFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target, IDirect3DSurface9* readBack, unsigned int width,
+               unsigned int height)
 {
-    HRESULT hr;
-    if ((hr = device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE)) != D3D_OK)
-        LogError("%s unable to set D3DRS_ALPHABLENDENABLE %d", kName, static_cast<int>(hr));
-    if ((hr = device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD)) != D3D_OK)
-        LogError("%s unable to set D3DRS_BLENDOP %d", kName, static_cast<int>(hr));
-    if ((hr = device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA)) != D3D_OK)
-        LogError("%s unable to set D3DRS_SRCBLEND %d", kName, static_cast<int>(hr));
-    if ((hr = device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA)) != D3D_OK)
-        LogError("%s unable to set D3DRS_DESTBLEND %d", kName, static_cast<int>(hr));
+  HRESULT hr;
+  if ((hr = device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE)) != D3D_OK)
+    LogError("%s unable to set D3DRS_ALPHABLENDENABLE %d", kName, static_cast<int>(hr));
+  if ((hr = device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD)) != D3D_OK)
+    LogError("%s unable to set D3DRS_BLENDOP %d", kName, static_cast<int>(hr));
+  if ((hr = device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA)) != D3D_OK)
+    LogError("%s unable to set D3DRS_SRCBLEND %d", kName, static_cast<int>(hr));
+  if ((hr = device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA)) != D3D_OK)
+    LogError("%s unable to set D3DRS_DESTBLEND %d", kName, static_cast<int>(hr));
 
-    const float w = static_cast<float>(width);
-    const float h = static_cast<float>(height);
-    // Offsetting by half a pixel puts every pixel centre on a texel centre.
-    const TQuadVertex quad[4] = {
-        {-0.5f, h - 0.5f, 0.0f, 1.0f, 0.0f, 1.0f},
-        {-0.5f, -0.5f, 0.0f, 1.0f, 0.0f, 0.0f},
-        {w - 0.5f, h - 0.5f, 0.0f, 1.0f, 1.0f, 1.0f},
-        {w - 0.5f, -0.5f, 0.0f, 1.0f, 1.0f, 0.0f},
-    };
-    if ((hr = device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(TQuadVertex))) != D3D_OK)
-        LogError("%s unable to DrawPrimitiveUP %d", kName, static_cast<int>(hr));
-    if ((hr = device->EndScene()) != D3D_OK)
-        LogError("%s unable to EndScene %d", kName, static_cast<int>(hr));
-    if ((hr = device->GetRenderTargetData(target, readBack)) != D3D_OK)
-        LogError("%s GetRenderTargetData error %d", kName, static_cast<int>(hr));
+  const float w = static_cast<float>(width);
+  const float h = static_cast<float>(height);
+  // Offsetting by half a pixel puts every pixel centre on a texel centre.
+  const TQuadVertex quad[4] = {
+      {-0.5f, h - 0.5f, 0.0f, 1.0f, 0.0f, 1.0f},
+      {-0.5f, -0.5f, 0.0f, 1.0f, 0.0f, 0.0f},
+      {w - 0.5f, h - 0.5f, 0.0f, 1.0f, 1.0f, 1.0f},
+      {w - 0.5f, -0.5f, 0.0f, 1.0f, 1.0f, 0.0f},
+  };
+  if ((hr = device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(TQuadVertex))) != D3D_OK)
+    LogError("%s unable to DrawPrimitiveUP %d", kName, static_cast<int>(hr));
+  if ((hr = device->EndScene()) != D3D_OK) LogError("%s unable to EndScene %d", kName, static_cast<int>(hr));
+  if ((hr = device->GetRenderTargetData(target, readBack)) != D3D_OK)
+    LogError("%s GetRenderTargetData error %d", kName, static_cast<int>(hr));
 }
 
 }  // namespace
@@ -173,52 +170,49 @@ void DrawFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target, IDirect3DS
 bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool /*topDown*/,
                                                 unsigned char* pixels, void* context)
 {
-    return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels);
+  return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels);
 }
 
 bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels)
 {
-    const TCriticalSectionHold hold(previewLock);
-    const TLogScope scope(kName, TLogScope::TLevel::Verbose);
+  const TCriticalSectionHold hold(previewLock);
+  const TLogScope scope(kName, TLogScope::TLevel::Verbose);
 
-    IDirect3DDevice9Ex* device = pD3D9Device;
-    // The four failures that end a frame; everything else is logged and the frame goes on.
-    if (!device || !pD3DRTSurface || !pD3D9TextureSysMemY || !pD3D9TextureVidMemY || !pD3D9SurfaceVidMem) {
-        // Only a frame delivered without a finished device set-up gets here.
-        LogError("%s no Direct3D device", kName);
-        return true;
-    }
-    if (!BeginFrame(device, pD3DRTSurface))
-        return true;
-    SetDrawStates(device);
-    if (pChromaKeyingParams)
-        RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity,
-                       pChromaKeyingParams->Smoothing, pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType,
-                       pChromaKeyingParams->CustomColor);
-    LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4));
-    SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
-                    pD3D9BackgroundTextureVidMem, width, height);
-    DrawFrame(device, pD3DRTSurface, pD3D9SurfaceVidMem, width, height);
-
-    D3DLOCKED_RECT locked = {};
-    TSurfaceLock readBack(pD3D9SurfaceVidMem);
-    HRESULT hr = readBack.Lock(&locked);
-    if (hr != D3D_OK) {
-        LogError("%s LockRect error %d", kName, static_cast<int>(hr));
-        return true;
-    }
-    LogFrameRate(kName, pFPSCalculator, lastFPSLogTick);
-    // A host callback that throws loses only this frame: the next one is composed and
-    // delivered as usual.
-    if (pHostImageReady) {
-        try {
-            pHostImageReady(width, height, static_cast<unsigned int>(locked.Pitch),
-                            static_cast<unsigned char*>(locked.pBits), pHostUserData);
-        } catch (...) {
-            LogError("%s host callback threw an exception", kName);
-        }
-    }
-    if ((hr = readBack.Unlock()) != D3D_OK)
-        LogError("%s UnlockRect error %d", kName, static_cast<int>(hr));
+  IDirect3DDevice9Ex* device = pD3D9Device;
+  // The four failures that end a frame; everything else is logged and the frame goes on.
+  if (!device || !pD3DRTSurface || !pD3D9TextureSysMemY || !pD3D9TextureVidMemY || !pD3D9SurfaceVidMem) {
+    // Only a frame delivered without a finished device set-up gets here.
+    LogError("%s no Direct3D device", kName);
     return true;
+  }
+  if (!BeginFrame(device, pD3DRTSurface)) return true;
+  SetDrawStates(device);
+  if (pChromaKeyingParams)
+    RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
+                   pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
+  LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4));
+  SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
+                  pD3D9BackgroundTextureVidMem, width, height);
+  DrawFrame(device, pD3DRTSurface, pD3D9SurfaceVidMem, width, height);
+
+  D3DLOCKED_RECT locked = {};
+  TSurfaceLock readBack(pD3D9SurfaceVidMem);
+  HRESULT hr = readBack.Lock(&locked);
+  if (hr != D3D_OK) {
+    LogError("%s LockRect error %d", kName, static_cast<int>(hr));
+    return true;
+  }
+  LogFrameRate(kName, pFPSCalculator, lastFPSLogTick);
+  // A host callback that throws loses only this frame: the next one is composed and
+  // delivered as usual.
+  if (pHostImageReady) {
+    try {
+      pHostImageReady(width, height, static_cast<unsigned int>(locked.Pitch), static_cast<unsigned char*>(locked.pBits),
+                      pHostUserData);
+    } catch (...) {
+      LogError("%s host callback threw an exception", kName);
+    }
+  }
+  if ((hr = readBack.Unlock()) != D3D_OK) LogError("%s UnlockRect error %d", kName, static_cast<int>(hr));
+  return true;
 }

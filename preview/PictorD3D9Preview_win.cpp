@@ -15,21 +15,20 @@ namespace {
 // An image the preview can copy: it has pixels to read.
 bool HasPixels(const TPictorD3D9PreviewImage* image)
 {
-    return image && image->Data && image->Width && image->Height;
+  return image && image->Data && image->Width && image->Height;
 }
 
 // A private copy of the host's image, bottom row first; null when the bitmap could not
 // be allocated.
 TQDAlignedBitmap32* CopyBackground(const TPictorD3D9PreviewImage& image)
 {
-    TQDAlignedBitmap32* bitmap = new (std::nothrow) TQDAlignedBitmap32(image.Width, image.Height);
-    if (bitmap && !bitmap->Pixels) {
-        delete bitmap;
-        return nullptr;
-    }
-    if (bitmap)
-        bitmap->CopyImage(image.Width, image.Height, image.Stride, image.Data, image.TopDown);
-    return bitmap;
+  TQDAlignedBitmap32* bitmap = new (std::nothrow) TQDAlignedBitmap32(image.Width, image.Height);
+  if (bitmap && !bitmap->Pixels) {
+    delete bitmap;
+    return nullptr;
+  }
+  if (bitmap) bitmap->CopyImage(image.Width, image.Height, image.Stride, image.Data, image.TopDown);
+  return bitmap;
 }
 
 }  // namespace
@@ -57,144 +56,138 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       previewLock(),
       conversion(pcSystemConverter)
 {
-    InitializeCriticalSection(&previewLock);
-    const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
-    pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
+  InitializeCriticalSection(&previewLock);
+  const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
+  pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
 }
 
 TPictorD3D9Preview::~TPictorD3D9Preview()
 {
-    TLogScope scope("TPictorD3D9Preview::~TPictorD3D9Preview");
-    // Without the lock: the converter's thread may be waiting for it inside a frame.
-    if (pCamera)
-        pCamera->StopCapture();
-    scope.Exit();
-    DeleteCriticalSection(&previewLock);
+  TLogScope scope("TPictorD3D9Preview::~TPictorD3D9Preview");
+  // Without the lock: the converter's thread may be waiting for it inside a frame.
+  if (pCamera) pCamera->StopCapture();
+  scope.Exit();
+  DeleteCriticalSection(&previewLock);
 
-    delete pChromaKeyingParams;
-    pChromaKeyingParams = nullptr;
-    delete pPreviewWindow;
-    pPreviewWindow = nullptr;
-    delete pCamera;
-    pCamera = nullptr;
-    delete pBackgroundBitmap;
-    pBackgroundBitmap = nullptr;
-    ReleaseD3D9();
-    delete pFPSCalculator;
-    pFPSCalculator = nullptr;
+  delete pChromaKeyingParams;
+  pChromaKeyingParams = nullptr;
+  delete pPreviewWindow;
+  pPreviewWindow = nullptr;
+  delete pCamera;
+  pCamera = nullptr;
+  delete pBackgroundBitmap;
+  pBackgroundBitmap = nullptr;
+  ReleaseD3D9();
+  delete pFPSCalculator;
+  pFPSCalculator = nullptr;
 }
 
 bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
-                                      TPictorD3D9PreviewImage* background,
-                                      TPictorD3D9PreviewChromaKeyingParams* params,
+                                      TPictorD3D9PreviewImage* background, TPictorD3D9PreviewChromaKeyingParams* params,
                                       TPreviewImageReadyProc callback, void* userData)
 {
-    static const char kName[] = "TPictorD3D9Preview::StartPreview";
-    TLogScope scope(kName);
+  static const char kName[] = "TPictorD3D9Preview::StartPreview";
+  TLogScope scope(kName);
 
-    // What a running frame reads is replaced under the lock, which is left again before
-    // the old capture is stopped: stopping waits for the converter's thread, which may
-    // itself be waiting for the lock.
-    EnterCriticalSection(&previewLock);
-    delete pFPSCalculator;
-    pFPSCalculator = new (std::nothrow) TFPSCalculator();
-    if (HasPixels(background)) {
-        delete pBackgroundBitmap;
-        pBackgroundBitmap = CopyBackground(*background);
-    }
-    if (params) {
-        delete pChromaKeyingParams;
-        pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams(params);
-    }
-    pHostImageReady = callback;
-    pHostUserData = userData;
-    LeaveCriticalSection(&previewLock);
+  // What a running frame reads is replaced under the lock, which is left again before
+  // the old capture is stopped: stopping waits for the converter's thread, which may
+  // itself be waiting for the lock.
+  EnterCriticalSection(&previewLock);
+  delete pFPSCalculator;
+  pFPSCalculator = new (std::nothrow) TFPSCalculator();
+  if (HasPixels(background)) {
+    delete pBackgroundBitmap;
+    pBackgroundBitmap = CopyBackground(*background);
+  }
+  if (params) {
+    delete pChromaKeyingParams;
+    pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams(params);
+  }
+  pHostImageReady = callback;
+  pHostUserData = userData;
+  LeaveCriticalSection(&previewLock);
 
-    bool result = false;
-    if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
-        LogError("%s window handle is null", kName);
+  bool result = false;
+  if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
+    LogError("%s window handle is null", kName);
+  } else {
+    if (pCamera) {
+      pCamera->StopCapture();
+      delete pCamera;
+      pCamera = nullptr;
+    }
+    pCamera = new (std::nothrow) TPictor();
+    if (!pCamera) {
+      LogError("%s StartCapture failed", kName);
     } else {
-        if (pCamera) {
-            pCamera->StopCapture();
-            delete pCamera;
-            pCamera = nullptr;
-        }
-        pCamera = new (std::nothrow) TPictor();
-        if (!pCamera) {
-            LogError("%s StartCapture failed", kName);
-        } else {
-            pCamera->SetConversion(conversion);
-            captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
-            if (!InitD3D9())
-                LogError("%s InitD3D9 failed", kName);
-            else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
-                LogError("%s StartCapture failed", kName);
-            else
-                result = true;
-        }
+      pCamera->SetConversion(conversion);
+      captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
+      if (!InitD3D9())
+        LogError("%s InitD3D9 failed", kName);
+      else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
+        LogError("%s StartCapture failed", kName);
+      else
+        result = true;
     }
-    return scope.Returns(result);
+  }
+  return scope.Returns(result);
 }
 
 void TPictorD3D9Preview::SetConversion(TPictorConversion value)
 {
-    static const char kName[] = "TPictorD3D9Preview::SetConversion";
-    if (value != pcSystemConverter && value != pcBuiltIn) {
-        LogError("%s unknown conversion %d", kName, static_cast<int>(value));
-        return;
-    }
-    conversion = value;
-    LogInfo("%s %d", kName, static_cast<int>(value));
+  static const char kName[] = "TPictorD3D9Preview::SetConversion";
+  if (value != pcSystemConverter && value != pcBuiltIn) {
+    LogError("%s unknown conversion %d", kName, static_cast<int>(value));
+    return;
+  }
+  conversion = value;
+  LogInfo("%s %d", kName, static_cast<int>(value));
 }
 
 TPictorD3D9PreviewChromaKeyingParams* TPictorD3D9Preview::KeyingParams()
 {
-    if (!pChromaKeyingParams)
-        pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams();
-    return pChromaKeyingParams;
+  if (!pChromaKeyingParams) pChromaKeyingParams = new (std::nothrow) TPictorD3D9PreviewChromaKeyingParams();
+  return pChromaKeyingParams;
 }
 
 void TPictorD3D9Preview::SetSensitivity(float sensitivity)
 {
-    const TCriticalSectionHold hold(previewLock);
-    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
-        params->Sensitivity = sensitivity;
+  const TCriticalSectionHold hold(previewLock);
+  if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) params->Sensitivity = sensitivity;
 }
 
 void TPictorD3D9Preview::SetSmoothing(float smoothing)
 {
-    const TCriticalSectionHold hold(previewLock);
-    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
-        params->Smoothing = smoothing;
+  const TCriticalSectionHold hold(previewLock);
+  if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) params->Smoothing = smoothing;
 }
 
 void TPictorD3D9Preview::SetOpacity(unsigned char opacity)
 {
-    const TCriticalSectionHold hold(previewLock);
-    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams())
-        params->Opacity = opacity;
+  const TCriticalSectionHold hold(previewLock);
+  if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) params->Opacity = opacity;
 }
 
 void TPictorD3D9Preview::SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor)
 {
-    const TCriticalSectionHold hold(previewLock);
-    if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) {
-        params->ColorType = colorType;
-        params->CustomColor = customColor;
-    }
+  const TCriticalSectionHold hold(previewLock);
+  if (TPictorD3D9PreviewChromaKeyingParams* params = KeyingParams()) {
+    params->ColorType = colorType;
+    params->CustomColor = customColor;
+  }
 }
 
 void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
 {
-    const TCriticalSectionHold hold(previewLock);
-    delete pBackgroundBitmap;
-    pBackgroundBitmap = nullptr;
-    if (HasPixels(image)) {
-        pBackgroundBitmap = CopyBackground(*image);
-        // The private copy is stored bottom row first whatever the image's TopDown says:
-        // uploaded as the device set-up does, the background is upright at once.
-        if (pBackgroundBitmap && pD3D9Device && pD3D9TextureSysMemY && pD3D9BackgroundTextureVidMem)
-            LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
-                        pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
-    }
+  const TCriticalSectionHold hold(previewLock);
+  delete pBackgroundBitmap;
+  pBackgroundBitmap = nullptr;
+  if (HasPixels(image)) {
+    pBackgroundBitmap = CopyBackground(*image);
+    // The private copy is stored bottom row first whatever the image's TopDown says:
+    // uploaded as the device set-up does, the background is upright at once.
+    if (pBackgroundBitmap && pD3D9Device && pD3D9TextureSysMemY && pD3D9BackgroundTextureVidMem)
+      LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
+                  pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
+  }
 }

@@ -30,8 +30,7 @@ struct TPreviewObject : TObject {
   TPictorD3D9Preview Preview;
 };
 
-bool PreviewThunk(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
-                  void* userData)
+bool PreviewThunk(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels, void* userData)
 {
   const TPreviewBinding* binding = static_cast<const TPreviewBinding*>(userData);
   const TCallbackScope scope(binding->Object);
@@ -55,8 +54,7 @@ int SetKeying(const char* function, PictorPreview preview, Set set)
 {
   return Guarded(function, [&] {
     const auto object = FindPreview(function, preview);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     set(object->Preview);
     return PICTOR_OK;
   });
@@ -68,8 +66,7 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewCreate(PictorPreview* preview)
 {
   static const char kName[] = "PictorPreviewCreate";
   return Guarded(kName, [&] {
-    if (!preview)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "preview is null");
+    if (!preview) return Fail(kName, PICTOR_E_NULL_POINTER, "preview is null");
     *preview = nullptr;
     const uintptr_t handle = RegisterHandle(std::make_shared<TPreviewObject>());
     *preview = reinterpret_cast<PictorPreview>(handle);
@@ -99,8 +96,7 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, 
   static const char kName[] = "PictorPreviewSetConversion";
   return Guarded(kName, [&] {
     const auto object = FindPreview(kName, preview);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     if (conversion != PICTOR_CONVERSION_SYSTEM && conversion != PICTOR_CONVERSION_BUILT_IN)
       return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown conversion");
     object->Preview.SetConversion(static_cast<TPictorConversion>(conversion));
@@ -110,33 +106,29 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, 
 
 PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wchar_t* link, int formatIndex,
                                                  int topDown, const PictorPreviewImage* background,
-                                                 const PictorKeyingParams* params,
-                                                 PictorPreviewCallback callback, void* context)
+                                                 const PictorKeyingParams* params, PictorPreviewCallback callback,
+                                                 void* context)
 {
   static const char kName[] = "PictorPreviewStart";
   return Guarded(kName, [&] {
     const auto object = FindPreview(kName, preview);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     if (InCallbackOf(object.get()))
       return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the preview's own frame callback");
-    if (!link)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
+    if (!link) return Fail(kName, PICTOR_E_NULL_POINTER, "link is null");
 
     TPictorD3D9PreviewImage image;
-    if (background)
-      image = ImageOf(*background);
+    if (background) image = ImageOf(*background);
     TPictorD3D9PreviewChromaKeyingParams keying;
     if (params) {
       std::memcpy(static_cast<void*>(&keying), params, sizeof keying);
     }
     object->Bindings.push_back(std::unique_ptr<TPreviewBinding>(new TPreviewBinding{object.get(), callback, context}));
     TPreviewBinding* binding = object->Bindings.back().get();
-    const bool started = object->Preview.StartPreview(link, formatIndex, topDown != 0, background ? &image : nullptr,
-                                                      params ? &keying : nullptr, callback ? PreviewThunk : nullptr,
-                                                      binding);
-    if (!started)
-      return Fail(kName, PICTOR_E_FAILED, "the preview did not start");
+    const bool started =
+        object->Preview.StartPreview(link, formatIndex, topDown != 0, background ? &image : nullptr,
+                                     params ? &keying : nullptr, callback ? PreviewThunk : nullptr, binding);
+    if (!started) return Fail(kName, PICTOR_E_FAILED, "the preview did not start");
     // The earlier captures have been stopped inside StartPreview: only this binding is in use.
     object->Bindings.erase(object->Bindings.begin(), object->Bindings.end() - 1);
     return PICTOR_OK;
@@ -148,8 +140,7 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview, 
   static const char kName[] = "PictorPreviewSetBackground";
   return Guarded(kName, [&] {
     const auto object = FindPreview(kName, preview);
-    if (!object)
-      return PICTOR_E_INVALID_HANDLE;
+    if (!object) return PICTOR_E_INVALID_HANDLE;
     if (!image) {
       object->Preview.SetBackground(nullptr);
       return PICTOR_OK;
@@ -187,8 +178,7 @@ PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* para
 {
   static const char kName[] = "PictorDefaultKeyingParams";
   return Guarded(kName, [&] {
-    if (!params)
-      return Fail(kName, PICTOR_E_NULL_POINTER, "params is null");
+    if (!params) return Fail(kName, PICTOR_E_NULL_POINTER, "params is null");
     const TPictorD3D9PreviewChromaKeyingParams defaults;
     std::memcpy(params, &defaults, sizeof defaults);
     return PICTOR_OK;

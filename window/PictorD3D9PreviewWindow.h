@@ -9,11 +9,11 @@
 constexpr wchar_t PictorPreviewWindowClassName[] = L"myd3d9previewwindow";
 
 class TPictorD3D9PreviewWindow : public TWinApiWindow {
-public:
-    // Creates the window at once, on the calling thread; GetHandle() is null when
-    // that failed.
-    TPictorD3D9PreviewWindow();
-    ~TPictorD3D9PreviewWindow() override;
+ public:
+  // Creates the window at once, on the calling thread; GetHandle() is null when
+  // that failed.
+  TPictorD3D9PreviewWindow();
+  ~TPictorD3D9PreviewWindow() override;
 
-    void FillCreateParams(TWinApiCreateParams& params) override;
+  void FillCreateParams(TWinApiCreateParams& params) override;
 };

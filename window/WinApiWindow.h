@@ -19,10 +19,10 @@
 // Anchor flags: which edges of the parent's client area the window keeps its
 // distance to when the parent is resized.
 enum : BYTE {
-    AnchorLeft = 1,
-    AnchorTop = 2,
-    AnchorRight = 4,
-    AnchorBottom = 8,
+  AnchorLeft = 1,
+  AnchorTop = 2,
+  AnchorRight = 4,
+  AnchorBottom = 8,
 };
 
 // The parent-resized notice a window sends to each of its direct children:
@@ -34,100 +34,100 @@ constexpr int WinApiBoundNotSet = 10000000;
 
 // Class and creation arguments of one window, filled by FillCreateParams.
 struct TWinApiCreateParams {
-    WNDCLASSEXW wndClass;
-    std::wstring windowName;
-    DWORD exStyle;
-    DWORD style;
-    int x;
-    int y;
-    int width;
-    int height;
-    HWND parent;
-    HMENU menu;
+  WNDCLASSEXW wndClass;
+  std::wstring windowName;
+  DWORD exStyle;
+  DWORD style;
+  int x;
+  int y;
+  int width;
+  int height;
+  HWND parent;
+  HMENU menu;
 };
 
 struct TWinApiBounds {
-    int x;
-    int y;
-    int width;
-    int height;
+  int x;
+  int y;
+  int width;
+  int height;
 };
 
 class TWinApiWindow;
 
 // Handed through EnumChildWindows when a window's client area changes size.
 struct TChildResizeInfo {
-    int kind;  // always 1
-    TWinApiWindow* sender;
-    SIZE oldClientSize;
-    SIZE newClientSize;
+  int kind;  // always 1
+  TWinApiWindow* sender;
+  SIZE oldClientSize;
+  SIZE newClientSize;
 };
 
 class TWinApiWindow {
-public:
-    TWinApiWindow(HINSTANCE instance, std::wstring className, std::wstring toolTipText);
-    TWinApiWindow(const TWinApiWindow&) = delete;
-    TWinApiWindow& operator=(const TWinApiWindow&) = delete;
+ public:
+  TWinApiWindow(HINSTANCE instance, std::wstring className, std::wstring toolTipText);
+  TWinApiWindow(const TWinApiWindow&) = delete;
+  TWinApiWindow& operator=(const TWinApiWindow&) = delete;
 
-    // The one window procedure registered for every class: it finds the object through
-    // the window's "PointerToClassInstance" property, set on WM_CREATE from the
-    // creation parameter, and hands it the message.
-    static LRESULT CALLBACK TWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  // The one window procedure registered for every class: it finds the object through
+  // the window's "PointerToClassInstance" property, set on WM_CREATE from the
+  // creation parameter, and hands it the message.
+  static LRESULT CALLBACK TWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    virtual void AlignToParent();
-    virtual void ParentResized(const SIZE& parentClient);
-    virtual void FillCreateParams(TWinApiCreateParams& params);
-    virtual LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    virtual void NotifyChildResize(HWND child, const TChildResizeInfo& info);
-    virtual void UpdateAnchorMargins();
-    virtual ~TWinApiWindow();
-    virtual void Show(int command);
-    virtual void Hide();
-    // Registers the class if needed and creates the window; null when creation fails.
-    virtual HWND CreateHandle();
-    virtual SIZE GetWindowSize();
-    virtual SIZE GetClientSize();
-    virtual void SetSize(int width, int height);
-    virtual void SetSize(SIZE size);
-    virtual void SetPosition(int x, int y);
-    virtual void SetPosition(POINT position);
-    virtual void SetBounds(POINT position, SIZE size);
-    virtual POINT GetPosition();
-    virtual POINT GetScreenPosition();
-    virtual bool ContainsPoint(int x, int y);
-    virtual bool IsVisible();
+  virtual void AlignToParent();
+  virtual void ParentResized(const SIZE& parentClient);
+  virtual void FillCreateParams(TWinApiCreateParams& params);
+  virtual LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  virtual void NotifyChildResize(HWND child, const TChildResizeInfo& info);
+  virtual void UpdateAnchorMargins();
+  virtual ~TWinApiWindow();
+  virtual void Show(int command);
+  virtual void Hide();
+  // Registers the class if needed and creates the window; null when creation fails.
+  virtual HWND CreateHandle();
+  virtual SIZE GetWindowSize();
+  virtual SIZE GetClientSize();
+  virtual void SetSize(int width, int height);
+  virtual void SetSize(SIZE size);
+  virtual void SetPosition(int x, int y);
+  virtual void SetPosition(POINT position);
+  virtual void SetBounds(POINT position, SIZE size);
+  virtual POINT GetPosition();
+  virtual POINT GetScreenPosition();
+  virtual bool ContainsPoint(int x, int y);
+  virtual bool IsVisible();
 
-    // The window handle; it does not change after CreateHandle, so other threads may read it.
-    HWND GetHandle() const { return hWnd; }
-    HWND GetToolTipHandle() const { return hToolTip; }
-    SIZE GetCachedClientSize() const { return clientSize; }
-    BYTE GetAnchors() const { return anchors; }
-    void SetAnchors(BYTE value) { anchors = value; }
-    COLORREF GetBackgroundColor() const { return backgroundColor; }
-    void SetBackgroundColor(COLORREF value) { backgroundColor = value; }
-    // Receives every message that WindowProc does not consume, instead of DefWindowProcW.
-    void SetDefaultProc(WNDPROC proc) { defaultProc = proc; }
-    // Wanted position and size for the next CreateHandle; WinApiBoundNotSet leaves a
-    // pair (x and y, or width and height) to the system only when both are unset.
-    void SetInitialBounds(const TWinApiBounds& bounds) { initialBounds = bounds; }
+  // The window handle; it does not change after CreateHandle, so other threads may read it.
+  HWND GetHandle() const { return hWnd; }
+  HWND GetToolTipHandle() const { return hToolTip; }
+  SIZE GetCachedClientSize() const { return clientSize; }
+  BYTE GetAnchors() const { return anchors; }
+  void SetAnchors(BYTE value) { anchors = value; }
+  COLORREF GetBackgroundColor() const { return backgroundColor; }
+  void SetBackgroundColor(COLORREF value) { backgroundColor = value; }
+  // Receives every message that WindowProc does not consume, instead of DefWindowProcW.
+  void SetDefaultProc(WNDPROC proc) { defaultProc = proc; }
+  // Wanted position and size for the next CreateHandle; WinApiBoundNotSet leaves a
+  // pair (x and y, or width and height) to the system only when both are unset.
+  void SetInitialBounds(const TWinApiBounds& bounds) { initialBounds = bounds; }
 
-protected:
-    HINSTANCE instance;
-    int marginLeft;
-    int marginTop;
-    int marginRight;
-    int marginBottom;
-    SIZE clientSize;
-    HWND hWnd;
-    HWND hToolTip;
-    std::wstring className;
-    std::wstring toolTipText;
-    WNDPROC defaultProc;
-    TWinApiCreateParams createParams;
-    TWinApiBounds initialBounds;
-    BYTE anchors;
-    COLORREF backgroundColor;
+ protected:
+  HINSTANCE instance;
+  int marginLeft;
+  int marginTop;
+  int marginRight;
+  int marginBottom;
+  SIZE clientSize;
+  HWND hWnd;
+  HWND hToolTip;
+  std::wstring className;
+  std::wstring toolTipText;
+  WNDPROC defaultProc;
+  TWinApiCreateParams createParams;
+  TWinApiBounds initialBounds;
+  BYTE anchors;
+  COLORREF backgroundColor;
 
-private:
-    static BOOL CALLBACK NotifyChildProc(HWND child, LPARAM lParam);
+ private:
+  static BOOL CALLBACK NotifyChildProc(HWND child, LPARAM lParam);
 };

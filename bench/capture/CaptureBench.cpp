@@ -100,32 +100,28 @@ ComPtr<IMFSample> ReadCameraSample(HMODULE mf, const wchar_t* link, ComPtr<IMFMe
   filter->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
   IMFActivate** devices = nullptr;
   UINT32 count = 0;
-  if (!enumerate || enumerate(filter.Get(), &devices, &count) != S_OK)
-    return nullptr;
+  if (!enumerate || enumerate(filter.Get(), &devices, &count) != S_OK) return nullptr;
   ComPtr<IMFMediaSource> source;
   for (UINT32 i = 0; i < count; ++i) {
     WCHAR* text = nullptr;
     UINT32 length = 0;
     if (!source && devices[i]->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, &text,
                                                   &length) == S_OK) {
-      if (wcscmp(text, link) == 0)
-        devices[i]->ActivateObject(IID_PPV_ARGS(&source));
+      if (wcscmp(text, link) == 0) devices[i]->ActivateObject(IID_PPV_ARGS(&source));
       CoTaskMemFree(text);
     }
     devices[i]->Release();
   }
   CoTaskMemFree(devices);
   ComPtr<IMFSourceReader> reader;
-  if (!source || MFCreateSourceReaderFromMediaSource(source.Get(), nullptr, &reader) != S_OK)
-    return nullptr;
+  if (!source || MFCreateSourceReaderFromMediaSource(source.Get(), nullptr, &reader) != S_OK) return nullptr;
   reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, type->ReleaseAndGetAddressOf());
   reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type->Get());
   ComPtr<IMFSample> sample;
   for (int attempt = 0; attempt < 10 && !sample; ++attempt) {
     DWORD stream = 0, flags = 0;
     LONGLONG time = 0;
-    if (reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &stream, &flags, &time, &sample) != S_OK)
-      break;
+    if (reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &stream, &flags, &time, &sample) != S_OK) break;
   }
   source->Shutdown();
   return sample;
@@ -148,8 +144,7 @@ struct Delivery {
 // Time from handing a copy to the converter until the host callback starts. The copies
 // come from `pool`, as the capture thread's do; `allocated` receives the buffers both
 // pools allocated after the warm-up rounds.
-double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sample, TSamplePool* pool,
-                           LONG* allocated)
+double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sample, TSamplePool* pool, LONG* allocated)
 {
   Delivery delivery;
   TPictorTestAccess::SetCallback(pictor, Delivery::Callback, &delivery);
@@ -160,8 +155,7 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
   LONG steadyStart = 0;
   if (converter.bInitialized) {
     for (int round = 0; round < kRounds + kWarmUpRounds; ++round) {
-      if (round == kWarmUpRounds)
-        steadyStart = TSamplePool::BuffersAllocated();
+      if (round == kWarmUpRounds) steadyStart = TSamplePool::BuffersAllocated();
       IMFSample* copy = PictorDuplicateSample(sample, pool);
       // Wait until the convert thread has let go of the previous frame, or the
       // mailbox would drop this one.
@@ -169,17 +163,14 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
         if (TryEnterCriticalSection(&converter.SampleLock)) {
           const bool idle = converter.pInputSample == nullptr;
           LeaveCriticalSection(&converter.SampleLock);
-          if (idle)
-            break;
+          if (idle) break;
         }
         Sleep(0);
       }
       const double t0 = BenchSeconds();
       converter.SetInputSample(copy);
-      if (WaitForSingleObject(delivery.done, 5000) != WAIT_OBJECT_0)
-        break;
-      if (round >= kWarmUpRounds)
-        times.push_back(delivery.at - t0);
+      if (WaitForSingleObject(delivery.done, 5000) != WAIT_OBJECT_0) break;
+      if (round >= kWarmUpRounds) times.push_back(delivery.at - t0);
     }
   }
   *allocated = TSamplePool::BuffersAllocated() - steadyStart;
@@ -231,11 +222,9 @@ double HostFramesPerSecond(const wchar_t* link, TPictorConversion conversion)
 {
   TPictor pictor;
   pictor.SetConversion(conversion);
-  if (pictor.GetCaptureFormatsCount(link) <= 0)
-    return 0.0;
+  if (pictor.GetCaptureFormatsCount(link) <= 0) return 0.0;
   FrameCounter counter;
-  if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter))
-    return -1.0;
+  if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter)) return -1.0;
   Sleep(500);
   std::vector<double> rates;
   for (int window = 0; window < 8; ++window) {
@@ -256,7 +245,9 @@ int main()
 {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HMODULE mf = LoadLibraryW(L"mf.dll");
-  auto configure = mf ? reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure"))) : nullptr;
+  auto configure =
+      mf ? reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")))
+         : nullptr;
   if (!configure) {
     std::printf("capture bench: the virtual camera mf.dll is not beside the program\n");
     return 1;
@@ -286,8 +277,8 @@ int main()
   const double deliverUs = DeliveryUs(pictor);
   std::printf("delivery of an RGB32 frame to the host (lock, callback, unlock): %.0f us = %.2f x memcpy\n", deliverUs,
               deliverUs / memcpyRGB);
-  std::printf("%-6s %10s %10s %10s %9s %8s %13s %8s %8s %11s\n", "input", "bytes", "memcpy us", "new buf us",
-              "copy us", "copy x", "convert+cb us", "x RGB32", "total x", "bufs/frame");
+  std::printf("%-6s %10s %10s %10s %9s %8s %13s %8s %8s %11s\n", "input", "bytes", "memcpy us", "new buf us", "copy us",
+              "copy x", "convert+cb us", "x RGB32", "total x", "bufs/frame");
   int status = 0;
   for (const char* s : subtypes) {
     wchar_t link[32];
@@ -308,8 +299,7 @@ int main()
     for (int round = 0; round < kRounds + kWarmUpRounds; ++round) {
       const double t0 = BenchSeconds();
       IMFSample* copy = PictorDuplicateSample(sample.Get(), &pool);
-      if (round >= kWarmUpRounds)
-        copyTimes.push_back(BenchSeconds() - t0);
+      if (round >= kWarmUpRounds) copyTimes.push_back(BenchSeconds() - t0);
       copy->Release();
     }
     const double copyUs = MedianUs(copyTimes);
@@ -324,13 +314,17 @@ int main()
                 static_cast<unsigned long>(bytes), memcpyIn, freshIn, copyUs, copyUs / memcpyIn, convertUs,
                 convertUs / memcpyRGB, (copyUs + convertUs) / memcpyRGB, double(allocated) / kRounds);
   }
-  std::printf("copy x: sample copy / memcpy of the input frame; x RGB32 and total x: / memcpy of the RGB32 frame\n"
-              "new buf: MFCreateMemoryBuffer + memcpy into it, what a copy into a new buffer would cost\n"
-              "bufs/frame: frame buffers the copy and output pools allocated per frame after %d warm-up frames\n",
-              kWarmUpRounds);
+  std::printf(
+      "copy x: sample copy / memcpy of the input frame; x RGB32 and total x: / memcpy of the RGB32 frame\n"
+      "new buf: MFCreateMemoryBuffer + memcpy into it, what a copy into a new buffer would cost\n"
+      "bufs/frame: frame buffers the copy and output pools allocated per frame after %d warm-up frames\n",
+      kWarmUpRounds);
 
-  std::printf("\nhost capture, unpaced %ux%u cameras (bars with grain): time per delivered frame in memcpys of the RGB32 frame\n"
-              "%-6s %-32s %-32s\n", kWidth, kHeight, "input", "system converter", "built-in converter");
+  std::printf(
+      "\nhost capture, unpaced %ux%u cameras (bars with grain): time per delivered frame in memcpys of the RGB32 "
+      "frame\n"
+      "%-6s %-32s %-32s\n",
+      kWidth, kHeight, "input", "system converter", "built-in converter");
   for (const char* s : unpaced) {
     wchar_t link[32];
     swprintf(link, 32, L"bench#unpaced-%hs", s);

@@ -20,12 +20,12 @@
 
 #if defined(PICTOR_BENCH_WITH_FFMPEG)
 extern "C" {
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
+#  include <libavfilter/avfilter.h>
+#  include <libavfilter/buffersink.h>
+#  include <libavfilter/buffersrc.h>
+#  include <libavutil/frame.h>
+#  include <libavutil/imgutils.h>
+#  include <libavutil/opt.h>
 }
 #endif
 
@@ -36,7 +36,8 @@ constexpr size_t kFrameBytes = size_t(kStride) * kHeight;
 
 // Thread CPU time rather than wall time: the machines this runs on are shared, and time
 // spent descheduled would otherwise land in whichever figure happened to be running.
-double ThreadMs() {
+double ThreadMs()
+{
   timespec ts;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
@@ -44,7 +45,8 @@ double ThreadMs() {
 
 // A studio green backdrop with uneven lighting and sensor noise, a person-like shape in
 // front (skin, hair, dark and light clothes) with green spill on its edges.
-std::vector<uint8_t> GreenScreenScene() {
+std::vector<uint8_t> GreenScreenScene()
+{
   std::vector<uint8_t> f(kFrameBytes);
   std::mt19937 rng(1);
   std::normal_distribution<float> noise(0.0f, 6.0f);
@@ -59,14 +61,26 @@ std::vector<uint8_t> GreenScreenScene() {
       const float bx = (x - 960.0f) / 360.0f, by = (y - 900.0f) / 420.0f;
       const float head = hx * hx + hy * hy, body = bx * bx + by * by;
       if (head < 1.0f) {
-        r = 205; g = 160; b = 135;
-        if (hy < -0.55f) { r = 60; g = 40; b = 30; }  // hair
+        r = 205;
+        g = 160;
+        b = 135;
+        if (hy < -0.55f) {
+          r = 60;
+          g = 40;
+          b = 30;
+        }  // hair
       } else if (body < 1.0f) {
         const bool shirt = std::fabs(x - 960.0f) < 90.0f;
-        r = shirt ? 225 : 35; g = shirt ? 225 : 38; b = shirt ? 230 : 70;
+        r = shirt ? 225 : 35;
+        g = shirt ? 225 : 38;
+        b = shirt ? 230 : 70;
       }
       const float edge = std::min(std::fabs(head - 1.0f), std::fabs(body - 1.0f));
-      if (edge < 0.06f) { r = (r + 60) / 2; g = (g + 170) / 2; b = (b + 70) / 2; }  // spill
+      if (edge < 0.06f) {
+        r = (r + 60) / 2;
+        g = (g + 170) / 2;
+        b = (b + 70) / 2;
+      }  // spill
       uint8_t* p = &f[size_t(y) * kStride + size_t(x) * 4];
       p[0] = clamp(b + noise(rng));
       p[1] = clamp(g + noise(rng));
@@ -77,7 +91,8 @@ std::vector<uint8_t> GreenScreenScene() {
   return f;
 }
 
-std::vector<uint8_t> RandomPixels() {
+std::vector<uint8_t> RandomPixels()
+{
   std::vector<uint8_t> f(kFrameBytes);
   std::mt19937 rng(2);
   for (size_t i = 0; i < f.size(); i += 4) {
@@ -88,7 +103,8 @@ std::vector<uint8_t> RandomPixels() {
 }
 
 // Median of `iterations` timings of `run`; `prepare` runs untimed before each.
-double MedianMs(int iterations, const std::function<void()>& prepare, const std::function<void()>& run) {
+double MedianMs(int iterations, const std::function<void()>& prepare, const std::function<void()>& run)
+{
   std::vector<double> ms;
   for (int i = 0; i < iterations; ++i) {
     prepare();
@@ -104,12 +120,13 @@ double MedianMs(int iterations, const std::function<void()>& prepare, const std:
 // One single-threaded filter graph: buffer source -> `filters` -> buffer sink.
 class FilterGraph {
  public:
-  FilterGraph(AVPixelFormat format, const std::string& filters) {
+  FilterGraph(AVPixelFormat format, const std::string& filters)
+  {
     graph_ = avfilter_graph_alloc();
     graph_->nb_threads = 1;
     char args[256];
-    std::snprintf(args, sizeof args, "video_size=%ux%u:pix_fmt=%d:time_base=1/25:pixel_aspect=1/1",
-                  kWidth, kHeight, static_cast<int>(format));
+    std::snprintf(args, sizeof args, "video_size=%ux%u:pix_fmt=%d:time_base=1/25:pixel_aspect=1/1", kWidth, kHeight,
+                  static_cast<int>(format));
     AVFilterContext* src = nullptr;
     AVFilterContext* sink = nullptr;
     ok_ = avfilter_graph_create_filter(&src, avfilter_get_by_name("buffer"), "in", args, nullptr, graph_) >= 0 &&
@@ -132,7 +149,8 @@ class FilterGraph {
   bool ok() const { return ok_; }
 
   // Hands `in` (ownership passes to the graph) through and returns the filtered frame.
-  AVFrame* Run(AVFrame* in) {
+  AVFrame* Run(AVFrame* in)
+  {
     if (av_buffersrc_add_frame(src_, in) < 0) return nullptr;
     AVFrame* out = av_frame_alloc();
     if (av_buffersink_get_frame(sink_, out) < 0) av_frame_free(&out);
@@ -146,7 +164,8 @@ class FilterGraph {
   bool ok_ = false;
 };
 
-AVFrame* FrameFromBgra(const std::vector<uint8_t>& bgra) {
+AVFrame* FrameFromBgra(const std::vector<uint8_t>& bgra)
+{
   AVFrame* f = av_frame_alloc();
   f->format = AV_PIX_FMT_BGRA;
   f->width = kWidth;
@@ -159,7 +178,8 @@ AVFrame* FrameFromBgra(const std::vector<uint8_t>& bgra) {
 
 // Times one filter on fresh writable copies of `source` (the copy is not timed), so the
 // filter works in place as it would in a live pipeline.
-double TimeFilter(int iterations, const AVFrame* source, const std::string& filters) {
+double TimeFilter(int iterations, const AVFrame* source, const std::string& filters)
+{
   FilterGraph graph(static_cast<AVPixelFormat>(source->format), filters);
   if (!graph.ok()) return -1.0;
   AVFrame* in = nullptr;
@@ -190,7 +210,8 @@ struct Row {
   double ms;
 };
 
-void Print(const char* scene, const std::vector<Row>& rows, double scalarMs, double memcpyMs) {
+void Print(const char* scene, const std::vector<Row>& rows, double scalarMs, double memcpyMs)
+{
   std::printf("\n%s, %ux%u BGRA (%.1f MB)\n", scene, kWidth, kHeight, kFrameBytes / 1e6);
   std::printf("  %-40s %10s %12s %12s\n", "version", "ms/frame", "vs scalar", "vs memcpy");
   for (const Row& r : rows) {
@@ -204,19 +225,22 @@ void Print(const char* scene, const std::vector<Row>& rows, double scalarMs, dou
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
   int iterations = 31;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::max(1, std::atoi(argv[i + 1]));
 
   using namespace colorkey;
   const unsigned int cpu = CpuFeatures();
-  std::printf("colour key benchmark: median of %d runs per figure; processor levels:%s%s%s; "
-              "library picks %s\n",
-              iterations, (cpu & kCpuSSE2) ? " SSE2" : "", (cpu & kCpuAVX2) ? " AVX2" : "",
-              (cpu & kCpuAVX512BW) ? " AVX512BW" : "", KeyRowName(SelectKeyRow(cpu)));
-  std::printf("ms = thread CPU time per frame; vs scalar = scalar ms / this ms (higher is faster); "
-              "vs memcpy = this ms / memcpy ms\n");
+  std::printf(
+      "colour key benchmark: median of %d runs per figure; processor levels:%s%s%s; "
+      "library picks %s\n",
+      iterations, (cpu & kCpuSSE2) ? " SSE2" : "", (cpu & kCpuAVX2) ? " AVX2" : "",
+      (cpu & kCpuAVX512BW) ? " AVX512BW" : "", KeyRowName(SelectKeyRow(cpu)));
+  std::printf(
+      "ms = thread CPU time per frame; vs scalar = scalar ms / this ms (higher is faster); "
+      "vs memcpy = this ms / memcpy ms\n");
 
   struct Scene {
     const char* name;
@@ -228,11 +252,12 @@ int main(int argc, char** argv) {
   for (Scene& scene : scenes) {
     std::vector<Row> rows;
     auto key = [&](TKeyRow* row) {
-      return MedianMs(iterations, [&] { std::memcpy(work.data(), scene.pixels.data(), kFrameBytes); },
-                      [&] {
-                        RemoveKeyColorUsing(row, work.data(), kWidth, kHeight, kStride, keying.Sensitivity,
-                                            keying.Smoothing, keying.Opacity, keying.ColorType, keying.CustomColor);
-                      });
+      return MedianMs(
+          iterations, [&] { std::memcpy(work.data(), scene.pixels.data(), kFrameBytes); },
+          [&] {
+            RemoveKeyColorUsing(row, work.data(), kWidth, kHeight, kStride, keying.Sensitivity, keying.Smoothing,
+                                keying.Opacity, keying.ColorType, keying.CustomColor);
+          });
     };
     const double scalarMs = key(KeyRow_C);
     rows.push_back({"KeyRow_C (scalar reference)", scalarMs});
@@ -244,9 +269,8 @@ int main(int argc, char** argv) {
     size_t keyed = 0;
     for (size_t i = 3; i < kFrameBytes; i += 4) keyed += work[i] == 0;
 
-    const double memcpyMs = MedianMs(iterations, [] {}, [&] {
-      std::memcpy(copy.data(), scene.pixels.data(), kFrameBytes);
-    });
+    const double memcpyMs = MedianMs(
+        iterations, [] {}, [&] { std::memcpy(copy.data(), scene.pixels.data(), kFrameBytes); });
     rows.push_back({"memcpy of the frame", memcpyMs});
 
 #if defined(PICTOR_BENCH_WITH_FFMPEG)

@@ -41,8 +41,7 @@ int main(int argc, char** argv)
 
   // 1. Refused verbose messages: level 0, channel connected.
   const double t0 = BenchSeconds();
-  for (long i = 0; i < refusedCalls; ++i)
-    LogVerbose("%s frame %ld", "LogBench::Refused", i);
+  for (long i = 0; i < refusedCalls; ++i) LogVerbose("%s frame %ld", "LogBench::Refused", i);
   const double refusedSeconds = BenchSeconds() - t0;
 
   // 2. Accepted records, drained by a server thread.
@@ -76,8 +75,7 @@ int main(int argc, char** argv)
   uint32_t offset = 0;
   const double t2 = BenchSeconds();
   for (long i = 0; i < acceptedRecords; ++i) {
-    if (offset + recordSize > ring.size())
-      offset = 0;
+    if (offset + recordSize > ring.size()) offset = 0;
     std::memcpy(ring.data() + offset, record.data(), recordSize);
     offset += recordSize;
   }
@@ -96,14 +94,14 @@ int main(int argc, char** argv)
   }
   const double kernelSeconds = BenchSeconds() - t3;
 
-  std::printf("log front end (%ld refused calls, %ld accepted records of %u bytes)\n", refusedCalls,
-              acceptedRecords, recordSize);
+  std::printf("log front end (%ld refused calls, %ld accepted records of %u bytes)\n", refusedCalls, acceptedRecords,
+              recordSize);
   std::printf("  refused LogVerbose         %8.2f ns/call\n", refusedSeconds * 1e9 / double(refusedCalls));
   std::printf("  accepted LogInfo           %8.0f records/s  (%.2f us/record, %ld of %ld received)\n",
               double(acceptedRecords) / acceptedSeconds, acceptedSeconds * 1e6 / double(acceptedRecords),
               received.load(), acceptedRecords);
-  std::printf("  memcpy of the same bytes   %8.0f records/s  (%.3f us/record)\n",
-              double(acceptedRecords) / copySeconds, copySeconds * 1e6 / double(acceptedRecords));
+  std::printf("  memcpy of the same bytes   %8.0f records/s  (%.3f us/record)\n", double(acceptedRecords) / copySeconds,
+              copySeconds * 1e6 / double(acceptedRecords));
   std::printf("  mutex wait+release+SetEvent %7.2f us/record (the kernel calls each record makes)\n",
               kernelSeconds * 1e6 / double(kernelRounds));
   std::printf("  ratio LogInfo / memcpy     %8.1f x\n", acceptedSeconds / copySeconds);

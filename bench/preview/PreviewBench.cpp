@@ -57,8 +57,7 @@ struct RateMeter {
   void Tick()
   {
     const double t = BenchSeconds();
-    if (frames.fetch_add(1) == 0)
-      first = t;
+    if (frames.fetch_add(1) == 0) first = t;
     last = t;
   }
   double Rate() const { return frames > 1 && last > first ? (frames - 1) / (last - first) : 0.0; }
@@ -98,8 +97,7 @@ int FindFormat(TPictor& pictor, const wchar_t* link, unsigned int width, unsigne
   std::vector<TPictorFormat> formats(64);
   const int count = std::min(pictor.EnumerateCaptureFormats(link, formats.data(), int(formats.size())), 64);
   for (int i = 0; i < count; ++i)
-    if (formats[i].Width == width && formats[i].Height == height)
-      return i;
+    if (formats[i].Width == width && formats[i].Height == height) return i;
   return -1;
 }
 
@@ -111,8 +109,7 @@ StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations
 {
   StageTimes t{};
   TPictorD3D9Preview preview;
-  if (!Access::SetUp(preview, width, height))
-    return t;
+  if (!Access::SetUp(preview, width, height)) return t;
   preview.SetChromaKeyingColor(rbcGreen, 0);  // default keying
   std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
   TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
@@ -155,7 +152,8 @@ int main(int argc, char** argv)
 
   std::wstring link;
   if (HMODULE mf = GetModuleHandleW(L"mf.dll") ? GetModuleHandleW(L"mf.dll") : LoadLibraryW(L"mf.dll")) {
-    auto configure = reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")));
+    auto configure =
+        reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")));
     if (configure && configure("camera name=\"Bench green screen\" link=\"bench-green\" pattern=greenscreen\n"
                                "format subtype=YUY2 size=640x480 rate=240/1\n"
                                "format subtype=YUY2 size=1280x720 rate=240/1\n",

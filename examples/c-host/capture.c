@@ -38,8 +38,7 @@ int main(void)
     return 1;
   }
   result = PictorCaptureCreate(&capture);
-  if (result == PICTOR_OK)
-    result = PictorCaptureEnumerateCameras(capture, cameras, 8, &count);
+  if (result == PICTOR_OK) result = PictorCaptureEnumerateCameras(capture, cameras, 8, &count);
   if (result != PICTOR_OK || count == 0) {
     printf("no camera (%s)\n", PictorResultName(result));
     PictorCaptureDestroy(capture);
@@ -62,7 +61,9 @@ int main(void)
   /* State "ended" means the camera stopped delivering (unplugged, taken by another
    * application, blocked by the privacy settings); Error is its HRESULT. */
   printf("state %s, error 0x%08lx, %llu frames delivered, %llu dropped, %.1f frames/s\n",
-         status.State == PICTOR_CAPTURE_RUNNING ? "running" : status.State == PICTOR_CAPTURE_ENDED ? "ended" : "idle",
+         status.State == PICTOR_CAPTURE_RUNNING ? "running"
+         : status.State == PICTOR_CAPTURE_ENDED ? "ended"
+                                                : "idle",
          (unsigned long)status.Error, status.FramesDelivered, status.FramesDropped, status.FrameRate);
   PictorCaptureDestroy(capture);
   CoUninitialize();

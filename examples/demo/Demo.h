@@ -10,9 +10,9 @@
 #include "Pictor.h"
 
 struct DemoOptions {
-  int camera = 0;               // index into the camera list
-  int format = -1;              // capture format index, -1 = the section picks one
-  int seconds = 3;              // how long capturing sections run
+  int camera = 0;   // index into the camera list
+  int format = -1;  // capture format index, -1 = the section picks one
+  int seconds = 3;  // how long capturing sections run
   std::string outputDir = "demo-output";
   std::vector<std::string> only;  // section names to run; empty = all
 };

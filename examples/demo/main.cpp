@@ -15,11 +15,11 @@ std::vector<DemoSection>& DemoSections()
 
 static void PrintUsage()
 {
-  std::printf("usage: pictor-demo [--camera N] [--format N] [--seconds N] [--out DIR] [SECTION ...]\n\n"
-              "Runs the library on the computer's cameras (or the virtual camera) section by section.\n"
-              "Sections:\n");
-  for (const DemoSection& s : DemoSections())
-    std::printf("  %-12s %s\n", s.name, s.summary);
+  std::printf(
+      "usage: pictor-demo [--camera N] [--format N] [--seconds N] [--out DIR] [SECTION ...]\n\n"
+      "Runs the library on the computer's cameras (or the virtual camera) section by section.\n"
+      "Sections:\n");
+  for (const DemoSection& s : DemoSections()) std::printf("  %-12s %s\n", s.name, s.summary);
 }
 
 int main(int argc, char** argv)
@@ -61,8 +61,7 @@ int main(int argc, char** argv)
 
   int failed = 0;
   for (const DemoSection& s : sections) {
-    if (!options.only.empty() &&
-        std::find(options.only.begin(), options.only.end(), s.name) == options.only.end())
+    if (!options.only.empty() && std::find(options.only.begin(), options.only.end(), s.name) == options.only.end())
       continue;
     std::printf("\n== %s: %s\n", s.name, s.summary);
     std::fflush(stdout);

@@ -22,24 +22,26 @@ int PICTOR_CDECL CountFrame(unsigned int, unsigned int, int, unsigned char*, voi
 const char* StateName(int state)
 {
   switch (state) {
-    case PICTOR_CAPTURE_IDLE: return "idle";
-    case PICTOR_CAPTURE_RUNNING: return "running";
-    case PICTOR_CAPTURE_ENDED: return "ended";
-    default: return "?";
+    case PICTOR_CAPTURE_IDLE:
+      return "idle";
+    case PICTOR_CAPTURE_RUNNING:
+      return "running";
+    case PICTOR_CAPTURE_ENDED:
+      return "ended";
+    default:
+      return "?";
   }
 }
 
 void PrintStatus(const char* when, const PictorCaptureStatus& status)
 {
   std::printf("  %-18s %-8s 0x%08lx %10llu %8llu %8.1f\n", when, StateName(status.State),
-              static_cast<unsigned long>(status.Error), status.FramesDelivered, status.FramesDropped,
-              status.FrameRate);
+              static_cast<unsigned long>(status.Error), status.FramesDelivered, status.FramesDropped, status.FrameRate);
 }
 
 bool Succeeded(const char* call, int result)
 {
-  if (result != PICTOR_OK)
-    std::printf("  %s: %s (see the log)\n", call, PictorResultName(result));
+  if (result != PICTOR_OK) std::printf("  %s: %s (see the log)\n", call, PictorResultName(result));
   return result == PICTOR_OK;
 }
 
@@ -59,10 +61,9 @@ bool RunCInterface(const DemoOptions& options)
   if (ok) {
     const wchar_t* link = cameras[options.camera].SymbolicLink;
     const int formatIndex = options.format < 0 ? 0 : options.format;
-    std::printf("  interface version %#x, camera %d, format %d\n", PictorGetApiVersion(), options.camera,
-                formatIndex);
-    ok = Succeeded("PictorCaptureStart", PictorCaptureStart(capture, link, formatIndex, 1, CountFrame,
-                                                            const_cast<LONG*>(&frames)));
+    std::printf("  interface version %#x, camera %d, format %d\n", PictorGetApiVersion(), options.camera, formatIndex);
+    ok = Succeeded("PictorCaptureStart",
+                   PictorCaptureStart(capture, link, formatIndex, 1, CountFrame, const_cast<LONG*>(&frames)));
   }
   if (ok) {
     std::printf("  %-18s %-8s %10s %10s %8s %8s\n", "status", "state", "error", "delivered", "dropped", "rate");
@@ -79,8 +80,7 @@ bool RunCInterface(const DemoOptions& options)
     std::printf("  frames the callback counted: %ld\n", static_cast<long>(frames));
     ok = ok && frames > 0 && status.FramesDelivered == static_cast<unsigned long long>(frames);
   }
-  if (capture)
-    ok = Succeeded("PictorCaptureDestroy", PictorCaptureDestroy(capture)) && ok;
+  if (capture) ok = Succeeded("PictorCaptureDestroy", PictorCaptureDestroy(capture)) && ok;
   CoUninitialize();
   return ok;
 }

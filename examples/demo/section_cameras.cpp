@@ -13,14 +13,16 @@
 namespace {
 
 // Console-friendly copy of a wide text: ASCII kept, anything else as '?'.
-std::string Printable(const wchar_t* text, size_t maxLength) {
+std::string Printable(const wchar_t* text, size_t maxLength)
+{
   std::string out;
   for (; *text && out.size() < maxLength; ++text) out += *text < 0x80 ? char(*text) : '?';
   if (*text) out += "...";
   return out;
 }
 
-std::string Rate(const TPictorFormat& f) {
+std::string Rate(const TPictorFormat& f)
+{
   char text[32];
   if (f.FrameRateLow == 0) return "?";
   if (f.FrameRate % f.FrameRateLow == 0) {
@@ -31,7 +33,8 @@ std::string Rate(const TPictorFormat& f) {
   return std::string(text) + " fps";
 }
 
-bool RunCameras(const DemoOptions&) {
+bool RunCameras(const DemoOptions&)
+{
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool ok = true;
   if (!TPictor::CanUseMFAPI()) {
@@ -49,10 +52,8 @@ bool RunCameras(const DemoOptions&) {
                   Printable(camera.SymbolicLink, 70).c_str());
       const int formatCount = pictor.GetCaptureFormatsCount(camera.SymbolicLink);
       std::vector<TPictorFormat> formats(formatCount > 0 ? formatCount : 0);
-      const int got = formatCount > 0
-                          ? pictor.EnumerateCaptureFormats(camera.SymbolicLink, formats.data(),
-                                                           formatCount)
-                          : 0;
+      const int got =
+          formatCount > 0 ? pictor.EnumerateCaptureFormats(camera.SymbolicLink, formats.data(), formatCount) : 0;
       if (got == 0) {
         std::printf("  no format the library can deliver as RGB32\n");
         continue;
@@ -62,8 +63,8 @@ bool RunCameras(const DemoOptions&) {
         const TPictorFormat& f = formats[i];
         char size[24];
         std::snprintf(size, sizeof(size), "%ux%u", f.Width, f.Height);
-        std::printf("  %5d  %11s  %10s  %7d  %s\n", i, size, Rate(f).c_str(),
-                    static_cast<int>(f.DefaultStride), Printable(f.SubTypeName, 40).c_str());
+        std::printf("  %5d  %11s  %10s  %7d  %s\n", i, size, Rate(f).c_str(), static_cast<int>(f.DefaultStride),
+                    Printable(f.SubTypeName, 40).c_str());
       }
     }
     ok = listed == count;
@@ -74,5 +75,4 @@ bool RunCameras(const DemoOptions&) {
 
 }  // namespace
 
-PICTOR_DEMO_SECTION(10, "cameras", "every camera and every capture format it can deliver",
-                    RunCameras);
+PICTOR_DEMO_SECTION(10, "cameras", "every camera and every capture format it can deliver", RunCameras);

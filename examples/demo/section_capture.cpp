@@ -50,8 +50,7 @@ bool OnFrame(unsigned width, unsigned height, bool topDown, unsigned char* pixel
   frames->width = width;
   frames->height = height;
   ToPNGOrder(pixels, width, height, topDown, frames->count == 0 ? frames->first : frames->last);
-  if (frames->count == 0)
-    frames->firstTick = GetTickCount();
+  if (frames->count == 0) frames->firstTick = GetTickCount();
   frames->lastTick = GetTickCount();
   ++frames->count;
   return true;
@@ -107,7 +106,9 @@ bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex
   // camera cannot tell us.
   typedef LONG(WINAPI * FrameCountFn)(const wchar_t* symbolicLink);
   HMODULE mf = GetModuleHandleW(L"mf.dll");
-  auto frameCount = mf ? reinterpret_cast<FrameCountFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_GetFrameCount"))) : nullptr;
+  auto frameCount =
+      mf ? reinterpret_cast<FrameCountFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_GetFrameCount")))
+         : nullptr;
   const LONG producedBefore = frameCount ? frameCount(camera.SymbolicLink) : 0;
 
   CapturedFrames frames;
@@ -131,8 +132,7 @@ bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex
   }
   if (ok) {
     ok &= SavePNG(firstPng, frames.width, frames.height, frames.first);
-    if (frames.count > 1 && !lastPng.empty())
-      ok &= SavePNG(lastPng, frames.width, frames.height, frames.last);
+    if (frames.count > 1 && !lastPng.empty()) ok &= SavePNG(lastPng, frames.width, frames.height, frames.last);
   }
   return ok;
 }

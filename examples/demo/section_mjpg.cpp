@@ -34,14 +34,12 @@ bool RunMJPG(const DemoOptions& options)
     int chosen = -1;
     for (int i = 0; i < listed; ++i) {
       const TPictorFormat& f = formats[i];
-      if (f.SubType != MFVideoFormat_MJPG)
-        continue;
+      if (f.SubType != MFVideoFormat_MJPG) continue;
       if (f.Width == 1920 && f.Height == 1080) {
         chosen = i;
         break;
       }
-      if (chosen < 0 || f.FrameSize > formats[chosen].FrameSize)
-        chosen = i;
+      if (chosen < 0 || f.FrameSize > formats[chosen].FrameSize) chosen = i;
     }
     if (chosen < 0) {
       std::printf("  camera %d lists no MJPG format with the built-in conversion\n", options.camera);
@@ -56,5 +54,4 @@ bool RunMJPG(const DemoOptions& options)
 
 }  // namespace
 
-PICTOR_DEMO_SECTION(32, "mjpg", "MJPG 1920x1080 decoded by the built-in conversion, first frame saved as PNG",
-                    RunMJPG);
+PICTOR_DEMO_SECTION(32, "mjpg", "MJPG 1920x1080 decoded by the built-in conversion, first frame saved as PNG", RunMJPG);

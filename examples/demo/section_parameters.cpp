@@ -11,8 +11,8 @@
 
 namespace {
 
-const char* const kAmpNames[10] = {"Brightness", "Contrast",     "Hue",
-                                   "Saturation", "Sharpness",    "Gamma",
+const char* const kAmpNames[10] = {"Brightness",  "Contrast",     "Hue",
+                                   "Saturation",  "Sharpness",    "Gamma",
                                    "ColorEnable", "WhiteBalance", "BacklightCompensation",
                                    "Gain"};
 const char* const kLensNames[7] = {"Pan", "Tilt", "Roll", "Zoom", "Exposure", "Iris", "Focus"};
@@ -25,10 +25,8 @@ bool Supported(const TPictorParameter& e)
 
 const char* Mode(int flags)
 {
-  if (flags & 1)
-    return "auto";
-  if (flags & 2)
-    return "manual";
+  if (flags & 1) return "auto";
+  if (flags & 2) return "manual";
   return "-";
 }
 
@@ -38,18 +36,16 @@ void PrintRow(const char* group, const char* name, const TPictorParameter& e)
     std::printf("  %-13s %-22s %s\n", group, name, "(not supported)");
     return;
   }
-  std::printf("  %-13s %-22s %7d  [%6d..%6d] %5d %7d  %s\n", group, name, e.Value, e.Min, e.Max,
-              e.Step, e.Default, Mode(e.Flags));
+  std::printf("  %-13s %-22s %7d  [%6d..%6d] %5d %7d  %s\n", group, name, e.Value, e.Min, e.Max, e.Step, e.Default,
+              Mode(e.Flags));
 }
 
 void PrintTable(const TPictorParameters& params)
 {
-  std::printf("  %-13s %-22s %7s  %-16s %5s %7s  %s\n", "group", "property", "value", "range", "step",
-              "default", "mode");
-  for (int p = 0; p < 10; ++p)
-    PrintRow("VideoProcAmp", kAmpNames[p], params.VideoProcAmp[p]);
-  for (int p = 0; p < 7; ++p)
-    PrintRow("CameraControl", kLensNames[p], params.CameraControl[p]);
+  std::printf("  %-13s %-22s %7s  %-16s %5s %7s  %s\n", "group", "property", "value", "range", "step", "default",
+              "mode");
+  for (int p = 0; p < 10; ++p) PrintRow("VideoProcAmp", kAmpNames[p], params.VideoProcAmp[p]);
+  for (int p = 0; p < 7; ++p) PrintRow("CameraControl", kLensNames[p], params.CameraControl[p]);
 }
 
 // Entries 0-9 are the image controls, 10-16 the lens controls.
@@ -67,8 +63,7 @@ const TPictorParameter& EntryAt(const TPictorParameters& params, int index)
 int OtherValue(const TPictorParameter& e)
 {
   const int step = e.Step > 0 ? e.Step : 1;
-  if (e.Value <= e.Max - step)
-    return e.Value + step;
+  if (e.Value <= e.Max - step) return e.Value + step;
   return e.Value - step;
 }
 
@@ -96,8 +91,7 @@ bool RunParameters(const DemoOptions& options)
       int index = -1;
       for (int p = 0; p < 17 && index < 0; ++p) {
         const TPictorParameter& e = EntryAt(params, p);
-        if (Supported(e) && e.Max > e.Min)
-          index = p;
+        if (Supported(e) && e.Max > e.Min) index = p;
       }
       if (index < 0) {
         std::printf("\nthe camera offers no adjustable property\n");
@@ -128,12 +122,10 @@ bool RunParameters(const DemoOptions& options)
     }
   }
 
-  if (SUCCEEDED(com))
-    CoUninitialize();
+  if (SUCCEEDED(com)) CoUninitialize();
   return ok;
 }
 
 }  // namespace
 
-PICTOR_DEMO_SECTION(20, "parameters", "a camera's image and lens controls: read, set one, read back",
-                    RunParameters);
+PICTOR_DEMO_SECTION(20, "parameters", "a camera's image and lens controls: read, set one, read back", RunParameters);

@@ -58,8 +58,7 @@ void Keep(Shot& shot, unsigned width, unsigned height, const unsigned char* pixe
     }
   }
   const double now = Seconds();
-  if (shot.count++ == 0)
-    shot.firstSeconds = now;
+  if (shot.count++ == 0) shot.firstSeconds = now;
   shot.lastSeconds = now;
 }
 
@@ -101,11 +100,9 @@ std::vector<unsigned char> MakeBackground(unsigned width, unsigned height)
       const double u = double(x) / width, v = double(y) / height;
       double r = 90 + 100 * v, g = 150 + 70 * v, b = 250 - 30 * v;  // sky
       const double sx = u - 0.78, sy = v - 0.22;
-      if (sx * sx + sy * sy < 0.006)
-        r = 255, g = 220, b = 90;  // sun
+      if (sx * sx + sy * sy < 0.006) r = 255, g = 220, b = 90;  // sun
       const double hill = 0.72 - 0.08 * std::sin(u * 9.0) - 0.05 * std::sin(u * 23.0 + 1.0);
-      if (v > hill)
-        r = 40 + 30 * v, g = 120 + 40 * std::sin(u * 40.0), b = 50;  // hills
+      if (v > hill) r = 40 + 30 * v, g = 120 + 40 * std::sin(u * 40.0), b = 50;  // hills
       unsigned char* p = &image[(size_t(y) * width + x) * 4];
       p[0] = (unsigned char)b;
       p[1] = (unsigned char)g;
@@ -136,8 +133,7 @@ bool RunPreview(const DemoOptions& options)
     cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
     // The virtual camera's green-screen scene is what keying is for; otherwise the chosen camera.
     for (int i = 0; i < cameraCount && i < int(cameras.size()); ++i)
-      if (std::wcsstr(cameras[i].FriendlyName, L"Green"))
-        chosen = i;
+      if (std::wcsstr(cameras[i].FriendlyName, L"Green")) chosen = i;
     if (chosen < 0 || chosen >= cameraCount || chosen >= int(cameras.size())) {
       std::printf("  camera %d does not exist (%d found)\n", chosen, cameraCount);
       CoUninitialize();
@@ -176,8 +172,7 @@ bool RunPreview(const DemoOptions& options)
   for (int i = 0; i < 250; ++i) {  // the first frame, within 5 s
     {
       std::lock_guard<std::mutex> lock(keyed.mutex);
-      if (keyed.count > 0)
-        break;
+      if (keyed.count > 0) break;
     }
     Sleep(20);
   }
@@ -200,8 +195,7 @@ bool RunPreview(const DemoOptions& options)
   for (int i = 0; i < 100; ++i) {
     Sleep(20);
     std::lock_guard<std::mutex> lock(keyed.mutex);
-    if (keyed.count > before + 2)
-      break;
+    if (keyed.count > before + 2) break;
   }
   ok &= Save(options.outputDir + "/preview-keyed-over-black.png", keyed);
   CoUninitialize();

@@ -11,19 +11,22 @@
 #include <wchar.h>
 
 static int passed, failed;
-#define CHECK(condition)                                                                  \
-  do {                                                                                    \
-    if (condition) ++passed;                                                              \
-    else ++failed, printf("%s:%d: %s: check failed: %s\n", __FILE__, __LINE__, __func__, \
-                          #condition);                                                    \
+#define CHECK(condition)                                                                           \
+  do {                                                                                             \
+    if (condition)                                                                                 \
+      ++passed;                                                                                    \
+    else                                                                                           \
+      ++failed, printf("%s:%d: %s: check failed: %s\n", __FILE__, __LINE__, __func__, #condition); \
   } while (0)
 /* A call's result code against the one expected, naming both when they differ. */
-#define CHECK_CODE(call, expected)                                                       \
-  do {                                                                                   \
-    const int result_ = (call);                                                          \
-    if (result_ == (expected)) ++passed;                                                 \
-    else ++failed, printf("%s:%d: %s gave %s, expected %s\n", __FILE__, __LINE__, #call, \
-                          PictorResultName(result_), PictorResultName(expected));        \
+#define CHECK_CODE(call, expected)                                                                               \
+  do {                                                                                                           \
+    const int result_ = (call);                                                                                  \
+    if (result_ == (expected))                                                                                   \
+      ++passed;                                                                                                  \
+    else                                                                                                         \
+      ++failed, printf("%s:%d: %s gave %s, expected %s\n", __FILE__, __LINE__, #call, PictorResultName(result_), \
+                       PictorResultName(expected));                                                              \
   } while (0)
 
 static const wchar_t kBars[] = L"\\\\?\\virtualcam#c-bars";
@@ -54,15 +57,14 @@ static int PICTOR_CDECL OnFrame(unsigned int width, unsigned int height, int top
     frames->width = width;
     frames->height = height;
     memcpy(frames->first, pixels, 4);
-    if (frames->self)
-      frames->stopResult = PictorCaptureStop(frames->self);
+    if (frames->self) frames->stopResult = PictorCaptureStop(frames->self);
   }
   InterlockedIncrement(&frames->count);
   return 1;
 }
 
-static int PICTOR_CDECL OnPreview(unsigned int width, unsigned int height, unsigned int pitch,
-                                  unsigned char* pixels, void* context)
+static int PICTOR_CDECL OnPreview(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
+                                  void* context)
 {
   (void)pitch;
   return OnFrame(width, height, 1, pixels, context);
@@ -71,8 +73,7 @@ static int PICTOR_CDECL OnPreview(unsigned int width, unsigned int height, unsig
 static int WaitForFrames(Frames* frames, LONG wanted)
 {
   int waited;
-  for (waited = 0; frames->count < wanted && waited < 30000; waited += 20)
-    Sleep(20);
+  for (waited = 0; frames->count < wanted && waited < 30000; waited += 20) Sleep(20);
   return frames->count >= wanted;
 }
 

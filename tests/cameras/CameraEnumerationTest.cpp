@@ -14,11 +14,13 @@ namespace {
 
 // Records the library must not write keep this byte pattern.
 template <typename T>
-void Mark(T* records, size_t count) {
+void Mark(T* records, size_t count)
+{
   std::memset(static_cast<void*>(records), 0x5A, sizeof(T) * count);
 }
 template <typename T>
-bool Marked(const T& record) {
+bool Marked(const T& record)
+{
   T marker;
   Mark(&marker, 1);
   return std::memcmp(&record, &marker, sizeof(T)) == 0;
@@ -26,7 +28,8 @@ bool Marked(const T& record) {
 
 class Cameras : public ::testing::Test {
  protected:
-  void Configure(const std::string& config) {
+  void Configure(const std::string& config)
+  {
     VirtualCamera::Get().Configure(config);
     LogCapture::Get().SetLevel(2);
     LogCapture::Get().Clear();
@@ -34,13 +37,17 @@ class Cameras : public ::testing::Test {
   ComThread com;
 };
 
-TEST_F(Cameras, DescriptorsUpToTheCapacityWithUnicodeAndTruncatedNames) {
+TEST_F(Cameras, DescriptorsUpToTheCapacityWithUnicodeAndTruncatedNames)
+{
   std::string longName;
   for (int i = 0; i < 600; ++i) longName += static_cast<char>('a' + i % 26);
   // The second name is "Rückkamera 日" in UTF-8.
-  Configure("camera name=Front link=vc#front\nformat subtype=YUY2 size=640x480 rate=30/1\n"
-            "camera name=\"R\xC3\xBC" "ckkamera \xE6\x97\xA5\" link=vc#rear\nformat subtype=NV12 size=640x480 rate=30/1\n"
-            "camera name=" + longName + " link=vc#long\nformat subtype=YUY2 size=640x480 rate=30/1\n");
+  Configure(
+      "camera name=Front link=vc#front\nformat subtype=YUY2 size=640x480 rate=30/1\n"
+      "camera name=\"R\xC3\xBC"
+      "ckkamera \xE6\x97\xA5\" link=vc#rear\nformat subtype=NV12 size=640x480 rate=30/1\n"
+      "camera name=" +
+      longName + " link=vc#long\nformat subtype=YUY2 size=640x480 rate=30/1\n");
   TPictor pictor;
   EXPECT_EQ(pictor.GetWebCamerasCount(), 3);
   TPictorDescr d[5];
@@ -66,10 +73,12 @@ TEST_F(Cameras, DescriptorsUpToTheCapacityWithUnicodeAndTruncatedNames) {
   EXPECT_TRUE(Marked(d[0]));
 }
 
-TEST_F(Cameras, UnreadableNameSkipsTheDeviceAndUnreadableLinkKeepsTheName) {
-  Configure("camera name=A link=vc#a name-error=0x80004005\nformat subtype=YUY2 size=640x480 rate=30/1\n"
-            "camera name=B link=vc#b link-error=0x80070005\nformat subtype=YUY2 size=640x480 rate=30/1\n"
-            "camera name=C link=vc#c\nformat subtype=YUY2 size=640x480 rate=30/1\n");
+TEST_F(Cameras, UnreadableNameSkipsTheDeviceAndUnreadableLinkKeepsTheName)
+{
+  Configure(
+      "camera name=A link=vc#a name-error=0x80004005\nformat subtype=YUY2 size=640x480 rate=30/1\n"
+      "camera name=B link=vc#b link-error=0x80070005\nformat subtype=YUY2 size=640x480 rate=30/1\n"
+      "camera name=C link=vc#c\nformat subtype=YUY2 size=640x480 rate=30/1\n");
   TPictor pictor;
   TPictorDescr d[3], marker;
   Mark(d, 3);
@@ -88,23 +97,26 @@ const wchar_t kLink[] = L"vc#mixed";
 
 class CaptureFormats : public Cameras {
  protected:
-  void SetUp() override {
-    Configure("camera name=Mixed link=vc#mixed\nformat subtype=YUY2 size=640x480 rate=30/1\n"
-              "format subtype=MJPG size=640x480 rate=30/1\n"
-              "format subtype=NV12 size=1280x720 rate=15/1 omit=MF_MT_AM_FORMAT_TYPE\n"
-              "format subtype=RGB32 size=640x480 rate=30/1\n"
-              "format subtype=ARGB32 size=640x480 rate=25/1 stride=-2560\n"
-              "format subtype=I420 size=1920x1080 rate=30/1\n");
+  void SetUp() override
+  {
+    Configure(
+        "camera name=Mixed link=vc#mixed\nformat subtype=YUY2 size=640x480 rate=30/1\n"
+        "format subtype=MJPG size=640x480 rate=30/1\n"
+        "format subtype=NV12 size=1280x720 rate=15/1 omit=MF_MT_AM_FORMAT_TYPE\n"
+        "format subtype=RGB32 size=640x480 rate=30/1\n"
+        "format subtype=ARGB32 size=640x480 rate=25/1 stride=-2560\n"
+        "format subtype=I420 size=1920x1080 rate=30/1\n");
   }
   TPictor pictor;
 };
 
-TEST_F(CaptureFormats, RefusedTypesAreSkippedNoRecordBeyondTheCapacityIsWrittenAndIndexesFallBack) {
+TEST_F(CaptureFormats, RefusedTypesAreSkippedNoRecordBeyondTheCapacityIsWrittenAndIndexesFallBack)
+{
   EXPECT_EQ(pictor.GetCaptureFormatsCount(kLink), 5);
   // The Color Converter refuses MJPG with MF_E_INVALIDMEDIATYPE, as on Windows: an
   // ordinary line, not an error.
-  const CapturedRecord* refusal = FindRecord(LogCapture::Get().Records(),
-                                             "TMFVideoConverter::CanUseAsInputType SetInputType error: c00d36b4");
+  const CapturedRecord* refusal =
+      FindRecord(LogCapture::Get().Records(), "TMFVideoConverter::CanUseAsInputType SetInputType error: c00d36b4");
   ASSERT_TRUE(refusal);
   EXPECT_EQ(refusal->kind, 0u);
   TPictorFormat f[3];

@@ -19,7 +19,8 @@ using namespace pictortest;
 
 namespace {
 
-TEST(CameraSlot, ActivatingTwiceReleasesTheFirstReaderAndSource) {
+TEST(CameraSlot, ActivatingTwiceReleasesTheFirstReaderAndSource)
+{
   ComThread com;
   VirtualCamera::Get().Configure("camera name=A link=vc#a\nformat subtype=YUY2 size=640x480 rate=30/1\n");
   TPictor pictor;
@@ -51,7 +52,8 @@ class MediaTypes : public ::testing::Test {
   ComThread com;
 };
 
-TEST_F(MediaTypes, RecordSplitsPairsNamesUnknownGUIDsInBracedFormAndZeroesTheRest) {
+TEST_F(MediaTypes, RecordSplitsPairsNamesUnknownGUIDsInBracedFormAndZeroesTheRest)
+{
   ComPtr<IMFMediaType> type = MakeVideoType(kVendorSubtype, 640, 480, true, -2560);
   MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE_RANGE_MAX, 60, 1001);
   type->SetUINT32(MF_MT_AVG_BITRATE, 147456000);  // no field of its own: changes nothing
@@ -74,7 +76,9 @@ TEST_F(MediaTypes, RecordSplitsPairsNamesUnknownGUIDsInBracedFormAndZeroesTheRes
   EXPECT_EQ(f.FrameSize, 65536u);  // 65536 * 65537 mod 2^32
 }
 
-TEST(GUIDNamesOnWindows, TableAgreesWithTheSDKHeaders) {
+TEST(GUIDNamesOnWindows, TableAgreesWithTheSDKHeaders)
+{
+// clang-format off
 #define NAMED(id) {id, L## #id}
   const struct {
     GUID guid;
@@ -124,6 +128,7 @@ TEST(GUIDNamesOnWindows, TableAgreesWithTheSDKHeaders) {
       NAMED(MFAudioFormat_AAC), NAMED(MFAudioFormat_ADTS),
   };
 #undef NAMED
+  // clang-format on
   ASSERT_EQ(sizeof(sdk) / sizeof(sdk[0]) + 1, MFGUIDNameTableSize());  // + the KS handler
   for (const auto& row : sdk) EXPECT_EQ(GetMFGUIDName(row.guid), row.name);
 }

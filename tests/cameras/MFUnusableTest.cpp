@@ -9,7 +9,8 @@ using namespace pictortest;
 
 namespace {
 
-TEST(MFUnusable, CanUseMFAPIAnswersFalseSilentlyAndUnloadsWhatItLoaded) {
+TEST(MFUnusable, CanUseMFAPIAnswersFalseSilentlyAndUnloadsWhatItLoaded)
+{
   LogCapture::Get().Clear();
   ASSERT_EQ(LoadLibraryW(L"mfreadwrite.dll"), nullptr) << "mfreadwrite.dll must be unloadable";
   ASSERT_EQ(GetModuleHandleW(L"mf.dll"), nullptr);  // this test runs before any other loads it
@@ -20,7 +21,8 @@ TEST(MFUnusable, CanUseMFAPIAnswersFalseSilentlyAndUnloadsWhatItLoaded) {
 
 // Opening a camera gets as far as the media source; the missing reader function is
 // reported as its call failing, and nothing is called through a null pointer.
-TEST(MFUnusable, OperationsFailWithALineInsteadOfCrashing) {
+TEST(MFUnusable, OperationsFailWithALineInsteadOfCrashing)
+{
   ComThread com;
   VirtualCamera::Get().Configure("camera name=Cam link=vc#cam\nformat subtype=YUY2 size=640x480 rate=30/1\n");
   {

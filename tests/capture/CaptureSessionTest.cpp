@@ -26,13 +26,17 @@ class CaptureSessionTest : public ::testing::Test {
 
 struct SubtypeCase {
   const char* name;
-  int formatIndex;        // into the native types below (all usable)
-  bool converted;         // goes through the Color Converter
-  bool inputTopDown;      // pass-through: the sign of the camera's stride
+  int formatIndex;    // into the native types below (all usable)
+  bool converted;     // goes through the Color Converter
+  bool inputTopDown;  // pass-through: the sign of the camera's stride
 };
 const SubtypeCase kSubtypes[] = {
-    {"RGB32", 0, false, true}, {"YUY2", 1, true, true},  {"NV12", 2, true, true},
-    {"I420", 3, true, true},   {"RGB32_bottom_up", 4, false, false}, {"ARGB32", 5, false, false},
+    {"RGB32", 0, false, true},
+    {"YUY2", 1, true, true},
+    {"NV12", 2, true, true},
+    {"I420", 3, true, true},
+    {"RGB32_bottom_up", 4, false, false},
+    {"ARGB32", 5, false, false},
     {"ARGB32_top_down", 6, false, true},
 };
 const char kColourCamera[] =
@@ -54,8 +58,7 @@ int MaxColourDifference(const std::vector<uint8_t>& got, bool flip, const std::v
     for (int x = 2; x + 2 < w; ++x) {
       bool flat = true;
       for (int d = 0; d < 25 && flat; ++d)
-        for (int c = 0; c < 3; ++c)
-          flat = flat && at(want, x + d % 5 - 2, y + d / 5 - 2, c) == at(want, x, y, c);
+        for (int c = 0; c < 3; ++c) flat = flat && at(want, x + d % 5 - 2, y + d / 5 - 2, c) == at(want, x, y, c);
       for (int c = 0; c < 3 && flat; ++c)
         worst = std::max(worst, std::abs(at(got, x, flip ? h - 1 - y : y, c) - at(want, x, y, c)));
     }
@@ -100,8 +103,7 @@ TEST_P(SubtypeColourTest, FrameArrivesAsRGB32InTheRowOrderItsFlagSays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Subtypes, SubtypeColourTest,
-                         ::testing::Combine(::testing::ValuesIn(kSubtypes), ::testing::Bool()),
-                         [](const auto& info) {
+                         ::testing::Combine(::testing::ValuesIn(kSubtypes), ::testing::Bool()), [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) +
                                   (std::get<1>(info.param) ? "_asked_top_down" : "_asked_bottom_up");
                          });
@@ -186,7 +188,8 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     }
     // The status tells the host the stream ended, with the failed read's result.
     EXPECT_EQ(status.State, PICTOR_CAPTURE_ENDED) << fault;
-    EXPECT_EQ(status.Error, endOfStream ? S_OK : HRESULT(std::strtoul(errors[0].c_str() + readError.size(), nullptr, 16)))
+    EXPECT_EQ(status.Error,
+              endOfStream ? S_OK : HRESULT(std::strtoul(errors[0].c_str() + readError.size(), nullptr, 16)))
         << fault;
   }
 }
@@ -213,8 +216,7 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
     ASSERT_TRUE(pictor.StartCapture(cycle % 2 ? kLinkB : kLinkA, 0, cycle % 3 == 0, FrameSink::Callback, &sink));
     // Stops now mostly land inside the slow callback of the frame just counted.
     ASSERT_TRUE(sink.WaitFor(sink.Count() + 1)) << cycle;
-    if (cycle % 10 == 0)
-      LogCapture::Get().Clear();  // the log's own records are not the library's
+    if (cycle % 10 == 0) LogCapture::Get().Clear();  // the log's own records are not the library's
     pictor.StopCapture();
     ASSERT_FALSE(pictor.IsCaptureActive());
   }

@@ -21,7 +21,8 @@ namespace capturetest {
 using namespace pictortest;
 using Microsoft::WRL::ComPtr;
 
-inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UINT32 height, bool withStride, INT32 stride)
+inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UINT32 height, bool withStride,
+                                          INT32 stride)
 {
   ComPtr<IMFMediaType> type;
   EXPECT_EQ(MFCreateMediaType(&type), S_OK);
@@ -30,8 +31,7 @@ inline ComPtr<IMFMediaType> MakeVideoType(const GUID& subtype, UINT32 width, UIN
   MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, width, height);
   MFSetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, 30, 1);
   MFSetAttributeRatio(type.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
-  if (withStride)
-    type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
+  if (withStride) type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
   return type;
 }
 
@@ -53,8 +53,7 @@ inline ComPtr<IMFSample> TaggedSample(uint8_t tag, IMFMediaBuffer* extra = nullp
   ComPtr<IMFSample> sample;
   EXPECT_EQ(MFCreateSample(&sample), S_OK);
   sample->AddBuffer(MakeBuffer(4, {tag, 0, 0, 0}).Get());
-  if (extra)
-    sample->AddBuffer(extra);
+  if (extra) sample->AddBuffer(extra);
   sample->SetSampleTime(tag * 333'333LL);
   sample->SetSampleDuration(333'333);
   return sample;

@@ -26,11 +26,9 @@ class ScriptedReader : public StubReader {
   {
     const size_t call = Calls++;
     *index = 0, *time = 0, *sample = nullptr;
-    if (call >= Script.size())
-      return *flags = MF_SOURCE_READERF_ERROR, E_FAIL;
+    if (call >= Script.size()) return *flags = MF_SOURCE_READERF_ERROR, E_FAIL;
     *flags = Script[call].flags;
-    if ((*sample = Script[call].sample.Get()))
-      (*sample)->AddRef();
+    if ((*sample = Script[call].sample.Get())) (*sample)->AddRef();
     return Script[call].result;
   }
   std::vector<Read> Script;
@@ -52,11 +50,10 @@ class CaptureThreadTest : public ::testing::Test {
     LogCapture::Get().Clear();
     TPictorTestAccess::RunCaptureThread(pictor, &reader, converter);
     EXPECT_TRUE(sink.WaitFor(1));
-    pictor.StopCapture();  // deletes the converter, releases the reader
+    pictor.StopCapture();       // deletes the converter, releases the reader
     std::vector<uint8_t> tags;  // of the first and the last frame
     for (const FrameSink::Frame* frame : {&sink.first, &sink.last})
-      if (static_cast<int>(tags.size()) < sink.count)
-        tags.push_back(frame->pixels[0]);
+      if (static_cast<int>(tags.size()) < sink.count) tags.push_back(frame->pixels[0]);
     return tags;
   }
 

@@ -11,7 +11,10 @@ using namespace capturetest;
 
 namespace {
 
-HRESULT WINAPI FailCreateSample(IMFSample**) { return E_OUTOFMEMORY; }
+HRESULT WINAPI FailCreateSample(IMFSample**)
+{
+  return E_OUTOFMEMORY;
+}
 
 ComPtr<IMFSample> Yuy2Sample(UINT32 width, UINT32 height)
 {
@@ -49,7 +52,8 @@ TEST(ConverterFaultTest, TransformLeftHoldingItsInputIsFlushedAndTheNextFrameCom
     sink.WaitFor(1, 100);
   }
   EXPECT_EQ(sink.Count() > 0, true) << "the transform stays jammed";
-  EXPECT_TRUE(LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread ProcessInput error").empty());
+  EXPECT_TRUE(
+      LinesStartingWith(LogCapture::Get().Lines(), "TMFVideoConverter::ConvertThread ProcessInput error").empty());
   delete converter;
 }
 

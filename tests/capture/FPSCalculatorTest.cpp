@@ -23,6 +23,7 @@ const TFPSClock kClock = {
 // `frames` frames `ms` apart on both clocks; every one of them must read `rate` (0: none
 // yet). The counter gives the rate of the last interval until the ring of 100 ticks is
 // full; from then on the ring's span does (100 slots over 99 intervals of 40 ms: 25.25/s).
+// clang-format off
 struct Step { int frames; uint32_t ms; bool counterWorks; double rate; bool ringFull; };
 struct Scenario { const char* name; bool frequencyWorks; std::vector<Step> steps; };
 constexpr double kRingRate = 100000.0 / 3960.0;
@@ -34,6 +35,7 @@ const Scenario kScenarios[] = {
     {"failing_counter", true,
      {{1, 0, true, 0.0, false}, {1, 20, true, 50.0, false}, {1, 40, false, 50.0, false}, {1, 40, true, 50.0, false}}},
 };
+// clang-format on
 
 class FPSCalculatorTest : public ::testing::TestWithParam<Scenario> {};
 

@@ -25,8 +25,7 @@ std::vector<uint8_t> BufferOf(IMFSample* sample, DWORD index, DWORD* maxLength =
   EXPECT_EQ(buffer->Lock(&data, maxLength, &current), S_OK);
   std::vector<uint8_t> bytes(data, data + current);
   buffer->Unlock();
-  if (refs)
-    *refs = RefCount(buffer.Get()) - 1;  // without `buffer` itself
+  if (refs) *refs = RefCount(buffer.Get()) - 1;  // without `buffer` itself
   return bytes;
 }
 
@@ -79,8 +78,7 @@ ComPtr<IMFSample> TwoDimensionalFrame(bool bottomUp)
       buffer2D->Lock2D(&scanline0, &pitch) != S_OK)
     return nullptr;
   for (DWORD y = 0; y < kHeight; ++y)
-    for (DWORD x = 0; x < kRow; ++x)
-      scanline0[LONG(y) * pitch + LONG(x)] = BYTE(y * 16 + x % 16);
+    for (DWORD x = 0; x < kRow; ++x) scanline0[LONG(y) * pitch + LONG(x)] = BYTE(y * 16 + x % 16);
   buffer2D->Unlock2D();
   buffer->SetCurrentLength(kRow * kHeight);
   return sample;

@@ -11,10 +11,12 @@
 
 namespace {
 
-TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance) {
+TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance)
+{
   const float s = 0.49512199f, m = 0.52926803f;  // the defaults a host gets
   const TRemoveBackgroundColorType G = rbcGreen, B = rbcBlue, C = rbcCustom;
   // Colour, key, custom colour, sensitivity, smoothing, and 0 when keyed (200 otherwise).
+  // clang-format off
   const struct { uint8_t r, g, b; TRemoveBackgroundColorType type; unsigned int custom; float s, m; int alpha; } cases[] = {
       {0, 255, 0, G, 0, s, m, 0}, {0, 0, 255, B, 0, s, m, 0},
       {0, 0, 255, G, 0, s, m, 200}, {0, 255, 0, B, 0, s, m, 200}, {255, 0, 0, G, 0, s, m, 200},
@@ -46,6 +48,7 @@ TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance) {
       {255, 128, 0, C, 0xFF0000, s, m, 0},    // 30 degrees against red's 0
       {255, 0, 43, C, 0xFF0000, s, m, 200},   // 350 degrees
       {0, 255, 0, TRemoveBackgroundColorType(3), 0x00FF00, 1.0f, 0.0f, 200}};  // unknown: nothing
+  // clang-format on
   for (colorkey::TKeyRow* row : {colorkey::KeyRow_C, colorkey::SelectKeyRow(colorkey::CpuFeatures())}) {
     for (const auto& c : cases) {
       uint8_t px[4] = {c.b, c.g, c.r, 0x5A};
@@ -56,7 +59,8 @@ TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance) {
   }
 }
 
-TEST(ColorKey, OnlyAlphaBytesOfTheFrameChange) {
+TEST(ColorKey, OnlyAlphaBytesOfTheFrameChange)
+{
   const unsigned int width = 37, height = 5, stride = width * 4 + 12;
   std::vector<uint8_t> frame(stride * height);
   std::mt19937 rng(7);

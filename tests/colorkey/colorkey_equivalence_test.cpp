@@ -27,10 +27,11 @@ struct TParams {
   unsigned int customColor;
 };
 
-std::string Describe(const TParams& p) {
+std::string Describe(const TParams& p)
+{
   char text[160];
-  std::snprintf(text, sizeof text, "sensitivity %.9g (%a) smoothing %.9g opacity %u type %d custom %08x",
-                p.sensitivity, p.sensitivity, p.smoothing, p.opacity, p.colorType, p.customColor);
+  std::snprintf(text, sizeof text, "sensitivity %.9g (%a) smoothing %.9g opacity %u type %d custom %08x", p.sensitivity,
+                p.sensitivity, p.smoothing, p.opacity, p.colorType, p.customColor);
   return text;
 }
 
@@ -40,7 +41,8 @@ const float kSens = TPictorD3D9PreviewChromaKeyingParams::kDefaultSensitivity;
 const float kSmooth = TPictorD3D9PreviewChromaKeyingParams::kDefaultSmoothing;
 
 // Colour types with defaults, and sensitivity and smoothing at and beyond their ends.
-std::vector<TParams> EdgeParameters() {
+std::vector<TParams> EdgeParameters()
+{
   std::vector<TParams> list;
   const int types[] = {rbcGreen, rbcBlue, rbcCustom, 3, -1};
   const unsigned int customs[] = {0x00FF00, 0x0000FF, 0xFF0000, 0x808080, 0xFF12C0E0, 0x000000, 0xFF00FF};
@@ -63,7 +65,8 @@ struct TKernel {
   bool available;
 };
 
-std::vector<TKernel> VectorKernels() {
+std::vector<TKernel> VectorKernels()
+{
   using namespace colorkey;
   const unsigned int cpu = CpuFeatures();
   std::vector<TKernel> kernels;
@@ -78,9 +81,11 @@ std::vector<TKernel> VectorKernels() {
 
 class ColorKeyEquivalence : public ::testing::TestWithParam<int> {
  protected:
-  void SetUp() override {
+  void SetUp() override
+  {
     const std::vector<TKernel> kernels = VectorKernels();
-    if (static_cast<size_t>(GetParam()) >= kernels.size()) GTEST_SKIP() << "no vector kernels for this processor family";
+    if (static_cast<size_t>(GetParam()) >= kernels.size())
+      GTEST_SKIP() << "no vector kernels for this processor family";
     kernel_ = kernels[GetParam()];
     if (!kernel_.available) GTEST_SKIP() << "processor lacks " << kernel_.name;
     ASSERT_STREQ(colorkey::KeyRowName(kernel_.row), kernel_.name) << "feature mask did not force the level";
@@ -89,21 +94,21 @@ class ColorKeyEquivalence : public ::testing::TestWithParam<int> {
   // Runs reference and kernel on copies of `frame` (which holds `guard` bytes before and
   // after the rows) and compares every byte, guards and row padding included.
   ::testing::AssertionResult Same(const std::vector<uint8_t>& frame, size_t guard, unsigned int width,
-                                  unsigned int height, unsigned int stride, const TParams& p) {
+                                  unsigned int height, unsigned int stride, const TParams& p)
+  {
     std::vector<uint8_t> expect = frame, got = frame;
     const auto type = static_cast<TRemoveBackgroundColorType>(p.colorType);
-    colorkey::RemoveKeyColorUsing(colorkey::KeyRow_C, expect.data() + guard, width, height, stride,
-                                  p.sensitivity, p.smoothing, p.opacity, type, p.customColor);
-    colorkey::RemoveKeyColorUsing(kernel_.row, got.data() + guard, width, height, stride, p.sensitivity,
+    colorkey::RemoveKeyColorUsing(colorkey::KeyRow_C, expect.data() + guard, width, height, stride, p.sensitivity,
                                   p.smoothing, p.opacity, type, p.customColor);
+    colorkey::RemoveKeyColorUsing(kernel_.row, got.data() + guard, width, height, stride, p.sensitivity, p.smoothing,
+                                  p.opacity, type, p.customColor);
     for (size_t i = 0; i < frame.size(); ++i) {
       if (expect[i] != got[i]) {
         const size_t at = i - guard;
         return ::testing::AssertionFailure()
-               << kernel_.name << " differs at byte " << i << " (row " << at / stride << ", byte "
-               << at % stride << "): reference " << int(expect[i]) << ", kernel " << int(got[i])
-               << ", input " << int(frame[i]) << "; width " << width << " height " << height
-               << " stride " << stride << "; " << Describe(p);
+               << kernel_.name << " differs at byte " << i << " (row " << at / stride << ", byte " << at % stride
+               << "): reference " << int(expect[i]) << ", kernel " << int(got[i]) << ", input " << int(frame[i])
+               << "; width " << width << " height " << height << " stride " << stride << "; " << Describe(p);
       }
     }
     return ::testing::AssertionSuccess();
@@ -112,7 +117,8 @@ class ColorKeyEquivalence : public ::testing::TestWithParam<int> {
   TKernel kernel_{};
 };
 
-TEST_P(ColorKeyEquivalence, EveryWidthStrideAndEdgeParameter) {
+TEST_P(ColorKeyEquivalence, EveryWidthStrideAndEdgeParameter)
+{
   std::mt19937 rng(20261205);
   const size_t guard = 64;
   const std::vector<TParams> params = EdgeParameters();
@@ -135,7 +141,8 @@ TEST_P(ColorKeyEquivalence, EveryWidthStrideAndEdgeParameter) {
 }
 
 // All 2^24 colours in one 4096 x 4096 frame, with random alpha bytes.
-std::vector<uint8_t> AllColours() {
+std::vector<uint8_t> AllColours()
+{
   std::vector<uint8_t> frame(size_t(1) << 26);
   std::mt19937 rng(5);
   for (uint32_t c = 0; c < (1u << 24); ++c) {
@@ -147,7 +154,8 @@ std::vector<uint8_t> AllColours() {
 
 // The reference runs once per parameter set here (it dominates the time under the
 // sanitizers), and every vector version the processor has is compared with it.
-TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType) {
+TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType)
+{
   const std::vector<uint8_t> frame = AllColours();
   const TParams params[] = {
       {kSens, kSmooth, 255, rbcGreen, 0},     {kSens, kSmooth, 255, rbcBlue, 0},
@@ -169,13 +177,13 @@ TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType) {
     const TParams& p = params[i];
     const auto type = static_cast<TRemoveBackgroundColorType>(p.colorType);
     expect = frame;
-    colorkey::RemoveKeyColorUsing(colorkey::KeyRow_C, expect.data(), 4096, 4096, 4096 * 4, p.sensitivity,
-                                  p.smoothing, p.opacity, type, p.customColor);
+    colorkey::RemoveKeyColorUsing(colorkey::KeyRow_C, expect.data(), 4096, 4096, 4096 * 4, p.sensitivity, p.smoothing,
+                                  p.opacity, type, p.customColor);
     for (const TKernel& k : VectorKernels()) {
       if (!k.available) continue;
       got = frame;
-      colorkey::RemoveKeyColorUsing(k.row, got.data(), 4096, 4096, 4096 * 4, p.sensitivity, p.smoothing,
-                                    p.opacity, type, p.customColor);
+      colorkey::RemoveKeyColorUsing(k.row, got.data(), 4096, 4096, 4096 * 4, p.sensitivity, p.smoothing, p.opacity,
+                                    type, p.customColor);
       const auto diff = std::mismatch(expect.begin(), expect.end(), got.begin());
       ASSERT_TRUE(diff.first == expect.end())
           << k.name << " differs for colour 0x" << std::hex << (diff.first - expect.begin()) / 4 << std::dec
@@ -189,7 +197,8 @@ TEST(ColorKeyEquivalenceAllColours, EveryColourForEachColourType) {
 // Parameters tuned so that a colour of the frame lies exactly on, or one float step either
 // side of, the saturation, value or dominance limit. These are the pixels where a float
 // comparison in place of the double one, or a different rounding, would show.
-TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit) {
+TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit)
+{
   std::mt19937 rng(11);
   const unsigned int width = 64, height = 64;
   std::vector<uint8_t> frame(width * height * 4);

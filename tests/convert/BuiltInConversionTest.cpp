@@ -46,8 +46,7 @@ int WorstBarError(const FrameSink::Frame& frame)
   for (unsigned bar = 0; bar < 8; ++bar)
     for (unsigned y = 8; y < frame.height; y += frame.height / 8) {
       const std::vector<int> got = At(frame, (2 * bar + 1) * frame.width / 16, y);
-      for (int c = 0; c < 3; ++c)
-        worst = std::max(worst, std::abs(got[c] - kBars[bar][c]));
+      for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(got[c] - kBars[bar][c]));
     }
   return worst;
 }
@@ -67,8 +66,7 @@ TEST_F(BuiltInConversionTest, ListsWhatItReadsInNativeOrderWhileTheDefaultListIs
   EXPECT_TRUE(Contains(LogCapture::Get().Lines(), "TPictor::SetConversion unknown conversion 7, 1 kept"));
   ASSERT_EQ(pictor.EnumerateCaptureFormats(kLink, formats, 8), 4);
   const GUID order[] = {MFVideoFormat_YUY2, MFVideoFormat_MJPG, MFVideoFormat_NV12, MFVideoFormat_MJPG};
-  for (int i = 0; i < 4; ++i)
-    EXPECT_TRUE(formats[i].SubType == order[i]) << i;
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(formats[i].SubType == order[i]) << i;
   EXPECT_EQ(formats[3].Width, 1920u);
 
   // The C interface's option: the same choice, unknown values refused.
@@ -142,8 +140,7 @@ TEST_F(BuiltInConversionTest, PreviewOptionReachesThePreviewsCapture)
   EXPECT_EQ(PictorPreviewSetConversion(preview, -1), PICTOR_E_INVALID_ARGUMENT);
   EXPECT_EQ(PictorPreviewSetConversion(preview, PICTOR_CONVERSION_BUILT_IN), PICTOR_OK);
   ASSERT_EQ(PictorPreviewStart(preview, kLink, 0, 1, nullptr, nullptr, callback, nullptr), PICTOR_OK);
-  for (int waited = 0; frames < 3 && waited < 30000; waited += 20)
-    Sleep(20);
+  for (int waited = 0; frames < 3 && waited < 30000; waited += 20) Sleep(20);
   EXPECT_GE(frames.load(), 3);
   EXPECT_EQ(PictorPreviewDestroy(preview), PICTOR_OK);
 }
@@ -157,12 +154,16 @@ TEST_F(BuiltInConversionTest, YuvAndRgbFramesArriveInTheAskedRowOrder)
 {
   // The system converter under Wine 8.0 writes top-down whatever it is asked; the
   // built-in path must deliver the asked order everywhere.
-  const SubtypeCase cases[] = {{"subtype=YUY2", true}, {"subtype=NV12", true}, {"subtype=I420", true},
-                               {"subtype=RGB32", true}, {"subtype=RGB32 stride=-1280", false}};
+  const SubtypeCase cases[] = {{"subtype=YUY2", true},
+                               {"subtype=NV12", true},
+                               {"subtype=I420", true},
+                               {"subtype=RGB32", true},
+                               {"subtype=RGB32 stride=-1280", false}};
   for (const SubtypeCase& c : cases) {
     char config[200];
     std::snprintf(config, sizeof config,
-                  "camera name=A link=\\\\?\\virtualcam#a pattern=marker\nformat %s size=320x240 rate=30/1\n", c.format);
+                  "camera name=A link=\\\\?\\virtualcam#a pattern=marker\nformat %s size=320x240 rate=30/1\n",
+                  c.format);
     VirtualCamera::Get().Configure(config);
     for (bool topDown : {true, false}) {
       SCOPED_TRACE(std::string(c.format) + (topDown ? " top-down" : " bottom-up"));
@@ -177,8 +178,7 @@ TEST_F(BuiltInConversionTest, YuvAndRgbFramesArriveInTheAskedRowOrder)
       for (unsigned y : {2u, 100u, 140u, 237u}) {
         const std::vector<int> got = At(frame.last, 160, y);
         const std::vector<int> want = y < 120 ? std::vector<int>{0, 0, 255} : std::vector<int>{255, 0, 0};
-        for (int ch = 0; ch < 3; ++ch)
-          EXPECT_LE(std::abs(got[ch] - want[ch]), 3) << "row " << y << " channel " << ch;
+        for (int ch = 0; ch < 3; ++ch) EXPECT_LE(std::abs(got[ch] - want[ch]), 3) << "row " << y << " channel " << ch;
       }
     }
   }

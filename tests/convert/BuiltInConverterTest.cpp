@@ -22,8 +22,8 @@ struct TRgb {
 
 // Eight bars across the picture; the rows below `kSplit` show them in reverse order, so
 // that a picture delivered upside down is told apart.
-const TRgb kBars[8] = {{200, 40, 40}, {40, 200, 40}, {40, 40, 200}, {180, 180, 60},
-                       {128, 128, 128}, {24, 24, 24}, {230, 230, 230}, {60, 160, 200}};
+const TRgb kBars[8] = {{200, 40, 40},   {40, 200, 40}, {40, 40, 200},   {180, 180, 60},
+                       {128, 128, 128}, {24, 24, 24},  {230, 230, 230}, {60, 160, 200}};
 constexpr int kWidth = 64;
 constexpr int kHeight = 34;  // not a whole number of the packed formats' 16-row strips
 constexpr int kSplit = 16;
@@ -108,10 +108,9 @@ int WorstError(const std::vector<uint8_t>& out, int width, int height, bool topD
       if (margin && (std::abs(y - kSplit) < margin || x % barWidth < margin || x % barWidth >= barWidth - margin))
         continue;
       const TRgb want = PictureAt(x, y, width);
-      worst = std::max({worst, std::abs(row[x * 4] - want.B), std::abs(row[x * 4 + 1] - want.G),
-                        std::abs(row[x * 4 + 2] - want.R)});
-      if (alphaSeen)
-        *alphaSeen = row[x * 4 + 3];
+      worst = std::max(
+          {worst, std::abs(row[x * 4] - want.B), std::abs(row[x * 4 + 1] - want.G), std::abs(row[x * 4 + 2] - want.R)});
+      if (alphaSeen) *alphaSeen = row[x * 4 + 3];
     }
   }
   return worst;
@@ -123,8 +122,8 @@ TEST(BuiltInConverter, YuvFramesComeBackAsTheirColoursWithTheirMatrixInBothRowOr
                                   {TYuvMatrix::BT601Full, 0.299, 0.114, true},
                                   {TYuvMatrix::BT709Limited, 0.2126, 0.0722, false},
                                   {TYuvMatrix::BT709Full, 0.2126, 0.0722, true}};
-  const TBuiltInInput inputs[] = {TBuiltInInput::YUY2, TBuiltInInput::UYVY, TBuiltInInput::NV12,
-                                  TBuiltInInput::I420, TBuiltInInput::YV12};
+  const TBuiltInInput inputs[] = {TBuiltInInput::YUY2, TBuiltInInput::UYVY, TBuiltInInput::NV12, TBuiltInInput::I420,
+                                  TBuiltInInput::YV12};
   const char* const names[] = {"YUY2", "UYVY", "NV12", "I420", "YV12"};
   for (int i = 0; i < 5; ++i) {
     const TBuiltInInput input = inputs[i];
@@ -136,10 +135,11 @@ TEST(BuiltInConverter, YuvFramesComeBackAsTheirColoursWithTheirMatrixInBothRowOr
         TBuiltInConverter converter(input, kWidth, kHeight, stride == kWidth * (packed ? 2 : 1) ? 0 : stride, m.Matrix);
         ASSERT_TRUE(converter.Ready()) << converter.Error();
         for (bool topDown : {true, false}) {
-          SCOPED_TRACE(std::string(names[i]) + " stride " + std::to_string(stride) + " " +
-                       YuvMatrixName(m.Matrix) + (topDown ? " top-down" : " bottom-up"));
+          SCOPED_TRACE(std::string(names[i]) + " stride " + std::to_string(stride) + " " + YuvMatrixName(m.Matrix) +
+                       (topDown ? " top-down" : " bottom-up"));
           std::vector<uint8_t> out(kWidth * kHeight * 4, 0x55);
-          ASSERT_TRUE(converter.Convert(frame.data(), converter.InputBytes(), out.data(), topDown)) << converter.Error();
+          ASSERT_TRUE(converter.Convert(frame.data(), converter.InputBytes(), out.data(), topDown))
+              << converter.Error();
           int alpha = 0;
           // libyuv caps the studio-range BT.709 blue gain at 2.0 of the true 2.11: saturated
           // blue comes out up to 9 levels low there.
@@ -153,9 +153,9 @@ TEST(BuiltInConverter, YuvFramesComeBackAsTheirColoursWithTheirMatrixInBothRowOr
 
 TEST(BuiltInConverter, MatrixFollowsTheTypeWithMediaFoundationDefaults)
 {
-  EXPECT_EQ(ChooseYuvMatrix(0, 0, 480), TYuvMatrix::BT601Limited);   // SD
+  EXPECT_EQ(ChooseYuvMatrix(0, 0, 480), TYuvMatrix::BT601Limited);  // SD
   EXPECT_EQ(ChooseYuvMatrix(0, 0, 576), TYuvMatrix::BT601Limited);
-  EXPECT_EQ(ChooseYuvMatrix(0, 0, 720), TYuvMatrix::BT709Limited);   // HD
+  EXPECT_EQ(ChooseYuvMatrix(0, 0, 720), TYuvMatrix::BT709Limited);  // HD
   EXPECT_EQ(ChooseYuvMatrix(0, 1, 1080), TYuvMatrix::BT709Full);
   EXPECT_EQ(ChooseYuvMatrix(2, 0, 1080), TYuvMatrix::BT601Limited);  // named matrix wins
   EXPECT_EQ(ChooseYuvMatrix(1, 2, 480), TYuvMatrix::BT709Limited);
@@ -173,8 +173,10 @@ TEST(BuiltInConverter, FramesThatDoNotFitTheFormatAreRefused)
 
   // The host reads rows width x 4 bytes apart: padded RGB32 rows are repacked, never
   // handed on.
-  EXPECT_TRUE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4, TYuvMatrix::BT601Limited).PassesThrough(true));
-  EXPECT_FALSE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4 + 64, TYuvMatrix::BT601Limited).PassesThrough(true));
+  EXPECT_TRUE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4, TYuvMatrix::BT601Limited)
+                  .PassesThrough(true));
+  EXPECT_FALSE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4 + 64, TYuvMatrix::BT601Limited)
+                   .PassesThrough(true));
 
   TBuiltInConverter narrow(TBuiltInInput::NV12, kWidth, kHeight, kWidth - 2, TYuvMatrix::BT601Limited);
   EXPECT_FALSE(narrow.Ready());
@@ -227,8 +229,7 @@ TEST(BuiltInConverter, JpegFramesDecodeInBothRowOrdersAndBrokenOnesAreRefused)
   // Cut in the middle of the entropy data, or inside the headers: refused, and the next
   // whole frame decodes.
   size_t scan = 2;
-  while (!(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA))
-    scan += 2 + (jpeg[scan + 2] << 8 | jpeg[scan + 3]);
+  while (!(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA)) scan += 2 + (jpeg[scan + 2] << 8 | jpeg[scan + 3]);
   EXPECT_FALSE(converter.Convert(jpeg.data(), (scan + jpeg.size()) / 2, out.data(), true));
   EXPECT_EQ(std::string(converter.Error()).rfind("JPEG data: ", 0), 0u) << converter.Error();
   EXPECT_FALSE(converter.Convert(jpeg.data(), scan / 2, out.data(), true));

@@ -5,6 +5,7 @@
 
 #include "Pictor.h"
 
+// clang-format off
 #define PIN(type, field, offset, size)                                        \
   static_assert(offsetof(type, field) == (offset), #type "::" #field " offset"); \
   static_assert(sizeof(type::field) == (size), #type "::" #field " size")
@@ -26,4 +27,5 @@ static_assert(alignof(TPictorFormat) == 4, "TPictorFormat alignment");
 P(Value, 0, 4); P(Min, 4, 4); P(Max, 8, 4); P(Step, 12, 4);
 P(Default, 16, 4); P(Flags, 20, 4); P(Apply, 24, 1);
 PS(VideoProcAmp, 0, 10 * 28); PS(CameraControl, 280, 7 * 28);
+// clang-format on
 static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");

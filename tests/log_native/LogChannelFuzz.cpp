@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
   // The ring: the first 12 bytes are the header numbers, the rest the ring contents of a
   // mapping just large enough for them.
-  if (size < 12)
-    return 0;
+  if (size < 12) return 0;
   const TLogRingState state{LoadU32(data), LoadU32(data + 4), LoadU32(data + 8)};
   std::vector<uint8_t> channel(kLogChannelHeaderSize + (size - 12), 0);
   std::memcpy(channel.data() + kLogChannelHeaderSize, data + 12, size - 12);
@@ -36,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   TLogRingState s = state;
   for (int i = 0; i < 64; ++i) {
     uint32_t next = 0;
-    if (LogRingRead(ring, s, channel.size(), &record, &next) != TLogRingReadResult::Record)
-      break;
+    if (LogRingRead(ring, s, channel.size(), &record, &next) != TLogRingReadResult::Record) break;
     TLogRecordFields fields;
     std::string text;
     ParseLogRecord(record.data(), record.size(), &fields, &text);

@@ -22,19 +22,21 @@ TEST(LogRecord, FieldsSitAtTheirOffsetsLittleEndianAndParseBack)
   const TLogRecordFields f{2, 0x11223344, 7, 0xA0B0C0D0, 0x0102030405060708ull, 1};
   std::vector<uint8_t> record(40, 0xEE);
   ASSERT_EQ(BuildLogRecord(record.data(), f, "ab", 3), 37u);
+  // clang-format off
   const std::vector<uint8_t> expected = {
       37, 0, 0, 0, 2, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 7, 0, 0, 0,  // size, kind, process, module
       0xD0, 0xC0, 0xB0, 0xA0, 8, 7, 6, 5, 4, 3, 2, 1,              // thread, time
       1, 3, 0, 0, 0, 'a', 'b', 0,                                // suspension, text length, text
       0xEE, 0xEE, 0xEE, 0xEE};                                   // pad byte left as it was
+  // clang-format on
   EXPECT_EQ(record, expected);
 
   TLogRecordFields back;
   std::string text;
   ASSERT_TRUE(ParseLogRecord(record.data(), 37, &back, &text));
   EXPECT_EQ(text, "ab");
-  EXPECT_EQ(std::vector<uint64_t>({back.kind, back.processId, back.moduleNumber, back.threadId, back.time,
-                                   back.suspensionSeen}),
+  EXPECT_EQ(std::vector<uint64_t>(
+                {back.kind, back.processId, back.moduleNumber, back.threadId, back.time, back.suspensionSeen}),
             std::vector<uint64_t>({2, 0x11223344, 7, 0xA0B0C0D0, 0x0102030405060708ull, 1}));
 }
 
@@ -64,8 +66,8 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
     if (random() % 3 != 0) {
       const std::vector<uint8_t> record = MakeRecord(std::string(random() % 120, char('a' + step % 26)), step);
       const bool fits = record.size() < 509 - used;  // strictly smaller than the free space
-      ASSERT_EQ(LogRingWrite(ring, state, mappingSize, record.data(), uint32_t(record.size()), &next),
-                fits) << "step " << step << " used " << used << " size " << record.size();
+      ASSERT_EQ(LogRingWrite(ring, state, mappingSize, record.data(), uint32_t(record.size()), &next), fits)
+          << "step " << step << " used " << used << " size " << record.size();
       if (fits) {
         state.writeOffset = next;
         used += uint32_t(record.size());
@@ -75,8 +77,7 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
       std::vector<uint8_t> back;
       const TLogRingReadResult result = LogRingRead(ring, state, mappingSize, &back, &next);
       ASSERT_EQ(result, model.empty() ? TLogRingReadResult::Empty : TLogRingReadResult::Record);
-      if (model.empty())
-        continue;
+      if (model.empty()) continue;
       ASSERT_EQ(back, model.front());
       used -= uint32_t(back.size());
       model.pop_front();
@@ -92,8 +93,8 @@ TEST(LogRing, RandomTrafficMatchesAQueueModel)
   uint32_t read = 0;
   for (const std::pair<uint32_t, uint32_t>& c : {std::pair<uint32_t, uint32_t>{34, 50}, {51, 50}, {35, 3}}) {
     StoreU32(ring, c.first);
-    EXPECT_EQ(LogRingRead(ring, {509, 0, c.second}, mappingSize, &back, &read),
-              TLogRingReadResult::Corrupt) << c.first << " " << c.second;
+    EXPECT_EQ(LogRingRead(ring, {509, 0, c.second}, mappingSize, &back, &read), TLogRingReadResult::Corrupt)
+        << c.first << " " << c.second;
   }
 }
 
@@ -142,13 +143,16 @@ TEST(LogTable, FirstEntryWhosePathIsAPrefixWithAsciiFoldingWins)
   t.Add(u"", u"everything");
   t.Add(u"C:\\Apps\\Tools\\", u"later");
   const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"c:\\apps\\tools\\", u"apps"}, {u"C:\\APPS\\", u"apps"},
+      {u"c:\\apps\\tools\\", u"apps"},
+      {u"C:\\APPS\\", u"apps"},
       {u"C:\\Apps", u"app"},  // "C:\Apps\" is longer than the directory
-      {u"c:\\application\\", u"app"}, {u"D:\\Apps\\", u"everything"},
-      {u"c:\\\u00C9t\u00E9\\x\\", u"accents"}, {u"c:\\\u00E9t\u00E9\\x\\", u"everything"},  // only A-Z fold
-      {u"c:\\[A]\\", u"symbols"}, {u"c:\\{a]\\", u"everything"}};  // '[' and '{' differ by 0x20 too
-  for (const auto& c : cases)
-    EXPECT_EQ(t.ChannelFor(c.first), c.second) << std::string(c.first.begin(), c.first.end());
+      {u"c:\\application\\", u"app"},
+      {u"D:\\Apps\\", u"everything"},
+      {u"c:\\\u00C9t\u00E9\\x\\", u"accents"},
+      {u"c:\\\u00E9t\u00E9\\x\\", u"everything"},  // only A-Z fold
+      {u"c:\\[A]\\", u"symbols"},
+      {u"c:\\{a]\\", u"everything"}};  // '[' and '{' differ by 0x20 too
+  for (const auto& c : cases) EXPECT_EQ(t.ChannelFor(c.first), c.second) << std::string(c.first.begin(), c.first.end());
   EXPECT_EQ(*FindLogDirectoryEntry(t.bytes.data(), t.bytes.size(), u"C:\\Apps\\"), 4u + 24u);
 
   t.Add(u"c:\\apps\\tools\\", u"newest", {}, true);  // added in front: wins over the older ones
@@ -164,15 +168,20 @@ TEST(LogTable, ModuleNumberIsTakenForTheWholePathWithinTheEntry)
   EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", u"C:\\A\\p.dl"), 0u);   // no prefix matching here
   EXPECT_EQ(t.ModuleNumberFor(u"C:\\A\\", u"C:\\A\\p.dll2"), 0u);
   // The module count against the entry's size: {count, entry size (0: as written), path, number}.
-  const struct { int32_t count; size_t entrySize; const char16_t* path; uint32_t number; } cases[] = {
-      {1000000, 0, u"C:\\A\\b.dll", 6}, {1, 0, u"C:\\A\\b.dll", 0}, {-3, 0, u"C:\\A\\p.dll", 0},
-      {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\b.dll", 0},
-      {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\p.dll", 5}};
+  const struct {
+    int32_t count;
+    size_t entrySize;
+    const char16_t* path;
+    uint32_t number;
+  } cases[] = {{1000000, 0, u"C:\\A\\b.dll", 6},
+               {1, 0, u"C:\\A\\b.dll", 0},
+               {-3, 0, u"C:\\A\\p.dll", 0},
+               {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\b.dll", 0},
+               {2, kLogModuleListOffset + kLogModuleEntrySize, u"C:\\A\\p.dll", 5}};
   for (const auto& c : cases) {
     Table copy = t;
     StoreU32(copy.bytes.data() + 4 + kLogModuleCountOffset, uint32_t(c.count));
-    if (c.entrySize)
-      StoreU32(copy.bytes.data() + 4, uint32_t(c.entrySize));
+    if (c.entrySize) StoreU32(copy.bytes.data() + 4, uint32_t(c.entrySize));
     EXPECT_EQ(copy.ModuleNumberFor(u"C:\\A\\", c.path), c.number) << c.count << " " << c.entrySize;
   }
   for (size_t i = 0; i < kLogModulePathUnits; ++i)  // a path without its NUL
@@ -185,13 +194,20 @@ TEST(LogTable, CorruptTablesGiveNoMatchAndTakeNoEntry)
   Table t;
   t.Add(u"", u"everything");
   const std::pair<const char*, std::function<void(uint8_t*)>> corruptions[] = {
-      {"size 0 (would walk in place)", [](uint8_t* b) { StoreU32(b, 0xFFFFFFFFu); StoreU32(b + 4, 0); }},
+      {"size 0 (would walk in place)",
+       [](uint8_t* b) {
+         StoreU32(b, 0xFFFFFFFFu);
+         StoreU32(b + 4, 0);
+       }},
       {"size past the table", [](uint8_t* b) { StoreU32(b + 4, 64 * 1024); }},
       {"smaller than its fields", [](uint8_t* b) { StoreU32(b + 4, uint32_t(kLogModuleListOffset - 2)); }},
-      {"path without NUL", [](uint8_t* b) {
-         for (size_t i = 0; i < kLogDirectoryPathUnits; ++i) b[4 + kLogDirectoryPathOffset + 2 * i] = 'a'; }},
+      {"path without NUL",
+       [](uint8_t* b) {
+         for (size_t i = 0; i < kLogDirectoryPathUnits; ++i) b[4 + kLogDirectoryPathOffset + 2 * i] = 'a';
+       }},
       {"channel without NUL", [](uint8_t* b) {
-         for (size_t i = 0; i < kLogChannelNameUnits; ++i) b[4 + kLogChannelNameOffset + 2 * i] = 'c'; }}};
+         for (size_t i = 0; i < kLogChannelNameUnits; ++i) b[4 + kLogChannelNameOffset + 2 * i] = 'c';
+       }}};
   for (const auto& c : corruptions) {
     Table copy = t;
     c.second(copy.bytes.data());
@@ -215,9 +231,9 @@ TEST(LogTable, ServerWritesEntriesLibrariesCanWalkAndRefusesWhatDoesNotFit)
   EXPECT_EQ(std::vector<uint32_t>({LoadU32(t.bytes.data() + 4), LoadU32(t.bytes.data() + 8),
                                    LoadU32(t.bytes.data() + 4 + kLogModuleCountOffset)}),
             std::vector<uint32_t>({kLogModuleListOffset + kLogModuleEntrySize, 3, 1}));  // size, type, modules
-  for (const TLogDirectoryRegistration& tooBig :
-       {TLogDirectoryRegistration{std::u16string(1024, u'a'), u"x", {}}, {u"a", std::u16string(1030, u'x'), {}},
-        {u"a", u"x", std::vector<TLogModuleRegistration>(100, {1, u"m"})}})
+  for (const TLogDirectoryRegistration& tooBig : {TLogDirectoryRegistration{std::u16string(1024, u'a'), u"x", {}},
+                                                  {u"a", std::u16string(1030, u'x'), {}},
+                                                  {u"a", u"x", std::vector<TLogModuleRegistration>(100, {1, u"m"})}})
     EXPECT_FALSE(AddLogDirectoryEntry(t.bytes.data(), t.bytes.size(), tooBig, false));
 }
 

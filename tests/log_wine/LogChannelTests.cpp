@@ -55,8 +55,9 @@ TEST_F(FrontEnd, RecordCarriesKindProcessModuleThreadTimeAndTheRuntimesFormattin
   probe.Info("%s", longest.c_str());
   QueryPerformanceCounter(&after);
   const std::vector<CapturedRecord> records = capture.Records();
-  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"Start hr c00d36b4 index -5 %", "",
-                                                       "camera \\\\?\\usb#vid_046d length -1234567890123", "", longest}));
+  EXPECT_EQ(capture.Lines(),
+            (std::vector<std::string>{"Start hr c00d36b4 index -5 %", "",
+                                      "camera \\\\?\\usb#vid_046d length -1234567890123", "", longest}));
   for (const CapturedRecord& r : records) {
     EXPECT_EQ(r.kind, &r == &records[0] ? kLogRecordKindError : kLogRecordKindInfo);
     EXPECT_EQ(r.processId, GetCurrentProcessId());
@@ -81,7 +82,8 @@ TEST_F(FrontEnd, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecidesAndSusp
     probe.Verbose("verbose");
     probe.Error("error");
     EXPECT_EQ(capture.Lines(), (level >= 2 ? std::vector<std::string>{"info", "verbose", "error"}
-                                           : std::vector<std::string>{"info", "error"})) << "level " << level;
+                                           : std::vector<std::string>{"info", "error"}))
+        << "level " << level;
     EXPECT_EQ(probe.GetLogLevel(), level);
   }
   capture.Clear();
@@ -92,23 +94,22 @@ TEST_F(FrontEnd, VerboseWaitsForTheFirstConnectionThenTheLevelByteDecidesAndSusp
   probe.Info("after");
   probe.Error("later");
   std::string seen;
-  for (const CapturedRecord& r : capture.Records())
-    seen += r.text + " " + std::to_string(r.suspensionSeen) + ", ";
+  for (const CapturedRecord& r : capture.Records()) seen += r.text + " " + std::to_string(r.suspensionSeen) + ", ";
   EXPECT_EQ(seen, "before 0, after 1, later 1, ");
 }
 
 TEST_F(FrontEnd, ThreadsWriteWholeRecordsOneAfterAnother)
 {
   constexpr int kThreads = 8, kMessages = 300;
-  auto text = [](int t, int m) { return "thread " + std::to_string(t) + " " + std::string(size_t(t * 37 + m % 50), 'x'); };
+  auto text = [](int t, int m) {
+    return "thread " + std::to_string(t) + " " + std::string(size_t(t * 37 + m % 50), 'x');
+  };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&, t] {
-      for (int m = 0; m < kMessages; ++m)
-        probe.Info("%s %d", text(t, m).c_str(), m);
+      for (int m = 0; m < kMessages; ++m) probe.Info("%s %d", text(t, m).c_str(), m);
     });
-  for (std::thread& th : threads)
-    th.join();
+  for (std::thread& th : threads) th.join();
   const std::vector<CapturedRecord> records = capture.Records();
   ASSERT_EQ(records.size(), size_t(kThreads * kMessages));
   std::vector<int> next(kThreads, 0);
@@ -132,8 +133,7 @@ struct ServedChannel {
   explicit ServedChannel(std::wstring channelName = {}) : name(std::move(channelName))
   {
     static int counter = 0;
-    if (name.empty())
-      name = L"logtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    if (name.empty()) name = L"logtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
     created = channel.Create(name, 0, &error);
   }
   TLogRingState State() const { return LoadLogRingState(channel.Buffer()); }
@@ -159,10 +159,10 @@ class LogChannel : public ::testing::Test {
   }
   void TearDown() override
   {
-    for (const std::wstring& name : registered)
-      table.Unregister(ToU16(name));
+    for (const std::wstring& name : registered) table.Unregister(ToU16(name));
   }
-  void Register(const std::wstring& entryPath, const std::wstring& channel, std::vector<TLogModuleRegistration> modules = {})
+  void Register(const std::wstring& entryPath, const std::wstring& channel,
+                std::vector<TLogModuleRegistration> modules = {})
   {
     ASSERT_TRUE(table.Register({ToU16(entryPath), ToU16(channel), std::move(modules)}));
     registered.push_back(channel);
@@ -176,7 +176,8 @@ TEST_F(LogChannel, EntryPathIsAPrefixOfTheLibraryDirectoryWithAsciiCaseFoldedAnd
 {
   ServedChannel found;  // the table walk itself is checked natively
   ASSERT_TRUE(found.created);
-  Register(Cased(dir.base, std::towlower), found.name, {{3, ToU16(dir.probe + L"x")}, {7, ToU16(Cased(dir.probe, std::towupper))}});
+  Register(Cased(dir.base, std::towlower), found.name,
+           {{3, ToU16(dir.probe + L"x")}, {7, ToU16(Cased(dir.probe, std::towupper))}});
   {
     ProbeLibrary fresh(dir.probe);
     ASSERT_TRUE(fresh.Loaded());
@@ -274,8 +275,7 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
   ASSERT_TRUE(table.Open(&error));
   auto registered = [&] {
     for (const TLogDirectoryRegistration& e : table.List())
-      if (FromU16(e.channel) == channel)
-        return true;
+      if (FromU16(e.channel) == channel) return true;
     return false;
   };
 
@@ -283,8 +283,7 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
   ServerProcess server(L"--dir \"" + dir.tools.substr(0, dir.tools.size() - 1) + L"\" --channel " + channel +
                        L" --level 2 --out \"" + outFile + L"\" --stop-event " + stopName);
   ASSERT_TRUE(server.process) << "CreateProcess error " << server.createError;
-  for (int waited = 0; !registered() && waited < 30000; waited += 50)
-    Sleep(50);
+  for (int waited = 0; !registered() && waited < 30000; waited += 50) Sleep(50);
   ASSERT_TRUE(registered());
   {
     ProbeLibrary probe(dir.probe);
@@ -303,15 +302,14 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
   std::string text;
   FILE* f = _wfopen(outFile.c_str(), L"rb");
   ASSERT_NE(f, nullptr);
-  for (int c; (c = std::fgetc(f)) != EOF;)
-    text += char(c);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += char(c);
   std::fclose(f);
   DeleteFileW(outFile.c_str());
   char ids[40];
   std::snprintf(ids, sizeof ids, " %6lu   1 %6lu ", GetCurrentProcessId(), GetCurrentThreadId());
   const std::string head = "[ 0-9]{10}\\.[0-9]{3}" + std::string(ids);
   EXPECT_TRUE(std::regex_match(text, std::regex(head + "info  TPictor::GetWebCamerasCount exit with 2\n" + head +
-                                                 "info  frame 17\n" + head + "ERROR unable to activate\n")))
+                                                "info  frame 17\n" + head + "ERROR unable to activate\n")))
       << text;
 }
 

@@ -27,8 +27,7 @@ TEST(LogFaults, CopiesLoadAndUnloadWhileAnotherCopyLogs)
     int loaded = 0;
   } shared{logging.Info, directory.probe};
   const LPTHREAD_START_ROUTINE logs = [](LPVOID context) -> DWORD {
-    for (auto* s = static_cast<Shared*>(context); !s->stop.load();)
-      s->info("%s", "LogFaults: nobody listens");
+    for (auto* s = static_cast<Shared*>(context); !s->stop.load();) s->info("%s", "LogFaults: nobody listens");
     return 0;
   };
   const LPTHREAD_START_ROUTINE loads = [](LPVOID context) -> DWORD {

@@ -16,9 +16,13 @@ using TProbeLog = void (*)(const char* format, ...);
 
 struct ProbeLibrary {
   explicit ProbeLibrary(const std::wstring& path) : module(LoadLibraryW(path.c_str())) {}
-  ~ProbeLibrary() { if (module) FreeLibrary(module); }
+  ~ProbeLibrary()
+  {
+    if (module) FreeLibrary(module);
+  }
   ProbeLibrary(const ProbeLibrary&) = delete;
-  template <typename F> F Export(const char* name) const
+  template <typename F>
+  F Export(const char* name) const
   {
     return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
   }
@@ -44,7 +48,10 @@ inline std::wstring ProgramDirectory()
   return exe.substr(0, exe.find_last_of(L'\\') + 1);
 }
 
-inline std::wstring ProbePathInProgramDirectory() { return ProgramDirectory() + L"pictor-log-probe.dll"; }
+inline std::wstring ProbePathInProgramDirectory()
+{
+  return ProgramDirectory() + L"pictor-log-probe.dll";
+}
 
 // <temp>\PictorLog-<pid>-<n>\Tools\ holding a copy of the probe (mixed case, for the
 // case-folding checks), so that a test controls which entry and channel that copy finds.

@@ -14,8 +14,10 @@ static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironmen
 
 constexpr int kAuto = 1, kManual = 2;
 // Index into all 17 entries: the image controls 0-9, then the lens controls.
+// clang-format off
 enum Property { Brightness = 0, Contrast, Hue, Saturation, Sharpness, Gamma, ColorEnable, WhiteBalance,
                 BacklightCompensation, Gain, Pan, Tilt, Roll, Zoom, Exposure, Iris, Focus, kCount };
+// clang-format on
 const wchar_t kStudio[] = L"\\\\?\\virtualcam#studio", kPlain[] = L"\\\\?\\virtualcam#plain";
 
 // "Studio" has both groups with some properties of each left unsupported; "Plain" has no
@@ -39,7 +41,10 @@ control property=Hue min=-180 max=180 step=1 default=0 value=15 flags=2 auto=0
 control property=Zoom min=100 max=400 step=10 default=100 value=200 flags=2 auto=0
 )";
 
-TPictorParameter& At(TPictorParameters& r, int p) { return p < 10 ? r.VideoProcAmp[p] : r.CameraControl[p - 10]; }
+TPictorParameter& At(TPictorParameters& r, int p)
+{
+  return p < 10 ? r.VideoProcAmp[p] : r.CameraControl[p - 10];
+}
 
 TPictorParameter Entry(int value, int min, int max, int step, int def, int flags)
 {
@@ -97,6 +102,7 @@ struct Case {
   std::vector<Value> changes;  // apply is not used
 };
 
+// clang-format off
 const Case kCases[] = {
     // Also what the camera reports unwritten: its ranges, values and flags, zeros for the rest.
     {"without_apply_nothing_is_written", true, kSet, {{Brightness, 64, kManual, false}, {Zoom, 400, kManual, false}},
@@ -119,6 +125,7 @@ const Case kCases[] = {
     {"camera_without_lens_controls_gets_image_defaults_only", false, kDefaults, {}, "22222222220000000",
      {{Brightness, 128, kManual}, {Hue, 0, kManual}}},
 };
+// clang-format on
 
 // Set calls each property has received so far, refused ones included: this tells "not
 // written" from "written with the value it already had".
@@ -148,13 +155,10 @@ TEST_P(ParametersTest, SetCallsAndRecordAfterTheOperation)
     At(request, w.property).Apply = w.apply;
   }
   const std::vector<LONG> before = SetCalls(link);
-  if (c.operation == kSet)
-    pictor.SetParameters(link, request);
-  if (c.operation == kDefaults)
-    pictor.SetDefaultParameters(link);
+  if (c.operation == kSet) pictor.SetParameters(link, request);
+  if (c.operation == kDefaults) pictor.SetDefaultParameters(link);
   const std::vector<LONG> after = SetCalls(link);
-  for (int p = 0; p < kCount; ++p)
-    EXPECT_EQ(after[p] - before[p], c.calls[p] - '0') << "Set calls of property " << p;
+  for (int p = 0; p < kCount; ++p) EXPECT_EQ(after[p] - before[p], c.calls[p] - '0') << "Set calls of property " << p;
 
   TPictorParameters expected = Initial(c.studio);
   for (const Value& change : c.changes) {

@@ -10,11 +10,15 @@
 #include "preview/AlignedBitmap.h"
 
 // Huge requests must come back as null, not abort the sanitizer run.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options()
+{
+  return "allocator_may_return_null=1";
+}
 
 namespace {
 
-TEST(AlignedBitmap, CopyImageStoresTheBottomRowFirstAndCopiesTheShortestRowAndFewestRows) {
+TEST(AlignedBitmap, CopyImageStoresTheBottomRowFirstAndCopiesTheShortestRowAndFewestRows)
+{
   // Source rows are filled with 'A', 'B', 'C' in stored order. `rows` gives each bitmap
   // row in memory order ('.' untouched) and `bytes` how much of it is copied.
   const struct {
@@ -22,15 +26,13 @@ TEST(AlignedBitmap, CopyImageStoresTheBottomRowFirstAndCopiesTheShortestRowAndFe
     bool topDown;
     const char* rows;
     unsigned int bytes;
-  } cases[] = {
-      {5, 3, 5, 3, 20, true, "CBA", 20},      // A is the top of the picture
-      {5, 3, 5, 3, 20, false, "ABC", 20},     // A is the bottom
-      {101, 3, 101, 3, 416, false, "ABC", 404},  // 404 bytes of a 448-byte row
-      {5, 3, 5, 3, 12, true, "CBA", 12},      // a stride below width x 4 limits the row
-      {2, 2, 2, 3, 8, true, "BA", 8},         // a taller source fills from the top of the picture down
-      {2, 4, 2, 3, 8, false, ".ABC", 8},      // a shorter one only the last rows
-      {4, 2, 4, 0, 16, false, "..", 0},
-      {4, 2, 0, 2, 16, false, "..", 0}};
+  } cases[] = {{5, 3, 5, 3, 20, true, "CBA", 20},         // A is the top of the picture
+               {5, 3, 5, 3, 20, false, "ABC", 20},        // A is the bottom
+               {101, 3, 101, 3, 416, false, "ABC", 404},  // 404 bytes of a 448-byte row
+               {5, 3, 5, 3, 12, true, "CBA", 12},         // a stride below width x 4 limits the row
+               {2, 2, 2, 3, 8, true, "BA", 8},            // a taller source fills from the top of the picture down
+               {2, 4, 2, 3, 8, false, ".ABC", 8},         // a shorter one only the last rows
+               {4, 2, 4, 0, 16, false, "..", 0},         {4, 2, 0, 2, 16, false, "..", 0}};
   for (const auto& c : cases) {
     std::vector<uint8_t> src(c.stride * 3);
     for (unsigned int y = 0; y < 3; ++y) std::memset(&src[y * c.stride], 'A' + y, c.stride);
@@ -51,7 +53,8 @@ TEST(AlignedBitmap, CopyImageStoresTheBottomRowFirstAndCopiesTheShortestRowAndFe
   EXPECT_EQ(std::string(bitmap.Pixels, bitmap.Pixels + bitmap.Stride * 2), std::string(bitmap.Stride * 2, '.'));
 }
 
-TEST(AlignedBitmap, StrideIsRowBytesRoundedUpToSixtyFourAndAFailedAllocationIsNeverCopiedInto) {
+TEST(AlignedBitmap, StrideIsRowBytesRoundedUpToSixtyFourAndAFailedAllocationIsNeverCopiedInto)
+{
   const unsigned int cases[][2] = {{101, 448}, {16, 64}, {1, 64}, {17, 128}, {0, 0}, {1920, 7680}};
   for (const auto& c : cases) {
     TQDAlignedBitmap32 bitmap(c[0], 3);
@@ -66,7 +69,7 @@ TEST(AlignedBitmap, StrideIsRowBytesRoundedUpToSixtyFourAndAFailedAllocationIsNe
   EXPECT_TRUE(huge.Pixels == nullptr && !huge.OwnsPixels);
   EXPECT_EQ(huge.Stride, 262144u);
   const uint8_t src[16] = {};
-  huge.CopyImage(4, 1, 16, src, true);  // must not write through a null buffer
+  huge.CopyImage(4, 1, 16, src, true);      // must not write through a null buffer
   TQDAlignedBitmap32 wide(0x40000000u, 1);  // row bytes beyond 32 bits
   EXPECT_TRUE(wide.Pixels == nullptr && !wide.OwnsPixels);
 }

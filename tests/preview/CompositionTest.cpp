@@ -94,8 +94,7 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesThe
       // The private copy of the background, bottom row first, is what is uploaded.
       Frame stored = image;
       for (unsigned int y = 0; y < image.Height && host.TopDown; ++y)
-        for (unsigned int x = 0; x < image.Width; ++x)
-          stored.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
+        for (unsigned int x = 0; x < image.Width; ++x) stored.SetArgb(x, y, image.Argb(x, image.Height - 1 - y));
       preview->SetBackground(nullptr);
       if (background != Background::None) {
         preview->SetBackground(&host);  // a top-down image is upright at once
@@ -121,8 +120,7 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundAtFullAndSmallerSizeMatchesThe
       if (keying == Keying::Default) {
         // A new device set-up (as StartPreview makes) uploads the private copy again.
         ASSERT_TRUE(Access::InitD3D9(*preview));
-        if (shown)
-          staging = Uploaded(stored, staging);
+        if (shown) staging = Uploaded(stored, staging);
         const TReferenceImage again = staging;
         Send(KeyScene(W, H, ++seed), shown ? &again : nullptr);
       }

@@ -22,10 +22,10 @@ class Lifecycle : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    ASSERT_NO_FATAL_FAILURE(VirtualCamera::Get().Configure(
-        "camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
-        "format subtype=YUY2 size=64x48 rate=30/1\n"
-        "format subtype=RGB32 size=80x48 rate=30/1\n"));
+    ASSERT_NO_FATAL_FAILURE(
+        VirtualCamera::Get().Configure("camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
+                                       "format subtype=YUY2 size=64x48 rate=30/1\n"
+                                       "format subtype=RGB32 size=80x48 rate=30/1\n"));
     pictortest::LogCapture::Get().SetLevel(2);
     sink.formatWidth = 64;
     sink.formatHeight = 48;
@@ -43,8 +43,7 @@ TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgress)
   sink.context = &probe;
   sink.inside = [](FrameSink& s) {
     Probe& p = *static_cast<Probe*>(s.context);
-    if (!p.armed.exchange(false))
-      return;
+    if (!p.armed.exchange(false)) return;
     SetEvent(p.entered);
     Sleep(300);  // a slow host; the destructor is called meanwhile
     p.left = true;
@@ -107,8 +106,7 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
   const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
   const VirtualCamCounts before = VirtualCamera::Get().Counts();
 
-  for (int i = 0; i < 100 && !HasFatalFailure(); ++i)
-    cycle(true);
+  for (int i = 0; i < 100 && !HasFatalFailure(); ++i) cycle(true);
 
   EXPECT_LE(pictortest::OpenHandles().size(), handlesBefore.size() + pictortest::kPlatformHandleSlack);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);

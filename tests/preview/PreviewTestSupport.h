@@ -73,8 +73,7 @@ struct FrameSink {
       sink.lastPitch = pitch;
     }
     sink.arrived.notify_all();
-    if (sink.inside)
-      sink.inside(sink);
+    if (sink.inside) sink.inside(sink);
     return false;  // the preview ignores the result
   }
   TReferenceImage Last()
@@ -116,10 +115,8 @@ inline Frame KeyScene(unsigned int width, unsigned int height, uint32_t seed, bo
       const bool subject = x > width / 4 && x < width * 3 / 4 && y > height / 5 && y < height * 4 / 5;
       const int kind = !subject ? 0 : (x == width / 4 + 1 || y == height / 5 + 1) ? 2 : 1;
       uint32_t c[3];
-      for (int i = 0; i < 3; ++i)
-        c[i] = kBase[kind][i] + (noise >> (8 * i)) % kSpread[kind][i];
-      if (keyIsBlue)
-        std::swap(c[1], c[2]);
+      for (int i = 0; i < 3; ++i) c[i] = kBase[kind][i] + (noise >> (8 * i)) % kSpread[kind][i];
+      if (keyIsBlue) std::swap(c[1], c[2]);
       frame.SetArgb(x, y, (noise >> 24) << 24 | c[0] << 16 | c[1] << 8 | c[2]);
     }
   return frame;
@@ -158,8 +155,7 @@ inline ::testing::AssertionResult ImagesNear(const TReferenceImage& actual, cons
                           unsigned(actual.Argb(x, y)), unsigned(expected.Argb(x, y)));
           break;
         }
-  if (!bad)
-    return ::testing::AssertionSuccess();
+  if (!bad) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << bad << " pixels differ by more than " << tolerance << first;
 }
 

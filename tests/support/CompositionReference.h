@@ -10,18 +10,18 @@
 
 // 4 bytes per pixel (blue, green, red, alpha), top row first, rows packed.
 struct TReferenceImage {
-    unsigned Width = 0;
-    unsigned Height = 0;
-    std::vector<uint8_t> Pixels;
+  unsigned Width = 0;
+  unsigned Height = 0;
+  std::vector<uint8_t> Pixels;
 
-    TReferenceImage() = default;
-    TReferenceImage(unsigned width, unsigned height, uint32_t fill = 0);
+  TReferenceImage() = default;
+  TReferenceImage(unsigned width, unsigned height, uint32_t fill = 0);
 
-    uint8_t* Pixel(unsigned x, unsigned y) { return &Pixels[(std::size_t(y) * Width + x) * 4]; }
-    const uint8_t* Pixel(unsigned x, unsigned y) const { return &Pixels[(std::size_t(y) * Width + x) * 4]; }
-    // The pixel as 0xAARRGGBB.
-    uint32_t Argb(unsigned x, unsigned y) const;
-    void SetArgb(unsigned x, unsigned y, uint32_t argb);
+  uint8_t* Pixel(unsigned x, unsigned y) { return &Pixels[(std::size_t(y) * Width + x) * 4]; }
+  const uint8_t* Pixel(unsigned x, unsigned y) const { return &Pixels[(std::size_t(y) * Width + x) * 4]; }
+  // The pixel as 0xAARRGGBB.
+  uint32_t Argb(unsigned x, unsigned y) const;
+  void SetArgb(unsigned x, unsigned y, uint32_t argb);
 };
 
 // The upload into a texture: source holds `rows` stored rows `stride` bytes apart, the
@@ -35,5 +35,5 @@ void ReferenceLoadTexture(TReferenceImage& texture, const uint8_t* source, unsig
 // quadWidth x quadHeight pixels from the top-left corner and maps the whole camera
 // texture (and background texture) onto them with point sampling and clamped edges;
 // the rest of the target stays opaque black. background null: no background bound.
-TReferenceImage ReferenceCompose(const TReferenceImage& camera, const TReferenceImage* background,
-                                 unsigned quadWidth, unsigned quadHeight);
+TReferenceImage ReferenceCompose(const TReferenceImage& camera, const TReferenceImage* background, unsigned quadWidth,
+                                 unsigned quadHeight);

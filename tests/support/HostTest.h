@@ -27,20 +27,23 @@ namespace pictortest {
 // it Wine's own MFCreateDeviceSource would end the process, and a skip would hide that.
 class VirtualCamera {
  public:
-  static VirtualCamera& Get() {
+  static VirtualCamera& Get()
+  {
     static VirtualCamera camera;
     return camera;
   }
 
   // Replaces the set of cameras; fails the test on a configuration error.
-  void Configure(const std::string& config) {
+  void Configure(const std::string& config)
+  {
     ASSERT_TRUE(configure_) << "the virtual camera mf.dll is not beside the test program";
     char error[256] = {};
     const int line = configure_(config.c_str(), error, sizeof error);
     ASSERT_EQ(line, 0) << "virtual camera configuration line " << line << ": " << error;
   }
 
-  VirtualCamCounts Counts() const {
+  VirtualCamCounts Counts() const
+  {
     VirtualCamCounts counts = {};
     if (getCounts_) getCounts_(&counts);
     return counts;
@@ -50,14 +53,16 @@ class VirtualCamera {
   LONG FrameCount(const wchar_t* link) const { return getFrameCount_ ? getFrameCount_(link) : -1; }
 
   // The stored state of one camera control, Set calls included (VirtualCamControl.h).
-  bool Control(const wchar_t* link, int property, LONG* value, LONG* flags, LONG* setCalls) const {
+  bool Control(const wchar_t* link, int property, LONG* value, LONG* flags, LONG* setCalls) const
+  {
     return getControl_ && getControl_(link, property, value, flags, setCalls);
   }
 
  private:
   VirtualCamera() = default;
   template <typename F>
-  F Export(const char* name) const {
+  F Export(const char* name) const
+  {
     return module_ ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name))) : nullptr;
   }
 
@@ -71,20 +76,19 @@ class VirtualCamera {
 // Nothing of the double outlives an operation: every activation, source, stream and sample
 // it handed out has been released. The platform releases some of them on its work-queue
 // threads, so the counts get two seconds to settle.
-#define EXPECT_NO_LIVE_CAMERA_OBJECTS()                                                  \
-  do {                                                                                   \
-    VirtualCamCounts c_ = pictortest::VirtualCamera::Get().Counts();                     \
-    for (int i_ = 0; i_ < 100 && c_.total != 0; ++i_)                                    \
-      Sleep(20), c_ = pictortest::VirtualCamera::Get().Counts();                         \
-    EXPECT_EQ(c_.total, 0) << "activates " << c_.activates << " sources " << c_.sources \
-                           << " samples " << c_.samples;                                 \
+#define EXPECT_NO_LIVE_CAMERA_OBJECTS()                                                                               \
+  do {                                                                                                                \
+    VirtualCamCounts c_ = pictortest::VirtualCamera::Get().Counts();                                                  \
+    for (int i_ = 0; i_ < 100 && c_.total != 0; ++i_) Sleep(20), c_ = pictortest::VirtualCamera::Get().Counts();      \
+    EXPECT_EQ(c_.total, 0) << "activates " << c_.activates << " sources " << c_.sources << " samples " << c_.samples; \
   } while (0)
 
 // The library never initialises COM; hosts (and so tests) do it on their threads.
 class ComThread {
  public:
   ComThread() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~ComThread() {
+  ~ComThread()
+  {
     if (SUCCEEDED(hr_)) CoUninitialize();
   }
   ComThread(const ComThread&) = delete;
@@ -105,13 +109,16 @@ class ComEnvironment : public ::testing::Environment {
 inline bool ReturnsWithin(std::function<void()> fn, DWORD timeoutMs = 30000)
 {
   auto* call = new std::function<void()>(std::move(fn));
-  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
         ComThread com;
         auto* f = static_cast<std::function<void()>*>(p);
         (*f)();
         delete f;
         return 0;
-      }, call, 0, nullptr);
+      },
+      call, 0, nullptr);
   const bool returned = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
   CloseHandle(thread);
   return returned;
@@ -134,8 +141,8 @@ struct FrameSink {
   Frame last;
   DWORD sleepMs = 0;  // a slow host
 
-  static bool Callback(unsigned width, unsigned height, bool topDown, unsigned char* pixels,
-                       void* context) {
+  static bool Callback(unsigned width, unsigned height, bool topDown, unsigned char* pixels, void* context)
+  {
     auto* sink = static_cast<FrameSink*>(context);
     {
       std::lock_guard<std::mutex> lock(sink->mutex);
@@ -150,28 +157,31 @@ struct FrameSink {
   }
 
   // Generous by default: waiting costs nothing when the frames come.
-  bool WaitFor(int frames, int timeoutMs = 30000) {
+  bool WaitFor(int frames, int timeoutMs = 30000)
+  {
     std::unique_lock<std::mutex> lock(mutex);
-    return arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                            [&] { return count >= frames; });
+    return arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return count >= frames; });
   }
 
-  int Count() {
+  int Count()
+  {
     std::lock_guard<std::mutex> lock(mutex);
     return count;
   }
 };
 
-inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+inline bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-inline int CountOf(const std::vector<std::string>& lines, const std::string& line) {
+inline int CountOf(const std::vector<std::string>& lines, const std::string& line)
+{
   return static_cast<int>(std::count(lines.begin(), lines.end(), line));
 }
 
-inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
-                                                  const std::string& prefix) {
+inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix)
+{
   std::vector<std::string> out;
   for (const auto& line : lines)
     if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line);
@@ -179,7 +189,8 @@ inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>
 }
 
 // Polls the log until a line appears (the library's threads write asynchronously).
-inline bool WaitForLine(const std::string& line, int timeoutMs = 30000) {
+inline bool WaitForLine(const std::string& line, int timeoutMs = 30000)
+{
   for (int waited = 0; waited <= timeoutMs; waited += 20) {
     if (Contains(LogCapture::Get().Lines(), line)) return true;
     Sleep(20);
@@ -188,14 +199,15 @@ inline bool WaitForLine(const std::string& line, int timeoutMs = 30000) {
 }
 
 // The record of the first line equal to text, or nullptr: for checking a line's kind.
-inline const CapturedRecord* FindRecord(const std::vector<CapturedRecord>& records,
-                                        const std::string& text) {
+inline const CapturedRecord* FindRecord(const std::vector<CapturedRecord>& records, const std::string& text)
+{
   for (const auto& record : records)
     if (record.text == text) return &record;
   return nullptr;
 }
 
-inline bool RunningOnWine() {
+inline bool RunningOnWine()
+{
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }

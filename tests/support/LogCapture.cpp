@@ -57,9 +57,15 @@ LogCapture::LogCapture() : state(new State())
   }).detach();
 }
 
-void LogCapture::SetLevel(uint8_t level) { state->channel.SetLevel(level); }
+void LogCapture::SetLevel(uint8_t level)
+{
+  state->channel.SetLevel(level);
+}
 
-void LogCapture::SetWritingSuspended(bool suspended) { state->channel.SetSuspended(suspended); }
+void LogCapture::SetWritingSuspended(bool suspended)
+{
+  state->channel.SetSuspended(suspended);
+}
 
 void LogCapture::Clear()
 {
@@ -76,8 +82,7 @@ std::vector<CapturedRecord> LogCapture::Records()
 std::vector<std::string> LogCapture::Lines()
 {
   std::vector<std::string> lines;
-  for (CapturedRecord& r : Records())
-    lines.push_back(std::move(r.text));
+  for (CapturedRecord& r : Records()) lines.push_back(std::move(r.text));
   return lines;
 }
 

@@ -15,8 +15,7 @@ inline std::vector<uintptr_t> OpenHandles()
   std::vector<uintptr_t> handles;
   DWORD flags = 0;
   for (uintptr_t value = 4; value < 0x40000; value += 4)
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-      handles.push_back(value);
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) handles.push_back(value);
   return handles;
 }
 

@@ -9,14 +9,16 @@
 
 using namespace virtualcam;
 
-TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
+TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar)
+{
   const ParseResult r = ParseConfig(
       "  # comment\r\n"
       "camera name=\"A \\\"quoted\\\" \\\\ name\" link=\\\\?\\usb#vid_1#x # trailing comment\r\n"
       "format subtype=ARGB32 size=320x240 rate=30000/1001 stride=-1280 aspect=4/3 "
       "omit=MF_MT_AVG_BITRATE,MF_MT_FRAME_RATE_RANGE\n"
       "format subtype=MJPG size=1920x1080 huffman-tables=0\n"
-      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff noise=12 truncate-frame=5\n"
+      "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff noise=12 "
+      "truncate-frame=5\n"
       "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
@@ -44,7 +46,8 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar) {
   EXPECT_FALSE(b.controls[0].configured);
 }
 
-TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras) {
+TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras)
+{
   const struct {
     const char* text;
     int line;
@@ -71,7 +74,8 @@ TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras) {
   }
 }
 
-TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
+TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars)
+{
   // BT.601 limited range worked out by hand (Y = 16 + (66R + 129G + 25B + 128) / 256,
   // rounded down; Cb, Cr likewise): white, yellow, cyan, green, magenta, red, blue,
   // black as Y, Cb, Cr.
@@ -102,7 +106,8 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars) {
 }
 
 // Their colours are checked through the library's decoder, on the MJPG camera under Wine.
-TEST(VirtualCamPicture, JpegFramesAreWholeBaselineAndCarryHuffmanTablesOnlyWhenAsked) {
+TEST(VirtualCamPicture, JpegFramesAreWholeBaselineAndCarryHuffmanTablesOnlyWhenAsked)
+{
   const uint32_t w = 256, h = 32;
   std::vector<uint8_t> rgb, full, bare;
   RenderRgb(Pattern{}, w, h, 0, &rgb);
@@ -115,9 +120,9 @@ TEST(VirtualCamPicture, JpegFramesAreWholeBaselineAndCarryHuffmanTablesOnlyWhenA
   };
   for (const std::vector<uint8_t>* jpeg : {&full, &bare}) {
     ASSERT_GT(jpeg->size(), 4u);
-    EXPECT_TRUE((*jpeg)[0] == 0xFF && (*jpeg)[1] == 0xD8);  // SOI
+    EXPECT_TRUE((*jpeg)[0] == 0xFF && (*jpeg)[1] == 0xD8);            // SOI
     EXPECT_TRUE(jpeg->end()[-2] == 0xFF && jpeg->end()[-1] == 0xD9);  // EOI
-    EXPECT_EQ(count(*jpeg, 0xC0), 1);  // baseline frame header
+    EXPECT_EQ(count(*jpeg, 0xC0), 1);                                 // baseline frame header
   }
   EXPECT_EQ(count(full, 0xC4), 1);
   EXPECT_EQ(count(bare, 0xC4), 0);

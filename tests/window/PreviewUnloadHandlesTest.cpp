@@ -29,12 +29,11 @@ bool PreviewCycle()
     PictorCapture capture = nullptr;
     PictorPreview preview = nullptr;
     int active = -1;
-    complete = captureCreate(&capture) == PICTOR_OK && captureActive(capture, &active) == PICTOR_OK &&
-               active == 0 && captureDestroy(capture) == PICTOR_OK && previewCreate(&preview) == PICTOR_OK &&
+    complete = captureCreate(&capture) == PICTOR_OK && captureActive(capture, &active) == PICTOR_OK && active == 0 &&
+               captureDestroy(capture) == PICTOR_OK && previewCreate(&preview) == PICTOR_OK &&
                previewDestroy(preview) == PICTOR_OK;
   }
-  if (pictor)
-    FreeLibrary(pictor);
+  if (pictor) FreeLibrary(pictor);
   return complete && GetModuleHandleW(L"Pictor.dll") == nullptr;
 }
 
@@ -42,8 +41,7 @@ TEST(LibraryUnload, PreviewCyclesLeaveNoHandleBehind)
 {
   ASSERT_TRUE(PreviewCycle());  // the platform's own first-time work is not the library's
   const std::vector<uintptr_t> before = pictortest::OpenHandles();
-  for (int i = 0; i < 40; ++i)
-    ASSERT_TRUE(PreviewCycle()) << i;
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(PreviewCycle()) << i;
   EXPECT_LE(pictortest::OpenHandles().size(), before.size() + pictortest::kPlatformHandleSlack)
       << "before " << before.size() << ", after 40 cycles";
 }

@@ -41,8 +41,7 @@ bool TLogServerTableHost::Open(std::wstring* error)
     *error = LastErrorText(L"MapViewOfFile(registration table)");
     return false;
   }
-  if (createError != ERROR_ALREADY_EXISTS)
-    StoreU32(view.Get(), 0);
+  if (createError != ERROR_ALREADY_EXISTS) StoreU32(view.Get(), 0);
   return true;
 }
 
@@ -55,15 +54,13 @@ bool TLogServerTableHost::Register(const TLogDirectoryRegistration& entry)
 void TLogServerTableHost::Unregister(const std::u16string& channel)
 {
   TMutexHold hold(hMutex.Get());
-  if (view.Get())
-    RemoveLogDirectoryEntries(view.Get(), kLogServerTableSize, channel);
+  if (view.Get()) RemoveLogDirectoryEntries(view.Get(), kLogServerTableSize, channel);
 }
 
 std::vector<TLogDirectoryRegistration> TLogServerTableHost::List()
 {
   TMutexHold hold(hMutex.Get());
-  if (!view.Get())
-    return {};
+  if (!view.Get()) return {};
   return ListLogDirectoryEntries(view.Get(), kLogServerTableSize);
 }
 
@@ -93,22 +90,19 @@ bool TLogChannelHost::Create(const std::wstring& name, uint8_t level, std::wstri
     *error = LastErrorText(L"MapViewOfFile(channel buffer)");
     return false;
   }
-  if (createError != ERROR_ALREADY_EXISTS)
-    InitLogChannelHeader(view.Get(), level);
+  if (createError != ERROR_ALREADY_EXISTS) InitLogChannelHeader(view.Get(), level);
   view.Get()[kLogChannelLevelOffset] = level;
   return true;
 }
 
 void TLogChannelHost::SetLevel(uint8_t level)
 {
-  if (view.Get())
-    static_cast<volatile uint8_t*>(view.Get())[kLogChannelLevelOffset] = level;
+  if (view.Get()) static_cast<volatile uint8_t*>(view.Get())[kLogChannelLevelOffset] = level;
 }
 
 void TLogChannelHost::SetSuspended(bool suspended)
 {
-  if (view.Get())
-    static_cast<volatile uint8_t*>(view.Get())[kLogChannelSuspendedOffset] = suspended ? 1 : 0;
+  if (view.Get()) static_cast<volatile uint8_t*>(view.Get())[kLogChannelSuspendedOffset] = suspended ? 1 : 0;
 }
 
 uint8_t TLogChannelHost::Level() const
@@ -119,11 +113,9 @@ uint8_t TLogChannelHost::Level() const
 std::vector<TLogServerRecord> TLogChannelHost::Drain()
 {
   std::vector<TLogServerRecord> records;
-  if (!view.Get())
-    return records;
+  if (!view.Get()) return records;
   TMutexHold hold(hMutex.Get());
-  if (!hold.Owned())
-    return records;
+  if (!hold.Owned()) return records;
   uint8_t* buffer = view.Get();
   const uint8_t* ring = buffer + kLogChannelHeaderSize;
   TLogRingState state = LoadLogRingState(buffer);
@@ -131,8 +123,7 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
   for (;;) {
     uint32_t next = 0;
     const TLogRingReadResult result = LogRingRead(ring, state, kLogChannelMappingSize, &bytes, &next);
-    if (result == TLogRingReadResult::Empty)
-      break;
+    if (result == TLogRingReadResult::Empty) break;
     if (result == TLogRingReadResult::Corrupt) {
       // Nothing behind a bad size field can be trusted: give the clients the ring back.
       ++corruptCount;
@@ -157,8 +148,7 @@ std::wstring LogServerDirectoryOf(const std::wstring& path)
 {
   wchar_t full[1024];
   const DWORD length = GetFullPathNameW(path.c_str(), 1024, full, nullptr);
-  if (length == 0 || length >= 1024)
-    return {};
+  if (length == 0 || length >= 1024) return {};
   std::wstring result(full, length);
   const size_t slash = result.find_last_of(L"\\/");
   result.erase(slash == std::wstring::npos ? 0 : slash + 1);
@@ -171,21 +161,17 @@ std::vector<TLogModuleRegistration> LogServerModulesIn(const std::wstring& direc
   for (const wchar_t* pattern : {L"*.dll", L"*.exe"}) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((directory + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-      continue;
+    if (find == INVALID_HANDLE_VALUE) continue;
     do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        names.push_back(data.cFileName);
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) < 0;
-  });
+  std::sort(names.begin(), names.end(),
+            [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
   std::vector<TLogModuleRegistration> modules;
   int32_t number = 1;
   for (const std::wstring& name : names)
-    if (directory.size() + name.size() < kLogModulePathUnits)
-      modules.push_back({number++, ToU16(directory + name)});
+    if (directory.size() + name.size() < kLogModulePathUnits) modules.push_back({number++, ToU16(directory + name)});
   return modules;
 }

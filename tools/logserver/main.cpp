@@ -84,8 +84,7 @@ std::string Narrow(const std::wstring& text)
 {
   const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size_t(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), out.data(), n, nullptr, nullptr);
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -94,8 +93,7 @@ bool ParseInt(const wchar_t* text, long minimum, long maximum, long* value)
   wchar_t* end = nullptr;
   errno = 0;
   const long v = std::wcstol(text, &end, 10);
-  if (errno != 0 || end == text || *end != 0 || v < minimum || v > maximum)
-    return false;
+  if (errno != 0 || end == text || *end != 0 || v < minimum || v > maximum) return false;
   *value = v;
   return true;
 }
@@ -106,8 +104,7 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     auto value = [&](const wchar_t** out) {
-      if (i + 1 >= argc)
-        return false;
+      if (i + 1 >= argc) return false;
       *out = argv[++i];
       return true;
     };
@@ -116,29 +113,23 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == L"--dir") {
-      if (!value(&v) || !*v)
-        return UsageError("--dir needs a directory");
+      if (!value(&v) || !*v) return UsageError("--dir needs a directory");
       options->directory = v;
     } else if (arg == L"--channel") {
-      if (!value(&v) || !*v)
-        return UsageError("--channel needs a name");
-      if (std::wcslen(v) >= kLogChannelNameUnits)
-        return UsageError("--channel: the name is too long");
+      if (!value(&v) || !*v) return UsageError("--channel needs a name");
+      if (std::wcslen(v) >= kLogChannelNameUnits) return UsageError("--channel: the name is too long");
       options->channel = v;
     } else if (arg == L"--level") {
       long level = 0;
-      if (!value(&v) || !ParseInt(v, 0, 3, &level))
-        return UsageError("--level needs a number from 0 to 3");
+      if (!value(&v) || !ParseInt(v, 0, 3, &level)) return UsageError("--level needs a number from 0 to 3");
       options->level = int(level);
     } else if (arg == L"--suspend") {
       options->suspend = true;
     } else if (arg == L"--out") {
-      if (!value(&v) || !*v)
-        return UsageError("--out needs a file name");
+      if (!value(&v) || !*v) return UsageError("--out needs a file name");
       options->outFile = v;
     } else if (arg == L"--stop-event") {
-      if (!value(&v) || !*v)
-        return UsageError("--stop-event needs a name");
+      if (!value(&v) || !*v) return UsageError("--stop-event needs a name");
       options->stopEvent = v;
     } else if (arg == L"--run-for") {
       long seconds = 0;
@@ -146,14 +137,12 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
         return UsageError("--run-for needs a whole number of seconds (at least 1)");
       options->runFor = double(seconds);
     } else if (arg == L"--stop") {
-      if (!value(&v) || !*v)
-        return UsageError("--stop needs the name given to the server's --stop-event");
+      if (!value(&v) || !*v) return UsageError("--stop needs the name given to the server's --stop-event");
       options->stopOther = v;
     } else if (arg == L"--quiet") {
       options->quiet = true;
     } else if (arg == L"--module") {
-      if (!value(&v) || !*v)
-        return UsageError("--module needs a file name");
+      if (!value(&v) || !*v) return UsageError("--module needs a file name");
       options->modules.push_back(v);
     } else if (arg == L"--list") {
       options->list = true;
@@ -177,7 +166,9 @@ void PrintTable(TLogServerTableHost& table)
 
 std::string FormatLine(const TLogServerRecord& r)
 {
-  const char* kind = r.fields.kind == kLogRecordKindError ? "ERROR" : r.fields.kind == kLogRecordKindInfo ? "info" : "?";
+  const char* kind = r.fields.kind == kLogRecordKindError  ? "ERROR"
+                     : r.fields.kind == kLogRecordKindInfo ? "info"
+                                                           : "?";
   char head[128];
   std::snprintf(head, sizeof head, "%10llu.%03llu %6lu %3lu %6lu %-5s ",
                 static_cast<unsigned long long>(r.fields.time / 1000),
@@ -193,8 +184,7 @@ struct Output {
   Output() = default;
   ~Output()
   {
-    if (file)
-      std::fclose(file);
+    if (file) std::fclose(file);
   }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -202,15 +192,12 @@ struct Output {
   {
     for (const TLogServerRecord& r : records) {
       const std::string line = FormatLine(r);
-      if (console)
-        std::fwrite(line.data(), 1, line.size(), stdout);
-      if (file)
-        std::fwrite(line.data(), 1, line.size(), file);
+      if (console) std::fwrite(line.data(), 1, line.size(), stdout);
+      if (file) std::fwrite(line.data(), 1, line.size(), file);
     }
     if (!records.empty()) {
       std::fflush(stdout);
-      if (file)
-        std::fflush(file);
+      if (file) std::fflush(file);
     }
   }
 };
@@ -246,15 +233,13 @@ void ReadCommands(std::shared_ptr<TLogChannelHost> channel)
 std::vector<TLogModuleRegistration> SelectModules(const std::vector<TLogModuleRegistration>& all,
                                                   const std::vector<std::wstring>& names)
 {
-  if (names.empty())
-    return all;
+  if (names.empty()) return all;
   std::vector<TLogModuleRegistration> selected;
   for (const TLogModuleRegistration& m : all) {
     const std::wstring path = FromU16(m.path);
     const std::wstring file = path.substr(path.find_last_of(L"\\/") + 1);
     for (const std::wstring& name : names)
-      if (_wcsicmp(file.c_str(), name.c_str()) == 0)
-        selected.push_back({int32_t(selected.size() + 1), m.path});
+      if (_wcsicmp(file.c_str(), name.c_str()) == 0) selected.push_back({int32_t(selected.size() + 1), m.path});
   }
   return selected;
 }
@@ -282,19 +267,15 @@ int CompleteOptions(Options* options)
   } else {
     // Registered with a trailing backslash, so that C:\App does not also catch C:\Apps.
     std::wstring dir = options->directory;
-    if (dir.back() != L'\\' && dir.back() != L'/')
-      dir += L'\\';
+    if (dir.back() != L'\\' && dir.back() != L'/') dir += L'\\';
     options->directory = LogServerDirectoryOf(dir);
   }
   const DWORD attributes = GetFileAttributesW(options->directory.c_str());
   if (options->directory.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return UsageError("--dir: no such directory: " + Narrow(options->directory));
-  if (options->directory.size() >= kLogDirectoryPathUnits)
-    return UsageError("--dir: the path is too long");
-  if (options->channel.empty())
-    options->channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
-  if (options->quiet && options->outFile.empty())
-    return UsageError("--quiet needs --out FILE");
+  if (options->directory.size() >= kLogDirectoryPathUnits) return UsageError("--dir: the path is too long");
+  if (options->channel.empty()) options->channel = L"pictor-" + std::to_wstring(GetCurrentProcessId());
+  if (options->quiet && options->outFile.empty()) return UsageError("--quiet needs --out FILE");
   return -1;
 }
 
@@ -302,8 +283,7 @@ int CompleteOptions(Options* options)
 bool OpenOutput(const Options& options, Output* output)
 {
   output->console = !options.quiet;
-  if (options.outFile.empty())
-    return true;
+  if (options.outFile.empty()) return true;
   output->file = _wfopen(options.outFile.c_str(), L"ab");
   if (!output->file)
     std::fprintf(stderr, "pictor-logserver: cannot open %s for writing\n", Narrow(options.outFile).c_str());
@@ -367,10 +347,8 @@ void Serve(const Options& options, TLogChannelHost& channel, HANDLE externalStop
   for (;;) {
     const DWORD result = WaitForMultipleObjects(waitCount, waits, FALSE, 200);
     output.Write(channel.Drain());
-    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2)
-      break;
-    if (deadline && GetTickCount64() >= deadline)
-      break;
+    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 2) break;
+    if (deadline && GetTickCount64() >= deadline) break;
   }
 }
 
@@ -382,8 +360,7 @@ void Finish(const Options& options, TLogServerTableHost& table, TLogChannelHost&
   if (channel.MalformedCount() || channel.CorruptCount())
     std::fprintf(stderr, "pictor-logserver: %zu malformed records, %zu times the ring was unreadable\n",
                  channel.MalformedCount(), channel.CorruptCount());
-  if (!options.quiet)
-    std::fprintf(stderr, "pictor-logserver: stopped\n");
+  if (!options.quiet) std::fprintf(stderr, "pictor-logserver: stopped\n");
 }
 
 }  // namespace
@@ -392,10 +369,8 @@ int wmain(int argc, wchar_t** argv)
 {
   Options options;
   int exitCode = ParseArguments(argc, argv, &options);
-  if (exitCode >= 0)
-    return exitCode;
-  if (!options.stopOther.empty())
-    return StopOtherServer(options.stopOther);
+  if (exitCode >= 0) return exitCode;
+  if (!options.stopOther.empty()) return StopOtherServer(options.stopOther);
 
   TLogServerTableHost table;
   std::wstring error;
@@ -409,15 +384,12 @@ int wmain(int argc, wchar_t** argv)
   }
 
   exitCode = CompleteOptions(&options);
-  if (exitCode >= 0)
-    return exitCode;
+  if (exitCode >= 0) return exitCode;
   Output output;
   TUniqueHandle externalStop;
-  if (!OpenOutput(options, &output) || !CreateStopEvents(options, &externalStop))
-    return 1;
+  if (!OpenOutput(options, &output) || !CreateStopEvents(options, &externalStop)) return 1;
   const std::shared_ptr<TLogChannelHost> channel = CreateChannel(options);
-  if (!channel || !RegisterDirectory(options, table))
-    return 1;
+  if (!channel || !RegisterDirectory(options, table)) return 1;
 
   std::thread(ReadCommands, channel).detach();
   Serve(options, *channel, externalStop.Get(), output);

@@ -17,7 +17,8 @@ std::mutex g_setMutex;
 bool g_loaded = false;
 std::vector<std::shared_ptr<CameraState>> g_cameras;
 
-std::vector<std::shared_ptr<CameraState>> BuildStates(std::vector<CameraSetup> setups) {
+std::vector<std::shared_ptr<CameraState>> BuildStates(std::vector<CameraSetup> setups)
+{
   std::vector<std::shared_ptr<CameraState>> states;
   for (CameraSetup& setup : setups) states.push_back(std::make_shared<CameraState>(std::move(setup)));
   return states;
@@ -26,7 +27,8 @@ std::vector<std::shared_ptr<CameraState>> BuildStates(std::vector<CameraSetup> s
 // The first use reads the file named by PICTOR_VIRTUALCAM_CONFIG, or takes the default
 // set. A file that cannot be read or parsed leaves no camera at all and says why on
 // stderr and the debugger output, so that a wrong set-up is not mistaken for a working one.
-void LoadInitialSetLocked() {
+void LoadInitialSetLocked()
+{
   if (g_loaded) return;
   g_loaded = true;
   char path[MAX_PATH * 2];
@@ -47,42 +49,57 @@ void LoadInitialSetLocked() {
       g_cameras = BuildStates(std::move(parsed.cameras));
       return;
     }
-    message = std::string("virtualcam: ") + path + " line " + std::to_string(parsed.errorLine) + ": " +
-              parsed.error;
+    message = std::string("virtualcam: ") + path + " line " + std::to_string(parsed.errorLine) + ": " + parsed.error;
   }
   std::fprintf(stderr, "%s\n", message.c_str());
   OutputDebugStringA((message + "\n").c_str());
 }
 
-const GUID& SubtypeGuid(Subtype subtype) {
+const GUID& SubtypeGuid(Subtype subtype)
+{
   switch (subtype) {
-    case Subtype::YUY2: return MFVideoFormat_YUY2;
-    case Subtype::NV12: return MFVideoFormat_NV12;
-    case Subtype::I420: return MFVideoFormat_I420;
-    case Subtype::RGB32: return MFVideoFormat_RGB32;
-    case Subtype::ARGB32: return MFVideoFormat_ARGB32;
-    case Subtype::MJPG: return MFVideoFormat_MJPG;
+    case Subtype::YUY2:
+      return MFVideoFormat_YUY2;
+    case Subtype::NV12:
+      return MFVideoFormat_NV12;
+    case Subtype::I420:
+      return MFVideoFormat_I420;
+    case Subtype::RGB32:
+      return MFVideoFormat_RGB32;
+    case Subtype::ARGB32:
+      return MFVideoFormat_ARGB32;
+    case Subtype::MJPG:
+      return MFVideoFormat_MJPG;
   }
   return MFVideoFormat_YUY2;
 }
 
-uint32_t BitsPerPixel(Subtype subtype) {
+uint32_t BitsPerPixel(Subtype subtype)
+{
   switch (subtype) {
-    case Subtype::YUY2: return 16;
+    case Subtype::YUY2:
+      return 16;
     case Subtype::NV12:
-    case Subtype::I420: return 12;
+    case Subtype::I420:
+      return 12;
     case Subtype::RGB32:
-    case Subtype::ARGB32: return 32;
-    case Subtype::MJPG: return 0;
+    case Subtype::ARGB32:
+      return 32;
+    case Subtype::MJPG:
+      return 0;
   }
   return 0;
 }
 
-UINT64 Pack(uint32_t high, uint32_t low) { return (static_cast<UINT64>(high) << 32) | low; }
+UINT64 Pack(uint32_t high, uint32_t low)
+{
+  return (static_cast<UINT64>(high) << 32) | low;
+}
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& text) {
+std::wstring Utf8ToWide(const std::string& text)
+{
   if (text.empty()) return std::wstring();
   const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -90,13 +107,15 @@ std::wstring Utf8ToWide(const std::string& text) {
   return wide;
 }
 
-bool FormatIsBottomUp(const FormatSetup& format) {
+bool FormatIsBottomUp(const FormatSetup& format)
+{
   if (format.subtype != Subtype::RGB32 && format.subtype != Subtype::ARGB32) return false;
   const int32_t stride = format.hasStride ? format.stride : NaturalStride(format.subtype, format.width);
   return stride < 0;
 }
 
-HRESULT CreateNativeType(const FormatSetup& f, IMFMediaType** out) {
+HRESULT CreateNativeType(const FormatSetup& f, IMFMediaType** out)
+{
   ComPtr<IMFMediaType> type;
   HRESULT hr = MFCreateMediaType(&type);
   if (FAILED(hr)) return hr;
@@ -127,8 +146,7 @@ HRESULT CreateNativeType(const FormatSetup& f, IMFMediaType** out) {
   if (!(f.omit & kOmitFixedSizeSamples)) type->SetUINT32(MF_MT_FIXED_SIZE_SAMPLES, compressed ? FALSE : TRUE);
   if (!compressed && !(f.omit & kOmitSampleSize))
     type->SetUINT32(MF_MT_SAMPLE_SIZE, FrameBytes(f.subtype, f.width, f.height));
-  if (!compressed && !(f.omit & kOmitDefaultStride))
-    type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
+  if (!compressed && !(f.omit & kOmitDefaultStride)) type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
   if (!(f.omit & kOmitAvgBitrate)) type->SetUINT32(MF_MT_AVG_BITRATE, static_cast<UINT32>(bitrate));
   if (!(f.omit & kOmitAmFormatType)) type->SetGUID(MF_MT_AM_FORMAT_TYPE, FORMAT_VideoInfo);
   if (yuv && !(f.omit & kOmitYuvMatrix)) type->SetUINT32(MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT601);
@@ -138,7 +156,8 @@ HRESULT CreateNativeType(const FormatSetup& f, IMFMediaType** out) {
 }
 
 CameraState::CameraState(CameraSetup setup)
-    : setup_(std::move(setup)), name_(Utf8ToWide(setup_.name)), link_(Utf8ToWide(setup_.link)) {
+    : setup_(std::move(setup)), name_(Utf8ToWide(setup_.name)), link_(Utf8ToWide(setup_.link))
+{
   for (const FormatSetup& f : setup_.formats) {
     ComPtr<IMFMediaType> type;
     if (SUCCEEDED(CreateNativeType(f, &type))) types_.push_back(type);
@@ -149,7 +168,8 @@ CameraState::CameraState(CameraSetup setup)
   }
 }
 
-HRESULT CameraState::GetRange(int index, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps) {
+HRESULT CameraState::GetRange(int index, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps)
+{
   if (!min || !max || !step || !def || !caps) return E_POINTER;
   if (index < 0 || index >= kControlCount || !setup_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
   const ControlSetup& c = setup_.controls[index];
@@ -162,7 +182,8 @@ HRESULT CameraState::GetRange(int index, LONG* min, LONG* max, LONG* step, LONG*
   return S_OK;
 }
 
-HRESULT CameraState::Get(int index, LONG* value, LONG* flags) {
+HRESULT CameraState::Get(int index, LONG* value, LONG* flags)
+{
   if (!value || !flags) return E_POINTER;
   if (index < 0 || index >= kControlCount || !setup_.controls[index].configured) return E_PROP_ID_UNSUPPORTED;
   std::lock_guard<std::mutex> lock(controlsMutex_);
@@ -171,7 +192,8 @@ HRESULT CameraState::Get(int index, LONG* value, LONG* flags) {
   return S_OK;
 }
 
-HRESULT CameraState::Set(int index, LONG value, LONG flags) {
+HRESULT CameraState::Set(int index, LONG value, LONG flags)
+{
   if (index < 0 || index >= kControlCount) return E_PROP_ID_UNSUPPORTED;
   std::lock_guard<std::mutex> lock(controlsMutex_);
   ++controls_[index].setCalls;
@@ -188,20 +210,23 @@ HRESULT CameraState::Set(int index, LONG value, LONG flags) {
   return S_OK;
 }
 
-bool CameraState::ReadControl(int index, ControlValue* out) {
+bool CameraState::ReadControl(int index, ControlValue* out)
+{
   if (index < 0 || index >= kControlCount || !out) return false;
   std::lock_guard<std::mutex> lock(controlsMutex_);
   *out = controls_[index];
   return true;
 }
 
-std::vector<std::shared_ptr<CameraState>> CurrentCameras() {
+std::vector<std::shared_ptr<CameraState>> CurrentCameras()
+{
   std::lock_guard<std::mutex> lock(g_setMutex);
   LoadInitialSetLocked();
   return g_cameras;
 }
 
-std::shared_ptr<CameraState> FindCamera(const wchar_t* link) {
+std::shared_ptr<CameraState> FindCamera(const wchar_t* link)
+{
   if (!link) return nullptr;
   for (const auto& camera : CurrentCameras()) {
     if (camera->Link() == link) return camera;
@@ -209,7 +234,8 @@ std::shared_ptr<CameraState> FindCamera(const wchar_t* link) {
   return nullptr;
 }
 
-int ConfigureCameras(const char* text, std::string* error) {
+int ConfigureCameras(const char* text, std::string* error)
+{
   ParseResult parsed = ParseConfig(text ? std::string(text) : std::string(DefaultConfigText()));
   if (parsed.errorLine != 0) {
     *error = parsed.error;

@@ -37,13 +37,17 @@ class LiveCount {
 };
 
 // IUnknown reference counting for a class whose QueryInterface is its own.
-#define VIRTUALCAM_REFCOUNT_METHODS()                                          \
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }                   \
-  STDMETHODIMP_(ULONG) Release() override {                                    \
-    const ULONG left = --refs_;                                                \
-    if (left == 0) delete this;                                                \
-    return left;                                                               \
-  }                                                                            \
+#define VIRTUALCAM_REFCOUNT_METHODS()     \
+  STDMETHODIMP_(ULONG) AddRef() override  \
+  {                                       \
+    return ++refs_;                       \
+  }                                       \
+  STDMETHODIMP_(ULONG) Release() override \
+  {                                       \
+    const ULONG left = --refs_;           \
+    if (left == 0) delete this;           \
+    return left;                          \
+  }                                       \
   std::atomic<ULONG> refs_{1};
 
 // Forwards every IMFAttributes method of `Base` (IMFActivate, IMFStreamDescriptor) to
@@ -52,61 +56,76 @@ class LiveCount {
 template <class Base>
 class AttributesForwarder : public Base {
  public:
-  STDMETHODIMP GetItem(REFGUID key, PROPVARIANT* value) override {
+  STDMETHODIMP GetItem(REFGUID key, PROPVARIANT* value) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetItem(key, value);
   }
-  STDMETHODIMP GetItemType(REFGUID key, MF_ATTRIBUTE_TYPE* type) override {
+  STDMETHODIMP GetItemType(REFGUID key, MF_ATTRIBUTE_TYPE* type) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetItemType(key, type);
   }
-  STDMETHODIMP CompareItem(REFGUID key, REFPROPVARIANT value, BOOL* result) override {
+  STDMETHODIMP CompareItem(REFGUID key, REFPROPVARIANT value, BOOL* result) override
+  {
     return attributes_->CompareItem(key, value, result);
   }
-  STDMETHODIMP Compare(IMFAttributes* theirs, MF_ATTRIBUTES_MATCH_TYPE type, BOOL* result) override {
+  STDMETHODIMP Compare(IMFAttributes* theirs, MF_ATTRIBUTES_MATCH_TYPE type, BOOL* result) override
+  {
     return attributes_->Compare(theirs, type, result);
   }
-  STDMETHODIMP GetUINT32(REFGUID key, UINT32* value) override {
+  STDMETHODIMP GetUINT32(REFGUID key, UINT32* value) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetUINT32(key, value);
   }
-  STDMETHODIMP GetUINT64(REFGUID key, UINT64* value) override {
+  STDMETHODIMP GetUINT64(REFGUID key, UINT64* value) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetUINT64(key, value);
   }
-  STDMETHODIMP GetDouble(REFGUID key, double* value) override {
+  STDMETHODIMP GetDouble(REFGUID key, double* value) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetDouble(key, value);
   }
-  STDMETHODIMP GetGUID(REFGUID key, GUID* value) override {
+  STDMETHODIMP GetGUID(REFGUID key, GUID* value) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetGUID(key, value);
   }
-  STDMETHODIMP GetStringLength(REFGUID key, UINT32* length) override {
+  STDMETHODIMP GetStringLength(REFGUID key, UINT32* length) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetStringLength(key, length);
   }
-  STDMETHODIMP GetString(REFGUID key, LPWSTR value, UINT32 size, UINT32* length) override {
+  STDMETHODIMP GetString(REFGUID key, LPWSTR value, UINT32 size, UINT32* length) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetString(key, value, size, length);
   }
-  STDMETHODIMP GetAllocatedString(REFGUID key, LPWSTR* value, UINT32* length) override {
+  STDMETHODIMP GetAllocatedString(REFGUID key, LPWSTR* value, UINT32* length) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetAllocatedString(key, value, length);
   }
-  STDMETHODIMP GetBlobSize(REFGUID key, UINT32* size) override {
+  STDMETHODIMP GetBlobSize(REFGUID key, UINT32* size) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetBlobSize(key, size);
   }
-  STDMETHODIMP GetBlob(REFGUID key, UINT8* buf, UINT32 size, UINT32* written) override {
+  STDMETHODIMP GetBlob(REFGUID key, UINT8* buf, UINT32 size, UINT32* written) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetBlob(key, buf, size, written);
   }
-  STDMETHODIMP GetAllocatedBlob(REFGUID key, UINT8** buf, UINT32* size) override {
+  STDMETHODIMP GetAllocatedBlob(REFGUID key, UINT8** buf, UINT32* size) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetAllocatedBlob(key, buf, size);
   }
-  STDMETHODIMP GetUnknown(REFGUID key, REFIID riid, void** out) override {
+  STDMETHODIMP GetUnknown(REFGUID key, REFIID riid, void** out) override
+  {
     if (HRESULT hr = ReadFault(key)) return hr;
     return attributes_->GetUnknown(key, riid, out);
   }
@@ -118,20 +137,23 @@ class AttributesForwarder : public Base {
   STDMETHODIMP SetDouble(REFGUID key, double value) override { return attributes_->SetDouble(key, value); }
   STDMETHODIMP SetGUID(REFGUID key, REFGUID value) override { return attributes_->SetGUID(key, value); }
   STDMETHODIMP SetString(REFGUID key, LPCWSTR value) override { return attributes_->SetString(key, value); }
-  STDMETHODIMP SetBlob(REFGUID key, const UINT8* buf, UINT32 size) override {
+  STDMETHODIMP SetBlob(REFGUID key, const UINT8* buf, UINT32 size) override
+  {
     return attributes_->SetBlob(key, buf, size);
   }
   STDMETHODIMP SetUnknown(REFGUID key, IUnknown* value) override { return attributes_->SetUnknown(key, value); }
   STDMETHODIMP LockStore() override { return attributes_->LockStore(); }
   STDMETHODIMP UnlockStore() override { return attributes_->UnlockStore(); }
   STDMETHODIMP GetCount(UINT32* count) override { return attributes_->GetCount(count); }
-  STDMETHODIMP GetItemByIndex(UINT32 index, GUID* key, PROPVARIANT* value) override {
+  STDMETHODIMP GetItemByIndex(UINT32 index, GUID* key, PROPVARIANT* value) override
+  {
     return attributes_->GetItemByIndex(index, key, value);
   }
   STDMETHODIMP CopyAllItems(IMFAttributes* dest) override { return attributes_->CopyAllItems(dest); }
 
  protected:
-  virtual HRESULT ReadFault(REFGUID key) {
+  virtual HRESULT ReadFault(REFGUID key)
+  {
     (void)key;
     return S_OK;
   }

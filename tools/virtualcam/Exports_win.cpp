@@ -22,10 +22,12 @@ std::atomic<LONG> g_counts[7];
 // camera is configured so.
 class CameraActivate final : public AttributesForwarder<IMFActivate> {
  public:
-  static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFActivate** out) {
+  static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFActivate** out)
+  {
     ComPtr<IMFAttributes> attributes;
     HRESULT hr = MFCreateAttributes(&attributes, 3);
-    if (SUCCEEDED(hr)) hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+    if (SUCCEEDED(hr))
+      hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
     if (SUCCEEDED(hr)) hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, camera->Name().c_str());
     if (SUCCEEDED(hr))
       hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, camera->Link().c_str());
@@ -37,7 +39,8 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
     return S_OK;
   }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFAttributes) || riid == __uuidof(IMFActivate)) {
       *out = static_cast<IMFActivate*>(this);
@@ -51,7 +54,8 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
 
   // Like a device's activation object, it hands out one source until ShutdownObject or
   // DetachObject.
-  STDMETHODIMP ActivateObject(REFIID riid, void** out) override {
+  STDMETHODIMP ActivateObject(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     *out = nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -61,7 +65,8 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
     }
     return source_->QueryInterface(riid, out);
   }
-  STDMETHODIMP ShutdownObject() override {
+  STDMETHODIMP ShutdownObject() override
+  {
     std::lock_guard<std::mutex> lock(mutex_);
     if (source_) {
       source_->Shutdown();
@@ -69,14 +74,16 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
     }
     return S_OK;
   }
-  STDMETHODIMP DetachObject() override {
+  STDMETHODIMP DetachObject() override
+  {
     std::lock_guard<std::mutex> lock(mutex_);
     source_.Reset();
     return S_OK;
   }
 
  protected:
-  HRESULT ReadFault(REFGUID key) override {
+  HRESULT ReadFault(REFGUID key) override
+  {
     if (key == MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME && camera_->Setup().nameError) return camera_->Setup().nameError;
     if (key == MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK && camera_->Setup().linkError)
       return camera_->Setup().linkError;
@@ -93,7 +100,8 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
   ComPtr<IMFMediaSource> source_;
 };
 
-bool AsksForVideoCapture(IMFAttributes* attributes, HRESULT* failure) {
+bool AsksForVideoCapture(IMFAttributes* attributes, HRESULT* failure)
+{
   GUID type = GUID_NULL;
   *failure = attributes->GetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, &type);
   if (FAILED(*failure)) {
@@ -105,11 +113,13 @@ bool AsksForVideoCapture(IMFAttributes* attributes, HRESULT* failure) {
 
 }  // namespace
 
-void CountObject(CountKind kind, LONG delta) {
+void CountObject(CountKind kind, LONG delta)
+{
   g_counts[static_cast<int>(kind)].fetch_add(delta);
 }
 
-void ReadCounts(VirtualCamCounts* counts) {
+void ReadCounts(VirtualCamCounts* counts)
+{
   counts->activates = g_counts[static_cast<int>(CountKind::Activate)].load();
   counts->sources = g_counts[static_cast<int>(CountKind::Source)].load();
   counts->streams = g_counts[static_cast<int>(CountKind::Stream)].load();
@@ -127,7 +137,8 @@ using namespace virtualcam;
 
 extern "C" {
 
-static HRESULT EnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count) {
+static HRESULT EnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count)
+{
   if (!attributes || !devices || !count) return E_POINTER;
   *devices = nullptr;
   *count = 0;
@@ -153,15 +164,16 @@ static HRESULT EnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devic
 
 // An unknown symbolic link fails the way opening a device path that does not exist
 // fails: HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
-static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source) {
+static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source)
+{
   if (!attributes || !source) return E_POINTER;
   *source = nullptr;
   HRESULT failure = S_OK;
   if (!AsksForVideoCapture(attributes, &failure)) return FAILED(failure) ? failure : E_INVALIDARG;
   TCoTaskMemPtr<WCHAR> link;
   UINT32 length = 0;
-  if (FAILED(attributes->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Put(),
-                                            &length)))
+  if (FAILED(
+          attributes->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Put(), &length)))
     return E_INVALIDARG;
   const std::shared_ptr<CameraState> camera = FindCamera(link.Get());
   if (!camera) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -169,7 +181,8 @@ static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** so
 }
 
 // No C++ exception leaves the DLL: an allocation failure inside becomes E_OUTOFMEMORY.
-HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count) {
+HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devices, UINT32* count)
+{
   try {
     return EnumDeviceSources(attributes, devices, count);
   } catch (...) {
@@ -177,7 +190,8 @@ HRESULT WINAPI MFEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** dev
   }
 }
 
-HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source) {
+HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source)
+{
   try {
     return CreateDeviceSource(attributes, source);
   } catch (...) {
@@ -185,7 +199,8 @@ HRESULT WINAPI MFCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** 
   }
 }
 
-HRESULT WINAPI MFGetService(IUnknown* object, REFGUID service, REFIID riid, void** out) {
+HRESULT WINAPI MFGetService(IUnknown* object, REFGUID service, REFIID riid, void** out)
+{
   if (!object || !out) return E_POINTER;
   *out = nullptr;
   ComPtr<IMFGetService> getService;
@@ -196,7 +211,8 @@ HRESULT WINAPI MFGetService(IUnknown* object, REFGUID service, REFIID riid, void
 // Wine's mfreadwrite.dll takes MFCreatePresentationClock from mf.dll (for its sink
 // writer). The double has no clock of its own: it hands the call to the system's
 // mf.dll, loaded by full path beside this module.
-HRESULT WINAPI MFCreatePresentationClock(IMFPresentationClock** clock) {
+HRESULT WINAPI MFCreatePresentationClock(IMFPresentationClock** clock)
+{
   if (!clock) return E_POINTER;
   *clock = nullptr;
   static HMODULE system = [] {
@@ -215,7 +231,8 @@ HRESULT WINAPI MFCreatePresentationClock(IMFPresentationClock** clock) {
   return fn ? fn(clock) : E_NOTIMPL;
 }
 
-int WINAPI VirtualCam_Configure(const char* config, char* error, int errorSize) {
+int WINAPI VirtualCam_Configure(const char* config, char* error, int errorSize)
+{
   std::string message;
   int line = 0;
   try {
@@ -232,11 +249,13 @@ int WINAPI VirtualCam_Configure(const char* config, char* error, int errorSize) 
   return line;
 }
 
-void WINAPI VirtualCam_GetCounts(VirtualCamCounts* counts) {
+void WINAPI VirtualCam_GetCounts(VirtualCamCounts* counts)
+{
   if (counts) ReadCounts(counts);
 }
 
-LONG WINAPI VirtualCam_GetFrameCount(const wchar_t* symbolicLink) {
+LONG WINAPI VirtualCam_GetFrameCount(const wchar_t* symbolicLink)
+{
   try {
     std::shared_ptr<CameraState> camera = FindCamera(symbolicLink);
     return camera ? camera->framesDelivered.load() : 0;
@@ -245,8 +264,8 @@ LONG WINAPI VirtualCam_GetFrameCount(const wchar_t* symbolicLink) {
   }
 }
 
-BOOL WINAPI VirtualCam_GetControl(const wchar_t* symbolicLink, int property, LONG* value, LONG* flags,
-                                  LONG* setCalls) {
+BOOL WINAPI VirtualCam_GetControl(const wchar_t* symbolicLink, int property, LONG* value, LONG* flags, LONG* setCalls)
+{
   std::shared_ptr<CameraState> camera;
   try {
     camera = FindCamera(symbolicLink);

@@ -5,19 +5,28 @@
 namespace virtualcam {
 namespace {
 
-uint8_t Clamp8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+uint8_t Clamp8(int v)
+{
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
-int LumaOf(int r, int g, int b) { return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16; }
+int LumaOf(int r, int g, int b)
+{
+  return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16;
+}
 // Chroma from channel sums over `count` pixels, so a block mean keeps full precision.
-int CbOf(int r, int g, int b, int count) {
+int CbOf(int r, int g, int b, int count)
+{
   return ((-38 * r - 74 * g + 112 * b + 128 * count) / count >> 8) + 128;
 }
-int CrOf(int r, int g, int b, int count) {
+int CrOf(int r, int g, int b, int count)
+{
   return ((112 * r - 94 * g - 18 * b + 128 * count) / count >> 8) + 128;
 }
 
 // Offset in [-amplitude, amplitude] for one byte of the picture, the same in every frame.
-int Grain(size_t byte, int amplitude) {
+int Grain(size_t byte, int amplitude)
+{
   uint32_t h = static_cast<uint32_t>(byte) * 0x9E3779B1u;
   h ^= h >> 15;
   h *= 0x85EBCA77u;
@@ -25,7 +34,8 @@ int Grain(size_t byte, int amplitude) {
   return static_cast<int>(h % static_cast<uint32_t>(2 * amplitude + 1)) - amplitude;
 }
 
-void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c) {
+void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c)
+{
   uint8_t* p = rgb->data() + pixel * 3;
   p[0] = c.r;
   p[1] = c.g;
@@ -33,8 +43,8 @@ void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c) {
 }
 
 // Sums of the RGB channels of the 2x2 block (or 2x1 when rows == 1) at (x, y).
-void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint32_t rows, int* r,
-               int* g, int* b) {
+void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint32_t rows, int* r, int* g, int* b)
+{
   *r = *g = *b = 0;
   for (uint32_t dy = 0; dy < rows; ++dy) {
     for (uint32_t dx = 0; dx < 2; ++dx) {
@@ -48,19 +58,22 @@ void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint3
 
 }  // namespace
 
-void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v) {
+void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v)
+{
   *y = Clamp8(LumaOf(c.r, c.g, c.b));
   *u = Clamp8(CbOf(c.r, c.g, c.b, 1));
   *v = Clamp8(CrOf(c.r, c.g, c.b, 1));
 }
 
-uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame) {
+uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame)
+{
   (void)height;
   if (width == 0) return 0;
   return static_cast<uint32_t>((width / 4 + frame * 8) % width);
 }
 
-uint64_t PictureCount(const Pattern& pattern, uint32_t width) {
+uint64_t PictureCount(const Pattern& pattern, uint32_t width)
+{
   if (pattern.kind != PatternKind::GreenScreen || width == 0) return 1;
   // The disc steps 8 columns a frame round a width-column circle.
   uint32_t a = width, b = 8;
@@ -72,8 +85,8 @@ uint64_t PictureCount(const Pattern& pattern, uint32_t width) {
   return width / a;
 }
 
-void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame,
-               std::vector<uint8_t>* rgb) {
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb)
+{
   rgb->assign(static_cast<size_t>(width) * height * 3, 0);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
@@ -105,8 +118,8 @@ void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t
   for (size_t i = 0; i < rgb->size(); ++i) (*rgb)[i] = Clamp8((*rgb)[i] + Grain(i, pattern.noise));
 }
 
-void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,
-                 const uint8_t* rgb, uint8_t* out) {
+void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out)
+{
   const size_t pixels = static_cast<size_t>(width) * height;
   switch (subtype) {
     case Subtype::RGB32:

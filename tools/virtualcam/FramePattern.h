@@ -39,8 +39,7 @@ constexpr Rgb kMarkerBottom = {0, 0, 255};
 uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame);
 
 // Renders frame number `frame` of the pattern as packed RGB triplets, top row first.
-void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame,
-               std::vector<uint8_t>* rgb);
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb);
 
 // How many different pictures the pattern shows in turn at this width: frame k shows
 // the same picture as frame k mod the count (1 for the still patterns).
@@ -49,15 +48,13 @@ uint64_t PictureCount(const Pattern& pattern, uint32_t width);
 // Encodes a packed RGB picture into `out` (FrameBytes(subtype, width, height) bytes):
 // YUY2, NV12, I420 as tightly packed planes; RGB32 and ARGB32 as B, G, R, 255 with
 // rows top-down, or bottom-up when `bottomUp`. Not for MJPG (EncodeJpeg).
-void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,
-                 const uint8_t* rgb, uint8_t* out);
+void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out);
 
 // Encodes a packed RGB picture (top row first) as one MJPG frame: a baseline JFIF
 // JPEG, 4:2:0, quality 90, with the standard Huffman tables. Without `huffmanTables`
 // the DHT segment is left out, as many webcams send their frames; a decoder then has
 // to load the standard tables itself. False if the picture cannot be encoded.
-bool EncodeJpeg(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables,
-                std::vector<uint8_t>* out);
+bool EncodeJpeg(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables, std::vector<uint8_t>* out);
 
 // BT.601 limited-range conversion of one colour, as EncodeFrame does it.
 void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v);

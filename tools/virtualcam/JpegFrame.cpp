@@ -12,7 +12,8 @@ namespace {
 // Quality 90 is the highest at which stb subsamples chroma 2x2, as webcams do.
 constexpr int kJpegQuality = 90;
 
-void Append(void* context, void* data, int size) {
+void Append(void* context, void* data, int size)
+{
   auto* out = static_cast<std::vector<uint8_t>*>(context);
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   out->insert(out->end(), bytes, bytes + size);
@@ -20,7 +21,8 @@ void Append(void* context, void* data, int size) {
 
 // Removes the DHT segments of the header (everything before the scan). Marker
 // segments are FF, type, then a big-endian length that counts itself.
-bool StripHuffmanTables(std::vector<uint8_t>* jpeg) {
+bool StripHuffmanTables(std::vector<uint8_t>* jpeg)
+{
   size_t pos = 2;  // after SOI
   while (pos + 4 <= jpeg->size()) {
     const uint8_t* p = jpeg->data() + pos;
@@ -38,12 +40,11 @@ bool StripHuffmanTables(std::vector<uint8_t>* jpeg) {
 
 }  // namespace
 
-bool EncodeJpeg(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables,
-                std::vector<uint8_t>* out) {
+bool EncodeJpeg(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables, std::vector<uint8_t>* out)
+{
   out->clear();
   if (width == 0 || height == 0 || width > 65535 || height > 65535) return false;
-  if (!stbi_write_jpg_to_func(Append, out, static_cast<int>(width), static_cast<int>(height), 3, rgb,
-                              kJpegQuality))
+  if (!stbi_write_jpg_to_func(Append, out, static_cast<int>(width), static_cast<int>(height), 3, rgb, kJpegQuality))
     return false;
   return huffmanTables || StripHuffmanTables(out);
 }

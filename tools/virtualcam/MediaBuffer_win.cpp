@@ -9,7 +9,8 @@
 
 namespace virtualcam {
 
-std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes) {
+std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes)
+{
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (bytes != bytes_) {
@@ -25,7 +26,8 @@ std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes) {
   return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1]);
 }
 
-void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD bytes) {
+void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD bytes)
+{
   std::lock_guard<std::mutex> lock(mutex_);
   if (bytes != bytes_ || free_.size() >= kKeep) return;
   try {
@@ -42,10 +44,13 @@ class CountedBuffer final : public IMFMediaBuffer {
       : pool_(std::move(pool)),
         data_(pool_ ? pool_->Take(bytes) : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1])),
         max_(bytes),
-        length_(bytes) {}
+        length_(bytes)
+  {
+  }
   bool Valid() const { return data_ != nullptr; }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaBuffer)) {
       *out = static_cast<IMFMediaBuffer*>(this);
@@ -57,7 +62,8 @@ class CountedBuffer final : public IMFMediaBuffer {
   }
   VIRTUALCAM_REFCOUNT_METHODS()
 
-  STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override {
+  STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
+  {
     if (!buffer) return E_POINTER;
     *buffer = data_.get();
     if (maxLength) *maxLength = max_;
@@ -65,24 +71,28 @@ class CountedBuffer final : public IMFMediaBuffer {
     return S_OK;
   }
   STDMETHODIMP Unlock() override { return S_OK; }
-  STDMETHODIMP GetCurrentLength(DWORD* length) override {
+  STDMETHODIMP GetCurrentLength(DWORD* length) override
+  {
     if (!length) return E_POINTER;
     *length = length_;
     return S_OK;
   }
-  STDMETHODIMP SetCurrentLength(DWORD length) override {
+  STDMETHODIMP SetCurrentLength(DWORD length) override
+  {
     if (length > max_) return E_INVALIDARG;
     length_ = length;
     return S_OK;
   }
-  STDMETHODIMP GetMaxLength(DWORD* length) override {
+  STDMETHODIMP GetMaxLength(DWORD* length) override
+  {
     if (!length) return E_POINTER;
     *length = max_;
     return S_OK;
   }
 
  private:
-  ~CountedBuffer() {
+  ~CountedBuffer()
+  {
     if (pool_ && data_) pool_->Give(std::move(data_), max_);
   }
   LiveCount count_{CountKind::Buffer};
@@ -94,7 +104,8 @@ class CountedBuffer final : public IMFMediaBuffer {
 
 }  // namespace
 
-HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out, std::shared_ptr<FrameMemoryPool> pool) {
+HRESULT CreateCountedBuffer(DWORD bytes, IMFMediaBuffer** out, std::shared_ptr<FrameMemoryPool> pool)
+{
   if (!out) return E_POINTER;
   *out = nullptr;
   auto* buffer = new (std::nothrow) CountedBuffer(bytes, std::move(pool));

@@ -27,7 +27,8 @@ const HRESULT kTypeErrorStatus = E_FAIL;
 
 class SampleTracker final : public IUnknown {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown)) {
       *out = static_cast<IUnknown*>(this);
@@ -52,7 +53,8 @@ class TypeHandler final : public IMFMediaTypeHandler {
  public:
   TypeHandler(std::shared_ptr<CameraState> camera) : camera_(std::move(camera)) {}
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaTypeHandler)) {
       *out = static_cast<IMFMediaTypeHandler*>(this);
@@ -64,17 +66,20 @@ class TypeHandler final : public IMFMediaTypeHandler {
   }
   VIRTUALCAM_REFCOUNT_METHODS()
 
-  STDMETHODIMP IsMediaTypeSupported(IMFMediaType* type, IMFMediaType** closest) override {
+  STDMETHODIMP IsMediaTypeSupported(IMFMediaType* type, IMFMediaType** closest) override
+  {
     if (closest) *closest = nullptr;
     if (!type) return E_POINTER;
     return FindType(type) >= 0 ? S_OK : MF_E_INVALIDMEDIATYPE;
   }
-  STDMETHODIMP GetMediaTypeCount(DWORD* count) override {
+  STDMETHODIMP GetMediaTypeCount(DWORD* count) override
+  {
     if (!count) return E_POINTER;
     *count = static_cast<DWORD>(camera_->NativeTypes().size());
     return S_OK;
   }
-  STDMETHODIMP GetMediaTypeByIndex(DWORD index, IMFMediaType** type) override {
+  STDMETHODIMP GetMediaTypeByIndex(DWORD index, IMFMediaType** type) override
+  {
     if (!type) return E_POINTER;
     *type = nullptr;
     const int32_t errorAt = camera_->Setup().typeErrorAt;
@@ -82,20 +87,23 @@ class TypeHandler final : public IMFMediaTypeHandler {
     if (index >= camera_->NativeTypes().size()) return MF_E_NO_MORE_TYPES;
     return CopyType(camera_->NativeTypes()[index].Get(), type);
   }
-  STDMETHODIMP SetCurrentMediaType(IMFMediaType* type) override {
+  STDMETHODIMP SetCurrentMediaType(IMFMediaType* type) override
+  {
     if (!type) return E_POINTER;
     const int index = FindType(type);
     if (index < 0) return MF_E_INVALIDMEDIATYPE;
     current_ = index;
     return S_OK;
   }
-  STDMETHODIMP GetCurrentMediaType(IMFMediaType** type) override {
+  STDMETHODIMP GetCurrentMediaType(IMFMediaType** type) override
+  {
     if (!type) return E_POINTER;
     *type = nullptr;
     if (camera_->NativeTypes().empty()) return MF_E_NOT_INITIALIZED;
     return CopyType(camera_->NativeTypes()[current_].Get(), type);
   }
-  STDMETHODIMP GetMajorType(GUID* major) override {
+  STDMETHODIMP GetMajorType(GUID* major) override
+  {
     if (!major) return E_POINTER;
     *major = MFMediaType_Video;
     return S_OK;
@@ -107,7 +115,8 @@ class TypeHandler final : public IMFMediaTypeHandler {
  private:
   ~TypeHandler() = default;
 
-  static HRESULT CopyType(IMFMediaType* source, IMFMediaType** out) {
+  static HRESULT CopyType(IMFMediaType* source, IMFMediaType** out)
+  {
     ComPtr<IMFMediaType> copy;
     HRESULT hr = MFCreateMediaType(&copy);
     if (SUCCEEDED(hr)) hr = source->CopyAllItems(copy.Get());
@@ -115,10 +124,11 @@ class TypeHandler final : public IMFMediaTypeHandler {
     return hr;
   }
 
-  int FindType(IMFMediaType* type) const {
+  int FindType(IMFMediaType* type) const
+  {
     const auto& types = camera_->NativeTypes();
-    const DWORD wanted = MF_MEDIATYPE_EQUAL_MAJOR_TYPES | MF_MEDIATYPE_EQUAL_FORMAT_TYPES |
-                         MF_MEDIATYPE_EQUAL_FORMAT_DATA;
+    const DWORD wanted =
+        MF_MEDIATYPE_EQUAL_MAJOR_TYPES | MF_MEDIATYPE_EQUAL_FORMAT_TYPES | MF_MEDIATYPE_EQUAL_FORMAT_DATA;
     for (size_t i = 0; i < types.size(); ++i) {
       DWORD flags = 0;
       types[i]->IsEqual(type, &flags);
@@ -134,7 +144,8 @@ class TypeHandler final : public IMFMediaTypeHandler {
 
 class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
  public:
-  static HRESULT Create(const std::shared_ptr<CameraState>& camera, StreamDescriptor** out) {
+  static HRESULT Create(const std::shared_ptr<CameraState>& camera, StreamDescriptor** out)
+  {
     ComPtr<IMFAttributes> attributes;
     HRESULT hr = MFCreateAttributes(&attributes, 4);
     if (FAILED(hr)) return hr;
@@ -150,7 +161,8 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
     return S_OK;
   }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFAttributes) || riid == __uuidof(IMFStreamDescriptor)) {
       *out = static_cast<IMFStreamDescriptor*>(this);
@@ -162,12 +174,14 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
   }
   VIRTUALCAM_REFCOUNT_METHODS()
 
-  STDMETHODIMP GetStreamIdentifier(DWORD* id) override {
+  STDMETHODIMP GetStreamIdentifier(DWORD* id) override
+  {
     if (!id) return E_POINTER;
     *id = 0;
     return S_OK;
   }
-  STDMETHODIMP GetMediaTypeHandler(IMFMediaTypeHandler** handler) override {
+  STDMETHODIMP GetMediaTypeHandler(IMFMediaTypeHandler** handler) override
+  {
     if (!handler) return E_POINTER;
     *handler = handler_.Get();
     (*handler)->AddRef();
@@ -195,12 +209,14 @@ class VirtualStream final : public IMFMediaStream {
  public:
   VirtualStream(std::shared_ptr<CameraState> camera, ComPtr<StreamDescriptor> descriptor,
                 ComPtr<IMFMediaEventQueue> queue)
-      : camera_(std::move(camera)), descriptor_(std::move(descriptor)), queue_(std::move(queue)) {}
+      : camera_(std::move(camera)), descriptor_(std::move(descriptor)), queue_(std::move(queue))
+  {
+  }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) ||
-        riid == __uuidof(IMFMediaStream)) {
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaStream)) {
       *out = static_cast<IMFMediaStream*>(this);
       AddRef();
       return S_OK;
@@ -212,18 +228,22 @@ class VirtualStream final : public IMFMediaStream {
 
   // IMFMediaEventGenerator: the stream's own queue.
   STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override { return queue_->GetEvent(flags, event); }
-  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override
+  {
     return queue_->BeginGetEvent(callback, state);
   }
-  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override
+  {
     return queue_->EndGetEvent(result, event);
   }
-  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override {
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override
+  {
     return queue_->QueueEventParamVar(type, ext, status, value);
   }
 
   STDMETHODIMP GetMediaSource(IMFMediaSource** source) override;
-  STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** descriptor) override {
+  STDMETHODIMP GetStreamDescriptor(IMFStreamDescriptor** descriptor) override
+  {
     if (!descriptor) return E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
@@ -232,7 +252,8 @@ class VirtualStream final : public IMFMediaStream {
     return S_OK;
   }
 
-  STDMETHODIMP RequestSample(IUnknown* token) override {
+  STDMETHODIMP RequestSample(IUnknown* token) override
+  {
     HRESULT failure = S_OK;
     bool reportError = false;
     bool endOfStream = false;
@@ -270,7 +291,8 @@ class VirtualStream final : public IMFMediaStream {
   }
 
   // Called by the source with its lock held.
-  HRESULT Start(const PROPVARIANT* position) {
+  HRESULT Start(const PROPVARIANT* position)
+  {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
@@ -291,7 +313,8 @@ class VirtualStream final : public IMFMediaStream {
     return queue_->QueueEventParamVar(MEStreamStarted, GUID_NULL, S_OK, position);
   }
 
-  HRESULT Stop() {
+  HRESULT Stop()
+  {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return MF_E_SHUTDOWN;
@@ -302,7 +325,8 @@ class VirtualStream final : public IMFMediaStream {
     return queue_->QueueEventParamVar(MEStreamStopped, GUID_NULL, S_OK, nullptr);
   }
 
-  void Shutdown() {
+  void Shutdown()
+  {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return;
@@ -316,7 +340,8 @@ class VirtualStream final : public IMFMediaStream {
     source_ = nullptr;
   }
 
-  void AttachSource(VirtualSource* source) {
+  void AttachSource(VirtualSource* source)
+  {
     std::lock_guard<std::mutex> lock(sourceMutex_);
     source_ = source;
   }
@@ -324,18 +349,19 @@ class VirtualStream final : public IMFMediaStream {
  private:
   enum class State { Stopped, Started, Shutdown };
 
-  ~VirtualStream() {
-    Shutdown();
-  }
+  ~VirtualStream() { Shutdown(); }
 
-  static LONGLONG FrameTime(uint64_t index, const Ratio& rate) {
+  static LONGLONG FrameTime(uint64_t index, const Ratio& rate)
+  {
     return static_cast<LONGLONG>(index * 10000000ull * rate.den / rate.num);
   }
 
-  void DeliveryLoop() {
+  void DeliveryLoop()
+  {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [this] { return state_ == State::Shutdown || (state_ == State::Started && !requests_.empty()); });
+      wake_.wait(lock,
+                 [this] { return state_ == State::Shutdown || (state_ == State::Started && !requests_.empty()); });
       if (state_ == State::Shutdown) return;
       const FormatSetup& format = CurrentFormat();
       if (camera_->Setup().paced) {
@@ -367,12 +393,14 @@ class VirtualStream final : public IMFMediaStream {
     }
   }
 
-  const FormatSetup& CurrentFormat() const {
+  const FormatSetup& CurrentFormat() const
+  {
     const size_t index = static_cast<size_t>(descriptor_->Handler()->CurrentIndex());
     return camera_->Setup().formats[index < camera_->Setup().formats.size() ? index : 0];
   }
 
-  HRESULT MakeSample(const FormatSetup& format, uint64_t index, IUnknown* token, IMFSample** out) {
+  HRESULT MakeSample(const FormatSetup& format, uint64_t index, IUnknown* token, IMFSample** out)
+  {
     const std::vector<uint8_t>* jpeg = nullptr;
     DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
     if (format.subtype == Subtype::MJPG) {
@@ -418,7 +446,8 @@ class VirtualStream final : public IMFMediaStream {
   }
 
   // Still pictures are rendered once per format and copied; the green screen moves.
-  void FillFrame(const FormatSetup& format, uint64_t index, BYTE* data) {
+  void FillFrame(const FormatSetup& format, uint64_t index, BYTE* data)
+  {
     const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
     const Pattern& pattern = camera_->Setup().pattern;
     const bool still = pattern.kind != PatternKind::GreenScreen;
@@ -437,7 +466,8 @@ class VirtualStream final : public IMFMediaStream {
   // The JPEG of frame `index`. Encoding a large picture takes far longer than a frame
   // period, so each picture the pattern shows is encoded once, when first needed, and
   // kept while the format stays current. Null if it cannot be encoded.
-  const std::vector<uint8_t>* JpegFrame(const FormatSetup& format, uint64_t index) {
+  const std::vector<uint8_t>* JpegFrame(const FormatSetup& format, uint64_t index)
+  {
     const Pattern& pattern = camera_->Setup().pattern;
     if (jpegFormat_ != &format) {
       jpegFrames_.clear();
@@ -501,25 +531,32 @@ class ControlPart final : public Interface {
   STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
   STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
 
-  STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* def, long* caps) override {
+  STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* def, long* caps) override
+  {
     return camera_->GetRange(Index(property), min, max, step, def, caps);
   }
-  STDMETHODIMP Set(long property, long value, long flags) override {
+  STDMETHODIMP Set(long property, long value, long flags) override
+  {
     return camera_->Set(Index(property), value, flags);
   }
-  STDMETHODIMP Get(long property, long* value, long* flags) override {
+  STDMETHODIMP Get(long property, long* value, long* flags) override
+  {
     return camera_->Get(Index(property), value, flags);
   }
 
  private:
-  static int Index(long property) { return property >= 0 && property < kCount ? kFirst + static_cast<int>(property) : -1; }
+  static int Index(long property)
+  {
+    return property >= 0 && property < kCount ? kFirst + static_cast<int>(property) : -1;
+  }
   IMFMediaSource* owner_;
   CameraState* camera_;
 };
 
 class VirtualSource final : public IMFMediaSource {
  public:
-  static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out) {
+  static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out)
+  {
     ComPtr<IMFMediaEventQueue> sourceQueue, streamQueue;
     HRESULT hr = MFCreateEventQueue(&sourceQueue);
     if (SUCCEEDED(hr)) hr = MFCreateEventQueue(&streamQueue);
@@ -545,7 +582,8 @@ class VirtualSource final : public IMFMediaSource {
     return S_OK;
   }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+  {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaSource)) {
@@ -561,13 +599,15 @@ class VirtualSource final : public IMFMediaSource {
     return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
+  STDMETHODIMP_(ULONG) Release() override
+  {
     const ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
   }
   // For the stream, which holds no reference: fails once the source is going away.
-  bool TryAddRef() {
+  bool TryAddRef()
+  {
     ULONG refs = refs_.load();
     while (refs != 0) {
       if (refs_.compare_exchange_weak(refs, refs + 1)) return true;
@@ -577,32 +617,38 @@ class VirtualSource final : public IMFMediaSource {
 
   // IMFMediaEventGenerator
   STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override { return queue_->GetEvent(flags, event); }
-  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
+  STDMETHODIMP BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override
+  {
     return queue_->BeginGetEvent(callback, state);
   }
-  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
+  STDMETHODIMP EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override
+  {
     return queue_->EndGetEvent(result, event);
   }
-  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override {
+  STDMETHODIMP QueueEvent(MediaEventType type, REFGUID ext, HRESULT status, const PROPVARIANT* value) override
+  {
     return queue_->QueueEventParamVar(type, ext, status, value);
   }
 
   // IMFMediaSource
-  STDMETHODIMP GetCharacteristics(DWORD* characteristics) override {
+  STDMETHODIMP GetCharacteristics(DWORD* characteristics) override
+  {
     if (!characteristics) return E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     *characteristics = MFMEDIASOURCE_IS_LIVE;
     return S_OK;
   }
-  STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override {
+  STDMETHODIMP CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) override
+  {
     if (!descriptor) return E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     return pd_->Clone(descriptor);
   }
   STDMETHODIMP Start(IMFPresentationDescriptor* descriptor, const GUID* timeFormat,
-                     const PROPVARIANT* position) override {
+                     const PROPVARIANT* position) override
+  {
     if (!descriptor) return E_INVALIDARG;
     if (timeFormat && *timeFormat != GUID_NULL) return MF_E_UNSUPPORTED_TIME_FORMAT;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -626,19 +672,22 @@ class VirtualSource final : public IMFMediaSource {
     }
     return queue_->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &start);
   }
-  STDMETHODIMP Stop() override {
+  STDMETHODIMP Stop() override
+  {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     HRESULT hr = stream_->Stop();
     if (FAILED(hr)) return hr;
     return queue_->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr);
   }
-  STDMETHODIMP Pause() override {
+  STDMETHODIMP Pause() override
+  {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     return MF_E_INVALID_STATE_TRANSITION;  // a live camera cannot pause
   }
-  STDMETHODIMP Shutdown() override {
+  STDMETHODIMP Shutdown() override
+  {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     ShutdownLocked();
@@ -653,9 +702,12 @@ class VirtualSource final : public IMFMediaSource {
         pd_(std::move(pd)),
         stream_(std::move(stream)),
         procAmp_(this, camera_.get()),
-        cameraControl_(this, camera_.get()) {}
+        cameraControl_(this, camera_.get())
+  {
+  }
 
-  ~VirtualSource() {
+  ~VirtualSource()
+  {
     stream_->AttachSource(nullptr);
     // A source released without Shutdown still stops its stream's thread and lets go
     // of the callbacks waiting on its event queues.
@@ -663,7 +715,8 @@ class VirtualSource final : public IMFMediaSource {
     if (!shutdown_) ShutdownLocked();
   }
 
-  void ShutdownLocked() {
+  void ShutdownLocked()
+  {
     shutdown_ = true;
     stream_->Shutdown();
     queue_->Shutdown();
@@ -682,7 +735,8 @@ class VirtualSource final : public IMFMediaSource {
   bool announced_ = false;
 };
 
-STDMETHODIMP VirtualStream::GetMediaSource(IMFMediaSource** source) {
+STDMETHODIMP VirtualStream::GetMediaSource(IMFMediaSource** source)
+{
   if (!source) return E_POINTER;
   *source = nullptr;
   std::lock_guard<std::mutex> lock(sourceMutex_);
@@ -693,7 +747,8 @@ STDMETHODIMP VirtualStream::GetMediaSource(IMFMediaSource** source) {
 
 }  // namespace
 
-HRESULT CreateVirtualSource(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out) {
+HRESULT CreateVirtualSource(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out)
+{
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!camera) return E_INVALIDARG;

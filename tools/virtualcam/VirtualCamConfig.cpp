@@ -8,10 +8,12 @@
 namespace virtualcam {
 namespace {
 
+// clang-format off
 const char* const kControlNames[kControlCount] = {
     "Brightness", "Contrast", "Hue", "Saturation", "Sharpness", "Gamma", "ColorEnable",
     "WhiteBalance", "BacklightCompensation", "Gain",
     "Pan", "Tilt", "Roll", "Zoom", "Exposure", "Iris", "Focus"};
+// clang-format on
 
 struct Token {
   std::string key;
@@ -21,8 +23,8 @@ struct Token {
 // Splits one line into key=value tokens. A value in double quotes may hold spaces and
 // the escapes \" and \\ (any other backslash is kept as it is); an unquoted value runs
 // to the next blank. '#' at the start of a token starts a comment.
-bool Tokenize(const std::string& line, std::string* directive, std::vector<Token>* tokens,
-              std::string* error) {
+bool Tokenize(const std::string& line, std::string* directive, std::vector<Token>* tokens, std::string* error)
+{
   size_t i = 0;
   const size_t n = line.size();
   auto skipBlanks = [&] {
@@ -37,8 +39,7 @@ bool Tokenize(const std::string& line, std::string* directive, std::vector<Token
     skipBlanks();
     if (i >= n || line[i] == '#') return true;
     Token t;
-    while (i < n && line[i] != '=' && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
-      t.key.push_back(line[i++]);
+    while (i < n && line[i] != '=' && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') t.key.push_back(line[i++]);
     if (i >= n || line[i] != '=') {
       *error = "expected key=value after '" + t.key + "'";
       return false;
@@ -71,19 +72,20 @@ bool Tokenize(const std::string& line, std::string* directive, std::vector<Token
   }
 }
 
-bool ParseInt64(const std::string& s, int64_t* out) {
+bool ParseInt64(const std::string& s, int64_t* out)
+{
   if (s.empty()) return false;
   errno = 0;
   char* end = nullptr;
   const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-  long long v = hex ? static_cast<long long>(std::strtoull(s.c_str(), &end, 16))
-                    : std::strtoll(s.c_str(), &end, 10);
+  long long v = hex ? static_cast<long long>(std::strtoull(s.c_str(), &end, 16)) : std::strtoll(s.c_str(), &end, 10);
   if (errno != 0 || end == nullptr || *end != '\0') return false;
   *out = v;
   return true;
 }
 
-bool ParseInt32(const std::string& s, int32_t* out) {
+bool ParseInt32(const std::string& s, int32_t* out)
+{
   int64_t v = 0;
   if (!ParseInt64(s, &v)) return false;
   // Hexadecimal HRESULTs such as 0x80004005 are taken as their 32-bit pattern.
@@ -92,41 +94,53 @@ bool ParseInt32(const std::string& s, int32_t* out) {
   return true;
 }
 
-bool ParseUInt32(const std::string& s, uint32_t* out) {
+bool ParseUInt32(const std::string& s, uint32_t* out)
+{
   int64_t v = 0;
   if (!ParseInt64(s, &v) || v < 0 || v > static_cast<int64_t>(UINT32_MAX)) return false;
   *out = static_cast<uint32_t>(v);
   return true;
 }
 
-bool ParsePair(const std::string& s, char sep, uint32_t* a, uint32_t* b) {
+bool ParsePair(const std::string& s, char sep, uint32_t* a, uint32_t* b)
+{
   const size_t p = s.find(sep);
   if (p == std::string::npos) return false;
   return ParseUInt32(s.substr(0, p), a) && ParseUInt32(s.substr(p + 1), b);
 }
 
-bool ParseRatio(const std::string& s, Ratio* r) {
+bool ParseRatio(const std::string& s, Ratio* r)
+{
   return ParsePair(s, '/', &r->num, &r->den) && r->den != 0;
 }
 
-bool ParseBool(const std::string& s, bool* out) {
-  if (s == "0") *out = false;
-  else if (s == "1") *out = true;
-  else return false;
+bool ParseBool(const std::string& s, bool* out)
+{
+  if (s == "0")
+    *out = false;
+  else if (s == "1")
+    *out = true;
+  else
+    return false;
   return true;
 }
 
-int HexDigit(char c) {
+int HexDigit(char c)
+{
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-bool ParsePattern(const std::string& s, Pattern* p) {
-  if (s == "bars") p->kind = PatternKind::Bars;
-  else if (s == "greenscreen") p->kind = PatternKind::GreenScreen;
-  else if (s == "marker") p->kind = PatternKind::Marker;
+bool ParsePattern(const std::string& s, Pattern* p)
+{
+  if (s == "bars")
+    p->kind = PatternKind::Bars;
+  else if (s == "greenscreen")
+    p->kind = PatternKind::GreenScreen;
+  else if (s == "marker")
+    p->kind = PatternKind::Marker;
   else if (s.rfind("solid:", 0) == 0 && s.size() == 12) {
     uint8_t rgb[3];
     for (int k = 0; k < 3; ++k) {
@@ -144,10 +158,11 @@ bool ParsePattern(const std::string& s, Pattern* p) {
   return true;
 }
 
-bool ParseSubtype(const std::string& s, Subtype* out) {
-  static const std::pair<const char*, Subtype> kNames[] = {
-      {"YUY2", Subtype::YUY2}, {"NV12", Subtype::NV12},   {"I420", Subtype::I420},
-      {"RGB32", Subtype::RGB32}, {"ARGB32", Subtype::ARGB32}, {"MJPG", Subtype::MJPG}};
+bool ParseSubtype(const std::string& s, Subtype* out)
+{
+  static const std::pair<const char*, Subtype> kNames[] = {{"YUY2", Subtype::YUY2},     {"NV12", Subtype::NV12},
+                                                           {"I420", Subtype::I420},     {"RGB32", Subtype::RGB32},
+                                                           {"ARGB32", Subtype::ARGB32}, {"MJPG", Subtype::MJPG}};
   for (const auto& n : kNames) {
     if (s == n.first) {
       *out = n.second;
@@ -157,7 +172,8 @@ bool ParseSubtype(const std::string& s, Subtype* out) {
   return false;
 }
 
-bool ParseOmit(const std::string& s, uint32_t* out, std::string* bad) {
+bool ParseOmit(const std::string& s, uint32_t* out, std::string* bad)
+{
   static const std::pair<const char*, uint32_t> kNames[] = {
       {"MF_MT_AM_FORMAT_TYPE", kOmitAmFormatType},
       {"MF_MT_DEFAULT_STRIDE", kOmitDefaultStride},
@@ -194,61 +210,87 @@ bool ParseOmit(const std::string& s, uint32_t* out, std::string* bad) {
 }
 
 // Fills setup from the camera line's tokens; returns an error text or "".
-std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam) {
+std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam)
+{
   bool haveLink = false;
   for (const Token& t : tokens) {
     bool ok = true;
     int64_t n = 0;
-    if (t.key == "name") cam->name = t.value;
+    if (t.key == "name")
+      cam->name = t.value;
     else if (t.key == "link") {
       cam->link = t.value;
       haveLink = true;
-    } else if (t.key == "pattern") ok = ParsePattern(t.value, &cam->pattern);
+    } else if (t.key == "pattern")
+      ok = ParsePattern(t.value, &cam->pattern);
     else if (t.key == "noise") {
       ok = ParseInt64(t.value, &n) && n >= 0 && n <= 64;
       cam->pattern.noise = static_cast<uint8_t>(n);
-    }
-    else if (t.key == "name-error") ok = ParseInt32(t.value, &cam->nameError) && cam->nameError != 0;
-    else if (t.key == "link-error") ok = ParseInt32(t.value, &cam->linkError) && cam->linkError != 0;
+    } else if (t.key == "name-error")
+      ok = ParseInt32(t.value, &cam->nameError) && cam->nameError != 0;
+    else if (t.key == "link-error")
+      ok = ParseInt32(t.value, &cam->linkError) && cam->linkError != 0;
     else if (t.key == "type-error-at") {
       ok = ParseInt64(t.value, &n) && n >= 0 && n <= INT32_MAX;
       cam->typeErrorAt = static_cast<int32_t>(n);
-    } else if (t.key == "stream-error-after") ok = ParseInt64(t.value, &cam->streamErrorAfter) && cam->streamErrorAfter >= 0;
-    else if (t.key == "error-flag-after") ok = ParseInt64(t.value, &cam->errorFlagAfter) && cam->errorFlagAfter >= 0;
-    else if (t.key == "end-of-stream-after") ok = ParseInt64(t.value, &cam->endOfStreamAfter) && cam->endOfStreamAfter >= 0;
-    else if (t.key == "short-frames") ok = ParseBool(t.value, &cam->shortFrames);
-    else if (t.key == "truncate-frame") ok = ParseInt64(t.value, &cam->truncateFrame) && cam->truncateFrame >= 0;
+    } else if (t.key == "stream-error-after")
+      ok = ParseInt64(t.value, &cam->streamErrorAfter) && cam->streamErrorAfter >= 0;
+    else if (t.key == "error-flag-after")
+      ok = ParseInt64(t.value, &cam->errorFlagAfter) && cam->errorFlagAfter >= 0;
+    else if (t.key == "end-of-stream-after")
+      ok = ParseInt64(t.value, &cam->endOfStreamAfter) && cam->endOfStreamAfter >= 0;
+    else if (t.key == "short-frames")
+      ok = ParseBool(t.value, &cam->shortFrames);
+    else if (t.key == "truncate-frame")
+      ok = ParseInt64(t.value, &cam->truncateFrame) && cam->truncateFrame >= 0;
     else if (t.key == "timing") {
-      if (t.value == "full") cam->timing = SampleTiming::Full;
-      else if (t.value == "no-duration") cam->timing = SampleTiming::NoDuration;
-      else if (t.value == "none") cam->timing = SampleTiming::None;
-      else ok = false;
-    } else if (t.key == "camera-control") ok = ParseBool(t.value, &cam->cameraControl);
-    else if (t.key == "video-proc-amp") ok = ParseBool(t.value, &cam->videoProcAmp);
-    else if (t.key == "paced") ok = ParseBool(t.value, &cam->paced);
-    else return "unknown camera key '" + t.key + "'";
+      if (t.value == "full")
+        cam->timing = SampleTiming::Full;
+      else if (t.value == "no-duration")
+        cam->timing = SampleTiming::NoDuration;
+      else if (t.value == "none")
+        cam->timing = SampleTiming::None;
+      else
+        ok = false;
+    } else if (t.key == "camera-control")
+      ok = ParseBool(t.value, &cam->cameraControl);
+    else if (t.key == "video-proc-amp")
+      ok = ParseBool(t.value, &cam->videoProcAmp);
+    else if (t.key == "paced")
+      ok = ParseBool(t.value, &cam->paced);
+    else
+      return "unknown camera key '" + t.key + "'";
     if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'";
   }
   if (!haveLink || cam->link.empty()) return "camera without link=";
   return "";
 }
 
-std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) {
+std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f)
+{
   bool haveSubtype = false, haveSize = false, haveTables = false;
   for (const Token& t : tokens) {
     bool ok = true;
     std::string bad;
-    if (t.key == "subtype") ok = haveSubtype = ParseSubtype(t.value, &f->subtype);
+    if (t.key == "subtype")
+      ok = haveSubtype = ParseSubtype(t.value, &f->subtype);
     else if (t.key == "size")
       ok = haveSize = ParsePair(t.value, 'x', &f->width, &f->height) && f->width > 0 && f->height > 0 &&
                       f->width <= 16384 && f->height <= 16384;
-    else if (t.key == "rate") ok = ParseRatio(t.value, &f->rate) && f->rate.num != 0;
-    else if (t.key == "rate-min") ok = ParseRatio(t.value, &f->rateMin);
-    else if (t.key == "rate-max") ok = ParseRatio(t.value, &f->rateMax);
-    else if (t.key == "aspect") ok = ParseRatio(t.value, &f->aspect);
-    else if (t.key == "stride") ok = f->hasStride = ParseInt32(t.value, &f->stride);
-    else if (t.key == "bitrate") ok = ParseUInt32(t.value, &f->bitrate);
-    else if (t.key == "huffman-tables") ok = haveTables = ParseBool(t.value, &f->huffmanTables);
+    else if (t.key == "rate")
+      ok = ParseRatio(t.value, &f->rate) && f->rate.num != 0;
+    else if (t.key == "rate-min")
+      ok = ParseRatio(t.value, &f->rateMin);
+    else if (t.key == "rate-max")
+      ok = ParseRatio(t.value, &f->rateMax);
+    else if (t.key == "aspect")
+      ok = ParseRatio(t.value, &f->aspect);
+    else if (t.key == "stride")
+      ok = f->hasStride = ParseInt32(t.value, &f->stride);
+    else if (t.key == "bitrate")
+      ok = ParseUInt32(t.value, &f->bitrate);
+    else if (t.key == "huffman-tables")
+      ok = haveTables = ParseBool(t.value, &f->huffmanTables);
     else if (t.key == "omit") {
       if (!ParseOmit(t.value, &f->omit, &bad)) return "unknown attribute '" + bad + "' in omit=";
     } else {
@@ -266,7 +308,8 @@ std::string ApplyFormatTokens(const std::vector<Token>& tokens, FormatSetup* f) 
   return "";
 }
 
-std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSetup* cam) {
+std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSetup* cam)
+{
   int index = -1;
   ControlSetup c;
   c.configured = true;
@@ -276,14 +319,22 @@ std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSetup* ca
     if (t.key == "property") {
       index = ControlIndexFromName(t.value);
       ok = index >= 0;
-    } else if (t.key == "min") ok = haveMin = ParseInt32(t.value, &c.min);
-    else if (t.key == "max") ok = haveMax = ParseInt32(t.value, &c.max);
-    else if (t.key == "step") ok = haveStep = ParseInt32(t.value, &c.step) && c.step > 0;
-    else if (t.key == "default") ok = haveDefault = ParseInt32(t.value, &c.defaultValue);
-    else if (t.key == "value") ok = haveValue = ParseInt32(t.value, &c.value);
-    else if (t.key == "flags") ok = ParseInt32(t.value, &c.flags) && (c.flags == 1 || c.flags == 2);
-    else if (t.key == "auto") ok = ParseBool(t.value, &c.autoSupported);
-    else return "unknown control key '" + t.key + "'";
+    } else if (t.key == "min")
+      ok = haveMin = ParseInt32(t.value, &c.min);
+    else if (t.key == "max")
+      ok = haveMax = ParseInt32(t.value, &c.max);
+    else if (t.key == "step")
+      ok = haveStep = ParseInt32(t.value, &c.step) && c.step > 0;
+    else if (t.key == "default")
+      ok = haveDefault = ParseInt32(t.value, &c.defaultValue);
+    else if (t.key == "value")
+      ok = haveValue = ParseInt32(t.value, &c.value);
+    else if (t.key == "flags")
+      ok = ParseInt32(t.value, &c.flags) && (c.flags == 1 || c.flags == 2);
+    else if (t.key == "auto")
+      ok = ParseBool(t.value, &c.autoSupported);
+    else
+      return "unknown control key '" + t.key + "'";
     if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'";
   }
   (void)haveStep;
@@ -298,18 +349,21 @@ std::string ApplyControlTokens(const std::vector<Token>& tokens, CameraSetup* ca
 
 }  // namespace
 
-int ControlIndexFromName(const std::string& name) {
+int ControlIndexFromName(const std::string& name)
+{
   for (int i = 0; i < kControlCount; ++i) {
     if (name == kControlNames[i]) return i;
   }
   return -1;
 }
 
-const char* ControlName(int index) {
+const char* ControlName(int index)
+{
   return index >= 0 && index < kControlCount ? kControlNames[index] : "";
 }
 
-ParseResult ParseConfig(const std::string& text) {
+ParseResult ParseConfig(const std::string& text)
+{
   ParseResult result;
   std::map<std::string, int> links;
   int lineNo = 0;
@@ -358,7 +412,8 @@ ParseResult ParseConfig(const std::string& text) {
   return result;
 }
 
-const char* DefaultConfigText() {
+const char* DefaultConfigText()
+{
   return R"(# Default cameras of the virtual camera.
 camera name="Pictor Virtual Camera" link=\\?\virtualcam#pictor-bars pattern=bars
 format subtype=YUY2 size=640x480 rate=30/1
@@ -401,38 +456,56 @@ control property=Gain min=0 max=255 step=1 default=32
 )";
 }
 
-uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height) {
+uint32_t FrameBytes(Subtype subtype, uint32_t width, uint32_t height)
+{
   switch (subtype) {
-    case Subtype::YUY2: return width * height * 2;
+    case Subtype::YUY2:
+      return width * height * 2;
     case Subtype::NV12:
-    case Subtype::I420: return width * height * 3 / 2;
+    case Subtype::I420:
+      return width * height * 3 / 2;
     case Subtype::RGB32:
-    case Subtype::ARGB32: return width * height * 4;
-    case Subtype::MJPG: return width * height * 2;
+    case Subtype::ARGB32:
+      return width * height * 4;
+    case Subtype::MJPG:
+      return width * height * 2;
   }
   return 0;
 }
 
-int32_t NaturalStride(Subtype subtype, uint32_t width) {
+int32_t NaturalStride(Subtype subtype, uint32_t width)
+{
   switch (subtype) {
-    case Subtype::YUY2: return static_cast<int32_t>(width * 2);
+    case Subtype::YUY2:
+      return static_cast<int32_t>(width * 2);
     case Subtype::NV12:
-    case Subtype::I420: return static_cast<int32_t>(width);
-    case Subtype::RGB32: return static_cast<int32_t>(width * 4);
-    case Subtype::ARGB32: return -static_cast<int32_t>(width * 4);
-    case Subtype::MJPG: return 0;
+    case Subtype::I420:
+      return static_cast<int32_t>(width);
+    case Subtype::RGB32:
+      return static_cast<int32_t>(width * 4);
+    case Subtype::ARGB32:
+      return -static_cast<int32_t>(width * 4);
+    case Subtype::MJPG:
+      return 0;
   }
   return 0;
 }
 
-const char* SubtypeName(Subtype subtype) {
+const char* SubtypeName(Subtype subtype)
+{
   switch (subtype) {
-    case Subtype::YUY2: return "YUY2";
-    case Subtype::NV12: return "NV12";
-    case Subtype::I420: return "I420";
-    case Subtype::RGB32: return "RGB32";
-    case Subtype::ARGB32: return "ARGB32";
-    case Subtype::MJPG: return "MJPG";
+    case Subtype::YUY2:
+      return "YUY2";
+    case Subtype::NV12:
+      return "NV12";
+    case Subtype::I420:
+      return "I420";
+    case Subtype::RGB32:
+      return "RGB32";
+    case Subtype::ARGB32:
+      return "ARGB32";
+    case Subtype::MJPG:
+      return "MJPG";
   }
   return "";
 }

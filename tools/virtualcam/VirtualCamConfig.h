@@ -16,7 +16,7 @@ enum class PatternKind { Bars, GreenScreen, Marker, Solid };
 struct Pattern {
   PatternKind kind = PatternKind::Bars;
   uint8_t r = 0, g = 0, b = 0;  // Solid only
-  uint8_t noise = 0;  // fixed grain of up to +-noise levels per channel; 0 = exact colours
+  uint8_t noise = 0;            // fixed grain of up to +-noise levels per channel; 0 = exact colours
 };
 
 // Media type attributes that a format line may leave out (omit=...).
@@ -48,9 +48,9 @@ struct FormatSetup {
   Ratio rateMax{0, 0};
   Ratio aspect{1, 1};
   bool hasStride = false;
-  int32_t stride = 0;   // only when hasStride; otherwise the subtype's natural stride
-  uint32_t bitrate = 0; // 0: width x height x bits per pixel x rate
-  uint32_t omit = 0;    // OmitBits
+  int32_t stride = 0;         // only when hasStride; otherwise the subtype's natural stride
+  uint32_t bitrate = 0;       // 0: width x height x bits per pixel x rate
+  uint32_t omit = 0;          // OmitBits
   bool huffmanTables = true;  // MJPG only: false leaves the DHT segment out of every frame
 };
 
@@ -68,8 +68,8 @@ const char* ControlName(int index);
 struct ControlSetup {
   bool configured = false;
   int32_t min = 0, max = 0, step = 1, defaultValue = 0;
-  int32_t value = 0;   // current value at the start (default: defaultValue)
-  int32_t flags = 2;   // current mode: 1 automatic, 2 manual
+  int32_t value = 0;          // current value at the start (default: defaultValue)
+  int32_t flags = 2;          // current mode: 1 automatic, 2 manual
   bool autoSupported = true;  // the capability flags include automatic mode
 };
 
@@ -80,8 +80,8 @@ struct CameraSetup {
   std::string name;  // UTF-8
   std::string link;  // UTF-8
   Pattern pattern;
-  int32_t nameError = 0;   // HRESULT returned when the friendly name is read; 0 = none
-  int32_t linkError = 0;   // same for the symbolic link
+  int32_t nameError = 0;          // HRESULT returned when the friendly name is read; 0 = none
+  int32_t linkError = 0;          // same for the symbolic link
   int32_t typeErrorAt = -1;       // native type index that fails, with every later one
   int64_t streamErrorAfter = -1;  // frames before the stream reports an error
   int64_t errorFlagAfter = -1;    // frames before sample requests are refused

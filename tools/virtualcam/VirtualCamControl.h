@@ -91,14 +91,14 @@ extern "C" {
 
 // Live objects of the double, for proving that a session leaves nothing behind.
 typedef struct VirtualCamCounts {
-  LONG activates;     // IMFActivate objects handed out
-  LONG sources;       // media sources
-  LONG streams;       // media streams
-  LONG samples;       // samples the stream delivered and that are still referenced
-  LONG buffers;       // their media buffers
-  LONG controls;      // IAMVideoProcAmp / IAMCameraControl objects, if separate (always 0:
-                      // both are parts of the media source, counted with it)
-  LONG total;         // every COM object of the double
+  LONG activates;  // IMFActivate objects handed out
+  LONG sources;    // media sources
+  LONG streams;    // media streams
+  LONG samples;    // samples the stream delivered and that are still referenced
+  LONG buffers;    // their media buffers
+  LONG controls;   // IAMVideoProcAmp / IAMCameraControl objects, if separate (always 0:
+                   // both are parts of the media source, counted with it)
+  LONG total;      // every COM object of the double
 } VirtualCamCounts;
 
 // Replaces the set of cameras. config = nullptr restores the default set. Returns 0,
@@ -117,8 +117,8 @@ typedef LONG(WINAPI* VirtualCam_GetFrameCount_t)(const wchar_t* symbolicLink);
 // IAMCameraControl ones (CameraControl_Pan + 10 ...). setCalls counts the Set calls the
 // property received, failed ones included, so a test can tell "nothing written" from
 // "written with the same value". FALSE for an unknown link or property.
-typedef BOOL(WINAPI* VirtualCam_GetControl_t)(const wchar_t* symbolicLink, int property, LONG* value,
-                                              LONG* flags, LONG* setCalls);
+typedef BOOL(WINAPI* VirtualCam_GetControl_t)(const wchar_t* symbolicLink, int property, LONG* value, LONG* flags,
+                                              LONG* setCalls);
 
 #ifdef __cplusplus
 }

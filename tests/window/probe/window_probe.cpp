@@ -6,9 +6,12 @@
 
 extern "C" __declspec(dllexport) void* ProbeCreatePreviewWindow(HWND* handle)
 {
-    auto* window = new (std::nothrow) TPictorD3D9PreviewWindow();
-    *handle = window != nullptr ? window->GetHandle() : nullptr;
-    return window;
+  auto* window = new (std::nothrow) TPictorD3D9PreviewWindow();
+  *handle = window != nullptr ? window->GetHandle() : nullptr;
+  return window;
 }
 
-extern "C" __declspec(dllexport) void ProbeDestroyPreviewWindow(void* window) { delete static_cast<TPictorD3D9PreviewWindow*>(window); }
+extern "C" __declspec(dllexport) void ProbeDestroyPreviewWindow(void* window)
+{
+  delete static_cast<TPictorD3D9PreviewWindow*>(window);
+}
