@@ -26,6 +26,10 @@ struct DemoSection {
 
 std::vector<DemoSection>& DemoSections();
 
+// The camera at `index` in the camera list, copied to *camera; false (with a line saying
+// why) when there is no such camera.
+bool ChooseCamera(TPictor& pictor, int index, TPictorDescr* camera);
+
 // Captures `seconds` from the camera in `format` through `pictor` (its conversion choice
 // applies), prints the frames delivered and dropped and the measured rate, and saves the
 // first frame as firstPng and, unless lastPng is empty, the last one. False when no frame

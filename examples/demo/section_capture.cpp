@@ -77,13 +77,9 @@ bool RunCapture(const DemoOptions& options)
 {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   TPictor pictor;
-  std::vector<TPictorDescr> cameras(16);
-  const int cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  TPictorDescr camera;
   bool ok = false;
-  if (options.camera < 0 || options.camera >= cameraCount || options.camera >= int(cameras.size())) {
-    std::printf("  camera %d does not exist (%d found)\n", options.camera, cameraCount);
-  } else {
-    const TPictorDescr& camera = cameras[options.camera];
+  if (ChooseCamera(pictor, options.camera, &camera)) {
     const int formatIndex = options.format < 0 ? 0 : options.format;
     const TPictorFormat format = pictor.GetPictorFormatByIndex(camera.SymbolicLink, formatIndex);
     ok = CaptureAndSave(pictor, camera, options.camera, format, formatIndex, options.seconds,
@@ -94,6 +90,18 @@ bool RunCapture(const DemoOptions& options)
 }
 
 }  // namespace
+
+bool ChooseCamera(TPictor& pictor, int index, TPictorDescr* camera)
+{
+  std::vector<TPictorDescr> cameras(16);
+  const int cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  if (index < 0 || index >= cameraCount || index >= int(cameras.size())) {
+    std::printf("  camera %d does not exist (%d found)\n", index, cameraCount);
+    return false;
+  }
+  *camera = cameras[index];
+  return true;
+}
 
 bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex, const TPictorFormat& format,
                     int formatIndex, int seconds, const std::string& firstPng, const std::string& lastPng)

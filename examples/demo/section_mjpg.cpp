@@ -18,13 +18,9 @@ bool RunMJPG(const DemoOptions& options)
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   TPictor pictor;
   pictor.SetConversion(pcBuiltIn);
-  std::vector<TPictorDescr> cameras(16);
-  const int cameraCount = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  TPictorDescr camera;
   bool ok = false;
-  if (options.camera < 0 || options.camera >= cameraCount || options.camera >= int(cameras.size())) {
-    std::printf("  camera %d does not exist (%d found)\n", options.camera, cameraCount);
-  } else {
-    const TPictorDescr& camera = cameras[options.camera];
+  if (ChooseCamera(pictor, options.camera, &camera)) {
     const int count = pictor.GetCaptureFormatsCount(camera.SymbolicLink);
     std::vector<TPictorFormat> formats(count > 0 ? count : 0);
     const int listed = count > 0 ? pictor.EnumerateCaptureFormats(camera.SymbolicLink, formats.data(), count) : 0;
