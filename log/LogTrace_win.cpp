@@ -10,5 +10,5 @@ void LogFrameRate(const char* name, TFPSCalculator* meter, DWORD& lastLineTick)
   meter->Update();
   if (!meter->HasValue || static_cast<DWORD>(GetTickCount() - lastLineTick) <= 5000) return;
   lastLineTick = GetTickCount();
-  if (LogTraceEnabled()) LogVerbose("%s WebCam FPS is %f", name, meter->FPS);
+  LogVerbose("%s WebCam FPS is %f", name, meter->FPS);
 }
