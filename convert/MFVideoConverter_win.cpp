@@ -479,7 +479,8 @@ void TMFVideoConverter::ConvertBuiltIn()
       pOwner->CaptureFrameDropped();
       return;
     }
-    converted = pBuiltIn->Convert(source.Data, source.CurrentLength, target.Data, bTopDown);
+    const DWORD length = source.CurrentLength < source.MaxLength ? source.CurrentLength : source.MaxLength;
+    converted = pBuiltIn->Convert(source.Data, length, target.Data, bTopDown);
   }
   if (!converted) {
     // A broken frame (a truncated JPEG, a short buffer) costs this frame only.
