@@ -89,9 +89,15 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   static const char kName[] = "TPictorD3D9Preview::StartPreview";
   TLogScope scope(kName);
 
-  // What a running frame reads is replaced under the lock, which is left again before
-  // the old capture is stopped: stopping waits for the converter's thread, which may
-  // itself be waiting for the lock.
+  // The old capture is stopped before anything its frames read is replaced: its last
+  // frames go to the old callback with the old settings, never to the new callback.
+  // Stopping waits for the converter's thread, which may itself be waiting for the lock,
+  // so the lock is not held here.
+  if (pCamera) {
+    pCamera->StopCapture();
+    delete pCamera;
+    pCamera = nullptr;
+  }
   EnterCriticalSection(&previewLock);
   delete pFPSCalculator;
   pFPSCalculator = new (std::nothrow) TFPSCalculator();
@@ -111,11 +117,6 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
     LogError("%s window handle is null", kName);
   } else {
-    if (pCamera) {
-      pCamera->StopCapture();
-      delete pCamera;
-      pCamera = nullptr;
-    }
     pCamera = new (std::nothrow) TPictor();
     if (!pCamera) {
       LogError("%s StartCapture failed", kName);

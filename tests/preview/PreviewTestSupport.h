@@ -54,7 +54,7 @@ struct FrameSink {
   std::mutex lock;
   std::condition_variable arrived;
   std::vector<TReferenceImage> frames;
-  unsigned int lastWidth = 0, lastHeight = 0, lastPitch = 0;
+  unsigned int firstWidth = 0, lastWidth = 0, lastHeight = 0, lastPitch = 0;
   void (*inside)(FrameSink&) = nullptr;  // runs inside the callback, after the copy
   void* context = nullptr;
 
@@ -67,6 +67,7 @@ struct FrameSink {
       TReferenceImage image(sink.formatWidth, sink.formatHeight);
       for (unsigned int y = 0; y < sink.formatHeight; ++y)
         std::memcpy(image.Pixel(0, y), pixels + size_t(y) * pitch, size_t(sink.formatWidth) * 4);
+      if (sink.frames.empty()) sink.firstWidth = width;
       sink.frames.push_back(std::move(image));
       sink.lastWidth = width;
       sink.lastHeight = height;
