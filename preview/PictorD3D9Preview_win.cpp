@@ -64,22 +64,24 @@ TPictorD3D9Preview::TPictorD3D9Preview()
 TPictorD3D9Preview::~TPictorD3D9Preview()
 {
   TLogScope scope("TPictorD3D9Preview::~TPictorD3D9Preview");
-  // Without the lock: the converter's thread may be waiting for it inside a frame.
+  // Without the lock: the converter's thread may be waiting for it inside a frame. No
+  // frame runs once the capture has stopped.
   if (pCamera) pCamera->StopCapture();
-  scope.Exit();
-  DeleteCriticalSection(&previewLock);
-
-  delete pChromaKeyingParams;
-  pChromaKeyingParams = nullptr;
-  delete pPreviewWindow;
-  pPreviewWindow = nullptr;
+  // The device goes before the window it was made for, and the camera before the lock
+  // its frames took.
+  ReleaseD3D9();
   delete pCamera;
   pCamera = nullptr;
+  delete pPreviewWindow;
+  pPreviewWindow = nullptr;
+  delete pChromaKeyingParams;
+  pChromaKeyingParams = nullptr;
   delete pBackgroundBitmap;
   pBackgroundBitmap = nullptr;
-  ReleaseD3D9();
   delete pFPSCalculator;
   pFPSCalculator = nullptr;
+  scope.Exit();
+  DeleteCriticalSection(&previewLock);
 }
 
 bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,

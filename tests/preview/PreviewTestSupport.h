@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "PictorD3D9Preview.h"
+#include "window/PictorD3D9PreviewWindow.h"
 #include "tests/support/CompositionReference.h"
 
 class TPictorD3D9PreviewTestAccess {
@@ -41,6 +42,8 @@ class TPictorD3D9PreviewTestAccess {
   static bool HasBackground(TPictorD3D9Preview& p) { return p.pBackgroundBitmap != nullptr; }
   static IDirect3D9Ex* D3D9(TPictorD3D9Preview& p) { return p.pD3D9; }
   static IDirect3DDevice9Ex* Device(TPictorD3D9Preview& p) { return p.pD3D9Device; }
+  static TPictor* Camera(TPictorD3D9Preview& p) { return p.pCamera; }
+  static HWND Window(TPictorD3D9Preview& p) { return p.pPreviewWindow->GetHandle(); }
   static IDirect3DPixelShader9* Shader(TPictorD3D9Preview& p) { return p.pD3D9PixelShaderBlur7x7KernelFilterD3D9; }
 };
 
