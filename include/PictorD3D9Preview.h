@@ -25,7 +25,8 @@ class PICTOR_API TPictorD3D9Preview {
  public:
   // Creates the hidden focus window on the calling thread; no camera or device yet.
   TPictorD3D9Preview();
-  // Stops the capture (no frame runs after that), then releases everything.
+  // Stops the capture (no frame runs after that), then releases Direct3D, the camera,
+  // the window and last the lock.
   ~TPictorD3D9Preview();
   TPictorD3D9Preview(const TPictorD3D9Preview&) = delete;
   TPictorD3D9Preview& operator=(const TPictorD3D9Preview&) = delete;

@@ -64,22 +64,24 @@ TPictorD3D9Preview::TPictorD3D9Preview()
 TPictorD3D9Preview::~TPictorD3D9Preview()
 {
   TLogScope scope("TPictorD3D9Preview::~TPictorD3D9Preview");
-  // Without the lock: the converter's thread may be waiting for it inside a frame.
+  // Without the lock: the converter's thread may be waiting for it inside a frame. No
+  // frame runs once the capture has stopped.
   if (pCamera) pCamera->StopCapture();
-  scope.Exit();
-  DeleteCriticalSection(&previewLock);
-
-  delete pChromaKeyingParams;
-  pChromaKeyingParams = nullptr;
-  delete pPreviewWindow;
-  pPreviewWindow = nullptr;
+  // The device goes before the window it was made for, and the camera before the lock
+  // its frames took.
+  ReleaseD3D9();
   delete pCamera;
   pCamera = nullptr;
+  delete pPreviewWindow;
+  pPreviewWindow = nullptr;
+  delete pChromaKeyingParams;
+  pChromaKeyingParams = nullptr;
   delete pBackgroundBitmap;
   pBackgroundBitmap = nullptr;
-  ReleaseD3D9();
   delete pFPSCalculator;
   pFPSCalculator = nullptr;
+  scope.Exit();
+  DeleteCriticalSection(&previewLock);
 }
 
 bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
@@ -89,9 +91,15 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   static const char kName[] = "TPictorD3D9Preview::StartPreview";
   TLogScope scope(kName);
 
-  // What a running frame reads is replaced under the lock, which is left again before
-  // the old capture is stopped: stopping waits for the converter's thread, which may
-  // itself be waiting for the lock.
+  // The old capture is stopped before anything its frames read is replaced: its last
+  // frames go to the old callback with the old settings, never to the new callback.
+  // Stopping waits for the converter's thread, which may itself be waiting for the lock,
+  // so the lock is not held here.
+  if (pCamera) {
+    pCamera->StopCapture();
+    delete pCamera;
+    pCamera = nullptr;
+  }
   EnterCriticalSection(&previewLock);
   delete pFPSCalculator;
   pFPSCalculator = new (std::nothrow) TFPSCalculator();
@@ -111,11 +119,6 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
     LogError("%s window handle is null", kName);
   } else {
-    if (pCamera) {
-      pCamera->StopCapture();
-      delete pCamera;
-      pCamera = nullptr;
-    }
     pCamera = new (std::nothrow) TPictor();
     if (!pCamera) {
       LogError("%s StartCapture failed", kName);

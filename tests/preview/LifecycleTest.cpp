@@ -34,7 +34,18 @@ class Lifecycle : public ::testing::Test {
   FrameSink sink;
 };
 
-TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgress)
+// Watches the preview's window: whether the device and the camera were gone when it was
+// destroyed.
+TPictorD3D9Preview* gWatched = nullptr;
+WNDPROC gWindowProc = nullptr;
+bool gGoneBeforeWindow = false;
+LRESULT CALLBACK WatchDestroy(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+  if (message == WM_DESTROY) gGoneBeforeWindow = !Access::Device(*gWatched) && !Access::Camera(*gWatched);
+  return CallWindowProcW(gWindowProc, window, message, wParam, lParam);
+}
+
+TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgressAndReleasesTheDeviceAndCameraBeforeTheWindow)
 {
   struct Probe {
     HANDLE entered;
@@ -50,12 +61,16 @@ TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgress)
   };
   auto preview = std::make_unique<TPictorD3D9Preview>();
   ASSERT_TRUE(preview->StartPreview(kGreen, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
+  gWatched = preview.get();
+  gWindowProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(Access::Window(*preview), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchDestroy)));
   probe.armed = true;
   ASSERT_EQ(WaitForSingleObject(probe.entered, 30000), WAIT_OBJECT_0);
   preview.reset();
   // A destructor that does not wait returns well within the callback's 300 ms; one that
   // waits cannot return before the callback has left, so a correct one never fails here.
   EXPECT_TRUE(probe.left);
+  EXPECT_TRUE(gGoneBeforeWindow);
   CloseHandle(probe.entered);
 }
 
@@ -79,7 +94,7 @@ TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureAndReleasesTheFirstDevic
 
   const size_t firstCount = sink.Count();
   ASSERT_TRUE(second.WaitFor(2));
-  EXPECT_EQ(second.lastWidth, 80u);
+  EXPECT_EQ(second.firstWidth, 80u);  // no frame of the first capture reached the second callback
   EXPECT_EQ(sink.Count(), firstCount);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "PictorD3D9Preview.h"
+#include "window/PictorD3D9PreviewWindow.h"
 #include "tests/support/CompositionReference.h"
 
 class TPictorD3D9PreviewTestAccess {
@@ -41,6 +42,8 @@ class TPictorD3D9PreviewTestAccess {
   static bool HasBackground(TPictorD3D9Preview& p) { return p.pBackgroundBitmap != nullptr; }
   static IDirect3D9Ex* D3D9(TPictorD3D9Preview& p) { return p.pD3D9; }
   static IDirect3DDevice9Ex* Device(TPictorD3D9Preview& p) { return p.pD3D9Device; }
+  static TPictor* Camera(TPictorD3D9Preview& p) { return p.pCamera; }
+  static HWND Window(TPictorD3D9Preview& p) { return p.pPreviewWindow->GetHandle(); }
   static IDirect3DPixelShader9* Shader(TPictorD3D9Preview& p) { return p.pD3D9PixelShaderBlur7x7KernelFilterD3D9; }
 };
 
@@ -54,7 +57,7 @@ struct FrameSink {
   std::mutex lock;
   std::condition_variable arrived;
   std::vector<TReferenceImage> frames;
-  unsigned int lastWidth = 0, lastHeight = 0, lastPitch = 0;
+  unsigned int firstWidth = 0, lastWidth = 0, lastHeight = 0, lastPitch = 0;
   void (*inside)(FrameSink&) = nullptr;  // runs inside the callback, after the copy
   void* context = nullptr;
 
@@ -67,6 +70,7 @@ struct FrameSink {
       TReferenceImage image(sink.formatWidth, sink.formatHeight);
       for (unsigned int y = 0; y < sink.formatHeight; ++y)
         std::memcpy(image.Pixel(0, y), pixels + size_t(y) * pitch, size_t(sink.formatWidth) * 4);
+      if (sink.frames.empty()) sink.firstWidth = width;
       sink.frames.push_back(std::move(image));
       sink.lastWidth = width;
       sink.lastHeight = height;
