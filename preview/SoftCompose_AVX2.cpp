@@ -30,12 +30,12 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i MulRound16(__m256i a, __m256i b)
 }
 
 // (w x c + 128) >> 8, or with a background (w x c + (256 - w) x b + 128) >> 8, for two
-// pixels per 128-bit half in 16-bit lanes.
+// pixels per 128-bit half in 16-bit lanes. The second is b + ((w x (c - b) + 128) >> 8),
+// and (x x 128 x w + 2^14) >> 15 is what the rounding high multiply gives for x x 128.
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Mix(__m256i c, __m256i b, __m256i w, bool withBackground)
 {
-  __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(c, w), _mm256_set1_epi16(128));
-  if (withBackground) sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(b, _mm256_sub_epi16(_mm256_set1_epi16(256), w)));
-  return _mm256_srli_epi16(sum, 8);
+  if (!withBackground) return _mm256_mulhrs_epi16(_mm256_slli_epi16(c, 7), w);
+  return _mm256_add_epi16(b, _mm256_mulhrs_epi16(_mm256_slli_epi16(_mm256_sub_epi16(c, b), 7), w));
 }
 
 template <bool kBackground>
