@@ -27,6 +27,10 @@ constexpr unsigned int kKeyToWeight = 1343;  // 2^16 x 256 / (49 x 255), rounded
 
 TColumnRow ColumnRow_C;
 TComposeRow ComposeRow_C;
+#if PICTOR_X86
+TColumnRow ColumnRow_SSE2, ColumnRow_AVX2;
+TComposeRow ComposeRow_SSE2, ComposeRow_AVX2;
+#endif
 
 struct TRowKernels {
   TColumnRow* columns;
