@@ -59,6 +59,8 @@ class PICTOR_API TPictorD3D9Preview {
   // The frame callback given to TPictor::StartCapture, with the preview as context.
   static bool PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
                                      void* context);
+  // True when the frame was composed and read back (and handed to the host's callback
+  // when there is one); false when it was given up, with its error line.
   bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels);
 
   bool InitD3D9();

@@ -183,9 +183,9 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   if (!device || !pD3DRTSurface || !pD3D9TextureSysMemY || !pD3D9TextureVidMemY || !pD3D9SurfaceVidMem) {
     // Only a frame delivered without a finished device set-up gets here.
     LogError("%s no Direct3D device", kName);
-    return true;
+    return false;
   }
-  if (!BeginFrame(device, pD3DRTSurface)) return true;
+  if (!BeginFrame(device, pD3DRTSurface)) return false;
   SetDrawStates(device);
   if (pChromaKeyingParams)
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
@@ -200,7 +200,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   HRESULT hr = readBack.Lock(&locked);
   if (hr != D3D_OK) {
     LogError("%s LockRect error %d", kName, static_cast<int>(hr));
-    return true;
+    return false;
   }
   LogFrameRate(kName, pFPSCalculator, lastFPSLogTick);
   // A host callback that throws loses only this frame: the next one is composed and
