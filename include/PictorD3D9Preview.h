@@ -70,7 +70,8 @@ class PICTOR_API TPictorD3D9Preview {
   // staging texture into target.
   void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target, const unsigned char* source,
                    unsigned int rows, int stride);
-  // Releases every Direct3D object in the documented order and nulls the members.
+  // Releases every Direct3D object in the documented order and nulls the members; reports
+  // the frames dropped for their size since the set-up.
   void ReleaseD3D9();
   // The keying record, created with the defaults when there is none. Under previewLock.
   TPictorD3D9PreviewChromaKeyingParams* KeyingParams();
@@ -96,4 +97,6 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
   CRITICAL_SECTION previewLock;
   TPictorConversion conversion;
+  // Frames dropped since the device set-up because their size is not the surfaces'.
+  unsigned int framesOfAnotherSize;
 };

@@ -192,6 +192,10 @@ bool TPictorD3D9Preview::CreatePixelShader(IDirect3DPixelShader9** shader)
 
 void TPictorD3D9Preview::ReleaseD3D9()
 {
+  if (framesOfAnotherSize)
+    LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
+             framesOfAnotherSize);
+  framesOfAnotherSize = 0;
   ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
   ReleaseAndNull(pD3D9SurfaceVidMem);
   ReleaseAndNull(pD3D9BackgroundTextureVidMem);

@@ -179,10 +179,24 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
 
   IDirect3DDevice9Ex* device = pD3D9Device;
-  // The four failures that end a frame; everything else is logged and the frame goes on.
+  // The failures that end a frame; everything else is logged and the frame goes on.
   if (!device || !pD3DRTSurface || !pD3D9TextureSysMemY || !pD3D9TextureVidMemY || !pD3D9SurfaceVidMem) {
     // Only a frame delivered without a finished device set-up gets here.
     LogError("%s no Direct3D device", kName);
+    return false;
+  }
+  // The host reads width x height pixels at the read-back surface's pitch, so a frame of
+  // another size than the surfaces (a camera that changed its size) is dropped.
+  D3DSURFACE_DESC surface = {};
+  HRESULT hr = pD3D9SurfaceVidMem->GetDesc(&surface);
+  if (hr != D3D_OK) {
+    LogError("%s GetDesc error %d", kName, static_cast<int>(hr));
+    return false;
+  }
+  if (width != surface.Width || height != surface.Height) {
+    if (framesOfAnotherSize++ == 0)
+      LogError("%s frame of %ux%u does not match the %ux%u surfaces, dropped", kName, width, height, surface.Width,
+               surface.Height);
     return false;
   }
   if (!BeginFrame(device, pD3DRTSurface)) return false;
@@ -197,7 +211,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
 
   D3DLOCKED_RECT locked = {};
   TSurfaceLock readBack(pD3D9SurfaceVidMem);
-  HRESULT hr = readBack.Lock(&locked);
+  hr = readBack.Lock(&locked);
   if (hr != D3D_OK) {
     LogError("%s LockRect error %d", kName, static_cast<int>(hr));
     return false;

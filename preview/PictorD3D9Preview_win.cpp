@@ -54,7 +54,8 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       pPreviewWindow(nullptr),
       pChromaKeyingParams(nullptr),
       previewLock(),
-      conversion(pcSystemConverter)
+      conversion(pcSystemConverter),
+      framesOfAnotherSize(0)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");

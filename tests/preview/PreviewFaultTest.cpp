@@ -60,7 +60,18 @@ TEST(PreviewFaults, FramesThatCannotBeComposedReachNoHost)
   Access::SetHost(preview, FrameSink::Callback, &sink);
   Frame frame = KeyScene(W, H, 3);
   EXPECT_FALSE(Access::Frame(preview, W, H, frame.Pixels.data()));  // no device yet
+  // Not the surfaces' size: the host would read past the surface, or a stale part of it.
+  Access::SetCaptureFormat(preview, W, H);
+  ASSERT_TRUE(Access::InitD3D9(preview));
+  pictortest::LogCapture::Get().Clear();
+  Frame wider = KeyScene(W + 2, H, 4), shorter = KeyScene(W, H - 2, 5);
+  EXPECT_FALSE(Access::Frame(preview, W + 2, H, wider.Pixels.data()));
+  EXPECT_FALSE(Access::Frame(preview, W, H - 2, shorter.Pixels.data()));
   EXPECT_EQ(sink.Count(), 0u);
+  EXPECT_EQ(pictortest::CountOf(pictortest::LogCapture::Get().Lines(),
+                                "TPictorD3D9Preview::PictorImageReadyProc frame of 34x24 does not match the 32x24 "
+                                "surfaces, dropped"),
+            1);
 }
 
 }  // namespace
