@@ -167,13 +167,14 @@ void DrawFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target, IDirect3DS
 
 }  // namespace
 
-bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool /*topDown*/,
+bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown,
                                                 unsigned char* pixels, void* context)
 {
-  return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels);
+  return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels, topDown);
 }
 
-bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels)
+bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels,
+                                              bool topDown)
 {
   const TCriticalSectionHold hold(previewLock);
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
@@ -204,7 +205,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   if (pChromaKeyingParams)
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
                    pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
-  LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4));
+  LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4), topDown);
   SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
                   pD3D9BackgroundTextureVidMem, width, height);
   DrawFrame(device, pD3DRTSurface, pD3D9SurfaceVidMem, width, height);

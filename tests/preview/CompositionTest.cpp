@@ -124,6 +124,17 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
   }
 }
 
+TEST_F(Composition, AFrameStoredTopRowFirstComposesLikeItsBottomUpCopy)
+{
+  Frame bottomUp = GradientPicture(W, H), topDown = bottomUp;
+  for (unsigned int y = 0; y < H; ++y)
+    for (unsigned int x = 0; x < W; ++x) topDown.SetArgb(x, y, bottomUp.Argb(x, H - 1 - y));
+  ASSERT_TRUE(Access::Frame(*preview, W, H, bottomUp.Pixels.data()));
+  const TReferenceImage upright = sink.Last();
+  ASSERT_TRUE(Access::Frame(*preview, W, H, topDown.Pixels.data(), true));
+  EXPECT_TRUE(ImagesNear(sink.Last(), upright, 0));
+}
+
 // The device keeps the host's floating-point mode and serves every thread.
 TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
 {
