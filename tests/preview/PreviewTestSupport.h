@@ -122,7 +122,8 @@ inline Frame KeyScene(unsigned int width, unsigned int height, uint32_t seed, bo
       uint32_t c[3];
       for (int i = 0; i < 3; ++i) c[i] = kBase[kind][i] + (noise >> (8 * i)) % kSpread[kind][i];
       if (keyIsBlue) std::swap(c[1], c[2]);
-      frame.SetArgb(x, y, (noise >> 24) << 24 | c[0] << 16 | c[1] << 8 | c[2]);
+      state = state * 1664525u + 1013904223u;  // the fourth byte from a step of its own
+      frame.SetArgb(x, y, (state >> 24) << 24 | c[0] << 16 | c[1] << 8 | c[2]);
     }
   return frame;
 }
