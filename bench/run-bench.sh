@@ -42,6 +42,16 @@ else
   status=1
 fi
 
+# --- soft compose: the keyed preview's composite on the CPU at 1080p and 4K vs memcpy ----
+soft_compose_bench=$root/build/native/bench/colorkey/soft_compose_bench
+if [[ -x $soft_compose_bench ]]; then
+  echo "=== soft compose" | report
+  "$soft_compose_bench" 2>&1 | report || status=1
+else
+  echo "=== soft compose: not built ($soft_compose_bench)" | report
+  status=1
+fi
+
 # --- capture: per-frame sample copy, conversion and delivery at 1920x1080 vs memcpy ---
 # Frames come from the virtual camera (mf.dll beside the program) through Wine's reader;
 # then unpaced MJPG, YUY2, NV12 and RGB32 captures through both converters.

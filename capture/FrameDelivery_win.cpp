@@ -122,10 +122,12 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 
   // The host reads width x height x 4 bytes: a shorter frame (a driver's truncated one)
   // is dropped rather than handed over.
+  // Nor is one read past the buffer's end, whatever its current length says.
   const unsigned long long frameBytes = 4ull * width * height;
-  if (lock.CurrentLength < frameBytes) {
-    LogError("%s frame of %u bytes is shorter than %ux%u pixels, dropped", kName,
-             static_cast<unsigned>(lock.CurrentLength), width, height);
+  const DWORD frameLength = lock.CurrentLength < lock.MaxLength ? lock.CurrentLength : lock.MaxLength;
+  if (frameLength < frameBytes) {
+    LogError("%s frame of %u bytes is shorter than %ux%u pixels, dropped", kName, static_cast<unsigned>(frameLength),
+             width, height);
     return;
   }
 
@@ -260,7 +262,15 @@ IMFMediaBuffer* PictorDuplicateBuffer(IMFMediaBuffer* source, TSamplePool* pool)
   HRESULT hr = sourceLock.Lock();
   if (FAILED(hr)) FailCopy(kName, hr);
 
-  const DWORD length = sourceLock.CurrentLength;
+  // A driver may report more current bytes than its buffer holds: copy what it holds.
+  DWORD length = sourceLock.CurrentLength;
+  if (length > sourceLock.MaxLength) {
+    if (!pool || pool->FirstLengthFault())
+      LogError("%s current length %u is over the buffer's maximum of %u, %u bytes copied", kName,
+               static_cast<unsigned>(length), static_cast<unsigned>(sourceLock.MaxLength),
+               static_cast<unsigned>(sourceLock.MaxLength));
+    length = sourceLock.MaxLength;
+  }
   ComPtr<IMFMediaBuffer> copy = NewCopyBuffer(length, pool, kName);
 
   TScopedBufferLock copyLock(copy.Get());

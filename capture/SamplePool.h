@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 struct IMFMediaBuffer;
 struct TSamplePoolState;
 
@@ -26,6 +28,11 @@ class TSamplePool {
   // Frame buffers every pool of the process has allocated so far (benchmarks, tests).
   static LONG BuffersAllocated();
 
+  // True the first time only: a camera fault that every frame of a capture repeats is
+  // logged once per capture (whose copies share this pool), not once per frame.
+  bool FirstLengthFault() { return !bLengthFaultSeen.exchange(true); }
+
  private:
   TSamplePoolState* State;  // shared with the buffers out of the pool
+  std::atomic<bool> bLengthFaultSeen{false};
 };

@@ -3,11 +3,12 @@
 // buffer released after its pool was destroyed frees itself.
 #include "capture/SamplePool.h"
 
+#include "common/Ownership_win.h"
+
 #include <mfapi.h>
 #include <mfidl.h>
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -23,7 +24,9 @@ class TPooledBuffer;
 }  // namespace
 
 struct TSamplePoolState {
-  std::mutex Lock;
+  // An SRW lock: it allocates nothing and cannot fail, so a buffer's Release (which
+  // takes it) never meets an error it could not report.
+  SRWLOCK Lock = SRWLOCK_INIT;
   std::vector<TPooledBuffer*> Kept;  // released buffers of the current size
   DWORD Length = 0;                  // current buffer size
   bool Closed = false;               // the pool is gone: released buffers free themselves
@@ -119,7 +122,7 @@ class TPooledBuffer final : public IMFMediaBuffer {
 
 bool TSamplePoolState::Keep(TPooledBuffer* buffer, DWORD length)
 {
-  std::lock_guard<std::mutex> guard(Lock);
+  const TExclusiveSRWHold hold(Lock);
   if (Closed || length != Length || Kept.size() >= kKeptBuffers) return false;
   try {
     Kept.push_back(buffer);
@@ -138,7 +141,7 @@ TSamplePool::~TSamplePool()
   if (!State) return;
   std::vector<TPooledBuffer*> kept;
   {
-    std::lock_guard<std::mutex> guard(State->Lock);
+    const TExclusiveSRWHold hold(State->Lock);
     State->Closed = true;
     kept.swap(State->Kept);
   }
@@ -154,7 +157,7 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
   std::vector<TPooledBuffer*> stale;
   TPooledBuffer* buffer = nullptr;
   {
-    std::lock_guard<std::mutex> guard(State->Lock);
+    const TExclusiveSRWHold hold(State->Lock);
     if (length != State->Length) {
       stale.swap(State->Kept);  // another frame size: the kept buffers are of no more use
       State->Length = length;

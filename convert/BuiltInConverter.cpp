@@ -141,7 +141,9 @@ TBuiltInConverter::TBuiltInConverter(TBuiltInInput input, uint32_t width, uint32
   const size_t chromaRows = (height + 1) / 2;
   switch (input) {
     case TBuiltInInput::NV12:
-      MinimumInput = luma + static_cast<size_t>(Stride) * chromaRows;
+      // A chroma row holds whole U,V pairs: for an odd width one byte more than the width,
+      // so with rows `width` apart the last row ends a byte past stride x chroma rows.
+      MinimumInput = luma + static_cast<size_t>(Stride) * (chromaRows - 1) + (width + 1) / 2 * 2;
       break;
     case TBuiltInInput::I420:
     case TBuiltInInput::YV12:

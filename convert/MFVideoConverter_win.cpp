@@ -216,8 +216,14 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
   }
 
   LogMediaTypeBasicParams(pInputType, &FrameWidth, &FrameHeight, &FrameStride, nullptr, &InputSubType);
+  // A type without a stride: RGB rows are stored bottom row first (Windows' rule for RGB),
+  // YUV rows top row first.
+  if (FrameStride == 0 && IsNativeRGB(InputSubType)) FrameStride = -static_cast<INT32>(FrameWidth * 4u);
+  const INT32 askedStride = static_cast<INT32>(FrameWidth * 4u) * (bTopDown ? 1 : -1);
 
-  if (conversion == pcBuiltIn) {
+  // Native RGB32 in the other row order (or with padded rows) is copied into the asked
+  // order by the built-in kernels: every path delivers the rows as asked.
+  if (conversion == pcBuiltIn || (IsNativeRGB(InputSubType) && FrameStride != askedStride)) {
     if (!ConfigureBuiltIn()) return false;
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
@@ -479,7 +485,8 @@ void TMFVideoConverter::ConvertBuiltIn()
       pOwner->CaptureFrameDropped();
       return;
     }
-    converted = pBuiltIn->Convert(source.Data, source.CurrentLength, target.Data, bTopDown);
+    const DWORD length = source.CurrentLength < source.MaxLength ? source.CurrentLength : source.MaxLength;
+    converted = pBuiltIn->Convert(source.Data, length, target.Data, bTopDown);
   }
   if (!converted) {
     // A broken frame (a truncated JPEG, a short buffer) costs this frame only.

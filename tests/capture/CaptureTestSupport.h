@@ -1,6 +1,6 @@
 // What the capture tests share beyond tests/support/HostTest.h: small Media Foundation
 // objects for the white-box tests (video types, tagged one-pixel samples, a buffer that
-// cannot be locked, a source reader to script) and the process's private memory.
+// a driver may hand over, a source reader to script) and the process's private memory.
 #pragma once
 
 #include "tests/support/HostTest.h"
@@ -59,9 +59,9 @@ inline ComPtr<IMFSample> TaggedSample(uint8_t tag, IMFMediaBuffer* extra = nullp
   return sample;
 }
 
-// A buffer whose Lock fails, so that copying a sample that holds it fails. It lives on
-// the test's stack and counts its references.
-class UnlockableBuffer : public IMFMediaBuffer {
+// A driver's buffer: Lock fails without data, else reports the lengths it is given (a
+// current length over the maximum included). On the test's stack; counts its references.
+class FakeBuffer : public IMFMediaBuffer {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override
   {
@@ -70,12 +70,17 @@ class UnlockableBuffer : public IMFMediaBuffer {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
   STDMETHODIMP_(ULONG) Release() override { return --Refs; }
-  STDMETHODIMP Lock(BYTE**, DWORD*, DWORD*) override { return E_FAIL; }
-  STDMETHODIMP Unlock() override { return E_FAIL; }
-  STDMETHODIMP GetCurrentLength(DWORD* length) override { return *length = 4, S_OK; }
+  STDMETHODIMP Lock(BYTE** data, DWORD* max, DWORD* current) override  // the library asks for all three
+  {
+    return Data ? (*data = Data, *max = MaxLength, *current = CurrentLength, S_OK) : E_FAIL;
+  }
+  STDMETHODIMP Unlock() override { return Data ? S_OK : E_FAIL; }
+  STDMETHODIMP GetCurrentLength(DWORD* length) override { return *length = CurrentLength, S_OK; }
   STDMETHODIMP SetCurrentLength(DWORD) override { return S_OK; }
-  STDMETHODIMP GetMaxLength(DWORD* length) override { return *length = 4, S_OK; }
+  STDMETHODIMP GetMaxLength(DWORD* length) override { return *length = MaxLength, S_OK; }
   std::atomic<ULONG> Refs{1};
+  BYTE* Data = nullptr;
+  DWORD MaxLength = 4, CurrentLength = 4;
 };
 
 // A source reader that answers every call with E_NOTIMPL until a test overrides it. It is

@@ -76,7 +76,7 @@ TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotU
 
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)
 {
-  UnlockableBuffer unlockable;
+  FakeBuffer unlockable;  // without data
   ComPtr<IMFSample> bad = TaggedSample(1, &unlockable);
   ScriptedReader reader({{S_OK, 0, bad}, {S_OK, 0, TaggedSample(2)}});
   const ULONG sampleRefs = RefCount(bad.Get()), bufferRefs = unlockable.Refs;
@@ -89,6 +89,27 @@ TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoe
   // Nothing of the failed copy is kept: no reference to the sample or its buffer.
   EXPECT_EQ(RefCount(bad.Get()), sampleRefs);
   EXPECT_EQ(unlockable.Refs, bufferRefs);
+}
+
+// A driver's buffer reporting a current length over its maximum: the copy takes what the
+// buffer holds (its bytes end where a page nobody may read begins); one line per capture.
+TEST_F(CaptureThreadTest, CurrentLengthOverTheMaximumIsClampedAndLoggedOnce)
+{
+  BYTE* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  DWORD protection = 0;
+  ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &protection));
+  FakeBuffer overlong;
+  overlong.Data = pages + 4092, overlong.CurrentLength = 64;
+  ComPtr<IMFSample> sample = TaggedSample(1, &overlong);
+  sample->AddBuffer(&overlong);  // twice in the frame
+  ScriptedReader reader({{S_OK, 0, sample}});
+  EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
+  const std::vector<std::string> lines = LogCapture::Get().Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "PictorDuplicateBuffer current length 64 is over the buffer's maximum of 4, 4 bytes copied"),
+            1);
+  sample.Reset();
+  VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 }  // namespace

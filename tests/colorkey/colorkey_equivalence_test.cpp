@@ -2,6 +2,8 @@
 // frames with a fixed seed, every width from 0 to 67, padded strides, guard bytes round
 // the frame, every colour type (and values that are none), parameters at and beyond their
 // ends, all 2^24 colours, and parameters tuned so that a colour sits exactly on a limit.
+// The same for the software compositor's vector kernels, which the image function also
+// runs on bands of a frame.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 
 #include "preview/ColorKey.h"
 #include "preview/ColorKeyInternal.h"
+#include "preview/SoftCompose.h"
 
 namespace {
 
@@ -234,6 +237,42 @@ TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit)
   // Custom keys whose window edges fall on the hue of a frame colour.
   for (int i = 0; i < 40; ++i) tuned.push_back({1.0f, 0.0f, 255, rbcCustom, static_cast<unsigned int>(rng())});
   for (const TParams& p : tuned) ASSERT_TRUE(Same(frame, 0, width, height, width * 4, p));
+}
+
+// Random frames of odd sizes, alphas mostly 0 or 255, either row order, with a background
+// of another size or none; the vector version composes in two bands of random extent.
+TEST_P(ColorKeyEquivalence, SoftComposeInBandsGivesTheReferenceBytes)
+{
+  using namespace colorkey;
+  const unsigned int levels[] = {kCpuSSE2, kCpuSSE2 | kCpuAVX2, ~0u};
+  TSoftCompositor reference(0), vector(CpuFeatures() & levels[GetParam()]);
+  if (std::strcmp(vector.KernelName(), kernel_.name) != 0) GTEST_SKIP() << "no " << kernel_.name << " compositor";
+  std::mt19937 rng(29);
+  auto randomPixels = [&](std::vector<uint8_t>& bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = i % 4 != 3 || rng() % 3 == 0 ? uint8_t(rng()) : 255 * (rng() & 1);
+  };
+  for (unsigned int width : {1u, 2u, 3u, 7u, 15u, 16u, 17u, 31u, 33u, 47u, 67u}) {
+    for (unsigned int height : {1u, 2u, 5u, 11u}) {
+      std::vector<uint8_t> camera(size_t(width * 4 + 4) * height), background(size_t(width * 4 + 16) * (height + 3));
+      randomPixels(camera);
+      randomPixels(background);
+      const TSoftPlane backgroundPlane{background.data(), 1 + unsigned(rng() % (width + 3)),
+                                       1 + unsigned(rng() % (height + 3)), width * 4 + 16, (rng() & 1) != 0};
+      const unsigned int stride = width * 4 + 8;
+      std::vector<uint8_t> expect(size_t(stride) * height, 0xA5), got = expect;
+      TSoftComposeFrame frame{{camera.data(), width, height, width * 4 + 4, (rng() & 1) != 0},
+                              rng() % 3 ? &backgroundPlane : nullptr,
+                              {expect.data(), stride, (rng() & 1) != 0}};
+      ASSERT_TRUE(reference.Compose(frame));
+      frame.target.pixels = got.data();
+      const unsigned int split = rng() % (height + 1);
+      ASSERT_TRUE(vector.Prepare(width, 2));
+      ASSERT_TRUE(vector.ComposeRows(frame, split, height, 1));
+      ASSERT_TRUE(vector.ComposeRows(frame, 0, split, 0));
+      ASSERT_TRUE(expect == got) << width << "x" << height << ", bands split at " << split;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, ColorKeyEquivalence, ::testing::Values(0, 1, 2),

@@ -178,6 +178,11 @@ TEST(BuiltInConverter, FramesThatDoNotFitTheFormatAreRefused)
   EXPECT_FALSE(TBuiltInConverter(TBuiltInInput::RGB32, kWidth, kHeight, kWidth * 4 + 64, TYuvMatrix::BT601Limited)
                    .PassesThrough(true));
 
+  // An odd width: the last chroma row is width + 1 bytes long, past stride x height x 3 / 2.
+  TBuiltInConverter odd(TBuiltInInput::NV12, 63, 2, 0, TYuvMatrix::BT601Limited);
+  EXPECT_EQ(odd.InputBytes(), 63u * 2 + 64);
+  EXPECT_FALSE(odd.Convert(frame.data(), 63 * 3, out.data(), true));
+
   TBuiltInConverter narrow(TBuiltInInput::NV12, kWidth, kHeight, kWidth - 2, TYuvMatrix::BT601Limited);
   EXPECT_FALSE(narrow.Ready());
   EXPECT_FALSE(narrow.Convert(frame.data(), frame.size(), out.data(), true));

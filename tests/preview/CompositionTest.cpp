@@ -59,14 +59,11 @@ class Composition : public ::testing::Test {
   TReferenceImage staging;
 };
 
-enum class Keying { None, Default, HalfOpacity, CustomBlue };
-enum class Background { None, Same, Larger, TopDown, Removed };
-
 TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
 {
   const Frame picture = GradientPicture(W, H), larger = GradientPicture(W + 8, H + 6);
   uint32_t seed = 0;
-  for (Keying keying : {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue}) {
+  for (Keying keying : kKeyings) {
     ASSERT_NO_FATAL_FAILURE(NewPreview());
     if (keying == Keying::Default)
       preview->SetChromaKeyingColor(rbcGreen, 0);
@@ -82,8 +79,7 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
     EXPECT_TRUE(Access::Frame(*preview, W, H, unseen.Pixels.data()));  // its upload is overwritten below
     Access::SetHost(*preview, FrameSink::Callback, &sink);
 
-    for (Background background :
-         {Background::None, Background::Same, Background::Larger, Background::TopDown, Background::Removed}) {
+    for (Background background : kBackgrounds) {
       SCOPED_TRACE(::testing::Message() << "keying " << int(keying) << ", background " << int(background));
       const Frame& image = background == Background::Larger ? larger : picture;
       std::vector<uint8_t> hostCopy = image.Pixels;

@@ -274,6 +274,8 @@ class VirtualStream final : public IMFMediaStream {
         failed_ = failure = kRefusedRequestStatus;
       } else if (setup.endOfStreamAfter >= 0 && accepted_ >= setup.endOfStreamAfter) {
         endOfStream = true;  // the camera has nothing more to give
+      } else if (setup.stallAfter >= 0 && accepted_ >= setup.stallAfter) {
+        return S_OK;  // a hung driver: the request is taken and never answered
       } else {
         try {
           requests_.emplace_back(token);

@@ -239,6 +239,8 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       ok = ParseInt64(t.value, &cam->errorFlagAfter) && cam->errorFlagAfter >= 0;
     else if (t.key == "end-of-stream-after")
       ok = ParseInt64(t.value, &cam->endOfStreamAfter) && cam->endOfStreamAfter >= 0;
+    else if (t.key == "stall-after")
+      ok = ParseInt64(t.value, &cam->stallAfter) && cam->stallAfter >= 0;
     else if (t.key == "short-frames")
       ok = ParseBool(t.value, &cam->shortFrames);
     else if (t.key == "truncate-frame")

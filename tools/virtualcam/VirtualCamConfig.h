@@ -86,6 +86,7 @@ struct CameraSetup {
   int64_t streamErrorAfter = -1;  // frames before the stream reports an error
   int64_t errorFlagAfter = -1;    // frames before sample requests are refused
   int64_t endOfStreamAfter = -1;  // frames before the stream ends (MEEndOfStream)
+  int64_t stallAfter = -1;        // frames before requests are accepted and never answered
   bool shortFrames = false;       // every frame's buffer reports one row less than a frame
   int64_t truncateFrame = -1;     // this frame (0 = the first after a start) comes cut to half
   SampleTiming timing = SampleTiming::Full;

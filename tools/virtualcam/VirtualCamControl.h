@@ -19,6 +19,8 @@
 //          [error-flag-after=N]       after N frames ReadSample reports MF_SOURCE_READERF_ERROR
 //          [end-of-stream-after=N]    after N frames the stream ends (MEEndOfStream; the
 //                                     reader then reports MF_SOURCE_READERF_ENDOFSTREAM)
+//          [stall-after=N]            after N frames requests are accepted and never answered
+//                                     (a driver that hangs)
 //          [noise=A]                  fixed grain of up to +-A levels on every channel (0-64)
 //          [short-frames=1]           buffers one row short of a frame (MJPG: half)
 //          [truncate-frame=N]         frame N since a start (0 = first) reports half its length

@@ -6,7 +6,7 @@
 
 #include "Pictor.h"
 #include "PictorPreviewRecords.h"
-#include "capture/PictorCHandles.h"
+#include "c-api/PictorCHandles.h"
 #include "log/Log.h"
 
 #include <cstring>

@@ -1,9 +1,9 @@
 // The C interface's keyed preview (include/PictorC.h): a checked layer over
-// TPictorD3D9Preview, with the handle rules of capture/PictorCHandles.h.
+// TPictorD3D9Preview, with the handle rules of c-api/PictorCHandles.h.
 #include "PictorC.h"
 
 #include "PictorD3D9Preview.h"
-#include "capture/PictorCHandles.h"
+#include "c-api/PictorCHandles.h"
 #include "log/Log.h"
 
 #include <cstring>

@@ -1,0 +1,44 @@
+// The software compositor's inside: the image function walks the rows of a band keeping
+// each column's 7-row alpha sum up to date, and hands every output row to a row kernel.
+// The *_C kernels are the definition; the vector ones give their output byte for byte.
+#pragma once
+
+#include <cstdint>
+
+#include "PictorConfig.h"
+
+namespace softcompose {
+
+// Adds the alpha bytes of row `in` to the column sums and takes those of row `out` away
+// (modulo 2^16; the sums themselves never exceed 7 x 255).
+using TColumnRow = void(uint16_t* sums, const unsigned char* in, const unsigned char* out, unsigned int width);
+
+// One output row of `width` pixels. window[x .. x + 6] are the column sums round pixel x
+// (window[x + 3] its own column). background null: no background.
+//   m = min(49 x own alpha, 7 x 7 sum)          0 .. 12495, the softened key x 12495
+//   w = (m x 1343 + 2^15) >> 16                 0 .. 256, the key in 1/256
+//   background: c = (w x camera + (256 - w) x background + 128) >> 8, alpha 255
+//   none:       c = (w x camera + 128) >> 8,
+//               alpha = 255 - ((w x (256 - w) x 255 + 2^15) >> 16)
+using TComposeRow = void(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                         const uint16_t* window, unsigned int width);
+
+constexpr unsigned int kKeyToWeight = 1343;  // 2^16 x 256 / (49 x 255), rounded
+
+TColumnRow ColumnRow_C;
+TComposeRow ComposeRow_C;
+#if PICTOR_X86
+TColumnRow ColumnRow_SSE2, ColumnRow_AVX2;
+TComposeRow ComposeRow_SSE2, ComposeRow_AVX2;
+#endif
+
+struct TRowKernels {
+  TColumnRow* columns;
+  TComposeRow* compose;
+  const char* name;
+};
+
+// The fastest kernels whose features (the colour key's feature bits) are all in `features`.
+TRowKernels SelectRowKernels(unsigned int features);
+
+}  // namespace softcompose
