@@ -133,6 +133,7 @@ TEST(LogTable, FirstEntryWhosePathIsAPrefixWithAsciiFoldingWins)
   t.Add(u"C:\\Apps\\Tools\\", u"later");
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"c:\\apps\\tools\\", u"apps"},
+      {u"C:\\APPS\\", u"apps"},
       {u"C:\\Apps", u"app"},  // "C:\Apps\" is longer than the directory
       {u"c:\\application\\", u"app"},
       {u"D:\\Apps\\", u""},

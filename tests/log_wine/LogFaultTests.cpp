@@ -1,6 +1,5 @@
-// Faults around the log channel as a host meets them: another process that keeps a mutex
-// of the channel, channel memory that another process created first. A process of its own:
-// no process holds the registration table when a test starts.
+// Another process that keeps a mutex of the log channel or created its memory first, as a
+// host meets it. A process of its own: no process holds the registration table at first.
 #include "LogProbe.h"
 #include "PictorC.h"
 #include "log/LogObjects.h"
