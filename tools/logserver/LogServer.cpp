@@ -15,6 +15,11 @@ std::wstring FromU16(const std::u16string& text)
   return std::wstring(text.begin(), text.end());
 }
 
+// How long the server waits for the channel's mutexes. A library holds them only to copy a
+// record; a process that keeps one longer is not a library, and the server then gives up the
+// step (opening, registering, draining once) instead of hanging with it.
+static constexpr DWORD kServerMutexWaitMs = 1000;
+
 static std::wstring LastErrorText(const wchar_t* what)
 {
   return std::wstring(what) + L" failed with error " + std::to_wstring(GetLastError());
@@ -28,7 +33,11 @@ bool TLogServerTableHost::Open(std::wstring* error)
     *error = LastErrorText(L"CreateMutexW(registration mutex)");
     return false;
   }
-  TMutexHold hold(hMutex.Get());
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  if (!hold.Owned()) {
+    *error = L"another program keeps the registration mutex";
+    return false;
+  }
   hMapping.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE | SEC_COMMIT, 0,
                                     kLogServerTableSize, PICTOR_LOG_SERVER_TABLE_NAME));
   const DWORD createError = GetLastError();
@@ -52,20 +61,20 @@ bool TLogServerTableHost::Open(std::wstring* error)
 
 bool TLogServerTableHost::Register(const TLogDirectoryRegistration& entry)
 {
-  TMutexHold hold(hMutex.Get());
-  return view.Get() && AddLogDirectoryEntry(view.Get(), kLogServerTableSize, entry, true);
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  return hold.Owned() && view.Get() && AddLogDirectoryEntry(view.Get(), kLogServerTableSize, entry, true);
 }
 
 void TLogServerTableHost::Unregister(const std::u16string& channel)
 {
-  TMutexHold hold(hMutex.Get());
-  if (view.Get()) RemoveLogDirectoryEntries(view.Get(), kLogServerTableSize, channel);
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  if (hold.Owned() && view.Get()) RemoveLogDirectoryEntries(view.Get(), kLogServerTableSize, channel);
 }
 
 std::vector<TLogDirectoryRegistration> TLogServerTableHost::List()
 {
-  TMutexHold hold(hMutex.Get());
-  if (!view.Get()) return {};
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  if (!hold.Owned() || !view.Get()) return {};
   return ListLogDirectoryEntries(view.Get(), kLogServerTableSize);
 }
 
@@ -82,7 +91,11 @@ bool TLogChannelHost::Create(const std::wstring& name, uint8_t level, std::wstri
     *error = LastErrorText(L"CreateMutexW(write access)");
     return false;
   }
-  TMutexHold hold(hMutex.Get());
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  if (!hold.Owned()) {
+    *error = L"another program keeps the channel's write mutex";
+    return false;
+  }
   hMapping.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE | SEC_COMMIT, 0,
                                     kLogChannelMappingSize, (PICTOR_LOG_CHANNEL_MAPPING_PREFIX + name).c_str()));
   const DWORD createError = GetLastError();
@@ -131,8 +144,11 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
     // The mutex is held only to read the offsets and to store the read offset: clients
     // write only into the free part of the ring, so what lies before the write offset
     // read here stays put, and they never wait while records are parsed.
-    TMutexHold hold(hMutex.Get());
+    TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
     if (!hold.Owned()) return records;
+    // Records printed by a drain that could not store its read offset are skipped now.
+    if (pendingReadOffset) StoreU32(buffer + kLogChannelReadOffset, *pendingReadOffset);
+    pendingReadOffset.reset();
     state = LoadLogRingState(buffer);
   }
   bool reset = false;
@@ -155,8 +171,11 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
       ++malformedCount;
     state.readOffset = next;
   }
-  TMutexHold hold(hMutex.Get());
-  if (!hold.Owned()) return records;
+  TMutexHold hold(hMutex.Get(), kServerMutexWaitMs);
+  if (!hold.Owned()) {
+    if (!reset) pendingReadOffset = state.readOffset;
+    return records;
+  }
   if (reset)
     InitLogChannelHeader(buffer, buffer[kLogChannelLevelOffset]);
   else

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ class TLogServerTableHost {
   // Opens the registration table, or creates it (empty) when no process has it yet.
   // False with `error` set when that fails.
   bool Open(std::wstring* error);
-  // Adds a directory entry ahead of older ones. False when the table is full or corrupt.
+  // Adds a directory entry ahead of older ones. False when the table is full or corrupt, or
+  // another program keeps the registration mutex.
   bool Register(const TLogDirectoryRegistration& entry);
   // Removes the entries of this channel (when the server stops).
   void Unregister(const std::u16string& channel);
@@ -58,6 +60,8 @@ class TLogChannelHost {
   TUniqueHandle hMutex;
   TUniqueHandle hMapping;
   TUniqueView view;
+  // A read offset a drain could not store because another program kept the write mutex.
+  std::optional<uint32_t> pendingReadOffset;
   size_t corruptCount = 0;
   size_t malformedCount = 0;
 };

@@ -343,7 +343,9 @@ bool RegisterDirectory(const Options& options, TLogServerTableHost& table)
   const std::vector<TLogModuleRegistration> modules =
       SelectModules(LogServerModulesIn(options.directory), options.modules);
   if (!table.Register({ToU16(options.directory), ToU16(options.channel), modules})) {
-    std::fprintf(stderr, "pictor-logserver: the registration table has no room for another directory\n");
+    std::fprintf(stderr,
+                 "pictor-logserver: the directory could not be registered: the registration table is full or another "
+                 "program keeps its mutex\n");
     return false;
   }
   if (!options.quiet) {
