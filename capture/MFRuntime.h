@@ -4,8 +4,8 @@
 // Media Foundation is usable before it creates a camera object.
 //
 // The record is filled once by the constructor and only read afterwards (also from the
-// converter's thread), so it needs no lock. A pointer is null when its function was not
-// found; every caller tests it before calling through it.
+// converter's thread), so it needs no lock; the shared one is made under a lock of its own. A pointer is null when its
+// function was not found; every caller tests it before calling through it.
 #pragma once
 
 #include <windows.h>
@@ -43,6 +43,17 @@ class TMFRuntime {
 
   TMFRuntime();
   explicit TMFRuntime(const ModuleNames& names);
+
+  // The binding every TPictor of this copy of the library shares. The first call loads the
+  // modules and starts Media Foundation, and they stay until the library unloads: the
+  // platform's work-queue threads may still be releasing a reader and a source after the
+  // object that made them is gone, so neither a shutdown nor an unload may follow each
+  // object. *runtime is null when no binding could be made; the result is MFStartup's
+  // (a failed start is tried again by the next call).
+  static HRESULT AcquireShared(TMFRuntime** runtime);
+  // From the library's entry point at unload: Media Foundation is shut down and the
+  // modules freed, once, when a binding was made.
+  static void ReleaseShared();
   ~TMFRuntime();
   TMFRuntime(const TMFRuntime&) = delete;
   TMFRuntime& operator=(const TMFRuntime&) = delete;

@@ -1,5 +1,5 @@
-// The run-time binding of Media Foundation, and the start and end of a TPictor's life
-// around it.
+// The run-time binding of Media Foundation, shared by the library's objects, and the start
+// and end of a TPictor's life.
 #include <windows.h>
 
 #include <new>
@@ -20,7 +20,39 @@ void Lookup(HMODULE module, const char* name, T& slot)
 constexpr ULONG kMFVersion = 0x00020070;
 constexpr DWORD kMFStartupFull = 0;
 
+// The shared binding and whether Media Foundation was started through it. An SRW lock
+// needs nothing made or released at load or unload.
+SRWLOCK gSharedLock = SRWLOCK_INIT;
+TMFRuntime* gShared = nullptr;
+bool gSharedStarted = false;
+
 }  // namespace
+
+HRESULT TMFRuntime::AcquireShared(TMFRuntime** runtime)
+{
+  AcquireSRWLockExclusive(&gSharedLock);
+  if (!gShared) gShared = new (std::nothrow) TMFRuntime();
+  HRESULT hr = E_OUTOFMEMORY;
+  if (gShared) {
+    hr = S_OK;
+    if (!gSharedStarted) {
+      hr = gShared->pMFStartup ? gShared->pMFStartup(kMFVersion, kMFStartupFull) : kFunctionMissing;
+      gSharedStarted = hr == S_OK;
+    }
+  }
+  *runtime = gShared;
+  ReleaseSRWLockExclusive(&gSharedLock);
+  return hr;
+}
+
+void TMFRuntime::ReleaseShared()
+{
+  if (!gShared) return;
+  if (gSharedStarted && gShared->pMFShutdown) gShared->pMFShutdown();
+  delete gShared;
+  gShared = nullptr;
+  gSharedStarted = false;
+}
 
 TMFRuntime::TMFRuntime() : TMFRuntime(ModuleNames()) {}
 
@@ -73,33 +105,19 @@ TPictor::TPictor()
       pCaptureCamera(nullptr),
       Conversion(pcSystemConverter)
 {
-  pMFRuntime = new (std::nothrow) TMFRuntime();
-  if (!pMFRuntime) {
-    LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(E_OUTOFMEMORY));
-    return;
-  }
   // Construction completes even when Media Foundation does not start; the operations
   // then fail one by one with their own lines.
-  const HRESULT hr =
-      pMFRuntime->pMFStartup ? pMFRuntime->pMFStartup(kMFVersion, kMFStartupFull) : TMFRuntime::kFunctionMissing;
-  if (hr != 0) LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(hr));
+  const HRESULT hr = TMFRuntime::AcquireShared(&pMFRuntime);
+  if (hr != S_OK) LogError("%s MFStartup error %x", "TPictor::TPictor", static_cast<unsigned>(hr));
 }
 
 TPictor::~TPictor()
 {
   // A host may destroy an object that still captures: both threads end before anything
-  // they use is released.
+  // they use is released. The shared binding stays with the library.
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
-  if (pMFRuntime) {
-    if (pMFRuntime->pMFShutdown) {
-      pMFRuntime->pMFShutdown();
-    } else {
-      LogError("%s MFShutdown error %x", "TPictor::~TPictor", static_cast<unsigned>(TMFRuntime::kFunctionMissing));
-    }
-    delete pMFRuntime;
-    pMFRuntime = nullptr;
-  }
+  pMFRuntime = nullptr;
 }
 
 bool TPictor::CanUseMFAPI()

@@ -96,11 +96,9 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   // frames go to the old callback with the old settings, never to the new callback.
   // Stopping waits for the converter's thread, which may itself be waiting for the lock,
   // so the lock is not held here.
-  if (pCamera) {
-    pCamera->StopCapture();
-    delete pCamera;
-    pCamera = nullptr;
-  }
+  // A restart keeps its camera object: what the old capture's platform threads still
+  // release stays with it.
+  if (pCamera) pCamera->StopCapture();
   EnterCriticalSection(&previewLock);
   delete pFPSCalculator;
   pFPSCalculator = new (std::nothrow) TFPSCalculator();
@@ -120,7 +118,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
     LogError("%s window handle is null", kName);
   } else {
-    pCamera = new (std::nothrow) TPictor();
+    if (!pCamera) pCamera = new (std::nothrow) TPictor();
     if (!pCamera) {
       LogError("%s StartCapture failed", kName);
     } else {

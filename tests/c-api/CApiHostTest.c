@@ -159,8 +159,6 @@ static void KeyedPreview(void)
   CHECK(WaitForFrames(&frames, 3));
   CHECK(frames.width == 320 && frames.height == 240);
   CHECK(frames.first[0] < 16 && frames.first[1] < 16 && frames.first[2] < 16);
-  CHECK(PictorPreviewSetSensitivity(preview, .5f) == PICTOR_OK && PictorPreviewSetSmoothing(preview, .5f) == PICTOR_OK);
-  CHECK(PictorPreviewSetOpacity(preview, 200) == PICTOR_OK && PictorPreviewSetBackground(preview, NULL) == PICTOR_OK);
   CHECK(PictorPreviewSetKeyColor(preview, PICTOR_KEY_BLUE, 0) == PICTOR_OK);
   CHECK(PictorPreviewDestroy(preview) == PICTOR_OK);
 }
@@ -202,13 +200,12 @@ static void DestroyWhileTheCallbackCallsItsObject(void)
   for (round = 0; round < 20; ++round) {
     Busy busy;
     memset(&busy, 0, sizeof busy);
-    if (round % 2) {
-      CHECK(PictorPreviewCreate(&busy.preview) == PICTOR_OK);
-      CHECK(PictorPreviewStart(busy.preview, kGreen, 0, 1, NULL, NULL, OnBusyPreview, &busy) == PICTOR_OK);
-    } else {
-      CHECK(PictorCaptureCreate(&busy.capture) == PICTOR_OK);
-      CHECK(PictorCaptureStart(busy.capture, kGreen, 0, 1, OnBusyFrame, &busy) == PICTOR_OK);
-    }
+    if (round % 2)
+      CHECK(PictorPreviewCreate(&busy.preview) == PICTOR_OK &&
+            PictorPreviewStart(busy.preview, kGreen, 0, 1, NULL, NULL, OnBusyPreview, &busy) == PICTOR_OK);
+    else
+      CHECK(PictorCaptureCreate(&busy.capture) == PICTOR_OK &&
+            PictorCaptureStart(busy.capture, kGreen, 0, 1, OnBusyFrame, &busy) == PICTOR_OK);
     for (waited = 0; busy.calls == 0 && waited < 30000; ++waited) Sleep(1);
     CHECK(busy.calls > 0);
     CHECK((busy.preview ? PictorPreviewDestroy(busy.preview) : PictorCaptureDestroy(busy.capture)) == PICTOR_OK);
@@ -226,7 +223,6 @@ static void BadHandlesAndArguments(void)
   PictorPreview preview = NULL;
   PictorDescr cameras[2];
   PictorFormat format;
-  PictorCaptureStatus status;
   int count = 0;
   PictorCaptureCreate(&capture);
   PictorCaptureCreate(&gone);
@@ -238,14 +234,10 @@ static void BadHandlesAndArguments(void)
   CHECK_CODE(PictorCaptureStop((PictorCapture)preview), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorPreviewSetOpacity((PictorPreview)capture, 1), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorPreviewDestroy(NULL), PICTOR_E_INVALID_HANDLE);
-  CHECK_CODE(PictorCaptureGetStatus(gone, &status), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorCaptureCreate(NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureEnumerateCameras(capture, NULL, 2, &count), PICTOR_E_NULL_POINTER);
-  CHECK_CODE(PictorCaptureEnumerateCameras(capture, cameras, 2, NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureEnumerateCameras(capture, cameras, -1, &count), PICTOR_E_INVALID_ARGUMENT);
-  CHECK_CODE(PictorCaptureEnumerateFormats(capture, kBars, &format, -5, &count), PICTOR_E_INVALID_ARGUMENT);
   CHECK_CODE(PictorCaptureGetFormat(capture, NULL, 0, &format), PICTOR_E_NULL_POINTER);
-  CHECK_CODE(PictorCaptureGetFormat(capture, kBars, 0, NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureStart(capture, kBars, 0, 1, NULL, NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureStartFormat(capture, kBars, NULL, 1, OnFrame, NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureGetStatus(capture, NULL), PICTOR_E_NULL_POINTER);
