@@ -15,7 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Everything built for 32-bit Windows (the library, its tools and the third-party libraries):
 # - a host thread, or the system, enters the library with the stack aligned to 4 bytes only,
 #   while GCC assumes 16: a function that keeps vectors in stack slots must realign its own
-#   frame (tests/x86/check-stack-alignment.sh checks the DLL for one that does not);
+#   frame (tests/package/check-stack-alignment.sh checks the DLL for one that does not);
 # - floating point in SSE2 registers, as on x64, so that the plain C colour key rounds
 #   exactly as its vector versions do (x87's wider intermediates would not). Every x86
 #   processor Windows 8 and later runs on has SSE2.
