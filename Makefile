@@ -10,7 +10,7 @@ PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev 
             ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind \
             nasm dpkg-dev libturbojpeg0-dev libyuv-dev
 
-.PHONY: setup build build-windows build-windows-x86 build-native test demo bench format format-check clean
+.PHONY: setup build build-windows build-windows-x86 build-native package test demo bench format format-check clean
 
 setup:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -43,6 +43,16 @@ build-native: setup
 	cmake --build --preset fuzz -j $(JOBS)
 
 build: build-windows build-windows-x86 build-native
+
+# build/package/pictor-<version>-x64.zip and -x86.zip: CPack over the install rules of
+# packaging/, from each tree's library, tools and import libraries.
+PACKAGE_TARGETS := Pictor pictor-logserver virtualcam pictor_c_import_library
+package: setup
+	@set -e; for p in windows windows-x86; do \
+	  cmake --preset $$p >/dev/null; \
+	  cmake --build --preset $$p -j $(JOBS) --target $(PACKAGE_TARGETS); \
+	  cpack --config build/$$p/CPackConfig.cmake -B $(CURDIR)/build/package; \
+	done; rm -rf build/package/_CPack_Packages
 
 test: build
 	tests/run-all.sh

@@ -1,14 +1,4 @@
-# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (posix thread model,
-# so std::thread and std::mutex work).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for 64-bit Windows with Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(PICTOR_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${PICTOR_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${PICTOR_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${PICTOR_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${PICTOR_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

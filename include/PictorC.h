@@ -4,6 +4,11 @@
  * through DllImport, Python through ctypes, Delphi, Rust) can use the library. It covers
  * what the C++ classes TPictor and TPictorD3D9Preview do, plus the capture status.
  *
+ * Calling convention: __cdecl for every function and every callback, in the 32-bit (x86)
+ * and the 64-bit (x64) library alike. The DLL exports the plain function names (no
+ * leading underscore, no @N): C# needs CallingConvention.Cdecl, Python ctypes.CDLL and
+ * CFUNCTYPE, Delphi `cdecl`.
+ *
  * Valid C99 and C++. Rules every function follows:
  *  - a function that can fail returns PICTOR_OK (0) or one of the negative PICTOR_E_*
  *    codes below, and writes a log line saying why;

@@ -1,8 +1,10 @@
 /* A complete host in C: capture two seconds from the first camera through Pictor's C
- * interface and print what happened. Copy it as the start of your own host.
+ * interface and print what happened, then run a keyed preview (green key over black) for
+ * two seconds. Copy it as the start of your own host.
  *
+ * Build with CMake:   cmake -S . -B build -DCMAKE_PREFIX_PATH=<pictor>  (CMakeLists.txt here)
  * Build (mingw-w64):  gcc -std=c99 capture.c -I<pictor>/include -L<pictor>/lib -lPictor -lole32
- * Build (MSVC):       cl capture.c /I<pictor>\include Pictor.lib ole32.lib
+ * Build (MSVC):       cl capture.c /I<pictor>\include <pictor>\lib\Pictor.lib ole32.lib
  * Run it with Pictor.dll beside the .exe (and, without a camera, the virtual camera's
  * mf.dll). */
 #include "PictorC.h"
@@ -21,6 +23,38 @@ static int PICTOR_CDECL OnFrame(unsigned int width, unsigned int height, int top
            topDown ? "top row first" : "bottom row first", pixels[0], pixels[1], pixels[2]);
   ++*frames;
   return 1;
+}
+
+/* Called on the library's thread for every keyed picture: top row first, pitch bytes
+ * between rows, alpha 0 where the key colour was. */
+static int PICTOR_CDECL OnKeyedFrame(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
+                                     void* context)
+{
+  unsigned long* frames = (unsigned long*)context;
+  if (*frames == 0)
+    printf("first keyed picture: %ux%u, pitch %u, top-left alpha %u\n", width, height, pitch, pixels[3]);
+  ++*frames;
+  return 1;
+}
+
+/* A keyed preview of the camera for two seconds; 0 when pictures arrived. */
+static int RunKeyedPreview(const wchar_t* link)
+{
+  PictorPreview preview = NULL;
+  PictorKeyingParams params;
+  unsigned long frames = 0;
+  int result = PictorPreviewCreate(&preview);
+  if (result == PICTOR_OK) result = PictorDefaultKeyingParams(&params);
+  if (result == PICTOR_OK) result = PictorPreviewStart(preview, link, 0, 1, NULL, &params, OnKeyedFrame, &frames);
+  if (result != PICTOR_OK) {
+    printf("the keyed preview did not start: %s\n", PictorResultName(result));
+    PictorPreviewDestroy(preview);
+    return 1;
+  }
+  Sleep(2000);
+  PictorPreviewDestroy(preview); /* stops its capture first */
+  printf("keyed preview: %lu pictures\n", frames);
+  return frames > 0 ? 0 : 1;
 }
 
 int main(void)
@@ -66,6 +100,7 @@ int main(void)
                                                 : "idle",
          (unsigned long)status.Error, status.FramesDelivered, status.FramesDropped, status.FrameRate);
   PictorCaptureDestroy(capture);
+  result = RunKeyedPreview(cameras[0].SymbolicLink);
   CoUninitialize();
-  return status.FramesDelivered > 0 ? 0 : 1;
+  return status.FramesDelivered > 0 && result == 0 ? 0 : 1;
 }

@@ -42,6 +42,7 @@ const char kUsage[] =
     "  --run-for SECONDS    stop cleanly after SECONDS\n"
     "  --stop NAME          stop the server that was started with --stop-event NAME, and exit\n"
     "  --list               print the registration table and exit\n"
+    "  --version            print the version and exit\n"
     "  --help               this text\n"
     "\n"
     "While running, commands on standard input: level N, suspend, resume, stop.\n"
@@ -111,6 +112,9 @@ int ParseArguments(int argc, wchar_t** argv, Options* options)
     const wchar_t* v = nullptr;
     if (arg == L"--help" || arg == L"-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == L"--version") {
+      std::printf("pictor-logserver %s\n", PICTOR_VERSION);
       return 0;
     } else if (arg == L"--dir") {
       if (!value(&v) || !*v) return UsageError("--dir needs a directory");

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# 32-bit Windows guarantees a thread's stack only 4-byte alignment where a host (or the
-# system) calls into a module. Lists every function of the module that reads or writes a
-# stack slot with an instruction that faults on a slot not aligned to 16 bytes (an aligned
-# vector move, or a legacy SSE instruction with a 16-byte memory operand) without first
-# realigning its own stack (`and $-16/-32/-64,%esp`). Fails when there is one.
+# A 32-bit host thread enters a module with its stack aligned to 4 bytes only. Lists (and fails
+# on) every function that touches a stack slot with an instruction faulting when the slot is not
+# 16-byte aligned (aligned vector move, legacy SSE 16-byte operand) without realigning its stack.
 #   check-stack-alignment.sh <objdump> <module>
 set -euo pipefail
-objdump=$1 module=$2
-"$objdump" -d --no-show-raw-insn "$module" | awk '
-  function report() {
-    if (fn != "" && risky != "" && !realigned) { print fn ": " risky; found++ }
-  }
+"$1" -d --no-show-raw-insn "$2" | awk '
+  function report() { if (fn != "" && risky != "" && !realigned) { print fn ": " risky; found++ } }
   /^[0-9a-f]+ <.*>:$/ {
     name = substr($2, 2, length($2) - 3)
     # An assembler routine'"'"'s local labels (name.label, ..@n) belong to the routine.
@@ -18,8 +13,7 @@ objdump=$1 module=$2
     report(); fn = name; risky = ""; realigned = 0; next
   }
   /\tand +\$0xf+[0-9a-f]0,%esp/ { realigned = 1; next }
-  # Only stack operands: (%esp) or a frame based on %ebp.
-  !/\((%esp|%ebp)[,)]/ { next }
+  !/\((%esp|%ebp)[,)]/ { next }  # stack operands only: (%esp) or an %ebp frame
   {
     insn = $0; sub(/^[^\t]*\t/, "", insn); op = insn; sub(/ .*/, "", op)
     aligned_move = op ~ /^v?mov(aps|apd|dqa|dqa32|dqa64|ntps|ntpd|ntdq|ntdqa)$/
