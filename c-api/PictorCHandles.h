@@ -3,9 +3,12 @@
 //
 // A handle is a number the registry hands out once and never again, not an address:
 // a destroyed handle is recognised for the life of the process and never dereferenced,
-// even when the allocator has reused the object's memory. Objects are held by
-// shared_ptr so that a call running on one thread keeps its object alive while another
-// thread destroys the handle (the object then ends when that call returns).
+// even when the allocator has reused the object's memory. A call holds its object by a
+// shared reference while it runs; a destroy takes the handle out of the registry, waits
+// until the calls that found the object before have returned (a setter called from the
+// object's own callback among them) and deletes the object on its own thread. So an
+// object is never deleted on its callback thread, and its destructor stops it before the
+// destroy returns.
 #pragma once
 
 #include "PictorC.h"
@@ -21,17 +24,24 @@ namespace pictorc {
 enum class THandleKind { Capture, Preview };
 
 struct TObject {
-  explicit TObject(THandleKind kind) : Kind(kind) {}
-  virtual ~TObject() = default;
+  // Throws std::bad_alloc when the event cannot be made.
+  explicit TObject(THandleKind kind);
+  virtual ~TObject();
+  TObject(const TObject&) = delete;
+  TObject& operator=(const TObject&) = delete;
   const THandleKind Kind;
+  // Set when the last shared reference goes; the destroy waits for it.
+  const HANDLE Unused;
 };
 
 // A new handle for the object (never 0, never reused).
-uintptr_t RegisterHandle(std::shared_ptr<TObject> object);
+uintptr_t RegisterHandle(std::unique_ptr<TObject> object);
 // The live object of that handle and kind, or null.
 std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind);
-// Takes the handle out of the registry and returns its object, or null.
-std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind);
+// Takes the handle out of the registry, waits until no call holds its object any more and
+// deletes the object on the calling thread. False when the handle is no live one of that
+// kind.
+bool DestroyHandle(uintptr_t handle, THandleKind kind);
 
 // While a host callback of `object` runs on this thread; start, stop and destroy of that
 // object from inside it would wait for the thread that is running the callback.

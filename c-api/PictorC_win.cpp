@@ -121,12 +121,26 @@ const TCallbackSlot gCallbackObject;
 
 }  // namespace
 
-uintptr_t RegisterHandle(std::shared_ptr<TObject> object)
+TObject::TObject(THandleKind kind) : Kind(kind), Unused(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
+  if (!Unused) throw std::bad_alloc();
+}
+
+TObject::~TObject()
+{
+  CloseHandle(Unused);
+}
+
+uintptr_t RegisterHandle(std::unique_ptr<TObject> object)
+{
+  // The last shared reference only signals; DestroyHandle deletes the object. Should the
+  // shared owner not be made, the unique one still deletes it.
+  std::shared_ptr<TObject> shared(object.get(), [](TObject* unused) { SetEvent(unused->Unused); });
+  object.release();
   const TRegistryHold hold;
   TRegistry& registry = gRegistry;
   const uintptr_t handle = registry.Next++;
-  registry.Objects.emplace(handle, std::move(object));
+  registry.Objects.emplace(handle, std::move(shared));
   return handle;
 }
 
@@ -139,15 +153,24 @@ std::shared_ptr<TObject> FindHandle(uintptr_t handle, THandleKind kind)
   return found->second;
 }
 
-std::shared_ptr<TObject> UnregisterHandle(uintptr_t handle, THandleKind kind)
+bool DestroyHandle(uintptr_t handle, THandleKind kind)
 {
-  const TRegistryHold hold;
-  TRegistry& registry = gRegistry;
-  const auto found = registry.Objects.find(handle);
-  if (found == registry.Objects.end() || found->second->Kind != kind) return nullptr;
-  std::shared_ptr<TObject> object = std::move(found->second);
-  registry.Objects.erase(found);
-  return object;
+  TObject* object = nullptr;
+  {
+    const TRegistryHold hold;
+    TRegistry& registry = gRegistry;
+    const auto found = registry.Objects.find(handle);
+    if (found == registry.Objects.end() || found->second->Kind != kind) return false;
+    object = found->second.get();
+    registry.Objects.erase(found);  // the registry's reference goes here
+  }
+  // Out of the registry, no call can find the object again; the calls that found it
+  // before return by themselves (a setter inside the object's own callback returns
+  // without waiting for its frame). The destroying thread is never the object's callback
+  // thread: the callers refuse a destroy from inside the callback.
+  WaitForSingleObject(object->Unused, INFINITE);
+  delete object;  // stops a running capture first
+  return true;
 }
 
 TCallbackScope::TCallbackScope(const void* object) : previous(gCallbackObject.Get())
@@ -279,7 +302,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureCreate(PictorCapture* capture)
   return Guarded(kName, [&] {
     if (!capture) return Fail(kName, PICTOR_E_NULL_POINTER, "capture is null");
     *capture = nullptr;
-    const uintptr_t handle = RegisterHandle(std::make_shared<TCaptureObject>());
+    const uintptr_t handle = RegisterHandle(std::unique_ptr<TObject>(new TCaptureObject()));
     *capture = reinterpret_cast<PictorCapture>(handle);
     LogInfo("%s exit with %p", kName, static_cast<void*>(*capture));
     return PICTOR_OK;
@@ -295,9 +318,9 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture)
       if (InCallbackOf(object.get()))
         return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
     }
-    std::shared_ptr<TObject> object = UnregisterHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture);
-    if (!object) return PICTOR_E_INVALID_HANDLE;  // FindCapture has logged it
-    static_cast<TCaptureObject*>(object.get())->Pictor.StopCapture();
+    // TPictor's destructor stops a running capture before it releases anything.
+    if (!DestroyHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture))
+      return PICTOR_E_INVALID_HANDLE;  // FindCapture has logged it
     LogInfo("%s %p", kName, static_cast<void*>(capture));
     return PICTOR_OK;
   });

@@ -68,7 +68,7 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewCreate(PictorPreview* preview)
   return Guarded(kName, [&] {
     if (!preview) return Fail(kName, PICTOR_E_NULL_POINTER, "preview is null");
     *preview = nullptr;
-    const uintptr_t handle = RegisterHandle(std::make_shared<TPreviewObject>());
+    const uintptr_t handle = RegisterHandle(std::unique_ptr<TObject>(new TPreviewObject()));
     *preview = reinterpret_cast<PictorPreview>(handle);
     LogInfo("%s exit with %p", kName, static_cast<void*>(*preview));
     return PICTOR_OK;
@@ -84,7 +84,7 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewDestroy(PictorPreview preview)
         return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the preview's own frame callback");
     }
     // The preview's destructor stops its capture before it releases anything.
-    if (!UnregisterHandle(reinterpret_cast<uintptr_t>(preview), THandleKind::Preview))
+    if (!DestroyHandle(reinterpret_cast<uintptr_t>(preview), THandleKind::Preview))
       return PICTOR_E_INVALID_HANDLE;  // FindPreview has logged it
     LogInfo("%s %p", kName, static_cast<void*>(preview));
     return PICTOR_OK;

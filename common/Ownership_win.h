@@ -100,11 +100,16 @@ class TUniqueView {
   uint8_t* view = nullptr;
 };
 
-// Holds a mutex from a successful wait to the end of the scope. The wait has no time-out;
-// a mutex abandoned by a dead owner is owned as well, and released like any other.
+// Holds a mutex from a successful wait to the end of the scope. The wait has no time-out
+// unless one is given (then TimedOut() says whether it ran out); a mutex abandoned by a
+// dead owner is owned as well, and released like any other.
 class TMutexHold {
  public:
-  explicit TMutexHold(HANDLE mutex) : mutex(mutex), owned(mutex && WaitOwned(mutex)) {}
+  explicit TMutexHold(HANDLE mutex) : mutex(mutex), owned(mutex && WaitOwned(mutex, INFINITE)) {}
+  TMutexHold(HANDLE mutex, DWORD timeoutMilliseconds)
+      : mutex(mutex), owned(mutex && WaitOwned(mutex, timeoutMilliseconds))
+  {
+  }
   ~TMutexHold()
   {
     if (owned) ReleaseMutex(mutex);
@@ -112,15 +117,18 @@ class TMutexHold {
   TMutexHold(const TMutexHold&) = delete;
   TMutexHold& operator=(const TMutexHold&) = delete;
   bool Owned() const { return owned; }
+  bool TimedOut() const { return timedOut; }
 
  private:
-  static bool WaitOwned(HANDLE mutex)
+  bool WaitOwned(HANDLE mutex, DWORD timeoutMilliseconds)
   {
-    const DWORD result = WaitForSingleObject(mutex, INFINITE);
+    const DWORD result = WaitForSingleObject(mutex, timeoutMilliseconds);
+    timedOut = result == WAIT_TIMEOUT;
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
   }
 
   HANDLE mutex;
+  bool timedOut = false;
   bool owned;
 };
 

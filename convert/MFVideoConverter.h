@@ -64,7 +64,8 @@ class TMFVideoConverter {
   IMFSample* pInputSample;    // pending input sample; guarded by SampleLock
   UINT32 FrameWidth;
   UINT32 FrameHeight;
-  INT32 FrameStride;
+  INT32 FrameStride;      // of the frames handed on: its sign is the row order
+  DWORD OutputPitch = 0;  // bytes per row of the transform's (always top-down) output
   GUID InputSubType;
   HANDLE hConvertThread;
   DWORD dwConvertThreadId;
@@ -85,9 +86,9 @@ class TMFVideoConverter {
   // The constructor's steps: wake-up event, the conversion for the input subtype, the
   // convert thread. False after a failure (logged).
   bool Initialize(TPictorConversion conversion);
-  // Constructor steps for a non-native subtype: transform, input type, RGB32 output
-  // type with the stride sign asked for. False after a failure (logged); the transform,
-  // the output type and the stride go into the members only once every step succeeded.
+  // Constructor steps for a non-native subtype: transform, input type, top-down RGB32
+  // output type. False after a failure (logged); the transform, the output type and the
+  // stride go into the members only once every step succeeded.
   bool ConfigureTransform();
   // Constructor steps of the built-in conversion: kernels for the subtype, matrix and
   // size, and the stride of the frames handed on. False after a failure (logged).
@@ -96,6 +97,9 @@ class TMFVideoConverter {
   void ConvertBuiltIn();
   // One pending sample to the host, converted when needed; runs with SampleLock held.
   void ConvertPendingSample();
+  // Turns the transform's top-down output into the bottom-up frame asked for. False,
+  // after an error line and a dropped frame, when the buffer cannot be read.
+  bool FlipOutputRows(IMFSample* output);
   // Drops whatever input the transform still holds, so that the next frame is accepted.
   void FlushTransform();
   // The same where a flush is ignored: takes the held frame's output and drops it. False

@@ -18,6 +18,7 @@
 #include <wmcodecdsp.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -109,9 +110,11 @@ ComPtr<IMFMediaType> FindRGB32OutputType(IMFTransform* transform)
   }
 }
 
-// Gives the output type's stride the sign of the row order asked for (negative means
-// bottom-up) and reads back the stride the type then holds. False after a failure (logged).
-bool SetOutputRowOrder(IMFMediaType* output, bool topDown, INT32* frameStride)
+// Makes the output type's stride positive: the transform writes top-down rows, the one
+// order both Windows and Wine's Color Converter honour (Wine 8.0 ignores a negative
+// stride and writes top-down rows anyway). Bottom-up frames are flipped after the
+// conversion. Reads back the stride the type then holds. False after a failure (logged).
+bool SetTopDownOutput(IMFMediaType* output, INT32* outputStride)
 {
   UINT32 value = 0;
   HRESULT hr = output->GetUINT32(MF_MT_DEFAULT_STRIDE, &value);
@@ -122,7 +125,7 @@ bool SetOutputRowOrder(IMFMediaType* output, bool topDown, INT32* frameStride)
   INT32 stride = static_cast<INT32>(value);
   LogInfo("%s stride of output format is %d", kCtorName, stride);
 
-  if ((topDown && stride < 0) || (!topDown && stride > 0)) {
+  if (stride < 0) {
     LogInfo("%s change the sign of the stride of output RGB32 image", kCtorName);
     stride = -stride;
     hr = output->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
@@ -137,8 +140,17 @@ bool SetOutputRowOrder(IMFMediaType* output, bool topDown, INT32* frameStride)
     LogError("%s Get MF_MT_DEFAULT_STRIDE error: %x", kCtorName, static_cast<unsigned>(hr));
     return false;
   }
-  *frameStride = static_cast<INT32>(value);
+  *outputStride = static_cast<INT32>(value);
   return true;
+}
+
+// Reverses the order of a frame's rows in place.
+void FlipRows(BYTE* data, DWORD pitch, UINT32 height)
+{
+  if (height < 2) return;
+  for (UINT32 top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+    std::swap_ranges(data + static_cast<size_t>(top) * pitch, data + static_cast<size_t>(top + 1) * pitch,
+                     data + static_cast<size_t>(bottom) * pitch);
 }
 
 // Informational only: the converter always supplies its own output samples.
@@ -287,7 +299,7 @@ bool TMFVideoConverter::ConfigureTransform()
     return false;
   }
   INT32 stride = 0;
-  if (!SetOutputRowOrder(output.Get(), bTopDown, &stride)) return false;
+  if (!SetTopDownOutput(output.Get(), &stride)) return false;
 
   LogInfo("%s output media type:", kCtorName);
   LogMediaTypeBasicParams(output.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -300,7 +312,8 @@ bool TMFVideoConverter::ConfigureTransform()
 
   HandOverComPtr(transform, pTransform);
   HandOverComPtr(output, pOutputType);
-  FrameStride = stride;
+  OutputPitch = static_cast<DWORD>(stride);
+  FrameStride = bTopDown ? stride : -stride;
   return true;
 }
 
@@ -419,12 +432,31 @@ void TMFVideoConverter::ConvertPendingSample()
   DWORD status = 0;
   hr = pTransform->ProcessOutput(0, 1, &buffer, &status);
   ReleaseAndNull(buffer.pEvents);
-  if (hr == S_OK)
+  if (hr == S_OK) {
+    if (!topDown && !FlipOutputRows(output.Get())) return;
     pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
-  else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
+  } else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
     LogError("%s ProcessOutput error: %x", kName, static_cast<unsigned>(hr));
     FlushTransform();
   }
+}
+
+bool TMFVideoConverter::FlipOutputRows(IMFSample* output)
+{
+  ComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = output->GetBufferByIndex(0, &buffer);
+  if (hr == S_OK) {
+    TBufferLock frame(buffer.Get());
+    hr = frame.Result;
+    if (SUCCEEDED(hr) && frame.CurrentLength >= static_cast<DWORD>(OutputPitch * FrameHeight)) {
+      FlipRows(frame.Data, OutputPitch, FrameHeight);
+      return true;
+    }
+  }
+  LogError("%s output rows not reversed, frame dropped: %x", "TMFVideoConverter::ConvertThread",
+           static_cast<unsigned>(hr));
+  pOwner->CaptureFrameDropped();
+  return false;
 }
 
 void TMFVideoConverter::FlushTransform()

@@ -35,8 +35,8 @@ class PICTOR_API TPictorD3D9Preview {
   // background and params may be null: a null background keeps the current one, null
   // params keep the current keying record (or none: no keying). An image without pixels
   // (null Data, zero Width or Height) counts as no image. topDown goes to the capture
-  // unchanged; the preview takes a frame's first stored row as the bottom of the
-  // picture. Returns true when the capture runs.
+  // unchanged; the preview follows the row order each frame carries, so its output is
+  // upright either way. Returns true when the capture runs.
   bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown, TPictorD3D9PreviewImage* background,
                     TPictorD3D9PreviewChromaKeyingParams* params, TPreviewImageReadyProc callback, void* userData);
 
@@ -59,16 +59,19 @@ class PICTOR_API TPictorD3D9Preview {
   // The frame callback given to TPictor::StartCapture, with the preview as context.
   static bool PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
                                      void* context);
-  bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels);
+  // True when the frame was composed and read back (and handed to the host's callback
+  // when there is one); false when it was given up, with its error line.
+  bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown);
 
   bool InitD3D9();
   DWORD GetVertexProcessingCaps();
   bool CreatePixelShader(IDirect3DPixelShader9** shader);
-  // Uploads rows stored rows (first stored row = bottom of the picture) through the
-  // staging texture into target.
+  // Uploads rows stored rows (the first is the top of the picture when topDown, else the
+  // bottom) through the staging texture into target.
   void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target, const unsigned char* source,
-                   unsigned int rows, int stride);
-  // Releases every Direct3D object in the documented order and nulls the members.
+                   unsigned int rows, int stride, bool topDown);
+  // Releases every Direct3D object in the documented order and nulls the members; reports
+  // the frames dropped for their size since the set-up.
   void ReleaseD3D9();
   // The keying record, created with the defaults when there is none. Under previewLock.
   TPictorD3D9PreviewChromaKeyingParams* KeyingParams();
@@ -94,4 +97,6 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
   CRITICAL_SECTION previewLock;
   TPictorConversion conversion;
+  // Frames dropped since the device set-up because their size is not the surfaces'.
+  unsigned int framesOfAnotherSize;
 };

@@ -6,6 +6,7 @@
 
 #include "common/Ownership_win.h"
 #include "log/LogObjects.h"
+#include "log/LogRecord.h"
 
 #include <windows.h>
 
@@ -15,21 +16,28 @@
 
 class TLogClient {
  public:
-  // Load-time construction: module path, server mutex and table, process id, module
-  // number; sets the logging-enabled flag last.
+  // The longest a record waits for a mutex of the channel before it is dropped. Another
+  // process can take those mutexes and keep them: a host never waits on the log longer.
+  static constexpr DWORD kChannelWaitMilliseconds = 5;
+
+  // Load-time construction: module path, server mutex and table, process id; sets the
+  // logging-enabled flag last. It waits for nothing (the loader lock is held): the
+  // registration table is first read for the first record.
   void Construct();
   // Unload: clears the enabled flag first, then releases everything obtained.
   void Teardown();
 
   // False only while no channel name is known; true once an attempt has been made.
   bool Connect();
-  // Copies one complete record (first u32 = its size) into the ring or drops it.
-  void WriteRecord(const uint8_t* record);
+  // Copies one complete record (first u32 = its size) into the ring or drops it. When
+  // records were dropped because the channel was busy, a line saying how many goes
+  // ahead of it, made with the record's own fields.
+  void WriteRecord(const uint8_t* record, const TLogRecordFields& fields);
 
-  // What the registration table's entry for this module's directory says: the channel
-  // name (empty for none) and this module's number (0 for none).
-  std::wstring LookupChannelName();
-  uint32_t LookupModuleNumber();
+  // Reads the registration table's entry for this module's directory: the channel name
+  // (stays empty for none) and, the first time the table could be read, this module's
+  // number (0 for none).
+  void LookUpRegistration();
 
   // The mapped channel header, null while not connected.
   uint8_t* Channel() const { return pChannel.load(std::memory_order_acquire); }
@@ -52,7 +60,13 @@ class TLogClient {
   std::atomic<uint8_t> SuspensionSeen{0};
   uint32_t dwProcessId = 0;
   uint32_t dwModuleNumber = 0;
+  bool bModuleNumberRead = false;
   std::atomic<bool> bConnectionAttempted{false};
+  // Records dropped because a mutex of the channel stayed held, not yet reported. After
+  // a wait ran out the next ones only try the mutex, until one gets it: a mutex held for
+  // good costs a record no wait at all.
+  std::atomic<uint32_t> dwBusyDrops{0};
+  std::atomic<bool> bChannelBusy{false};
   std::wstring ChannelName;
   // This module's path and directory, found once at start-up: asking the loader while
   // the server mutex is held deadlocks against a copy of the library being loaded (the
@@ -67,12 +81,8 @@ class TLogClient {
   // with the log lock: connecting takes the server and channel mutexes outside it.
   CRITICAL_SECTION ConnectLock;
   bool bLocksInitialised = false;
+  friend class TChannelMutexHold;
   void ConnectOnce();
-  // Calls read(entry offset) for the table entry that matches the module's directory,
-  // with the server mutex held around the search and the read; not at all without a
-  // table or a match. Running out of memory while reading counts as no match.
-  template <typename Read>
-  void ReadDirectoryEntry(Read read);
 };
 
 // The process-wide client, and the flag every log entry point tests first.

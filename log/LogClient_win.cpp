@@ -6,6 +6,7 @@
 
 #include <shlwapi.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -37,6 +38,7 @@ HANDLE OpenOrCreateMutex(const wchar_t* name, TLogSecurity& security)
 
 // Opens the named mapping, or creates one of `size` bytes, and maps all of it. True when
 // this call brought the mapping into being (its bytes still need their initial values).
+// A view that is not `size` bytes of committed paging-file memory is not kept.
 bool OpenOrCreateView(const wchar_t* name, DWORD size, TLogSecurity& security, TUniqueHandle& mapping,
                       TUniqueView& view)
 {
@@ -49,10 +51,34 @@ bool OpenOrCreateView(const wchar_t* name, DWORD size, TLogSecurity& security, T
     mapping.Reset(created);
   }
   if (mapping) view = TUniqueView(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
+  if (view && !LogViewIsUsable(view.Get(), size)) {
+    view.Reset();
+    mapping.Reset();
+  }
   return createError != ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace
+
+// A hold on one of the channel's mutexes that waits a few milliseconds at most, and only
+// tries while the last wait ran out. A wait that runs out drops the record it was for.
+class TChannelMutexHold {
+ public:
+  TChannelMutexHold(HANDLE mutex, TLogClient& client)
+      : hold(mutex, client.bChannelBusy.load(std::memory_order_relaxed) ? 0 : TLogClient::kChannelWaitMilliseconds)
+  {
+    if (hold.Owned()) {
+      client.bChannelBusy.store(false, std::memory_order_relaxed);
+    } else if (hold.TimedOut()) {
+      client.bChannelBusy.store(true, std::memory_order_relaxed);
+      client.dwBusyDrops.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  bool Owned() const { return hold.Owned(); }
+
+ private:
+  TMutexHold hold;
+};
 
 TLogClient& LogClient()
 {
@@ -98,19 +124,15 @@ void TLogClient::Construct()
   ModuleDirectoryLength = GetModulePath(true, ModuleDirectory, 1024);
 
   {
+    // Without the server mutex: a table this process brings into being is paging-file
+    // memory, which reads as zeros, so it already has no entries.
     TLogSecurity security;
     hServerMutex.Reset(OpenOrCreateMutex(PICTOR_LOG_SERVER_MUTEX_NAME, security));
-    if (hServerMutex) {
-      TMutexHold hold(hServerMutex.Get());
-      const bool created = OpenOrCreateView(PICTOR_LOG_SERVER_TABLE_NAME, kLogServerTableSize, security,
-                                            hServerTableMapping, ServerTable);
-      // A table this process brought into being starts with no entries.
-      if (ServerTable && created) std::memset(ServerTable.Get(), 0, 4);
-    }
+    if (hServerMutex)
+      OpenOrCreateView(PICTOR_LOG_SERVER_TABLE_NAME, kLogServerTableSize, security, hServerTableMapping, ServerTable);
   }
 
   dwProcessId = GetCurrentProcessId();
-  dwModuleNumber = LookupModuleNumber();
   g_bLoggingEnabled.store(true, std::memory_order_release);
 }
 
@@ -142,39 +164,25 @@ void TLogClient::Teardown()
   bConnectionAttempted.store(false);
 }
 
-template <typename Read>
-void TLogClient::ReadDirectoryEntry(Read read)
+void TLogClient::LookUpRegistration()
 {
   if (!ServerTable) return;
-  TMutexHold hold(hServerMutex.Get());
+  TChannelMutexHold hold(hServerMutex.Get(), *this);
   if (!hold.Owned()) return;
+  const bool readModuleNumber = !bModuleNumberRead;
+  bModuleNumberRead = true;
   try {
     const std::optional<size_t> entry =
         FindLogDirectoryEntry(ServerTable.Get(), kLogServerTableSize, AsU16(ModuleDirectory, ModuleDirectoryLength));
-    if (entry) read(*entry);
+    if (!entry) return;
+    if (readModuleNumber)
+      dwModuleNumber = LogDirectoryEntryModuleNumber(ServerTable.Get(), kLogServerTableSize, *entry,
+                                                     AsU16(ModulePath, ModulePathLength));
+    const std::u16string channel = LogDirectoryEntryChannel(ServerTable.Get(), kLogServerTableSize, *entry);
+    ChannelName.assign(channel.begin(), channel.end());
   } catch (...) {
     // Out of memory while reading the table: no match.
   }
-}
-
-std::wstring TLogClient::LookupChannelName()
-{
-  std::wstring name;
-  ReadDirectoryEntry([&](size_t entry) {
-    const std::u16string channel = LogDirectoryEntryChannel(ServerTable.Get(), kLogServerTableSize, entry);
-    name.assign(channel.begin(), channel.end());
-  });
-  return name;
-}
-
-uint32_t TLogClient::LookupModuleNumber()
-{
-  uint32_t number = 0;
-  ReadDirectoryEntry([&](size_t entry) {
-    number = LogDirectoryEntryModuleNumber(ServerTable.Get(), kLogServerTableSize, entry,
-                                           AsU16(ModulePath, ModulePathLength));
-  });
-  return number;
 }
 
 bool TLogClient::Connect()
@@ -182,14 +190,15 @@ bool TLogClient::Connect()
   if (bConnectionAttempted.load(std::memory_order_acquire)) return true;
   TCriticalSectionHold hold(ConnectLock);
   if (!bConnectionAttempted.load(std::memory_order_relaxed)) {
-    if (ChannelName.empty()) ChannelName = LookupChannelName();
+    if (ChannelName.empty()) LookUpRegistration();
     if (!ChannelName.empty()) ConnectOnce();
   }
   return bConnectionAttempted.load(std::memory_order_relaxed);
 }
 
 // One attempt to open (or create) the channel named ChannelName. Whatever happens, the
-// attempt is not repeated.
+// attempt is not repeated, unless the channel's write mutex stayed held: then the next
+// record tries again.
 void TLogClient::ConnectOnce()
 {
   std::wstring eventName, mutexName, mappingName;
@@ -208,7 +217,12 @@ void TLogClient::ConnectOnce()
 
   hChannelMutex.Reset(OpenOrCreateMutex(mutexName.c_str(), security));
   if (hChannelMutex) {
-    TMutexHold hold(hChannelMutex.Get());
+    TChannelMutexHold hold(hChannelMutex.Get(), *this);
+    if (!hold.Owned()) {
+      hChannelMutex.Reset();
+      hLogReadyEvent.Reset();
+      return;
+    }
     const bool created =
         OpenOrCreateView(mappingName.c_str(), kLogChannelMappingSize, security, hChannelMapping, ChannelView);
     if (uint8_t* channel = ChannelView.Get()) {
@@ -221,19 +235,32 @@ void TLogClient::ConnectOnce()
   bConnectionAttempted.store(true, std::memory_order_release);
 }
 
-void TLogClient::WriteRecord(const uint8_t* record)
+void TLogClient::WriteRecord(const uint8_t* record, const TLogRecordFields& fields)
 {
   uint8_t* channel = Channel();
   if (!channel) return;
   bool written = false;
   {
-    TMutexHold hold(hChannelMutex.Get());
+    TChannelMutexHold hold(hChannelMutex.Get(), *this);
     if (!hold.Owned() || channel[kLogChannelSuspendedOffset] != 0) return;
-    const TLogRingState state = LoadLogRingState(channel);
-    uint32_t newWrite = 0;
-    written = LogRingWrite(channel + kLogChannelHeaderSize, state, kLogChannelMappingSize, record, LoadU32(record),
-                           &newWrite);
-    if (written) StoreU32(channel + kLogChannelWriteOffset, newWrite);
+    TLogRingState state = LoadLogRingState(channel);
+    uint8_t* ring = channel + kLogChannelHeaderSize;
+    if (const uint32_t dropped = dwBusyDrops.load(std::memory_order_relaxed)) {
+      char text[96];
+      const int length =
+          std::snprintf(text, sizeof text, "%lu log records were dropped because the log channel was busy",
+                        static_cast<unsigned long>(dropped));
+      uint8_t notice[kLogRecordOverhead + sizeof text];
+      TLogRecordFields noticeFields = fields;
+      noticeFields.kind = kLogRecordKindError;
+      BuildLogRecord(notice, noticeFields, text, uint32_t(length + 1));
+      if (LogRingWrite(ring, state, kLogChannelMappingSize, notice, LoadU32(notice), &state.writeOffset)) {
+        dwBusyDrops.fetch_sub(dropped, std::memory_order_relaxed);
+        written = true;
+      }
+    }
+    written = LogRingWrite(ring, state, kLogChannelMappingSize, record, LoadU32(record), &state.writeOffset) || written;
+    if (written) StoreU32(channel + kLogChannelWriteOffset, state.writeOffset);
   }
   // The reader is woken after the mutex is given back, so it never waits for it.
   if (written && hLogReadyEvent) SetEvent(hLogReadyEvent.Get());

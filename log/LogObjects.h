@@ -3,7 +3,11 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 #include <sddl.h>
+
+#include <cstddef>
+#include <cstdint>
 
 // Kernel object names shared with the log server. The channel names get the channel's
 // name appended directly after the trailing space.
@@ -47,3 +51,26 @@ class TLogSecurity {
  private:
   SECURITY_ATTRIBUTES attributes{};
 };
+
+// True when the `size` bytes of a view just mapped are committed, read-write memory of
+// the paging file. Any process of the session can create the channel's mappings first,
+// with the names the channel uses: reserve-only pages fault on the first touch, a section
+// smaller than the protocol's ends inside the view, and a file-backed one can fail any
+// read when its file cannot be read. So a view is checked before its first byte is read.
+inline bool LogViewIsUsable(const void* view, size_t size)
+{
+  wchar_t file[MAX_PATH];
+  // Succeeds only for views of a file.
+  if (!view || GetMappedFileNameW(GetCurrentProcess(), const_cast<void*>(view), file, MAX_PATH) != 0) return false;
+  const uint8_t* at = static_cast<const uint8_t*>(view);
+  const uint8_t* end = at + size;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(at, &region, sizeof region) != sizeof region || region.AllocationBase != view ||
+        region.State != MEM_COMMIT || region.Type != MEM_MAPPED || (region.Protect & PAGE_GUARD) != 0 ||
+        (region.Protect & 0xFF) != PAGE_READWRITE)
+      return false;
+    at = static_cast<const uint8_t*>(region.BaseAddress) + region.RegionSize;
+  }
+  return true;
+}

@@ -92,7 +92,9 @@ std::optional<size_t> FindLogDirectoryEntry(const uint8_t* table, size_t tableSi
   WalkEntries(table, tableSize, [&](const Entry& e) {
     if (!IsDirectoryEntry(e)) return false;
     const auto path = ReadField(table + e.offset + kLogDirectoryPathOffset, kLogDirectoryPathUnits);
-    if (!path || path->size() > directory.size() || !LogPathsEqualFolded(*path, directory.substr(0, path->size())))
+    // An empty path would be a prefix of every directory: it names none.
+    if (!path || path->empty() || path->size() > directory.size() ||
+        !LogPathsEqualFolded(*path, directory.substr(0, path->size())))
       return false;
     found = e.offset;
     return true;

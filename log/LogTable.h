@@ -34,7 +34,7 @@ constexpr size_t kLogModulePathUnits = 1024;
 bool LogPathsEqualFolded(std::u16string_view a, std::u16string_view b);
 
 // Offset of the first type-3 entry whose directory path is a prefix of `directory`
-// (ASCII case folding; an empty entry path matches every directory).
+// (ASCII case folding; an empty entry path matches no directory).
 std::optional<size_t> FindLogDirectoryEntry(const uint8_t* table, size_t tableSize, std::u16string_view directory);
 
 // The channel name of the directory entry at `entryOffset`; empty when it is not

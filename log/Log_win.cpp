@@ -87,7 +87,7 @@ void LogWrite(const char* format, va_list args, uint32_t kind, int level)
       fields.time = TimeStampMilliseconds();
       fields.suspensionSeen = client.SuspensionSeen.load(std::memory_order_relaxed);
       BuildLogRecord(client.pRecordBuffer, fields, text, uint32_t(textLength));
-      client.WriteRecord(client.pRecordBuffer);
+      client.WriteRecord(client.pRecordBuffer, fields);
     }
   }
 }

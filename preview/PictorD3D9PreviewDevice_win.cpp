@@ -3,6 +3,7 @@
 #include "PictorD3D9Preview.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "common/Ownership_win.h"
@@ -137,10 +138,10 @@ bool CreatePixelProgram(IDirect3DDevice9Ex* device, IDirect3DPixelShader9** shad
   return created;
 }
 
-// Uploads `rows` stored rows (the first is the bottom of the picture) through the staging
-// texture into the target.
+// Uploads `rows` stored rows (the first is the top of the picture when topDown, else the
+// bottom) through the staging texture into the target.
 void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDirect3DTexture9* target,
-                   const unsigned char* source, unsigned int rows, int stride)
+                   const unsigned char* source, unsigned int rows, int stride, bool topDown)
 {
   static const char kName[] = "TPictorD3D9Preview::LoadTexture";
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
@@ -155,8 +156,8 @@ void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDire
     LogError("%s LockRect error %d", kName, static_cast<int>(hr));
     return;
   }
-  // The first stored row is the bottom of the picture: the texture's top row gets the
-  // last stored row. Rows the source does not reach keep the staging texture's
+  // The texture's top row gets the top of the picture: the last stored row of a
+  // bottom-up source. Rows the source does not reach keep the staging texture's
   // previous content.
   const unsigned int count = std::min<unsigned int>(desc.Height, rows);
   const size_t bytes = (source && stride > 0 && locked.Pitch > 0)
@@ -164,11 +165,12 @@ void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDire
                            : 0;
   if (bytes) {
     unsigned char* destination = static_cast<unsigned char*>(locked.pBits);
-    const unsigned char* from = source + static_cast<size_t>(rows - 1) * static_cast<size_t>(stride);
+    const unsigned char* from = topDown ? source : source + static_cast<size_t>(rows - 1) * static_cast<size_t>(stride);
+    const std::ptrdiff_t step = topDown ? stride : -static_cast<std::ptrdiff_t>(stride);
     for (unsigned int i = 0; i < count; ++i) {
       std::memcpy(destination, from, bytes);
       destination += locked.Pitch;
-      from -= stride;
+      from += step;
     }
   }
   staging->UnlockRect(0);
@@ -192,6 +194,10 @@ bool TPictorD3D9Preview::CreatePixelShader(IDirect3DPixelShader9** shader)
 
 void TPictorD3D9Preview::ReleaseD3D9()
 {
+  if (framesOfAnotherSize)
+    LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
+             framesOfAnotherSize);
+  framesOfAnotherSize = 0;
   ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
   ReleaseAndNull(pD3D9SurfaceVidMem);
   ReleaseAndNull(pD3D9BackgroundTextureVidMem);
@@ -203,9 +209,9 @@ void TPictorD3D9Preview::ReleaseD3D9()
 }
 
 void TPictorD3D9Preview::LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target, const unsigned char* source,
-                                     unsigned int rows, int stride)
+                                     unsigned int rows, int stride, bool topDown)
 {
-  UploadTexture(pD3D9Device, staging, target, source, rows, stride);
+  UploadTexture(pD3D9Device, staging, target, source, rows, stride, topDown);
 }
 
 bool TPictorD3D9Preview::InitD3D9()
@@ -222,7 +228,8 @@ bool TPictorD3D9Preview::InitD3D9()
   if (!CreateSurfaces(captureFormat.Width, captureFormat.Height, objects)) return scope.Returns(false);
   if (pBackgroundBitmap && pBackgroundBitmap->Pixels)
     UploadTexture(objects.device.Get(), objects.stagingTexture.Get(), objects.backgroundTexture.Get(),
-                  pBackgroundBitmap->Pixels, pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
+                  pBackgroundBitmap->Pixels, pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride),
+                  false);
   if (!CreatePixelProgram(objects.device.Get(), objects.pixelShader.GetAddressOf())) {
     LogError("%s CreatePixelShader pD3D9PixelShaderBlur7x7KernelFilterD3D9 error", kInitD3D9);
     return scope.Returns(false);

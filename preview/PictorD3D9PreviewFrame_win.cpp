@@ -167,40 +167,55 @@ void DrawFrame(IDirect3DDevice9Ex* device, IDirect3DSurface9* target, IDirect3DS
 
 }  // namespace
 
-bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool /*topDown*/,
+bool TPictorD3D9Preview::PreviewImageReadyThunk(unsigned int width, unsigned int height, bool topDown,
                                                 unsigned char* pixels, void* context)
 {
-  return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels);
+  return static_cast<TPictorD3D9Preview*>(context)->PictorImageReadyProc(width, height, pixels, topDown);
 }
 
-bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels)
+bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels,
+                                              bool topDown)
 {
   const TCriticalSectionHold hold(previewLock);
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
 
   IDirect3DDevice9Ex* device = pD3D9Device;
-  // The four failures that end a frame; everything else is logged and the frame goes on.
+  // The failures that end a frame; everything else is logged and the frame goes on.
   if (!device || !pD3DRTSurface || !pD3D9TextureSysMemY || !pD3D9TextureVidMemY || !pD3D9SurfaceVidMem) {
     // Only a frame delivered without a finished device set-up gets here.
     LogError("%s no Direct3D device", kName);
-    return true;
+    return false;
   }
-  if (!BeginFrame(device, pD3DRTSurface)) return true;
+  // The host reads width x height pixels at the read-back surface's pitch, so a frame of
+  // another size than the surfaces (a camera that changed its size) is dropped.
+  D3DSURFACE_DESC surface = {};
+  HRESULT hr = pD3D9SurfaceVidMem->GetDesc(&surface);
+  if (hr != D3D_OK) {
+    LogError("%s GetDesc error %d", kName, static_cast<int>(hr));
+    return false;
+  }
+  if (width != surface.Width || height != surface.Height) {
+    if (framesOfAnotherSize++ == 0)
+      LogError("%s frame of %ux%u does not match the %ux%u surfaces, dropped", kName, width, height, surface.Width,
+               surface.Height);
+    return false;
+  }
+  if (!BeginFrame(device, pD3DRTSurface)) return false;
   SetDrawStates(device);
   if (pChromaKeyingParams)
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
                    pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
-  LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4));
+  LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4), topDown);
   SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
                   pD3D9BackgroundTextureVidMem, width, height);
   DrawFrame(device, pD3DRTSurface, pD3D9SurfaceVidMem, width, height);
 
   D3DLOCKED_RECT locked = {};
   TSurfaceLock readBack(pD3D9SurfaceVidMem);
-  HRESULT hr = readBack.Lock(&locked);
+  hr = readBack.Lock(&locked);
   if (hr != D3D_OK) {
     LogError("%s LockRect error %d", kName, static_cast<int>(hr));
-    return true;
+    return false;
   }
   LogFrameRate(kName, pFPSCalculator, lastFPSLogTick);
   // A host callback that throws loses only this frame: the next one is composed and

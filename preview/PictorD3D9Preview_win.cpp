@@ -54,7 +54,8 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       pPreviewWindow(nullptr),
       pChromaKeyingParams(nullptr),
       previewLock(),
-      conversion(pcSystemConverter)
+      conversion(pcSystemConverter),
+      framesOfAnotherSize(0)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
@@ -191,6 +192,6 @@ void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
     // uploaded as the device set-up does, the background is upright at once.
     if (pBackgroundBitmap && pD3D9Device && pD3D9TextureSysMemY && pD3D9BackgroundTextureVidMem)
       LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
-                  pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride));
+                  pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride), false);
   }
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every built test tree through its CMake test preset (native, again under ASan+UBSan,
-# the fuzz targets for a bounded number of runs, the Windows programs under Wine), prints one
-# summary counted from ctest's JUnit result files, fails on any failure.
-#   tests/run-all.sh [preset ...]   (default: all four)
+# the fuzz targets for a bounded number of runs, the Windows programs under Wine, the x86
+# build's checks), prints one summary counted from ctest's JUnit result files, fails on any
+# failure.
+#   tests/run-all.sh [preset ...]   (default: all five)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 status=0 summary=() passed=0 failed=0
@@ -28,11 +29,11 @@ run_tree() {  # preset, parallel jobs (empty: the preset's)
   ((bad == 0)) || status=1
 }
 trees=("$@")
-((${#trees[@]})) || trees=(native native-asan fuzz windows)
+((${#trees[@]})) || trees=(native native-asan fuzz windows windows-x86)
 for t in "${trees[@]}"; do
   case $t in
     native | native-asan) run_tree "$t" "${JOBS:-$(nproc)}" ;;
-    *) run_tree "$t" "" ;;  # fuzz and windows: one at a time, as their presets say
+    *) run_tree "$t" "" ;;  # fuzz, windows and windows-x86: as their presets say
   esac
 done
 printf '\n=== summary\n'

@@ -33,11 +33,11 @@ class TPictorD3D9PreviewTestAccess {
   }
   static void Upload(TPictorD3D9Preview& p, const unsigned char* pixels, unsigned int width, unsigned int height)
   {
-    p.LoadTexture(p.pD3D9TextureSysMemY, p.pD3D9TextureVidMemY, pixels, height, int(width * 4));
+    p.LoadTexture(p.pD3D9TextureSysMemY, p.pD3D9TextureVidMemY, pixels, height, int(width * 4), false);
   }
   static void Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels)
   {
-    p.PictorImageReadyProc(width, height, pixels);
+    p.PictorImageReadyProc(width, height, pixels, false);
   }
   static void ReadBack(TPictorD3D9Preview& p)
   {

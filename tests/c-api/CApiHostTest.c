@@ -165,6 +165,59 @@ static void KeyedPreview(void)
   CHECK(PictorPreviewDestroy(preview) == PICTOR_OK);
 }
 
+/* A callback that keeps calling its own object while the host destroys that object: each
+ * destroy returns with the object stopped and gone (on the host's thread), and no callback
+ * comes after it. Preview and capture rounds alternate. */
+typedef struct Busy {
+  PictorCapture capture;
+  PictorPreview preview;
+  volatile LONG calls, destroyed, late;
+} Busy;
+
+/* Keeps calling its own object for 20 ms; the host destroys the object meanwhile. */
+static int PICTOR_CDECL OnBusyFrame(unsigned int width, unsigned int height, int topDown, unsigned char* pixels,
+                                    void* context)
+{
+  Busy* busy = (Busy*)context;
+  PictorCaptureStatus status;
+  const DWORD start = GetTickCount();
+  (void)width, (void)height, (void)topDown, (void)pixels;
+  if (busy->destroyed) InterlockedIncrement(&busy->late);
+  InterlockedIncrement(&busy->calls);
+  while (GetTickCount() - start < 20)
+    busy->preview ? PictorPreviewSetOpacity(busy->preview, 200) : PictorCaptureGetStatus(busy->capture, &status);
+  return 1;
+}
+
+static int PICTOR_CDECL OnBusyPreview(unsigned int width, unsigned int height, unsigned int pitch,
+                                      unsigned char* pixels, void* context)
+{
+  (void)pitch;
+  return OnBusyFrame(width, height, 1, pixels, context);
+}
+
+static void DestroyWhileTheCallbackCallsItsObject(void)
+{
+  int round, waited;
+  for (round = 0; round < 20; ++round) {
+    Busy busy;
+    memset(&busy, 0, sizeof busy);
+    if (round % 2) {
+      CHECK(PictorPreviewCreate(&busy.preview) == PICTOR_OK);
+      CHECK(PictorPreviewStart(busy.preview, kGreen, 0, 1, NULL, NULL, OnBusyPreview, &busy) == PICTOR_OK);
+    } else {
+      CHECK(PictorCaptureCreate(&busy.capture) == PICTOR_OK);
+      CHECK(PictorCaptureStart(busy.capture, kGreen, 0, 1, OnBusyFrame, &busy) == PICTOR_OK);
+    }
+    for (waited = 0; busy.calls == 0 && waited < 30000; ++waited) Sleep(1);
+    CHECK(busy.calls > 0);
+    CHECK((busy.preview ? PictorPreviewDestroy(busy.preview) : PictorCaptureDestroy(busy.capture)) == PICTOR_OK);
+    busy.destroyed = 1;
+    Sleep(50);
+    CHECK(busy.late == 0);
+  }
+}
+
 /* Handles that are null, destroyed or of the other kind, null pointers and negative
  * capacities: each call returns its code (and the object behind nothing is touched). */
 static void BadHandlesAndArguments(void)
@@ -217,6 +270,7 @@ int main(void)
   CamerasFormatsAndParameters();
   CaptureWithFrames();
   KeyedPreview();
+  DestroyWhileTheCallbackCallsItsObject();
   BadHandlesAndArguments();
   CoUninitialize();
   printf("%d passed, %d failed\n", passed, failed);

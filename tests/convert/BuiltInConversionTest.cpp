@@ -152,8 +152,6 @@ struct SubtypeCase {
 
 TEST_F(BuiltInConversionTest, YuvAndRgbFramesArriveInTheAskedRowOrder)
 {
-  // The system converter under Wine 8.0 writes top-down whatever it is asked; the
-  // built-in path must deliver the asked order everywhere.
   const SubtypeCase cases[] = {{"subtype=YUY2", true},
                                {"subtype=NV12", true},
                                {"subtype=I420", true},

@@ -290,7 +290,7 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
     ASSERT_TRUE(probe.Loaded());
     probe.Info("%s exit with %d", "TPictor::GetWebCamerasCount", 2);
     probe.Verbose("frame %d", 17);
-    probe.Error("unable to %S", L"activate");
+    probe.Error("unable to %S\n\x1b[2J\x7f", L"activate");  // control characters are escaped
   }
   TUniqueHandle stop(OpenEventW(EVENT_MODIFY_STATE, FALSE, stopName.c_str()));  // exists once registered
   ASSERT_TRUE(stop);
@@ -298,7 +298,8 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
   ASSERT_EQ(server.WaitExit(), 0);
   EXPECT_FALSE(registered());
 
-  // Fixed-width "seconds.millis pid module thread kind text", module 1 as the only DLL there.
+  // Fixed-width "seconds.millis pid module thread kind text", module 1 as the only DLL there;
+  // control characters in the text as \xNN.
   std::string text;
   FILE* f = _wfopen(outFile.c_str(), L"rb");
   ASSERT_NE(f, nullptr);
@@ -308,8 +309,10 @@ TEST(LogServerProcess, PrintsTheRecordsOfALibraryInAnotherProcessAndUnregistersA
   char ids[40];
   std::snprintf(ids, sizeof ids, " %6lu   1 %6lu ", GetCurrentProcessId(), GetCurrentThreadId());
   const std::string head = "[ 0-9]{10}\\.[0-9]{3}" + std::string(ids);
-  EXPECT_TRUE(std::regex_match(text, std::regex(head + "info  TPictor::GetWebCamerasCount exit with 2\n" + head +
-                                                "info  frame 17\n" + head + "ERROR unable to activate\n")))
+  EXPECT_TRUE(std::regex_match(
+      text, std::regex(head + "info  TPictor::GetWebCamerasCount exit with 2\n" + head + "info  frame 17\n" + head +
+                       R"(ERROR unable to activate\\x0a\\x1b\[2J\\x7f)"
+                       "\n")))
       << text;
 }
 

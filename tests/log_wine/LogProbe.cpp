@@ -24,5 +24,5 @@ extern "C" __declspec(dllexport) int ProbeGetLogLevel()
 extern "C" __declspec(dllexport) void ProbeGetState(TLogProbeState* state)
 {
   const TLogClient& client = LogClient();
-  *state = {client.Channel() != nullptr, client.bConnectionAttempted.load()};
+  *state = {client.Channel() != nullptr, client.bConnectionAttempted.load(), bool(client.ServerTable)};
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 struct TLogProbeState {
-  uint8_t channelMapped, connectionAttempted;
+  uint8_t channelMapped, connectionAttempted, tableMapped;
 };
 
 using TProbeLog = void (*)(const char* format, ...);

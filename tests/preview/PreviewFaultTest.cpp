@@ -1,5 +1,6 @@
-// A host callback that throws: the frame procedure must give back the preview's lock and
-// the read-back surface, so that the controls and the next frames keep working.
+// Frames the preview cannot compose, and a host callback that throws: the frame procedure
+// must say what became of the frame and give back the preview's lock and the read-back
+// surface, so that the controls and the next frames keep working.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -48,6 +49,29 @@ TEST(PreviewFaults, HostCallbackThatThrowsLosesOnlyItsFrame)
   frame = KeyScene(W, H, 2);
   EXPECT_TRUE(Access::Frame(*preview, W, H, frame.Pixels.data()));
   EXPECT_EQ(sink.Count(), 1u);
+}
+
+TEST(PreviewFaults, FramesThatCannotBeComposedReachNoHost)
+{
+  TPictorD3D9Preview preview;
+  FrameSink sink;
+  sink.formatWidth = W;
+  sink.formatHeight = H;
+  Access::SetHost(preview, FrameSink::Callback, &sink);
+  Frame frame = KeyScene(W, H, 3);
+  EXPECT_FALSE(Access::Frame(preview, W, H, frame.Pixels.data()));  // no device yet
+  // Not the surfaces' size: the host would read past the surface, or a stale part of it.
+  Access::SetCaptureFormat(preview, W, H);
+  ASSERT_TRUE(Access::InitD3D9(preview));
+  pictortest::LogCapture::Get().Clear();
+  Frame wider = KeyScene(W + 2, H, 4), shorter = KeyScene(W, H - 2, 5);
+  EXPECT_FALSE(Access::Frame(preview, W + 2, H, wider.Pixels.data()));
+  EXPECT_FALSE(Access::Frame(preview, W, H - 2, shorter.Pixels.data()));
+  EXPECT_EQ(sink.Count(), 0u);
+  EXPECT_EQ(pictortest::CountOf(pictortest::LogCapture::Get().Lines(),
+                                "TPictorD3D9Preview::PictorImageReadyProc frame of 34x24 does not match the 32x24 "
+                                "surfaces, dropped"),
+            1);
 }
 
 }  // namespace

@@ -29,9 +29,10 @@ class TPictorD3D9PreviewTestAccess {
     p.captureFormat.FrameSize = width * height;
   }
   static bool InitD3D9(TPictorD3D9Preview& p) { return p.InitD3D9(); }
-  static bool Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels)
+  static bool Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels,
+                    bool topDown = false)
   {
-    return p.PictorImageReadyProc(width, height, pixels);
+    return p.PictorImageReadyProc(width, height, pixels, topDown);
   }
   static void SetHost(TPictorD3D9Preview& p, TPreviewImageReadyProc callback, void* userData)
   {

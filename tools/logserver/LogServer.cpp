@@ -41,6 +41,11 @@ bool TLogServerTableHost::Open(std::wstring* error)
     *error = LastErrorText(L"MapViewOfFile(registration table)");
     return false;
   }
+  if (!LogViewIsUsable(view.Get(), kLogServerTableSize)) {
+    view.Reset();
+    *error = L"the registration table another program created is not 5 MiB of committed paging-file memory";
+    return false;
+  }
   if (createError != ERROR_ALREADY_EXISTS) StoreU32(view.Get(), 0);
   return true;
 }
@@ -90,6 +95,11 @@ bool TLogChannelHost::Create(const std::wstring& name, uint8_t level, std::wstri
     *error = LastErrorText(L"MapViewOfFile(channel buffer)");
     return false;
   }
+  if (!LogViewIsUsable(view.Get(), kLogChannelMappingSize)) {
+    view.Reset();
+    *error = L"the channel buffer another program created is not 20 MiB of committed paging-file memory";
+    return false;
+  }
   if (createError != ERROR_ALREADY_EXISTS) InitLogChannelHeader(view.Get(), level);
   view.Get()[kLogChannelLevelOffset] = level;
   return true;
@@ -114,11 +124,18 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
 {
   std::vector<TLogServerRecord> records;
   if (!view.Get()) return records;
-  TMutexHold hold(hMutex.Get());
-  if (!hold.Owned()) return records;
   uint8_t* buffer = view.Get();
   const uint8_t* ring = buffer + kLogChannelHeaderSize;
-  TLogRingState state = LoadLogRingState(buffer);
+  TLogRingState state;
+  {
+    // The mutex is held only to read the offsets and to store the read offset: clients
+    // write only into the free part of the ring, so what lies before the write offset
+    // read here stays put, and they never wait while records are parsed.
+    TMutexHold hold(hMutex.Get());
+    if (!hold.Owned()) return records;
+    state = LoadLogRingState(buffer);
+  }
+  bool reset = false;
   std::vector<uint8_t> bytes;
   for (;;) {
     uint32_t next = 0;
@@ -127,10 +144,8 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
     if (result == TLogRingReadResult::Corrupt) {
       // Nothing behind a bad size field can be trusted: give the clients the ring back.
       ++corruptCount;
-      if (LogRingStateIsValid(state, kLogChannelMappingSize))
-        state.readOffset = state.writeOffset;
-      else
-        InitLogChannelHeader(buffer, buffer[kLogChannelLevelOffset]), state = LoadLogRingState(buffer);
+      reset = !LogRingStateIsValid(state, kLogChannelMappingSize);
+      state.readOffset = state.writeOffset;
       break;
     }
     TLogServerRecord record;
@@ -140,7 +155,12 @@ std::vector<TLogServerRecord> TLogChannelHost::Drain()
       ++malformedCount;
     state.readOffset = next;
   }
-  StoreU32(buffer + kLogChannelReadOffset, state.readOffset);
+  TMutexHold hold(hMutex.Get());
+  if (!hold.Owned()) return records;
+  if (reset)
+    InitLogChannelHeader(buffer, buffer[kLogChannelLevelOffset]);
+  else
+    StoreU32(buffer + kLogChannelReadOffset, state.readOffset);
   return records;
 }
 

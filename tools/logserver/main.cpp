@@ -164,6 +164,24 @@ void PrintTable(TLogServerTableHost& table)
   }
 }
 
+// The record's text with every control character written as \xNN: a client's text
+// stays on its own line and cannot move the cursor or forge another record's line.
+std::string EscapedText(const std::string& text)
+{
+  std::string out;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+    } else {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
 std::string FormatLine(const TLogServerRecord& r)
 {
   const char* kind = r.fields.kind == kLogRecordKindError  ? "ERROR"
@@ -174,7 +192,7 @@ std::string FormatLine(const TLogServerRecord& r)
                 static_cast<unsigned long long>(r.fields.time / 1000),
                 static_cast<unsigned long long>(r.fields.time % 1000), static_cast<unsigned long>(r.fields.processId),
                 static_cast<unsigned long>(r.fields.moduleNumber), static_cast<unsigned long>(r.fields.threadId), kind);
-  return head + r.text + "\n";
+  return head + EscapedText(r.text) + "\n";
 }
 
 // Where the lines go: the console unless --quiet, and the --out file, which it owns.
