@@ -357,19 +357,28 @@ int main()
     std::printf("\n");
   }
 
-  // 4K MJPG through the built-in converter: throughput and the buffers allocated per
-  // frame once running (the copies' lengths vary from frame to frame).
+  // 4K MJPG through the built-in converter, decoded on the convert thread alone and by
+  // the parallel decoders (one per processor, at most 4): throughput, and the buffers
+  // allocated per frame once running (the copies' lengths vary from frame to frame).
   const double memcpy4K = MemcpyUs(size_t(3840) * 2160 * 4);
-  double buffers4K = -1.0;
-  const double fps4K = HostFramesPerSecond(L"bench#unpaced-4k-MJPG", pcBuiltIn, &buffers4K);
   std::printf("\nhost capture, unpaced 3840x2160 MJPG (bars with grain, lengths varying), built-in converter\n");
-  if (fps4K <= 0) {
-    std::printf("no frames\n");
-    status = 1;
-  } else {
-    std::printf("%6.1f x memcpy of the RGB32 frame (%5.2f ms, %5.1f/s), %.2f buffers allocated per frame\n",
-                1e6 / fps4K / memcpy4K, 1e3 / fps4K, fps4K, buffers4K);
+  double fps4K[2] = {};
+  for (int parallel = 0; parallel < 2; ++parallel) {
+    TMFVideoConverter::JpegDecoderLimit = parallel ? 0 : 1;
+    double buffers = -1.0;
+    fps4K[parallel] = HostFramesPerSecond(L"bench#unpaced-4k-MJPG", pcBuiltIn, &buffers);
+    std::printf("%-18s", parallel ? "parallel decoders" : "one decoder");
+    if (fps4K[parallel] <= 0) {
+      std::printf(" no frames\n");
+      status = 1;
+      continue;
+    }
+    std::printf(" %6.1f x memcpy of the RGB32 frame (%5.2f ms, %5.1f/s), %.2f buffers allocated per frame\n",
+                1e6 / fps4K[parallel] / memcpy4K, 1e3 / fps4K[parallel], fps4K[parallel], buffers);
   }
+  TMFVideoConverter::JpegDecoderLimit = 0;
+  if (fps4K[0] > 0 && fps4K[1] > 0)
+    std::printf("parallel / one decoder: %.2f x the frames per second\n", fps4K[1] / fps4K[0]);
   CoUninitialize();
   return status;
 }
