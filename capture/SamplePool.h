@@ -20,9 +20,11 @@ class TSamplePool {
   TSamplePool(const TSamplePool&) = delete;
   TSamplePool& operator=(const TSamplePool&) = delete;
 
-  // A 1-D memory buffer of `length` bytes (maximum length; current length 0), owned by
-  // the caller. A kept one when there is one of this size; asking for another size drops
-  // the kept buffers (a new format). E_OUTOFMEMORY when memory is short.
+  // A 1-D memory buffer of at least `length` bytes (current length 0), owned by the
+  // caller: a kept one when the frame fits the pool's buffers, which are made an eighth
+  // larger than the frame that set their size. A longer frame, or a run of frames under a
+  // quarter of that size (a new format), drops the kept buffers and sets a new size; no
+  // more than 8 are kept. E_OUTOFMEMORY when memory is short.
   HRESULT GetBuffer(DWORD length, IMFMediaBuffer** out);
 
   // Frame buffers every pool of the process has allocated so far (benchmarks, tests).

@@ -16,8 +16,23 @@ namespace {
 
 std::atomic<LONG> gBuffersAllocated{0};
 
-// Kept buffers beyond the few frames a newest-frame mailbox has in flight are freed.
-constexpr size_t kKeptBuffers = 4;
+// Kept buffers beyond the frames a capture has in flight (a copy being made, one in the
+// mailbox, one per decoder and its output) are freed.
+constexpr size_t kKeptBuffers = 8;
+
+// Frames under a quarter of the buffers' size this many times in a row are of a smaller
+// format: the pool starts over at their size and gives the large buffers back.
+constexpr DWORD kSmallFramesBeforeShrink = 30;
+
+// The size buffers are made with for a frame of `length` bytes: an eighth to spare, in
+// whole pages, so that frames whose length varies (JPEG) fit the buffers of earlier ones.
+// Pages a frame never reaches are never touched, so the spare room costs no page fault.
+DWORD BufferSizeFor(DWORD length)
+{
+  constexpr unsigned long long kPage = 4096;
+  const unsigned long long size = (length + length / 8ull + kPage - 1) / kPage * kPage;
+  return size > 0xFFFFFFFFull ? length : static_cast<DWORD>(size);
+}
 
 class TPooledBuffer;
 
@@ -28,7 +43,8 @@ struct TSamplePoolState {
   // takes it) never meets an error it could not report.
   SRWLOCK Lock = SRWLOCK_INIT;
   std::vector<TPooledBuffer*> Kept;  // released buffers of the current size
-  DWORD Length = 0;                  // current buffer size
+  DWORD Length = 0;                  // current buffer size: every frame up to it reuses a kept buffer
+  DWORD SmallFrames = 0;             // frames in a row under a quarter of Length
   bool Closed = false;               // the pool is gone: released buffers free themselves
   std::atomic<LONG> Refs{1};         // the pool and every live buffer
 
@@ -156,15 +172,19 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
   if (!State) return E_OUTOFMEMORY;
   std::vector<TPooledBuffer*> stale;
   TPooledBuffer* buffer = nullptr;
+  DWORD size = 0;
   {
     const TExclusiveSRWHold hold(State->Lock);
-    if (length != State->Length) {
-      stale.swap(State->Kept);  // another frame size: the kept buffers are of no more use
-      State->Length = length;
+    State->SmallFrames = length < State->Length / 4 ? State->SmallFrames + 1 : 0;
+    if (length > State->Length || State->SmallFrames >= kSmallFramesBeforeShrink) {
+      stale.swap(State->Kept);  // too small for this frame, or far too large: of no more use
+      State->Length = BufferSizeFor(length);
+      State->SmallFrames = 0;
     } else if (!State->Kept.empty()) {
       buffer = State->Kept.back();
       State->Kept.pop_back();
     }
+    size = State->Length;
   }
   for (TPooledBuffer* old : stale) delete old;
   if (buffer) {
@@ -173,9 +193,9 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
     return S_OK;
   }
 
-  BYTE* data = new (std::nothrow) BYTE[length ? length : 1];
+  BYTE* data = new (std::nothrow) BYTE[size ? size : 1];
   if (!data) return E_OUTOFMEMORY;
-  buffer = new (std::nothrow) TPooledBuffer(State, data, length);
+  buffer = new (std::nothrow) TPooledBuffer(State, data, size);
   if (!buffer) {
     delete[] data;
     return E_OUTOFMEMORY;

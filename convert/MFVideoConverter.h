@@ -18,6 +18,7 @@ struct IMFMediaType;
 struct IMFTransform;
 struct IMFSample;
 class TBuiltInConverter;
+class TJpegDecoders;
 
 class TMFVideoConverter {
  public:
@@ -32,9 +33,23 @@ class TMFVideoConverter {
   // Capture thread: hands one sample (its reference) to the one-sample mailbox. The
   // sample is dropped when the convert thread is busy with a frame.
   void SetInputSample(IMFSample* sample);
-  // True while the convert thread works on a frame: a frame handed over now would be
-  // dropped, so the capture thread drops it before paying for its copy.
-  bool IsConverting() const { return bConverting; }
+  // True while the convert thread works on a frame (with parallel MJPG decoding: while
+  // every decoder is busy): a frame handed over now would be dropped, so the capture
+  // thread drops it before paying for its copy.
+  bool IsConverting() const;
+
+  // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
+  // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and
+  // tests set another count.
+  static std::atomic<int> JpegDecoderLimit;
+  // One input sample through `kernels` into a pooled RGB32 sample owned by the caller;
+  // null, after an error line and with the frame counted as dropped, when it does not
+  // convert. Runs on the convert thread or a decoder thread.
+  IMFSample* ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* input);
+  // Hands one RGB32 frame of the converter's size and row order to the host (convert
+  // thread, SampleLock held), or counts one frame as dropped (any thread).
+  void DeliverFrame(IMFSample* frame);
+  void FrameDropped();
 
   // True when the type is RGB32/ARGB32 video, or the Color Converter DSP accepts it as
   // input. Receives its own counted reference to the type and releases it.
@@ -79,6 +94,9 @@ class TMFVideoConverter {
   // The built-in kernels and their JPEG decompressor (one per capture); null when the
   // Color Converter DSP or the plain pass-through is used. Used by the convert thread.
   TBuiltInConverter* pBuiltIn;
+  // Parallel decoding of a built-in MJPG conversion with more than one decoder; null
+  // otherwise. The capture thread submits frames, the convert thread delivers them.
+  TJpegDecoders* pDecoders = nullptr;
 
  private:
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);

@@ -8,6 +8,7 @@
 #include "capture/GUIDNames.h"
 #include "common/Ownership_win.h"
 #include "convert/BuiltInConverter.h"
+#include "convert/JpegDecoders.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -168,7 +169,26 @@ void LogOutputStreamInfo(IMFTransform* transform)
     LogInfo("%s the client must allocate the output samples for the stream.", kCtorName);
 }
 
+// Decoders of a built-in conversion of this subtype: more than one only for MJPG.
+int JpegDecodersFor(const GUID& subtype)
+{
+  if (subtype != MFVideoFormat_MJPG) return 1;
+  const int limit = TMFVideoConverter::JpegDecoderLimit.load();
+  if (limit > 0) return limit < TJpegDecoders::kMaxDecoders ? limit : TJpegDecoders::kMaxDecoders;
+  SYSTEM_INFO system = {};
+  GetSystemInfo(&system);
+  const int processors = static_cast<int>(system.dwNumberOfProcessors);
+  return processors < 1 ? 1 : (processors < TJpegDecoders::kMaxDecoders ? processors : TJpegDecoders::kMaxDecoders);
+}
+
 }  // namespace
+
+std::atomic<int> TMFVideoConverter::JpegDecoderLimit{0};
+
+bool TMFVideoConverter::IsConverting() const
+{
+  return pDecoders ? pDecoders->AllBusy() : bConverting.load();
+}
 
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
 // stride, and refuses it in SetOutputType until a frame size is set; Windows fills
@@ -237,6 +257,14 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
   // order by the built-in kernels: every path delivers the rows as asked.
   if (conversion == pcBuiltIn || (IsNativeRGB(InputSubType) && FrameStride != askedStride)) {
     if (!ConfigureBuiltIn()) return false;
+    const int decoders = JpegDecodersFor(InputSubType);
+    if (decoders > 1) {
+      pDecoders = new (std::nothrow) TJpegDecoders(this, decoders);
+      if (!pDecoders || !pDecoders->Ready()) {
+        LogError("%s parallel decoding unusable", kCtorName);
+        return false;
+      }
+    }
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
   } else {
@@ -328,6 +356,9 @@ TMFVideoConverter::~TMFVideoConverter()
     hConvertThread = nullptr;
     dwConvertThreadId = 0;
   }
+  // After the thread that delivers their frames; they signal the sample event until then.
+  delete pDecoders;
+  pDecoders = nullptr;
   ReleaseAndNull(pOutputType);
   ReleaseAndNull(pInputType);
   ReleaseAndNull(pTransform);
@@ -347,6 +378,14 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
   // Never wait for the convert thread: while it holds the lock (converting, or
   // inside the host's callback) the new frame is dropped; otherwise the newest
   // sample replaces one that has not been taken yet.
+  if (pDecoders) {
+    // The newest-frame rule with several decoders: a frame that finds none idle is dropped.
+    if (sample && !pDecoders->Submit(sample)) {
+      sample->Release();
+      if (pOwner) pOwner->CaptureFrameDropped();
+    }
+    return;
+  }
   bool stored = false;
   {
     const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
@@ -383,6 +422,10 @@ void TMFVideoConverter::ConvertThread()
   while (!bStopConvert) {
     WaitForSingleObject(hSampleEvent, 100);
     const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
+    if (hold.Owned() && pDecoders) {
+      pDecoders->DeliverReady();  // frames decoded on the decoder threads, in camera order
+      continue;
+    }
     if (!hold.Owned() || !pInputSample) continue;
     bConverting = true;
     // A host callback that throws must not take the thread (and the process) down.
@@ -483,27 +526,42 @@ bool TMFVideoConverter::DrainTransform()
 
 void TMFVideoConverter::ConvertBuiltIn()
 {
-  static const char* const kName = "TMFVideoConverter::ConvertThread";
   const bool topDown = FrameStride >= 0;
   if (pBuiltIn->PassesThrough(bTopDown)) {
     pOwner->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
     return;
   }
+  ComPtr<IMFSample> output = AdoptComPtr(ConvertWithKernels(pBuiltIn, pInputSample));
+  if (output) pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
+}
 
+void TMFVideoConverter::DeliverFrame(IMFSample* frame)
+{
+  pOwner->ProcessRGB32Sample(frame, FrameWidth, FrameHeight, FrameStride >= 0);
+}
+
+void TMFVideoConverter::FrameDropped()
+{
+  pOwner->CaptureFrameDropped();
+}
+
+IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* inputSample)
+{
+  static const char* const kName = "TMFVideoConverter::ConvertThread";
   // The capture thread's copy has one buffer: this takes it without copying.
   ComPtr<IMFMediaBuffer> input;
-  HRESULT hr = pInputSample->ConvertToContiguousBuffer(&input);
+  HRESULT hr = inputSample->ConvertToContiguousBuffer(&input);
   if (hr != S_OK) {
     LogError("%s ConvertToContiguousBuffer error: %x", kName, static_cast<unsigned>(hr));
     pOwner->CaptureFrameDropped();
-    return;
+    return nullptr;
   }
   ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
   ComPtr<IMFMediaBuffer> outputBuffer;
   if (!output || output->GetBufferByIndex(0, &outputBuffer) != S_OK) {
     LogError("%s output sample is NULL", kName);
     pOwner->CaptureFrameDropped();
-    return;
+    return nullptr;
   }
 
   const DWORD frameBytes = FrameWidth * FrameHeight * 4u;
@@ -515,17 +573,17 @@ void TMFVideoConverter::ConvertBuiltIn()
       LogError("%s buffer lock error: %x %x", kName, static_cast<unsigned>(source.Result),
                static_cast<unsigned>(target.Result));
       pOwner->CaptureFrameDropped();
-      return;
+      return nullptr;
     }
     const DWORD length = source.CurrentLength < source.MaxLength ? source.CurrentLength : source.MaxLength;
-    converted = pBuiltIn->Convert(source.Data, length, target.Data, bTopDown);
+    converted = kernels->Convert(source.Data, length, target.Data, bTopDown);
   }
   if (!converted) {
     // A broken frame (a truncated JPEG, a short buffer) costs this frame only.
-    LogError("%s frame dropped: %s", kName, pBuiltIn->Error());
+    LogError("%s frame dropped: %s", kName, kernels->Error());
     pOwner->CaptureFrameDropped();
-    return;
+    return nullptr;
   }
   outputBuffer->SetCurrentLength(frameBytes);
-  pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
+  return output.Detach();
 }

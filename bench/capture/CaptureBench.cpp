@@ -203,10 +203,11 @@ double DeliveryUs(TPictor& pictor)
 }
 
 // A host's capture through TPictor on an unpaced camera: frames delivered per second,
-// the median of eight 250 ms windows after half a second of start-up (which also covers
-// the virtual camera's one-time encoding of its MJPG picture), so that a burst of other
-// work on the machine moves one window, not the figure. 0 when the conversion lists no
-// format for the camera, -1 when the capture delivers nothing.
+// the median of eight 250 ms windows after half a second of running (the start-up waits
+// for the first frames, which covers the virtual camera's one-time encoding of its MJPG
+// picture), so that a burst of other work on the machine moves one window, not the
+// figure; and the frame buffers allocated per delivered frame over those windows. 0 when
+// the conversion lists no format for the camera, -1 when the capture delivers nothing.
 struct FrameCounter {
   std::atomic<long> frames{0};
   static bool Callback(unsigned, unsigned, bool, unsigned char* pixels, void* context)
@@ -218,21 +219,27 @@ struct FrameCounter {
   }
 };
 
-double HostFramesPerSecond(const wchar_t* link, TPictorConversion conversion)
+double HostFramesPerSecond(const wchar_t* link, TPictorConversion conversion, double* buffersPerFrame = nullptr)
 {
   TPictor pictor;
   pictor.SetConversion(conversion);
   if (pictor.GetCaptureFormatsCount(link) <= 0) return 0.0;
   FrameCounter counter;
   if (!pictor.StartCapture(link, 0, true, FrameCounter::Callback, &counter)) return -1.0;
+  for (int wait = 0; wait < 300 && counter.frames.load() < 2; ++wait) Sleep(100);
   Sleep(500);
   std::vector<double> rates;
+  const LONG buffersBefore = TSamplePool::BuffersAllocated();
+  const long framesBefore = counter.frames.load();
   for (int window = 0; window < 8; ++window) {
     const long first = counter.frames.load();
     const double t0 = BenchSeconds();
     Sleep(250);
     rates.push_back((counter.frames.load() - first) / (BenchSeconds() - t0));
   }
+  const long frames = counter.frames.load() - framesBefore;
+  if (buffersPerFrame)
+    *buffersPerFrame = frames > 0 ? (TSamplePool::BuffersAllocated() - buffersBefore) / double(frames) : -1.0;
   pictor.StopCapture();
   std::sort(rates.begin(), rates.end());
   const double median = (rates[3] + rates[4]) / 2;
@@ -263,6 +270,11 @@ int main()
   for (const char* s : unpaced)
     config += std::string("camera name=\"Unpaced ") + s + "\" link=\"bench#unpaced-" + s +
               "\" pattern=bars noise=12 paced=0\nformat subtype=" + s + " size=1920x1080 rate=30/1\n";
+  // 3840x2160 MJPG with grain, as 4K webcams send: frames of about 1 MB whose length
+  // varies from frame to frame.
+  config +=
+      "camera name=\"Unpaced 4K MJPG\" link=\"bench#unpaced-4k-MJPG\" pattern=bars noise=12 paced=0\n"
+      "format subtype=MJPG size=3840x2160 rate=30/1\n";
   char error[200] = {};
   if (configure(config.c_str(), error, sizeof error) != 0) {
     std::printf("capture bench: camera configuration refused: %s\n", error);
@@ -344,6 +356,29 @@ int main()
     }
     std::printf("\n");
   }
+
+  // 4K MJPG through the built-in converter, decoded on the convert thread alone and by
+  // the parallel decoders (one per processor, at most 4): throughput, and the buffers
+  // allocated per frame once running (the copies' lengths vary from frame to frame).
+  const double memcpy4K = MemcpyUs(size_t(3840) * 2160 * 4);
+  std::printf("\nhost capture, unpaced 3840x2160 MJPG (bars with grain, lengths varying), built-in converter\n");
+  double fps4K[2] = {};
+  for (int parallel = 0; parallel < 2; ++parallel) {
+    TMFVideoConverter::JpegDecoderLimit = parallel ? 0 : 1;
+    double buffers = -1.0;
+    fps4K[parallel] = HostFramesPerSecond(L"bench#unpaced-4k-MJPG", pcBuiltIn, &buffers);
+    std::printf("%-18s", parallel ? "parallel decoders" : "one decoder");
+    if (fps4K[parallel] <= 0) {
+      std::printf(" no frames\n");
+      status = 1;
+      continue;
+    }
+    std::printf(" %6.1f x memcpy of the RGB32 frame (%5.2f ms, %5.1f/s), %.2f buffers allocated per frame\n",
+                1e6 / fps4K[parallel] / memcpy4K, 1e3 / fps4K[parallel], fps4K[parallel], buffers);
+  }
+  TMFVideoConverter::JpegDecoderLimit = 0;
+  if (fps4K[0] > 0 && fps4K[1] > 0)
+    std::printf("parallel / one decoder: %.2f x the frames per second\n", fps4K[1] / fps4K[0]);
   CoUninitialize();
   return status;
 }

@@ -1,6 +1,7 @@
 // The converter's mailbox and its RGB32 output type, driven directly (white-box).
 #include "Pictor.h"
 #include "convert/MFVideoConverter.h"
+#include "tools/virtualcam/FramePattern.h"
 
 #include "CaptureTestSupport.h"
 #include "TestAccess.h"
@@ -80,6 +81,87 @@ TEST_F(ConverterTest, SampleArrivingWhileTheCallbackRunsIsDroppedAtOnce)
   SetEvent(sink.release);
   delete converter;
   EXPECT_EQ(sink.tags, std::vector<uint8_t>{1});
+}
+
+// Parallel MJPG decoding with two decoders. A frame's tag is the blue of its top-left
+// block; the rest is flat, or grain that makes it several times slower to decode.
+constexpr UINT32 kJpegWidth = 1024, kJpegHeight = 512;
+
+ComPtr<IMFSample> JpegSample(uint8_t tag, bool grain)
+{
+  std::vector<uint8_t> rgb(size_t(kJpegWidth) * kJpegHeight * 3, 128), jpeg;
+  uint32_t state = tag;
+  for (size_t i = 0; grain && i < rgb.size(); ++i) rgb[i] = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+  for (UINT32 y = 0; y < 16; ++y)
+    for (UINT32 x = 0; x < 16; ++x) {
+      uint8_t* p = &rgb[(size_t(y) * kJpegWidth + x) * 3];
+      p[0] = p[1] = 0, p[2] = tag;
+    }
+  EXPECT_TRUE(virtualcam::EncodeJpeg(kJpegWidth, kJpegHeight, rgb.data(), true, &jpeg));
+  ComPtr<IMFSample> sample;
+  EXPECT_EQ(MFCreateSample(&sample), S_OK);
+  sample->AddBuffer(MakeBuffer(DWORD(jpeg.size()), jpeg).Get());
+  return sample;
+}
+
+class ParallelJpegTest : public ConverterTest {
+ protected:
+  void SetUp() override
+  {
+    ConverterTest::SetUp();
+    TMFVideoConverter::JpegDecoderLimit = 2;
+    converter = new TMFVideoConverter(
+        &pictor, MakeVideoType(MFVideoFormat_MJPG, kJpegWidth, kJpegHeight, false, 0).Detach(), true, pcBuiltIn);
+  }
+  void TearDown() override
+  {
+    SetEvent(sink.release);
+    delete converter;
+    TMFVideoConverter::JpegDecoderLimit = 0;
+  }
+  // Delivered tags, each rounded to the nearest multiple of 40 (JPEG moves colours a
+  // little), once the converter's threads are joined.
+  std::vector<uint8_t> Tags()
+  {
+    delete converter;
+    converter = nullptr;
+    std::vector<uint8_t> tags;
+    for (uint8_t t : sink.tags) tags.push_back(uint8_t((t + 20) / 40 * 40));
+    return tags;
+  }
+  TMFVideoConverter* converter = nullptr;
+};
+
+TEST_F(ParallelJpegTest, FramesReachTheHostInCameraOrderWhicheverDecoderFinishesFirst)
+{
+  ASSERT_TRUE(converter->bInitialized && converter->pDecoders);
+  std::vector<uint8_t> sent;
+  for (int frame = 0; frame < 6; ++frame) {
+    // A slow frame, then a quick one that its decoder finishes first.
+    for (int wait = 0; wait < 3000 && converter->IsConverting(); ++wait) Sleep(1);
+    sent.push_back(uint8_t(40 + frame * 40 % 200));
+    Post(converter, JpegSample(sent.back(), frame % 2 == 0));
+  }
+  for (int wait = 0; wait < 3000 && pictor.GetCaptureStatus().FramesDelivered < sent.size(); ++wait) Sleep(1);
+  EXPECT_EQ(Tags(), sent);
+}
+
+TEST_F(ParallelJpegTest, AFrameThatFindsEveryDecoderBusyIsDroppedAndCounted)
+{
+  ASSERT_TRUE(converter->bInitialized && converter->pDecoders);
+  ResetEvent(sink.release);  // the host holds the first frame
+  Post(converter, JpegSample(40, false));
+  ASSERT_EQ(WaitForSingleObject(sink.entered, 30000), WAIT_OBJECT_0);
+  Post(converter, JpegSample(80, false));  // decoded, waits for its turn
+  for (int wait = 0; wait < 3000 && !converter->IsConverting(); ++wait) Sleep(1);
+  EXPECT_TRUE(converter->IsConverting());
+  ComPtr<IMFSample> late = JpegSample(120, false);
+  Post(converter, late);
+  EXPECT_EQ(RefCount(late.Get()), 1u);  // released before SetInputSample returned
+  EXPECT_EQ(pictor.GetCaptureStatus().FramesDropped, 1u);
+  SetEvent(sink.release);
+  for (int wait = 0; wait < 3000 && pictor.GetCaptureStatus().FramesDelivered < 2; ++wait) Sleep(1);
+  EXPECT_EQ(Tags(), std::vector<uint8_t>({40, 80}));
 }
 
 // Wine 8.0's Color Converter offers RGB32 without frame size or stride, and the converter

@@ -118,16 +118,18 @@ TEST(SampleCopy, TwoDimensionalBufferIsCopiedRowByRowWithoutPaddingIntoAPooledBu
   MFShutdown();
 }
 
-// A converting format, so that both the copies and the converter's output are pooled.
+// A converting format, so that both the copies and the converter's output are pooled;
+// JPEG with grain, so that no two copies in a row have the same length.
 TEST(SamplePool, ACaptureAllocatesOnlyTheBuffersItHasInFlight)
 {
   VirtualCamera::Get().Configure(
-      "camera name=\"Pool\" link=\\\\?\\virtualcam#pool pattern=bars paced=0\n"
-      "format subtype=YUY2 size=640x480 rate=30/1\n");
+      "camera name=\"Pool\" link=\\\\?\\virtualcam#pool pattern=bars noise=12 paced=0\n"
+      "format subtype=MJPG size=640x480 rate=30/1\n");
   const LONG before = TSamplePool::BuffersAllocated();
   FrameSink sink;
   {
     TPictor pictor;
+    pictor.SetConversion(pcBuiltIn);
     ASSERT_TRUE(pictor.StartCapture(L"\\\\?\\virtualcam#pool", 0, true, FrameSink::Callback, &sink));
     EXPECT_TRUE(sink.WaitFor(60));
     pictor.StopCapture();

@@ -1,8 +1,10 @@
 // The built-in converter's kernels against pictures made here: every YUV layout with
 // each matrix and range, and JPEG frames written by an independent encoder (stb),
-// complete, without Huffman tables, truncated and foreign. (32-bit RGB and the row order
-// through the capture path: tests/convert/BuiltInConversionTest.cpp.)
+// complete, without Huffman tables, in bands behind restart markers, truncated and
+// foreign. (32-bit RGB and the row order through the capture path:
+// tests/convert/BuiltInConversionTest.cpp.)
 #include "convert/BuiltInConverter.h"
+#include "tools/virtualcam/FramePattern.h"
 
 #include <gtest/gtest.h>
 
@@ -192,7 +194,7 @@ TEST(BuiltInConverter, FramesThatDoNotFitTheFormatAreRefused)
 constexpr int kJpegWidth = 128;
 constexpr int kJpegHeight = 64;
 
-std::vector<uint8_t> EncodeBarsJpeg(int width, int height)
+std::vector<uint8_t> BarsRgb(int width, int height)
 {
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
   for (int y = 0; y < height; ++y) {
@@ -202,6 +204,12 @@ std::vector<uint8_t> EncodeBarsJpeg(int width, int height)
       p[0] = static_cast<uint8_t>(c.R), p[1] = static_cast<uint8_t>(c.G), p[2] = static_cast<uint8_t>(c.B);
     }
   }
+  return rgb;
+}
+
+std::vector<uint8_t> EncodeBarsJpeg(int width, int height)
+{
+  const std::vector<uint8_t> rgb = BarsRgb(width, height);
   std::vector<uint8_t> jpeg;
   auto append = [](void* context, void* data, int size) {
     auto* out = static_cast<std::vector<uint8_t>*>(context);
@@ -211,13 +219,20 @@ std::vector<uint8_t> EncodeBarsJpeg(int width, int height)
   return jpeg;
 }
 
-// (Frames without Huffman tables come from the virtual camera: BuiltInConversionTest.cpp.)
+// (Whole frames without Huffman tables come from the virtual camera: BuiltInConversionTest.cpp.)
 TEST(BuiltInConverter, JpegFramesDecodeInBothRowOrdersAndBrokenOnesAreRefused)
 {
   const std::vector<uint8_t> jpeg = EncodeBarsJpeg(kJpegWidth, kJpegHeight);
   std::vector<uint8_t> padded = jpeg;
   padded.resize(jpeg.size() + 100, 0);  // cameras pad frames after the end marker
-  const std::vector<uint8_t>* frames[] = {&jpeg, &padded};
+  // The virtual camera's frames with grain: bands of two encodings behind restart markers.
+  virtualcam::JpegBands bands[2];
+  std::vector<uint8_t> banded;
+  const std::vector<uint8_t> rgb = BarsRgb(kJpegWidth, kJpegHeight);
+  for (virtualcam::JpegBands& b : bands)
+    ASSERT_TRUE(virtualcam::EncodeJpegBands(kJpegWidth, kJpegHeight, rgb.data(), false, &b));
+  virtualcam::JoinJpegBands(bands[0], bands[1], 0b0110, &banded);
+  const std::vector<uint8_t>* frames[] = {&jpeg, &padded, &banded};
 
   TBuiltInConverter converter(TBuiltInInput::MJPG, kJpegWidth, kJpegHeight, 0, TYuvMatrix::BT601Limited);
   ASSERT_TRUE(converter.Ready()) << converter.Error();

@@ -24,10 +24,11 @@ int CrOf(int r, int g, int b, int count)
   return ((112 * r - 94 * g - 18 * b + 128 * count) / count >> 8) + 128;
 }
 
-// Offset in [-amplitude, amplitude] for one byte of the picture, the same in every frame.
-int Grain(size_t byte, int amplitude)
+// Offset in [-amplitude, amplitude] for one byte of the picture, the same in every frame
+// of one grain; another grain number gives other offsets.
+int Grain(size_t byte, uint32_t grain, int amplitude)
 {
-  uint32_t h = static_cast<uint32_t>(byte) * 0x9E3779B1u;
+  uint32_t h = (static_cast<uint32_t>(byte) + grain * 0x632BE5ABu) * 0x9E3779B1u;
   h ^= h >> 15;
   h *= 0x85EBCA77u;
   h ^= h >> 13;
@@ -85,7 +86,8 @@ uint64_t PictureCount(const Pattern& pattern, uint32_t width)
   return width / a;
 }
 
-void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb)
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb,
+               uint32_t grain)
 {
   rgb->assign(static_cast<size_t>(width) * height * 3, 0);
   for (uint32_t y = 0; y < height; ++y) {
@@ -115,7 +117,10 @@ void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t
     }
   }
   if (pattern.noise == 0) return;
-  for (size_t i = 0; i < rgb->size(); ++i) (*rgb)[i] = Clamp8((*rgb)[i] + Grain(i, pattern.noise));
+  // Later grains are a quarter weaker, as a sensor's grain is in more light: pictures made
+  // of several grains differ in length as a webcam's frames do.
+  const int amplitude = grain ? pattern.noise * 3 / 4 : pattern.noise;
+  for (size_t i = 0; i < rgb->size(); ++i) (*rgb)[i] = Clamp8((*rgb)[i] + Grain(i, grain, amplitude));
 }
 
 void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out)

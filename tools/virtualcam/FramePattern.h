@@ -39,7 +39,10 @@ constexpr Rgb kMarkerBottom = {0, 0, 255};
 uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame);
 
 // Renders frame number `frame` of the pattern as packed RGB triplets, top row first.
-void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb);
+// `grain` numbers the noise: 0 is the camera's grain, every other number another fixed
+// grain of three quarters of its amplitude.
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb,
+               uint32_t grain = 0);
 
 // How many different pictures the pattern shows in turn at this width: frame k shows
 // the same picture as frame k mod the count (1 for the still patterns).
@@ -55,6 +58,20 @@ void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp
 // the DHT segment is left out, as many webcams send their frames; a decoder then has
 // to load the standard tables itself. False if the picture cannot be encoded.
 bool EncodeJpeg(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables, std::vector<uint8_t>* out);
+
+// A picture encoded as EncodeJpeg does, in bands of 16 lines (one row of 4:2:0 blocks)
+// that are each coded on their own, with a restart interval of one band in the header:
+// a decoder starts every band afresh, so a frame may take each band from another
+// encoding of the same picture.
+struct JpegBands {
+  std::vector<uint8_t> header;              // SOI up to the end of the scan header
+  std::vector<std::vector<uint8_t>> bands;  // entropy-coded data, top band first
+};
+bool EncodeJpegBands(uint32_t width, uint32_t height, const uint8_t* rgb, bool huffmanTables, JpegBands* out);
+
+// One JPEG whose band i comes from `a` or `b` (two encodings of one picture) as bit
+// (i mod 64) of `choice` says: the header, the bands with restart markers between, EOI.
+void JoinJpegBands(const JpegBands& a, const JpegBands& b, uint64_t choice, std::vector<uint8_t>* out);
 
 // BT.601 limited-range conversion of one colour, as EncodeFrame does it.
 void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v);

@@ -467,27 +467,53 @@ class VirtualStream final : public IMFMediaStream {
 
   // The JPEG of frame `index`. Encoding a large picture takes far longer than a frame
   // period, so each picture the pattern shows is encoded once, when first needed, and
-  // kept while the format stays current. Null if it cannot be encoded.
+  // kept while the format stays current. With grain, each picture is encoded in bands
+  // with two grains, and every frame takes each band from one of them, chosen anew per
+  // frame: the lengths vary from frame to frame as a webcam's do, for one copy per frame.
+  // Null if it cannot be encoded.
   const std::vector<uint8_t>* JpegFrame(const FormatSetup& format, uint64_t index)
   {
     const Pattern& pattern = camera_->Setup().pattern;
     if (jpegFormat_ != &format) {
       jpegFrames_.clear();
-      jpegFrames_.resize(static_cast<size_t>(PictureCount(pattern, format.width)));
+      jpegBands_.clear();
+      const size_t pictures = static_cast<size_t>(PictureCount(pattern, format.width));
+      if (pattern.noise == 0)
+        jpegFrames_.resize(pictures);
+      else
+        jpegBands_.resize(pictures * 2);
       jpegFormat_ = &format;
     }
-    const uint64_t picture = index % jpegFrames_.size();
-    std::vector<uint8_t>& jpeg = jpegFrames_[static_cast<size_t>(picture)];
-    if (jpeg.empty()) {
-      const auto start = std::chrono::steady_clock::now();
-      std::vector<uint8_t> encoded;
-      RenderRgb(pattern, format.width, format.height, picture, &rgb_);
-      const bool ok = EncodeJpeg(format.width, format.height, rgb_.data(), format.huffmanTables, &encoded);
-      encodingTime_ += std::chrono::steady_clock::now() - start;
-      if (!ok) return nullptr;
-      jpeg = std::move(encoded);
+    const auto start = std::chrono::steady_clock::now();
+    if (pattern.noise == 0) {
+      const uint64_t picture = index % jpegFrames_.size();
+      std::vector<uint8_t>& jpeg = jpegFrames_[static_cast<size_t>(picture)];
+      if (jpeg.empty()) {
+        std::vector<uint8_t> encoded;
+        RenderRgb(pattern, format.width, format.height, picture, &rgb_);
+        const bool ok = EncodeJpeg(format.width, format.height, rgb_.data(), format.huffmanTables, &encoded);
+        encodingTime_ += std::chrono::steady_clock::now() - start;
+        if (!ok) return nullptr;
+        jpeg = std::move(encoded);
+      }
+      return &jpeg;
     }
-    return &jpeg;
+    const uint64_t picture = index % (jpegBands_.size() / 2);
+    JpegBands* grains = &jpegBands_[static_cast<size_t>(picture) * 2];
+    if (grains[0].bands.empty()) {
+      for (uint32_t grain = 0; grain < 2; ++grain) {
+        RenderRgb(pattern, format.width, format.height, picture, &rgb_, grain);
+        if (!EncodeJpegBands(format.width, format.height, rgb_.data(), format.huffmanTables, &grains[grain])) {
+          grains[0].bands.clear();
+          return nullptr;
+        }
+      }
+      encodingTime_ += std::chrono::steady_clock::now() - start;
+    }
+    uint64_t choice = (index + 1) * 0x9E3779B97F4A7C15ull;  // bands of the second grain, one bit each
+    choice ^= choice >> 29;
+    JoinJpegBands(grains[0], grains[1], choice, &jpegJoined_);
+    return &jpegJoined_;
   }
 
   LiveCount count_{CountKind::Stream};
@@ -511,6 +537,8 @@ class VirtualStream final : public IMFMediaStream {
   std::vector<uint8_t> cachedFrame_;
   const FormatSetup* cachedFormat_ = nullptr;
   std::vector<std::vector<uint8_t>> jpegFrames_;  // by picture; empty until first encoded
+  std::vector<JpegBands> jpegBands_;              // with grain: two per picture; empty until first encoded
+  std::vector<uint8_t> jpegJoined_;               // with grain: the current frame
   const FormatSetup* jpegFormat_ = nullptr;
   std::chrono::steady_clock::duration encodingTime_{};  // spent encoding since the last frame
 

@@ -21,7 +21,8 @@
 //                                     reader then reports MF_SOURCE_READERF_ENDOFSTREAM)
 //          [stall-after=N]            after N frames requests are accepted and never answered
 //                                     (a driver that hangs)
-//          [noise=A]                  fixed grain of up to +-A levels on every channel (0-64)
+//          [noise=A]                  fixed grain of up to +-A levels on every channel (0-64);
+//                                     MJPG frames then vary in length from frame to frame
 //          [short-frames=1]           buffers one row short of a frame (MJPG: half)
 //          [truncate-frame=N]         frame N since a start (0 = first) reports half its length
 //          [timing=full|no-duration|none]  samples without duration, or without both stamps

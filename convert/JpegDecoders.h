@@ -1,0 +1,64 @@
+// Parallel decoding of a built-in MJPG conversion. A few decoder threads, each with its
+// own TurboJPEG decompressor and pooled output sample, work on consecutive frames; the
+// converter's thread hands the decoded frames to the host one at a time, in the order
+// the camera sent them. A frame that finds every decoder busy (decoding, or decoded and
+// waiting for its turn) is dropped, so latency stays at a few frames.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct IMFSample;
+class TBuiltInConverter;
+class TMFVideoConverter;
+
+class TJpegDecoders {
+ public:
+  static constexpr int kMaxDecoders = 4;
+
+  // `count` decoders (1 to kMaxDecoders) for frames of the converter's size. Success is
+  // read from Ready(); the converter deletes the object after its own thread has ended.
+  TJpegDecoders(TMFVideoConverter* converter, int count);
+  // Stops and joins the decoder threads, then releases the frames they still hold.
+  ~TJpegDecoders();
+  TJpegDecoders(const TJpegDecoders&) = delete;
+  TJpegDecoders& operator=(const TJpegDecoders&) = delete;
+
+  bool Ready() const { return bReady; }
+  int Count() const { return DecoderCount; }
+
+  // Capture thread: hands the sample (its reference) to an idle decoder with the next
+  // sequence number. False when every decoder is busy: the caller keeps the reference.
+  bool Submit(IMFSample* sample);
+  // True when a frame handed over now would find no idle decoder.
+  bool AllBusy() const;
+  // Converter thread, with SampleLock held: hands on every decoded frame whose turn has
+  // come, in sequence order; a frame that failed to decode only gives up its turn.
+  void DeliverReady();
+
+ private:
+  enum TState : LONG { Idle, Decoding, Decoded, Failed };
+  struct TDecoder {
+    TJpegDecoders* Owner = nullptr;
+    TBuiltInConverter* Kernels = nullptr;  // its own decompressor
+    std::atomic<LONG> State{Idle};         // the hand-over between the three threads
+    IMFSample* Input = nullptr;            // owned while Decoding
+    IMFSample* Output = nullptr;           // owned while Decoded
+    uint64_t Sequence = 0;                 // written before State leaves Idle
+    HANDLE hWake = nullptr;                // auto-reset: a frame was handed over, or stop
+    HANDLE hThread = nullptr;
+  };
+
+  static DWORD WINAPI DecoderThreadAPI(LPVOID parameter);
+  void DecoderThread(TDecoder& decoder);
+
+  TMFVideoConverter* Converter;
+  TDecoder Decoders[kMaxDecoders];
+  int DecoderCount = 0;
+  uint64_t NextSequence = 0;  // capture thread
+  uint64_t NextDelivery = 0;  // converter thread
+  std::atomic<bool> bStop{false};
+  bool bReady = false;
+};

@@ -1,0 +1,134 @@
+// Parallel MJPG decoding (see JpegDecoders.h). A decoder's State hands its frame from
+// one thread to the next: the capture thread fills an Idle decoder and makes it Decoding,
+// the decoder thread makes it Decoded (or Failed) and wakes the converter's thread,
+// which hands the frame to the host when its sequence number comes up and makes the
+// decoder Idle again. Each store of State releases what the thread wrote before it; each
+// thread reads State before it touches the decoder's frame.
+#include "convert/JpegDecoders.h"
+
+#include "common/Ownership_win.h"
+#include "convert/BuiltInConverter.h"
+#include "convert/MFVideoConverter.h"
+#include "log/Log.h"
+#include "log/LogTrace.h"
+
+#include <mfidl.h>
+
+#include <new>
+
+namespace {
+const char* const kName = "TJpegDecoders";
+}
+
+TJpegDecoders::TJpegDecoders(TMFVideoConverter* converter, int count) : Converter(converter)
+{
+  if (count < 1 || count > kMaxDecoders) return;
+  for (int i = 0; i < count; ++i) {
+    TDecoder& decoder = Decoders[i];
+    decoder.Owner = this;
+    decoder.Kernels = new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, converter->FrameWidth,
+                                                           converter->FrameHeight, 0, TYuvMatrix::BT601Limited);
+    decoder.hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.hWake) {
+      LogError("%s decoder %d unusable: %s", kName, i, decoder.Kernels ? decoder.Kernels->Error() : "out of memory");
+      return;
+    }
+    decoder.hThread = CreateThread(nullptr, 0, DecoderThreadAPI, &decoder, 0, nullptr);
+    if (!decoder.hThread) {
+      LogError("%s unable to create decoder thread %d error %d", kName, i, static_cast<int>(GetLastError()));
+      return;
+    }
+    DecoderCount = i + 1;
+  }
+  bReady = true;
+  LogInfo("%s %d decoders", kName, count);
+}
+
+TJpegDecoders::~TJpegDecoders()
+{
+  bStop = true;
+  for (TDecoder& decoder : Decoders) {
+    if (decoder.hThread) {
+      SetEvent(decoder.hWake);
+      WaitForSingleObject(decoder.hThread, INFINITE);
+      CloseHandle(decoder.hThread);
+    }
+    if (decoder.hWake) CloseHandle(decoder.hWake);
+    ReleaseAndNull(decoder.Input);
+    ReleaseAndNull(decoder.Output);
+    delete decoder.Kernels;
+    decoder.Kernels = nullptr;
+  }
+}
+
+bool TJpegDecoders::Submit(IMFSample* sample)
+{
+  for (int i = 0; i < DecoderCount; ++i) {
+    TDecoder& decoder = Decoders[i];
+    if (decoder.State.load(std::memory_order_acquire) != Idle) continue;
+    decoder.Input = sample;
+    decoder.Sequence = NextSequence++;
+    decoder.State.store(Decoding, std::memory_order_release);
+    SetEvent(decoder.hWake);
+    return true;
+  }
+  return false;
+}
+
+bool TJpegDecoders::AllBusy() const
+{
+  for (int i = 0; i < DecoderCount; ++i)
+    if (Decoders[i].State.load(std::memory_order_acquire) == Idle) return false;
+  return true;
+}
+
+void TJpegDecoders::DeliverReady()
+{
+  for (;;) {
+    TDecoder* next = nullptr;
+    for (int i = 0; i < DecoderCount && !next; ++i) {
+      const LONG state = Decoders[i].State.load(std::memory_order_acquire);
+      if ((state == Decoded || state == Failed) && Decoders[i].Sequence == NextDelivery) next = &Decoders[i];
+    }
+    // The frame whose turn it is is still being decoded: its decoder wakes this thread.
+    if (!next) return;
+    if (next->Output) {
+      // A host callback that throws must not take the thread (and the process) down.
+      try {
+        Converter->DeliverFrame(next->Output);
+      } catch (...) {
+        LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
+      }
+      ReleaseAndNull(next->Output);
+    }
+    ++NextDelivery;
+    next->State.store(Idle, std::memory_order_release);
+  }
+}
+
+DWORD WINAPI TJpegDecoders::DecoderThreadAPI(LPVOID parameter)
+{
+  auto* decoder = static_cast<TDecoder*>(parameter);
+  decoder->Owner->DecoderThread(*decoder);
+  return 0;
+}
+
+void TJpegDecoders::DecoderThread(TDecoder& decoder)
+{
+  const TLogScope scope("TJpegDecoders::DecoderThread");
+  while (!bStop) {
+    WaitForSingleObject(decoder.hWake, 100);
+    if (decoder.State.load(std::memory_order_acquire) != Decoding) continue;
+    IMFSample* output = nullptr;
+    try {
+      output = Converter->ConvertWithKernels(decoder.Kernels, decoder.Input);
+    } catch (...) {
+      LogError("%s unexpected exception, frame dropped", "TJpegDecoders::DecoderThread");
+      Converter->FrameDropped();
+    }
+    ReleaseAndNull(decoder.Input);
+    decoder.Output = output;
+    decoder.State.store(output ? Decoded : Failed, std::memory_order_release);
+    SetEvent(Converter->hSampleEvent);
+  }
+}
