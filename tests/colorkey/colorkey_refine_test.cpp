@@ -2,12 +2,16 @@
 // of the matte, with each row kernel version, and the versions against the reference.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "preview/ColorKey.h"
 #include "preview/ColorKeyInternal.h"
 #include "preview/KeyRefine.h"
+#include "preview/KeySample.h"
+#include "tools/virtualcam/FramePattern.h"
 
 namespace {
 
@@ -103,3 +107,27 @@ TEST(KeyRefine, VectorKernelsGiveTheReferencesBytes)
 }
 
 }  // namespace
+
+TEST(KeySample, ScreenColourIsTheBordersDominantColourWithinEightLevels)
+{
+  auto sample = [](const char* camera, unsigned int* rgb) {
+    const virtualcam::ParseResult config = virtualcam::ParseConfig(std::string("camera link=a ") + camera);
+    std::vector<uint8_t> picture, frame(1280 * 720 * 4);
+    virtualcam::RenderRgb(config.cameras.at(0).pattern, 1280, 720, 0, &picture);
+    virtualcam::EncodeFrame(virtualcam::Subtype::RGB32, 1280, 720, true, picture.data(), frame.data());
+    TScreenSampler sampler;
+    sampler.Take(frame.data(), 1280, 720, 1280 * 4);
+    return sampler.Sample(rgb);
+  };
+  for (unsigned int screen : {0x3CAA50u, 0x2B60C8u, 0xD02828u}) {
+    char camera[96];
+    std::snprintf(camera, sizeof camera, "pattern=greenscreen screen=%06X uneven=20 spill=40 soft-edge=1", screen);
+    unsigned int rgb = 0;
+    ASSERT_TRUE(sample(camera, &rgb)) << camera;
+    for (int shift : {0, 8, 16})
+      EXPECT_NEAR(int(rgb >> shift & 0xFF), int(screen >> shift & 0xFF), 8) << camera << " gave " << std::hex << rgb;
+  }
+  unsigned int rgb = 0;
+  EXPECT_FALSE(sample("pattern=bars", &rgb));  // no colour holds a third of the border
+  EXPECT_FALSE(TScreenSampler().Sample(&rgb));
+}
