@@ -174,6 +174,42 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, in
   });
 }
 
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSpillSuppression(PictorPreview preview, float strength)
+{
+  static const char kName[] = "PictorPreviewSetSpillSuppression";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!(strength >= 0.0f && strength <= 1.0f)) return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "strength outside 0..1");
+    object->Preview.SetSpillSuppression(strength);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetEdgeChoke(PictorPreview preview, unsigned int pixels)
+{
+  static const char kName[] = "PictorPreviewSetEdgeChoke";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (pixels > 3) return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "choke above 3 pixels");
+    object->Preview.SetEdgeChoke(pixels);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSampleKeyColor(PictorPreview preview, unsigned int* color)
+{
+  static const char kName[] = "PictorPreviewSampleKeyColor";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!color) return Fail(kName, PICTOR_E_NULL_POINTER, "color is null");
+    if (!object->Preview.SampleKeyColor(color)) return Fail(kName, PICTOR_E_FAILED, "no frame yet or no screen in it");
+    return PICTOR_OK;
+  });
+}
+
 PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params)
 {
   static const char kName[] = "PictorDefaultKeyingParams";

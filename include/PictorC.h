@@ -259,6 +259,15 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSensitivity(PictorPreview preview,
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSmoothing(PictorPreview preview, float smoothing);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetOpacity(PictorPreview preview, unsigned char opacity);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, int colorType, unsigned int customColor);
+/* For real screens, both off by default. Spill suppression: on kept pixels the key
+ * colour's excess over the mean of the other two channels goes, in proportion to strength
+ * (0 off .. 1 all). Edge choke: the matte shrinks by 0-3 pixels before it is softened.
+ * Values outside those ranges give PICTOR_E_INVALID_ARGUMENT. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSpillSuppression(PictorPreview preview, float strength);
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetEdgeChoke(PictorPreview preview, unsigned int pixels);
+/* The screen's colour in the latest camera frame as 0xRRGGBB, for PictorPreviewSetKeyColor
+ * with PICTOR_KEY_CUSTOM; PICTOR_E_FAILED when no frame has arrived or no screen is found. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSampleKeyColor(PictorPreview preview, unsigned int* color);
 /* The default keying parameters (sensitivity 0.49512199, smoothing 0.52926803, opacity
  * 255, green, custom colour 0). */
 PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params);

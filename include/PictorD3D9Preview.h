@@ -18,6 +18,8 @@
 #include "PictorPreviewRecords.h"
 
 class TFPSCalculator;
+class TKeyRefiner;
+class TScreenSampler;
 class TQDAlignedBitmap32;
 class TPictorD3D9PreviewWindow;
 
@@ -52,6 +54,19 @@ class PICTOR_API TPictorD3D9Preview {
   void SetSmoothing(float smoothing);
   void SetOpacity(unsigned char opacity);
   void SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor);
+
+  // For real screens, both off by default and used only while keying is on. Spill
+  // suppression: on every kept pixel the key colour's excess over the mean of the other
+  // two channels goes, in proportion to strength (0 off, 1 all; below 0 or not a number
+  // counts as 0, above 1 as 1, with an error line). Edge choke: the matte shrinks by
+  // pixels (0-3; more counts as 3, with an error line) before it is softened.
+  void SetSpillSuppression(float strength);
+  void SetEdgeChoke(unsigned int pixels);
+  // The screen's colour in the latest camera frame, as 0xRRGGBB for
+  // SetChromaKeyingColor(rbcCustom, color): the dominant saturated colour along the
+  // picture's border, the median of its largest uniform region. False when no frame has
+  // arrived yet, no screen is found or color is null.
+  bool SampleKeyColor(unsigned int* color);
 
  private:
   friend class TPictorD3D9PreviewTestAccess;  // white-box tests
@@ -99,4 +114,9 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorConversion conversion;
   // Frames dropped since the device set-up because their size is not the surfaces'.
   unsigned int framesOfAnotherSize;
+  // The real-screen options (under previewLock) and what they keep across frames.
+  float spillSuppression;
+  unsigned int edgeChoke;
+  TKeyRefiner* pKeyRefiner;
+  TScreenSampler* pScreenSampler;
 };

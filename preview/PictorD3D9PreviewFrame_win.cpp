@@ -7,6 +7,8 @@
 #include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
 #include "preview/ColorKey.h"
+#include "preview/KeyRefine.h"
+#include "preview/KeySample.h"
 
 namespace {
 
@@ -202,9 +204,14 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   }
   if (!BeginFrame(device, pD3DRTSurface)) return false;
   SetDrawStates(device);
-  if (pChromaKeyingParams)
+  if (pScreenSampler) pScreenSampler->Take(pixels, width, height, width * 4);
+  if (pChromaKeyingParams && pKeyRefiner && (spillSuppression > 0.0f || edgeChoke != 0)) {
+    if (!pKeyRefiner->KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, spillSuppression, edgeChoke))
+      LogError("%s no memory for the edge choke; frame keyed without it", kName);
+  } else if (pChromaKeyingParams) {
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
                    pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
+  }
   LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4), topDown);
   SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
                   pD3D9BackgroundTextureVidMem, width, height);

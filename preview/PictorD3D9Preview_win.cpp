@@ -8,6 +8,8 @@
 #include "log/Log.h"
 #include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
+#include "preview/KeyRefine.h"
+#include "preview/KeySample.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 namespace {
@@ -55,11 +57,17 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       pChromaKeyingParams(nullptr),
       previewLock(),
       conversion(pcSystemConverter),
-      framesOfAnotherSize(0)
+      framesOfAnotherSize(0),
+      spillSuppression(0.0f),
+      edgeChoke(0),
+      pKeyRefiner(nullptr),
+      pScreenSampler(nullptr)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
   pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
+  pKeyRefiner = new (std::nothrow) TKeyRefiner();
+  pScreenSampler = new (std::nothrow) TScreenSampler();
 }
 
 TPictorD3D9Preview::~TPictorD3D9Preview()
@@ -81,6 +89,10 @@ TPictorD3D9Preview::~TPictorD3D9Preview()
   pBackgroundBitmap = nullptr;
   delete pFPSCalculator;
   pFPSCalculator = nullptr;
+  delete pKeyRefiner;
+  pKeyRefiner = nullptr;
+  delete pScreenSampler;
+  pScreenSampler = nullptr;
   scope.Exit();
   DeleteCriticalSection(&previewLock);
 }
@@ -192,4 +204,41 @@ void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
       LoadTexture(pD3D9TextureSysMemY, pD3D9BackgroundTextureVidMem, pBackgroundBitmap->Pixels,
                   pBackgroundBitmap->Height, static_cast<int>(pBackgroundBitmap->Stride), false);
   }
+}
+
+void TPictorD3D9Preview::SetSpillSuppression(float strength)
+{
+  const TCriticalSectionHold hold(previewLock);
+  if (!(strength >= 0.0f && strength <= 1.0f)) {
+    LogError("TPictorD3D9Preview::SetSpillSuppression %f is outside 0..1", static_cast<double>(strength));
+    strength = strength > 1.0f ? 1.0f : 0.0f;
+  }
+  spillSuppression = strength;
+}
+
+void TPictorD3D9Preview::SetEdgeChoke(unsigned int pixels)
+{
+  const TCriticalSectionHold hold(previewLock);
+  if (pixels > 3) {
+    LogError("TPictorD3D9Preview::SetEdgeChoke %u is above 3", pixels);
+    pixels = 3;
+  }
+  edgeChoke = pixels;
+}
+
+bool TPictorD3D9Preview::SampleKeyColor(unsigned int* color)
+{
+  static const char kName[] = "TPictorD3D9Preview::SampleKeyColor";
+  TLogScope scope(kName);
+  if (!color) {
+    LogError("%s color is null", kName);
+    return scope.Returns(false);
+  }
+  const TCriticalSectionHold hold(previewLock);
+  if (!pScreenSampler || !pScreenSampler->Sample(color)) {
+    LogError("%s no frame yet or no screen in it", kName);
+    return scope.Returns(false);
+  }
+  LogInfo("%s %06x", kName, *color);
+  return scope.Returns(true);
 }

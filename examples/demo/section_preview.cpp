@@ -1,6 +1,9 @@
 // Keyed preview: the green-screen camera keyed over a generated background. Saves a raw
 // frame of the camera, the background, and composited frames (first, last, and one after
-// the background has been removed at run time) as PNG files side by side.
+// the background has been removed at run time) as PNG files side by side. A second
+// section keys a realistic screen (off-green, unevenly lit, spill on the subject's
+// outline, a soft outline) with the key colour sampled from the picture, without and
+// with spill suppression and edge choke.
 #include "Demo.h"
 
 #include "Pictor.h"
@@ -202,7 +205,83 @@ bool RunPreview(const DemoOptions& options)
   return ok && frames > 0;
 }
 
+// Waits (at most 2 s) until `frames` more composited frames have arrived.
+void WaitForFrames(Shot& shot, int frames)
+{
+  int start;
+  {
+    std::lock_guard<std::mutex> lock(shot.mutex);
+    start = shot.count;
+  }
+  for (int i = 0; i < 100; ++i) {
+    Sleep(20);
+    std::lock_guard<std::mutex> lock(shot.mutex);
+    if (shot.count >= start + frames) return;
+  }
+}
+
+bool RunRealScreen(const DemoOptions& options)
+{
+  // The virtual camera plays a real screen; with a real camera its own picture is used.
+  typedef int(WINAPI * ConfigureFn)(const char* config, char* error, int errorSize);
+  HMODULE mf = GetModuleHandleW(L"mf.dll");
+  if (!mf) mf = LoadLibraryW(L"mf.dll");
+  auto configure =
+      mf ? reinterpret_cast<ConfigureFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure"))) : nullptr;
+  if (configure && configure("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
+                             "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
+                             "format subtype=RGB32 size=1280x720 rate=30/1\n",
+                             nullptr, 0) != 0) {
+    std::printf("  the virtual camera refused the real-screen set-up\n");
+    return false;
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::vector<TPictorDescr> cameras(16);
+  TPictorFormat format;
+  int chosen = configure ? 0 : options.camera;
+  {
+    TPictor pictor;
+    const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+    if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
+      std::printf("  camera %d does not exist (%d found)\n", chosen, count);
+      CoUninitialize();
+      return false;
+    }
+    format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
+  }
+  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
+  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
+  Shot keyed;
+  bool ok = false;
+  {
+    TPictorD3D9Preview preview;
+    TPictorD3D9PreviewChromaKeyingParams params;
+    if (preview.StartPreview(cameras[chosen].SymbolicLink, 0, false, &background, &params, OnKeyedFrame, &keyed)) {
+      WaitForFrames(keyed, 2);
+      unsigned int colour = 0;
+      if (preview.SampleKeyColor(&colour)) {
+        std::printf("  sampled key colour %06X\n", colour);
+        preview.SetChromaKeyingColor(rbcCustom, colour);
+        WaitForFrames(keyed, 3);
+        ok = Save(options.outputDir + "/realscreen-options-off.png", keyed);
+        preview.SetSpillSuppression(1.0f);
+        preview.SetEdgeChoke(1);
+        WaitForFrames(keyed, 3);
+        ok &= Save(options.outputDir + "/realscreen-spill1-choke1.png", keyed);
+      } else {
+        std::printf("  no screen found in the picture\n");
+      }
+    }
+  }
+  CoUninitialize();
+  if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
+  return ok;
+}
+
 }  // namespace
 
 PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera over a generated background, as PNG",
                     RunPreview);
+PICTOR_DEMO_SECTION(45, "realscreen",
+                    "a realistic screen keyed with its sampled colour, without and with spill suppression and choke",
+                    RunRealScreen);

@@ -151,12 +151,22 @@ static void KeyedPreview(void)
   PictorPreview preview = NULL;
   PictorKeyingParams keying;
   Frames frames;
+  unsigned int color = 0;
   memset(&frames, 0, sizeof frames);
   CHECK(PictorDefaultKeyingParams(&keying) == PICTOR_OK);
   CHECK(keying.Opacity == 255 && keying.ColorType == PICTOR_KEY_GREEN && keying.Sensitivity > 0.49f);
   CHECK(PictorPreviewCreate(&preview) == PICTOR_OK);
+  CHECK_CODE(PictorPreviewSampleKeyColor(preview, &color), PICTOR_E_FAILED); /* no frame yet */
   CHECK(PictorPreviewStart(preview, kGreen, 0, 1, NULL, &keying, OnPreview, &frames) == PICTOR_OK);
   CHECK(WaitForFrames(&frames, 3));
+  /* Wine's converter darkens saturated green by up to 6 levels. */
+  CHECK(PictorPreviewSampleKeyColor(preview, &color) == PICTOR_OK && color >> 16 <= 8 && (color >> 8 & 255) >= 247 &&
+        (color & 255) <= 8);
+  CHECK(PictorPreviewSetSpillSuppression(preview, 1) == PICTOR_OK &&
+        PictorPreviewSetEdgeChoke(preview, 3) == PICTOR_OK);
+  CHECK_CODE(PictorPreviewSetEdgeChoke(preview, 4), PICTOR_E_INVALID_ARGUMENT);
+  CHECK_CODE(PictorPreviewSetSpillSuppression(preview, 1.5f), PICTOR_E_INVALID_ARGUMENT);
+  CHECK_CODE(PictorPreviewSampleKeyColor(preview, NULL), PICTOR_E_NULL_POINTER);
   CHECK(frames.width == 320 && frames.height == 240);
   CHECK(frames.first[0] < 16 && frames.first[1] < 16 && frames.first[2] < 16);
   CHECK(PictorPreviewSetKeyColor(preview, PICTOR_KEY_BLUE, 0) == PICTOR_OK);

@@ -2,6 +2,7 @@
 // which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "tools/virtualcam/FramePattern.h"
@@ -60,6 +61,8 @@ TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras)
       {"camera link=a stream-error-after=-1\n", 1},
       {"camera link=a\nformat subtype=YUY2 size=640x480 huffman-tables=0\n", 2},
       {"camera link=a pattern=solid:12345\n", 1},
+      {"camera link=a screen=00FF0G\n", 1},
+      {"camera link=a spill=101\n", 1},
       {"camera name=\"open link=a\n", 1},
       {"cam link=a\n", 1},
   };
@@ -99,6 +102,35 @@ TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars)
     EXPECT_EQ(i420[row * w + x], yuv[bar][0]);
     EXPECT_EQ(i420[w * h + c], yuv[bar][1]);
     EXPECT_EQ(i420[w * h + (w / 2) * (h / 2) + c], yuv[bar][2]);
+  }
+}
+
+TEST(VirtualCamPicture, GreenScreenFlawsAreWhereAndAsStrongAsAsked)
+{
+  // 96x60: the disc has radius 10 round column 24, row 30 in frame 0.
+  const struct {
+    const char* options;
+    uint32_t x, y;
+    Rgb expected;
+  } cases[] = {
+      // clang-format off
+      {"", 0, 0, {0, 255, 0}}, {"", 34, 30, {230, 90, 40}}, {"", 35, 30, {0, 255, 0}},
+      {"screen=3CAA50", 0, 0, {0x3C, 0xAA, 0x50}},
+      {"screen=3CAA50 uneven=20", 0, 0, {40, 150, 60}}, {"screen=3CAA50 uneven=20", 95, 59, {80, 190, 100}},
+      {"spill=40", 34, 30, {138, 156, 24}}, {"spill=40", 28, 30, {230, 90, 40}},
+      {"spill=40 spill-width=2", 31, 30, {230, 90, 40}}, {"spill=40 spill-width=2", 33, 30, {138, 156, 24}},
+      {"soft-edge=1", 34, 30, {115, 173, 20}}, {"soft-edge=1", 33, 30, {230, 90, 40}},
+      {"soft-edge=1", 35, 30, {0, 255, 0}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const ParseResult r = ParseConfig(std::string("camera link=a pattern=greenscreen ") + c.options + "\n");
+    ASSERT_EQ(r.errorLine, 0) << r.error;
+    std::vector<uint8_t> rgb;
+    RenderRgb(r.cameras[0].pattern, 96, 60, 0, &rgb);
+    const uint8_t* p = &rgb[(c.y * 96 + c.x) * 3];
+    EXPECT_EQ(std::vector<int>({p[0], p[1], p[2]}), std::vector<int>({c.expected.r, c.expected.g, c.expected.b}))
+        << c.options << " at " << c.x << "," << c.y;
   }
 }
 

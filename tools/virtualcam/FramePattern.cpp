@@ -1,5 +1,7 @@
 #include "tools/virtualcam/FramePattern.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace virtualcam {
@@ -57,6 +59,36 @@ void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint3
   }
 }
 
+// a mixed `percent` percent towards b, rounded.
+Rgb Mix(Rgb a, Rgb b, int percent)
+{
+  auto mix = [&](int x, int y) { return static_cast<uint8_t>((x * (100 - percent) + y * percent + 50) / 100); };
+  return Rgb{mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
+}
+
+// One pixel of the green screen; dx, dy from the disc's centre (dx measured round the wrap).
+Rgb GreenScreenPixel(const Pattern& p, uint32_t width, uint32_t height, uint32_t x, uint32_t y, int64_t dx, int64_t dy)
+{
+  const int64_t radius = height / 6;
+  Rgb screen = p.screen;
+  if (p.uneven != 0) {
+    // -uneven at the top left corner to +uneven at the bottom right, linear in x + y.
+    const double t = (width > 1 ? double(x) / (width - 1) : 0.5) + (height > 1 ? double(y) / (height - 1) : 0.5) - 1.0;
+    const int offset = static_cast<int>(std::lround(p.uneven * t));
+    screen = Rgb{Clamp8(screen.r + offset), Clamp8(screen.g + offset), Clamp8(screen.b + offset)};
+  }
+  const int64_t squared = dx * dx + dy * dy;
+  const double distance = std::sqrt(static_cast<double>(squared));
+  // Coverage of the pixel by the disc in 1/100: the hard outline takes the pixels whose
+  // centre lies in the disc, the soft one ramps over the pixel that the outline crosses.
+  int coverage = squared <= radius * radius ? 100 : 0;
+  if (p.softEdge) coverage = static_cast<int>(std::lround(std::min(1.0, std::max(0.0, radius + 0.5 - distance)) * 100));
+  if (coverage == 0) return screen;
+  Rgb subject = kSubjectColour;
+  if (p.spill != 0 && distance > static_cast<double>(radius - p.spillWidth)) subject = Mix(subject, screen, p.spill);
+  return Mix(screen, subject, coverage);
+}
+
 }  // namespace
 
 void RgbToYuv601(Rgb c, uint8_t* y, uint8_t* u, uint8_t* v)
@@ -104,13 +136,12 @@ void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t
           Put(rgb, pixel, Rgb{pattern.r, pattern.g, pattern.b});
           break;
         case PatternKind::GreenScreen: {
-          const int64_t radius = height / 6;
           // Horizontal distance measured around the wrap, so the disc re-enters on the left.
           int64_t dx = static_cast<int64_t>(x) - SubjectCentreX(width, height, frame);
           if (dx > static_cast<int64_t>(width) / 2) dx -= width;
           if (dx < -static_cast<int64_t>(width) / 2) dx += width;
           const int64_t dy = static_cast<int64_t>(y) - height / 2;
-          Put(rgb, pixel, dx * dx + dy * dy <= radius * radius ? kSubjectColour : kKeyGreen);
+          Put(rgb, pixel, GreenScreenPixel(pattern, width, height, x, y, dx, dy));
           break;
         }
       }

@@ -4,9 +4,11 @@
 // Pictures (RGB, 8 bits per channel; exact values so tests can check colours):
 //  - bars: 8 vertical bars of equal width (bar i covers columns [i*w/8, (i+1)*w/8)),
 //    left to right kBarColours: white, yellow, cyan, green, magenta, red, blue, black.
-//  - greenscreen: key green kKeyGreen everywhere except a disc of kSubjectColour with
-//    radius h/6 centred at row h/2 and column SubjectCentreX(w, h, frame); the disc
-//    moves 8 pixels to the right per frame and wraps around.
+//  - greenscreen: the screen colour (key green kKeyGreen unless the camera says screen=)
+//    everywhere except a disc of kSubjectColour with radius h/6 centred at row h/2 and
+//    column SubjectCentreX(w, h, frame); the disc moves 8 pixels to the right per frame
+//    and wraps around. A real screen's flaws on request: uneven lighting, spill on the
+//    subject's outline, an anti-aliased outline (Pattern).
 //  - marker: rows [0, h/2) kMarkerTop (red), rows [h/2, h) kMarkerBottom (blue).
 //  - solid:RRGGBB: one colour.
 // A camera's noise=A adds a fixed grain of up to +-A levels to every channel (the same
@@ -24,10 +26,6 @@
 #include "tools/virtualcam/VirtualCamConfig.h"
 
 namespace virtualcam {
-
-struct Rgb {
-  uint8_t r, g, b;
-};
 
 constexpr Rgb kBarColours[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                 {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};

@@ -133,6 +133,20 @@ int HexDigit(char c)
   return -1;
 }
 
+// RRGGBB, six hexadecimal digits.
+bool ParseHexColour(const std::string& s, Rgb* out)
+{
+  if (s.size() != 6) return false;
+  uint8_t rgb[3];
+  for (int k = 0; k < 3; ++k) {
+    const int hi = HexDigit(s[2 * k]), lo = HexDigit(s[2 * k + 1]);
+    if (hi < 0 || lo < 0) return false;
+    rgb[k] = static_cast<uint8_t>(hi * 16 + lo);
+  }
+  *out = Rgb{rgb[0], rgb[1], rgb[2]};
+  return true;
+}
+
 bool ParsePattern(const std::string& s, Pattern* p)
 {
   if (s == "bars")
@@ -141,17 +155,13 @@ bool ParsePattern(const std::string& s, Pattern* p)
     p->kind = PatternKind::GreenScreen;
   else if (s == "marker")
     p->kind = PatternKind::Marker;
-  else if (s.rfind("solid:", 0) == 0 && s.size() == 12) {
-    uint8_t rgb[3];
-    for (int k = 0; k < 3; ++k) {
-      const int hi = HexDigit(s[6 + 2 * k]), lo = HexDigit(s[7 + 2 * k]);
-      if (hi < 0 || lo < 0) return false;
-      rgb[k] = static_cast<uint8_t>(hi * 16 + lo);
-    }
+  else if (s.rfind("solid:", 0) == 0) {
+    Rgb c;
+    if (!ParseHexColour(s.substr(6), &c)) return false;
     p->kind = PatternKind::Solid;
-    p->r = rgb[0];
-    p->g = rgb[1];
-    p->b = rgb[2];
+    p->r = c.r;
+    p->g = c.g;
+    p->b = c.b;
   } else {
     return false;
   }
@@ -226,7 +236,20 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
     else if (t.key == "noise") {
       ok = ParseInt64(t.value, &n) && n >= 0 && n <= 64;
       cam->pattern.noise = static_cast<uint8_t>(n);
-    } else if (t.key == "name-error")
+    } else if (t.key == "screen")
+      ok = ParseHexColour(t.value, &cam->pattern.screen);
+    else if (t.key == "uneven") {
+      ok = ParseInt64(t.value, &n) && n >= 0 && n <= 127;
+      cam->pattern.uneven = static_cast<uint8_t>(n);
+    } else if (t.key == "spill") {
+      ok = ParseInt64(t.value, &n) && n >= 0 && n <= 100;
+      cam->pattern.spill = static_cast<uint8_t>(n);
+    } else if (t.key == "spill-width") {
+      ok = ParseInt64(t.value, &n) && n >= 1 && n <= 64;
+      cam->pattern.spillWidth = static_cast<uint8_t>(n);
+    } else if (t.key == "soft-edge")
+      ok = ParseBool(t.value, &cam->pattern.softEdge);
+    else if (t.key == "name-error")
       ok = ParseInt32(t.value, &cam->nameError) && cam->nameError != 0;
     else if (t.key == "link-error")
       ok = ParseInt32(t.value, &cam->linkError) && cam->linkError != 0;

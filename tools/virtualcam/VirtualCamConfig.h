@@ -13,10 +13,20 @@ enum class Subtype { YUY2, NV12, I420, RGB32, ARGB32, MJPG };
 
 enum class PatternKind { Bars, GreenScreen, Marker, Solid };
 
+struct Rgb {
+  uint8_t r, g, b;
+};
+
 struct Pattern {
   PatternKind kind = PatternKind::Bars;
   uint8_t r = 0, g = 0, b = 0;  // Solid only
   uint8_t noise = 0;            // fixed grain of up to +-noise levels per channel; 0 = exact colours
+  // GreenScreen only: the flaws of a real screen, each off by default.
+  Rgb screen = {0, 255, 0};  // the screen's colour
+  uint8_t uneven = 0;        // brightness gradient of -uneven..+uneven levels, top left to bottom right
+  uint8_t spill = 0;         // percent the subject is mixed towards the screen near its outline
+  uint8_t spillWidth = 6;    // how far inside the outline the spill reaches, in pixels
+  bool softEdge = false;     // an anti-aliased outline instead of a hard one
 };
 
 // Media type attributes that a format line may leave out (omit=...).
