@@ -1,16 +1,20 @@
-// Direct3D 9Ex device, surfaces, textures and pixel program of the preview, and the one
-// upload path into its video-memory textures.
+// The preview's renderer set-ups: the Direct3D 9Ex device, surfaces, textures and pixel
+// program with the one upload path into its video-memory textures, and the software
+// renderer's compositor and output.
 #include "PictorD3D9Preview.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
+#include "preview/Direct3DModule.h"
 #include "preview/ShaderResource.h"
+#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 using Microsoft::WRL::ComPtr;
@@ -46,6 +50,28 @@ DWORD VertexProcessing(IDirect3D9Ex* d3d9)
                                                          : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
 }
 
+// d3d9.dll is loaded by the first Direct3D set-up, not with the library, so that a host
+// that previews in software never loads it (nor needs it on the system). It stays until
+// the library unloads; an SRW lock needs nothing made or released at load or unload.
+SRWLOCK gDirect3DModuleLock = SRWLOCK_INIT;
+HMODULE gDirect3DModule = nullptr;
+
+typedef HRESULT(WINAPI* TDirect3DCreate9Ex)(UINT, IDirect3D9Ex**);
+
+HRESULT CreateDirect3D(IDirect3D9Ex** d3d9)
+{
+  AcquireSRWLockExclusive(&gDirect3DModuleLock);
+  // Windows 7 without its loader update refuses the search flag.
+  if (!gDirect3DModule) gDirect3DModule = LoadLibraryExW(L"d3d9.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!gDirect3DModule && GetLastError() == ERROR_INVALID_PARAMETER) gDirect3DModule = LoadLibraryW(L"d3d9.dll");
+  const HMODULE module = gDirect3DModule;
+  ReleaseSRWLockExclusive(&gDirect3DModuleLock);
+  if (!module) return HRESULT_FROM_WIN32(GetLastError());
+  const auto create =
+      reinterpret_cast<TDirect3DCreate9Ex>(reinterpret_cast<void*>(GetProcAddress(module, "Direct3DCreate9Ex")));
+  return create ? create(D3D_SDK_VERSION, d3d9) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+}
+
 // Direct3D 9Ex and a device whose focus window is the preview's hidden window. A failed
 // call's out-pointer is not trusted, so it is adopted only after success.
 bool CreateDevice(HWND window, TDeviceObjects& objects)
@@ -57,7 +83,7 @@ bool CreateDevice(HWND window, TDeviceObjects& objects)
   parameters.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
 
   IDirect3D9Ex* d3d9 = nullptr;
-  HRESULT hr = Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d9);
+  HRESULT hr = CreateDirect3D(&d3d9);
   if (hr != D3D_OK) {
     LogError("%s Direct3DCreate9Ex error %d", kInitD3D9, static_cast<int>(hr));
     return false;
@@ -180,6 +206,12 @@ void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDire
 
 }  // namespace
 
+void ReleaseDirect3DModule()
+{
+  if (gDirect3DModule) FreeLibrary(gDirect3DModule);
+  gDirect3DModule = nullptr;
+}
+
 // The same two set-up steps on the preview's own objects, once InitD3D9 has handed them
 // over (InitD3D9 itself runs them on the objects it is still building).
 DWORD TPictorD3D9Preview::GetVertexProcessingCaps()
@@ -198,6 +230,8 @@ void TPictorD3D9Preview::ReleaseD3D9()
     LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
              framesOfAnotherSize);
   framesOfAnotherSize = 0;
+  delete pSoftOutput;
+  pSoftOutput = nullptr;
   ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
   ReleaseAndNull(pD3D9SurfaceVidMem);
   ReleaseAndNull(pD3D9BackgroundTextureVidMem);
@@ -221,6 +255,7 @@ bool TPictorD3D9Preview::InitD3D9()
   // from uploading into objects that are being replaced.
   const TCriticalSectionHold hold(previewLock);
   ReleaseD3D9();
+  activeRenderer = prDirect3D9;
 
   TDeviceObjects objects;
   if (!CreateDevice(pPreviewWindow->GetHandle(), objects)) return scope.Returns(false);
@@ -245,5 +280,26 @@ bool TPictorD3D9Preview::InitD3D9()
   HandOverComPtr(objects.readBackSurface, pD3D9SurfaceVidMem);
   HandOverComPtr(objects.backgroundTexture, pD3D9BackgroundTextureVidMem);
   HandOverComPtr(objects.pixelShader, pD3D9PixelShaderBlur7x7KernelFilterD3D9);
+  return scope.Returns(true);
+}
+
+bool TPictorD3D9Preview::InitSoftware()
+{
+  static const char kName[] = "TPictorD3D9Preview::InitSoftware";
+  TLogScope scope(kName);
+  const TCriticalSectionHold hold(previewLock);
+  ReleaseD3D9();
+  activeRenderer = prSoftware;
+
+  const unsigned int width = captureFormat.Width, height = captureFormat.Height;
+  if (!pSoftCompositor) pSoftCompositor = new (std::nothrow) TSoftCompositor();
+  TQDAlignedBitmap32* output = new (std::nothrow) TQDAlignedBitmap32(width, height);
+  if (!pSoftCompositor || !output || !output->Pixels || !pSoftCompositor->Prepare(width, 1)) {
+    delete output;
+    LogError("%s no memory for a %ux%u output", kName, width, height);
+    return scope.Returns(false);
+  }
+  pSoftOutput = output;
+  LogInfo("%s %ux%u with the %s row kernels", kName, width, height, pSoftCompositor->KernelName());
   return scope.Returns(true);
 }
