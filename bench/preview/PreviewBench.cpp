@@ -2,6 +2,8 @@
 //  - the raw capture rate of the camera (TPictor alone) and the preview's delivered rate;
 //  - the time one frame spends in keying, upload, draw and read-back, measured on the
 //    preview's own device with frames handed in directly (no camera in the way).
+// Then, for 1280x720 and 1920x1080 on an unpaced RGB32 camera, the keyed preview's rate
+// with each renderer (Direct3D 9 and software) beside the raw capture rate.
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
 #include "bench/BenchClock.h"
@@ -143,6 +145,51 @@ StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations
   return t;
 }
 
+// Frames per second a keyed preview delivers on the camera's format with the renderer.
+double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
+                   unsigned int height, DWORD seconds)
+{
+  RateMeter keyed;
+  TPictorD3D9Preview preview;
+  preview.SetRenderer(renderer);
+  TPictorD3D9PreviewChromaKeyingParams params;
+  std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+  TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+  if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
+    Sleep(seconds * 1000);
+  return keyed.Rate();
+}
+
+void CompareRenderers(const wchar_t* link, DWORD seconds)
+{
+  std::printf("\nkeyed preview on an unpaced RGB32 camera (green screen), default keying over a background\n");
+  std::printf("%-10s %10s %12s %12s %10s\n", "size", "raw fps", "Direct3D 9", "software", "sw / d3d");
+  const unsigned int sizes[][2] = {{1280, 720}, {1920, 1080}};
+  for (const auto& size : sizes) {
+    const unsigned int width = size[0], height = size[1];
+    RateMeter raw;
+    int formatIndex;
+    {
+      TPictor pictor;
+      formatIndex = FindFormat(pictor, link, width, height);
+      if (formatIndex < 0) {
+        std::printf("%ux%u: the camera has no such format\n", width, height);
+        continue;
+      }
+      if (pictor.StartCapture(link, formatIndex, false, OnRawFrame, &raw)) {
+        Sleep(seconds * 1000);
+        pictor.StopCapture();
+      }
+    }
+    const double direct3D = PreviewRate(link, formatIndex, prDirect3D9, width, height, seconds);
+    const double software = PreviewRate(link, formatIndex, prSoftware, width, height, seconds);
+    char label[32];
+    std::snprintf(label, sizeof label, "%ux%u", width, height);
+    std::printf("%-10s %10.1f %12.1f %12.1f %10.2f\n", label, raw.Rate(), direct3D, software,
+                direct3D > 0 ? software / direct3D : 0.0);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -156,7 +203,10 @@ int main(int argc, char** argv)
         reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")));
     if (configure && configure("camera name=\"Bench green screen\" link=\"bench-green\" pattern=greenscreen\n"
                                "format subtype=YUY2 size=640x480 rate=240/1\n"
-                               "format subtype=YUY2 size=1280x720 rate=240/1\n",
+                               "format subtype=YUY2 size=1280x720 rate=240/1\n"
+                               "camera name=\"Bench unpaced\" link=\"bench-unpaced\" pattern=greenscreen paced=0\n"
+                               "format subtype=RGB32 size=1280x720 rate=30/1\n"
+                               "format subtype=RGB32 size=1920x1080 rate=30/1\n",
                                nullptr, 0) == 0)
       link = L"bench-green";
   }
@@ -208,6 +258,8 @@ int main(int argc, char** argv)
                 t.readBack * 1e3, t.frame * 1e3);
   }
   std::printf("draw = whole frame - keying - upload - read-back (the draw includes the state set-up).\n");
+
+  if (link == L"bench-green") CompareRenderers(L"bench-unpaced", seconds);
   CoUninitialize();
   return 0;
 }
