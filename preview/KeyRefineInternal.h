@@ -53,8 +53,8 @@ PICTOR_FORCE_INLINE uint32_t SpillPixel(uint32_t v, const TSpill& spill)
 TErodeRow ErodeRow_C;
 TFinishRow FinishRow_C;
 #if PICTOR_X86
-TErodeRow ErodeRow_SSE2;
-TFinishRow FinishRow_SSE2;
+TErodeRow ErodeRow_SSE2, ErodeRow_AVX2;
+TFinishRow FinishRow_SSE2, FinishRow_AVX2;
 #endif
 
 struct TRowKernels {
