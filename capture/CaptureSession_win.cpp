@@ -108,9 +108,10 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     // The converter takes over a reference of its own, added only once its memory is
     // there (a failing allocation would otherwise leak it). It goes into the member at
     // once, so that StopCapture deletes it even when it failed.
-    void* memory = ::operator new(sizeof(TMFVideoConverter));  // may throw: nothing held yet
+    if (!pFrameSink) pFrameSink = new TPictorFrameSink(*this);  // may throw: nothing held yet
+    void* memory = ::operator new(sizeof(TMFVideoConverter));   // may throw: nothing held yet
     type.Get()->AddRef();
-    pMFVideoConverter = new (memory) TMFVideoConverter(this, type.Get(), topDown, Conversion);
+    pMFVideoConverter = new (memory) TMFVideoConverter(pFrameSink, type.Get(), topDown, Conversion);
     if (!pMFVideoConverter->bInitialized) {
       LogError("%s unable to use video converter", kName);
       return false;

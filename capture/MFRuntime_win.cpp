@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Pictor.h"
+#include "capture/FrameDelivery.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
 
@@ -116,6 +117,8 @@ TPictor::~TPictor()
   // A host may destroy an object that still captures: both threads end before anything
   // they use is released. The shared binding stays with the library.
   if (hCaptureThread || pMFVideoConverter) StopCapture();
+  delete pFrameSink;
+  pFrameSink = nullptr;
   DeactivateDevice();
   pMFRuntime = nullptr;
 }

@@ -22,6 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
+class TPictorFrameSink;
 struct TCaptureCamera;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
@@ -197,7 +198,7 @@ class PICTOR_API TPictor {
 
  private:
   // Library-internal operations (not part of the host interface).
-  friend class TMFVideoConverter;
+  friend class TPictorFrameSink;   // how the converter hands frames over
   friend class TPictorTestAccess;  // white-box tests
   friend class TCameraAccess;      // how parameter and format calls reach a camera
 
@@ -239,6 +240,9 @@ class PICTOR_API TPictor {
   // format calls leave the capture's slot alone; null while no capture runs.
   TCaptureCamera* pCaptureCamera;
   TPictorConversion Conversion;
+  // What the converter hands its frames to (made with the first converter, kept until
+  // the object goes).
+  TPictorFrameSink* pFrameSink = nullptr;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.
