@@ -27,11 +27,7 @@ PICTOR_TARGET_AVX2 void ErodeRow_AVX2(uint8_t* eroded, const unsigned char* row,
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a0, a1), _mm256_packs_epi32(a2, a3));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(pad + radius + x), _mm256_permutevar8x32_epi32(bytes, groupOrder));
   }
-  for (; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
-  for (unsigned int k = 0; k < radius; ++k) {
-    pad[k] = pad[radius];
-    pad[radius + width + k] = pad[radius + width - 1];
-  }
+  PadAlphaFrom(x, pad, row, width, radius);
   const unsigned int span = 2 * radius + 1;
   x = 0;
   for (; x + 32 <= width; x += 32) {
@@ -40,11 +36,7 @@ PICTOR_TARGET_AVX2 void ErodeRow_AVX2(uint8_t* eroded, const unsigned char* row,
       m = _mm256_min_epu8(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pad + x + k)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(eroded + x), m);
   }
-  for (; x < width; ++x) {
-    uint8_t m = pad[x];
-    for (unsigned int k = 1; k < span; ++k) m = pad[x + k] < m ? pad[x + k] : m;
-    eroded[x] = m;
-  }
+  ErodeFrom(x, eroded, pad, width, radius);
 }
 
 namespace {
@@ -129,11 +121,7 @@ PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const*
     Finish8(p + 64, _mm256_slli_epi32(_mm256_cvtepu8_epi32(hi), 24), choked, suppress, colour, s);
     Finish8(p + 96, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 24), choked, suppress, colour, s);
   }
-  if (x < width) {
-    const uint8_t* rest[7];
-    for (unsigned int i = 0; i < count; ++i) rest[i] = eroded[i] + x;
-    FinishRow_C(row + x * 4, rest, count, width - x, spill);
-  }
+  FinishRowFrom(x, row, eroded, count, width, spill);
 }
 
 }  // namespace keyrefine

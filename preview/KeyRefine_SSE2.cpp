@@ -24,11 +24,7 @@ PICTOR_TARGET_SSE2 void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row,
     const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a0, a1), _mm_packs_epi32(a2, a3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(pad + radius + x), bytes);
   }
-  for (; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
-  for (unsigned int k = 0; k < radius; ++k) {
-    pad[k] = pad[radius];
-    pad[radius + width + k] = pad[radius + width - 1];
-  }
+  PadAlphaFrom(x, pad, row, width, radius);
   const unsigned int span = 2 * radius + 1;
   x = 0;
   for (; x + 16 <= width; x += 16) {
@@ -37,11 +33,7 @@ PICTOR_TARGET_SSE2 void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row,
       m = _mm_min_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pad + x + k)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(eroded + x), m);
   }
-  for (; x < width; ++x) {
-    uint8_t m = pad[x];
-    for (unsigned int k = 1; k < span; ++k) m = pad[x + k] < m ? pad[x + k] : m;
-    eroded[x] = m;
-  }
+  ErodeFrom(x, eroded, pad, width, radius);
 }
 
 namespace {
@@ -101,11 +93,7 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
       _mm_storeu_si128(p, v);
     }
   }
-  if (x < width) {
-    const uint8_t* rest[7];
-    for (unsigned int i = 0; i < count; ++i) rest[i] = eroded[i] + x;
-    FinishRow_C(row + x * 4, rest, count, width - x, spill);
-  }
+  FinishRowFrom(x, row, eroded, count, width, spill);
 }
 
 }  // namespace keyrefine
