@@ -103,6 +103,23 @@ int FindFormat(TPictor& pictor, const wchar_t* link, unsigned int width, unsigne
   return -1;
 }
 
+// The camera's format of that size and its raw capture rate (TPictor alone) into raw;
+// -1 (after a line) when the camera has no such format.
+int MeasureRawRate(const wchar_t* link, unsigned int width, unsigned int height, DWORD seconds, RateMeter& raw)
+{
+  TPictor pictor;
+  const int formatIndex = FindFormat(pictor, link, width, height);
+  if (formatIndex < 0) {
+    std::printf("%ux%u: the camera has no such format\n", width, height);
+    return -1;
+  }
+  if (pictor.StartCapture(link, formatIndex, false, OnRawFrame, &raw)) {
+    Sleep(seconds * 1000);
+    pictor.StopCapture();
+  }
+  return formatIndex;
+}
+
 struct StageTimes {
   double keying, upload, frame, readBack;
 };
@@ -168,19 +185,8 @@ void CompareRenderers(const wchar_t* link, DWORD seconds)
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1];
     RateMeter raw;
-    int formatIndex;
-    {
-      TPictor pictor;
-      formatIndex = FindFormat(pictor, link, width, height);
-      if (formatIndex < 0) {
-        std::printf("%ux%u: the camera has no such format\n", width, height);
-        continue;
-      }
-      if (pictor.StartCapture(link, formatIndex, false, OnRawFrame, &raw)) {
-        Sleep(seconds * 1000);
-        pictor.StopCapture();
-      }
-    }
+    const int formatIndex = MeasureRawRate(link, width, height, seconds, raw);
+    if (formatIndex < 0) continue;
     const double direct3D = PreviewRate(link, formatIndex, prDirect3D9, width, height, seconds);
     const double software = PreviewRate(link, formatIndex, prSoftware, width, height, seconds);
     char label[32];
@@ -226,35 +232,16 @@ int main(int argc, char** argv)
   const unsigned int sizes[][2] = {{640, 480}, {1280, 720}};
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1];
-    int formatIndex;
     RateMeter raw;
-    {
-      TPictor pictor;
-      formatIndex = FindFormat(pictor, link.c_str(), width, height);
-      if (formatIndex < 0) {
-        std::printf("%ux%u: the camera has no such format\n", width, height);
-        continue;
-      }
-      if (pictor.StartCapture(link.c_str(), formatIndex, false, OnRawFrame, &raw)) {
-        Sleep(seconds * 1000);
-        pictor.StopCapture();
-      }
-    }
-    RateMeter keyed;
-    {
-      TPictorD3D9Preview preview;
-      TPictorD3D9PreviewChromaKeyingParams params;
-      std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
-      TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
-      if (preview.StartPreview(link.c_str(), formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
-        Sleep(seconds * 1000);
-    }
+    const int formatIndex = MeasureRawRate(link.c_str(), width, height, seconds, raw);
+    if (formatIndex < 0) continue;
+    const double keyedRate = PreviewRate(link.c_str(), formatIndex, prDirect3D9, width, height, seconds);
     const StageTimes t = MeasureStages(width, height, 60);
     const double draw = std::max(0.0, t.frame - t.keying - t.upload - t.readBack);
     char label[32];
     std::snprintf(label, sizeof label, "%ux%u", width, height);
-    std::printf("%-10s %10.1f %10.1f %8.2f | %9.3f %9.3f %9.3f %9.3f %9.3f\n", label, raw.Rate(), keyed.Rate(),
-                raw.Rate() > 0 ? keyed.Rate() / raw.Rate() : 0.0, t.keying * 1e3, t.upload * 1e3, draw * 1e3,
+    std::printf("%-10s %10.1f %10.1f %8.2f | %9.3f %9.3f %9.3f %9.3f %9.3f\n", label, raw.Rate(), keyedRate,
+                raw.Rate() > 0 ? keyedRate / raw.Rate() : 0.0, t.keying * 1e3, t.upload * 1e3, draw * 1e3,
                 t.readBack * 1e3, t.frame * 1e3);
   }
   std::printf("draw = whole frame - keying - upload - read-back (the draw includes the state set-up).\n");

@@ -133,6 +133,39 @@ ConfigureFn VirtualCameraConfigure()
             : nullptr;
 }
 
+// Lists the cameras into `cameras` and gives camera `chosen`'s first format; false (with
+// a line) when there is no such camera.
+bool FirstFormatOf(int chosen, std::vector<TPictorDescr>& cameras, TPictorFormat* format)
+{
+  TPictor pictor;
+  const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
+    std::printf("  camera %d does not exist (%d found)\n", chosen, count);
+    return false;
+  }
+  *format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
+  return true;
+}
+
+// Sets the virtual camera, when the demo runs beside it, to `config` and picks its first
+// camera; with a real camera, camera options.camera. Lists the cameras into `cameras` and
+// gives the chosen one's first format. On success COM is initialised for the caller to
+// end; false (with a line) when the camera cannot be had.
+bool OpenCamera(const char* config, const DemoOptions& options, ConfigureFn* configure,
+                std::vector<TPictorDescr>& cameras, int* chosen, TPictorFormat* format)
+{
+  *configure = VirtualCameraConfigure();
+  if (*configure && (*configure)(config, nullptr, 0) != 0) {
+    std::printf("  the virtual camera refused the set-up\n");
+    return false;
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  *chosen = *configure ? 0 : options.camera;
+  if (FirstFormatOf(*chosen, cameras, format)) return true;
+  CoUninitialize();
+  return false;
+}
+
 bool RunPreview(const DemoOptions& options)
 {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -234,28 +267,15 @@ void WaitForFrames(Shot& shot, int frames)
 bool RunRealScreen(const DemoOptions& options)
 {
   // The virtual camera plays a real screen; with a real camera its own picture is used.
-  const ConfigureFn configure = VirtualCameraConfigure();
-  if (configure && configure("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
-                             "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
-                             "format subtype=RGB32 size=1280x720 rate=30/1\n",
-                             nullptr, 0) != 0) {
-    std::printf("  the virtual camera refused the real-screen set-up\n");
-    return false;
-  }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ConfigureFn configure;
   std::vector<TPictorDescr> cameras(16);
+  int chosen;
   TPictorFormat format;
-  int chosen = configure ? 0 : options.camera;
-  {
-    TPictor pictor;
-    const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
-    if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
-      std::printf("  camera %d does not exist (%d found)\n", chosen, count);
-      CoUninitialize();
-      return false;
-    }
-    format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
-  }
+  if (!OpenCamera("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
+                  "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
+                  "format subtype=RGB32 size=1280x720 rate=30/1\n",
+                  options, &configure, cameras, &chosen, &format))
+    return false;
   std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
   TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
   Shot keyed;
@@ -288,27 +308,14 @@ bool RunRealScreen(const DemoOptions& options)
 bool RunSoftwarePreview(const DemoOptions& options)
 {
   // A 1080p green screen from the virtual camera; with a real camera its first format.
-  const ConfigureFn configure = VirtualCameraConfigure();
-  if (configure && configure("camera name=\"Green Screen 1080p\" link=\\\\?\\virtualcam#green-1080p "
-                             "pattern=greenscreen\nformat subtype=RGB32 size=1920x1080 rate=30/1\n",
-                             nullptr, 0) != 0) {
-    std::printf("  the virtual camera refused the 1080p set-up\n");
-    return false;
-  }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ConfigureFn configure;
   std::vector<TPictorDescr> cameras(16);
+  int chosen;
   TPictorFormat format;
-  const int chosen = configure ? 0 : options.camera;
-  {
-    TPictor pictor;
-    const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
-    if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
-      std::printf("  camera %d does not exist (%d found)\n", chosen, count);
-      CoUninitialize();
-      return false;
-    }
-    format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
-  }
+  if (!OpenCamera("camera name=\"Green Screen 1080p\" link=\\\\?\\virtualcam#green-1080p pattern=greenscreen\n"
+                  "format subtype=RGB32 size=1920x1080 rate=30/1\n",
+                  options, &configure, cameras, &chosen, &format))
+    return false;
   std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
   TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
   const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
@@ -330,12 +337,15 @@ bool RunSoftwarePreview(const DemoOptions& options)
       continue;
     }
     Sleep(runMs);
+    {
+      // The rate before the picture is saved: saving holds up the frames meanwhile.
+      std::lock_guard<std::mutex> lock(keyed.mutex);
+      const double rate = keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0;
+      std::printf("  %ux%u keyed preview, %s renderer: %d frames, %.1f frames/s (the camera gives 30)\n", format.Width,
+                  format.Height, run.name, keyed.count, rate);
+      ok &= keyed.count > 0;
+    }
     ok &= Save(options.outputDir + run.png, keyed);
-    std::lock_guard<std::mutex> lock(keyed.mutex);
-    const double rate = keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0;
-    std::printf("  %ux%u keyed preview, %s renderer: %d frames, %.1f frames/s (the camera gives 30)\n", format.Width,
-                format.Height, run.name, keyed.count, rate);
-    ok &= keyed.count > 0;
   }
   CoUninitialize();
   if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
