@@ -114,6 +114,11 @@ PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const*
     __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(eroded[0] + x));
     for (unsigned int i = 1; i < count; ++i)
       m = _mm256_min_epu8(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(eroded[i] + x)));
+    if (_mm256_testz_si256(m, m)) {
+      // All 32 keyed away (most of a screen): alpha 0, and spill leaves such pixels alone.
+      for (int j = 0; j < 4; ++j) Finish8(p + 32 * j, _mm256_setzero_si256(), true, false, colour, s);
+      continue;
+    }
     // Eight alpha bytes at a time widened to 32-bit lanes and moved to bits 24-31.
     const __m128i lo = _mm256_castsi256_si128(m), hi = _mm256_extracti128_si256(m, 1);
     Finish8(p, _mm256_slli_epi32(_mm256_cvtepu8_epi32(lo), 24), choked, suppress, colour, s);

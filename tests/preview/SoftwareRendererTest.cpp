@@ -21,8 +21,8 @@ TEST(SoftwareRenderer, MakesNoDirect3DObjectAndTheNextStartFollowsSetRenderer)
   sink.formatWidth = 63;
   sink.formatHeight = 47;
   auto preview = std::make_unique<TPictorD3D9Preview>();
-  preview->SetRenderer(static_cast<TPictorRenderer>(2));  // refused: the choice stays
   preview->SetRenderer(prSoftware);
+  preview->SetRenderer(static_cast<TPictorRenderer>(2));  // refused: the choice stays
   TPictorD3D9PreviewChromaKeyingParams params;
   ASSERT_TRUE(preview->StartPreview(L"vcam-green", 0, true, nullptr, &params, FrameSink::Callback, &sink));
   ASSERT_TRUE(sink.WaitFor(3));
