@@ -75,10 +75,13 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
   unsigned int x = 0;
   for (; x + 16 <= width; x += 16) {
     __m128i alpha[4] = {};
+    bool suppress = spill.on;
     if (count != 0) {
       __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(eroded[0] + x));
       for (unsigned int i = 1; i < count; ++i)
         m = _mm_min_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(eroded[i] + x)));
+      // All 16 keyed away (most of a screen): alpha 0, and spill leaves such pixels alone.
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(m, zero)) == 0xFFFF) suppress = false;
       const __m128i lo = _mm_unpacklo_epi8(zero, m), hi = _mm_unpackhi_epi8(zero, m);  // alpha in bits 8-15
       alpha[0] = _mm_unpacklo_epi16(zero, lo);                                         // then in bits 24-31
       alpha[1] = _mm_unpackhi_epi16(zero, lo);
@@ -89,7 +92,7 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
       __m128i* p = reinterpret_cast<__m128i*>(row + (x + 4 * j) * 4);
       __m128i v = _mm_loadu_si128(p);
       if (count != 0) v = _mm_or_si128(_mm_and_si128(v, colour), alpha[j]);
-      if (spill.on) v = Spill4(v, s);
+      if (suppress) v = Spill4(v, s);
       _mm_storeu_si128(p, v);
     }
   }
