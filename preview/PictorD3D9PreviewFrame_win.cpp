@@ -218,8 +218,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   return true;
 }
 
-bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels,
-                                           bool topDown)
+bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown)
 {
   if (!pSoftOutput || !pSoftCompositor) {
     // Only a frame delivered without a finished set-up gets here.

@@ -28,10 +28,7 @@ class Composition : public ::testing::TestWithParam<TPictorRenderer> {
   }
 
   // The renderer's set-up, as StartPreview makes it.
-  bool InitRenderer()
-  {
-    return GetParam() == prSoftware ? Access::InitSoftware(*preview) : Access::InitD3D9(*preview);
-  }
+  bool InitRenderer() { return GetParam() == prSoftware ? Access::InitSoftware(*preview) : Access::InitD3D9(*preview); }
 
   void NewPreview()
   {

@@ -13,9 +13,9 @@ namespace {
 
 TEST(SoftwareRenderer, MakesNoDirect3DObjectAndTheNextStartFollowsSetRenderer)
 {
-  ASSERT_NO_FATAL_FAILURE(
-      pictortest::VirtualCamera::Get().Configure("camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
-                                                 "format subtype=RGB32 size=63x47 rate=30/1\n"));
+  ASSERT_NO_FATAL_FAILURE(pictortest::VirtualCamera::Get().Configure(
+      "camera name=\"Green screen\" link=\"vcam-green\" pattern=greenscreen\n"
+      "format subtype=RGB32 size=63x47 rate=30/1\n"));
   ASSERT_EQ(GetModuleHandleW(L"d3d9.dll"), nullptr) << "d3d9.dll must not be loaded before the preview starts";
   FrameSink sink;
   sink.formatWidth = 63;

@@ -56,8 +56,7 @@ inline Frame GradientPicture(unsigned int width, unsigned int height)
 // Refined: the default key with the real-screen options on (spill suppression, edge choke).
 enum class Keying { None, Default, HalfOpacity, CustomBlue, Refined };
 enum class Background { None, Same, Larger, TopDown, Removed };
-constexpr Keying kKeyings[] = {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue,
-                               Keying::Refined};
+constexpr Keying kKeyings[] = {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue, Keying::Refined};
 constexpr float kRefinedSpill = 0.75f;
 constexpr unsigned int kRefinedChoke = 1;
 constexpr Background kBackgrounds[] = {Background::None, Background::Same, Background::Larger, Background::TopDown,
