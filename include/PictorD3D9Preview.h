@@ -152,4 +152,7 @@ class PICTOR_API TPictorD3D9Preview {
   // format's size, rows top first, made by InitSoftware).
   TSoftCompositor* pSoftCompositor;
   TQDAlignedBitmap32* pSoftOutput;
+  // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
+  // Direct3D object; null while the preview has used only the software renderer.
+  HMODULE hDirect3DModule;
 };

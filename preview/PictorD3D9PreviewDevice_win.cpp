@@ -12,7 +12,6 @@
 #include "log/Log.h"
 #include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
-#include "preview/Direct3DModule.h"
 #include "preview/ShaderResource.h"
 #include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
@@ -50,23 +49,20 @@ DWORD VertexProcessing(IDirect3D9Ex* d3d9)
                                                          : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
 }
 
-// d3d9.dll is loaded by the first Direct3D set-up, not with the library, so that a host
-// that previews in software never loads it (nor needs it on the system). It stays until
-// the library unloads; an SRW lock needs nothing made or released at load or unload.
-SRWLOCK gDirect3DModuleLock = SRWLOCK_INIT;
-HMODULE gDirect3DModule = nullptr;
-
 typedef HRESULT(WINAPI* TDirect3DCreate9Ex)(UINT, IDirect3D9Ex**);
 
-HRESULT CreateDirect3D(IDirect3D9Ex** d3d9)
+// d3d9.dll from the system folder (Windows 7 without its loader update refuses the
+// search flag).
+HMODULE LoadDirect3D()
 {
-  AcquireSRWLockExclusive(&gDirect3DModuleLock);
-  // Windows 7 without its loader update refuses the search flag.
-  if (!gDirect3DModule) gDirect3DModule = LoadLibraryExW(L"d3d9.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!gDirect3DModule && GetLastError() == ERROR_INVALID_PARAMETER) gDirect3DModule = LoadLibraryW(L"d3d9.dll");
-  const HMODULE module = gDirect3DModule;
-  ReleaseSRWLockExclusive(&gDirect3DModuleLock);
-  if (!module) return HRESULT_FROM_WIN32(GetLastError());
+  HMODULE module = LoadLibraryExW(L"d3d9.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) module = LoadLibraryW(L"d3d9.dll");
+  return module;
+}
+
+HRESULT CreateDirect3D(HMODULE module, IDirect3D9Ex** d3d9)
+{
+  if (!module) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
   const auto create =
       reinterpret_cast<TDirect3DCreate9Ex>(reinterpret_cast<void*>(GetProcAddress(module, "Direct3DCreate9Ex")));
   return create ? create(D3D_SDK_VERSION, d3d9) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
@@ -74,7 +70,7 @@ HRESULT CreateDirect3D(IDirect3D9Ex** d3d9)
 
 // Direct3D 9Ex and a device whose focus window is the preview's hidden window. A failed
 // call's out-pointer is not trusted, so it is adopted only after success.
-bool CreateDevice(HWND window, TDeviceObjects& objects)
+bool CreateDevice(HWND window, HMODULE direct3D, TDeviceObjects& objects)
 {
   D3DPRESENT_PARAMETERS& parameters = objects.presentParameters;
   parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
@@ -83,7 +79,7 @@ bool CreateDevice(HWND window, TDeviceObjects& objects)
   parameters.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
 
   IDirect3D9Ex* d3d9 = nullptr;
-  HRESULT hr = CreateDirect3D(&d3d9);
+  HRESULT hr = CreateDirect3D(direct3D, &d3d9);
   if (hr != D3D_OK) {
     LogError("%s Direct3DCreate9Ex error %d", kInitD3D9, static_cast<int>(hr));
     return false;
@@ -206,12 +202,6 @@ void UploadTexture(IDirect3DDevice9Ex* device, IDirect3DTexture9* staging, IDire
 
 }  // namespace
 
-void ReleaseDirect3DModule()
-{
-  if (gDirect3DModule) FreeLibrary(gDirect3DModule);
-  gDirect3DModule = nullptr;
-}
-
 // The same two set-up steps on the preview's own objects, once InitD3D9 has handed them
 // over (InitD3D9 itself runs them on the objects it is still building).
 DWORD TPictorD3D9Preview::GetVertexProcessingCaps()
@@ -257,8 +247,11 @@ bool TPictorD3D9Preview::InitD3D9()
   ReleaseD3D9();
   activeRenderer = prDirect3D9;
 
+  // The preview's own reference to d3d9.dll, taken by its first Direct3D set-up: a
+  // preview that composes in software never loads it.
+  if (!hDirect3DModule) hDirect3DModule = LoadDirect3D();
   TDeviceObjects objects;
-  if (!CreateDevice(pPreviewWindow->GetHandle(), objects)) return scope.Returns(false);
+  if (!CreateDevice(pPreviewWindow->GetHandle(), hDirect3DModule, objects)) return scope.Returns(false);
   ReadDeviceCaps(objects);
   if (!CreateSurfaces(captureFormat.Width, captureFormat.Height, objects)) return scope.Returns(false);
   if (pBackgroundBitmap && pBackgroundBitmap->Pixels)

@@ -66,7 +66,8 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       renderer(prDirect3D9),
       activeRenderer(prDirect3D9),
       pSoftCompositor(nullptr),
-      pSoftOutput(nullptr)
+      pSoftOutput(nullptr),
+      hDirect3DModule(nullptr)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
@@ -86,6 +87,8 @@ TPictorD3D9Preview::~TPictorD3D9Preview()
   ReleaseD3D9();
   delete pSoftCompositor;
   pSoftCompositor = nullptr;
+  if (hDirect3DModule) FreeLibrary(hDirect3DModule);
+  hDirect3DModule = nullptr;
   delete pCamera;
   pCamera = nullptr;
   delete pPreviewWindow;
