@@ -134,9 +134,6 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   }
   pHostImageReady = callback;
   pHostUserData = userData;
-  LeaveCriticalSection(&previewLock);
-
-  EnterCriticalSection(&previewLock);
   const bool software = renderer == prSoftware;
   LeaveCriticalSection(&previewLock);
 
