@@ -49,6 +49,7 @@ struct TVecSpill {
   __m256i keyToLow;        // shuffle: the key's byte to bits 0-7, the rest zero
   __m128i keyShift;
   __m256i strength, half;
+  __m256i colour;  // the colour bytes of a pixel (alpha cleared)
 };
 
 PICTOR_TARGET_AVX2 TVecSpill PrepareVecSpill(const TSpill& spill)
@@ -68,6 +69,7 @@ PICTOR_TARGET_AVX2 TVecSpill PrepareVecSpill(const TSpill& spill)
   s.keyShift = _mm_cvtsi32_si128(spill.keyShift);
   s.strength = _mm256_set1_epi32(int(spill.strength256));
   s.half = _mm256_set1_epi32(128);
+  s.colour = _mm256_set1_epi32(0x00FFFFFF);
   return s;
 }
 
@@ -86,11 +88,11 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Spill8(__m256i v, const TVecSpill
 // Eight pixels: the alpha (in bits 24-31 of each lane) put in when the choke is on, then
 // the spill. The branches depend only on the row's set-up.
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void Finish8(unsigned char* at, __m256i alpha, bool choked, bool suppress,
-                                                    __m256i colour, const TVecSpill& s)
+                                                    const TVecSpill& s)
 {
   __m256i* p = reinterpret_cast<__m256i*>(at);
   __m256i v = _mm256_loadu_si256(p);
-  if (choked) v = _mm256_or_si256(_mm256_and_si256(v, colour), alpha);
+  if (choked) v = _mm256_or_si256(_mm256_and_si256(v, s.colour), alpha);
   if (suppress) v = Spill8(v, s);
   _mm256_storeu_si256(p, v);
 }
@@ -101,14 +103,13 @@ PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const*
                                        unsigned int width, const TSpill& spill)
 {
   const TVecSpill s = PrepareVecSpill(spill);
-  const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
   const bool choked = count != 0, suppress = spill.on;
   unsigned int x = 0;
   for (; x + 32 <= width; x += 32) {
     unsigned char* p = row + x * 4;
     if (count == 0) {
       const __m256i none = _mm256_setzero_si256();
-      for (int j = 0; j < 4; ++j) Finish8(p + 32 * j, none, false, suppress, colour, s);
+      for (int j = 0; j < 4; ++j) Finish8(p + 32 * j, none, false, suppress, s);
       continue;
     }
     __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(eroded[0] + x));
@@ -116,15 +117,15 @@ PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const*
       m = _mm256_min_epu8(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(eroded[i] + x)));
     if (_mm256_testz_si256(m, m)) {
       // All 32 keyed away (most of a screen): alpha 0, and spill leaves such pixels alone.
-      for (int j = 0; j < 4; ++j) Finish8(p + 32 * j, _mm256_setzero_si256(), true, false, colour, s);
+      for (int j = 0; j < 4; ++j) Finish8(p + 32 * j, _mm256_setzero_si256(), true, false, s);
       continue;
     }
     // Eight alpha bytes at a time widened to 32-bit lanes and moved to bits 24-31.
     const __m128i lo = _mm256_castsi256_si128(m), hi = _mm256_extracti128_si256(m, 1);
-    Finish8(p, _mm256_slli_epi32(_mm256_cvtepu8_epi32(lo), 24), choked, suppress, colour, s);
-    Finish8(p + 32, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8)), 24), choked, suppress, colour, s);
-    Finish8(p + 64, _mm256_slli_epi32(_mm256_cvtepu8_epi32(hi), 24), choked, suppress, colour, s);
-    Finish8(p + 96, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 24), choked, suppress, colour, s);
+    Finish8(p, _mm256_slli_epi32(_mm256_cvtepu8_epi32(lo), 24), choked, suppress, s);
+    Finish8(p + 32, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(lo, 8)), 24), choked, suppress, s);
+    Finish8(p + 64, _mm256_slli_epi32(_mm256_cvtepu8_epi32(hi), 24), choked, suppress, s);
+    Finish8(p + 96, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 24), choked, suppress, s);
   }
   FinishRowFrom(x, row, eroded, count, width, spill);
 }
