@@ -43,24 +43,28 @@ namespace {
 
 // The spill on bytes: shuffles put the two other channels under the key channel's byte,
 // their rounded mean is _mm256_avg_epu8's (o1 + o2 + 1) >> 1 and the excess a saturating
-// subtraction; only the multiplication by the strength needs wider lanes.
+// subtraction; only the multiplication by the strength needs wider lanes. At full strength
+// ((excess x 256 + 128) >> 8 = excess) the key byte simply becomes min(key, limit).
 struct TVecSpill {
   __m256i other1, other2;  // shuffles: the other channels to the key's byte, the rest zero
   __m256i keyToLow;        // shuffle: the key's byte to bits 0-7, the rest zero
   __m128i keyShift;
   __m256i strength, half;
   __m256i colour;  // the colour bytes of a pixel (alpha cleared)
+  __m256i notKey;  // 0xFF in every byte but the key's
+  bool full;       // strength 256
 };
 
 PICTOR_TARGET_AVX2 TVecSpill PrepareVecSpill(const TSpill& spill)
 {
   const int key = spill.keyShift / 8, o1 = spill.otherShift1 / 8, o2 = spill.otherShift2 / 8;
-  alignas(32) int8_t other1[32], other2[32], keyToLow[32];
+  alignas(32) int8_t other1[32], other2[32], keyToLow[32], notKey[32];
   for (int i = 0; i < 32; ++i) {
     const int pixel = i & ~3, byte = i & 3;
     other1[i] = byte == key ? int8_t((pixel & 15) + o1) : int8_t(-128);
     other2[i] = byte == key ? int8_t((pixel & 15) + o2) : int8_t(-128);
     keyToLow[i] = byte == 0 ? int8_t((pixel & 15) + key) : int8_t(-128);
+    notKey[i] = byte == key ? int8_t(0) : int8_t(-1);
   }
   TVecSpill s;
   s.other1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other1));
@@ -70,14 +74,17 @@ PICTOR_TARGET_AVX2 TVecSpill PrepareVecSpill(const TSpill& spill)
   s.strength = _mm256_set1_epi32(int(spill.strength256));
   s.half = _mm256_set1_epi32(128);
   s.colour = _mm256_set1_epi32(0x00FFFFFF);
+  s.notKey = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(notKey));
+  s.full = spill.strength256 == 256;
   return s;
 }
 
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Spill8(__m256i v, const TVecSpill& s)
 {
   const __m256i limit = _mm256_avg_epu8(_mm256_shuffle_epi8(v, s.other1), _mm256_shuffle_epi8(v, s.other2));
-  __m256i excess = _mm256_shuffle_epi8(_mm256_subs_epu8(v, limit), s.keyToLow);
   const __m256i keyed = _mm256_cmpeq_epi32(_mm256_srli_epi32(v, 24), _mm256_setzero_si256());
+  if (s.full) return _mm256_blendv_epi8(_mm256_min_epu8(v, _mm256_or_si256(limit, s.notKey)), v, keyed);
+  __m256i excess = _mm256_shuffle_epi8(_mm256_subs_epu8(v, limit), s.keyToLow);
   excess = _mm256_andnot_si256(keyed, excess);
   // excess <= 255 and strength <= 256 in the low halves, 0 in the high ones: the 16-bit
   // product is the whole product.
