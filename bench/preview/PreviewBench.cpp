@@ -3,7 +3,8 @@
 //  - the time one frame spends in keying, upload, draw and read-back, measured on the
 //    preview's own device with frames handed in directly (no camera in the way).
 // Then, for 1280x720 and 1920x1080 on an unpaced RGB32 camera, the keyed preview's rate
-// with each renderer (Direct3D 9 and software) beside the raw capture rate.
+// with each renderer (Direct3D 9 and software) beside the raw capture rate, and the time
+// of one software frame (key and composite) handed in directly, also in memcpys.
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
 #include "bench/BenchClock.h"
@@ -26,12 +27,12 @@
 // White-box access to the stages of one frame.
 class TPictorD3D9PreviewTestAccess {
  public:
-  static bool SetUp(TPictorD3D9Preview& p, unsigned int width, unsigned int height)
+  static bool SetUp(TPictorD3D9Preview& p, unsigned int width, unsigned int height, bool software = false)
   {
     p.captureFormat = TPictorFormat();
     p.captureFormat.Width = width;
     p.captureFormat.Height = height;
-    return p.InitD3D9();
+    return software ? p.InitSoftware() : p.InitD3D9();
   }
   static void Upload(TPictorD3D9Preview& p, const unsigned char* pixels, unsigned int width, unsigned int height)
   {
@@ -162,6 +163,36 @@ StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations
   return t;
 }
 
+// Median time of one software frame (key and composite over a background, frames handed
+// in directly) and of a memcpy of the frame, in milliseconds.
+void SoftwareFrameMs(unsigned int width, unsigned int height, int iterations, double* frameMs, double* memcpyMs)
+{
+  *frameMs = *memcpyMs = 0.0;
+  TPictorD3D9Preview preview;
+  if (!Access::SetUp(preview, width, height, true)) return;
+  preview.SetChromaKeyingColor(rbcGreen, 0);
+  std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+  TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+  preview.SetBackground(&background);
+  const std::vector<unsigned char> original = GreenScreen(width, height);
+  std::vector<unsigned char> frame = original, copy(original.size());
+  std::vector<double> frames, copies;
+  Access::Frame(preview, width, height, frame.data());  // warm-up: the output's first touch
+  for (int i = 0; i < iterations; ++i) {
+    frame = original;
+    double start = BenchSeconds();
+    Access::Frame(preview, width, height, frame.data());
+    frames.push_back(BenchSeconds() - start);
+    start = BenchSeconds();
+    std::memcpy(copy.data(), original.data(), original.size());
+    copies.push_back(BenchSeconds() - start);
+  }
+  std::sort(frames.begin(), frames.end());
+  std::sort(copies.begin(), copies.end());
+  *frameMs = frames[frames.size() / 2] * 1e3;
+  *memcpyMs = copies[copies.size() / 2] * 1e3;
+}
+
 // Frames per second a keyed preview delivers on the camera's format with the renderer.
 double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
                    unsigned int height, DWORD seconds)
@@ -180,7 +211,8 @@ double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer rendere
 void CompareRenderers(const wchar_t* link, DWORD seconds)
 {
   std::printf("\nkeyed preview on an unpaced RGB32 camera (green screen), default keying over a background\n");
-  std::printf("%-10s %10s %12s %12s %10s\n", "size", "raw fps", "Direct3D 9", "software", "sw / d3d");
+  std::printf("%-10s %10s %12s %12s %10s | %12s %8s\n", "size", "raw fps", "Direct3D 9", "software", "sw / d3d",
+              "sw frame ms", "memcpys");
   const unsigned int sizes[][2] = {{1280, 720}, {1920, 1080}};
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1];
@@ -191,8 +223,10 @@ void CompareRenderers(const wchar_t* link, DWORD seconds)
     const double software = PreviewRate(link, formatIndex, prSoftware, width, height, seconds);
     char label[32];
     std::snprintf(label, sizeof label, "%ux%u", width, height);
-    std::printf("%-10s %10.1f %12.1f %12.1f %10.2f\n", label, raw.Rate(), direct3D, software,
-                direct3D > 0 ? software / direct3D : 0.0);
+    double frameMs, memcpyMs;
+    SoftwareFrameMs(width, height, 60, &frameMs, &memcpyMs);
+    std::printf("%-10s %10.1f %12.1f %12.1f %10.2f | %12.3f %8.2f\n", label, raw.Rate(), direct3D, software,
+                direct3D > 0 ? software / direct3D : 0.0, frameMs, memcpyMs > 0 ? frameMs / memcpyMs : 0.0);
   }
 }
 
