@@ -22,6 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
+class TReadCallback;
 struct TCaptureCamera;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
@@ -239,6 +240,9 @@ class PICTOR_API TPictor {
   // format calls leave the capture's slot alone; null while no capture runs.
   TCaptureCamera* pCaptureCamera;
   TPictorConversion Conversion;
+  // The running capture's reader callback: the capture thread waits on it for each read's
+  // answer, StopCapture wakes it. Owned reference, null while no capture runs.
+  TReadCallback* pReadCallback = nullptr;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.
