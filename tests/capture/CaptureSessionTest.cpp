@@ -59,8 +59,8 @@ int MaxColourDifference(const std::vector<uint8_t>& got, bool flip, const std::v
 
 FrameSink::Frame CaptureOneFrame(int formatIndex, bool topDown)
 {
-  TPictor pictor;
   FrameSink sink;
+  TPictor pictor;
   EXPECT_TRUE(pictor.StartCapture(kLinkA, formatIndex, topDown, FrameSink::Callback, &sink));
   EXPECT_TRUE(sink.WaitFor(2));  // the second frame: the first has no history to hide
   pictor.StopCapture();
@@ -100,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Subtypes, SubtypeColourTest,
 TEST_F(CaptureSessionTest, SecondStartEndsTheFirstSessionBeforeOpeningTheNextCamera)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
+  FrameSink first, second;  // outlive the object that delivers to them
   TPictor pictor;
-  FrameSink first, second;
   ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &first));
   ASSERT_TRUE(first.WaitFor(2));
   const TPictorFormat format = TPictor().GetPictorFormatByIndex(kLinkB, 0);  // the session is left alone
@@ -160,8 +160,8 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     const bool answered = endOfStream || !RunningOnWine();
     VirtualCamera::Get().Configure(std::string("camera link=\\\\?\\virtualcam#a ") + fault +
                                    "\nformat subtype=YUY2 size=320x240 rate=30/1\n");
-    TPictor pictor;
     FrameSink sink;
+    TPictor pictor;
     LogCapture::Get().Clear();
     ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink)) << fault;
     if (answered) {
@@ -200,8 +200,8 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
   LogCapture::Get().SetLevel(1);
-  TPictor pictor;
   FrameSink sink;
+  TPictor pictor;
   sink.sleepMs = 30;
   // A warm-up cycle on each camera lets the platform create its lasting objects (thread
   // pools, per-camera state of the virtual camera).
