@@ -198,7 +198,10 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 void TPictor::DeactivateDevice()
 {
   const TLogScope scope("TPictor::DeactivateDevice");
-  // The reader holds the source; it goes first.
+  // The source is shut down before anything lets go of it: the device closes here even
+  // while a platform thread still holds a reference (the reader's release shuts it down
+  // too, but only by default). The reader holds the source; it goes first.
+  if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
 }
