@@ -174,6 +174,9 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
   return scope.Returns(started);
 }
 
+// How long a stop waits for the reader, released, to let go of the session's callback.
+constexpr DWORD kCallbackReleaseMs = 1000;
+
 void TPictor::StopCapture()
 {
   static const char* const kName = "TPictor::StopCapture";
@@ -208,7 +211,11 @@ void TPictor::StopCapture()
   CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
-  ReleaseAndNull(pReadCallback);  // the reader lets go of its own reference when it goes
+  // The reader lets go of the callback on its own threads once its last work is done; the
+  // session ends only then, so that nothing calls into the library after the stop.
+  if (pReadCallback && !pReadCallback->WaitUntilSoleReference(kCallbackReleaseMs))
+    LogError("%s the reader still holds its callback after %d ms", kName, static_cast<int>(kCallbackReleaseMs));
+  ReleaseAndNull(pReadCallback);
   LogInfo("%s device has been deactivated", kName);
   pPictorImageReady = nullptr;
   pImageReadyContext = nullptr;
