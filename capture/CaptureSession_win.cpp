@@ -273,9 +273,9 @@ constexpr DWORD kReadGraceMs = 2000;
 constexpr DWORD kShutdownGraceMs = 1000;
 
 // A stop found a read outstanding. A camera that does not answer it within the grace
-// period is shut down and the read flushed: either ends the read on Windows, the flush on
-// Wine (its reader lets an unanswered request hang on after the source's Shutdown). If
-// even that brings no answer the callback drops whatever comes later.
+// period is shut down, and the reader flushed, which cancels its pending request (Wine's
+// reader keeps an unanswered request pending after the source's Shutdown; its flush
+// answers at once). If even that brings no answer the callback drops whatever comes later.
 static void EndOutstandingRead(IMFMediaSource* source, IMFSourceReader* reader, TReadCallback* reads)
 {
   static const char* const kName = "TPictor::CaptureThread";
