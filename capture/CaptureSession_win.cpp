@@ -1,14 +1,17 @@
 // The capture session: StartCapture finds the camera's native type that equals the
 // requested format, builds the converter for it and starts the capture thread, which
-// reads samples synchronously, copies each and drops it into the converter's mailbox.
-// StopCapture takes everything down in a fixed order: capture thread, converter (and
-// its thread), camera, callback.
+// asks the reader for one sample at a time (asynchronous mode), waits for the answer,
+// copies each sample and drops it into the converter's mailbox. StopCapture takes
+// everything down in a fixed order: capture thread, converter (and its thread), camera,
+// callback. A camera that stops answering holds the stop up for a grace period only.
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
+#include "capture/ReadCallback.h"
+#include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
@@ -81,6 +84,12 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
+    // The reader is made in asynchronous mode around this session's callback.
+    pReadCallback = TReadCallback::Create();
+    if (!pReadCallback) {
+      LogError("%s unable to create the read callback error %d", kName, static_cast<int>(GetLastError()));
+      return false;
+    }
     if (!ActivateDevice(symbolicLink)) {
       LogError("%s unable to activate device", kName);
       return false;
@@ -166,6 +175,9 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
   return scope.Returns(started);
 }
 
+// How long a stop waits for the reader, released, to let go of the session's callback.
+constexpr DWORD kCallbackReleaseMs = 1000;
+
 void TPictor::StopCapture()
 {
   static const char* const kName = "TPictor::StopCapture";
@@ -179,7 +191,9 @@ void TPictor::StopCapture()
     return;
   }
   bStopCapture = true;
-  // The thread sees the request when its blocked ReadSample returns.
+  // The thread waits for each read's answer on the callback: the request wakes it. Its
+  // wait for a read still outstanding is bounded (EndOutstandingRead), so this join is.
+  if (pReadCallback) pReadCallback->RequestStop();
   if (hCaptureThread) {
     WaitForSingleObject(hCaptureThread, INFINITE);
     CloseHandle(hCaptureThread);
@@ -187,6 +201,8 @@ void TPictor::StopCapture()
     dwCaptureThreadId = 0;
   }
   LogInfo("%s capture thread have been stopped.", kName);
+  // The reader may still answer on its own threads; the answer is dropped from now on.
+  if (pReadCallback) pReadCallback->Detach();
   if (pMFVideoConverter) {
     delete pMFVideoConverter;  // joins the convert thread
     pMFVideoConverter = nullptr;
@@ -196,6 +212,11 @@ void TPictor::StopCapture()
   CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
+  // The reader lets go of the callback on its own threads once its last work is done; the
+  // session ends only then, so that nothing calls into the library after the stop.
+  if (pReadCallback && !pReadCallback->WaitUntilSoleReference(kCallbackReleaseMs))
+    LogError("%s the reader still holds its callback after %d ms", kName, static_cast<int>(kCallbackReleaseMs));
+  ReleaseAndNull(pReadCallback);
   LogInfo("%s device has been deactivated", kName);
   pPictorImageReady = nullptr;
   pImageReadyContext = nullptr;
@@ -246,6 +267,30 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
   converter->SetInputSample(copy);
 }
 
+// How long a stop waits for the answer to a read already asked for (a camera answers
+// within a frame period), and then, once the source has been shut down, for the reader to
+// give the read up.
+constexpr DWORD kReadGraceMs = 2000;
+constexpr DWORD kShutdownGraceMs = 1000;
+
+// A stop found a read outstanding. A camera that does not answer it within the grace
+// period is shut down, and the reader flushed, which cancels its pending request (Wine's
+// reader keeps an unanswered request pending after the source's Shutdown; its flush
+// answers at once). If even that brings no answer the callback drops whatever comes later.
+static void EndOutstandingRead(IMFMediaSource* source, IMFSourceReader* reader, TReadCallback* reads)
+{
+  static const char* const kName = "TPictor::CaptureThread";
+  TReadCallback::TAnswer ignored;
+  if (reads->WaitForAnswer(kReadGraceMs, false, &ignored) == TReadCallback::wrAnswered) return;
+  LogError("%s the camera has not answered a read for %d ms, shutting it down", kName, static_cast<int>(kReadGraceMs));
+  HRESULT hr = source ? source->Shutdown() : S_OK;
+  if (FAILED(hr)) LogError("%s Shutdown error %x", kName, static_cast<unsigned>(hr));
+  hr = reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+  if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
+  if (reads->WaitForAnswer(kShutdownGraceMs, false, &ignored) != TReadCallback::wrAnswered)
+    LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);
+}
+
 void TPictor::CaptureThread(TPictor* object)
 {
   static const char* const kName = "TPictor::CaptureThread";
@@ -254,15 +299,22 @@ void TPictor::CaptureThread(TPictor* object)
   DWORD lastRateLine = 0;
   // Buffers of the copies: a copy's buffer comes back when the converter releases it.
   TSamplePool copyPool;
+  TReadCallback* reads = object->pReadCallback;
 
   while (!object->bStopCapture) {
     LogVerbose("%s before ReadSample", kName);
-    DWORD streamIndex = 0;
-    DWORD streamFlags = 0;
-    LONGLONG timeStamp = 0;
-    ComPtr<IMFSample> sample;
-    const HRESULT hr = object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &streamIndex,
-                                                         &streamFlags, &timeStamp, &sample);
+    // One read at a time: the answer comes on a reader thread; a stop request ends the
+    // wait for it.
+    reads->ReadAsked();
+    HRESULT hr =
+        object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+    TReadCallback::TAnswer answer;
+    if (hr != S_OK)
+      reads->ReadNotAsked();
+    else if (reads->WaitForAnswer(INFINITE, true, &answer) == TReadCallback::wrStopRequested)
+      break;
+    else
+      hr = answer.Status;
     if (hr != S_OK) {
       LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
       object->CaptureStatusEnded(hr);
@@ -272,6 +324,8 @@ void TPictor::CaptureThread(TPictor* object)
 
     LogFrameRate(kName, &meter, lastRateLine);
 
+    const DWORD streamFlags = answer.Flags;
+    IMFSample* sample = answer.Sample.Get();
     // The error flag ends the session whatever other flags come with it; a sample that
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {
@@ -285,7 +339,7 @@ void TPictor::CaptureThread(TPictor* object)
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample)
-      HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool);
+      HandOverSample(object->pMFVideoConverter, sample, &copyPool);
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.
     if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {
@@ -293,4 +347,5 @@ void TPictor::CaptureThread(TPictor* object)
       break;
     }
   }
+  if (reads->ReadOutstanding()) EndOutstandingRead(object->pMediaSource, object->pSourceReader, reads);
 }

@@ -11,6 +11,7 @@
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
 #include "capture/MFRuntime.h"
+#include "capture/ReadCallback.h"
 #include "capture/WideField.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
@@ -135,12 +136,14 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader);
+  // A capture being started reads through its callback; every other use reads nothing.
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback);
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
 
-bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader)
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
+                      IMFSourceReaderCallback* callback)
 {
   static const char kName[] = "TPictor::ActivateDeviceInternal";
   // Each step's error line names the call; a function the binding lacks is reported as
@@ -173,8 +176,17 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
     LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
     return false;
   }
+  ComPtr<IMFAttributes> readerAttributes;
+  if (callback) {
+    hr = runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1);
+    if (SUCCEEDED(hr) && readerAttributes) hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+    if (FAILED(hr) || !readerAttributes) {
+      LogError("%s reader callback attribute error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+      return false;
+    }
+  }
   hr = runtime->pMFCreateSourceReaderFromMediaSource
-           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader)
+           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, readerAttributes.Get(), reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
     LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
@@ -186,7 +198,10 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 void TPictor::DeactivateDevice()
 {
   const TLogScope scope("TPictor::DeactivateDevice");
-  // The reader holds the source; it goes first.
+  // The source is shut down before anything lets go of it: the device closes here even
+  // while a platform thread still holds a reference (the reader's release shuts it down
+  // too, but only by default). The reader holds the source; it goes first.
+  if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
 }

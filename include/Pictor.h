@@ -23,6 +23,7 @@ struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
 class TPictorFrameSink;
+class TReadCallback;
 struct TCaptureCamera;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
@@ -243,6 +244,9 @@ class PICTOR_API TPictor {
   // What the converter hands its frames to (made with the first converter, kept until
   // the object goes).
   TPictorFrameSink* pFrameSink = nullptr;
+  // The running capture's reader callback: the capture thread waits on it for each read's
+  // answer, StopCapture wakes it. Owned reference, null while no capture runs.
+  TReadCallback* pReadCallback = nullptr;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.
