@@ -14,16 +14,17 @@
 
 struct IMFMediaSource;
 struct IMFSourceReader;
-struct IMFSourceReaderCallback;
 struct IMFMediaType;
 class TMFRuntime;
+class TReadCallback;
 class TPictor;
 
 // Creates the device source for a symbolic link and a source reader over it, in
-// asynchronous mode when a callback is given; writes the error line of a failing step. A
-// source may be left without a reader on failure.
+// asynchronous mode when a callback is given, reading then through a source that reports
+// the camera's failures to the callback; writes the error line of a failing step. A source
+// may be left without a reader on failure.
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      IMFSourceReaderCallback* callback = nullptr);
+                      TReadCallback* callback = nullptr);
 
 // The running capture's camera, kept by TPictor from the start of a capture to its stop.
 struct TCaptureCamera {

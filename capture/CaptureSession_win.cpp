@@ -305,9 +305,10 @@ void TPictor::CaptureThread(TPictor* object)
     LogVerbose("%s before ReadSample", kName);
     // One read at a time: the answer comes on a reader thread; a stop request ends the
     // wait for it.
-    reads->ReadAsked();
-    HRESULT hr =
-        object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+    // A failure the camera reported since the last read answers this one at once.
+    HRESULT hr = reads->ReadAsked() ? object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0,
+                                                                         nullptr, nullptr, nullptr, nullptr)
+                                    : S_OK;
     TReadCallback::TAnswer answer;
     if (hr != S_OK)
       reads->ReadNotAsked();

@@ -12,6 +12,7 @@
 #include "capture/CameraAccess.h"
 #include "capture/MFRuntime.h"
 #include "capture/ReadCallback.h"
+#include "capture/WatchedSource.h"
 #include "capture/WideField.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
@@ -143,7 +144,7 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
 }
 
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      IMFSourceReaderCallback* callback)
+                      TReadCallback* callback)
 {
   static const char kName[] = "TPictor::ActivateDeviceInternal";
   // Each step's error line names the call; a function the binding lacks is reported as
@@ -185,8 +186,19 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
       return false;
     }
   }
+  // A capture's reader reads through the source that reports the camera's failures to the
+  // callback (see WatchedSource.h); *source stays the camera's own for everything else.
+  ComPtr<IMFMediaSource> readSource = *source;
+  if (callback && runtime->pMFCreateMediaEvent) {
+    readSource = AdoptComPtr(
+        CreateWatchedSource(*source, callback, callback->OpenFaultLine(), runtime->pMFCreateMediaEvent));
+    if (!readSource) {
+      LogError("%s unable to create the watched source", kName);
+      return false;
+    }
+  }
   hr = runtime->pMFCreateSourceReaderFromMediaSource
-           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, readerAttributes.Get(), reader)
+           ? runtime->pMFCreateSourceReaderFromMediaSource(readSource.Get(), readerAttributes.Get(), reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
     LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));

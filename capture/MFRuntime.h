@@ -17,6 +17,8 @@ struct IMFSourceReader;
 struct IMFSample;
 struct IMFMediaBuffer;
 struct IMFMediaType;
+struct IMFMediaEvent;
+struct tagPROPVARIANT;
 struct tagBITMAPINFOHEADER;
 
 class TMFRuntime {
@@ -32,6 +34,7 @@ class TMFRuntime {
   typedef HRESULT(WINAPI* TMFCreateSample)(IMFSample**);
   typedef HRESULT(WINAPI* TMFCreateMemoryBuffer)(DWORD, IMFMediaBuffer**);
   typedef HRESULT(WINAPI* TMFCreateSourceReaderFromMediaSource)(IMFMediaSource*, IMFAttributes*, IMFSourceReader**);
+  typedef HRESULT(WINAPI* TMFCreateMediaEvent)(DWORD, const GUID&, HRESULT, const tagPROPVARIANT*, IMFMediaEvent**);
 
   // Module names the binding loads; the defaults are the system's libraries. Tests
   // substitute stand-ins to present a runtime that lacks a library or a function.
@@ -71,6 +74,7 @@ class TMFRuntime {
   TMFCreateSample pMFCreateSample = nullptr;
   TMFCreateMemoryBuffer pMFCreateMemoryBuffer = nullptr;  // optional
   TMFCreateSourceReaderFromMediaSource pMFCreateSourceReaderFromMediaSource = nullptr;
+  TMFCreateMediaEvent pMFCreateMediaEvent = nullptr;  // optional: a capture's failures are then the reader's to report
 
   // All three libraries loaded and every required function found.
   bool bCanUse = false;

@@ -81,6 +81,7 @@ TMFRuntime::TMFRuntime(const ModuleNames& names)
   Lookup(hMFPlat, "MFCreateVideoMediaTypeFromBitMapInfoHeaderEx", pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx);
   Lookup(hMFPlat, "MFCreateSample", pMFCreateSample);
   Lookup(hMFPlat, "MFCreateMemoryBuffer", pMFCreateMemoryBuffer);
+  Lookup(hMFPlat, "MFCreateMediaEvent", pMFCreateMediaEvent);
 
   hMFReadWrite = LoadLibraryW(names.mfreadwrite);
   if (!hMFReadWrite) return;
@@ -88,7 +89,7 @@ TMFRuntime::TMFRuntime(const ModuleNames& names)
 
   // MFCreateVideoMediaTypeFromBitMapInfoHeaderEx is never called; its presence still
   // tells apart a Media Foundation that is complete enough. MFCreateMemoryBuffer is
-  // optional.
+  // optional, and so is MFCreateMediaEvent.
   bCanUse = pMFEnumDeviceSources && pMFCreateDeviceSource && pMFStartup && pMFShutdown && pMFCreateAttributes &&
             pMFCreateVideoMediaTypeFromBitMapInfoHeaderEx && pMFCreateSample && pMFCreateSourceReaderFromMediaSource;
 }

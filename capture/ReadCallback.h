@@ -42,12 +42,22 @@ class TReadCallback final : public IMFSourceReaderCallback {
   enum TWaitResult { wrAnswered, wrStopRequested, wrTimedOut };
 
   // Capture thread: a read is about to be asked for, or the asking failed (no answer comes).
-  void ReadAsked();
+  // False when a fault reported since the last read answers it already: nothing to ask.
+  bool ReadAsked();
   void ReadNotAsked();
   bool ReadOutstanding();
   // Capture thread: waits for the outstanding read's answer. A stop request ends the wait
   // only when stopEnds is true. timeoutMs may be INFINITE.
   TWaitResult WaitForAnswer(DWORD timeoutMs, bool stopEnds, TAnswer* answer);
+
+  // A reader is being opened around this callback: the number its source's failures are
+  // reported with. Failures of an earlier reader's source, and one kept for the next read,
+  // are dropped from now on.
+  unsigned OpenFaultLine();
+  // A reader thread: the camera behind reader `line` failed (a sample request refused, an
+  // MEError). Answers the outstanding read with the status, or else the next one, as
+  // Windows' reader does; Wine 8.0's reader drops both without an answer.
+  void Fault(unsigned line, HRESULT status);
 
   // Host thread: wakes the capture thread's wait for good.
   void RequestStop();
@@ -75,4 +85,6 @@ class TReadCallback final : public IMFSourceReaderCallback {
   bool bStopRequested = false;
   bool bDetached = false;
   TAnswer Pending;
+  unsigned FaultLine = 0;
+  HRESULT NextReadFault = S_OK;  // a failure between reads, for the next one
 };

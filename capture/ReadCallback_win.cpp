@@ -79,11 +79,47 @@ STDMETHODIMP TReadCallback::OnEvent(DWORD, IMFMediaEvent*)
   return S_OK;
 }
 
-void TReadCallback::ReadAsked()
+bool TReadCallback::ReadAsked()
 {
   TExclusiveSRWHold hold(Lock);
-  bOutstanding = true;
   bAnswered = false;
+  if (SUCCEEDED(NextReadFault)) {
+    bOutstanding = true;
+    return true;
+  }
+  Pending = TAnswer();
+  Pending.Status = NextReadFault;
+  NextReadFault = S_OK;
+  bOutstanding = false;
+  bAnswered = true;
+  return false;
+}
+
+unsigned TReadCallback::OpenFaultLine()
+{
+  TExclusiveSRWHold hold(Lock);
+  NextReadFault = S_OK;
+  return ++FaultLine;
+}
+
+void TReadCallback::Fault(unsigned line, HRESULT status)
+{
+  {
+    TExclusiveSRWHold hold(Lock);
+    if (bDetached || line != FaultLine) return;
+    if (bOutstanding) {
+      Pending = TAnswer();
+      Pending.Status = status;
+      bOutstanding = false;
+      bAnswered = true;
+    } else {
+      // Between reads, or after an answer not yet taken: the next read fails, unless the
+      // answer waiting is this failure already (a second report of it).
+      if (!(bAnswered && FAILED(Pending.Status)) && SUCCEEDED(NextReadFault)) NextReadFault = status;
+      return;
+    }
+  }
+  SetEvent(hWake);
 }
 
 void TReadCallback::ReadNotAsked()
