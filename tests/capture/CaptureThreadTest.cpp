@@ -4,6 +4,8 @@
 #include "Pictor.h"
 #include "convert/MFVideoConverter.h"
 
+#include <mferror.h>
+
 #include "CaptureTestSupport.h"
 #include "TestAccess.h"
 
@@ -15,19 +17,29 @@ struct Read {
   HRESULT result;
   DWORD flags;
   ComPtr<IMFSample> sample;
+  HRESULT cameraFault = S_OK;  // reported by the camera's source once the read is answered
 };
 
 // Answers each asynchronous ReadSample from a script, at once through the session's
-// callback; past its end every read fails with E_FAIL. It lives on the test's stack.
+// callback; past its end every read fails with E_FAIL. It lives on the test's stack. A
+// camera fault is reported as the source of a reader opened anew would, after one that an
+// earlier reader's source reports late.
 class ScriptedReader : public StubReader {
  public:
   ScriptedReader(TPictor& owner, std::vector<Read> script) : Owner(owner), Script(std::move(script)) {}
   STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override
   {
     const size_t call = Calls++;
-    IMFSourceReaderCallback* callback = TPictorTestAccess::ReadCallback(Owner);
+    TReadCallback* callback = TPictorTestAccess::ReadCallback(Owner);
     if (call >= Script.size()) return callback->OnReadSample(E_FAIL, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
-    return callback->OnReadSample(Script[call].result, 0, Script[call].flags, 0, Script[call].sample.Get());
+    const Read& read = Script[call];
+    const HRESULT hr = callback->OnReadSample(read.result, 0, read.flags, 0, read.sample.Get());
+    if (FAILED(read.cameraFault)) {
+      const unsigned line = callback->OpenFaultLine();
+      callback->Fault(line - 1, E_FAIL);
+      callback->Fault(line, read.cameraFault);
+    }
+    return hr;
   }
   TPictor& Owner;
   std::vector<Read> Script;
@@ -72,6 +84,19 @@ TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotU
   EXPECT_EQ(reader.Calls, 3u);
   EXPECT_EQ(RefCount(reader.Script[2].sample.Get()), 1u);  // the flagged sample was released
   EXPECT_EQ(RefCount(reader.Script[1].sample.Get()), 1u);  // the reader's sample is not kept
+}
+
+// Windows' reader fails the read after a stream's MEError; the library's watch on the
+// camera does the same under Wine 8.0, whose reader ignores it.
+TEST_F(CaptureThreadTest, CameraFaultBetweenReadsEndsTheNextReadWithItsStatusWithoutAskingTheReader)
+{
+  ScriptedReader reader(pictor, {{S_OK, 0, TaggedSample(1), MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED},
+                                 {S_OK, 0, TaggedSample(2)}});
+  EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
+  EXPECT_EQ(reader.Calls, 1u);
+  // The status is the current reader's camera's, not the earlier one's.
+  EXPECT_EQ(LinesStartingWith(LogCapture::Get().Lines(), "TPictor::CaptureThread ReadSample error"),
+            std::vector<std::string>{"TPictor::CaptureThread ReadSample error c00d3ea2"});
 }
 
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)

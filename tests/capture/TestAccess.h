@@ -23,7 +23,7 @@ class TPictorTestAccess {
     p.bStopCapture = false;
     TPictor::CaptureThread(&p);
   }
-  static IMFSourceReaderCallback* ReadCallback(TPictor& p) { return p.pReadCallback; }
+  static TReadCallback* ReadCallback(TPictor& p) { return p.pReadCallback; }
   // The object's Media Foundation binding, whose entry points (or itself) a test may replace.
   static TMFRuntime*& Runtime(TPictor& p) { return p.pMFRuntime; }
   // The object's frame sink, for a converter made by the test.
