@@ -306,8 +306,8 @@ void TPictor::CaptureThread(TPictor* object)
     // One read at a time: the answer comes on a reader thread; a stop request ends the
     // wait for it.
     // A failure the camera reported since the last read answers this one at once.
-    HRESULT hr = reads->ReadAsked() ? object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0,
-                                                                         nullptr, nullptr, nullptr, nullptr)
+    HRESULT hr = reads->ReadAsked() ? object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr,
+                                                                        nullptr, nullptr, nullptr)
                                     : S_OK;
     TReadCallback::TAnswer answer;
     if (hr != S_OK)

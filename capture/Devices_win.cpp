@@ -190,8 +190,8 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
   // callback (see WatchedSource.h); *source stays the camera's own for everything else.
   ComPtr<IMFMediaSource> readSource = *source;
   if (callback && runtime->pMFCreateMediaEvent) {
-    readSource = AdoptComPtr(
-        CreateWatchedSource(*source, callback, callback->OpenFaultLine(), runtime->pMFCreateMediaEvent));
+    readSource =
+        AdoptComPtr(CreateWatchedSource(*source, callback, callback->OpenFaultLine(), runtime->pMFCreateMediaEvent));
     if (!readSource) {
       LogError("%s unable to create the watched source", kName);
       return false;

@@ -118,7 +118,8 @@ class TWatchedStream final : public TWatched<IMFMediaStream> {
 
 class TWatchedSource final : public TWatched<IMFMediaSource> {
  public:
-  TWatchedSource(IMFMediaSource* camera, TReadCallback* reads, unsigned line, TMFRuntime::TMFCreateMediaEvent createEvent)
+  TWatchedSource(IMFMediaSource* camera, TReadCallback* reads, unsigned line,
+                 TMFRuntime::TMFCreateMediaEvent createEvent)
       : TWatched(camera, reads, line), CreateEvent(createEvent)
   {
   }

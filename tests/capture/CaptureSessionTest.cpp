@@ -178,8 +178,8 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     // The status tells the host the stream ended, with the camera's failure.
     EXPECT_EQ(status.State, PICTOR_CAPTURE_ENDED) << fault;
     const HRESULT cameraError = std::string(fault).find("stream-error") == 0 ? MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED
-                                : endOfStream                               ? S_OK
-                                                                            : MF_E_INVALIDREQUEST;
+                                : endOfStream                                ? S_OK
+                                                                             : MF_E_INVALIDREQUEST;
     EXPECT_EQ(status.Error, cameraError) << fault;
     char line[64];
     std::snprintf(line, sizeof line, "%s%x", readError.c_str(), static_cast<unsigned>(cameraError));

@@ -90,8 +90,8 @@ TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotU
 // camera does the same under Wine 8.0, whose reader ignores it.
 TEST_F(CaptureThreadTest, CameraFaultBetweenReadsEndsTheNextReadWithItsStatusWithoutAskingTheReader)
 {
-  ScriptedReader reader(pictor, {{S_OK, 0, TaggedSample(1), MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED},
-                                 {S_OK, 0, TaggedSample(2)}});
+  ScriptedReader reader(
+      pictor, {{S_OK, 0, TaggedSample(1), MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED}, {S_OK, 0, TaggedSample(2)}});
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
   EXPECT_EQ(reader.Calls, 1u);
   // The status is the current reader's camera's, not the earlier one's.

@@ -67,8 +67,8 @@
 //    one. error-flag-after=N: the (N+1)th and later requests fail with
 //    MF_E_INVALIDREQUEST, without MEError. Wine 8.0's source reader ignores MEError;
 //    for both faults its ReadSample returns the failing status with the stream flags
-//    MF_SOURCE_READERF_ERROR (a read that returns S_OK with only the error flag cannot
-//    be produced through Wine's reader).
+//    MF_SOURCE_READERF_ERROR, and in asynchronous mode it never answers the read (a read
+//    that returns S_OK with only the error flag cannot be produced through Wine's reader).
 //  - Controls: an unconfigured property fails GetRange, Get and Set with
 //    E_PROP_ID_UNSUPPORTED; Set with a value off the range or the step grid, flags other
 //    than 1 or 2, or flags 1 on an auto=0 property fails with E_INVALIDARG.
