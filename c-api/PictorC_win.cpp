@@ -199,6 +199,7 @@ struct TCaptureObject : TObject {
   TPictor Pictor;
   // Written only while no capture runs; read by the converter thread.
   PictorFrameCallback Callback = nullptr;
+  PictorFrameCallbackEx CallbackEx = nullptr;
   void* Context = nullptr;
 };
 
@@ -207,6 +208,15 @@ bool CaptureThunk(unsigned int width, unsigned int height, bool topDown, unsigne
   TCaptureObject* object = static_cast<TCaptureObject*>(context);
   const TCallbackScope scope(object);
   object->Callback(width, height, topDown ? 1 : 0, pixels, object->Context);
+  return true;
+}
+
+bool CaptureThunkEx(const TPictorFrameInfo* info, unsigned int width, unsigned int height, bool topDown,
+                    unsigned char* pixels, void* context)
+{
+  TCaptureObject* object = static_cast<TCaptureObject*>(context);
+  const TCallbackScope scope(object);
+  object->CallbackEx(info, width, height, topDown ? 1 : 0, pixels, object->Context);
   return true;
 }
 
@@ -224,11 +234,23 @@ int CheckBuffer(const char* function, const void* buffer, int capacity, const in
   return PICTOR_OK;
 }
 
+void SetCallback(TCaptureObject& object, PictorFrameCallback callback)
+{
+  object.Callback = callback;
+  object.CallbackEx = nullptr;
+}
+
+void SetCallback(TCaptureObject& object, PictorFrameCallbackEx callback)
+{
+  object.Callback = nullptr;
+  object.CallbackEx = callback;
+}
+
 // Start by index or by format: the same checks, then the running capture is stopped
 // before the callback fields change under its converter thread.
-template <typename Start>
+template <typename Callback, typename Start>
 int StartCapture(const char* function, PictorCapture capture, const wchar_t* link, bool formatMissing,
-                 PictorFrameCallback callback, void* context, Start start)
+                 Callback callback, void* context, Start start)
 {
   const auto object = FindCapture(function, capture);
   if (!object) return PICTOR_E_INVALID_HANDLE;
@@ -238,7 +260,7 @@ int StartCapture(const char* function, PictorCapture capture, const wchar_t* lin
   if (formatMissing) return Fail(function, PICTOR_E_NULL_POINTER, "format is null");
   if (!callback) return Fail(function, PICTOR_E_NULL_POINTER, "callback is null");
   if (object->Pictor.IsCaptureActive()) object->Pictor.StopCapture();
-  object->Callback = callback;
+  SetCallback(*object, callback);
   object->Context = context;
   if (!start(object->Pictor, object.get())) return Fail(function, PICTOR_E_FAILED, "the capture did not start");
   return PICTOR_OK;
@@ -427,6 +449,17 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, co
       TPictorFormat copy;
       std::memcpy(static_cast<void*>(&copy), format, sizeof copy);
       return pictor.StartCapture(link, copy, topDown != 0, CaptureThunk, thunkContext);
+    });
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                   int topDown, PictorFrameCallbackEx callback, void* context)
+{
+  static const char kName[] = "PictorCaptureStartEx";
+  return Guarded(kName, [&] {
+    return StartCapture(kName, capture, link, false, callback, context, [&](TPictor& pictor, void* thunkContext) {
+      return pictor.StartCaptureEx(link, formatIndex, topDown != 0, CaptureThunkEx, thunkContext);
     });
   });
 }

@@ -6,6 +6,7 @@
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
@@ -63,6 +64,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
 
   // Every failure returns false here; the StopCapture below then takes down whatever
   // was set up (converter, camera, callback).
+  HRESULT cameraRefusal = S_OK;  // the camera's reason when it could not be opened
   auto start = [&]() -> bool {
     LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
     StopCapture();
@@ -82,6 +84,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     }
 
     if (!ActivateDevice(symbolicLink)) {
+      cameraRefusal = LastActivationError();
       LogError("%s unable to activate device", kName);
       return false;
     }
@@ -143,6 +146,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     LogError("%s unexpected exception", kName);
   }
   if (!started) StopCapture();
+  if (!started && FAILED(cameraRefusal)) CaptureStatusStartRefused(cameraRefusal);
   LogInfo("%s exit with %d", kName, started ? 1 : 0);
   return started;
 }
@@ -228,7 +232,8 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
 
 // Copies one sample into the converter's mailbox. A failed copy loses this frame only;
 // the copy has written its error line and released what it held before throwing.
-static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool)
+static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
+                           const TPictorFrameInfo& info)
 {
   static const char* const kName = "TPictor::CaptureThread";
   IMFSample* copy = nullptr;
@@ -242,6 +247,7 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
     LogError("%s sample copy failed, frame dropped", kName);
     return;
   }
+  AttachFrameInfo(copy, info);
   converter->SetInputSample(copy);
 }
 
@@ -281,10 +287,11 @@ void TPictor::CaptureThread(TPictor* object)
     // While the converter works on a frame the mailbox would drop this one: drop it
     // before copying it, so that a fast camera does not take the converter's processor
     // time with copies nobody receives.
+    const TPictorFrameInfo info = sample ? object->StampFrame(sample.Get()) : TPictorFrameInfo();
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample)
-      HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool);
+      HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool, info);
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.
     if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {

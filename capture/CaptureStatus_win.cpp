@@ -5,6 +5,8 @@
 // the host may ask from any thread while the capture runs.
 #include "Pictor.h"
 
+#include "capture/CaptureFeatures.h"
+
 #include "log/Log.h"
 
 namespace {
@@ -46,7 +48,20 @@ void TPictor::CaptureStatusStarted()
   CaptureCounters.FrameRate = 0.0;
   CaptureCounters.WindowStart = 0;
   CaptureCounters.WindowFrames = 0;
+  if (pFeatures) {
+    pFeatures->Stamper = TFrameStamper();
+    pFeatures->NextDelivered = 0;
+  }
   CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
+}
+
+// After a start that the camera refused (in use, blocked, gone): the host reads the
+// camera's reason as the end of the capture it asked for.
+void TPictor::CaptureStatusStartRefused(HRESULT error)
+{
+  CaptureCounters.Error = error;
+  CaptureCounters.State = PICTOR_CAPTURE_ENDED;
+  LogInfo("%s camera refused the start, result %x", "TPictor::GetCaptureStatus", static_cast<unsigned>(error));
 }
 
 // Capture thread, leaving its loop without a stop request. Only the first end counts:

@@ -10,6 +10,7 @@
 
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/MFRuntime.h"
 #include "capture/WideField.h"
 #include "common/Ownership_win.h"
@@ -135,48 +136,56 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader);
+  HRESULT failure = S_OK;
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, &failure);
+  if (pFeatures) pFeatures->ActivationError = result ? S_OK : failure;
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
 
-bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader)
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
+                      HRESULT* failure)
 {
   static const char kName[] = "TPictor::ActivateDeviceInternal";
+  HRESULT ignored = S_OK;
+  if (!failure) failure = &ignored;
   // Each step's error line names the call; a function the binding lacks is reported as
   // that call failing with kFunctionMissing, never called.
   ComPtr<IMFAttributes> attributes;
   HRESULT hr = (runtime && runtime->pMFCreateAttributes) ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
                                                          : TMFRuntime::kFunctionMissing;
   if (FAILED(hr) || !attributes) {
-    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+    *failure = FAILED(hr) ? hr : E_POINTER;
+    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(*failure));
     return false;
   }
   hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
   if (hr != S_OK) {
     LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
   if (hr != S_OK) {
     LogError("%s SetString error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   hr = runtime->pMFCreateDeviceSource ? runtime->pMFCreateDeviceSource(attributes.Get(), source)
                                       : TMFRuntime::kFunctionMissing;
   if (hr != S_OK) {
     LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   if (!*source) {
     // A success code without a source: nothing to build a reader on.
     LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
+    *failure = E_POINTER;
     return false;
   }
   hr = runtime->pMFCreateSourceReaderFromMediaSource
            ? runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
+    *failure = FAILED(hr) ? hr : E_POINTER;
     LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
     return false;
   }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Pictor.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
 
@@ -103,8 +104,10 @@ TPictor::TPictor()
       pPictorImageReady(nullptr),
       pImageReadyContext(nullptr),
       pCaptureCamera(nullptr),
-      Conversion(pcSystemConverter)
+      Conversion(pcSystemConverter),
+      pFeatures(new (std::nothrow) TCaptureFeatures)
 {
+  if (!pFeatures) LogError("%s no memory for the capture features", "TPictor::TPictor");
   // Construction completes even when Media Foundation does not start; the operations
   // then fail one by one with their own lines.
   const HRESULT hr = TMFRuntime::AcquireShared(&pMFRuntime);
@@ -117,6 +120,8 @@ TPictor::~TPictor()
   // they use is released. The shared binding stays with the library.
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
+  delete pFeatures;
+  pFeatures = nullptr;
   pMFRuntime = nullptr;
 }
 

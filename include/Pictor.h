@@ -23,6 +23,7 @@ struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
 struct TCaptureCamera;
+struct TCaptureFeatures;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
 constexpr int kPictorDescrTextCapacity = 512;
@@ -112,6 +113,14 @@ struct TPictorParameters {
 typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
                                     void* context);
 
+// What is known of one delivered frame: the C interface's record (PictorC.h).
+typedef PictorFrameInfo TPictorFrameInfo;
+
+// The frame callback of StartCaptureEx: the frame's information first, the rest as
+// TImageReadyCallback. info is valid only during the call.
+typedef bool (*TImageReadyCallbackEx)(const TPictorFrameInfo* info, unsigned int width, unsigned int height,
+                                      bool topDown, unsigned char* pixels, void* context);
+
 // Who turns the camera's frames into RGB32. pcSystemConverter (the default) uses the
 // Windows Color Converter DSP and lists only the formats it accepts. pcBuiltIn converts
 // with the library's own code: it also lists and decodes MJPG (what most webcams deliver
@@ -179,6 +188,9 @@ class PICTOR_API TPictor {
                     void* context);
   bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
                     void* context);
+  // StartCapture with a callback that also receives the frame's information.
+  bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallbackEx callback,
+                      void* context);
   void StopCapture();
   bool IsCaptureActive();
   // Idle, running or ended by the stream (with the failing HRESULT), frames delivered
@@ -209,6 +221,7 @@ class PICTOR_API TPictor {
   // Frame delivery, called on the converter's thread.
   IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
   void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown);
+  void DeliverToHost(IMFSample* sample, unsigned int width, unsigned int height, bool topDown, unsigned char* pixels);
 
   // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
   void CaptureStatusStarted();
@@ -216,6 +229,14 @@ class PICTOR_API TPictor {
   void CaptureStatusStopped();
   void CaptureFrameDelivered();
   void CaptureFrameDropped();
+
+  // Capture thread: the information of a frame just read, which counts it; handed on
+  // with the frame's copy (capture/FrameInfo_win.cpp).
+  TPictorFrameInfo StampFrame(IMFSample* sample);
+  // The camera's own reason why the last activation failed (S_OK when it did not).
+  HRESULT LastActivationError() const;
+  // After a start that failed because the camera refused it: the status says why.
+  void CaptureStatusStartRefused(HRESULT error);
 
   // The capture thread.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
@@ -239,6 +260,9 @@ class PICTOR_API TPictor {
   // format calls leave the capture's slot alone; null while no capture runs.
   TCaptureCamera* pCaptureCamera;
   TPictorConversion Conversion;
+  // State of the additions beyond the first interface (frame information, camera list
+  // notices, reconnection), owned; capture/CaptureFeatures.h.
+  TCaptureFeatures* pFeatures;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.

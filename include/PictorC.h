@@ -45,7 +45,7 @@
 
 /* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
  * the major number: it changes only when a function or record changes incompatibly. */
-#define PICTOR_C_API_VERSION 0x00010001
+#define PICTOR_C_API_VERSION 0x00010002
 
 /* Results. */
 #define PICTOR_OK 0
@@ -155,6 +155,18 @@ typedef struct PictorKeyingParams {
 #define PICTOR_CAPTURE_RUNNING 1 /* frames are being read */
 #define PICTOR_CAPTURE_ENDED 2   /* the stream ended by itself; Error says why */
 
+/* What is known of one delivered frame (TPictorFrameInfo). Times are in 100 ns units.
+ * Fields may be added at the end in later versions; the record is the library's, read
+ * through the pointer only during the callback. */
+typedef struct PictorFrameInfo {
+  unsigned long long Sequence;      /* the frame's number since the start, dropped frames counted */
+  long long SampleTime;             /* since the stream started (the camera's time stamps) */
+  long long DeviceTime;             /* when the camera took it (MFSampleExtension_DeviceTimestamp,
+                                       performance-counter time base); 0 when the camera gives none */
+  long long ReadTime;               /* performance counter when the library read it */
+  unsigned long long DroppedBefore; /* frames dropped since the previous delivered one */
+} PictorFrameInfo;
+
 /* What a capture is doing (also TPictor::GetCaptureStatus). Counters run from the start
  * of the current or last capture. */
 typedef struct PictorCaptureStatus {
@@ -170,6 +182,11 @@ typedef struct PictorCaptureStatus {
  * when the first row is the top of the picture. The result is ignored. */
 typedef int(PICTOR_CDECL* PictorFrameCallback)(unsigned int width, unsigned int height, int topDown,
                                                unsigned char* pixels, void* context);
+
+/* Frame callback with the frame's information first (PictorCaptureStartEx); the rest as
+ * PictorFrameCallback. info is valid only during the call. */
+typedef int(PICTOR_CDECL* PictorFrameCallbackEx)(const PictorFrameInfo* info, unsigned int width, unsigned int height,
+                                                 int topDown, unsigned char* pixels, void* context);
 
 /* Frame callback of a preview: the composited picture, pitch bytes between rows, top row
  * first, valid only during the call. The result is ignored. */
@@ -188,6 +205,11 @@ PICTOR_C_API int PICTOR_CDECL PictorGetApiVersion(void);
 PICTOR_C_API int PICTOR_CDECL PictorCanUseMediaFoundation(void);
 /* A short English name of a result code ("PICTOR_E_NULL_POINTER"); never null. */
 PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result);
+/* A short English sentence for a capture error a host may show (the camera is in use by
+ * another application, blocked by the privacy settings, unplugged, taken over, not
+ * found), or the HRESULT in hex ("0x80004005") for any other; never null. The hex text
+ * stays valid until 32 more unknown results have been described. */
+PICTOR_C_API const char* PICTOR_CDECL PictorDescribeResult(HRESULT result);
 /* Writes every field of the record to the log. */
 PICTOR_C_API int PICTOR_CDECL PictorLogFormat(const PictorFormat* format);
 
@@ -222,6 +244,9 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wc
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, const wchar_t* link,
                                                        const PictorFormat* format, int topDown,
                                                        PictorFrameCallback callback, void* context);
+/* PictorCaptureStart with a callback that also receives the frame's information. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                   int topDown, PictorFrameCallbackEx callback, void* context);
 /* Ends the capture and closes the camera; no callback runs after it returns. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture);
 /* *active = 1 while a capture thread exists (also after the stream has ended). */
@@ -302,6 +327,11 @@ PICTOR_PIN(PictorCaptureStatus, FramesDelivered, 8);
 PICTOR_PIN(PictorCaptureStatus, FramesDropped, 16);
 PICTOR_PIN(PictorCaptureStatus, FrameRate, 24);
 PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatus) == 32, "PictorCaptureStatus size");
+PICTOR_PIN(PictorFrameInfo, SampleTime, 8);
+PICTOR_PIN(PictorFrameInfo, DeviceTime, 16);
+PICTOR_PIN(PictorFrameInfo, ReadTime, 24);
+PICTOR_PIN(PictorFrameInfo, DroppedBefore, 32);
+PICTOR_STATIC_ASSERT(sizeof(PictorFrameInfo) == 40, "PictorFrameInfo size");
 #undef PICTOR_PIN
 
 #endif /* PICTOR_C_H */

@@ -1,0 +1,44 @@
+// What a TPictor keeps for the additions beyond its first interface: the frame
+// information of StartCaptureEx, the reason a camera refused a start, the camera list
+// notices and the reconnection of a lost camera. One per object, made by its constructor.
+#pragma once
+
+#include "Pictor.h"
+
+#include <atomic>
+
+class TCameraListWatcher;
+
+// The capture thread's numbering and clocks of the frames it reads (capture/FrameInfo_win.cpp).
+struct TFrameStamper {
+  unsigned long long NextSequence = 0;
+  bool HaveBase = false;
+  long long BaseSampleTime = 0;  // the first frame's time stamp, or its read time without one
+};
+
+struct TCaptureFeatures {
+  // Host thread while no capture runs; read by the converter thread. Set: frames go to
+  // it with their information instead of the plain callback.
+  TImageReadyCallbackEx ImageReadyEx = nullptr;
+  // Capture thread: reset when a capture starts.
+  TFrameStamper Stamper;
+  // Converter thread: the sequence number the next frame has when none was dropped.
+  unsigned long long NextDelivered = 0;
+  // Host thread: the result of the last camera activation.
+  HRESULT ActivationError = S_OK;
+  // The camera list notices (capture/CameraListWatcher_win.cpp); null while off.
+  TCameraListWatcher* pListWatcher = nullptr;
+  // Reconnection of a lost camera (capture/Reconnect_win.cpp).
+  std::atomic<bool> AutoReconnect{false};
+  std::atomic<unsigned long long> Reconnects{0};
+};
+
+// Frame information travels with the capture thread's copy of a frame as a private
+// sample attribute, through the converter (whose output samples take their input's
+// attributes) to the delivery.
+bool AttachFrameInfo(IMFSample* sample, const TPictorFrameInfo& info);
+// False (and a zero record) for a sample without it.
+bool ReadFrameInfo(IMFSample* sample, TPictorFrameInfo* info);
+
+// The performance counter in 100 ns units.
+long long PerformanceCounterIn100ns();
