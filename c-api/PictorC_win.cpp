@@ -196,12 +196,33 @@ namespace {
 
 struct TCaptureObject : TObject {
   TCaptureObject() : TObject(THandleKind::Capture) {}
+  // The list notices end before the fields their thunk reads go.
+  ~TCaptureObject() override { Pictor.SetCameraListCallback(nullptr, nullptr); }
   TPictor Pictor;
   // Written only while no capture runs; read by the converter thread.
   PictorFrameCallback Callback = nullptr;
   PictorFrameCallbackEx CallbackEx = nullptr;
   void* Context = nullptr;
+  // The camera list callback: set by the host thread while the watcher's thread may read
+  // it; the lock is never held during the call.
+  SRWLOCK ListLock = SRWLOCK_INIT;
+  PictorCameraListCallback ListCallback = nullptr;
+  void* ListContext = nullptr;
+  // Marks the camera list callback's thread (TCallbackScope): only a destroy is refused
+  // there, since it would wait for that thread.
+  char ListCallbackMarker = 0;
 };
+
+void CameraListThunk(void* context)
+{
+  TCaptureObject* object = static_cast<TCaptureObject*>(context);
+  AcquireSRWLockShared(&object->ListLock);
+  const PictorCameraListCallback callback = object->ListCallback;
+  void* const hostContext = object->ListContext;
+  ReleaseSRWLockShared(&object->ListLock);
+  const TCallbackScope scope(&object->ListCallbackMarker);
+  if (callback) callback(hostContext);
+}
 
 bool CaptureThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels, void* context)
 {
@@ -339,6 +360,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture)
     if (const auto object = FindCapture(kName, capture)) {
       if (InCallbackOf(object.get()))
         return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
+      if (InCallbackOf(&object->ListCallbackMarker))
+        return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own camera list callback");
     }
     // TPictor's destructor stops a running capture before it releases anything.
     if (!DestroyHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture))
@@ -370,6 +393,22 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture captur
     if (const int problem = CheckBuffer(kName, cameras, capacity, count)) return problem;
     *count =
         object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr, capacity);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorSetCameraListCallback(PictorCapture capture, PictorCameraListCallback callback,
+                                                          void* context)
+{
+  static const char kName[] = "PictorSetCameraListCallback";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    AcquireSRWLockExclusive(&object->ListLock);
+    object->ListCallback = callback;
+    object->ListContext = context;
+    ReleaseSRWLockExclusive(&object->ListLock);
+    object->Pictor.SetCameraListCallback(callback ? CameraListThunk : nullptr, object.get());
     return PICTOR_OK;
   });
 }

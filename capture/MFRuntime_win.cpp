@@ -117,7 +117,9 @@ TPictor::TPictor()
 TPictor::~TPictor()
 {
   // A host may destroy an object that still captures: both threads end before anything
-  // they use is released. The shared binding stays with the library.
+  // they use is released. The shared binding stays with the library. The camera list
+  // notices end first, so that none reaches a host that is tearing down.
+  if (pFeatures && pFeatures->pListWatcher) SetCameraListCallback(nullptr, nullptr);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
   delete pFeatures;

@@ -121,6 +121,9 @@ typedef PictorFrameInfo TPictorFrameInfo;
 typedef bool (*TImageReadyCallbackEx)(const TPictorFrameInfo* info, unsigned int width, unsigned int height,
                                       bool topDown, unsigned char* pixels, void* context);
 
+// Called on a library thread when cameras have come or gone (SetCameraListCallback).
+typedef void (*TCameraListChangedProc)(void* context);
+
 // Who turns the camera's frames into RGB32. pcSystemConverter (the default) uses the
 // Windows Color Converter DSP and lists only the formats it accepts. pcBuiltIn converts
 // with the library's own code: it also lists and decodes MJPG (what most webcams deliver
@@ -173,6 +176,11 @@ class PICTOR_API TPictor {
   // True when the Media Foundation libraries and every function the library needs are
   // present. Starts nothing and writes no log line.
   static bool CanUseMFAPI();
+
+  // Calls callback on a library thread within 2 s of a camera arriving or leaving, until
+  // it is set to null or the object is destroyed (which turns it off first). Setting it
+  // to null waits for a call in progress, unless it comes from that call itself.
+  void SetCameraListCallback(TCameraListChangedProc callback, void* context);
 
   int GetWebCamerasCount();
   // Fills up to capacity descriptors; returns the number of devices found.

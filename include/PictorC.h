@@ -193,6 +193,9 @@ typedef int(PICTOR_CDECL* PictorFrameCallbackEx)(const PictorFrameInfo* info, un
 typedef int(PICTOR_CDECL* PictorPreviewCallback)(unsigned int width, unsigned int height, unsigned int pitch,
                                                  unsigned char* pixels, void* context);
 
+/* Camera list callback: cameras have come or gone (PictorSetCameraListCallback). */
+typedef void(PICTOR_CDECL* PictorCameraListCallback)(void* context);
+
 /* Opaque handles. */
 typedef struct PictorCaptureObject* PictorCapture;
 typedef struct PictorPreviewObject* PictorPreview;
@@ -223,6 +226,13 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture,
 /* Fills up to capacity records; *count gets the number of cameras (may exceed it). */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras, int capacity,
                                                             int* count);
+
+/* Calls callback on a library thread within 2 s of a camera arriving or leaving; null
+ * turns it off (waiting for a call in progress unless made from it), and destroying the
+ * capture turns it off first. From inside the callback the host may call any function
+ * of this capture except PictorCaptureDestroy (PICTOR_E_IN_CALLBACK). */
+PICTOR_C_API int PICTOR_CDECL PictorSetCameraListCallback(PictorCapture capture, PictorCameraListCallback callback,
+                                                          void* context);
 
 /* Capture formats the library can deliver as 32-bit RGB. link is a camera's SymbolicLink.
  * These open and close the camera: not while the object captures. */

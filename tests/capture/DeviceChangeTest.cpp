@@ -6,6 +6,7 @@
 #include <mferror.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -98,6 +99,71 @@ TEST_F(DeviceChangeTest, BusyAndBlockedCamerasEndTheStartWithinASecondWithTheirR
   }
   EXPECT_STREQ(PictorDescribeResult(E_FAIL), "0x80004005");
   EXPECT_STREQ(PictorDescribeResult(MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED), "The camera was unplugged or disabled.");
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
+// What the camera list callback has seen: calls, and the camera count then.
+struct ListSink {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<int> counts;
+  DWORD thread = 0;
+  TPictor* turnOff = nullptr;  // the callback turns the notices of this object off
+
+  static void Callback(void* context)
+  {
+    auto* sink = static_cast<ListSink*>(context);
+    const int count = TPictor().GetWebCamerasCount();
+    if (sink->turnOff) sink->turnOff->SetCameraListCallback(nullptr, nullptr);
+    std::lock_guard<std::mutex> lock(sink->mutex);
+    sink->counts.push_back(count);
+    sink->thread = GetCurrentThreadId();
+    sink->changed.notify_all();
+  }
+  // Milliseconds until the callback has run `calls` times, or -1 after `limitMs`.
+  int WaitFor(size_t calls, int limitMs = 2000)
+  {
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!changed.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return counts.size() >= calls; })) return -1;
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+  }
+};
+
+// Wine 8.0 has no device-interface notifications (no CM_Register_Notification), and the
+// virtual camera raises none anywhere: this checks the list check that covers both.
+TEST_F(DeviceChangeTest, CameraListCallbackFollowsUnplugAndPlugOnALibraryThreadUntilTurnedOff)
+{
+  VirtualCamera::Get().Configure(kTwoCameras);
+  ListSink sink;
+  {
+    TPictor pictor;
+    pictor.SetCameraListCallback(ListSink::Callback, &sink);
+    VirtualCamera::Get().Unplug(kLinkA);
+    EXPECT_GE(sink.WaitFor(1), 0);
+    VirtualCamera::Get().Plug(kLinkA);
+    EXPECT_GE(sink.WaitFor(2), 0);
+    pictor.SetCameraListCallback(nullptr, nullptr);
+    VirtualCamera::Get().Unplug(kLinkB);
+    EXPECT_EQ(sink.WaitFor(3, 2500), -1);  // off: nothing more
+    VirtualCamera::Get().Plug(kLinkB);
+
+    // A callback that turns its own notices off returns, and is the last one.
+    sink.turnOff = &pictor;
+    pictor.SetCameraListCallback(ListSink::Callback, &sink);
+    VirtualCamera::Get().Unplug(kLinkB);
+    EXPECT_GE(sink.WaitFor(3), 0);
+    VirtualCamera::Get().Plug(kLinkB);
+    EXPECT_EQ(sink.WaitFor(4, 2500), -1);
+    sink.turnOff = nullptr;
+    // Destroyed with the notices on: they end with it.
+    pictor.SetCameraListCallback(ListSink::Callback, &sink);
+  }
+  VirtualCamera::Get().Unplug(kLinkB);
+  EXPECT_EQ(sink.WaitFor(4, 2500), -1);
+  EXPECT_EQ(sink.counts, (std::vector<int>{1, 2, 1}));
+  EXPECT_NE(sink.thread, GetCurrentThreadId());
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
