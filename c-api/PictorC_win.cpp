@@ -540,6 +540,20 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, Pict
   });
 }
 
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatusEx(PictorCapture capture, PictorCaptureStatusEx* status)
+{
+  static const char kName[] = "PictorCaptureGetStatusEx";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!status) return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
+    if (status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "status Size is smaller than the first version's record");
+    object->Pictor.GetCaptureStatusEx(status);
+    return PICTOR_OK;
+  });
+}
+
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, const wchar_t* link,
                                                          PictorParameters* parameters)
 {

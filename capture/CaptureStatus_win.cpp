@@ -9,6 +9,8 @@
 
 #include "log/Log.h"
 
+#include <cstring>
+
 namespace {
 
 long long PerformanceCounter()
@@ -39,6 +41,30 @@ TPictorCaptureStatus TPictor::GetCaptureStatus()
   return status;
 }
 
+bool TPictor::GetCaptureStatusEx(TPictorCaptureStatusEx* status)
+{
+  if (!status || status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE) {
+    LogError("%s record null or smaller than %d bytes", "TPictor::GetCaptureStatusEx",
+             PICTOR_CAPTURE_STATUS_EX_MIN_SIZE);
+    return false;
+  }
+  TPictorCaptureStatusEx now = {};
+  const TPictorCaptureStatus plain = GetCaptureStatus();
+  now.Size = sizeof now;
+  now.State = plain.State;
+  now.Error = plain.Error;
+  now.FramesDelivered = plain.FramesDelivered;
+  now.FramesDropped = plain.FramesDropped;
+  now.FrameRate = plain.FrameRate;
+  now.Reconnects = pFeatures ? pFeatures->Reconnects.load() : 0;
+  // A host built against a later version passes a larger record: its Size stays, the
+  // fields this version does not know are left as the host set them.
+  const unsigned int size = status->Size < sizeof now ? status->Size : static_cast<unsigned int>(sizeof now);
+  now.Size = status->Size;
+  std::memcpy(status, &now, size);
+  return true;
+}
+
 // Before the capture thread exists: counters start from zero.
 void TPictor::CaptureStatusStarted()
 {
@@ -51,6 +77,7 @@ void TPictor::CaptureStatusStarted()
   if (pFeatures) {
     pFeatures->Stamper = TFrameStamper();
     pFeatures->NextDelivered = 0;
+    pFeatures->Reconnects = 0;
   }
   CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
 }

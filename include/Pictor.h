@@ -134,6 +134,9 @@ enum TPictorConversion : int { pcSystemConverter = 0, pcBuiltIn = 1 };
 // What a capture is doing: the C interface's record (PictorC.h), one layout for both.
 typedef PictorCaptureStatus TPictorCaptureStatus;
 
+// The status as it grows: Size set by the caller, nothing written past it (PictorC.h).
+typedef PictorCaptureStatusEx TPictorCaptureStatusEx;
+
 // Progress of the current or last capture, written by the capture and converter threads
 // and read by TPictor::GetCaptureStatus from any thread.
 struct TPictorCaptureCounters {
@@ -205,6 +208,10 @@ class PICTOR_API TPictor {
   // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
   // which stays true after the stream has ended, until StopCapture.
   TPictorCaptureStatus GetCaptureStatus();
+  // The same with the fields added since (the reconnect count), written up to
+  // status->Size bytes; false, writing nothing, for a null record or a Size under
+  // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE.
+  bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
 
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.

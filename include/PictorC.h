@@ -151,9 +151,10 @@ typedef struct PictorKeyingParams {
 #define PICTOR_CONVERSION_BUILT_IN 1 /* the library's own: also MJPG, YUY2 etc. at memory speed */
 
 /* Capture states. */
-#define PICTOR_CAPTURE_IDLE 0    /* no capture, or stopped by the host */
-#define PICTOR_CAPTURE_RUNNING 1 /* frames are being read */
-#define PICTOR_CAPTURE_ENDED 2   /* the stream ended by itself; Error says why */
+#define PICTOR_CAPTURE_IDLE 0         /* no capture, or stopped by the host */
+#define PICTOR_CAPTURE_RUNNING 1      /* frames are being read */
+#define PICTOR_CAPTURE_ENDED 2        /* the stream ended by itself, or the camera refused the start; Error says why */
+#define PICTOR_CAPTURE_RECONNECTING 3 /* the camera was lost; waiting for it to come back (auto reconnect) */
 
 /* What is known of one delivered frame (TPictorFrameInfo). Times are in 100 ns units.
  * Fields may be added at the end in later versions; the record is the library's, read
@@ -176,6 +177,22 @@ typedef struct PictorCaptureStatus {
   unsigned long long FramesDropped;   /* frames read but not delivered (consumer busy) */
   double FrameRate;                   /* delivered frames per second, measured */
 } PictorCaptureStatus;
+
+/* The capture status as it grows (also TPictor::GetCaptureStatusEx). The host sets Size
+ * to sizeof(PictorCaptureStatusEx) as it was compiled; the library writes no byte past
+ * Size, so a host built against this version keeps working when later versions add
+ * fields at the end. Size must be at least this version's 48 bytes. */
+typedef struct PictorCaptureStatusEx {
+  unsigned int Size;                  /* set by the host before the call */
+  int State;                          /* PICTOR_CAPTURE_* */
+  HRESULT Error;                      /* ENDED: the failing result; RECONNECTING: the loss */
+  unsigned int Reserved;              /* 0 */
+  unsigned long long FramesDelivered; /* as in PictorCaptureStatus */
+  unsigned long long FramesDropped;
+  double FrameRate;
+  unsigned long long Reconnects; /* times the camera came back since the start */
+} PictorCaptureStatusEx;
+#define PICTOR_CAPTURE_STATUS_EX_MIN_SIZE 48
 
 /* Frame callback of a capture: width x height pixels of 4 bytes (blue, green, red,
  * alpha), rows width * 4 bytes apart, valid only during the call; topDown is non-zero
@@ -265,6 +282,11 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* 
  * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, PictorCaptureStatus* status);
 
+/* The same with the fields added since, as far as status->Size reaches (see
+ * PictorCaptureStatusEx); a Size under PICTOR_CAPTURE_STATUS_EX_MIN_SIZE gives
+ * PICTOR_E_INVALID_ARGUMENT and writes nothing. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatusEx(PictorCapture capture, PictorCaptureStatusEx* status);
+
 /* Camera parameters; each opens and closes the camera: not while the object captures. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, const wchar_t* link,
                                                          PictorParameters* parameters);
@@ -337,6 +359,13 @@ PICTOR_PIN(PictorCaptureStatus, FramesDelivered, 8);
 PICTOR_PIN(PictorCaptureStatus, FramesDropped, 16);
 PICTOR_PIN(PictorCaptureStatus, FrameRate, 24);
 PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatus) == 32, "PictorCaptureStatus size");
+PICTOR_PIN(PictorCaptureStatusEx, State, 4);
+PICTOR_PIN(PictorCaptureStatusEx, Error, 8);
+PICTOR_PIN(PictorCaptureStatusEx, FramesDelivered, 16);
+PICTOR_PIN(PictorCaptureStatusEx, FramesDropped, 24);
+PICTOR_PIN(PictorCaptureStatusEx, FrameRate, 32);
+PICTOR_PIN(PictorCaptureStatusEx, Reconnects, 40);
+PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatusEx) == PICTOR_CAPTURE_STATUS_EX_MIN_SIZE, "PictorCaptureStatusEx size");
 PICTOR_PIN(PictorFrameInfo, SampleTime, 8);
 PICTOR_PIN(PictorFrameInfo, DeviceTime, 16);
 PICTOR_PIN(PictorFrameInfo, ReadTime, 24);
