@@ -102,6 +102,37 @@ TEST_F(DeviceChangeTest, BusyAndBlockedCamerasEndTheStartWithinASecondWithTheirR
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+TEST_F(DeviceChangeTest, TwoObjectsCaptureTwoCamerasAtFullRateEachWithItsOwnStatus)
+{
+  VirtualCamera::Get().Configure(kTwoCameras);
+  TPictor a, b;
+  FrameSink sinkA, sinkB;
+  ASSERT_TRUE(a.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sinkA));
+  ASSERT_TRUE(b.StartCapture(kLinkB, 0, false, FrameSink::Callback, &sinkB));
+  const LONG cameraA = VirtualCamera::Get().FrameCount(kLinkA), cameraB = VirtualCamera::Get().FrameCount(kLinkB);
+  Sleep(2000);
+  // Each camera was read at its 30 frames a second, and each object measured its own.
+  EXPECT_GE(VirtualCamera::Get().FrameCount(kLinkA) - cameraA, 54);
+  EXPECT_GE(VirtualCamera::Get().FrameCount(kLinkB) - cameraB, 54);
+  for (TPictor* pictor : {&a, &b}) {
+    const TPictorCaptureStatus status = pictor->GetCaptureStatus();
+    EXPECT_EQ(status.State, PICTOR_CAPTURE_RUNNING);
+    EXPECT_GT(status.FrameRate, 25.0);
+    EXPECT_LT(status.FrameRate, 35.0);
+  }
+  a.StopCapture();
+  const unsigned long long delivered = b.GetCaptureStatus().FramesDelivered;
+  EXPECT_TRUE(sinkB.WaitFor(sinkB.Count() + 5));
+  EXPECT_EQ(a.GetCaptureStatus().State, PICTOR_CAPTURE_IDLE);
+  EXPECT_EQ(b.GetCaptureStatus().State, PICTOR_CAPTURE_RUNNING);
+  EXPECT_GE(b.GetCaptureStatus().FramesDelivered, delivered + 5);
+  b.StopCapture();
+  EXPECT_TRUE(sinkA.last.topDown && !sinkB.last.topDown);  // each object's own row order
+  EXPECT_EQ(static_cast<int>(a.GetCaptureStatus().FramesDelivered), sinkA.Count());
+  EXPECT_EQ(static_cast<int>(b.GetCaptureStatus().FramesDelivered), sinkB.Count());
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 // What the camera list callback has seen: calls, and the camera count then.
 struct ListSink {
   std::mutex mutex;
