@@ -503,6 +503,17 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const 
   });
 }
 
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetAutoReconnect(PictorCapture capture, int on)
+{
+  static const char kName[] = "PictorCaptureSetAutoReconnect";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    object->Pictor.SetAutoReconnect(on != 0);
+    return PICTOR_OK;
+  });
+}
+
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture)
 {
   static const char kName[] = "PictorCaptureStop";

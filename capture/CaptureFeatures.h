@@ -5,7 +5,10 @@
 
 #include "Pictor.h"
 
+#include <wrl/client.h>
+
 #include <atomic>
+#include <vector>
 
 class TCameraListWatcher;
 
@@ -14,6 +17,10 @@ struct TFrameStamper {
   unsigned long long NextSequence = 0;
   bool HaveBase = false;
   long long BaseSampleTime = 0;  // the first frame's time stamp, or its read time without one
+  long long FirstReadTime = 0;
+  // After a reconnection the new stream's stamps start anew: its first frame takes the
+  // time read since the first frame, so SampleTime goes on rising.
+  bool Rebase = false;
 };
 
 struct TCaptureFeatures {
@@ -31,6 +38,9 @@ struct TCaptureFeatures {
   // Reconnection of a lost camera (capture/Reconnect_win.cpp).
   std::atomic<bool> AutoReconnect{false};
   std::atomic<unsigned long long> Reconnects{0};
+  // The lost cameras' sources and readers, released once the capture has stopped (a
+  // parameter call on the host thread may hold them meanwhile).
+  std::vector<Microsoft::WRL::ComPtr<IUnknown>> Retired;
 };
 
 // Frame information travels with the capture thread's copy of a frame as a private

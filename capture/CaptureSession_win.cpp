@@ -270,6 +270,7 @@ void TPictor::CaptureThread(TPictor* object)
                                                          &streamFlags, &timeStamp, &sample);
     if (hr != S_OK) {
       LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
+      if (object->ReconnectAfterLoss(hr)) continue;
       object->CaptureStatusEnded(hr);
       break;
     }
@@ -281,6 +282,7 @@ void TPictor::CaptureThread(TPictor* object)
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {
       LogError("%s stream error, flags %x", kName, static_cast<unsigned>(streamFlags));
+      if (object->ReconnectAfterLoss(E_FAIL)) continue;
       object->CaptureStatusEnded(E_FAIL);  // the reader gave no result of its own
       break;
     }

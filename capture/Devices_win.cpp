@@ -195,7 +195,8 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 void TPictor::DeactivateDevice()
 {
   const TLogScope scope("TPictor::DeactivateDevice");
-  // The reader holds the source; it goes first.
+  // The reader holds the source; it goes first. Cameras lost during the capture go too.
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
+  if (pFeatures) pFeatures->Retired.clear();
 }

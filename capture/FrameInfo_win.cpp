@@ -63,7 +63,11 @@ TPictorFrameInfo TPictor::StampFrame(IMFSample* sample)
   const bool stamped = SUCCEEDED(sample->GetSampleTime(&time));
   if (!stamper.HaveBase) {
     stamper.BaseSampleTime = stamped ? time : info.ReadTime;
+    stamper.FirstReadTime = info.ReadTime;
     stamper.HaveBase = true;
+  } else if (stamper.Rebase) {
+    stamper.BaseSampleTime = (stamped ? time : info.ReadTime) - (info.ReadTime - stamper.FirstReadTime);
+    stamper.Rebase = false;
   }
   info.SampleTime = (stamped ? time : info.ReadTime) - stamper.BaseSampleTime;
   UINT64 deviceTime = 0;

@@ -213,6 +213,12 @@ class PICTOR_API TPictor {
   // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE.
   bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
 
+  // Off by default. On: a capture whose camera is lost waits with the state
+  // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
+  // when a camera with the same symbolic link is back (the status counts it). Off: the
+  // loss ends the capture (ENDED with its result).
+  void SetAutoReconnect(bool reconnect);
+
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.
   void SetConversion(TPictorConversion conversion);
@@ -252,6 +258,10 @@ class PICTOR_API TPictor {
   HRESULT LastActivationError() const;
   // After a start that failed because the camera refused it: the status says why.
   void CaptureStatusStartRefused(HRESULT error);
+  // Capture thread, after a failed read: with auto reconnect on, waits for the camera
+  // and reopens it (true), or returns false when off or stopped meanwhile.
+  bool ReconnectAfterLoss(HRESULT loss);
+  bool RetireCamera();
 
   // The capture thread.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);

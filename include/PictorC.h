@@ -274,6 +274,10 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, co
 /* PictorCaptureStart with a callback that also receives the frame's information. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const wchar_t* link, int formatIndex,
                                                    int topDown, PictorFrameCallbackEx callback, void* context);
+/* on != 0: a capture whose camera is lost waits (PICTOR_CAPTURE_RECONNECTING) and resumes
+ * with the same format, row order and callback when a camera with the same link is back;
+ * 0 (the default): the loss ends the capture. Takes effect at once, also while capturing. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetAutoReconnect(PictorCapture capture, int on);
 /* Ends the capture and closes the camera; no callback runs after it returns. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture);
 /* *active = 1 while a capture thread exists (also after the stream has ended). */

@@ -118,6 +118,7 @@ static void ExtendedCaptureStatusAndNotices(void)
   int waited;
   CHECK(PictorCaptureCreate(&capture) == PICTOR_OK);
   notices.self = capture;
+  CHECK(PictorCaptureSetAutoReconnect(capture, 1) == PICTOR_OK);
   CHECK(PictorCaptureStartEx(capture, kBars, 0, 1, OnFrameEx, &notices) == PICTOR_OK);
   for (waited = 0; notices.frames < 3 && waited < 30000; waited += 20) Sleep(20);
   CHECK(notices.frames >= 3 && notices.lastSequence >= 2);

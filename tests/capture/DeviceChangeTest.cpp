@@ -133,6 +133,61 @@ TEST_F(DeviceChangeTest, TwoObjectsCaptureTwoCamerasAtFullRateEachWithItsOwnStat
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAtAnyMoment)
+{
+  VirtualCamera::Get().Configure(
+      "camera link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
+      "format subtype=NV12 size=640x480 rate=30/1\n");
+  TPictor pictor;
+  pictor.SetAutoReconnect(true);
+  FrameSink sink;
+  ASSERT_TRUE(pictor.StartCapture(kLinkA, 1, false, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(3));
+  VirtualCamera::Get().Unplug(kLinkA);
+  const int lost = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RUNNING);
+  EXPECT_GE(lost, 0);
+  EXPECT_LE(lost, 1000);
+  TPictorCaptureStatus status = pictor.GetCaptureStatus();
+  EXPECT_EQ(status.State, PICTOR_CAPTURE_RECONNECTING);
+  EXPECT_EQ(status.Error, MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED);
+  Sleep(500);
+  EXPECT_EQ(pictor.GetCaptureStatus().State, PICTOR_CAPTURE_RECONNECTING);
+  EXPECT_TRUE(pictor.IsCaptureActive());
+
+  VirtualCamera::Get().Plug(kLinkA);
+  const int back = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING);
+  EXPECT_GE(back, 0);
+  EXPECT_LE(back, 1000);
+  const int before = sink.Count();
+  ASSERT_TRUE(sink.WaitFor(before + 3));
+  TPictorCaptureStatusEx grown = {};
+  grown.Size = sizeof grown;
+  ASSERT_TRUE(pictor.GetCaptureStatusEx(&grown));
+  EXPECT_EQ(grown.State, PICTOR_CAPTURE_RUNNING);
+  EXPECT_EQ(grown.Error, S_OK);
+  EXPECT_EQ(grown.Reconnects, 1u);
+  {
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    EXPECT_TRUE(sink.last.width == 640 && sink.last.height == 480 && !sink.last.topDown);  // as before the loss
+  }
+
+  // StopCapture in the middle of a wait, and a destroy in the middle of another.
+  VirtualCamera::Get().Unplug(kLinkA);
+  ASSERT_GE(MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RUNNING), 0);
+  EXPECT_TRUE(ReturnsWithin([&] { pictor.StopCapture(); }, 1000));
+  EXPECT_EQ(pictor.GetCaptureStatus().State, PICTOR_CAPTURE_IDLE);
+  VirtualCamera::Get().Plug(kLinkA);
+  auto* other = new TPictor;
+  other->SetAutoReconnect(true);
+  ASSERT_TRUE(other->StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(sink.Count() + 2));
+  VirtualCamera::Get().Unplug(kLinkA);
+  ASSERT_GE(MillisecondsUntilStateLeaves(*other, PICTOR_CAPTURE_RUNNING), 0);
+  EXPECT_TRUE(ReturnsWithin([&] { delete other; }, 1000));
+  VirtualCamera::Get().Plug(kLinkA);
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 // What the camera list callback has seen: calls, and the camera count then.
 struct ListSink {
   std::mutex mutex;

@@ -1,0 +1,127 @@
+// Reconnection of a lost camera (TPictor::SetAutoReconnect): when a read fails, the
+// capture thread waits with the state RECONNECTING for a camera with the same symbolic
+// link, opens it, chooses the same native type and carries on with the same converter,
+// row order and callback. The objects of the lost camera are kept until the capture
+// stops: a parameter call on the host thread may be using them.
+#include "Pictor.h"
+
+#include "capture/CameraAccess.h"
+#include "capture/CaptureFeatures.h"
+#include "capture/PictorFormats.h"
+#include "common/Ownership_win.h"
+#include "convert/MFVideoConverter.h"
+#include "log/Log.h"
+#include "log/LogTrace.h"
+
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <objbase.h>
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr DWORD kStopCheckMilliseconds = 20;  // how soon a StopCapture is seen during the wait
+constexpr DWORD kRetryMilliseconds = 250;     // how often the camera is looked for
+
+// Opens the camera and sets the native type equal to `wanted`; false while it is not
+// there (or has another format list).
+bool OpenSameCamera(TMFRuntime* runtime, const wchar_t* link, IMFMediaType* wanted, ComPtr<IMFMediaSource>* source,
+                    ComPtr<IMFSourceReader>* reader)
+{
+  static const char kName[] = "TPictor::Reconnect";
+  TPictorFormat format;
+  if (!ReadPictorFormat(wanted, &format)) return false;
+  IMFMediaSource* rawSource = nullptr;
+  IMFSourceReader* rawReader = nullptr;
+  const bool opened = OpenCameraDevice(runtime, link, &rawSource, &rawReader);
+  *source = AdoptComPtr(rawSource);
+  *reader = AdoptComPtr(rawReader);
+  if (!opened) return false;
+  HRESULT hr = (*reader)->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
+  if (hr == S_OK) hr = (*reader)->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+  for (DWORD index = 0; hr == S_OK; ++index) {
+    ComPtr<IMFMediaType> type;
+    hr = (*reader)->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
+    TPictorFormat native;
+    if (hr != S_OK || !type || !ReadPictorFormat(type.Get(), &native)) break;
+    if (!SamePictorFormat(native, format)) continue;
+    hr = (*reader)->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
+    if (hr == S_OK) return true;
+  }
+  LogError("%s the camera came back without the capture's format, result %x", kName, static_cast<unsigned>(hr));
+  return false;
+}
+
+}  // namespace
+
+// Keeps the lost camera's reader and source until the capture stops; false when there
+// is no memory for that (the next try does it again).
+bool TPictor::RetireCamera()
+{
+  try {
+    pFeatures->Retired.reserve(pFeatures->Retired.size() + 2);
+  } catch (...) {
+    return false;
+  }
+  pFeatures->Retired.push_back(ComPtr<IUnknown>(pSourceReader));
+  pFeatures->Retired.push_back(ComPtr<IUnknown>(pMediaSource));
+  return true;
+}
+
+void TPictor::SetAutoReconnect(bool reconnect)
+{
+  if (!pFeatures) {
+    LogError("%s no memory for the capture features", "TPictor::SetAutoReconnect");
+    return;
+  }
+  pFeatures->AutoReconnect = reconnect;
+  LogInfo("%s %d", "TPictor::SetAutoReconnect", reconnect ? 1 : 0);
+}
+
+bool TPictor::ReconnectAfterLoss(HRESULT loss)
+{
+  static const char kName[] = "TPictor::Reconnect";
+  if (!pFeatures || !pFeatures->AutoReconnect || bStopCapture || !pCaptureCamera || !pMFVideoConverter) return false;
+  const TLogScope scope(kName);
+  int running = PICTOR_CAPTURE_RUNNING;
+  if (!CaptureCounters.State.compare_exchange_strong(running, PICTOR_CAPTURE_RECONNECTING)) return false;
+  CaptureCounters.Error = loss;
+  LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
+  // The lost camera's source stops its work now; it and its reader stay until the stop.
+  if (pMediaSource) pMediaSource->Shutdown();
+  // The capture thread is the library's own: it joins the multithreaded apartment to
+  // open the camera again, and leaves it when it has.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  bool reopened = false;
+  for (DWORD waited = kRetryMilliseconds; !bStopCapture; waited += kStopCheckMilliseconds) {
+    if (waited >= kRetryMilliseconds) {
+      waited = 0;
+      ComPtr<IMFMediaSource> source;
+      ComPtr<IMFSourceReader> reader;
+      if (OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, &source, &reader) &&
+          RetireCamera()) {
+        // The members change without passing through null: a parameter call may read them.
+        IMFSourceReader* lostReader = pSourceReader;
+        IMFMediaSource* lostSource = pMediaSource;
+        pMediaSource = source.Detach();
+        pSourceReader = reader.Detach();
+        if (lostReader) lostReader->Release();  // Retired holds them on
+        if (lostSource) lostSource->Release();
+        reopened = true;
+        break;
+      }
+    }
+    Sleep(kStopCheckMilliseconds);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  if (!reopened) return false;  // stopped: StopCapture takes it from here
+  pFeatures->Stamper.Rebase = true;
+  pFeatures->Reconnects.fetch_add(1);
+  CaptureCounters.Error = 0;
+  int waiting = PICTOR_CAPTURE_RECONNECTING;
+  CaptureCounters.State.compare_exchange_strong(waiting, PICTOR_CAPTURE_RUNNING);
+  LogInfo("%s camera back, capture resumed", kName);
+  return true;
+}
