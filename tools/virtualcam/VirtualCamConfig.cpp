@@ -446,7 +446,7 @@ ParseResult ParseConfig(const std::string& text)
 const char* DefaultConfigText()
 {
   return R"(# Default cameras of the virtual camera.
-camera name="Pictor Virtual Camera" link=\\?\virtualcam#pictor-bars pattern=bars
+camera name="Pictor Virtual Camera" link=\\?\virtualcam#pictor-bars pattern=bars device-timestamps=1
 format subtype=YUY2 size=640x480 rate=30/1
 format subtype=NV12 size=640x480 rate=30/1
 format subtype=I420 size=640x480 rate=30/1
