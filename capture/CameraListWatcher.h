@@ -12,6 +12,10 @@
 
 class TMFRuntime;
 
+// The symbolic links of the video capture devices, sorted; false when they could not be
+// read. Writes no line: the watcher and a reconnecting capture call it again and again.
+bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links);
+
 class TCameraListWatcher {
  public:
   // Starts the watching thread; null (after an error line) when it cannot.

@@ -99,8 +99,8 @@ class TDeviceNotices {
   std::vector<TNotification> Handles;
 };
 
-// The symbolic links of the video capture devices, sorted; false when they could not be
-// read (the last list then stands). Writes no line per call: it runs every second.
+}  // namespace
+
 bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links)
 {
   if (!runtime || !runtime->bCanUse) return false;
@@ -133,6 +133,8 @@ bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links)
   std::sort(links->begin(), links->end());
   return hr == S_OK;
 }
+
+namespace {
 
 // A module reference for the watcher's thread, so that a thread left to end by itself
 // never runs in an unloaded library.

@@ -6,6 +6,7 @@
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
+#include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/PictorFormats.h"
 #include "common/Ownership_win.h"
@@ -24,6 +25,17 @@ namespace {
 
 constexpr DWORD kStopCheckMilliseconds = 20;  // how soon a StopCapture is seen during the wait
 constexpr DWORD kRetryMilliseconds = 250;     // how often the camera is looked for
+
+// True when the device list has the link (device paths compare without regard to case).
+bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link)
+{
+  std::vector<std::wstring> links;
+  if (!ReadCameraLinks(runtime, &links)) return false;
+  for (const std::wstring& listed : links) {
+    if (CompareStringOrdinal(listed.c_str(), -1, link.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+  }
+  return false;
+}
 
 // Opens the camera and sets the native type equal to `wanted`; false while it is not
 // there (or has another format list).
@@ -100,7 +112,9 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
       waited = 0;
       ComPtr<IMFMediaSource> source;
       ComPtr<IMFSourceReader> reader;
-      if (OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, &source, &reader) &&
+      // Opened only once listed: a missing camera costs no error lines while it is away.
+      if (CameraIsListed(pMFRuntime, pCaptureCamera->Link) &&
+          OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, &source, &reader) &&
           RetireCamera()) {
         // The members change without passing through null: a parameter call may read them.
         IMFSourceReader* lostReader = pSourceReader;
