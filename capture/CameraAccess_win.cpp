@@ -48,7 +48,9 @@ TCameraAccess::TCameraAccess(TPictor& pictor, const wchar_t* link) : Pictor(pict
 
 TCameraAccess::~TCameraAccess()
 {
-  // The reader holds the source; it goes first.
+  // Shut down before its release, as the object's own slot is (DeactivateDevice); the
+  // reader holds the source and goes first.
+  if (TemporarySource) TemporarySource->Shutdown();
   TemporaryReader.Reset();
   TemporarySource.Reset();
   if (!pSession && !bTemporary) Pictor.DeactivateDevice();

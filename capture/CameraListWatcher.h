@@ -15,6 +15,8 @@ class TMFRuntime;
 // The symbolic links of the video capture devices, sorted; false when they could not be
 // read. Writes no line: the watcher and a reconnecting capture call it again and again.
 bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links);
+// True when the device list has the link (device paths compare without regard to case).
+bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link);
 
 class TCameraListWatcher {
  public:

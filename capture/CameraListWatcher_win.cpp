@@ -134,6 +134,16 @@ bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links)
   return hr == S_OK;
 }
 
+bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link)
+{
+  std::vector<std::wstring> links;
+  if (!ReadCameraLinks(runtime, &links)) return false;
+  for (const std::wstring& listed : links) {
+    if (CompareStringOrdinal(listed.c_str(), -1, link.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+  }
+  return false;
+}
+
 namespace {
 
 // A module reference for the watcher's thread, so that a thread left to end by itself

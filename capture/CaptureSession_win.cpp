@@ -1,15 +1,19 @@
 // The capture session: StartCapture finds the camera's native type that equals the
 // requested format, builds the converter for it and starts the capture thread, which
-// reads samples synchronously, copies each and drops it into the converter's mailbox.
-// StopCapture takes everything down in a fixed order: capture thread, converter (and
-// its thread), camera, callback.
+// asks the reader for one sample at a time (asynchronous mode), waits for the answer,
+// copies each sample and drops it into the converter's mailbox. StopCapture takes
+// everything down in a fixed order: capture thread, converter (and its thread), camera,
+// callback. A camera that stops answering holds the stop up for a grace period only.
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
+#include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
+#include "capture/ReadCallback.h"
+#include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
@@ -83,6 +87,12 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
+    // The reader is made in asynchronous mode around this session's callback.
+    pReadCallback = TReadCallback::Create();
+    if (!pReadCallback) {
+      LogError("%s unable to create the read callback error %d", kName, static_cast<int>(GetLastError()));
+      return false;
+    }
     if (!ActivateDevice(symbolicLink)) {
       cameraRefusal = LastActivationError();
       LogError("%s unable to activate device", kName);
@@ -182,7 +192,9 @@ void TPictor::StopCapture()
     return;
   }
   bStopCapture = true;
-  // The thread sees the request when its blocked ReadSample returns.
+  // The thread waits for each read's answer on the callback: the request wakes it. Its
+  // wait for a read still outstanding is bounded (EndOutstandingRead), so this join is.
+  if (pReadCallback) pReadCallback->RequestStop();
   if (hCaptureThread) {
     WaitForSingleObject(hCaptureThread, INFINITE);
     CloseHandle(hCaptureThread);
@@ -190,6 +202,8 @@ void TPictor::StopCapture()
     dwCaptureThreadId = 0;
   }
   LogInfo("%s capture thread have been stopped.", kName);
+  // The reader may still answer on its own threads; the answer is dropped from now on.
+  if (pReadCallback) pReadCallback->Detach();
   if (pMFVideoConverter) {
     delete pMFVideoConverter;  // joins the convert thread
     pMFVideoConverter = nullptr;
@@ -199,6 +213,7 @@ void TPictor::StopCapture()
   CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
+  ReleaseAndNull(pReadCallback);  // the reader lets go of its own reference when it goes
   LogInfo("%s device has been deactivated", kName);
   pPictorImageReady = nullptr;
   pImageReadyContext = nullptr;
@@ -251,6 +266,54 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
   converter->SetInputSample(copy);
 }
 
+// How long a stop waits for the answer to a read already asked for (a camera answers
+// within a frame period), and then, once the source has been shut down, for the reader to
+// give the read up.
+constexpr DWORD kReadGraceMs = 2000;
+constexpr DWORD kShutdownGraceMs = 1000;
+
+// A stop found a read outstanding. A camera that does not answer it within the grace
+// period is shut down and the read flushed: either ends the read on Windows, the flush on
+// Wine (its reader lets an unanswered request hang on after the source's Shutdown). If
+// even that brings no answer the callback drops whatever comes later.
+static void EndOutstandingRead(IMFMediaSource* source, IMFSourceReader* reader, TReadCallback* reads)
+{
+  static const char* const kName = "TPictor::CaptureThread";
+  TReadCallback::TAnswer ignored;
+  if (reads->WaitForAnswer(kReadGraceMs, false, &ignored) == TReadCallback::wrAnswered) return;
+  LogError("%s the camera has not answered a read for %d ms, shutting it down", kName, static_cast<int>(kReadGraceMs));
+  HRESULT hr = source ? source->Shutdown() : S_OK;
+  if (FAILED(hr)) LogError("%s Shutdown error %x", kName, static_cast<unsigned>(hr));
+  hr = reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+  if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
+  if (reads->WaitForAnswer(kShutdownGraceMs, false, &ignored) != TReadCallback::wrAnswered)
+    LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);
+}
+
+// How long a read may go unanswered before the device list is asked whether the camera
+// is still there (a camera answers within a frame period).
+constexpr DWORD kLossCheckMs = 250;
+
+// Waits for the outstanding read's answer (its status in *status) or a stop. A camera that
+// has left the device list while its read goes unanswered is a failed read with
+// MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED: Wine 8.0's asynchronous reader drops the failed
+// request of a lost camera without an answer.
+static TReadCallback::TWaitResult WaitForReadOrLoss(TMFRuntime* runtime, const TCaptureCamera* camera,
+                                                    TReadCallback* reads, TReadCallback::TAnswer* answer,
+                                                    HRESULT* status)
+{
+  for (;;) {
+    const TReadCallback::TWaitResult result = reads->WaitForAnswer(kLossCheckMs, true, answer);
+    if (result == TReadCallback::wrAnswered) *status = answer->Status;
+    if (result != TReadCallback::wrTimedOut) return result;
+    if (camera && !CameraIsListed(runtime, camera->Link)) {
+      LogError("%s the camera has left the device list", "TPictor::CaptureThread");
+      *status = MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED;
+      return TReadCallback::wrAnswered;
+    }
+  }
+}
+
 void TPictor::CaptureThread(TPictor* object)
 {
   static const char* const kName = "TPictor::CaptureThread";
@@ -259,15 +322,21 @@ void TPictor::CaptureThread(TPictor* object)
   DWORD lastRateLine = 0;
   // Buffers of the copies: a copy's buffer comes back when the converter releases it.
   TSamplePool copyPool;
+  TReadCallback* reads = object->pReadCallback;
 
   while (!object->bStopCapture) {
     LogVerbose("%s before ReadSample", kName);
-    DWORD streamIndex = 0;
-    DWORD streamFlags = 0;
-    LONGLONG timeStamp = 0;
-    ComPtr<IMFSample> sample;
-    const HRESULT hr = object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &streamIndex,
-                                                         &streamFlags, &timeStamp, &sample);
+    // One read at a time: the answer comes on a reader thread; a stop request ends the
+    // wait for it.
+    reads->ReadAsked();
+    HRESULT hr =
+        object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, nullptr, nullptr, nullptr);
+    TReadCallback::TAnswer answer;
+    if (hr != S_OK)
+      reads->ReadNotAsked();
+    else if (WaitForReadOrLoss(object->pMFRuntime, object->pCaptureCamera, reads, &answer, &hr) ==
+             TReadCallback::wrStopRequested)
+      break;
     if (hr != S_OK) {
       LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
       if (object->ReconnectAfterLoss(hr)) continue;
@@ -278,6 +347,8 @@ void TPictor::CaptureThread(TPictor* object)
 
     LogFrameRate(kName, &meter, lastRateLine);
 
+    const DWORD streamFlags = answer.Flags;
+    IMFSample* sample = answer.Sample.Get();
     // The error flag ends the session whatever other flags come with it; a sample that
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {
@@ -289,11 +360,11 @@ void TPictor::CaptureThread(TPictor* object)
     // While the converter works on a frame the mailbox would drop this one: drop it
     // before copying it, so that a fast camera does not take the converter's processor
     // time with copies nobody receives.
-    const TPictorFrameInfo info = sample ? object->StampFrame(sample.Get()) : TPictorFrameInfo();
+    const TPictorFrameInfo info = sample ? object->StampFrame(sample) : TPictorFrameInfo();
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample)
-      HandOverSample(object->pMFVideoConverter, sample.Get(), &copyPool, info);
+      HandOverSample(object->pMFVideoConverter, sample, &copyPool, info);
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.
     if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {
@@ -301,4 +372,5 @@ void TPictor::CaptureThread(TPictor* object)
       break;
     }
   }
+  if (reads->ReadOutstanding()) EndOutstandingRead(object->pMediaSource, object->pSourceReader, reads);
 }

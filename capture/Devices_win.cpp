@@ -12,6 +12,7 @@
 #include "capture/CameraAccess.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/MFRuntime.h"
+#include "capture/ReadCallback.h"
 #include "capture/WideField.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
@@ -136,15 +137,16 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
+  // A capture being started reads through its callback; every other use reads nothing.
   HRESULT failure = S_OK;
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, &failure);
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback, &failure);
   if (pFeatures) pFeatures->ActivationError = result ? S_OK : failure;
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
 
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      HRESULT* failure)
+                      IMFSourceReaderCallback* callback, HRESULT* failure)
 {
   static const char kName[] = "TPictor::ActivateDeviceInternal";
   HRESULT ignored = S_OK;
@@ -181,8 +183,18 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
     *failure = E_POINTER;
     return false;
   }
+  ComPtr<IMFAttributes> readerAttributes;
+  if (callback) {
+    hr = runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1);
+    if (SUCCEEDED(hr) && readerAttributes) hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+    if (FAILED(hr) || !readerAttributes) {
+      *failure = FAILED(hr) ? hr : E_POINTER;
+      LogError("%s reader callback attribute error %d", kName, static_cast<int>(*failure));
+      return false;
+    }
+  }
   hr = runtime->pMFCreateSourceReaderFromMediaSource
-           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader)
+           ? runtime->pMFCreateSourceReaderFromMediaSource(*source, readerAttributes.Get(), reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
     *failure = FAILED(hr) ? hr : E_POINTER;
@@ -195,7 +207,11 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 void TPictor::DeactivateDevice()
 {
   const TLogScope scope("TPictor::DeactivateDevice");
-  // The reader holds the source; it goes first. Cameras lost during the capture go too.
+  // The source is shut down before anything lets go of it: the device closes here even
+  // while a platform thread still holds a reference (the reader's release shuts it down
+  // too, but only by default). The reader holds the source; it goes first. Cameras lost
+  // during the capture go too.
+  if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
   if (pFeatures) pFeatures->Retired.clear();

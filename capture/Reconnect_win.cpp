@@ -9,6 +9,7 @@
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/PictorFormats.h"
+#include "capture/ReadCallback.h"
 #include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
@@ -26,28 +27,17 @@ namespace {
 constexpr DWORD kStopCheckMilliseconds = 20;  // how soon a StopCapture is seen during the wait
 constexpr DWORD kRetryMilliseconds = 250;     // how often the camera is looked for
 
-// True when the device list has the link (device paths compare without regard to case).
-bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link)
-{
-  std::vector<std::wstring> links;
-  if (!ReadCameraLinks(runtime, &links)) return false;
-  for (const std::wstring& listed : links) {
-    if (CompareStringOrdinal(listed.c_str(), -1, link.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
-  }
-  return false;
-}
-
 // Opens the camera and sets the native type equal to `wanted`; false while it is not
 // there (or has another format list).
-bool OpenSameCamera(TMFRuntime* runtime, const wchar_t* link, IMFMediaType* wanted, ComPtr<IMFMediaSource>* source,
-                    ComPtr<IMFSourceReader>* reader)
+bool OpenSameCamera(TMFRuntime* runtime, const wchar_t* link, IMFMediaType* wanted, IMFSourceReaderCallback* reads,
+                    ComPtr<IMFMediaSource>* source, ComPtr<IMFSourceReader>* reader)
 {
   static const char kName[] = "TPictor::Reconnect";
   TPictorFormat format;
   if (!ReadPictorFormat(wanted, &format)) return false;
   IMFMediaSource* rawSource = nullptr;
   IMFSourceReader* rawReader = nullptr;
-  const bool opened = OpenCameraDevice(runtime, link, &rawSource, &rawReader);
+  const bool opened = OpenCameraDevice(runtime, link, &rawSource, &rawReader, reads);
   *source = AdoptComPtr(rawSource);
   *reader = AdoptComPtr(rawReader);
   if (!opened) return false;
@@ -102,7 +92,17 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   CaptureCounters.Error = loss;
   LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
   // The lost camera's source stops its work now; it and its reader stay until the stop.
+  // A read it left unanswered is flushed, so that the next read's answer is the new
+  // reader's (Wine 8.0 answers the flush, not the lost request).
   if (pMediaSource) pMediaSource->Shutdown();
+  if (pReadCallback && pReadCallback->ReadOutstanding()) {
+    pSourceReader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+    TReadCallback::TAnswer ignored;
+    if (pReadCallback->WaitForAnswer(1000, false, &ignored) != TReadCallback::wrAnswered) {
+      LogError("%s the lost camera's read is still outstanding, its answer will be dropped", kName);
+      pReadCallback->ReadNotAsked();
+    }
+  }
   // The capture thread is the library's own: it joins the multithreaded apartment to
   // open the camera again, and leaves it when it has.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -114,7 +114,8 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
       ComPtr<IMFSourceReader> reader;
       // Opened only once listed: a missing camera costs no error lines while it is away.
       if (CameraIsListed(pMFRuntime, pCaptureCamera->Link) &&
-          OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, &source, &reader) &&
+          OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, pReadCallback,
+                         &source, &reader) &&
           RetireCamera()) {
         // The members change without passing through null: a parameter call may read them.
         IMFSourceReader* lostReader = pSourceReader;

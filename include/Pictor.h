@@ -22,6 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
+class TReadCallback;
 struct TCaptureCamera;
 struct TCaptureFeatures;
 
@@ -288,6 +289,9 @@ class PICTOR_API TPictor {
   // State of the additions beyond the first interface (frame information, camera list
   // notices, reconnection), owned; capture/CaptureFeatures.h.
   TCaptureFeatures* pFeatures;
+  // The running capture's reader callback: the capture thread waits on it for each read's
+  // answer, StopCapture wakes it. Owned reference, null while no capture runs.
+  TReadCallback* pReadCallback = nullptr;
 };
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.

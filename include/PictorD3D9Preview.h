@@ -38,7 +38,9 @@ class PICTOR_API TPictorD3D9Preview {
   // params keep the current keying record (or none: no keying). An image without pixels
   // (null Data, zero Width or Height) counts as no image. topDown goes to the capture
   // unchanged; the preview follows the row order each frame carries, so its output is
-  // upright either way. Returns true when the capture runs.
+  // upright either way. Returns true when the capture runs. callback and userData are
+  // used until the next StartPreview or the destructor has returned: frames may arrive on
+  // the converter's thread up to then, so userData must live until then.
   bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown, TPictorD3D9PreviewImage* background,
                     TPictorD3D9PreviewChromaKeyingParams* params, TPreviewImageReadyProc callback, void* userData);
 

@@ -59,8 +59,8 @@ int MaxColourDifference(const std::vector<uint8_t>& got, bool flip, const std::v
 
 FrameSink::Frame CaptureOneFrame(int formatIndex, bool topDown)
 {
-  TPictor pictor;
   FrameSink sink;
+  TPictor pictor;
   EXPECT_TRUE(pictor.StartCapture(kLinkA, formatIndex, topDown, FrameSink::Callback, &sink));
   EXPECT_TRUE(sink.WaitFor(2));  // the second frame: the first has no history to hide
   pictor.StopCapture();
@@ -100,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Subtypes, SubtypeColourTest,
 TEST_F(CaptureSessionTest, SecondStartEndsTheFirstSessionBeforeOpeningTheNextCamera)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
+  FrameSink first, second;  // outlive the object that delivers to them
   TPictor pictor;
-  FrameSink first, second;
   ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &first));
   ASSERT_TRUE(first.WaitFor(2));
   const TPictorFormat format = TPictor().GetPictorFormatByIndex(kLinkB, 0);  // the session is left alone
@@ -149,18 +149,27 @@ TEST_F(CaptureSessionTest, BadArgumentsFailWithALineAndLeaveNothingOpen)
 
 TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSession)
 {
-  // Wine 8.0's reader turns both errors into a failed ReadSample carrying the error flag;
-  // the error flag on a successful read is covered over a scripted reader. The end of the
-  // stream ends the thread too: without it the thread would spin on reads that return at once.
+  // Both errors fail the camera's sample request. Windows' reader answers the read with the
+  // failure; Wine 8.0's asynchronous reader drops a failed request without any answer, so
+  // there a failing camera looks like a stalled one: running, no frames, until the stop
+  // ends the read. The error flag on a successful read is covered over a scripted reader.
+  // The end of the stream ends the thread too: without it the thread would spin on reads
+  // that are answered at once.
   for (const char* fault : {"stream-error-after=3", "error-flag-after=3", "end-of-stream-after=3 paced=0"}) {
     const bool endOfStream = std::string(fault).find("end-of-stream") == 0;
+    const bool answered = endOfStream || !RunningOnWine();
     VirtualCamera::Get().Configure(std::string("camera link=\\\\?\\virtualcam#a ") + fault +
                                    "\nformat subtype=YUY2 size=320x240 rate=30/1\n");
-    TPictor pictor;
     FrameSink sink;
+    TPictor pictor;
     LogCapture::Get().Clear();
     ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink)) << fault;
-    ASSERT_TRUE(WaitForLine("TPictor::CaptureThreadApi exit")) << fault;
+    if (answered) {
+      ASSERT_TRUE(WaitForLine("TPictor::CaptureThreadApi exit")) << fault;
+    } else {
+      for (int i = 0; i < 250 && VirtualCamera::Get().FrameCount(kLinkA) < 3; ++i) Sleep(20);
+      Sleep(500);  // the failed request has had its chance to be answered
+    }
     EXPECT_TRUE(pictor.IsCaptureActive()) << fault;
     const TPictorCaptureStatus status = pictor.GetCaptureStatus();
     pictor.StopCapture();  // joins the converter: no frame can follow
@@ -168,6 +177,10 @@ TEST_F(CaptureSessionTest, ReaderErrorsAndEndOfStreamEndTheThreadButNotTheSessio
     EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 3) << fault;
     EXPECT_GE(sink.Count(), 1) << fault;
     EXPECT_LE(sink.Count(), 3) << fault;
+    if (!answered) {
+      EXPECT_EQ(status.State, PICTOR_CAPTURE_RUNNING) << fault;
+      continue;
+    }
     const std::string readError = "TPictor::CaptureThread ReadSample error ";
     const auto errors = LinesStartingWith(LogCapture::Get().Lines(), readError);
     EXPECT_EQ(Contains(LogCapture::Get().Lines(), "TPictor::CaptureThread end of stream"), endOfStream) << fault;
@@ -187,8 +200,8 @@ TEST_F(CaptureSessionTest, TwoHundredStartStopCyclesLeaveNoObjectOrHandle)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
   LogCapture::Get().SetLevel(1);
-  TPictor pictor;
   FrameSink sink;
+  TPictor pictor;
   sink.sleepMs = 30;
   // A warm-up cycle on each camera lets the platform create its lasting objects (thread
   // pools, per-camera state of the virtual camera).

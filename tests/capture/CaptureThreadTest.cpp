@@ -17,20 +17,19 @@ struct Read {
   ComPtr<IMFSample> sample;
 };
 
-// Answers ReadSample from a script; past its end every read fails with E_FAIL. It lives
-// on the test's stack.
+// Answers each asynchronous ReadSample from a script, at once through the session's
+// callback; past its end every read fails with E_FAIL. It lives on the test's stack.
 class ScriptedReader : public StubReader {
  public:
-  explicit ScriptedReader(std::vector<Read> script) : Script(std::move(script)) {}
-  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD* index, DWORD* flags, LONGLONG* time, IMFSample** sample) override
+  ScriptedReader(TPictor& owner, std::vector<Read> script) : Owner(owner), Script(std::move(script)) {}
+  STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override
   {
     const size_t call = Calls++;
-    *index = 0, *time = 0, *sample = nullptr;
-    if (call >= Script.size()) return *flags = MF_SOURCE_READERF_ERROR, E_FAIL;
-    *flags = Script[call].flags;
-    if ((*sample = Script[call].sample.Get())) (*sample)->AddRef();
-    return Script[call].result;
+    IMFSourceReaderCallback* callback = TPictorTestAccess::ReadCallback(Owner);
+    if (call >= Script.size()) return callback->OnReadSample(E_FAIL, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
+    return callback->OnReadSample(Script[call].result, 0, Script[call].flags, 0, Script[call].sample.Get());
   }
+  TPictor& Owner;
   std::vector<Read> Script;
   std::atomic<size_t> Calls{0};
 };
@@ -62,12 +61,12 @@ class CaptureThreadTest : public ::testing::Test {
 
 TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotUsed)
 {
-  ScriptedReader reader({
-      {S_OK, MF_SOURCE_READERF_STREAMTICK, nullptr},  // succeeded without a sample
-      {S_OK, 0, TaggedSample(1)},
-      {S_OK, MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_STREAMTICK, TaggedSample(2)},
-      {S_OK, 0, TaggedSample(3)},
-  });
+  ScriptedReader reader(pictor, {
+                                    {S_OK, MF_SOURCE_READERF_STREAMTICK, nullptr},  // succeeded without a sample
+                                    {S_OK, 0, TaggedSample(1)},
+                                    {S_OK, MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_STREAMTICK, TaggedSample(2)},
+                                    {S_OK, 0, TaggedSample(3)},
+                                });
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
   EXPECT_EQ(reader.Calls, 3u);
   EXPECT_EQ(RefCount(reader.Script[2].sample.Get()), 1u);  // the flagged sample was released
@@ -78,7 +77,7 @@ TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoe
 {
   FakeBuffer unlockable;  // without data
   ComPtr<IMFSample> bad = TaggedSample(1, &unlockable);
-  ScriptedReader reader({{S_OK, 0, bad}, {S_OK, 0, TaggedSample(2)}});
+  ScriptedReader reader(pictor, {{S_OK, 0, bad}, {S_OK, 0, TaggedSample(2)}});
   const ULONG sampleRefs = RefCount(bad.Get()), bufferRefs = unlockable.Refs;
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{2});
   EXPECT_EQ(reader.Calls, 3u);  // the third read ends the script
@@ -102,7 +101,7 @@ TEST_F(CaptureThreadTest, CurrentLengthOverTheMaximumIsClampedAndLoggedOnce)
   overlong.Data = pages + 4092, overlong.CurrentLength = 64;
   ComPtr<IMFSample> sample = TaggedSample(1, &overlong);
   sample->AddBuffer(&overlong);  // twice in the frame
-  ScriptedReader reader({{S_OK, 0, sample}});
+  ScriptedReader reader(pictor, {{S_OK, 0, sample}});
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
   const std::vector<std::string> lines = LogCapture::Get().Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(),

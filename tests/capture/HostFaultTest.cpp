@@ -123,6 +123,23 @@ TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWor
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+// A driver that takes a request and never answers it: the stop gives the read a grace
+// period, then shuts the camera down, and nothing of the session stays behind.
+TEST_F(HostFaultTest, StopOnAStalledCameraEndsWithinTheGracePeriod)
+{
+  FrameSink sink;
+  TPictor* pictor =
+      Start("camera link=\\\\?\\virtualcam#a stall-after=2 paced=0\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
+  ASSERT_TRUE(sink.WaitFor(1));
+  for (int i = 0; i < 100 && VirtualCamera::Get().FrameCount(kLinkA) < 2; ++i) Sleep(20);
+  Sleep(200);  // the third request is taken by now and will stay unanswered
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6000)) << "StopCapture hangs on a stalled camera";
+  EXPECT_FALSE(pictor->IsCaptureActive());
+  delete pictor;
+  EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 2);
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 // Frames a driver may deliver: truncated ones are dropped with an error line (64 x 48 x 4
 // = 12288 bytes, one row of 256 left out); those without time or duration are delivered.
 TEST_F(HostFaultTest, TruncatedFramesAreDroppedUntimedOnesDelivered)

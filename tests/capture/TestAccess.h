@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Pictor.h"
+#include "capture/ReadCallback.h"
 
 #include <windows.h>
 
@@ -11,15 +12,17 @@
 class TPictorTestAccess {
  public:
   // Runs the capture thread's loop on the calling thread over whatever reader and
-  // converter the test put in place.
+  // converter the test put in place; the reader answers through ReadCallback(p).
   static void RunCaptureThread(TPictor& p, IMFSourceReader* reader, TMFVideoConverter* converter)
   {
     reader->AddRef();
     p.pSourceReader = reader;
     p.pMFVideoConverter = converter;
+    p.pReadCallback = TReadCallback::Create();
     p.bStopCapture = false;
     TPictor::CaptureThread(&p);
   }
+  static IMFSourceReaderCallback* ReadCallback(TPictor& p) { return p.pReadCallback; }
   // The object's Media Foundation binding, whose entry points (or itself) a test may replace.
   static TMFRuntime*& Runtime(TPictor& p) { return p.pMFRuntime; }
   static bool Activate(TPictor& p, const wchar_t* link) { return p.ActivateDevice(link); }

@@ -76,6 +76,9 @@ TEST_F(Lifecycle, DestructorWaitsForTheFrameInProgressAndReleasesTheDeviceAndCam
 
 TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureAndReleasesTheFirstDevice)
 {
+  // A sink outlives the preview that delivers to it: the preview's last frames may arrive
+  // until its destructor has stopped the capture.
+  FrameSink second;
   TPictorD3D9Preview preview;
   std::vector<uint8_t> pixels(64 * 48 * 4, 0x80);
   TPictorD3D9PreviewImage background(64, 48, 64 * 4, pixels.data(), false);
@@ -84,7 +87,6 @@ TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureAndReleasesTheFirstDevic
   ComPtr<IDirect3D9Ex> first = Access::D3D9(preview);  // see the cycles below
 
   // Format 1 is 80 x 48; null background and keying record: the earlier ones stay.
-  FrameSink second;
   second.formatWidth = 80;
   second.formatHeight = 48;
   ASSERT_TRUE(preview.StartPreview(kGreen, 1, false, nullptr, nullptr, FrameSink::Callback, &second));
