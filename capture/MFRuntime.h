@@ -44,15 +44,15 @@ class TMFRuntime {
   TMFRuntime();
   explicit TMFRuntime(const ModuleNames& names);
 
-  // The binding every TPictor of this copy of the library shares. The first call loads the
-  // modules and starts Media Foundation, and they stay until the library unloads: the
-  // platform's work-queue threads may still be releasing a reader and a source after the
-  // object that made them is gone, so neither a shutdown nor an unload may follow each
-  // object. *runtime is null when no binding could be made; the result is MFStartup's
-  // (a failed start is tried again by the next call).
+  // The binding the TPictor objects of this copy of the library share, counted: the first
+  // call loads the modules and starts Media Foundation, and every call is matched by one
+  // ReleaseShared. A preview restart keeps its object, so the platform is not started and
+  // shut down around a restart. *runtime is null when no binding could be made (nothing to
+  // release then); the result is MFStartup's (a failed start is tried again by the next call).
   static HRESULT AcquireShared(TMFRuntime** runtime);
-  // From the library's entry point at unload: Media Foundation is shut down and the
-  // modules freed, once, when a binding was made.
+  // The last release shuts Media Foundation down and frees the modules on the releasing
+  // thread. Never from the library's entry point: under the loader lock the platform's
+  // work-queue threads cannot end, and each unload left their handles behind.
   static void ReleaseShared();
   ~TMFRuntime();
   TMFRuntime(const TMFRuntime&) = delete;

@@ -21,10 +21,11 @@ void Lookup(HMODULE module, const char* name, T& slot)
 constexpr ULONG kMFVersion = 0x00020070;
 constexpr DWORD kMFStartupFull = 0;
 
-// The shared binding and whether Media Foundation was started through it. An SRW lock
-// needs nothing made or released at load or unload.
+// The shared binding, how many objects hold it and whether Media Foundation was started
+// through it. An SRW lock needs nothing made or released at load or unload.
 SRWLOCK gSharedLock = SRWLOCK_INIT;
 TMFRuntime* gShared = nullptr;
+unsigned gSharedUsers = 0;
 bool gSharedStarted = false;
 
 }  // namespace
@@ -35,6 +36,7 @@ HRESULT TMFRuntime::AcquireShared(TMFRuntime** runtime)
   if (!gShared) gShared = new (std::nothrow) TMFRuntime();
   HRESULT hr = E_OUTOFMEMORY;
   if (gShared) {
+    ++gSharedUsers;
     hr = S_OK;
     if (!gSharedStarted) {
       hr = gShared->pMFStartup ? gShared->pMFStartup(kMFVersion, kMFStartupFull) : kFunctionMissing;
@@ -48,11 +50,16 @@ HRESULT TMFRuntime::AcquireShared(TMFRuntime** runtime)
 
 void TMFRuntime::ReleaseShared()
 {
-  if (!gShared) return;
-  if (gSharedStarted && gShared->pMFShutdown) gShared->pMFShutdown();
-  delete gShared;
-  gShared = nullptr;
-  gSharedStarted = false;
+  AcquireSRWLockExclusive(&gSharedLock);
+  TMFRuntime* last = nullptr;
+  if (gShared && gSharedUsers > 0 && --gSharedUsers == 0) {
+    last = gShared;
+    gShared = nullptr;
+    if (gSharedStarted && last->pMFShutdown) last->pMFShutdown();
+    gSharedStarted = false;
+  }
+  ReleaseSRWLockExclusive(&gSharedLock);
+  delete last;
 }
 
 TMFRuntime::TMFRuntime() : TMFRuntime(ModuleNames()) {}
@@ -117,13 +124,14 @@ TPictor::TPictor()
 TPictor::~TPictor()
 {
   // A host may destroy an object that still captures: both threads end before anything
-  // they use is released. The shared binding stays with the library. The camera list
-  // notices end first, so that none reaches a host that is tearing down.
+  // they use is released; then the object's hold on the shared binding goes. The camera
+  // list notices end first, so that none reaches a host that is tearing down.
   if (pFeatures && pFeatures->pListWatcher) SetCameraListCallback(nullptr, nullptr);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
   delete pFeatures;
   pFeatures = nullptr;
+  if (pMFRuntime) TMFRuntime::ReleaseShared();
   pMFRuntime = nullptr;
 }
 

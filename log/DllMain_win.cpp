@@ -1,7 +1,5 @@
 #include "log/Module.h"
 
-#include "capture/MFRuntime.h"
-
 // Written once at process attach, before any other thread can run library code.
 static HINSTANCE g_hPictorInstance = nullptr;
 
@@ -11,12 +9,10 @@ HINSTANCE PictorModuleInstance()
 }
 
 // Static construction (the log client) has run before this; its teardown runs after
-// the detach call returns. Thread notifications are not used. At an unload by FreeLibrary
-// Media Foundation, started once for the library's objects, is shut down and its modules
-// freed; at process exit the other threads are gone already and nothing is released.
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+// the detach call returns. Thread notifications are not used. Nothing is released here:
+// under the loader lock no other thread can end.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
   if (reason == DLL_PROCESS_ATTACH) g_hPictorInstance = instance;
-  if (reason == DLL_PROCESS_DETACH && !reserved) TMFRuntime::ReleaseShared();
   return TRUE;
 }

@@ -4,6 +4,7 @@
 #include "preview/ColorKey.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -200,10 +201,19 @@ unsigned int DetectFeatures()
 
 }  // namespace
 
+// Cached without a guarded static: in a DLL that links its threading runtime statically,
+// a guard made on a host thread keeps a thread handle and an event per library load.
+// Two threads that both find it unset detect the same answer.
 unsigned int CpuFeatures()
 {
-  static const unsigned int features = DetectFeatures();
-  return features;
+  static std::atomic<unsigned int> cached{0};
+  constexpr unsigned int kDetected = 0x80000000u;
+  unsigned int features = cached.load(std::memory_order_relaxed);
+  if (!(features & kDetected)) {
+    features = DetectFeatures() | kDetected;
+    cached.store(features, std::memory_order_relaxed);
+  }
+  return features & ~kDetected;
 }
 
 TKeyRow* SelectKeyRow(unsigned int features)
@@ -244,7 +254,6 @@ void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int heig
                     float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
                     unsigned int customColor)
 {
-  static colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(colorkey::CpuFeatures());
-  colorkey::RemoveKeyColorUsing(keyRow, pixels, width, height, stride, sensitivity, smoothing, opacity, colorType,
+  colorkey::RemoveKeyColorUsing(colorkey::SelectKeyRow(colorkey::CpuFeatures()), pixels, width, height, stride, sensitivity, smoothing, opacity, colorType,
                                 customColor);
 }
