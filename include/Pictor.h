@@ -205,7 +205,8 @@ class PICTOR_API TPictor {
                       void* context);
   void StopCapture();
   bool IsCaptureActive();
-  // Idle, running or ended by the stream (with the failing HRESULT), frames delivered
+  // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
+  // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
   // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
   // which stays true after the stream has ended, until StopCapture.
   TPictorCaptureStatus GetCaptureStatus();

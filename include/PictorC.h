@@ -283,7 +283,9 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture);
 /* *active = 1 while a capture thread exists (also after the stream has ended). */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* active);
 /* State, error, counters and frame rate of the current or last capture. A stream error
- * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails. */
+ * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails (or, with auto
+ * reconnect on, as PICTOR_CAPTURE_RECONNECTING); so does a start that the camera refused
+ * (in use, blocked by the privacy settings, gone). PictorDescribeResult tells why. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, PictorCaptureStatus* status);
 
 /* The same with the fields added since, as far as status->Size reaches (see
