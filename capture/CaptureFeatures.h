@@ -41,6 +41,9 @@ struct TCaptureFeatures {
   // The lost cameras' sources and readers, released once the capture has stopped (a
   // parameter call on the host thread may hold them meanwhile).
   std::vector<Microsoft::WRL::ComPtr<IUnknown>> Retired;
+  // The hold on the multithreaded apartment a reconnection took (CoIncrementMTAUsage's
+  // cookie), given back once the camera objects made in it are released.
+  void* ApartmentHold = nullptr;
 };
 
 // Frame information travels with the capture thread's copy of a frame as a private

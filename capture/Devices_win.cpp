@@ -215,4 +215,5 @@ void TPictor::DeactivateDevice()
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
   if (pFeatures) pFeatures->Retired.clear();
+  ReleaseApartmentHold();
 }

@@ -58,6 +58,32 @@ bool OpenSameCamera(TMFRuntime* runtime, const wchar_t* link, IMFMediaType* want
 
 }  // namespace
 
+// Takes one hold on the multithreaded apartment for this capture (once); false where the
+// platform has no such hold.
+bool TPictor::HoldMultithreadedApartment()
+{
+  if (pFeatures->ApartmentHold) return true;
+  typedef HRESULT(WINAPI * TIncrement)(void** cookie);
+  HMODULE ole = GetModuleHandleW(L"ole32.dll");
+  auto increment =
+      ole ? reinterpret_cast<TIncrement>(reinterpret_cast<void*>(GetProcAddress(ole, "CoIncrementMTAUsage"))) : nullptr;
+  void* cookie = nullptr;
+  if (!increment || FAILED(increment(&cookie)) || !cookie) return false;
+  pFeatures->ApartmentHold = cookie;
+  return true;
+}
+
+void TPictor::ReleaseApartmentHold()
+{
+  if (!pFeatures || !pFeatures->ApartmentHold) return;
+  typedef HRESULT(WINAPI * TDecrement)(void* cookie);
+  HMODULE ole = GetModuleHandleW(L"ole32.dll");
+  auto decrement =
+      ole ? reinterpret_cast<TDecrement>(reinterpret_cast<void*>(GetProcAddress(ole, "CoDecrementMTAUsage"))) : nullptr;
+  if (decrement) decrement(pFeatures->ApartmentHold);
+  pFeatures->ApartmentHold = nullptr;
+}
+
 // Keeps the lost camera's reader and source until the capture stops; false when there
 // is no memory for that (the next try does it again).
 bool TPictor::RetireCamera()
@@ -103,9 +129,11 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
       pReadCallback->ReadNotAsked();
     }
   }
-  // The capture thread is the library's own: it joins the multithreaded apartment to
-  // open the camera again, and leaves it when it has.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  // The camera is opened again on the capture thread, the library's own, in the
+  // multithreaded apartment: kept alive for the objects made there until the camera is
+  // closed (CoIncrementMTAUsage, Windows 8 and later), the thread is in it implicitly.
+  // Without that function the thread joins the apartment for the wait.
+  const HRESULT com = HoldMultithreadedApartment() ? S_FALSE : CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool reopened = false;
   for (DWORD waited = kRetryMilliseconds; !bStopCapture; waited += kStopCheckMilliseconds) {
     if (waited >= kRetryMilliseconds) {
@@ -130,7 +158,7 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
     }
     Sleep(kStopCheckMilliseconds);
   }
-  if (SUCCEEDED(com)) CoUninitialize();
+  if (com == S_OK) CoUninitialize();
   if (!reopened) return false;  // stopped: StopCapture takes it from here
   pFeatures->Stamper.Rebase = true;
   pFeatures->Reconnects.fetch_add(1);

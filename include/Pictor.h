@@ -264,6 +264,8 @@ class PICTOR_API TPictor {
   // and reopens it (true), or returns false when off or stopped meanwhile.
   bool ReconnectAfterLoss(HRESULT loss);
   bool RetireCamera();
+  bool HoldMultithreadedApartment();
+  void ReleaseApartmentHold();
 
   // The capture thread.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
