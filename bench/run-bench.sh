@@ -64,7 +64,8 @@ else
   status=1
 fi
 
-# --- preview: keyed preview rate against raw capture, time per frame stage ----------
+# --- preview: keyed preview rate against raw capture, time per frame stage, and the ---
+# --- rate of each renderer (Direct3D 9, software) at 720p and 1080p ------------------
 # Direct3D needs the session's display.
 if [[ -x $build/bin/preview-bench.exe ]]; then
   start_wine

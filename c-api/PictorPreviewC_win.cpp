@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+static_assert(PICTOR_RENDERER_DIRECT3D9 == prDirect3D9 && PICTOR_RENDERER_SOFTWARE == prSoftware, "renderer values");
+
 using namespace pictorc;
 
 namespace {
@@ -100,6 +102,19 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, 
     if (conversion != PICTOR_CONVERSION_SYSTEM && conversion != PICTOR_CONVERSION_BUILT_IN)
       return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown conversion");
     object->Preview.SetConversion(static_cast<TPictorConversion>(conversion));
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetRenderer(PictorPreview preview, int renderer)
+{
+  static const char kName[] = "PictorPreviewSetRenderer";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (renderer != PICTOR_RENDERER_DIRECT3D9 && renderer != PICTOR_RENDERER_SOFTWARE)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown renderer");
+    object->Preview.SetRenderer(static_cast<TPictorRenderer>(renderer));
     return PICTOR_OK;
   });
 }

@@ -121,9 +121,10 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     // The converter takes over a reference of its own, added only once its memory is
     // there (a failing allocation would otherwise leak it). It goes into the member at
     // once, so that StopCapture deletes it even when it failed.
-    void* memory = ::operator new(sizeof(TMFVideoConverter));  // may throw: nothing held yet
+    if (!pFrameSink) pFrameSink = new TPictorFrameSink(*this);  // may throw: nothing held yet
+    void* memory = ::operator new(sizeof(TMFVideoConverter));   // may throw: nothing held yet
     type.Get()->AddRef();
-    pMFVideoConverter = new (memory) TMFVideoConverter(this, type.Get(), topDown, Conversion);
+    pMFVideoConverter = new (memory) TMFVideoConverter(pFrameSink, type.Get(), topDown, Conversion);
     if (!pMFVideoConverter->bInitialized) {
       LogError("%s unable to use video converter", kName);
       return false;
@@ -179,6 +180,9 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
   return scope.Returns(started);
 }
 
+// How long a stop waits for the reader, released, to let go of the session's callback.
+constexpr DWORD kCallbackReleaseMs = 1000;
+
 void TPictor::StopCapture()
 {
   static const char* const kName = "TPictor::StopCapture";
@@ -213,7 +217,11 @@ void TPictor::StopCapture()
   CaptureStatusStopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
-  ReleaseAndNull(pReadCallback);  // the reader lets go of its own reference when it goes
+  // The reader lets go of the callback on its own threads once its last work is done; the
+  // session ends only then, so that nothing calls into the library after the stop.
+  if (pReadCallback && !pReadCallback->WaitUntilSoleReference(kCallbackReleaseMs))
+    LogError("%s the reader still holds its callback after %d ms", kName, static_cast<int>(kCallbackReleaseMs));
+  ReleaseAndNull(pReadCallback);
   LogInfo("%s device has been deactivated", kName);
   pPictorImageReady = nullptr;
   pImageReadyContext = nullptr;
@@ -273,9 +281,9 @@ constexpr DWORD kReadGraceMs = 2000;
 constexpr DWORD kShutdownGraceMs = 1000;
 
 // A stop found a read outstanding. A camera that does not answer it within the grace
-// period is shut down and the read flushed: either ends the read on Windows, the flush on
-// Wine (its reader lets an unanswered request hang on after the source's Shutdown). If
-// even that brings no answer the callback drops whatever comes later.
+// period is shut down, and the reader flushed, which cancels its pending request (Wine's
+// reader keeps an unanswered request pending after the source's Shutdown; its flush
+// answers at once). If even that brings no answer the callback drops whatever comes later.
 static void EndOutstandingRead(IMFMediaSource* source, IMFSourceReader* reader, TReadCallback* reads)
 {
   static const char* const kName = "TPictor::CaptureThread";

@@ -16,7 +16,7 @@
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
 #include "capture/WideField.h"
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 #include "capture/PictorFormats.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"

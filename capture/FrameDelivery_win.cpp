@@ -3,7 +3,7 @@
 
 #include "Pictor.h"
 #include "capture/MFRuntime.h"
-#include "capture/SamplePool.h"
+#include "media/SamplePool.h"
 #include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"
@@ -61,6 +61,21 @@ class TScopedBufferLock {
 }
 
 }  // namespace
+
+IMFSample* TPictorFrameSink::CreateNewOutputSample(unsigned int width, unsigned int height)
+{
+  return Pictor.CreateNewOutputSample(width, height);
+}
+
+void TPictorFrameSink::ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown)
+{
+  Pictor.ProcessRGB32Sample(sample, width, height, topDown);
+}
+
+void TPictorFrameSink::FrameDropped()
+{
+  Pictor.CaptureFrameDropped();
+}
 
 IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
 {

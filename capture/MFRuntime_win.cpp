@@ -6,6 +6,7 @@
 
 #include "Pictor.h"
 #include "capture/CaptureFeatures.h"
+#include "capture/FrameDelivery.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
 
@@ -128,6 +129,8 @@ TPictor::~TPictor()
   // list notices end first, so that none reaches a host that is tearing down.
   if (pFeatures && pFeatures->pListWatcher) SetCameraListCallback(nullptr, nullptr);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
+  delete pFrameSink;
+  pFrameSink = nullptr;
   DeactivateDevice();
   delete pFeatures;
   pFeatures = nullptr;

@@ -53,6 +53,10 @@ class TReadCallback final : public IMFSourceReaderCallback {
   void RequestStop();
   // Once the capture thread has ended: every later answer is dropped unread.
   void Detach();
+  // After the reader's release: waits until the caller's reference is the only one left,
+  // so that nothing calls into the library once the session has ended (it may be unloaded
+  // then). False when the reader still holds on after the time.
+  bool WaitUntilSoleReference(DWORD timeoutMs);
 
  private:
   explicit TReadCallback(HANDLE wake);

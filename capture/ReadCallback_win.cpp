@@ -143,3 +143,13 @@ void TReadCallback::Detach()
   dropped = std::move(Pending);
   Pending = TAnswer();
 }
+
+bool TReadCallback::WaitUntilSoleReference(DWORD timeoutMs)
+{
+  const DWORD start = GetTickCount();
+  while (Refs.load() > 1) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(1);
+  }
+  return true;
+}

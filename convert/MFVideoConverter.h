@@ -1,5 +1,5 @@
 // TMFVideoConverter: turns the frames of a camera's native media type into RGB32 frames
-// on a thread of its own and hands each one to the capture object. Native RGB32/ARGB32
+// on a thread of its own and hands each one to its owner through a TFrameSink. Native RGB32/ARGB32
 // input is passed through without a transform; any other subtype goes through the
 // Windows Color Converter DSP.
 //
@@ -12,7 +12,8 @@
 #include <atomic>
 
 #include "Pictor.h"
-#include "capture/SamplePool.h"
+#include "convert/FrameSink.h"
+#include "media/SamplePool.h"
 
 struct IMFMediaType;
 struct IMFTransform;
@@ -22,9 +23,10 @@ class TJpegDecoders;
 
 class TMFVideoConverter {
  public:
-  // Takes over one reference to inputType that the caller added. Success is read from
-  // bInitialized; a failed converter holds no thread and is simply deleted.
-  TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown,
+  // Takes over one reference to inputType that the caller added; sink (not owned) must
+  // outlive the converter. Success is read from bInitialized; a failed converter holds no
+  // thread and is simply deleted.
+  TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown,
                     TPictorConversion conversion = pcSystemConverter);
   ~TMFVideoConverter();
   TMFVideoConverter(const TMFVideoConverter&) = delete;
@@ -72,7 +74,7 @@ class TMFVideoConverter {
 
   bool bInitialized;
   bool bTopDown;
-  TPictor* pOwner;            // not owned
+  TFrameSink* pSink;          // not owned
   IMFMediaType* pInputType;   // owned reference
   IMFMediaType* pOutputType;  // owned reference; null without a transform
   IMFTransform* pTransform;   // owned reference; null for native RGB32/ARGB32 input
@@ -89,7 +91,8 @@ class TMFVideoConverter {
   CRITICAL_SECTION SampleLock;
   HANDLE hSampleEvent;                   // auto-reset; signalled when a sample was stored
   std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
-  // Buffers of the RGB32 output samples (TPictor::CreateNewOutputSample, convert thread).
+  // Buffers of the RGB32 output samples (the capture's TFrameSink::CreateNewOutputSample,
+  // convert thread).
   TSamplePool OutputPool;
   // The built-in kernels and their JPEG decompressor (one per capture); null when the
   // Color Converter DSP or the plain pass-through is used. Used by the convert thread.

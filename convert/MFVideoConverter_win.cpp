@@ -5,7 +5,7 @@
 #include "convert/MFVideoConverter.h"
 
 #include "Pictor.h"
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 #include "common/Ownership_win.h"
 #include "convert/BuiltInConverter.h"
 #include "convert/JpegDecoders.h"
@@ -212,11 +212,11 @@ HRESULT TMFVideoConverter::CompleteRGB32OutputType(IMFMediaType* output, IMFMedi
   return S_OK;
 }
 
-TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bool topDown,
+TMFVideoConverter::TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown,
                                      TPictorConversion conversion)
     : bInitialized(false),
       bTopDown(topDown),
-      pOwner(owner),
+      pSink(sink),
       pInputType(inputType),
       pOutputType(nullptr),
       pTransform(nullptr),
@@ -240,6 +240,10 @@ TMFVideoConverter::TMFVideoConverter(TPictor* owner, IMFMediaType* inputType, bo
 
 bool TMFVideoConverter::Initialize(TPictorConversion conversion)
 {
+  if (!pSink) {
+    LogError("%s no frame sink", kCtorName);
+    return false;
+  }
   hSampleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!hSampleEvent) {
     // Without the wake-up event the thread would only poll; refuse instead.
@@ -382,7 +386,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
     // The newest-frame rule with several decoders: a frame that finds none idle is dropped.
     if (sample && !pDecoders->Submit(sample)) {
       sample->Release();
-      if (pOwner) pOwner->CaptureFrameDropped();
+      pSink->FrameDropped();
     }
     return;
   }
@@ -392,7 +396,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
     if (hold.Owned()) {
       if (pInputSample) {
         pInputSample->Release();
-        if (pOwner) pOwner->CaptureFrameDropped();
+        pSink->FrameDropped();
       }
       pInputSample = sample;
       stored = true;
@@ -404,7 +408,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
     SetEvent(hSampleEvent);
   } else if (sample) {
     sample->Release();
-    if (pOwner) pOwner->CaptureFrameDropped();
+    pSink->FrameDropped();
   }
 }
 
@@ -448,7 +452,7 @@ void TMFVideoConverter::ConvertPendingSample()
     return;
   }
   if (IsNativeRGB(InputSubType)) {
-    pOwner->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
+    pSink->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
     return;
   }
 
@@ -461,7 +465,7 @@ void TMFVideoConverter::ConvertPendingSample()
   // From here the transform holds the input until ProcessOutput takes it. A path that
   // does not take it flushes the transform: otherwise every later ProcessInput would
   // fail with MF_E_NOTACCEPTING and no frame would come through again.
-  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  ComPtr<IMFSample> output = AdoptComPtr(pSink->CreateNewOutputSample(FrameWidth, FrameHeight));
   if (!output) {
     LogError("%s output sample is NULL", kName);
     FlushTransform();
@@ -478,7 +482,7 @@ void TMFVideoConverter::ConvertPendingSample()
   if (hr == S_OK) {
     pInputSample->CopyAllItems(output.Get());  // the frame's attributes (its information) go with it
     if (!topDown && !FlipOutputRows(output.Get())) return;
-    pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
+    pSink->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
   } else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
     LogError("%s ProcessOutput error: %x", kName, static_cast<unsigned>(hr));
     FlushTransform();
@@ -499,7 +503,7 @@ bool TMFVideoConverter::FlipOutputRows(IMFSample* output)
   }
   LogError("%s output rows not reversed, frame dropped: %x", "TMFVideoConverter::ConvertThread",
            static_cast<unsigned>(hr));
-  pOwner->CaptureFrameDropped();
+  pSink->FrameDropped();
   return false;
 }
 
@@ -514,7 +518,7 @@ void TMFVideoConverter::FlushTransform()
 bool TMFVideoConverter::DrainTransform()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
-  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  ComPtr<IMFSample> output = AdoptComPtr(pSink->CreateNewOutputSample(FrameWidth, FrameHeight));
   if (!output) return false;
   MFT_OUTPUT_DATA_BUFFER buffer = {};
   buffer.pSample = output.Get();
@@ -529,21 +533,21 @@ void TMFVideoConverter::ConvertBuiltIn()
 {
   const bool topDown = FrameStride >= 0;
   if (pBuiltIn->PassesThrough(bTopDown)) {
-    pOwner->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
+    pSink->ProcessRGB32Sample(pInputSample, FrameWidth, FrameHeight, topDown);
     return;
   }
   ComPtr<IMFSample> output = AdoptComPtr(ConvertWithKernels(pBuiltIn, pInputSample));
-  if (output) pOwner->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
+  if (output) pSink->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
 }
 
 void TMFVideoConverter::DeliverFrame(IMFSample* frame)
 {
-  pOwner->ProcessRGB32Sample(frame, FrameWidth, FrameHeight, FrameStride >= 0);
+  pSink->ProcessRGB32Sample(frame, FrameWidth, FrameHeight, FrameStride >= 0);
 }
 
 void TMFVideoConverter::FrameDropped()
 {
-  pOwner->CaptureFrameDropped();
+  pSink->FrameDropped();
 }
 
 IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* inputSample)
@@ -554,14 +558,14 @@ IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMF
   HRESULT hr = inputSample->ConvertToContiguousBuffer(&input);
   if (hr != S_OK) {
     LogError("%s ConvertToContiguousBuffer error: %x", kName, static_cast<unsigned>(hr));
-    pOwner->CaptureFrameDropped();
+    pSink->FrameDropped();
     return nullptr;
   }
-  ComPtr<IMFSample> output = AdoptComPtr(pOwner->CreateNewOutputSample(FrameWidth, FrameHeight));
+  ComPtr<IMFSample> output = AdoptComPtr(pSink->CreateNewOutputSample(FrameWidth, FrameHeight));
   ComPtr<IMFMediaBuffer> outputBuffer;
   if (!output || output->GetBufferByIndex(0, &outputBuffer) != S_OK) {
     LogError("%s output sample is NULL", kName);
-    pOwner->CaptureFrameDropped();
+    pSink->FrameDropped();
     return nullptr;
   }
 
@@ -573,7 +577,7 @@ IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMF
     if (FAILED(source.Result) || FAILED(target.Result) || target.MaxLength < frameBytes) {
       LogError("%s buffer lock error: %x %x", kName, static_cast<unsigned>(source.Result),
                static_cast<unsigned>(target.Result));
-      pOwner->CaptureFrameDropped();
+      pSink->FrameDropped();
       return nullptr;
     }
     const DWORD length = source.CurrentLength < source.MaxLength ? source.CurrentLength : source.MaxLength;
@@ -582,7 +586,7 @@ IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMF
   if (!converted) {
     // A broken frame (a truncated JPEG, a short buffer) costs this frame only.
     LogError("%s frame dropped: %s", kName, kernels->Error());
-    pOwner->CaptureFrameDropped();
+    pSink->FrameDropped();
     return nullptr;
   }
   outputBuffer->SetCurrentLength(frameBytes);

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 #include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 #include "log/Log.h"

@@ -22,6 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
+class TPictorFrameSink;
 class TReadCallback;
 struct TCaptureCamera;
 struct TCaptureFeatures;
@@ -232,7 +233,7 @@ class PICTOR_API TPictor {
 
  private:
   // Library-internal operations (not part of the host interface).
-  friend class TMFVideoConverter;
+  friend class TPictorFrameSink;   // how the converter hands frames over
   friend class TPictorTestAccess;  // white-box tests
   friend class TCameraAccess;      // how parameter and format calls reach a camera
 
@@ -292,6 +293,9 @@ class PICTOR_API TPictor {
   // State of the additions beyond the first interface (frame information, camera list
   // notices, reconnection), owned; capture/CaptureFeatures.h.
   TCaptureFeatures* pFeatures;
+  // What the converter hands its frames to (made with the first converter, kept until
+  // the object goes).
+  TPictorFrameSink* pFrameSink = nullptr;
   // The running capture's reader callback: the capture thread waits on it for each read's
   // answer, StopCapture wakes it. Owned reference, null while no capture runs.
   TReadCallback* pReadCallback = nullptr;

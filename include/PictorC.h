@@ -150,6 +150,10 @@ typedef struct PictorKeyingParams {
 #define PICTOR_CONVERSION_SYSTEM 0   /* the Windows Color Converter DSP (the default) */
 #define PICTOR_CONVERSION_BUILT_IN 1 /* the library's own: also MJPG, YUY2 etc. at memory speed */
 
+/* Who composes the keyed preview (TPictorRenderer). */
+#define PICTOR_RENDERER_DIRECT3D9 0 /* Direct3D 9 draws and reads back each frame (the default) */
+#define PICTOR_RENDERER_SOFTWARE 1  /* composed on the CPU; no Direct3D object is made */
+
 /* Capture states. */
 #define PICTOR_CAPTURE_IDLE 0         /* no capture, or stopped by the host */
 #define PICTOR_CAPTURE_RUNNING 1      /* frames are being read */
@@ -315,6 +319,8 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewStart(PictorPreview preview, const wc
                                                  void* context);
 /* PICTOR_CONVERSION_* of the preview's capture, from the next PictorPreviewStart on. */
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetConversion(PictorPreview preview, int conversion);
+/* PICTOR_RENDERER_* of the preview, from the next PictorPreviewStart on. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetRenderer(PictorPreview preview, int renderer);
 /* Copies the image as the background; null removes it. */
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetBackground(PictorPreview preview, const PictorPreviewImage* image);
 /* The first of these four switches keying on, with the defaults for the rest. */

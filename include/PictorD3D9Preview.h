@@ -1,8 +1,10 @@
 // TPictorD3D9Preview: a live chroma-keyed picture of one camera. It captures in a chosen
-// format, removes a key colour on the CPU, draws each frame with Direct3D 9 into an
-// off-screen target through a pixel program that softens the key mask and puts a
-// background image (or black) in place of the key, reads the result back and hands it
-// to the host's callback. Nothing is drawn on the screen.
+// format, removes a key colour on the CPU, softens the key mask and puts a background
+// image (or black) in place of the key, and hands the result to the host's callback.
+// Nothing is drawn on the screen. Two renderers make the same picture (each channel
+// within 2 levels): Direct3D 9 (the default) draws each frame into an off-screen target
+// through a pixel program and reads it back; the software renderer composes it on the
+// CPU straight into the buffer handed to the host, and makes no Direct3D object at all.
 //
 // Threads: frames are composited on the capture's converter thread under previewLock;
 // the setters may be called from any thread (and from inside the host's callback) and
@@ -17,8 +19,12 @@
 #include "PictorConfig.h"
 #include "PictorPreviewRecords.h"
 
+// Who composes the keyed preview (TPictorD3D9Preview::SetRenderer). Fixed at 32 bits.
+enum TPictorRenderer : int { prDirect3D9 = 0, prSoftware = 1 };
+
 class TFPSCalculator;
 class TKeyRefiner;
+class TSoftCompositor;
 class TScreenSampler;
 class TQDAlignedBitmap32;
 class TPictorD3D9PreviewWindow;
@@ -47,6 +53,9 @@ class PICTOR_API TPictorD3D9Preview {
   // The converter of the preview's capture (TPictor::SetConversion), from the next
   // StartPreview on.
   void SetConversion(TPictorConversion conversion);
+  // The renderer, from the next StartPreview on (prDirect3D9 by default). An unknown
+  // value is refused with an error line and the choice stays as it was.
+  void SetRenderer(TPictorRenderer renderer);
 
   // Sets the background image (copied; the host keeps its image), or removes it when
   // image is null or has no pixels.
@@ -80,6 +89,22 @@ class PICTOR_API TPictorD3D9Preview {
   // when there is one); false when it was given up, with its error line.
   bool PictorImageReadyProc(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown);
 
+  // The keyed frame composed on the CPU into the software output, handed to the host.
+  bool ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown);
+  // Keys the frame in place with the keying record and the real-screen options (nothing
+  // without a keying record). Under previewLock.
+  void KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height);
+  // Hands the composed picture to the host's callback, if any; a callback that throws
+  // loses only this frame. Under previewLock.
+  void Deliver(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* picture);
+  // Drops a frame whose size is not the renderer's output's (the host would read past it
+  // or a stale part of it), logging the first one. True when the frame was dropped.
+  bool DropsFrameOfAnotherSize(unsigned int width, unsigned int height, unsigned int outputWidth,
+                               unsigned int outputHeight, const char* output);
+
+  // The software renderer's set-up for the capture format: the compositor and the output
+  // the host reads. Releases the Direct3D objects first.
+  bool InitSoftware();
   bool InitD3D9();
   DWORD GetVertexProcessingCaps();
   bool CreatePixelShader(IDirect3DPixelShader9** shader);
@@ -87,8 +112,9 @@ class PICTOR_API TPictorD3D9Preview {
   // bottom) through the staging texture into target.
   void LoadTexture(IDirect3DTexture9* staging, IDirect3DTexture9* target, const unsigned char* source,
                    unsigned int rows, int stride, bool topDown);
-  // Releases every Direct3D object in the documented order and nulls the members; reports
-  // the frames dropped for their size since the set-up.
+  // Releases every renderer object (the Direct3D ones in the documented order, the
+  // software output) and nulls the members; reports the frames dropped for their size
+  // since the set-up.
   void ReleaseD3D9();
   // The keying record, created with the defaults when there is none. Under previewLock.
   TPictorD3D9PreviewChromaKeyingParams* KeyingParams();
@@ -121,4 +147,14 @@ class PICTOR_API TPictorD3D9Preview {
   unsigned int edgeChoke;
   TKeyRefiner* pKeyRefiner;
   TScreenSampler* pScreenSampler;
+  // The renderer the next StartPreview sets up, and the one the running preview uses.
+  TPictorRenderer renderer;
+  TPictorRenderer activeRenderer;
+  // The software renderer's compositor (kept across starts) and output (the capture
+  // format's size, rows top first, made by InitSoftware).
+  TSoftCompositor* pSoftCompositor;
+  TQDAlignedBitmap32* pSoftOutput;
+  // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
+  // Direct3D object; null while the preview has used only the software renderer.
+  HMODULE hDirect3DModule;
 };

@@ -37,6 +37,7 @@ TSpill PrepareSpill(float strength, TRemoveBackgroundColorType colorType, unsign
 TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
+  if (features & colorkey::kCpuAVX2) return {ErodeRow_AVX2, FinishRow_AVX2, "AVX2"};
   if (features & colorkey::kCpuSSE2) return {ErodeRow_SSE2, FinishRow_SSE2, "SSE2"};
 #else
   (void)features;

@@ -29,7 +29,7 @@ class TKeyRefiner {
   bool KeyAndRefine(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
                     const TPictorD3D9PreviewChromaKeyingParams& keying, float spill, unsigned int choke);
 
-  // "C" or "SSE2": the row kernels in use.
+  // "C", "SSE2" or "AVX2": the row kernels in use.
   const char* KernelName() const;
 
  private:

@@ -50,11 +50,32 @@ PICTOR_FORCE_INLINE uint32_t SpillPixel(uint32_t v, const TSpill& spill)
   return v - (reduce << spill.keyShift);
 }
 
+// The scalar steps of ErodeRow from pixel x on, which the vector kernels end their rows
+// with: the alpha bytes into pad and the ends repeated; the eroded bytes from pad.
+PICTOR_FORCE_INLINE void PadAlphaFrom(unsigned int x, uint8_t* pad, const unsigned char* row, unsigned int width,
+                                      unsigned int radius)
+{
+  for (; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
+  for (unsigned int k = 0; k < radius; ++k) {
+    pad[k] = pad[radius];
+    pad[radius + width + k] = pad[radius + width - 1];
+  }
+}
+PICTOR_FORCE_INLINE void ErodeFrom(unsigned int x, uint8_t* eroded, const uint8_t* pad, unsigned int width,
+                                   unsigned int radius)
+{
+  for (; x < width; ++x) {
+    uint8_t m = pad[x];
+    for (unsigned int k = 1; k <= 2 * radius; ++k) m = pad[x + k] < m ? pad[x + k] : m;
+    eroded[x] = m;
+  }
+}
+
 TErodeRow ErodeRow_C;
 TFinishRow FinishRow_C;
 #if PICTOR_X86
-TErodeRow ErodeRow_SSE2;
-TFinishRow FinishRow_SSE2;
+TErodeRow ErodeRow_SSE2, ErodeRow_AVX2;
+TFinishRow FinishRow_SSE2, FinishRow_AVX2;
 #endif
 
 struct TRowKernels {
@@ -65,5 +86,15 @@ struct TRowKernels {
 
 // The fastest kernels whose features (the colour key's feature bits) are all in `features`.
 TRowKernels SelectRowKernels(unsigned int features);
+
+// FinishRow_C for the pixels of a row from x on.
+inline void FinishRowFrom(unsigned int x, unsigned char* row, const uint8_t* const* eroded, unsigned int count,
+                          unsigned int width, const TSpill& spill)
+{
+  if (x >= width) return;
+  const uint8_t* rest[7];
+  for (unsigned int i = 0; i < count; ++i) rest[i] = eroded[i] + x;
+  FinishRow_C(row + x * 4, rest, count, width - x, spill);
+}
 
 }  // namespace keyrefine

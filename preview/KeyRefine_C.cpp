@@ -8,12 +8,8 @@ namespace keyrefine {
 
 void ErodeRow_C(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius, uint8_t* pad)
 {
-  for (unsigned int x = 0; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
-  for (unsigned int k = 0; k < radius; ++k) {
-    pad[k] = pad[radius];
-    pad[radius + width + k] = pad[radius + width - 1];
-  }
-  for (unsigned int x = 0; x < width; ++x) eroded[x] = *std::min_element(pad + x, pad + x + 2 * radius + 1);
+  PadAlphaFrom(0, pad, row, width, radius);
+  ErodeFrom(0, eroded, pad, width, radius);
 }
 
 void FinishRow_C(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,

@@ -24,11 +24,7 @@ PICTOR_TARGET_SSE2 void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row,
     const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a0, a1), _mm_packs_epi32(a2, a3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(pad + radius + x), bytes);
   }
-  for (; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
-  for (unsigned int k = 0; k < radius; ++k) {
-    pad[k] = pad[radius];
-    pad[radius + width + k] = pad[radius + width - 1];
-  }
+  PadAlphaFrom(x, pad, row, width, radius);
   const unsigned int span = 2 * radius + 1;
   x = 0;
   for (; x + 16 <= width; x += 16) {
@@ -37,11 +33,7 @@ PICTOR_TARGET_SSE2 void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row,
       m = _mm_min_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pad + x + k)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(eroded + x), m);
   }
-  for (; x < width; ++x) {
-    uint8_t m = pad[x];
-    for (unsigned int k = 1; k < span; ++k) m = pad[x + k] < m ? pad[x + k] : m;
-    eroded[x] = m;
-  }
+  ErodeFrom(x, eroded, pad, width, radius);
 }
 
 namespace {
@@ -83,10 +75,13 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
   unsigned int x = 0;
   for (; x + 16 <= width; x += 16) {
     __m128i alpha[4] = {};
+    bool suppress = spill.on;
     if (count != 0) {
       __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(eroded[0] + x));
       for (unsigned int i = 1; i < count; ++i)
         m = _mm_min_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(eroded[i] + x)));
+      // All 16 keyed away (most of a screen): alpha 0, and spill leaves such pixels alone.
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(m, zero)) == 0xFFFF) suppress = false;
       const __m128i lo = _mm_unpacklo_epi8(zero, m), hi = _mm_unpackhi_epi8(zero, m);  // alpha in bits 8-15
       alpha[0] = _mm_unpacklo_epi16(zero, lo);                                         // then in bits 24-31
       alpha[1] = _mm_unpackhi_epi16(zero, lo);
@@ -97,15 +92,11 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
       __m128i* p = reinterpret_cast<__m128i*>(row + (x + 4 * j) * 4);
       __m128i v = _mm_loadu_si128(p);
       if (count != 0) v = _mm_or_si128(_mm_and_si128(v, colour), alpha[j]);
-      if (spill.on) v = Spill4(v, s);
+      if (suppress) v = Spill4(v, s);
       _mm_storeu_si128(p, v);
     }
   }
-  if (x < width) {
-    const uint8_t* rest[7];
-    for (unsigned int i = 0; i < count; ++i) rest[i] = eroded[i] + x;
-    FinishRow_C(row + x * 4, rest, count, width - x, spill);
-  }
+  FinishRowFrom(x, row, eroded, count, width, spill);
 }
 
 }  // namespace keyrefine

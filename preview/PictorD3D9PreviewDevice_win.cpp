@@ -1,16 +1,19 @@
-// Direct3D 9Ex device, surfaces, textures and pixel program of the preview, and the one
-// upload path into its video-memory textures.
+// The preview's renderer set-ups: the Direct3D 9Ex device, surfaces, textures and pixel
+// program with the one upload path into its video-memory textures, and the software
+// renderer's compositor and output.
 #include "PictorD3D9Preview.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 #include "preview/AlignedBitmap.h"
 #include "preview/ShaderResource.h"
+#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 using Microsoft::WRL::ComPtr;
@@ -46,9 +49,28 @@ DWORD VertexProcessing(IDirect3D9Ex* d3d9)
                                                          : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
 }
 
+typedef HRESULT(WINAPI* TDirect3DCreate9Ex)(UINT, IDirect3D9Ex**);
+
+// d3d9.dll from the system folder (Windows 7 without its loader update refuses the
+// search flag).
+HMODULE LoadDirect3D()
+{
+  HMODULE module = LoadLibraryExW(L"d3d9.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) module = LoadLibraryW(L"d3d9.dll");
+  return module;
+}
+
+HRESULT CreateDirect3D(HMODULE module, IDirect3D9Ex** d3d9)
+{
+  if (!module) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+  const auto create =
+      reinterpret_cast<TDirect3DCreate9Ex>(reinterpret_cast<void*>(GetProcAddress(module, "Direct3DCreate9Ex")));
+  return create ? create(D3D_SDK_VERSION, d3d9) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+}
+
 // Direct3D 9Ex and a device whose focus window is the preview's hidden window. A failed
 // call's out-pointer is not trusted, so it is adopted only after success.
-bool CreateDevice(HWND window, TDeviceObjects& objects)
+bool CreateDevice(HWND window, HMODULE direct3D, TDeviceObjects& objects)
 {
   D3DPRESENT_PARAMETERS& parameters = objects.presentParameters;
   parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
@@ -57,7 +79,7 @@ bool CreateDevice(HWND window, TDeviceObjects& objects)
   parameters.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
 
   IDirect3D9Ex* d3d9 = nullptr;
-  HRESULT hr = Direct3DCreate9Ex(D3D_SDK_VERSION, &d3d9);
+  HRESULT hr = CreateDirect3D(direct3D, &d3d9);
   if (hr != D3D_OK) {
     LogError("%s Direct3DCreate9Ex error %d", kInitD3D9, static_cast<int>(hr));
     return false;
@@ -198,6 +220,8 @@ void TPictorD3D9Preview::ReleaseD3D9()
     LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
              framesOfAnotherSize);
   framesOfAnotherSize = 0;
+  delete pSoftOutput;
+  pSoftOutput = nullptr;
   ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
   ReleaseAndNull(pD3D9SurfaceVidMem);
   ReleaseAndNull(pD3D9BackgroundTextureVidMem);
@@ -221,9 +245,13 @@ bool TPictorD3D9Preview::InitD3D9()
   // from uploading into objects that are being replaced.
   const TCriticalSectionHold hold(previewLock);
   ReleaseD3D9();
+  activeRenderer = prDirect3D9;
 
+  // The preview's own reference to d3d9.dll, taken by its first Direct3D set-up: a
+  // preview that composes in software never loads it.
+  if (!hDirect3DModule) hDirect3DModule = LoadDirect3D();
   TDeviceObjects objects;
-  if (!CreateDevice(pPreviewWindow->GetHandle(), objects)) return scope.Returns(false);
+  if (!CreateDevice(pPreviewWindow->GetHandle(), hDirect3DModule, objects)) return scope.Returns(false);
   ReadDeviceCaps(objects);
   if (!CreateSurfaces(captureFormat.Width, captureFormat.Height, objects)) return scope.Returns(false);
   if (pBackgroundBitmap && pBackgroundBitmap->Pixels)
@@ -245,5 +273,26 @@ bool TPictorD3D9Preview::InitD3D9()
   HandOverComPtr(objects.readBackSurface, pD3D9SurfaceVidMem);
   HandOverComPtr(objects.backgroundTexture, pD3D9BackgroundTextureVidMem);
   HandOverComPtr(objects.pixelShader, pD3D9PixelShaderBlur7x7KernelFilterD3D9);
+  return scope.Returns(true);
+}
+
+bool TPictorD3D9Preview::InitSoftware()
+{
+  static const char kName[] = "TPictorD3D9Preview::InitSoftware";
+  TLogScope scope(kName);
+  const TCriticalSectionHold hold(previewLock);
+  ReleaseD3D9();
+  activeRenderer = prSoftware;
+
+  const unsigned int width = captureFormat.Width, height = captureFormat.Height;
+  if (!pSoftCompositor) pSoftCompositor = new (std::nothrow) TSoftCompositor();
+  TQDAlignedBitmap32* output = new (std::nothrow) TQDAlignedBitmap32(width, height);
+  if (!pSoftCompositor || !output || !output->Pixels || !pSoftCompositor->Prepare(width, 1)) {
+    delete output;
+    LogError("%s no memory for a %ux%u output", kName, width, height);
+    return scope.Returns(false);
+  }
+  pSoftOutput = output;
+  LogInfo("%s %ux%u with the %s row kernels", kName, width, height, pSoftCompositor->KernelName());
   return scope.Returns(true);
 }

@@ -1,5 +1,6 @@
-// Per-frame composition of the preview, on the converter's thread: key on the CPU,
-// upload, draw one quad through the pixel program over opaque black, read back, deliver.
+// Per-frame composition of the preview, on the converter's thread: key on the CPU, then
+// either upload, draw one quad through the pixel program over opaque black and read back
+// (Direct3D), or compose on the CPU into the output the host reads (software); deliver.
 #include "PictorD3D9Preview.h"
 
 #include "common/Ownership_win.h"
@@ -9,6 +10,7 @@
 #include "preview/ColorKey.h"
 #include "preview/KeyRefine.h"
 #include "preview/KeySample.h"
+#include "preview/SoftCompose.h"
 
 namespace {
 
@@ -180,6 +182,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
 {
   const TCriticalSectionHold hold(previewLock);
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
+  if (activeRenderer == prSoftware) return ComposeInSoftware(width, height, pixels, topDown);
 
   IDirect3DDevice9Ex* device = pD3D9Device;
   // The failures that end a frame; everything else is logged and the frame goes on.
@@ -188,30 +191,16 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
     LogError("%s no Direct3D device", kName);
     return false;
   }
-  // The host reads width x height pixels at the read-back surface's pitch, so a frame of
-  // another size than the surfaces (a camera that changed its size) is dropped.
   D3DSURFACE_DESC surface = {};
   HRESULT hr = pD3D9SurfaceVidMem->GetDesc(&surface);
   if (hr != D3D_OK) {
     LogError("%s GetDesc error %d", kName, static_cast<int>(hr));
     return false;
   }
-  if (width != surface.Width || height != surface.Height) {
-    if (framesOfAnotherSize++ == 0)
-      LogError("%s frame of %ux%u does not match the %ux%u surfaces, dropped", kName, width, height, surface.Width,
-               surface.Height);
-    return false;
-  }
+  if (DropsFrameOfAnotherSize(width, height, surface.Width, surface.Height, "surfaces")) return false;
   if (!BeginFrame(device, pD3DRTSurface)) return false;
   SetDrawStates(device);
-  if (pScreenSampler) pScreenSampler->Take(pixels, width, height, width * 4);
-  if (pChromaKeyingParams && pKeyRefiner && (spillSuppression > 0.0f || edgeChoke != 0)) {
-    if (!pKeyRefiner->KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, spillSuppression, edgeChoke))
-      LogError("%s no memory for the edge choke; frame keyed without it", kName);
-  } else if (pChromaKeyingParams) {
-    RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
-                   pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
-  }
+  KeyFrame(pixels, width, height);
   LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4), topDown);
   SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
                   pD3D9BackgroundTextureVidMem, width, height);
@@ -224,17 +213,71 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
     LogError("%s LockRect error %d", kName, static_cast<int>(hr));
     return false;
   }
+  Deliver(width, height, static_cast<unsigned int>(locked.Pitch), static_cast<unsigned char*>(locked.pBits));
+  if ((hr = readBack.Unlock()) != D3D_OK) LogError("%s UnlockRect error %d", kName, static_cast<int>(hr));
+  return true;
+}
+
+bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown)
+{
+  if (!pSoftOutput || !pSoftCompositor) {
+    // Only a frame delivered without a finished set-up gets here.
+    LogError("%s no software output", kName);
+    return false;
+  }
+  if (DropsFrameOfAnotherSize(width, height, pSoftOutput->Width, pSoftOutput->Height, "output")) return false;
+  KeyFrame(pixels, width, height);
+  TSoftComposeFrame frame;
+  frame.camera = {pixels, width, height, width * 4, !topDown};
+  // The private copy of the background is stored bottom row first.
+  TSoftPlane background;
+  if (pBackgroundBitmap) {
+    background = {pBackgroundBitmap->Pixels, pBackgroundBitmap->Width, pBackgroundBitmap->Height,
+                  pBackgroundBitmap->Stride, true};
+    frame.background = &background;
+  }
+  frame.target = {pSoftOutput->Pixels, pSoftOutput->Stride, false};
+  if (!pSoftCompositor->ComposeRows(frame, 0, height, 0)) {
+    LogError("%s the software compositor refused the frame", kName);
+    return false;
+  }
+  Deliver(width, height, pSoftOutput->Stride, pSoftOutput->Pixels);
+  return true;
+}
+
+bool TPictorD3D9Preview::DropsFrameOfAnotherSize(unsigned int width, unsigned int height, unsigned int outputWidth,
+                                                 unsigned int outputHeight, const char* output)
+{
+  // The host reads width x height pixels at the output's pitch, so a frame of another
+  // size than the output (a camera that changed its size) is dropped.
+  if (width == outputWidth && height == outputHeight) return false;
+  if (framesOfAnotherSize++ == 0)
+    LogError("%s frame of %ux%u does not match the %ux%u %s, dropped", kName, width, height, outputWidth, outputHeight,
+             output);
+  return true;
+}
+
+void TPictorD3D9Preview::KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height)
+{
+  if (pScreenSampler) pScreenSampler->Take(pixels, width, height, width * 4);
+  if (pChromaKeyingParams && pKeyRefiner && (spillSuppression > 0.0f || edgeChoke != 0)) {
+    if (!pKeyRefiner->KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, spillSuppression, edgeChoke))
+      LogError("%s no memory for the edge choke; frame keyed without it", kName);
+  } else if (pChromaKeyingParams) {
+    RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
+                   pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
+  }
+}
+
+void TPictorD3D9Preview::Deliver(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* picture)
+{
   LogFrameRate(kName, pFPSCalculator, lastFPSLogTick);
   // A host callback that throws loses only this frame: the next one is composed and
   // delivered as usual.
-  if (pHostImageReady) {
-    try {
-      pHostImageReady(width, height, static_cast<unsigned int>(locked.Pitch), static_cast<unsigned char*>(locked.pBits),
-                      pHostUserData);
-    } catch (...) {
-      LogError("%s host callback threw an exception", kName);
-    }
+  if (!pHostImageReady) return;
+  try {
+    pHostImageReady(width, height, pitch, picture, pHostUserData);
+  } catch (...) {
+    LogError("%s host callback threw an exception", kName);
   }
-  if ((hr = readBack.Unlock()) != D3D_OK) LogError("%s UnlockRect error %d", kName, static_cast<int>(hr));
-  return true;
 }

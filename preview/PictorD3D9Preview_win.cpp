@@ -10,6 +10,7 @@
 #include "preview/AlignedBitmap.h"
 #include "preview/KeyRefine.h"
 #include "preview/KeySample.h"
+#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 namespace {
@@ -61,7 +62,12 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       spillSuppression(0.0f),
       edgeChoke(0),
       pKeyRefiner(nullptr),
-      pScreenSampler(nullptr)
+      pScreenSampler(nullptr),
+      renderer(prDirect3D9),
+      activeRenderer(prDirect3D9),
+      pSoftCompositor(nullptr),
+      pSoftOutput(nullptr),
+      hDirect3DModule(nullptr)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
@@ -79,6 +85,10 @@ TPictorD3D9Preview::~TPictorD3D9Preview()
   // The device goes before the window it was made for, and the camera before the lock
   // its frames took.
   ReleaseD3D9();
+  delete pSoftCompositor;
+  pSoftCompositor = nullptr;
+  if (hDirect3DModule) FreeLibrary(hDirect3DModule);
+  hDirect3DModule = nullptr;
   delete pCamera;
   pCamera = nullptr;
   delete pPreviewWindow;
@@ -124,10 +134,12 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   }
   pHostImageReady = callback;
   pHostUserData = userData;
+  const bool software = renderer == prSoftware;
   LeaveCriticalSection(&previewLock);
 
   bool result = false;
-  if (!pPreviewWindow || !pPreviewWindow->GetHandle()) {
+  // Only Direct3D needs the hidden window (as its device's focus window).
+  if (!software && (!pPreviewWindow || !pPreviewWindow->GetHandle())) {
     LogError("%s window handle is null", kName);
   } else {
     if (!pCamera) pCamera = new (std::nothrow) TPictor();
@@ -136,8 +148,8 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
     } else {
       pCamera->SetConversion(conversion);
       captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
-      if (!InitD3D9())
-        LogError("%s InitD3D9 failed", kName);
+      if (software ? !InitSoftware() : !InitD3D9())
+        LogError("%s %s failed", kName, software ? "InitSoftware" : "InitD3D9");
       else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
         LogError("%s StartCapture failed", kName);
       else
@@ -155,6 +167,18 @@ void TPictorD3D9Preview::SetConversion(TPictorConversion value)
     return;
   }
   conversion = value;
+  LogInfo("%s %d", kName, static_cast<int>(value));
+}
+
+void TPictorD3D9Preview::SetRenderer(TPictorRenderer value)
+{
+  static const char kName[] = "TPictorD3D9Preview::SetRenderer";
+  if (value != prDirect3D9 && value != prSoftware) {
+    LogError("%s unknown renderer %d", kName, static_cast<int>(value));
+    return;
+  }
+  const TCriticalSectionHold hold(previewLock);
+  renderer = value;
   LogInfo("%s %d", kName, static_cast<int>(value));
 }
 

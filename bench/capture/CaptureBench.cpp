@@ -8,7 +8,7 @@
 #include "bench/BenchClock.h"
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
-#include "capture/SamplePool.h"
+#include "media/SamplePool.h"
 #include "convert/MFVideoConverter.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
@@ -149,7 +149,8 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
   Delivery delivery;
   TPictorTestAccess::SetCallback(pictor, Delivery::Callback, &delivery);
   type->AddRef();
-  TMFVideoConverter converter(&pictor, type, true);
+  TPictorFrameSink sink(pictor);
+  TMFVideoConverter converter(&sink, type, true);
   TPictorTestAccess::SetConverter(pictor, &converter);
   std::vector<double> times;
   LONG steadyStart = 0;

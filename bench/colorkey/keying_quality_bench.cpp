@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "preview/ColorKey.h"
+#include "preview/ColorKeyInternal.h"
 #include "preview/KeyRefine.h"
 #include "preview/KeySample.h"
 #include "preview/SoftCompose.h"
@@ -297,5 +298,17 @@ int main(int argc, char** argv)
   std::printf("  key + spill 1 + choke 3 %.3f ms: options cost %.2f memcpys\n", choke3Ms,
               (choke3Ms - keyMs) / memcpyMs);
   std::printf("  frame copy kept for SampleKeyColor %.3f ms (%.2f memcpys)\n", takeMs, takeMs / memcpyMs);
+  // The lower kernel levels the processor offers, in the same run.
+  for (const unsigned int level : {unsigned(colorkey::kCpuSSE2), 0u}) {
+    TKeyRefiner lower(level & colorkey::CpuFeatures());
+    if (std::string(lower.KernelName()) == refiner.KernelName()) continue;
+    // Keyed by the same level's colour key, so that only the options' cost differs.
+    const double lowerKeyMs =
+        MedianMs(iterations, reset, [&] { lower.KeyAndRefine(work.data(), kW, kH, kStride, keying, 0, 0); });
+    const double lowerMs =
+        MedianMs(iterations, reset, [&] { lower.KeyAndRefine(work.data(), kW, kH, kStride, keying, 1, 1); });
+    std::printf("  %s row kernels: key alone %.3f ms; key + spill 1 + choke 1 %.3f ms: options cost %.2f memcpys\n",
+                lower.KernelName(), lowerKeyMs, lowerMs, (lowerMs - lowerKeyMs) / memcpyMs);
+  }
   return 0;
 }

@@ -2,6 +2,10 @@
 //  - the raw capture rate of the camera (TPictor alone) and the preview's delivered rate;
 //  - the time one frame spends in keying, upload, draw and read-back, measured on the
 //    preview's own device with frames handed in directly (no camera in the way).
+// Then, for 1280x720 and 1920x1080 on an unpaced RGB32 camera, the keyed preview's rate
+// with each renderer (Direct3D 9 and software) beside the raw capture rate, and the time
+// of one software frame (key and composite) handed in directly, also in memcpys, with what
+// spill suppression 1 and edge choke 1 add to it.
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
 #include "bench/BenchClock.h"
@@ -24,12 +28,12 @@
 // White-box access to the stages of one frame.
 class TPictorD3D9PreviewTestAccess {
  public:
-  static bool SetUp(TPictorD3D9Preview& p, unsigned int width, unsigned int height)
+  static bool SetUp(TPictorD3D9Preview& p, unsigned int width, unsigned int height, bool software = false)
   {
     p.captureFormat = TPictorFormat();
     p.captureFormat.Width = width;
     p.captureFormat.Height = height;
-    return p.InitD3D9();
+    return software ? p.InitSoftware() : p.InitD3D9();
   }
   static void Upload(TPictorD3D9Preview& p, const unsigned char* pixels, unsigned int width, unsigned int height)
   {
@@ -101,6 +105,23 @@ int FindFormat(TPictor& pictor, const wchar_t* link, unsigned int width, unsigne
   return -1;
 }
 
+// The camera's format of that size and its raw capture rate (TPictor alone) into raw;
+// -1 (after a line) when the camera has no such format.
+int MeasureRawRate(const wchar_t* link, unsigned int width, unsigned int height, DWORD seconds, RateMeter& raw)
+{
+  TPictor pictor;
+  const int formatIndex = FindFormat(pictor, link, width, height);
+  if (formatIndex < 0) {
+    std::printf("%ux%u: the camera has no such format\n", width, height);
+    return -1;
+  }
+  if (pictor.StartCapture(link, formatIndex, false, OnRawFrame, &raw)) {
+    Sleep(seconds * 1000);
+    pictor.StopCapture();
+  }
+  return formatIndex;
+}
+
 struct StageTimes {
   double keying, upload, frame, readBack;
 };
@@ -143,6 +164,81 @@ StageTimes MeasureStages(unsigned int width, unsigned int height, int iterations
   return t;
 }
 
+// Median time of one software frame (key, with spill suppression 1 and edge choke 1 when
+// refined, and composite over a background, frames handed in directly) and of a memcpy of
+// the frame, in milliseconds.
+void SoftwareFrameMs(unsigned int width, unsigned int height, bool refined, int iterations, double* frameMs,
+                     double* memcpyMs)
+{
+  *frameMs = *memcpyMs = 0.0;
+  TPictorD3D9Preview preview;
+  if (!Access::SetUp(preview, width, height, true)) return;
+  preview.SetChromaKeyingColor(rbcGreen, 0);
+  if (refined) {
+    preview.SetSpillSuppression(1.0f);
+    preview.SetEdgeChoke(1);
+  }
+  std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+  TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+  preview.SetBackground(&background);
+  const std::vector<unsigned char> original = GreenScreen(width, height);
+  std::vector<unsigned char> frame = original, copy(original.size());
+  std::vector<double> frames, copies;
+  Access::Frame(preview, width, height, frame.data());  // warm-up: the output's first touch
+  for (int i = 0; i < iterations; ++i) {
+    frame = original;
+    double start = BenchSeconds();
+    Access::Frame(preview, width, height, frame.data());
+    frames.push_back(BenchSeconds() - start);
+    start = BenchSeconds();
+    std::memcpy(copy.data(), original.data(), original.size());
+    copies.push_back(BenchSeconds() - start);
+  }
+  std::sort(frames.begin(), frames.end());
+  std::sort(copies.begin(), copies.end());
+  *frameMs = frames[frames.size() / 2] * 1e3;
+  *memcpyMs = copies[copies.size() / 2] * 1e3;
+}
+
+// Frames per second a keyed preview delivers on the camera's format with the renderer.
+double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
+                   unsigned int height, DWORD seconds)
+{
+  RateMeter keyed;
+  TPictorD3D9Preview preview;
+  preview.SetRenderer(renderer);
+  TPictorD3D9PreviewChromaKeyingParams params;
+  std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
+  TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
+  if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
+    Sleep(seconds * 1000);
+  return keyed.Rate();
+}
+
+void CompareRenderers(const wchar_t* link, DWORD seconds)
+{
+  std::printf("\nkeyed preview on an unpaced RGB32 camera (green screen), default keying over a background\n");
+  std::printf("%-10s %10s %12s %12s %10s | %12s %8s %14s\n", "size", "raw fps", "Direct3D 9", "software", "sw / d3d",
+              "sw frame ms", "memcpys", "options cost");
+  const unsigned int sizes[][2] = {{1280, 720}, {1920, 1080}};
+  for (const auto& size : sizes) {
+    const unsigned int width = size[0], height = size[1];
+    RateMeter raw;
+    const int formatIndex = MeasureRawRate(link, width, height, seconds, raw);
+    if (formatIndex < 0) continue;
+    const double direct3D = PreviewRate(link, formatIndex, prDirect3D9, width, height, seconds);
+    const double software = PreviewRate(link, formatIndex, prSoftware, width, height, seconds);
+    char label[32];
+    std::snprintf(label, sizeof label, "%ux%u", width, height);
+    double frameMs, memcpyMs, refinedMs, refinedMemcpyMs;
+    SoftwareFrameMs(width, height, false, 60, &frameMs, &memcpyMs);
+    SoftwareFrameMs(width, height, true, 60, &refinedMs, &refinedMemcpyMs);
+    const double copyMs = std::max(memcpyMs, 1e-9);
+    std::printf("%-10s %10.1f %12.1f %12.1f %10.2f | %12.3f %8.2f %14.2f\n", label, raw.Rate(), direct3D, software,
+                direct3D > 0 ? software / direct3D : 0.0, frameMs, frameMs / copyMs, (refinedMs - frameMs) / copyMs);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -156,7 +252,10 @@ int main(int argc, char** argv)
         reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")));
     if (configure && configure("camera name=\"Bench green screen\" link=\"bench-green\" pattern=greenscreen\n"
                                "format subtype=YUY2 size=640x480 rate=240/1\n"
-                               "format subtype=YUY2 size=1280x720 rate=240/1\n",
+                               "format subtype=YUY2 size=1280x720 rate=240/1\n"
+                               "camera name=\"Bench unpaced\" link=\"bench-unpaced\" pattern=greenscreen paced=0\n"
+                               "format subtype=RGB32 size=1280x720 rate=30/1\n"
+                               "format subtype=RGB32 size=1920x1080 rate=30/1\n",
                                nullptr, 0) == 0)
       link = L"bench-green";
   }
@@ -176,38 +275,21 @@ int main(int argc, char** argv)
   const unsigned int sizes[][2] = {{640, 480}, {1280, 720}};
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1];
-    int formatIndex;
     RateMeter raw;
-    {
-      TPictor pictor;
-      formatIndex = FindFormat(pictor, link.c_str(), width, height);
-      if (formatIndex < 0) {
-        std::printf("%ux%u: the camera has no such format\n", width, height);
-        continue;
-      }
-      if (pictor.StartCapture(link.c_str(), formatIndex, false, OnRawFrame, &raw)) {
-        Sleep(seconds * 1000);
-        pictor.StopCapture();
-      }
-    }
-    RateMeter keyed;
-    {
-      TPictorD3D9Preview preview;
-      TPictorD3D9PreviewChromaKeyingParams params;
-      std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
-      TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
-      if (preview.StartPreview(link.c_str(), formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
-        Sleep(seconds * 1000);
-    }
+    const int formatIndex = MeasureRawRate(link.c_str(), width, height, seconds, raw);
+    if (formatIndex < 0) continue;
+    const double keyedRate = PreviewRate(link.c_str(), formatIndex, prDirect3D9, width, height, seconds);
     const StageTimes t = MeasureStages(width, height, 60);
     const double draw = std::max(0.0, t.frame - t.keying - t.upload - t.readBack);
     char label[32];
     std::snprintf(label, sizeof label, "%ux%u", width, height);
-    std::printf("%-10s %10.1f %10.1f %8.2f | %9.3f %9.3f %9.3f %9.3f %9.3f\n", label, raw.Rate(), keyed.Rate(),
-                raw.Rate() > 0 ? keyed.Rate() / raw.Rate() : 0.0, t.keying * 1e3, t.upload * 1e3, draw * 1e3,
+    std::printf("%-10s %10.1f %10.1f %8.2f | %9.3f %9.3f %9.3f %9.3f %9.3f\n", label, raw.Rate(), keyedRate,
+                raw.Rate() > 0 ? keyedRate / raw.Rate() : 0.0, t.keying * 1e3, t.upload * 1e3, draw * 1e3,
                 t.readBack * 1e3, t.frame * 1e3);
   }
   std::printf("draw = whole frame - keying - upload - read-back (the draw includes the state set-up).\n");
+
+  if (link == L"bench-green") CompareRenderers(L"bench-unpaced", seconds);
   CoUninitialize();
   return 0;
 }

@@ -37,7 +37,8 @@ static int PICTOR_CDECL OnKeyedFrame(unsigned int width, unsigned int height, un
   return 1;
 }
 
-/* A keyed preview of the camera for two seconds; 0 when pictures arrived. */
+/* A keyed preview of the camera for two seconds, composed on the CPU (the software
+ * renderer needs no graphics device); 0 when pictures arrived. */
 static int RunKeyedPreview(const wchar_t* link)
 {
   PictorPreview preview = NULL;
@@ -45,6 +46,7 @@ static int RunKeyedPreview(const wchar_t* link)
   unsigned long frames = 0;
   int result = PictorPreviewCreate(&preview);
   if (result == PICTOR_OK) result = PictorDefaultKeyingParams(&params);
+  if (result == PICTOR_OK) result = PictorPreviewSetRenderer(preview, PICTOR_RENDERER_SOFTWARE);
   if (result == PICTOR_OK) result = PictorPreviewStart(preview, link, 0, 1, NULL, &params, OnKeyedFrame, &frames);
   if (result != PICTOR_OK) {
     printf("the keyed preview did not start: %s\n", PictorResultName(result));

@@ -3,7 +3,8 @@
 // the background has been removed at run time) as PNG files side by side. A second
 // section keys a realistic screen (off-green, unevenly lit, spill on the subject's
 // outline, a soft outline) with the key colour sampled from the picture, without and
-// with spill suppression and edge choke.
+// with spill suppression and edge choke. A third runs a 1080p preview with each renderer
+// (software and Direct3D 9) and prints their rates.
 #include "Demo.h"
 
 #include "Pictor.h"
@@ -122,6 +123,49 @@ std::string Narrow(const wchar_t* text)
   return buffer;
 }
 
+// The virtual camera's configuration function, when the demo runs beside it.
+typedef int(WINAPI* ConfigureFn)(const char* config, char* error, int errorSize);
+ConfigureFn VirtualCameraConfigure()
+{
+  HMODULE mf = GetModuleHandleW(L"mf.dll");
+  if (!mf) mf = LoadLibraryW(L"mf.dll");
+  return mf ? reinterpret_cast<ConfigureFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")))
+            : nullptr;
+}
+
+// Lists the cameras into `cameras` and gives camera `chosen`'s first format; false (with
+// a line) when there is no such camera.
+bool FirstFormatOf(int chosen, std::vector<TPictorDescr>& cameras, TPictorFormat* format)
+{
+  TPictor pictor;
+  const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
+  if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
+    std::printf("  camera %d does not exist (%d found)\n", chosen, count);
+    return false;
+  }
+  *format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
+  return true;
+}
+
+// Sets the virtual camera, when the demo runs beside it, to `config` and picks its first
+// camera; with a real camera, camera options.camera. Lists the cameras into `cameras` and
+// gives the chosen one's first format. On success COM is initialised for the caller to
+// end; false (with a line) when the camera cannot be had.
+bool OpenCamera(const char* config, const DemoOptions& options, ConfigureFn* configure,
+                std::vector<TPictorDescr>& cameras, int* chosen, TPictorFormat* format)
+{
+  *configure = VirtualCameraConfigure();
+  if (*configure && (*configure)(config, nullptr, 0) != 0) {
+    std::printf("  the virtual camera refused the set-up\n");
+    return false;
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  *chosen = *configure ? 0 : options.camera;
+  if (FirstFormatOf(*chosen, cameras, format)) return true;
+  CoUninitialize();
+  return false;
+}
+
 bool RunPreview(const DemoOptions& options)
 {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -223,32 +267,15 @@ void WaitForFrames(Shot& shot, int frames)
 bool RunRealScreen(const DemoOptions& options)
 {
   // The virtual camera plays a real screen; with a real camera its own picture is used.
-  typedef int(WINAPI * ConfigureFn)(const char* config, char* error, int errorSize);
-  HMODULE mf = GetModuleHandleW(L"mf.dll");
-  if (!mf) mf = LoadLibraryW(L"mf.dll");
-  auto configure =
-      mf ? reinterpret_cast<ConfigureFn>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure"))) : nullptr;
-  if (configure && configure("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
-                             "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
-                             "format subtype=RGB32 size=1280x720 rate=30/1\n",
-                             nullptr, 0) != 0) {
-    std::printf("  the virtual camera refused the real-screen set-up\n");
-    return false;
-  }
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ConfigureFn configure;
   std::vector<TPictorDescr> cameras(16);
+  int chosen;
   TPictorFormat format;
-  int chosen = configure ? 0 : options.camera;
-  {
-    TPictor pictor;
-    const int count = pictor.EnumerateWebCameras(cameras.data(), int(cameras.size()));
-    if (chosen < 0 || chosen >= count || chosen >= int(cameras.size())) {
-      std::printf("  camera %d does not exist (%d found)\n", chosen, count);
-      CoUninitialize();
-      return false;
-    }
-    format = pictor.GetPictorFormatByIndex(cameras[chosen].SymbolicLink, 0);
-  }
+  if (!OpenCamera("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
+                  "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
+                  "format subtype=RGB32 size=1280x720 rate=30/1\n",
+                  options, &configure, cameras, &chosen, &format))
+    return false;
   std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
   TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
   Shot keyed;
@@ -278,6 +305,53 @@ bool RunRealScreen(const DemoOptions& options)
   return ok;
 }
 
+bool RunSoftwarePreview(const DemoOptions& options)
+{
+  // A 1080p green screen from the virtual camera; with a real camera its first format.
+  ConfigureFn configure;
+  std::vector<TPictorDescr> cameras(16);
+  int chosen;
+  TPictorFormat format;
+  if (!OpenCamera("camera name=\"Green Screen 1080p\" link=\\\\?\\virtualcam#green-1080p pattern=greenscreen\n"
+                  "format subtype=RGB32 size=1920x1080 rate=30/1\n",
+                  options, &configure, cameras, &chosen, &format))
+    return false;
+  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
+  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
+  const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
+  bool ok = true;
+  const struct {
+    TPictorRenderer renderer;
+    const char* name;
+    const char* png;
+  } runs[] = {{prSoftware, "software", "/preview-software-1080p.png"},
+              {prDirect3D9, "Direct3D 9", "/preview-direct3d9-1080p.png"}};
+  for (const auto& run : runs) {
+    Shot keyed;
+    TPictorD3D9Preview preview;
+    preview.SetRenderer(run.renderer);
+    TPictorD3D9PreviewChromaKeyingParams params;
+    if (!preview.StartPreview(cameras[chosen].SymbolicLink, 0, false, &background, &params, OnKeyedFrame, &keyed)) {
+      std::printf("  %s: StartPreview failed (see the log)\n", run.name);
+      ok = false;
+      continue;
+    }
+    Sleep(runMs);
+    {
+      // The rate before the picture is saved: saving holds up the frames meanwhile.
+      std::lock_guard<std::mutex> lock(keyed.mutex);
+      const double rate = keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0;
+      std::printf("  %ux%u keyed preview, %s renderer: %d frames, %.1f frames/s (the camera gives 30)\n", format.Width,
+                  format.Height, run.name, keyed.count, rate);
+      ok &= keyed.count > 0;
+    }
+    ok &= Save(options.outputDir + run.png, keyed);
+  }
+  CoUninitialize();
+  if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
+  return ok;
+}
+
 }  // namespace
 
 PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera over a generated background, as PNG",
@@ -285,3 +359,6 @@ PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera ove
 PICTOR_DEMO_SECTION(45, "realscreen",
                     "a realistic screen keyed with its sampled colour, without and with spill suppression and choke",
                     RunRealScreen);
+PICTOR_DEMO_SECTION(42, "softpreview",
+                    "a 1080p keyed preview with the software renderer and with Direct3D 9, their rates, as PNG",
+                    RunSoftwarePreview);

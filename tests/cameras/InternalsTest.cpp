@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "Pictor.h"
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 #include "capture/PictorFormats.h"
 #include "tests/capture/CaptureTestSupport.h"
 #include "tests/capture/TestAccess.h"

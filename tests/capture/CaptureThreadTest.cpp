@@ -44,7 +44,8 @@ class CaptureThreadTest : public ::testing::Test {
   {
     FrameSink sink;
     TPictorTestAccess::SetCallback(pictor, FrameSink::Callback, &sink);
-    auto* converter = new TMFVideoConverter(&pictor, MakeVideoType(MFVideoFormat_RGB32, 1, 1, true, 4).Detach(), true);
+    auto* converter = new TMFVideoConverter(TPictorTestAccess::Sink(pictor),
+                                            MakeVideoType(MFVideoFormat_RGB32, 1, 1, true, 4).Detach(), true);
     EXPECT_TRUE(converter->bInitialized);
     LogCapture::Get().Clear();
     TPictorTestAccess::RunCaptureThread(pictor, &reader, converter);

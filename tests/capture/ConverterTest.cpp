@@ -33,7 +33,8 @@ class ConverterTest : public ::testing::Test {
   // A 1x1 converter of a native RGB type; it takes over the type's reference.
   TMFVideoConverter* MakeConverter(const GUID& subtype, INT32 stride)
   {
-    return new TMFVideoConverter(&pictor, MakeVideoType(subtype, 1, 1, true, stride).Detach(), true);
+    return new TMFVideoConverter(TPictorTestAccess::Sink(pictor), MakeVideoType(subtype, 1, 1, true, stride).Detach(),
+                                 true);
   }
   // Hands the mailbox a sample of its own reference.
   static void Post(TMFVideoConverter* converter, const ComPtr<IMFSample>& sample)
@@ -110,8 +111,9 @@ class ParallelJpegTest : public ConverterTest {
   {
     ConverterTest::SetUp();
     TMFVideoConverter::JpegDecoderLimit = 2;
-    converter = new TMFVideoConverter(
-        &pictor, MakeVideoType(MFVideoFormat_MJPG, kJpegWidth, kJpegHeight, false, 0).Detach(), true, pcBuiltIn);
+    converter = new TMFVideoConverter(TPictorTestAccess::Sink(pictor),
+                                      MakeVideoType(MFVideoFormat_MJPG, kJpegWidth, kJpegHeight, false, 0).Detach(),
+                                      true, pcBuiltIn);
   }
   void TearDown() override
   {

@@ -4,7 +4,7 @@
 // A failed copy: CaptureThreadTest.cpp.
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
-#include "capture/SamplePool.h"
+#include "media/SamplePool.h"
 #include "common/Ownership_win.h"
 
 #include "CaptureTestSupport.h"

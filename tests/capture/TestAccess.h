@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Pictor.h"
+#include "capture/FrameDelivery.h"
 #include "capture/ReadCallback.h"
 
 #include <windows.h>
@@ -25,6 +26,12 @@ class TPictorTestAccess {
   static IMFSourceReaderCallback* ReadCallback(TPictor& p) { return p.pReadCallback; }
   // The object's Media Foundation binding, whose entry points (or itself) a test may replace.
   static TMFRuntime*& Runtime(TPictor& p) { return p.pMFRuntime; }
+  // The object's frame sink, for a converter made by the test.
+  static TFrameSink* Sink(TPictor& p)
+  {
+    if (!p.pFrameSink) p.pFrameSink = new TPictorFrameSink(p);
+    return p.pFrameSink;
+  }
   static bool Activate(TPictor& p, const wchar_t* link) { return p.ActivateDevice(link); }
   static void Deactivate(TPictor& p) { p.DeactivateDevice(); }
   static IMFSourceReader* Reader(TPictor& p) { return p.pSourceReader; }

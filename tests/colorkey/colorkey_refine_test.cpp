@@ -15,7 +15,9 @@
 
 namespace {
 
-const unsigned int kLevels[] = {0, colorkey::kCpuSSE2};
+// The reference, SSE2 and, where the processor has it, AVX2.
+const unsigned int kLevels[] = {0, colorkey::kCpuSSE2,
+                                colorkey::CpuFeatures() & (colorkey::kCpuSSE2 | colorkey::kCpuAVX2)};
 
 TEST(KeyRefine, SpillIsTakenOffKeptPixelsDownToTheMeanOfTheOtherChannels)
 {
@@ -83,24 +85,30 @@ TEST(KeyRefine, VectorKernelsGiveTheReferencesBytes)
   TKeyRefiner reference(0);
   for (unsigned int level : kLevels) {
     TKeyRefiner refiner(level);
-    for (unsigned int width : {1u, 2u, 3u, 15u, 16u, 17u, 31u, 33u, 67u}) {
+    for (unsigned int width : {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 67u}) {
       for (unsigned int trial = 0; trial < 8; ++trial) {
         const unsigned int height = 1 + rng() % 6, stride = width * 4 + 8 * (trial % 2);
+        // Green, blue and a red custom colour in turn: the key channel in each byte.
+        TPictorD3D9PreviewChromaKeyingParams keying;
+        const unsigned int keyByte = trial % 3 == 0 ? 1 : trial % 3 == 1 ? 0 : 2;
+        keying.ColorType = keyByte == 1 ? rbcGreen : keyByte == 0 ? rbcBlue : rbcCustom;
+        keying.CustomColor = 0xD02828;
         std::vector<uint8_t> frame(stride * height);
-        for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i % 4 == 1 ? 150 + rng() % 106 : rng() % 200);
+        for (size_t i = 0; i < frame.size(); ++i)
+          frame[i] = uint8_t(i % 4 == keyByte ? 150 + rng() % 106 : rng() % 200);
         std::vector<uint8_t> expected = frame;
         const float spill = float(rng() % 5) / 4.0f;
         const unsigned int choke = rng() % 4;
-        const TPictorD3D9PreviewChromaKeyingParams keying;
         reference.KeyAndRefine(expected.data(), width, height, stride, keying, spill, choke);
         if (spill == 0.0f && choke == 0) {  // off: exactly the colour key
           std::vector<uint8_t> keyed = frame;
-          RemoveKeyColor(keyed.data(), width, height, stride, keying.Sensitivity, keying.Smoothing, 255, rbcGreen, 0);
+          RemoveKeyColor(keyed.data(), width, height, stride, keying.Sensitivity, keying.Smoothing, 255,
+                         keying.ColorType, keying.CustomColor);
           ASSERT_EQ(keyed, expected);
         }
         refiner.KeyAndRefine(frame.data(), width, height, stride, keying, spill, choke);
         ASSERT_EQ(frame, expected) << refiner.KernelName() << " width " << width << " height " << height << " spill "
-                                   << spill << " choke " << choke;
+                                   << spill << " choke " << choke << " key byte " << keyByte;
       }
     }
   }

@@ -1,5 +1,6 @@
-// Frames composited by Direct3D (under Wine: wined3d on llvmpipe, whose read-back is
-// exact) against the CPU model of the composition, each channel within 1.
+// Frames composited by each renderer against the CPU model of the composition, each
+// channel within 1: Direct3D (under Wine: wined3d on llvmpipe, whose read-back is exact)
+// and the software renderer, over one table of keyings and backgrounds.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <thread>
 
 #include "PreviewTestSupport.h"
-#include "preview/ColorKey.h"
 #include "tests/support/HostTest.h"
 
 namespace previewtest {
@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned int W = 37;
 constexpr unsigned int H = 29;
 
-class Composition : public ::testing::Test {
+class Composition : public ::testing::TestWithParam<TPictorRenderer> {
  protected:
   void SetUp() override
   {
@@ -27,13 +27,17 @@ class Composition : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(NewPreview());
   }
 
+  // The renderer's set-up, as StartPreview makes it.
+  bool InitRenderer() { return GetParam() == prSoftware ? Access::InitSoftware(*preview) : Access::InitD3D9(*preview); }
+
   void NewPreview()
   {
     preview = std::make_unique<TPictorD3D9Preview>();
     Access::SetCaptureFormat(*preview, W, H);
-    ASSERT_TRUE(Access::InitD3D9(*preview));
+    ASSERT_TRUE(InitRenderer());
     Access::SetHost(*preview, FrameSink::Callback, &sink);
     staging = TReferenceImage(W, H);
+    keying = Keying::Default;
   }
 
   // Sends a frame and checks what the host receives against the model, which follows the
@@ -41,9 +45,7 @@ class Composition : public ::testing::Test {
   void Send(Frame frame, const TReferenceImage* background)
   {
     Frame keyed = frame;
-    if (const TPictorD3D9PreviewChromaKeyingParams* p = Access::Params(*preview))
-      RemoveKeyColor(keyed.Pixels.data(), keyed.Width, keyed.Height, keyed.Width * 4, p->Sensitivity, p->Smoothing,
-                     p->Opacity, p->ColorType, p->CustomColor);
+    if (const TPictorD3D9PreviewChromaKeyingParams* p = Access::Params(*preview)) KeyAsThePreview(keyed, *p, keying);
     staging = Uploaded(keyed, staging);
     const size_t before = sink.Count();
     EXPECT_TRUE(Access::Frame(*preview, frame.Width, frame.Height, frame.Pixels.data()));
@@ -57,15 +59,21 @@ class Composition : public ::testing::Test {
   std::unique_ptr<TPictorD3D9Preview> preview;
   FrameSink sink;
   TReferenceImage staging;
+  Keying keying = Keying::Default;  // the options the model keys with
 };
 
-TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
+TEST_P(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
 {
   const Frame picture = GradientPicture(W, H), larger = GradientPicture(W + 8, H + 6);
   uint32_t seed = 0;
-  for (Keying keying : kKeyings) {
+  for (Keying keyingCase : kKeyings) {
     ASSERT_NO_FATAL_FAILURE(NewPreview());
-    if (keying == Keying::Default)
+    keying = keyingCase;
+    if (keying == Keying::Refined) {
+      preview->SetSpillSuppression(kRefinedSpill);
+      preview->SetEdgeChoke(kRefinedChoke);
+      preview->SetChromaKeyingColor(rbcGreen, 0);
+    } else if (keying == Keying::Default)
       preview->SetChromaKeyingColor(rbcGreen, 0);
     else if (keying == Keying::HalfOpacity)
       preview->SetOpacity(128);  // the key's defaults come with it
@@ -110,8 +118,8 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
       Send(KeyScene(W, H, ++seed, blue), shown ? &backgroundTexture : nullptr);
 
       if (keying == Keying::Default) {
-        // A new device set-up (as StartPreview makes) uploads the private copy again.
-        ASSERT_TRUE(Access::InitD3D9(*preview));
+        // A new set-up (as StartPreview makes) uploads the private copy again.
+        ASSERT_TRUE(InitRenderer());
         if (shown) staging = Uploaded(stored, staging);
         const TReferenceImage again = staging;
         Send(KeyScene(W, H, ++seed), shown ? &again : nullptr);
@@ -120,7 +128,7 @@ TEST_F(Composition, EveryKeyingOverEveryBackgroundMatchesTheModel)
   }
 }
 
-TEST_F(Composition, AFrameStoredTopRowFirstComposesLikeItsBottomUpCopy)
+TEST_P(Composition, AFrameStoredTopRowFirstComposesLikeItsBottomUpCopy)
 {
   Frame bottomUp = GradientPicture(W, H), topDown = bottomUp;
   for (unsigned int y = 0; y < H; ++y)
@@ -132,12 +140,14 @@ TEST_F(Composition, AFrameStoredTopRowFirstComposesLikeItsBottomUpCopy)
 }
 
 // The device keeps the host's floating-point mode and serves every thread.
-TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
+TEST_P(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
 {
-  D3DDEVICE_CREATION_PARAMETERS creation;
-  ASSERT_EQ(Access::Device(*preview)->GetCreationParameters(&creation), D3D_OK);
-  EXPECT_EQ(creation.BehaviorFlags & (D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED),
-            DWORD(D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED));
+  if (GetParam() == prDirect3D9) {
+    D3DDEVICE_CREATION_PARAMETERS creation;
+    ASSERT_EQ(Access::Device(*preview)->GetCreationParameters(&creation), D3D_OK);
+    EXPECT_EQ(creation.BehaviorFlags & (D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED),
+              DWORD(D3DCREATE_FPU_PRESERVE | D3DCREATE_MULTITHREADED));
+  }
   preview->SetChromaKeyingColor(rbcGreen, 0);
   struct Probe {
     TPictorD3D9Preview* preview;
@@ -167,6 +177,11 @@ TEST_F(Composition, SettersDuringAFrameApplyToTheNextOneAndWaitOnOtherThreads)
   EXPECT_EQ(Access::Params(*preview)->Sensitivity, 0.25f);
   Send(KeyScene(W, H, 16), nullptr);  // with the new ones
 }
+
+INSTANTIATE_TEST_SUITE_P(Renderers, Composition, ::testing::Values(prDirect3D9, prSoftware),
+                         [](const ::testing::TestParamInfo<TPictorRenderer>& info) {
+                           return info.param == prSoftware ? "Software" : "Direct3D9";
+                         });
 
 }  // namespace
 }  // namespace previewtest

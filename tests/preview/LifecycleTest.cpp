@@ -118,7 +118,10 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
       EXPECT_EQ(d3d9.Detach()->Release(), 0u);
     }
   };
-  cycle(false);  // the first cycle loads what stays loaded (Direct3D, the converter)
+  // Each preview frees its d3d9.dll when it goes; the test releases Direct3D objects after
+  // that, so it keeps the module loaded itself.
+  const HMODULE direct3D = LoadLibraryW(L"d3d9.dll");
+  cycle(false);  // the first cycle loads what stays loaded (the converter)
   const std::vector<uintptr_t> handlesBefore = pictortest::OpenHandles();
   const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
   const VirtualCamCounts before = VirtualCamera::Get().Counts();
@@ -129,6 +132,7 @@ TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStar
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
   const VirtualCamCounts after = VirtualCamera::Get().Counts();
   EXPECT_EQ(after.total, before.total) << "sources " << after.sources << " samples " << after.samples;
+  FreeLibrary(direct3D);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ class TPictorD3D9PreviewTestAccess {
     p.captureFormat.FrameSize = width * height;
   }
   static bool InitD3D9(TPictorD3D9Preview& p) { return p.InitD3D9(); }
+  static bool InitSoftware(TPictorD3D9Preview& p) { return p.InitSoftware(); }
   static bool Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels,
                     bool topDown = false)
   {

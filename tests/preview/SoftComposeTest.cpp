@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "preview/ColorKey.h"
 #include "tests/support/CompositionScenes.h"
 
 namespace previewtest {
@@ -46,9 +45,7 @@ TEST(SoftCompose, EveryKeyingOverEveryBackgroundMatchesTheModelInBothRowOrders)
                                           << "x" << h << ", seed " << seed + 1);
         TReferenceImage scene = KeyScene(w, h, ++seed, keying == Keying::CustomBlue);
         TPictorD3D9PreviewChromaKeyingParams p;
-        if (KeyingRecord(keying, &p))
-          RemoveKeyColor(scene.Pixels.data(), w, h, w * 4, p.Sensitivity, p.Smoothing, p.Opacity, p.ColorType,
-                         p.CustomColor);
+        if (KeyingRecord(keying, &p)) KeyAsThePreview(scene, p, keying);
         // The background as the Direct3D path samples it: cut to the frame; black beyond.
         TReferenceImage texture(w, h);
         for (unsigned int y = 0; y < std::min(h, image.Height); ++y)

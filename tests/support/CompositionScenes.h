@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "PictorPreviewRecords.h"
+#include "preview/KeyRefine.h"
 #include "tests/support/CompositionReference.h"
 
 namespace previewtest {
@@ -52,9 +53,12 @@ inline Frame GradientPicture(unsigned int width, unsigned int height)
   return frame;
 }
 
-enum class Keying { None, Default, HalfOpacity, CustomBlue };
+// Refined: the default key with the real-screen options on (spill suppression, edge choke).
+enum class Keying { None, Default, HalfOpacity, CustomBlue, Refined };
 enum class Background { None, Same, Larger, TopDown, Removed };
-constexpr Keying kKeyings[] = {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue};
+constexpr Keying kKeyings[] = {Keying::None, Keying::Default, Keying::HalfOpacity, Keying::CustomBlue, Keying::Refined};
+constexpr float kRefinedSpill = 0.75f;
+constexpr unsigned int kRefinedChoke = 1;
 constexpr Background kBackgrounds[] = {Background::None, Background::Same, Background::Larger, Background::TopDown,
                                        Background::Removed};
 
@@ -69,6 +73,15 @@ inline bool KeyingRecord(Keying keying, TPictorD3D9PreviewChromaKeyingParams* re
     record->CustomColor = 0x000000FF;
   }
   return keying != Keying::None;
+}
+
+// Keys a frame as the preview does with `record` and the options of `keying` (exactly
+// RemoveKeyColor's frame when they are off).
+inline void KeyAsThePreview(Frame& frame, const TPictorD3D9PreviewChromaKeyingParams& record, Keying keying)
+{
+  const bool refined = keying == Keying::Refined;
+  TKeyRefiner().KeyAndRefine(frame.Pixels.data(), frame.Width, frame.Height, frame.Width * 4, record,
+                             refined ? kRefinedSpill : 0.0f, refined ? kRefinedChoke : 0);
 }
 
 // Every channel within `tolerance`; reports the first difference.

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 

@@ -1,7 +1,7 @@
 // Pool of reusable frame buffers (see SamplePool.h). The pool's state is shared by the
 // pool and every buffer that came out of it, and lives until the last of them goes: a
 // buffer released after its pool was destroyed frees itself.
-#include "capture/SamplePool.h"
+#include "media/SamplePool.h"
 
 #include "common/Ownership_win.h"
 

@@ -1,7 +1,7 @@
 // The GUID name table: each row is a Windows SDK identifier and the value the SDK
 // headers give it. Lookup is exact 128-bit equality, so the order of the rows only
 // matters for reading.
-#include "capture/GUIDNames.h"
+#include "media/GUIDNames.h"
 
 #include <cstdio>
 #include <cstring>
