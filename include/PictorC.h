@@ -45,7 +45,7 @@
 
 /* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
  * the major number: it changes only when a function or record changes incompatibly. */
-#define PICTOR_C_API_VERSION 0x00010002
+#define PICTOR_C_API_VERSION 0x00010003
 
 /* Results. */
 #define PICTOR_OK 0
