@@ -38,6 +38,8 @@ struct TCaptureFeatures {
   // Reconnection of a lost camera (capture/Reconnect_win.cpp).
   std::atomic<bool> AutoReconnect{false};
   std::atomic<unsigned long long> Reconnects{0};
+  // Capture thread: the camera was reopened and has not given a frame yet.
+  bool ResumePending = false;
   // The lost cameras' sources and readers, released once the capture has stopped (a
   // parameter call on the host thread may hold them meanwhile).
   std::vector<Microsoft::WRL::ComPtr<IUnknown>> Retired;

@@ -78,6 +78,7 @@ void TPictor::CaptureStatusStarted()
     pFeatures->Stamper = TFrameStamper();
     pFeatures->NextDelivered = 0;
     pFeatures->Reconnects = 0;
+    pFeatures->ResumePending = false;
   }
   CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
 }

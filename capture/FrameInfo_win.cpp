@@ -56,6 +56,7 @@ TPictorFrameInfo TPictor::StampFrame(IMFSample* sample)
   TPictorFrameInfo info = {};
   info.ReadTime = PerformanceCounterIn100ns();
   if (!pFeatures) return info;
+  if (pFeatures->ResumePending) CaptureResumed();
   TFrameStamper& stamper = pFeatures->Stamper;
   info.Sequence = stamper.NextSequence++;
   // The stream's time counts from its first frame: a camera's stamps may start anywhere.

@@ -113,8 +113,12 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   static const char kName[] = "TPictor::Reconnect";
   if (!pFeatures || !pFeatures->AutoReconnect || bStopCapture || !pCaptureCamera || !pMFVideoConverter) return false;
   const TLogScope scope(kName);
-  int running = PICTOR_CAPTURE_RUNNING;
-  if (!CaptureCounters.State.compare_exchange_strong(running, PICTOR_CAPTURE_RECONNECTING)) return false;
+  // A camera reopened but lost again before its first frame is the same wait going on.
+  const int state = CaptureCounters.State.load();
+  if (state != PICTOR_CAPTURE_RUNNING && !(state == PICTOR_CAPTURE_RECONNECTING && pFeatures->ResumePending))
+    return false;
+  int expected = state;
+  if (!CaptureCounters.State.compare_exchange_strong(expected, PICTOR_CAPTURE_RECONNECTING)) return false;
   CaptureCounters.Error = loss;
   LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
   // The lost camera's source stops its work now; it and its reader stay until the stop.
@@ -160,11 +164,19 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   }
   if (com == S_OK) CoUninitialize();
   if (!reopened) return false;  // stopped: StopCapture takes it from here
+  // The capture counts as resumed with the first frame the camera gives again (StampFrame).
   pFeatures->Stamper.Rebase = true;
+  pFeatures->ResumePending = true;
+  LogInfo("%s camera back, reading again", kName);
+  return true;
+}
+
+void TPictor::CaptureResumed()
+{
+  pFeatures->ResumePending = false;
   pFeatures->Reconnects.fetch_add(1);
   CaptureCounters.Error = 0;
   int waiting = PICTOR_CAPTURE_RECONNECTING;
   CaptureCounters.State.compare_exchange_strong(waiting, PICTOR_CAPTURE_RUNNING);
-  LogInfo("%s camera back, capture resumed", kName);
-  return true;
+  LogInfo("%s capture resumed", "TPictor::Reconnect");
 }

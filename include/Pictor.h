@@ -265,6 +265,8 @@ class PICTOR_API TPictor {
   // and reopens it (true), or returns false when off or stopped meanwhile.
   bool ReconnectAfterLoss(HRESULT loss);
   bool RetireCamera();
+  // Capture thread: the first frame after a reconnection; the status says RUNNING again.
+  void CaptureResumed();
   bool HoldMultithreadedApartment();
   void ReleaseApartmentHold();
 
