@@ -196,17 +196,48 @@ namespace {
 
 struct TCaptureObject : TObject {
   TCaptureObject() : TObject(THandleKind::Capture) {}
+  // The list notices end before the fields their thunk reads go.
+  ~TCaptureObject() override { Pictor.SetCameraListCallback(nullptr, nullptr); }
   TPictor Pictor;
   // Written only while no capture runs; read by the converter thread.
   PictorFrameCallback Callback = nullptr;
+  PictorFrameCallbackEx CallbackEx = nullptr;
   void* Context = nullptr;
+  // The camera list callback: set by the host thread while the watcher's thread may read
+  // it; the lock is never held during the call.
+  SRWLOCK ListLock = SRWLOCK_INIT;
+  PictorCameraListCallback ListCallback = nullptr;
+  void* ListContext = nullptr;
+  // Marks the camera list callback's thread (TCallbackScope): only a destroy is refused
+  // there, since it would wait for that thread.
+  char ListCallbackMarker = 0;
 };
+
+void CameraListThunk(void* context)
+{
+  TCaptureObject* object = static_cast<TCaptureObject*>(context);
+  AcquireSRWLockShared(&object->ListLock);
+  const PictorCameraListCallback callback = object->ListCallback;
+  void* const hostContext = object->ListContext;
+  ReleaseSRWLockShared(&object->ListLock);
+  const TCallbackScope scope(&object->ListCallbackMarker);
+  if (callback) callback(hostContext);
+}
 
 bool CaptureThunk(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels, void* context)
 {
   TCaptureObject* object = static_cast<TCaptureObject*>(context);
   const TCallbackScope scope(object);
   object->Callback(width, height, topDown ? 1 : 0, pixels, object->Context);
+  return true;
+}
+
+bool CaptureThunkEx(const TPictorFrameInfo* info, unsigned int width, unsigned int height, bool topDown,
+                    unsigned char* pixels, void* context)
+{
+  TCaptureObject* object = static_cast<TCaptureObject*>(context);
+  const TCallbackScope scope(object);
+  object->CallbackEx(info, width, height, topDown ? 1 : 0, pixels, object->Context);
   return true;
 }
 
@@ -224,11 +255,23 @@ int CheckBuffer(const char* function, const void* buffer, int capacity, const in
   return PICTOR_OK;
 }
 
+void SetCallback(TCaptureObject& object, PictorFrameCallback callback)
+{
+  object.Callback = callback;
+  object.CallbackEx = nullptr;
+}
+
+void SetCallback(TCaptureObject& object, PictorFrameCallbackEx callback)
+{
+  object.Callback = nullptr;
+  object.CallbackEx = callback;
+}
+
 // Start by index or by format: the same checks, then the running capture is stopped
 // before the callback fields change under its converter thread.
-template <typename Start>
+template <typename Callback, typename Start>
 int StartCapture(const char* function, PictorCapture capture, const wchar_t* link, bool formatMissing,
-                 PictorFrameCallback callback, void* context, Start start)
+                 Callback callback, void* context, Start start)
 {
   const auto object = FindCapture(function, capture);
   if (!object) return PICTOR_E_INVALID_HANDLE;
@@ -238,7 +281,7 @@ int StartCapture(const char* function, PictorCapture capture, const wchar_t* lin
   if (formatMissing) return Fail(function, PICTOR_E_NULL_POINTER, "format is null");
   if (!callback) return Fail(function, PICTOR_E_NULL_POINTER, "callback is null");
   if (object->Pictor.IsCaptureActive()) object->Pictor.StopCapture();
-  object->Callback = callback;
+  SetCallback(*object, callback);
   object->Context = context;
   if (!start(object->Pictor, object.get())) return Fail(function, PICTOR_E_FAILED, "the capture did not start");
   return PICTOR_OK;
@@ -317,6 +360,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureDestroy(PictorCapture capture)
     if (const auto object = FindCapture(kName, capture)) {
       if (InCallbackOf(object.get()))
         return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own frame callback");
+      if (InCallbackOf(&object->ListCallbackMarker))
+        return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the capture's own camera list callback");
     }
     // TPictor's destructor stops a running capture before it releases anything.
     if (!DestroyHandle(reinterpret_cast<uintptr_t>(capture), THandleKind::Capture))
@@ -348,6 +393,22 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture captur
     if (const int problem = CheckBuffer(kName, cameras, capacity, count)) return problem;
     *count =
         object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr, capacity);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorSetCameraListCallback(PictorCapture capture, PictorCameraListCallback callback,
+                                                          void* context)
+{
+  static const char kName[] = "PictorSetCameraListCallback";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    AcquireSRWLockExclusive(&object->ListLock);
+    object->ListCallback = callback;
+    object->ListContext = context;
+    ReleaseSRWLockExclusive(&object->ListLock);
+    object->Pictor.SetCameraListCallback(callback ? CameraListThunk : nullptr, object.get());
     return PICTOR_OK;
   });
 }
@@ -431,6 +492,28 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, co
   });
 }
 
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                   int topDown, PictorFrameCallbackEx callback, void* context)
+{
+  static const char kName[] = "PictorCaptureStartEx";
+  return Guarded(kName, [&] {
+    return StartCapture(kName, capture, link, false, callback, context, [&](TPictor& pictor, void* thunkContext) {
+      return pictor.StartCaptureEx(link, formatIndex, topDown != 0, CaptureThunkEx, thunkContext);
+    });
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetAutoReconnect(PictorCapture capture, int on)
+{
+  static const char kName[] = "PictorCaptureSetAutoReconnect";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    object->Pictor.SetAutoReconnect(on != 0);
+    return PICTOR_OK;
+  });
+}
+
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture)
 {
   static const char kName[] = "PictorCaptureStop";
@@ -464,6 +547,20 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, Pict
     if (!object) return PICTOR_E_INVALID_HANDLE;
     if (!status) return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
     *status = object->Pictor.GetCaptureStatus();
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatusEx(PictorCapture capture, PictorCaptureStatusEx* status)
+{
+  static const char kName[] = "PictorCaptureGetStatusEx";
+  return Guarded(kName, [&] {
+    const auto object = FindCapture(kName, capture);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!status) return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
+    if (status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "status Size is smaller than the first version's record");
+    object->Pictor.GetCaptureStatusEx(status);
     return PICTOR_OK;
   });
 }

@@ -22,9 +22,10 @@ class TPictor;
 // Creates the device source for a symbolic link and a source reader over it, in
 // asynchronous mode when a callback is given, reading then through a source that reports
 // the camera's failures to the callback; writes the error line of a failing step. A source
-// may be left without a reader on failure.
+// may be left without a reader on failure. `failure`, when given, receives the failing
+// step's result (S_OK on success).
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      TReadCallback* callback = nullptr);
+                      TReadCallback* callback = nullptr, HRESULT* failure = nullptr);
 
 // The running capture's camera, kept by TPictor from the start of a capture to its stop.
 struct TCaptureCamera {

@@ -7,6 +7,8 @@
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
+#include "capture/CameraListWatcher.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
@@ -66,6 +68,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
 
   // Every failure returns false here; the StopCapture below then takes down whatever
   // was set up (converter, camera, callback).
+  HRESULT cameraRefusal = S_OK;  // the camera's reason when it could not be opened
   auto start = [&]() -> bool {
     LogInfo("%s %S", kName, symbolicLink ? symbolicLink : L"");
     StopCapture();
@@ -91,6 +94,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
     if (!ActivateDevice(symbolicLink)) {
+      cameraRefusal = LastActivationError();
       LogError("%s unable to activate device", kName);
       return false;
     }
@@ -153,6 +157,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     LogError("%s unexpected exception", kName);
   }
   if (!started) StopCapture();
+  if (!started && FAILED(cameraRefusal)) CaptureStatusStartRefused(cameraRefusal);
   LogInfo("%s exit with %d", kName, started ? 1 : 0);
   return started;
 }
@@ -250,7 +255,8 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
 
 // Copies one sample into the converter's mailbox. A failed copy loses this frame only;
 // the copy has written its error line and released what it held before throwing.
-static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool)
+static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
+                           const TPictorFrameInfo& info)
 {
   static const char* const kName = "TPictor::CaptureThread";
   IMFSample* copy = nullptr;
@@ -264,6 +270,7 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
     LogError("%s sample copy failed, frame dropped", kName);
     return;
   }
+  AttachFrameInfo(copy, info);
   converter->SetInputSample(copy);
 }
 
@@ -304,8 +311,7 @@ void TPictor::CaptureThread(TPictor* object)
   while (!object->bStopCapture) {
     LogVerbose("%s before ReadSample", kName);
     // One read at a time: the answer comes on a reader thread; a stop request ends the
-    // wait for it.
-    // A failure the camera reported since the last read answers this one at once.
+    // wait for it. A failure the camera reported since the last read answers it at once.
     HRESULT hr = reads->ReadAsked() ? object->pSourceReader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr,
                                                                         nullptr, nullptr, nullptr)
                                     : S_OK;
@@ -318,6 +324,7 @@ void TPictor::CaptureThread(TPictor* object)
       hr = answer.Status;
     if (hr != S_OK) {
       LogError("%s ReadSample error %x", kName, static_cast<unsigned>(hr));
+      if (object->ReconnectAfterLoss(hr)) continue;
       object->CaptureStatusEnded(hr);
       break;
     }
@@ -331,16 +338,18 @@ void TPictor::CaptureThread(TPictor* object)
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {
       LogError("%s stream error, flags %x", kName, static_cast<unsigned>(streamFlags));
+      if (object->ReconnectAfterLoss(E_FAIL)) continue;
       object->CaptureStatusEnded(E_FAIL);  // the reader gave no result of its own
       break;
     }
     // While the converter works on a frame the mailbox would drop this one: drop it
     // before copying it, so that a fast camera does not take the converter's processor
     // time with copies nobody receives.
+    const TPictorFrameInfo info = sample ? object->StampFrame(sample) : TPictorFrameInfo();
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample)
-      HandOverSample(object->pMFVideoConverter, sample, &copyPool);
+      HandOverSample(object->pMFVideoConverter, sample, &copyPool, info);
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.
     if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {

@@ -5,7 +5,11 @@
 // the host may ask from any thread while the capture runs.
 #include "Pictor.h"
 
+#include "capture/CaptureFeatures.h"
+
 #include "log/Log.h"
+
+#include <cstring>
 
 namespace {
 
@@ -37,6 +41,30 @@ TPictorCaptureStatus TPictor::GetCaptureStatus()
   return status;
 }
 
+bool TPictor::GetCaptureStatusEx(TPictorCaptureStatusEx* status)
+{
+  if (!status || status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE) {
+    LogError("%s record null or smaller than %d bytes", "TPictor::GetCaptureStatusEx",
+             PICTOR_CAPTURE_STATUS_EX_MIN_SIZE);
+    return false;
+  }
+  TPictorCaptureStatusEx now = {};
+  const TPictorCaptureStatus plain = GetCaptureStatus();
+  now.Size = sizeof now;
+  now.State = plain.State;
+  now.Error = plain.Error;
+  now.FramesDelivered = plain.FramesDelivered;
+  now.FramesDropped = plain.FramesDropped;
+  now.FrameRate = plain.FrameRate;
+  now.Reconnects = pFeatures ? pFeatures->Reconnects.load() : 0;
+  // A host built against a later version passes a larger record: its Size stays, the
+  // fields this version does not know are left as the host set them.
+  const unsigned int size = status->Size < sizeof now ? status->Size : static_cast<unsigned int>(sizeof now);
+  now.Size = status->Size;
+  std::memcpy(status, &now, size);
+  return true;
+}
+
 // Before the capture thread exists: counters start from zero.
 void TPictor::CaptureStatusStarted()
 {
@@ -46,7 +74,22 @@ void TPictor::CaptureStatusStarted()
   CaptureCounters.FrameRate = 0.0;
   CaptureCounters.WindowStart = 0;
   CaptureCounters.WindowFrames = 0;
+  if (pFeatures) {
+    pFeatures->Stamper = TFrameStamper();
+    pFeatures->NextDelivered = 0;
+    pFeatures->Reconnects = 0;
+    pFeatures->ResumePending = false;
+  }
   CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
+}
+
+// After a start that the camera refused (in use, blocked, gone): the host reads the
+// camera's reason as the end of the capture it asked for.
+void TPictor::CaptureStatusStartRefused(HRESULT error)
+{
+  CaptureCounters.Error = error;
+  CaptureCounters.State = PICTOR_CAPTURE_ENDED;
+  LogInfo("%s camera refused the start, result %x", "TPictor::GetCaptureStatus", static_cast<unsigned>(error));
 }
 
 // Capture thread, leaving its loop without a stop request. Only the first end counts:

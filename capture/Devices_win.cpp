@@ -10,6 +10,7 @@
 
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/MFRuntime.h"
 #include "capture/ReadCallback.h"
 #include "capture/WatchedSource.h"
@@ -138,43 +139,49 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
   // A capture being started reads through its callback; every other use reads nothing.
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback);
+  HRESULT failure = S_OK;
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback, &failure);
+  if (pFeatures) pFeatures->ActivationError = result ? S_OK : failure;
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
 
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      TReadCallback* callback)
+                      TReadCallback* callback, HRESULT* failure)
 {
   static const char kName[] = "TPictor::ActivateDeviceInternal";
+  HRESULT ignored = S_OK;
+  if (!failure) failure = &ignored;
   // Each step's error line names the call; a function the binding lacks is reported as
   // that call failing with kFunctionMissing, never called.
   ComPtr<IMFAttributes> attributes;
   HRESULT hr = (runtime && runtime->pMFCreateAttributes) ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
                                                          : TMFRuntime::kFunctionMissing;
   if (FAILED(hr) || !attributes) {
-    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+    *failure = FAILED(hr) ? hr : E_POINTER;
+    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(*failure));
     return false;
   }
   hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
   if (hr != S_OK) {
     LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
   if (hr != S_OK) {
     LogError("%s SetString error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   hr = runtime->pMFCreateDeviceSource ? runtime->pMFCreateDeviceSource(attributes.Get(), source)
                                       : TMFRuntime::kFunctionMissing;
   if (hr != S_OK) {
     LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return *failure = hr, false;
   }
   if (!*source) {
     // A success code without a source: nothing to build a reader on.
     LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
+    *failure = E_POINTER;
     return false;
   }
   ComPtr<IMFAttributes> readerAttributes;
@@ -182,7 +189,8 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
     hr = runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1);
     if (SUCCEEDED(hr) && readerAttributes) hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
     if (FAILED(hr) || !readerAttributes) {
-      LogError("%s reader callback attribute error %d", kName, static_cast<int>(FAILED(hr) ? hr : E_POINTER));
+      *failure = FAILED(hr) ? hr : E_POINTER;
+      LogError("%s reader callback attribute error %d", kName, static_cast<int>(*failure));
       return false;
     }
   }
@@ -194,6 +202,7 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
         AdoptComPtr(CreateWatchedSource(*source, callback, callback->OpenFaultLine(), runtime->pMFCreateMediaEvent));
     if (!readSource) {
       LogError("%s unable to create the watched source", kName);
+      *failure = E_OUTOFMEMORY;
       return false;
     }
   }
@@ -201,6 +210,7 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
            ? runtime->pMFCreateSourceReaderFromMediaSource(readSource.Get(), readerAttributes.Get(), reader)
            : TMFRuntime::kFunctionMissing;
   if (hr != S_OK || !*reader) {
+    *failure = FAILED(hr) ? hr : E_POINTER;
     LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
     return false;
   }
@@ -212,8 +222,11 @@ void TPictor::DeactivateDevice()
   const TLogScope scope("TPictor::DeactivateDevice");
   // The source is shut down before anything lets go of it: the device closes here even
   // while a platform thread still holds a reference (the reader's release shuts it down
-  // too, but only by default). The reader holds the source; it goes first.
+  // too, but only by default). The reader holds the source; it goes first. Cameras lost
+  // during the capture go too.
   if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
+  if (pFeatures) pFeatures->Retired.clear();
+  ReleaseApartmentHold();
 }

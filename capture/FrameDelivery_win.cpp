@@ -148,7 +148,7 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 
   if (pPictorImageReady) {
     if (LogTraceEnabled()) LogVerbose("%s before pPictorImageReady", kName);
-    pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
+    DeliverToHost(sample, width, height, topDown, lock.Data);
     CaptureFrameDelivered();
     if (LogTraceEnabled()) LogVerbose("%s after pPictorImageReady", kName);
   }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Pictor.h"
+#include "capture/CaptureFeatures.h"
 #include "capture/FrameDelivery.h"
 #include "capture/MFRuntime.h"
 #include "log/Log.h"
@@ -112,8 +113,10 @@ TPictor::TPictor()
       pPictorImageReady(nullptr),
       pImageReadyContext(nullptr),
       pCaptureCamera(nullptr),
-      Conversion(pcSystemConverter)
+      Conversion(pcSystemConverter),
+      pFeatures(new (std::nothrow) TCaptureFeatures)
 {
+  if (!pFeatures) LogError("%s no memory for the capture features", "TPictor::TPictor");
   // Construction completes even when Media Foundation does not start; the operations
   // then fail one by one with their own lines.
   const HRESULT hr = TMFRuntime::AcquireShared(&pMFRuntime);
@@ -123,11 +126,15 @@ TPictor::TPictor()
 TPictor::~TPictor()
 {
   // A host may destroy an object that still captures: both threads end before anything
-  // they use is released; then the object's hold on the shared binding goes.
+  // they use is released; then the object's hold on the shared binding goes. The camera
+  // list notices end first, so that none reaches a host that is tearing down.
+  if (pFeatures && pFeatures->pListWatcher) SetCameraListCallback(nullptr, nullptr);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   delete pFrameSink;
   pFrameSink = nullptr;
   DeactivateDevice();
+  delete pFeatures;
+  pFeatures = nullptr;
   if (pMFRuntime) TMFRuntime::ReleaseShared();
   pMFRuntime = nullptr;
 }

@@ -480,6 +480,7 @@ void TMFVideoConverter::ConvertPendingSample()
   hr = pTransform->ProcessOutput(0, 1, &buffer, &status);
   ReleaseAndNull(buffer.pEvents);
   if (hr == S_OK) {
+    pInputSample->CopyAllItems(output.Get());  // the frame's attributes (its information) go with it
     if (!topDown && !FlipOutputRows(output.Get())) return;
     pSink->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
   } else if (hr != MF_E_TRANSFORM_NEED_MORE_INPUT) {
@@ -589,5 +590,6 @@ IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMF
     return nullptr;
   }
   outputBuffer->SetCurrentLength(frameBytes);
+  inputSample->CopyAllItems(output.Get());  // the frame's attributes (its information) go with it
   return output.Detach();
 }

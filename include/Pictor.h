@@ -25,6 +25,7 @@ class TMFVideoConverter;
 class TPictorFrameSink;
 class TReadCallback;
 struct TCaptureCamera;
+struct TCaptureFeatures;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
 constexpr int kPictorDescrTextCapacity = 512;
@@ -114,6 +115,17 @@ struct TPictorParameters {
 typedef bool (*TImageReadyCallback)(unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
                                     void* context);
 
+// What is known of one delivered frame: the C interface's record (PictorC.h).
+typedef PictorFrameInfo TPictorFrameInfo;
+
+// The frame callback of StartCaptureEx: the frame's information first, the rest as
+// TImageReadyCallback. info is valid only during the call.
+typedef bool (*TImageReadyCallbackEx)(const TPictorFrameInfo* info, unsigned int width, unsigned int height,
+                                      bool topDown, unsigned char* pixels, void* context);
+
+// Called on a library thread when cameras have come or gone (SetCameraListCallback).
+typedef void (*TCameraListChangedProc)(void* context);
+
 // Who turns the camera's frames into RGB32. pcSystemConverter (the default) uses the
 // Windows Color Converter DSP and lists only the formats it accepts. pcBuiltIn converts
 // with the library's own code: it also lists and decodes MJPG (what most webcams deliver
@@ -123,6 +135,9 @@ enum TPictorConversion : int { pcSystemConverter = 0, pcBuiltIn = 1 };
 
 // What a capture is doing: the C interface's record (PictorC.h), one layout for both.
 typedef PictorCaptureStatus TPictorCaptureStatus;
+
+// The status as it grows: Size set by the caller, nothing written past it (PictorC.h).
+typedef PictorCaptureStatusEx TPictorCaptureStatusEx;
 
 // Progress of the current or last capture, written by the capture and converter threads
 // and read by TPictor::GetCaptureStatus from any thread.
@@ -167,6 +182,11 @@ class PICTOR_API TPictor {
   // present. Starts nothing and writes no log line.
   static bool CanUseMFAPI();
 
+  // Calls callback on a library thread within 2 s of a camera arriving or leaving, until
+  // it is set to null or the object is destroyed (which turns it off first). Setting it
+  // to null waits for a call in progress, unless it comes from that call itself.
+  void SetCameraListCallback(TCameraListChangedProc callback, void* context);
+
   int GetWebCamerasCount();
   // Fills up to capacity descriptors; returns the number of devices found.
   int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
@@ -181,12 +201,26 @@ class PICTOR_API TPictor {
                     void* context);
   bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
                     void* context);
+  // StartCapture with a callback that also receives the frame's information.
+  bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallbackEx callback,
+                      void* context);
   void StopCapture();
   bool IsCaptureActive();
-  // Idle, running or ended by the stream (with the failing HRESULT), frames delivered
+  // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
+  // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
   // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
   // which stays true after the stream has ended, until StopCapture.
   TPictorCaptureStatus GetCaptureStatus();
+  // The same with the fields added since (the reconnect count), written up to
+  // status->Size bytes; false, writing nothing, for a null record or a Size under
+  // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE.
+  bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
+
+  // Off by default. On: a capture whose camera is lost waits with the state
+  // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
+  // when a camera with the same symbolic link is back (the status counts it). Off: the
+  // loss ends the capture (ENDED with its result).
+  void SetAutoReconnect(bool reconnect);
 
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.
@@ -211,6 +245,7 @@ class PICTOR_API TPictor {
   // Frame delivery, called on the converter's thread.
   IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
   void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown);
+  void DeliverToHost(IMFSample* sample, unsigned int width, unsigned int height, bool topDown, unsigned char* pixels);
 
   // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
   void CaptureStatusStarted();
@@ -218,6 +253,22 @@ class PICTOR_API TPictor {
   void CaptureStatusStopped();
   void CaptureFrameDelivered();
   void CaptureFrameDropped();
+
+  // Capture thread: the information of a frame just read, which counts it; handed on
+  // with the frame's copy (capture/FrameInfo_win.cpp).
+  TPictorFrameInfo StampFrame(IMFSample* sample);
+  // The camera's own reason why the last activation failed (S_OK when it did not).
+  HRESULT LastActivationError() const;
+  // After a start that failed because the camera refused it: the status says why.
+  void CaptureStatusStartRefused(HRESULT error);
+  // Capture thread, after a failed read: with auto reconnect on, waits for the camera
+  // and reopens it (true), or returns false when off or stopped meanwhile.
+  bool ReconnectAfterLoss(HRESULT loss);
+  bool RetireCamera();
+  // Capture thread: the first frame after a reconnection; the status says RUNNING again.
+  void CaptureResumed();
+  bool HoldMultithreadedApartment();
+  void ReleaseApartmentHold();
 
   // The capture thread.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
@@ -241,6 +292,9 @@ class PICTOR_API TPictor {
   // format calls leave the capture's slot alone; null while no capture runs.
   TCaptureCamera* pCaptureCamera;
   TPictorConversion Conversion;
+  // State of the additions beyond the first interface (frame information, camera list
+  // notices, reconnection), owned; capture/CaptureFeatures.h.
+  TCaptureFeatures* pFeatures;
   // What the converter hands its frames to (made with the first converter, kept until
   // the object goes).
   TPictorFrameSink* pFrameSink = nullptr;

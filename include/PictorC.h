@@ -45,7 +45,7 @@
 
 /* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
  * the major number: it changes only when a function or record changes incompatibly. */
-#define PICTOR_C_API_VERSION 0x00010002
+#define PICTOR_C_API_VERSION 0x00010003
 
 /* Results. */
 #define PICTOR_OK 0
@@ -155,9 +155,22 @@ typedef struct PictorKeyingParams {
 #define PICTOR_RENDERER_SOFTWARE 1  /* composed on the CPU; no Direct3D object is made */
 
 /* Capture states. */
-#define PICTOR_CAPTURE_IDLE 0    /* no capture, or stopped by the host */
-#define PICTOR_CAPTURE_RUNNING 1 /* frames are being read */
-#define PICTOR_CAPTURE_ENDED 2   /* the stream ended by itself; Error says why */
+#define PICTOR_CAPTURE_IDLE 0         /* no capture, or stopped by the host */
+#define PICTOR_CAPTURE_RUNNING 1      /* frames are being read */
+#define PICTOR_CAPTURE_ENDED 2        /* the stream ended by itself, or the camera refused the start; Error says why */
+#define PICTOR_CAPTURE_RECONNECTING 3 /* the camera was lost; waiting for it to come back (auto reconnect) */
+
+/* What is known of one delivered frame (TPictorFrameInfo). Times are in 100 ns units.
+ * Fields may be added at the end in later versions; the record is the library's, read
+ * through the pointer only during the callback. */
+typedef struct PictorFrameInfo {
+  unsigned long long Sequence;      /* the frame's number since the start, dropped frames counted */
+  long long SampleTime;             /* since the stream started (the camera's time stamps) */
+  long long DeviceTime;             /* when the camera took it (MFSampleExtension_DeviceTimestamp,
+                                       performance-counter time base); 0 when the camera gives none */
+  long long ReadTime;               /* performance counter when the library read it */
+  unsigned long long DroppedBefore; /* frames dropped since the previous delivered one */
+} PictorFrameInfo;
 
 /* What a capture is doing (also TPictor::GetCaptureStatus). Counters run from the start
  * of the current or last capture. */
@@ -169,16 +182,40 @@ typedef struct PictorCaptureStatus {
   double FrameRate;                   /* delivered frames per second, measured */
 } PictorCaptureStatus;
 
+/* The capture status as it grows (also TPictor::GetCaptureStatusEx). The host sets Size
+ * to sizeof(PictorCaptureStatusEx) as it was compiled; the library writes no byte past
+ * Size, so a host built against this version keeps working when later versions add
+ * fields at the end. Size must be at least this version's 48 bytes. */
+typedef struct PictorCaptureStatusEx {
+  unsigned int Size;                  /* set by the host before the call */
+  int State;                          /* PICTOR_CAPTURE_* */
+  HRESULT Error;                      /* ENDED: the failing result; RECONNECTING: the loss */
+  unsigned int Reserved;              /* 0 */
+  unsigned long long FramesDelivered; /* as in PictorCaptureStatus */
+  unsigned long long FramesDropped;
+  double FrameRate;
+  unsigned long long Reconnects; /* times the camera came back since the start */
+} PictorCaptureStatusEx;
+#define PICTOR_CAPTURE_STATUS_EX_MIN_SIZE 48
+
 /* Frame callback of a capture: width x height pixels of 4 bytes (blue, green, red,
  * alpha), rows width * 4 bytes apart, valid only during the call; topDown is non-zero
  * when the first row is the top of the picture. The result is ignored. */
 typedef int(PICTOR_CDECL* PictorFrameCallback)(unsigned int width, unsigned int height, int topDown,
                                                unsigned char* pixels, void* context);
 
+/* Frame callback with the frame's information first (PictorCaptureStartEx); the rest as
+ * PictorFrameCallback. info is valid only during the call. */
+typedef int(PICTOR_CDECL* PictorFrameCallbackEx)(const PictorFrameInfo* info, unsigned int width, unsigned int height,
+                                                 int topDown, unsigned char* pixels, void* context);
+
 /* Frame callback of a preview: the composited picture, pitch bytes between rows, top row
  * first, valid only during the call. The result is ignored. */
 typedef int(PICTOR_CDECL* PictorPreviewCallback)(unsigned int width, unsigned int height, unsigned int pitch,
                                                  unsigned char* pixels, void* context);
+
+/* Camera list callback: cameras have come or gone (PictorSetCameraListCallback). */
+typedef void(PICTOR_CDECL* PictorCameraListCallback)(void* context);
 
 /* Opaque handles. */
 typedef struct PictorCaptureObject* PictorCapture;
@@ -192,6 +229,11 @@ PICTOR_C_API int PICTOR_CDECL PictorGetApiVersion(void);
 PICTOR_C_API int PICTOR_CDECL PictorCanUseMediaFoundation(void);
 /* A short English name of a result code ("PICTOR_E_NULL_POINTER"); never null. */
 PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result);
+/* A short English sentence for a capture error a host may show (the camera is in use by
+ * another application, blocked by the privacy settings, unplugged, taken over, not
+ * found), or the HRESULT in hex ("0x80004005") for any other; never null. The hex text
+ * stays valid until 32 more unknown results have been described. */
+PICTOR_C_API const char* PICTOR_CDECL PictorDescribeResult(HRESULT result);
 /* Writes every field of the record to the log. */
 PICTOR_C_API int PICTOR_CDECL PictorLogFormat(const PictorFormat* format);
 
@@ -205,6 +247,13 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureGetCameraCount(PictorCapture capture,
 /* Fills up to capacity records; *count gets the number of cameras (may exceed it). */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture capture, PictorDescr* cameras, int capacity,
                                                             int* count);
+
+/* Calls callback on a library thread within 2 s of a camera arriving or leaving; null
+ * turns it off (waiting for a call in progress unless made from it), and destroying the
+ * capture turns it off first. From inside the callback the host may call any function
+ * of this capture except PictorCaptureDestroy (PICTOR_E_IN_CALLBACK). */
+PICTOR_C_API int PICTOR_CDECL PictorSetCameraListCallback(PictorCapture capture, PictorCameraListCallback callback,
+                                                          void* context);
 
 /* Capture formats the library can deliver as 32-bit RGB. link is a camera's SymbolicLink.
  * These open and close the camera: not while the object captures. */
@@ -226,13 +275,27 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureStart(PictorCapture capture, const wc
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStartFormat(PictorCapture capture, const wchar_t* link,
                                                        const PictorFormat* format, int topDown,
                                                        PictorFrameCallback callback, void* context);
+/* PictorCaptureStart with a callback that also receives the frame's information. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureStartEx(PictorCapture capture, const wchar_t* link, int formatIndex,
+                                                   int topDown, PictorFrameCallbackEx callback, void* context);
+/* on != 0: a capture whose camera is lost waits (PICTOR_CAPTURE_RECONNECTING) and resumes
+ * with the same format, row order and callback when a camera with the same link is back;
+ * 0 (the default): the loss ends the capture. Takes effect at once, also while capturing. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureSetAutoReconnect(PictorCapture capture, int on);
 /* Ends the capture and closes the camera; no callback runs after it returns. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureStop(PictorCapture capture);
 /* *active = 1 while a capture thread exists (also after the stream has ended). */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureIsActive(PictorCapture capture, int* active);
 /* State, error, counters and frame rate of the current or last capture. A stream error
- * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails. */
+ * shows as PICTOR_CAPTURE_ENDED with its HRESULT as soon as the read fails (or, with auto
+ * reconnect on, as PICTOR_CAPTURE_RECONNECTING); so does a start that the camera refused
+ * (in use, blocked by the privacy settings, gone). PictorDescribeResult tells why. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatus(PictorCapture capture, PictorCaptureStatus* status);
+
+/* The same with the fields added since, as far as status->Size reaches (see
+ * PictorCaptureStatusEx); a Size under PICTOR_CAPTURE_STATUS_EX_MIN_SIZE gives
+ * PICTOR_E_INVALID_ARGUMENT and writes nothing. */
+PICTOR_C_API int PICTOR_CDECL PictorCaptureGetStatusEx(PictorCapture capture, PictorCaptureStatusEx* status);
 
 /* Camera parameters; each opens and closes the camera: not while the object captures. */
 PICTOR_C_API int PICTOR_CDECL PictorCaptureGetParameters(PictorCapture capture, const wchar_t* link,
@@ -308,6 +371,18 @@ PICTOR_PIN(PictorCaptureStatus, FramesDelivered, 8);
 PICTOR_PIN(PictorCaptureStatus, FramesDropped, 16);
 PICTOR_PIN(PictorCaptureStatus, FrameRate, 24);
 PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatus) == 32, "PictorCaptureStatus size");
+PICTOR_PIN(PictorCaptureStatusEx, State, 4);
+PICTOR_PIN(PictorCaptureStatusEx, Error, 8);
+PICTOR_PIN(PictorCaptureStatusEx, FramesDelivered, 16);
+PICTOR_PIN(PictorCaptureStatusEx, FramesDropped, 24);
+PICTOR_PIN(PictorCaptureStatusEx, FrameRate, 32);
+PICTOR_PIN(PictorCaptureStatusEx, Reconnects, 40);
+PICTOR_STATIC_ASSERT(sizeof(PictorCaptureStatusEx) == PICTOR_CAPTURE_STATUS_EX_MIN_SIZE, "PictorCaptureStatusEx size");
+PICTOR_PIN(PictorFrameInfo, SampleTime, 8);
+PICTOR_PIN(PictorFrameInfo, DeviceTime, 16);
+PICTOR_PIN(PictorFrameInfo, ReadTime, 24);
+PICTOR_PIN(PictorFrameInfo, DroppedBefore, 32);
+PICTOR_STATIC_ASSERT(sizeof(PictorFrameInfo) == 40, "PictorFrameInfo size");
 #undef PICTOR_PIN
 
 #endif /* PICTOR_C_H */

@@ -37,6 +37,9 @@ bool ChooseCamera(TPictor& pictor, int index, TPictorDescr* camera);
 bool CaptureAndSave(TPictor& pictor, const TPictorDescr& camera, int cameraIndex, const TPictorFormat& format,
                     int formatIndex, int seconds, const std::string& firstPng, const std::string& lastPng);
 
+// The name of a PICTOR_CAPTURE_* state, for printing.
+const char* StateName(int state);
+
 struct DemoSectionRegistrar {
   explicit DemoSectionRegistrar(DemoSection section) { DemoSections().push_back(std::move(section)); }
 };

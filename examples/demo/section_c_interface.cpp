@@ -19,20 +19,6 @@ int PICTOR_CDECL CountFrame(unsigned int, unsigned int, int, unsigned char*, voi
   return 1;
 }
 
-const char* StateName(int state)
-{
-  switch (state) {
-    case PICTOR_CAPTURE_IDLE:
-      return "idle";
-    case PICTOR_CAPTURE_RUNNING:
-      return "running";
-    case PICTOR_CAPTURE_ENDED:
-      return "ended";
-    default:
-      return "?";
-  }
-}
-
 void PrintStatus(const char* when, const PictorCaptureStatus& status)
 {
   std::printf("  %-18s %-8s 0x%08lx %10llu %8llu %8.1f\n", when, StateName(status.State),

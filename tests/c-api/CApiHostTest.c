@@ -77,6 +77,68 @@ static int WaitForFrames(Frames* frames, LONG wanted)
   return frames->count >= wanted;
 }
 
+/* The extended frame callback and the camera list callback, as a C host gets them. */
+typedef struct Notices {
+  volatile LONG frames;
+  volatile LONG lastSequence;
+  PictorCapture self;
+  volatile LONG destroyResult; /* PictorCaptureDestroy from the list callback */
+  volatile LONG listCalls;
+} Notices;
+
+static int PICTOR_CDECL OnFrameEx(const PictorFrameInfo* info, unsigned int width, unsigned int height, int topDown,
+                                  unsigned char* pixels, void* context)
+{
+  Notices* notices = (Notices*)context;
+  (void)width, (void)height, (void)topDown, (void)pixels;
+  notices->lastSequence = (LONG)info->Sequence;
+  InterlockedIncrement(&notices->frames);
+  return 1;
+}
+
+static void PICTOR_CDECL OnCameraList(void* context)
+{
+  Notices* notices = (Notices*)context;
+  notices->destroyResult = PictorCaptureDestroy(notices->self);
+  InterlockedIncrement(&notices->listCalls);
+}
+
+/* The grown status writes no byte past the Size the host gives; the list callback cannot
+ * destroy its own object. */
+static void ExtendedCaptureStatusAndNotices(void)
+{
+  PictorCapture capture = NULL;
+  Notices notices = {0};
+  unsigned char record[64];
+  PictorCaptureStatusEx* status = (PictorCaptureStatusEx*)record;
+  VirtualCam_Unplug_t unplug =
+      (VirtualCam_Unplug_t)(void (*)(void))GetProcAddress(GetModuleHandleW(L"mf.dll"), "VirtualCam_Unplug");
+  VirtualCam_Plug_t plug =
+      (VirtualCam_Plug_t)(void (*)(void))GetProcAddress(GetModuleHandleW(L"mf.dll"), "VirtualCam_Plug");
+  int waited;
+  CHECK(PictorCaptureCreate(&capture) == PICTOR_OK);
+  notices.self = capture;
+  CHECK(PictorCaptureSetAutoReconnect(capture, 1) == PICTOR_OK);
+  CHECK(PictorCaptureStartEx(capture, kBars, 0, 1, OnFrameEx, &notices) == PICTOR_OK);
+  for (waited = 0; notices.frames < 3 && waited < 30000; waited += 20) Sleep(20);
+  CHECK(notices.frames >= 3 && notices.lastSequence >= 2);
+  memset(record, 0xAB, sizeof record);
+  status->Size = PICTOR_CAPTURE_STATUS_EX_MIN_SIZE - 8;
+  CHECK_CODE(PictorCaptureGetStatusEx(capture, status), PICTOR_E_INVALID_ARGUMENT);
+  CHECK(record[8] == 0xAB);
+  status->Size = PICTOR_CAPTURE_STATUS_EX_MIN_SIZE;
+  CHECK(PictorCaptureGetStatusEx(capture, status) == PICTOR_OK);
+  CHECK(status->Size == PICTOR_CAPTURE_STATUS_EX_MIN_SIZE && status->State == PICTOR_CAPTURE_RUNNING);
+  CHECK(status->FramesDelivered >= 3 && status->Reconnects == 0);
+  CHECK(record[PICTOR_CAPTURE_STATUS_EX_MIN_SIZE] == 0xAB && record[sizeof record - 1] == 0xAB);
+  CHECK(PictorSetCameraListCallback(capture, OnCameraList, &notices) == PICTOR_OK);
+  CHECK(unplug && plug && unplug(kGreen));
+  for (waited = 0; notices.listCalls < 1 && waited < 3000; waited += 20) Sleep(20);
+  CHECK(notices.listCalls == 1 && notices.destroyResult == PICTOR_E_IN_CALLBACK);
+  CHECK(plug && plug(kGreen));
+  CHECK(PictorCaptureDestroy(capture) == PICTOR_OK);
+}
+
 /* Cameras, formats, and the parameter record crossing the C layer both ways (Apply is a
  * C bool). */
 static void CamerasFormatsAndParameters(void)
@@ -276,6 +338,7 @@ int main(void)
   CaptureWithFrames();
   KeyedPreview();
   DestroyWhileTheCallbackCallsItsObject();
+  ExtendedCaptureStatusAndNotices();
   BadHandlesAndArguments();
   CoUninitialize();
   printf("%d passed, %d failed\n", passed, failed);

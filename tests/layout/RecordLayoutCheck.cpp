@@ -27,5 +27,12 @@ static_assert(alignof(TPictorFormat) == 4, "TPictorFormat alignment");
 P(Value, 0, 4); P(Min, 4, 4); P(Max, 8, 4); P(Step, 12, 4);
 P(Default, 16, 4); P(Flags, 20, 4); P(Apply, 24, 1);
 PS(VideoProcAmp, 0, 10 * 28); PS(CameraControl, 280, 7 * 28);
+#define FI(field, offset) PIN(TPictorFrameInfo, field, offset, 8)
+FI(Sequence, 0); FI(SampleTime, 8); FI(DeviceTime, 16); FI(ReadTime, 24); FI(DroppedBefore, 32);
+static_assert(sizeof(TPictorFrameInfo) == 40 && alignof(TPictorFrameInfo) == 8, "TPictorFrameInfo layout");
+#define SX(field, offset, size) PIN(TPictorCaptureStatusEx, field, offset, size)
+SX(Size, 0, 4); SX(State, 4, 4); SX(Error, 8, 4); SX(Reserved, 12, 4); SX(FramesDelivered, 16, 8);
+SX(FramesDropped, 24, 8); SX(FrameRate, 32, 8); SX(Reconnects, 40, 8);
+static_assert(sizeof(TPictorCaptureStatusEx) == 48, "TPictorCaptureStatusEx layout");
 // clang-format on
 static_assert(sizeof(wchar_t) == 2, "UTF-16 code units");

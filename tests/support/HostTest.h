@@ -52,6 +52,10 @@ class VirtualCamera {
   // Frames the camera with this symbolic link has delivered so far (-1: no such camera).
   LONG FrameCount(const wchar_t* link) const { return getFrameCount_ ? getFrameCount_(link) : -1; }
 
+  // The camera leaves the device list and its streams fail / it comes back.
+  void Unplug(const wchar_t* link) { ASSERT_TRUE(unplug_ && unplug_(link)); }
+  void Plug(const wchar_t* link) { ASSERT_TRUE(plug_ && plug_(link)); }
+
   // The stored state of one camera control, Set calls included (VirtualCamControl.h).
   bool Control(const wchar_t* link, int property, LONG* value, LONG* flags, LONG* setCalls) const
   {
@@ -71,6 +75,8 @@ class VirtualCamera {
   VirtualCam_GetCounts_t getCounts_ = Export<VirtualCam_GetCounts_t>("VirtualCam_GetCounts");
   VirtualCam_GetFrameCount_t getFrameCount_ = Export<VirtualCam_GetFrameCount_t>("VirtualCam_GetFrameCount");
   VirtualCam_GetControl_t getControl_ = Export<VirtualCam_GetControl_t>("VirtualCam_GetControl");
+  VirtualCam_Unplug_t unplug_ = Export<VirtualCam_Unplug_t>("VirtualCam_Unplug");
+  VirtualCam_Plug_t plug_ = Export<VirtualCam_Plug_t>("VirtualCam_Plug");
 };
 
 // Nothing of the double outlives an operation: every activation, source, stream and sample

@@ -6,6 +6,7 @@
 #include <uuids.h>
 #include <vfwmsgs.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -225,13 +226,33 @@ std::vector<std::shared_ptr<CameraState>> CurrentCameras()
   return g_cameras;
 }
 
-std::shared_ptr<CameraState> FindCamera(const wchar_t* link)
+std::shared_ptr<CameraState> FindCamera(const wchar_t* link, bool includeUnplugged)
 {
   if (!link) return nullptr;
   for (const auto& camera : CurrentCameras()) {
-    if (camera->Link() == link) return camera;
+    if (camera->Link() == link) return includeUnplugged || !camera->Unplugged() ? camera : nullptr;
   }
   return nullptr;
+}
+
+void CameraState::SetUnplugged(bool unplugged)
+{
+  unplugged_ = unplugged;
+  if (!unplugged) return;
+  std::lock_guard<std::mutex> lock(streamsMutex_);
+  for (UnplugListener* stream : streams_) stream->OnUnplugged();
+}
+
+void CameraState::AddStream(UnplugListener* stream)
+{
+  std::lock_guard<std::mutex> lock(streamsMutex_);
+  streams_.push_back(stream);
+}
+
+void CameraState::RemoveStream(UnplugListener* stream)
+{
+  std::lock_guard<std::mutex> lock(streamsMutex_);
+  streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
 }
 
 int ConfigureCameras(const char* text, std::string* error)

@@ -23,6 +23,15 @@ struct ControlValue {
   LONG setCalls = 0;  // Set calls received, whatever their outcome
 };
 
+// A live stream of a camera, told when the camera is unplugged.
+class UnplugListener {
+ public:
+  virtual void OnUnplugged() = 0;
+
+ protected:
+  ~UnplugListener() = default;
+};
+
 class CameraState {
  public:
   explicit CameraState(CameraSetup setup);
@@ -40,7 +49,18 @@ class CameraState {
 
   std::atomic<LONG> framesDelivered{0};
 
+  // VirtualCam_Unplug / VirtualCam_Plug: an unplugged camera is gone from the device
+  // list and cannot be activated; unplugging fails the streams that run.
+  bool Unplugged() const { return unplugged_.load(); }
+  void SetUnplugged(bool unplugged);
+  void AddStream(UnplugListener* stream);
+  void RemoveStream(UnplugListener* stream);
+
  private:
+  std::atomic<bool> unplugged_{false};
+  std::mutex streamsMutex_;  // held while the streams are told; a stream's own lock comes after it
+  std::vector<UnplugListener*> streams_;
+
   CameraSetup setup_;
   std::wstring name_, link_;
   std::vector<ComPtr<IMFMediaType>> types_;  // built once; handed out as copies
@@ -48,9 +68,11 @@ class CameraState {
   ControlValue controls_[kControlCount];
 };
 
-// Snapshot of the current set (loads the default or PICTOR_VIRTUALCAM_CONFIG first).
+// Snapshot of the current set (loads the default or PICTOR_VIRTUALCAM_CONFIG first),
+// unplugged cameras included.
 std::vector<std::shared_ptr<CameraState>> CurrentCameras();
-std::shared_ptr<CameraState> FindCamera(const wchar_t* link);
+// The camera with this link, or null; an unplugged one only when asked for.
+std::shared_ptr<CameraState> FindCamera(const wchar_t* link, bool includeUnplugged = false);
 
 // Replaces the set; returns 0 or the failing line.
 int ConfigureCameras(const char* text, std::string* error);

@@ -5,6 +5,7 @@
 #include <mferror.h>
 #include <mfidl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -16,6 +17,12 @@ namespace virtualcam {
 namespace {
 
 std::atomic<LONG> g_counts[7];
+
+}  // namespace
+
+HRESULT ActivationFault(const CameraState& camera);
+
+namespace {
 
 // A camera's activation object: its attributes are those of a video capture device
 // (friendly name, symbolic link, source type); reading the name or link fails when the
@@ -60,7 +67,8 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
     *out = nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!source_) {
-      HRESULT hr = CreateVirtualSource(camera_, &source_);
+      HRESULT hr = ActivationFault(*camera_);
+      if (SUCCEEDED(hr)) hr = CreateVirtualSource(camera_, &source_);
       if (FAILED(hr)) return hr;
     }
     return source_->QueryInterface(riid, out);
@@ -99,6 +107,19 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
   std::mutex mutex_;
   ComPtr<IMFMediaSource> source_;
 };
+
+}  // namespace
+
+// Why a camera cannot be activated now: unplugged (as a device path that no longer
+// exists) or blocked by the privacy settings.
+HRESULT ActivationFault(const CameraState& camera)
+{
+  if (camera.Unplugged()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  if (camera.Setup().accessDenied) return E_ACCESSDENIED;
+  return S_OK;
+}
+
+namespace {
 
 bool AsksForVideoCapture(IMFAttributes* attributes, HRESULT* failure)
 {
@@ -145,7 +166,9 @@ static HRESULT EnumDeviceSources(IMFAttributes* attributes, IMFActivate*** devic
   HRESULT failure = S_OK;
   if (!AsksForVideoCapture(attributes, &failure)) return failure;  // audio: none here
 
-  const auto cameras = CurrentCameras();
+  auto cameras = CurrentCameras();
+  cameras.erase(std::remove_if(cameras.begin(), cameras.end(), [](const auto& c) { return c->Unplugged(); }),
+                cameras.end());
   if (cameras.empty()) return S_OK;
   auto** array = static_cast<IMFActivate**>(CoTaskMemAlloc(sizeof(IMFActivate*) * cameras.size()));
   if (!array) return E_OUTOFMEMORY;
@@ -177,6 +200,8 @@ static HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** so
     return E_INVALIDARG;
   const std::shared_ptr<CameraState> camera = FindCamera(link.Get());
   if (!camera) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  const HRESULT fault = ActivationFault(*camera);
+  if (FAILED(fault)) return fault;
   return CreateVirtualSource(camera, source);
 }
 
@@ -257,7 +282,7 @@ void WINAPI VirtualCam_GetCounts(VirtualCamCounts* counts)
 LONG WINAPI VirtualCam_GetFrameCount(const wchar_t* symbolicLink)
 {
   try {
-    std::shared_ptr<CameraState> camera = FindCamera(symbolicLink);
+    std::shared_ptr<CameraState> camera = FindCamera(symbolicLink, true);
     return camera ? camera->framesDelivered.load() : 0;
   } catch (...) {
     return 0;
@@ -268,7 +293,7 @@ BOOL WINAPI VirtualCam_GetControl(const wchar_t* symbolicLink, int property, LON
 {
   std::shared_ptr<CameraState> camera;
   try {
-    camera = FindCamera(symbolicLink);
+    camera = FindCamera(symbolicLink, true);
   } catch (...) {
     return FALSE;
   }
@@ -278,6 +303,29 @@ BOOL WINAPI VirtualCam_GetControl(const wchar_t* symbolicLink, int property, LON
   if (flags) *flags = control.flags;
   if (setCalls) *setCalls = control.setCalls;
   return TRUE;
+}
+
+// The camera leaves the device list (or comes back); its running streams fail.
+static BOOL SetUnplugged(const wchar_t* symbolicLink, bool unplugged)
+{
+  try {
+    std::shared_ptr<CameraState> camera = FindCamera(symbolicLink, true);
+    if (!camera) return FALSE;
+    camera->SetUnplugged(unplugged);
+    return TRUE;
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+BOOL WINAPI VirtualCam_Unplug(const wchar_t* symbolicLink)
+{
+  return SetUnplugged(symbolicLink, true);
+}
+
+BOOL WINAPI VirtualCam_Plug(const wchar_t* symbolicLink)
+{
+  return SetUnplugged(symbolicLink, false);
 }
 
 }  // extern "C"

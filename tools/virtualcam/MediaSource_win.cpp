@@ -24,6 +24,21 @@ const HRESULT kStreamErrorStatus = MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED;
 const HRESULT kRefusedRequestStatus = MF_E_INVALIDREQUEST;
 // Status of a failing native type (type-error-at).
 const HRESULT kTypeErrorStatus = E_FAIL;
+// Status of the first read of a camera another application holds (busy).
+const HRESULT kBusyStatus = MF_E_HW_MFT_FAILED_START_STREAMING;
+
+// MFSampleExtension_DeviceTimestamp (UINT64, 100 ns, the performance counter's time
+// base): when the camera took the frame. Not in every SDK's headers.
+const GUID kDeviceTimestampKey = {0x8f3e35e7, 0x2dcd, 0x4887, {0x86, 0x22, 0x2a, 0x58, 0xba, 0xa6, 0x52, 0xb0}};
+
+UINT64 PerformanceCounterIn100ns()
+{
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const UINT64 c = static_cast<UINT64>(counter.QuadPart), f = static_cast<UINT64>(frequency.QuadPart);
+  return c / f * 10000000ull + c % f * 10000000ull / f;
+}
 
 class SampleTracker final : public IUnknown {
  public:
@@ -205,12 +220,27 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
 
 class VirtualSource;
 
-class VirtualStream final : public IMFMediaStream {
+class VirtualStream final : public IMFMediaStream, public UnplugListener {
  public:
   VirtualStream(std::shared_ptr<CameraState> camera, ComPtr<StreamDescriptor> descriptor,
                 ComPtr<IMFMediaEventQueue> queue)
       : camera_(std::move(camera)), descriptor_(std::move(descriptor)), queue_(std::move(queue))
   {
+    camera_->AddStream(this);
+  }
+
+  // The device is gone: MEError says so (a Windows reader fails the read at once) and
+  // every later request fails. A request already waiting gets its frame, which was on
+  // its way: Wine 8.0's reader ignores MEError and would otherwise wait for it forever
+  // (a stream tick does not help: it leaves the reader thinking a sample is still due).
+  void OnUnplugged() override
+  {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (state_ == State::Shutdown || failed_ != S_OK) return;
+      failed_ = kStreamErrorStatus;
+    }
+    queue_->QueueEventParamVar(MEError, GUID_NULL, kStreamErrorStatus, nullptr);
   }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override
@@ -264,7 +294,11 @@ class VirtualStream final : public IMFMediaStream {
       const CameraSetup& setup = camera_->Setup();
       if (camera_->NativeTypes().empty()) return MF_E_INVALIDMEDIATYPE;  // a camera without formats
       if (failed_ != S_OK) return failed_;
-      if (setup.streamErrorAfter >= 0 && accepted_ >= setup.streamErrorAfter) {
+      if (setup.busy || camera_->Unplugged()) {
+        // Another application has the camera, or it has gone: the first read fails.
+        failed_ = failure = setup.busy ? kBusyStatus : kStreamErrorStatus;
+        reportError = true;
+      } else if (setup.streamErrorAfter >= 0 && accepted_ >= setup.streamErrorAfter) {
         // The device is gone: say so on the stream (a Windows reader turns MEError into
         // a failed read) and refuse this and every later request (Wine 8.0's reader
         // ignores MEError and fails the read only because the request fails).
@@ -329,6 +363,7 @@ class VirtualStream final : public IMFMediaStream {
 
   void Shutdown()
   {
+    camera_->RemoveStream(this);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (state_ == State::Shutdown) return;
@@ -437,6 +472,7 @@ class VirtualStream final : public IMFMediaStream {
       const DWORD row = static_cast<DWORD>(std::abs(NaturalStride(format.subtype, format.width)));
       buffer->SetCurrentLength(row && row < bytes ? bytes - row : bytes / 2);
     }
+    if (setup.deviceTimestamps) sample->SetUINT64(kDeviceTimestampKey, PerformanceCounterIn100ns());
     sample->SetUINT32(MFSampleExtension_CleanPoint, TRUE);
     if (token) sample->SetUnknown(MFSampleExtension_Token, token);
     if (auto* tracker = new (std::nothrow) SampleTracker()) {

@@ -283,6 +283,12 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       ok = ParseBool(t.value, &cam->videoProcAmp);
     else if (t.key == "paced")
       ok = ParseBool(t.value, &cam->paced);
+    else if (t.key == "busy")
+      ok = ParseBool(t.value, &cam->busy);
+    else if (t.key == "access-denied")
+      ok = ParseBool(t.value, &cam->accessDenied);
+    else if (t.key == "device-timestamps")
+      ok = ParseBool(t.value, &cam->deviceTimestamps);
     else
       return "unknown camera key '" + t.key + "'";
     if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'";
@@ -440,7 +446,7 @@ ParseResult ParseConfig(const std::string& text)
 const char* DefaultConfigText()
 {
   return R"(# Default cameras of the virtual camera.
-camera name="Pictor Virtual Camera" link=\\?\virtualcam#pictor-bars pattern=bars
+camera name="Pictor Virtual Camera" link=\\?\virtualcam#pictor-bars pattern=bars device-timestamps=1
 format subtype=YUY2 size=640x480 rate=30/1
 format subtype=NV12 size=640x480 rate=30/1
 format subtype=I420 size=640x480 rate=30/1

@@ -102,7 +102,10 @@ struct CameraSetup {
   SampleTiming timing = SampleTiming::Full;
   bool cameraControl = true;
   bool videoProcAmp = true;
-  bool paced = true;  // frames at the configured rate; false: as fast as requested
+  bool paced = true;              // frames at the configured rate; false: as fast as requested
+  bool busy = false;              // in use by another application: the first sample request fails
+  bool accessDenied = false;      // blocked by the privacy settings: activation fails with E_ACCESSDENIED
+  bool deviceTimestamps = false;  // samples carry MFSampleExtension_DeviceTimestamp
   std::vector<FormatSetup> formats;
   ControlSetup controls[kControlCount];
 };

@@ -29,6 +29,12 @@
 //          [camera-control=0]         the source has no IAMCameraControl
 //          [video-proc-amp=0]         the source has no IAMVideoProcAmp
 //          [paced=0]                  frames as fast as requested (default: at the rate)
+//          [busy=1]                   in use by another application: the start succeeds, the
+//                                     first read fails with MF_E_HW_MFT_FAILED_START_STREAMING
+//          [access-denied=1]          blocked by the privacy settings: activation fails with
+//                                     E_ACCESSDENIED
+//          [device-timestamps=1]      samples carry MFSampleExtension_DeviceTimestamp (the
+//                                     performance counter in 100 ns when the frame was made)
 //   format subtype=YUY2|NV12|I420|RGB32|ARGB32|MJPG size=640x480 rate=30/1
 //          [stride=-2560]             MF_MT_DEFAULT_STRIDE (default: natural, positive)
 //          [aspect=1/1] [bitrate=N] [rate-min=N/D] [rate-max=N/D]
@@ -122,6 +128,15 @@ typedef LONG(WINAPI* VirtualCam_GetFrameCount_t)(const wchar_t* symbolicLink);
 // "written with the same value". FALSE for an unknown link or property.
 typedef BOOL(WINAPI* VirtualCam_GetControl_t)(const wchar_t* symbolicLink, int property, LONG* value, LONG* flags,
                                               LONG* setCalls);
+
+// VirtualCam_Unplug: the camera leaves the device list (activation then fails with
+// HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) and every stream of it that runs fails with
+// MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED: MEError on the stream, and every later request
+// fails with it; a request already waiting still gets its frame (Wine 8.0's reader
+// ignores MEError and fails the next read). VirtualCam_Plug brings it back
+// for new activations. FALSE for an unknown link.
+typedef BOOL(WINAPI* VirtualCam_Unplug_t)(const wchar_t* symbolicLink);
+typedef BOOL(WINAPI* VirtualCam_Plug_t)(const wchar_t* symbolicLink);
 
 #ifdef __cplusplus
 }

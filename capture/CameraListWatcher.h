@@ -1,0 +1,54 @@
+// Notices of cameras coming and going, for TPictor::SetCameraListCallback: a library
+// thread watches the device list and calls the host when the list of symbolic links it
+// reports has changed.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Pictor.h"
+
+class TMFRuntime;
+
+// The symbolic links of the video capture devices, sorted; false when they could not be
+// read. Writes no line: the watcher and a reconnecting capture call it again and again.
+bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links);
+// True when the device list has the link (device paths compare without regard to case).
+bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link);
+
+class TCameraListWatcher {
+ public:
+  // Starts the watching thread; null (after an error line) when it cannot.
+  static TCameraListWatcher* Start(TMFRuntime* runtime, TCameraListChangedProc callback, void* context);
+  // Later notices go to this callback (never null: Stop turns them off).
+  void SetCallback(TCameraListChangedProc callback, void* context);
+  // Ends the notices: no callback runs once it returns, except when it is called from
+  // the callback itself, which then is the last. Joins the thread, or, on the thread
+  // itself, leaves the thread to end and free the watcher by itself. The object is gone
+  // afterwards.
+  void Stop();
+
+ private:
+  TCameraListWatcher(TMFRuntime* runtime, TCameraListChangedProc callback, void* context);
+  ~TCameraListWatcher();
+  TCameraListWatcher(const TCameraListWatcher&) = delete;
+  TCameraListWatcher& operator=(const TCameraListWatcher&) = delete;
+
+  static DWORD WINAPI ThreadApi(LPVOID parameter);
+  void Watch();
+  void NotifyHost();
+
+  TMFRuntime* pRuntime;                 // the library's shared binding, not owned
+  SRWLOCK CallbackLock = SRWLOCK_INIT;  // guards the pair below; never held during the call
+  TCameraListChangedProc pCallback;
+  void* pContext;
+  std::vector<std::wstring> Known;  // the links last seen; the watcher's thread only, once started
+  HANDLE hStopEvent = nullptr;      // manual-reset
+  HANDLE hWakeEvent = nullptr;      // auto-reset: a device-interface notice arrived
+  HANDLE hThread = nullptr;
+  DWORD dwThreadId = 0;
+  // Set by a Stop on the watcher's own thread: the thread frees the watcher as it ends.
+  bool bFreesItself = false;
+};
