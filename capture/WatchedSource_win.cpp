@@ -120,7 +120,7 @@ class TWatchedSource final : public TWatched<IMFMediaSource> {
  public:
   TWatchedSource(IMFMediaSource* camera, TReadCallback* reads, unsigned line,
                  TMFRuntime::TMFCreateMediaEvent createEvent)
-      : TWatched(camera, reads, line), CreateEvent(createEvent)
+      : TWatched(camera, reads, line), MakeEvent(createEvent)
   {
   }
 
@@ -165,7 +165,7 @@ class TWatchedSource final : public TWatched<IMFMediaSource> {
     wrapped.vt = VT_UNKNOWN;
     wrapped.punkVal = static_cast<IMFMediaStream*>(wrapper.Get());  // the event takes its own reference
     ComPtr<IMFMediaEvent> replacement;
-    HRESULT hr = wrapper ? CreateEvent(type, extended, status, &wrapped, &replacement) : E_OUTOFMEMORY;
+    HRESULT hr = wrapper ? MakeEvent(type, extended, status, &wrapped, &replacement) : E_OUTOFMEMORY;
     if (SUCCEEDED(hr)) hr = (*event)->CopyAllItems(replacement.Get());
     if (FAILED(hr)) {
       // The reader gets the camera's own stream: the capture runs, its failures reach the
@@ -177,7 +177,7 @@ class TWatchedSource final : public TWatched<IMFMediaSource> {
     *event = replacement.Detach();
   }
 
-  const TMFRuntime::TMFCreateMediaEvent CreateEvent;
+  const TMFRuntime::TMFCreateMediaEvent MakeEvent;
 };
 
 TWatchedStream::TWatchedStream(IMFMediaStream* camera, TWatchedSource* source, TReadCallback* reads, unsigned line)
