@@ -254,6 +254,6 @@ void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int heig
                     float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
                     unsigned int customColor)
 {
-  colorkey::RemoveKeyColorUsing(colorkey::SelectKeyRow(colorkey::CpuFeatures()), pixels, width, height, stride, sensitivity, smoothing, opacity, colorType,
-                                customColor);
+  colorkey::RemoveKeyColorUsing(colorkey::SelectKeyRow(colorkey::CpuFeatures()), pixels, width, height, stride,
+                                sensitivity, smoothing, opacity, colorType, customColor);
 }
