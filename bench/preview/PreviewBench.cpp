@@ -7,7 +7,8 @@
 // of one software frame (key and composite) handed in directly, also in memcpys, with what
 // spill suppression 1 and edge choke 1 add to it.
 // Last, the software renderer on a camera paced at 30 frames/s in RGB32 at 1920x1080 and
-// 3840x2160: the rate the preview delivers and the frames it drops per 100 read.
+// 3840x2160: the camera's raw rate, the rate the preview delivers and the frames it drops
+// per 100 read.
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
 #include "bench/BenchClock.h"
@@ -245,23 +246,24 @@ void CompareRenderers(const wchar_t* link, DWORD seconds)
   }
 }
 
-// The software preview on a camera paced at 30 frames/s: delivered frames/s and frames
-// dropped (read but not delivered because the preview was still busy) per 100 read.
+// The software preview on a camera paced at 30 frames/s, after a second of warm-up: the
+// camera's rate to TPictor alone, the frames/s the library read and the preview delivered,
+// and the frames dropped (read but not delivered because the preview was still busy) per
+// 100 read.
 void PacedSoftwarePreview(const wchar_t* link, DWORD seconds)
 {
   std::printf("\nsoftware preview on a paced 30/1 RGB32 camera (green screen), default keying over a background\n");
-  std::printf("%-10s %10s %10s %10s %14s\n", "size", "preview", "delivered", "dropped", "dropped / 100");
+  std::printf("%-10s %10s %10s %10s %10s %14s\n", "size", "raw fps", "read fps", "preview", "dropped", "dropped / 100");
   const unsigned int sizes[][2] = {{1920, 1080}, {3840, 2160}};
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1];
-    TPictor pictor;
-    const int formatIndex = FindFormat(pictor, link, width, height);
-    if (formatIndex < 0) {
-      std::printf("%ux%u: the camera has no such format\n", width, height);
-      continue;
-    }
+    RateMeter raw;
+    const int formatIndex = MeasureRawRate(link, width, height, seconds, raw);
+    if (formatIndex < 0) continue;
     RateMeter keyed;
-    TPictorCaptureStatus status{};
+    TPictorCaptureStatus before{}, after{};
+    int framesBefore = 0, framesAfter = 0;
+    double elapsed = 0.0;
     {
       TPictorD3D9Preview preview;
       preview.SetRenderer(prSoftware);
@@ -269,15 +271,24 @@ void PacedSoftwarePreview(const wchar_t* link, DWORD seconds)
       std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
       TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
       if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed)) {
+        Sleep(1000);
+        before = Access::CaptureStatus(preview);
+        framesBefore = keyed.frames;
+        const double start = BenchSeconds();
         Sleep(seconds * 1000);
-        status = Access::CaptureStatus(preview);
+        after = Access::CaptureStatus(preview);
+        framesAfter = keyed.frames;
+        elapsed = BenchSeconds() - start;
       }
     }
-    const unsigned long long read = status.FramesDelivered + status.FramesDropped;
+    const unsigned long long delivered = after.FramesDelivered - before.FramesDelivered;
+    const unsigned long long dropped = after.FramesDropped - before.FramesDropped;
+    const double read = double(delivered + dropped);
     char label[32];
     std::snprintf(label, sizeof label, "%ux%u", width, height);
-    std::printf("%-10s %10.1f %10llu %10llu %14.2f\n", label, keyed.Rate(), status.FramesDelivered,
-                status.FramesDropped, read ? 100.0 * double(status.FramesDropped) / double(read) : 0.0);
+    std::printf("%-10s %10.1f %10.1f %10.1f %10llu %14.2f\n", label, raw.Rate(), elapsed > 0 ? read / elapsed : 0.0,
+                elapsed > 0 ? (framesAfter - framesBefore) / elapsed : 0.0, dropped,
+                read > 0 ? 100.0 * double(dropped) / read : 0.0);
   }
 }
 
