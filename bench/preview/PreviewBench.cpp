@@ -207,18 +207,27 @@ void SoftwareFrameMs(unsigned int width, unsigned int height, bool refined, int 
   *memcpyMs = copies[copies.size() / 2] * 1e3;
 }
 
-// Frames per second a keyed preview delivers on the camera's format with the renderer.
-double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
-                   unsigned int height, DWORD seconds)
+// Runs a keyed preview of the camera's format with the renderer over a background, its
+// frames counted by keyed, and calls whileRunning(preview) once it has started.
+template <typename While>
+void RunPreview(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width, unsigned int height,
+                RateMeter& keyed, While whileRunning)
 {
-  RateMeter keyed;
   TPictorD3D9Preview preview;
   preview.SetRenderer(renderer);
   TPictorD3D9PreviewChromaKeyingParams params;
   std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
   TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
   if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
-    Sleep(seconds * 1000);
+    whileRunning(preview);
+}
+
+// Frames per second a keyed preview delivers on the camera's format with the renderer.
+double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
+                   unsigned int height, DWORD seconds)
+{
+  RateMeter keyed;
+  RunPreview(link, formatIndex, renderer, width, height, keyed, [&](TPictorD3D9Preview&) { Sleep(seconds * 1000); });
   return keyed.Rate();
 }
 
@@ -264,23 +273,16 @@ void PacedSoftwarePreview(const wchar_t* link, DWORD seconds)
     TPictorCaptureStatus before{}, after{};
     int framesBefore = 0, framesAfter = 0;
     double elapsed = 0.0;
-    {
-      TPictorD3D9Preview preview;
-      preview.SetRenderer(prSoftware);
-      TPictorD3D9PreviewChromaKeyingParams params;
-      std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
-      TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
-      if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed)) {
-        Sleep(1000);
-        before = Access::CaptureStatus(preview);
-        framesBefore = keyed.frames;
-        const double start = BenchSeconds();
-        Sleep(seconds * 1000);
-        after = Access::CaptureStatus(preview);
-        framesAfter = keyed.frames;
-        elapsed = BenchSeconds() - start;
-      }
-    }
+    RunPreview(link, formatIndex, prSoftware, width, height, keyed, [&](TPictorD3D9Preview& preview) {
+      Sleep(1000);
+      before = Access::CaptureStatus(preview);
+      framesBefore = keyed.frames;
+      const double start = BenchSeconds();
+      Sleep(seconds * 1000);
+      after = Access::CaptureStatus(preview);
+      framesAfter = keyed.frames;
+      elapsed = BenchSeconds() - start;
+    });
     const unsigned long long delivered = after.FramesDelivered - before.FramesDelivered;
     const unsigned long long dropped = after.FramesDropped - before.FramesDropped;
     const double read = double(delivered + dropped);
