@@ -6,7 +6,7 @@
 #include "capture/CameraListWatcher.h"
 
 #include "capture/CaptureFeatures.h"
-#include "capture/MFRuntime.h"
+#include "media/MFRuntime.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 

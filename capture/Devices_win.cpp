@@ -11,7 +11,7 @@
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
 #include "capture/CaptureFeatures.h"
-#include "capture/MFRuntime.h"
+#include "media/MFRuntime.h"
 #include "capture/ReadCallback.h"
 #include "capture/WatchedSource.h"
 #include "capture/WideField.h"

@@ -2,7 +2,7 @@
 #include "capture/FrameDelivery.h"
 
 #include "Pictor.h"
-#include "capture/MFRuntime.h"
+#include "media/MFRuntime.h"
 #include "media/SamplePool.h"
 #include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"

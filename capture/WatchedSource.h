@@ -20,7 +20,7 @@
 #include <windows.h>
 #include <mfidl.h>
 
-#include "capture/MFRuntime.h"
+#include "media/MFRuntime.h"
 
 class TReadCallback;
 

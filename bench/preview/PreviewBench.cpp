@@ -6,6 +6,9 @@
 // with each renderer (Direct3D 9 and software) beside the raw capture rate, and the time
 // of one software frame (key and composite) handed in directly, also in memcpys, with what
 // spill suppression 1 and edge choke 1 add to it.
+// Last, the software renderer on a camera paced at 30 frames/s in RGB32 at 1920x1080 and
+// 3840x2160: the camera's raw rate, the rate the preview delivers and the frames it drops
+// per 100 read.
 // The virtual camera (test-double mf.dll beside this program) is set to a fast frame
 // rate so that the preview's ceiling shows; with a real camera the first one is used.
 #include "bench/BenchClock.h"
@@ -42,6 +45,10 @@ class TPictorD3D9PreviewTestAccess {
   static void Frame(TPictorD3D9Preview& p, unsigned int width, unsigned int height, unsigned char* pixels)
   {
     p.PictorImageReadyProc(width, height, pixels, false);
+  }
+  static TPictorCaptureStatus CaptureStatus(TPictorD3D9Preview& p)
+  {
+    return p.pCamera ? p.pCamera->GetCaptureStatus() : TPictorCaptureStatus{};
   }
   static void ReadBack(TPictorD3D9Preview& p)
   {
@@ -200,18 +207,27 @@ void SoftwareFrameMs(unsigned int width, unsigned int height, bool refined, int 
   *memcpyMs = copies[copies.size() / 2] * 1e3;
 }
 
-// Frames per second a keyed preview delivers on the camera's format with the renderer.
-double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
-                   unsigned int height, DWORD seconds)
+// Runs a keyed preview of the camera's format with the renderer over a background, its
+// frames counted by keyed, and calls whileRunning(preview) once it has started.
+template <typename While>
+void RunPreview(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width, unsigned int height,
+                RateMeter& keyed, While whileRunning)
 {
-  RateMeter keyed;
   TPictorD3D9Preview preview;
   preview.SetRenderer(renderer);
   TPictorD3D9PreviewChromaKeyingParams params;
   std::vector<unsigned char> picture(size_t(width) * height * 4, 0x60);
   TPictorD3D9PreviewImage background(width, height, width * 4, picture.data(), false);
   if (preview.StartPreview(link, formatIndex, false, &background, &params, OnPreviewFrame, &keyed))
-    Sleep(seconds * 1000);
+    whileRunning(preview);
+}
+
+// Frames per second a keyed preview delivers on the camera's format with the renderer.
+double PreviewRate(const wchar_t* link, int formatIndex, TPictorRenderer renderer, unsigned int width,
+                   unsigned int height, DWORD seconds)
+{
+  RateMeter keyed;
+  RunPreview(link, formatIndex, renderer, width, height, keyed, [&](TPictorD3D9Preview&) { Sleep(seconds * 1000); });
   return keyed.Rate();
 }
 
@@ -239,6 +255,45 @@ void CompareRenderers(const wchar_t* link, DWORD seconds)
   }
 }
 
+// The software preview on a camera paced at 30 frames/s, after a second of warm-up: the
+// camera's rate to TPictor alone, the frames/s the library read and the preview delivered,
+// and the frames dropped (read but not delivered because the preview was still busy) per
+// 100 read.
+void PacedSoftwarePreview(const wchar_t* link, DWORD seconds)
+{
+  std::printf("\nsoftware preview on a paced 30/1 RGB32 camera (green screen), default keying over a background\n");
+  std::printf("%-10s %10s %10s %10s %10s %14s\n", "size", "raw fps", "read fps", "preview", "dropped", "dropped / 100");
+  const unsigned int sizes[][2] = {{1920, 1080}, {3840, 2160}};
+  for (const auto& size : sizes) {
+    const unsigned int width = size[0], height = size[1];
+    RateMeter raw;
+    const int formatIndex = MeasureRawRate(link, width, height, seconds, raw);
+    if (formatIndex < 0) continue;
+    RateMeter keyed;
+    TPictorCaptureStatus before{}, after{};
+    int framesBefore = 0, framesAfter = 0;
+    double elapsed = 0.0;
+    RunPreview(link, formatIndex, prSoftware, width, height, keyed, [&](TPictorD3D9Preview& preview) {
+      Sleep(1000);
+      before = Access::CaptureStatus(preview);
+      framesBefore = keyed.frames;
+      const double start = BenchSeconds();
+      Sleep(seconds * 1000);
+      after = Access::CaptureStatus(preview);
+      framesAfter = keyed.frames;
+      elapsed = BenchSeconds() - start;
+    });
+    const unsigned long long delivered = after.FramesDelivered - before.FramesDelivered;
+    const unsigned long long dropped = after.FramesDropped - before.FramesDropped;
+    const double read = double(delivered + dropped);
+    char label[32];
+    std::snprintf(label, sizeof label, "%ux%u", width, height);
+    std::printf("%-10s %10.1f %10.1f %10.1f %10llu %14.2f\n", label, raw.Rate(), elapsed > 0 ? read / elapsed : 0.0,
+                elapsed > 0 ? (framesAfter - framesBefore) / elapsed : 0.0, dropped,
+                read > 0 ? 100.0 * double(dropped) / read : 0.0);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -255,7 +310,10 @@ int main(int argc, char** argv)
                                "format subtype=YUY2 size=1280x720 rate=240/1\n"
                                "camera name=\"Bench unpaced\" link=\"bench-unpaced\" pattern=greenscreen paced=0\n"
                                "format subtype=RGB32 size=1280x720 rate=30/1\n"
-                               "format subtype=RGB32 size=1920x1080 rate=30/1\n",
+                               "format subtype=RGB32 size=1920x1080 rate=30/1\n"
+                               "camera name=\"Bench paced\" link=\"bench-paced\" pattern=greenscreen\n"
+                               "format subtype=RGB32 size=1920x1080 rate=30/1\n"
+                               "format subtype=RGB32 size=3840x2160 rate=30/1\n",
                                nullptr, 0) == 0)
       link = L"bench-green";
   }
@@ -289,7 +347,10 @@ int main(int argc, char** argv)
   }
   std::printf("draw = whole frame - keying - upload - read-back (the draw includes the state set-up).\n");
 
-  if (link == L"bench-green") CompareRenderers(L"bench-unpaced", seconds);
+  if (link == L"bench-green") {
+    CompareRenderers(L"bench-unpaced", seconds);
+    PacedSoftwarePreview(L"bench-paced", std::max<DWORD>(seconds, 5));
+  }
   CoUninitialize();
   return 0;
 }
