@@ -342,10 +342,11 @@ void TPictor::CaptureThread(TPictor* object)
       object->CaptureStatusEnded(E_FAIL);  // the reader gave no result of its own
       break;
     }
+    // Every frame read is numbered, the dropped ones too.
+    const TPictorFrameInfo info = sample ? object->StampFrame(sample) : TPictorFrameInfo();
     // While the converter works on a frame the mailbox would drop this one: drop it
     // before copying it, so that a fast camera does not take the converter's processor
     // time with copies nobody receives.
-    const TPictorFrameInfo info = sample ? object->StampFrame(sample) : TPictorFrameInfo();
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample)
