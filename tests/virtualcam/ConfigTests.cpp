@@ -2,6 +2,7 @@
 // which the capture tests' colour comparisons rely on (portable, native).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,38 @@ TEST(VirtualCamPicture, GreenScreenFlawsAreWhereAndAsStrongAsAsked)
     const uint8_t* p = &rgb[(c.y * 96 + c.x) * 3];
     EXPECT_EQ(std::vector<int>({p[0], p[1], p[2]}), std::vector<int>({c.expected.r, c.expected.g, c.expected.b}))
         << c.options << " at " << c.x << "," << c.y;
+  }
+}
+
+// An unpaced camera's frames are the empty screen copied with the subject's boxes drawn
+// over it: every frame must still equal the whole picture rendered and encoded, in every
+// subtype, with every flaw, as the disc wraps round either edge.
+TEST(VirtualCamPicture, FramesMadeFromBoxesEqualTheWholePicture)
+{
+  const ParseResult r =
+      ParseConfig("camera link=a pattern=greenscreen uneven=9 spill=40 soft-edge=1 noise=5\ncamera link=b noise=5\n");
+  ASSERT_EQ(r.errorLine, 0) << r.error;
+  const uint32_t w = 96, h = 60;
+  const struct {
+    Subtype subtype;
+    bool bottomUp;
+  } formats[] = {{Subtype::YUY2, false},
+                 {Subtype::NV12, false},
+                 {Subtype::I420, false},
+                 {Subtype::RGB32, false},
+                 {Subtype::ARGB32, true}};
+  for (const auto& camera : r.cameras) {
+    for (const auto& f : formats) {
+      FrameMaker maker;
+      std::vector<uint8_t> rgb, expected(FrameBytes(f.subtype, w, h)), made(expected.size());
+      for (uint64_t frame = 0; frame <= PictureCount(camera.pattern, w); ++frame) {
+        RenderRgb(camera.pattern, w, h, frame, &rgb);
+        EncodeFrame(f.subtype, w, h, f.bottomUp, rgb.data(), expected.data());
+        std::fill(made.begin(), made.end(), 0xCD);
+        maker.Fill(camera.pattern, f.subtype, w, h, f.bottomUp, frame, made.data());
+        ASSERT_EQ(made, expected) << camera.link << " subtype " << static_cast<int>(f.subtype) << " frame " << frame;
+      }
+    }
   }
 }
 

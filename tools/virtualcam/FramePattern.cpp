@@ -37,14 +37,6 @@ int Grain(size_t byte, uint32_t grain, int amplitude)
   return static_cast<int>(h % static_cast<uint32_t>(2 * amplitude + 1)) - amplitude;
 }
 
-void Put(std::vector<uint8_t>* rgb, size_t pixel, Rgb c)
-{
-  uint8_t* p = rgb->data() + pixel * 3;
-  p[0] = c.r;
-  p[1] = c.g;
-  p[2] = c.b;
-}
-
 // Sums of the RGB channels of the 2x2 block (or 2x1 when rows == 1) at (x, y).
 void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint32_t rows, int* r, int* g, int* b)
 {
@@ -118,53 +110,68 @@ uint64_t PictureCount(const Pattern& pattern, uint32_t width)
   return width / a;
 }
 
-void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb,
-               uint32_t grain)
+void RenderRgbRegion(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, Region region,
+                     std::vector<uint8_t>* rgb, uint32_t grain, bool subject)
 {
-  rgb->assign(static_cast<size_t>(width) * height * 3, 0);
-  for (uint32_t y = 0; y < height; ++y) {
-    for (uint32_t x = 0; x < width; ++x) {
-      const size_t pixel = static_cast<size_t>(y) * width + x;
-      switch (pattern.kind) {
-        case PatternKind::Bars:
-          Put(rgb, pixel, kBarColours[(static_cast<uint64_t>(x) * 8) / width]);
-          break;
-        case PatternKind::Marker:
-          Put(rgb, pixel, y < height / 2 ? kMarkerTop : kMarkerBottom);
-          break;
-        case PatternKind::Solid:
-          Put(rgb, pixel, Rgb{pattern.r, pattern.g, pattern.b});
-          break;
-        case PatternKind::GreenScreen: {
-          // Horizontal distance measured around the wrap, so the disc re-enters on the left.
-          int64_t dx = static_cast<int64_t>(x) - SubjectCentreX(width, height, frame);
-          if (dx > static_cast<int64_t>(width) / 2) dx -= width;
-          if (dx < -static_cast<int64_t>(width) / 2) dx += width;
-          const int64_t dy = static_cast<int64_t>(y) - height / 2;
-          Put(rgb, pixel, GreenScreenPixel(pattern, width, height, x, y, dx, dy));
-          break;
-        }
-      }
-    }
-  }
-  if (pattern.noise == 0) return;
+  rgb->assign(static_cast<size_t>(region.width) * region.height * 3, 0);
   // Later grains are a quarter weaker, as a sensor's grain is in more light: pictures made
   // of several grains differ in length as a webcam's frames do.
   const int amplitude = grain ? pattern.noise * 3 / 4 : pattern.noise;
-  for (size_t i = 0; i < rgb->size(); ++i) (*rgb)[i] = Clamp8((*rgb)[i] + Grain(i, grain, amplitude));
+  const int64_t centreX = SubjectCentreX(width, height, frame);
+  uint8_t* p = rgb->data();
+  for (uint32_t y = region.y; y < region.y + region.height; ++y) {
+    for (uint32_t x = region.x; x < region.x + region.width; ++x, p += 3) {
+      Rgb c{};
+      switch (pattern.kind) {
+        case PatternKind::Bars:
+          c = kBarColours[(static_cast<uint64_t>(x) * 8) / width];
+          break;
+        case PatternKind::Marker:
+          c = y < height / 2 ? kMarkerTop : kMarkerBottom;
+          break;
+        case PatternKind::Solid:
+          c = Rgb{pattern.r, pattern.g, pattern.b};
+          break;
+        case PatternKind::GreenScreen: {
+          // Horizontal distance measured around the wrap, so the disc re-enters on the left;
+          // an empty screen puts the disc out of reach.
+          int64_t dx = static_cast<int64_t>(x) - centreX;
+          if (dx > static_cast<int64_t>(width) / 2) dx -= width;
+          if (dx < -static_cast<int64_t>(width) / 2) dx += width;
+          if (!subject) dx = static_cast<int64_t>(width) + height;
+          const int64_t dy = static_cast<int64_t>(y) - height / 2;
+          c = GreenScreenPixel(pattern, width, height, x, y, dx, dy);
+          break;
+        }
+      }
+      p[0] = c.r;
+      p[1] = c.g;
+      p[2] = c.b;
+      if (amplitude == 0) continue;
+      const size_t byte = (static_cast<size_t>(y) * width + x) * 3;
+      for (int i = 0; i < 3; ++i) p[i] = Clamp8(p[i] + Grain(byte + i, grain, amplitude));
+    }
+  }
 }
 
-void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out)
+void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb,
+               uint32_t grain)
 {
-  const size_t pixels = static_cast<size_t>(width) * height;
+  RenderRgbRegion(pattern, width, height, frame, Region{0, 0, width, height}, rgb, grain);
+}
+
+void EncodeRegion(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, Region region, const uint8_t* rgb,
+                  uint8_t* out)
+{
+  const uint32_t rw = region.width;
   switch (subtype) {
     case Subtype::RGB32:
     case Subtype::ARGB32:
-      for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t row = bottomUp ? height - 1 - y : y;
-        uint8_t* dst = out + static_cast<size_t>(row) * width * 4;
-        const uint8_t* src = rgb + static_cast<size_t>(y) * width * 3;
-        for (uint32_t x = 0; x < width; ++x) {
+      for (uint32_t y = 0; y < region.height; ++y) {
+        const uint32_t row = bottomUp ? height - 1 - (region.y + y) : region.y + y;
+        uint8_t* dst = out + (static_cast<size_t>(row) * width + region.x) * 4;
+        const uint8_t* src = rgb + static_cast<size_t>(y) * rw * 3;
+        for (uint32_t x = 0; x < rw; ++x) {
           dst[4 * x + 0] = src[3 * x + 2];
           dst[4 * x + 1] = src[3 * x + 1];
           dst[4 * x + 2] = src[3 * x + 0];
@@ -173,13 +180,13 @@ void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp
       }
       break;
     case Subtype::YUY2:
-      for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x + 1 < width; x += 2) {
-          const uint8_t* p0 = rgb + (static_cast<size_t>(y) * width + x) * 3;
+      for (uint32_t y = 0; y < region.height; ++y) {
+        uint8_t* dst = out + (static_cast<size_t>(region.y + y) * width + region.x) * 2;
+        for (uint32_t x = 0; x + 1 < rw; x += 2, dst += 4) {
+          const uint8_t* p0 = rgb + (static_cast<size_t>(y) * rw + x) * 3;
           const uint8_t* p1 = p0 + 3;
           int r, g, b;
-          BlockSums(rgb, width, x, y, 1, &r, &g, &b);
-          uint8_t* dst = out + (static_cast<size_t>(y) * width + x) * 2;
+          BlockSums(rgb, rw, x, y, 1, &r, &g, &b);
           dst[0] = Clamp8(LumaOf(p0[0], p0[1], p0[2]));
           dst[1] = Clamp8(CbOf(r, g, b, 2));
           dst[2] = Clamp8(LumaOf(p1[0], p1[1], p1[2]));
@@ -189,18 +196,19 @@ void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp
       break;
     case Subtype::NV12:
     case Subtype::I420: {
-      for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = rgb + i * 3;
-        out[i] = Clamp8(LumaOf(p[0], p[1], p[2]));
+      for (uint32_t y = 0; y < region.height; ++y) {
+        uint8_t* dst = out + static_cast<size_t>(region.y + y) * width + region.x;
+        const uint8_t* src = rgb + static_cast<size_t>(y) * rw * 3;
+        for (uint32_t x = 0; x < rw; ++x) dst[x] = Clamp8(LumaOf(src[3 * x], src[3 * x + 1], src[3 * x + 2]));
       }
       const uint32_t cw = width / 2, ch = height / 2;
-      uint8_t* chroma = out + pixels;
-      for (uint32_t y = 0; y < ch; ++y) {
-        for (uint32_t x = 0; x < cw; ++x) {
+      uint8_t* chroma = out + static_cast<size_t>(width) * height;
+      for (uint32_t y = 0; y < region.height / 2; ++y) {
+        for (uint32_t x = 0; x < rw / 2; ++x) {
           int r, g, b;
-          BlockSums(rgb, width, 2 * x, 2 * y, 2, &r, &g, &b);
+          BlockSums(rgb, rw, 2 * x, 2 * y, 2, &r, &g, &b);
           const uint8_t u = Clamp8(CbOf(r, g, b, 4)), v = Clamp8(CrOf(r, g, b, 4));
-          const size_t c = static_cast<size_t>(y) * cw + x;
+          const size_t c = static_cast<size_t>(region.y / 2 + y) * cw + region.x / 2 + x;
           if (subtype == Subtype::NV12) {
             chroma[2 * c] = u;
             chroma[2 * c + 1] = v;
@@ -214,6 +222,68 @@ void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp
     }
     case Subtype::MJPG:
       break;  // compressed: EncodeJpeg
+  }
+}
+
+void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out)
+{
+  EncodeRegion(subtype, width, height, bottomUp, Region{0, 0, width, height}, rgb, out);
+}
+
+int SubjectBoxes(uint32_t width, uint32_t height, uint64_t frame, Region boxes[2])
+{
+  // Every pixel the disc touches lies within its radius of the centre, round the wrap;
+  // one more pixel of margin, then out to the 2x2 blocks that chroma is shared over.
+  const int64_t reach = height / 6 + 1;
+  const int64_t top = std::max<int64_t>(0, (static_cast<int64_t>(height / 2) - reach) & ~int64_t{1});
+  const int64_t bottom = std::min<int64_t>(height, (static_cast<int64_t>(height / 2) + reach + 2) & ~int64_t{1});
+  const uint32_t y = static_cast<uint32_t>(top), rows = static_cast<uint32_t>(bottom - top);
+  if (2 * reach + 4 >= static_cast<int64_t>(width)) {
+    boxes[0] = Region{0, y, width, rows};
+    return 1;
+  }
+  const int64_t centre = SubjectCentreX(width, height, frame);
+  const int64_t left = (centre - reach) & ~int64_t{1};  // rounds down, also below zero
+  const int64_t right = (centre + reach + 2) & ~int64_t{1};
+  auto columns = [&](int64_t from, int64_t to) {
+    const int64_t end = std::min<int64_t>(to, width);
+    return Region{static_cast<uint32_t>(from), y, static_cast<uint32_t>(end - from), rows};
+  };
+  if (left < 0) {
+    boxes[0] = columns(0, right);
+    boxes[1] = columns(left + width, width);
+    return 2;
+  }
+  if (right > static_cast<int64_t>(width)) {
+    boxes[0] = columns(left, width);
+    boxes[1] = columns(0, right - width);
+    return 2;
+  }
+  boxes[0] = columns(left, right);
+  return 1;
+}
+
+void FrameMaker::Fill(const Pattern& pattern, Subtype subtype, uint32_t width, uint32_t height, bool bottomUp,
+                      uint64_t frame, uint8_t* out)
+{
+  const bool moving = pattern.kind == PatternKind::GreenScreen;
+  if (pattern_ != &pattern || subtype_ != subtype || width_ != width || height_ != height || bottomUp_ != bottomUp) {
+    RenderRgbRegion(pattern, width, height, 0, Region{0, 0, width, height}, &rgb_, 0, !moving);
+    base_.resize(FrameBytes(subtype, width, height));
+    EncodeFrame(subtype, width, height, bottomUp, rgb_.data(), base_.data());
+    pattern_ = &pattern;
+    subtype_ = subtype;
+    width_ = width;
+    height_ = height;
+    bottomUp_ = bottomUp;
+  }
+  memcpy(out, base_.data(), base_.size());
+  if (!moving) return;
+  Region boxes[2];
+  const int count = SubjectBoxes(width, height, frame, boxes);
+  for (int i = 0; i < count; ++i) {
+    RenderRgbRegion(pattern, width, height, frame, boxes[i], &rgb_);
+    EncodeRegion(subtype, width, height, bottomUp, boxes[i], rgb_.data(), out);
   }
 }
 

@@ -36,11 +36,22 @@ constexpr Rgb kMarkerBottom = {0, 0, 255};
 
 uint32_t SubjectCentreX(uint32_t width, uint32_t height, uint64_t frame);
 
+// A rectangle of a picture: columns [x, x + width), rows [y, y + height).
+struct Region {
+  uint32_t x = 0, y = 0, width = 0, height = 0;
+};
+
 // Renders frame number `frame` of the pattern as packed RGB triplets, top row first.
 // `grain` numbers the noise: 0 is the camera's grain, every other number another fixed
 // grain of three quarters of its amplitude.
 void RenderRgb(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, std::vector<uint8_t>* rgb,
                uint32_t grain = 0);
+
+// Renders the pixels of `region` (packed RGB, region.width x region.height, top row
+// first), each exactly as RenderRgb renders it in the whole picture. Without `subject`
+// the green screen is rendered empty.
+void RenderRgbRegion(const Pattern& pattern, uint32_t width, uint32_t height, uint64_t frame, Region region,
+                     std::vector<uint8_t>* rgb, uint32_t grain = 0, bool subject = true);
 
 // How many different pictures the pattern shows in turn at this width: frame k shows
 // the same picture as frame k mod the count (1 for the still patterns).
@@ -50,6 +61,37 @@ uint64_t PictureCount(const Pattern& pattern, uint32_t width);
 // YUY2, NV12, I420 as tightly packed planes; RGB32 and ARGB32 as B, G, R, 255 with
 // rows top-down, or bottom-up when `bottomUp`. Not for MJPG (EncodeJpeg).
 void EncodeFrame(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, const uint8_t* rgb, uint8_t* out);
+
+// EncodeFrame for one region of the frame: `rgb` holds the region's pixels
+// (RenderRgbRegion) and only the region's bytes of `out` are written. The region's
+// edges lie on the chroma blocks: x and width even for YUY2, NV12 and I420, y and
+// height even for NV12 and I420.
+void EncodeRegion(Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, Region region, const uint8_t* rgb,
+                  uint8_t* out);
+
+// The boxes outside which green-screen frame `frame` is the empty screen: one, or two
+// where the disc wraps round the right edge; on 2x2 block bounds. Returns how many.
+int SubjectBoxes(uint32_t width, uint32_t height, uint64_t frame, Region boxes[2]);
+
+// Makes the frames of one camera format (not MJPG) at the cost of about one copy, so
+// an unpaced camera keeps up at 3840x2160: a still picture is rendered and encoded once
+// and copied; for the green screen the empty screen is encoded once, and each frame is
+// a copy of it with the subject's boxes drawn over it.
+class FrameMaker {
+ public:
+  // Writes frame `frame` (FrameBytes(subtype, width, height) bytes) into `out`. The
+  // pattern must stay in place while it is in use.
+  void Fill(const Pattern& pattern, Subtype subtype, uint32_t width, uint32_t height, bool bottomUp, uint64_t frame,
+            uint8_t* out);
+
+ private:
+  const Pattern* pattern_ = nullptr;  // what base_ was made for
+  Subtype subtype_ = Subtype::MJPG;
+  uint32_t width_ = 0, height_ = 0;
+  bool bottomUp_ = false;
+  std::vector<uint8_t> base_;  // the still picture or the empty screen, encoded
+  std::vector<uint8_t> rgb_;
+};
 
 // Encodes a packed RGB picture (top row first) as one MJPG frame: a baseline JFIF
 // JPEG, 4:2:0, quality 90, with the standard Huffman tables. Without `huffmanTables`

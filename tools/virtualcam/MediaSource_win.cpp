@@ -483,22 +483,10 @@ class VirtualStream final : public IMFMediaStream, public UnplugListener {
     return S_OK;
   }
 
-  // Still pictures are rendered once per format and copied; the green screen moves.
   void FillFrame(const FormatSetup& format, uint64_t index, BYTE* data)
   {
-    const DWORD bytes = FrameBytes(format.subtype, format.width, format.height);
-    const Pattern& pattern = camera_->Setup().pattern;
-    const bool still = pattern.kind != PatternKind::GreenScreen;
-    if (still && cachedFormat_ == &format && cachedFrame_.size() == bytes) {
-      memcpy(data, cachedFrame_.data(), bytes);
-      return;
-    }
-    RenderRgb(pattern, format.width, format.height, index, &rgb_);
-    EncodeFrame(format.subtype, format.width, format.height, FormatIsBottomUp(format), rgb_.data(), data);
-    if (still) {
-      cachedFrame_.assign(data, data + bytes);
-      cachedFormat_ = &format;
-    }
+    frameMaker_.Fill(camera_->Setup().pattern, format.subtype, format.width, format.height, FormatIsBottomUp(format),
+                     index, data);
   }
 
   // The JPEG of frame `index`. Encoding a large picture takes far longer than a frame
@@ -570,8 +558,7 @@ class VirtualStream final : public IMFMediaStream, public UnplugListener {
   // Used by the delivery thread only.
   std::shared_ptr<FrameMemoryPool> framePool_;  // frame memory, shared with live buffers
   std::vector<uint8_t> rgb_;
-  std::vector<uint8_t> cachedFrame_;
-  const FormatSetup* cachedFormat_ = nullptr;
+  FrameMaker frameMaker_;
   std::vector<std::vector<uint8_t>> jpegFrames_;  // by picture; empty until first encoded
   std::vector<JpegBands> jpegBands_;              // with grain: two per picture; empty until first encoded
   std::vector<uint8_t> jpegJoined_;               // with grain: the current frame
