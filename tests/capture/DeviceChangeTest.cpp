@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -28,8 +29,10 @@ class DeviceChangeTest : public ::testing::Test {
   void TearDown() override { VirtualCamera::Get().Configure(""); }
 };
 
-// Polls the status until its state is no longer `state`; the milliseconds it took, or -1.
-int MillisecondsUntilStateLeaves(TPictor& pictor, int state, int limitMs = 3000)
+// Polls the status until its state is no longer `state`, calling `meanwhile` between polls;
+// the milliseconds it took, or -1.
+int MillisecondsUntilStateLeaves(TPictor& pictor, int state, int limitMs = 3000,
+                                 const std::function<void()>& meanwhile = [] { Sleep(5); })
 {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
@@ -37,7 +40,7 @@ int MillisecondsUntilStateLeaves(TPictor& pictor, int state, int limitMs = 3000)
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     if (pictor.GetCaptureStatus().State != state) return ms;
     if (ms > limitMs) return -1;
-    Sleep(5);
+    meanwhile();
   }
 }
 
@@ -137,7 +140,7 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
 {
   VirtualCamera::Get().Configure(
       "camera link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
-      "format subtype=NV12 size=640x480 rate=30/1\n");
+      "format subtype=NV12 size=640x480 rate=30/1\ncontrol property=Brightness min=-64 max=64 default=0\n");
   TPictor pictor;
   pictor.SetAutoReconnect(true);
   FrameSink sink;
@@ -153,11 +156,26 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
   Sleep(500);
   EXPECT_EQ(pictor.GetCaptureStatus().State, PICTOR_CAPTURE_RECONNECTING);
   EXPECT_TRUE(pictor.IsCaptureActive());
+  // The lost camera is let go at once; parameter calls fail as for an absent camera meanwhile,
+  // and while it comes back they reach the new one or fail the same way, each with its line.
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+  LogCapture::Get().Clear();
+  int failedCalls = 0;
+  const auto parameterCall = [&] {
+    const int max = pictor.GetParameters(kLinkA).VideoProcAmp[0].Max;
+    EXPECT_TRUE(max == 0 || max == 64) << max;
+    failedCalls += max == 0;
+  };
+  parameterCall();
+  EXPECT_EQ(failedCalls, 1);
 
   VirtualCamera::Get().Plug(kLinkA);
-  const int back = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING);
+  const int back = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING, 3000, parameterCall);
   EXPECT_GE(back, 0);
   EXPECT_LE(back, 2000);
+  EXPECT_EQ(CountOf(LogCapture::Get().Lines(), "TPictor::GetParameters exit unable to activate"), failedCalls);
+  EXPECT_EQ(pictor.GetParameters(kLinkA).VideoProcAmp[0].Max, 64);
+  EXPECT_EQ(VirtualCamera::Get().Counts().sources, 1);
   const int before = sink.Count();
   ASSERT_TRUE(sink.WaitFor(before + 3));
   TPictorCaptureStatusEx grown = {};
