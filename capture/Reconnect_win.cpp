@@ -122,17 +122,10 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   CaptureCounters.Error = loss;
   LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
   // The lost camera's source stops its work now; it and its reader stay until the stop.
-  // A read it left unanswered is flushed, so that the next read's answer is the new
-  // reader's (Wine 8.0 answers the flush, not the lost request).
+  // Whatever the lost reader or its source still reports (Windows' reader may answer the
+  // failed read late, Wine 8.0's keeps it pending) is dropped from now on.
+  pReadCallback->CloseReaderLine();
   if (pMediaSource) pMediaSource->Shutdown();
-  if (pReadCallback && pReadCallback->ReadOutstanding()) {
-    pSourceReader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-    TReadCallback::TAnswer ignored;
-    if (pReadCallback->WaitForAnswer(1000, false, &ignored) != TReadCallback::wrAnswered) {
-      LogError("%s the lost camera's read is still outstanding, its answer will be dropped", kName);
-      pReadCallback->ReadNotAsked();
-    }
-  }
   // The camera is opened again on the capture thread, the library's own, in the
   // multithreaded apartment: kept alive for the objects made there until the camera is
   // closed (CoIncrementMTAUsage, Windows 8 and later), the thread is in it implicitly.

@@ -298,8 +298,9 @@ class PICTOR_API TPictor {
   // What the converter hands its frames to (made with the first converter, kept until
   // the object goes).
   TPictorFrameSink* pFrameSink = nullptr;
-  // The running capture's reader callback: the capture thread waits on it for each read's
-  // answer, StopCapture wakes it. Owned reference, null while no capture runs.
+  // The running capture's read hand-over: its readers answer through it, the capture thread
+  // waits on it for each read's answer, StopCapture wakes it. Owned reference, null while
+  // no capture runs.
   TReadCallback* pReadCallback = nullptr;
 };
 

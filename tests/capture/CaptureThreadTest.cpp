@@ -2,6 +2,7 @@
 // source reader (white-box). Wine's own reader cannot produce every outcome: it reports
 // a failed stream as a failed ReadSample, never as the error flag on a successful read.
 #include "Pictor.h"
+#include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
 
 #include <mferror.h>
@@ -31,21 +32,23 @@ class ScriptedReader : public StubReader {
   STDMETHODIMP ReadSample(DWORD, DWORD, DWORD*, DWORD*, LONGLONG*, IMFSample**) override
   {
     const size_t call = Calls++;
-    TReadCallback* callback = TPictorTestAccess::ReadCallback(Owner);
-    if (!Line) Line = callback->OpenFaultLine();
-    if (call >= Script.size()) return callback->OnReadSample(E_FAIL, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
+    TReadCallback* session = TPictorTestAccess::ReadCallback(Owner);
+    if (!Answers) Answers = AdoptComPtr(session->OpenReaderLine(&Line));
+    if (call >= Script.size()) return Answers->OnReadSample(E_FAIL, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
     const Read& read = Script[call];
     if (read.reopened) {
-      const unsigned lost = Line;
-      Line = callback->OpenFaultLine();
-      callback->OnReadSample(MF_E_INVALIDREQUEST, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
-      callback->OnFlush(0);
-      callback->Fault(lost, E_FAIL);
+      const ComPtr<IMFSourceReaderCallback> lost = Answers;
+      const unsigned lostLine = Line;
+      Answers = AdoptComPtr(session->OpenReaderLine(&Line));
+      lost->OnReadSample(MF_E_INVALIDREQUEST, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
+      lost->OnFlush(0);
+      session->Fault(lostLine, E_FAIL);
     }
-    const HRESULT hr = callback->OnReadSample(read.result, 0, read.flags, 0, read.sample.Get());
-    if (FAILED(read.cameraFault)) callback->Fault(Line, read.cameraFault);
+    const HRESULT hr = Answers->OnReadSample(read.result, 0, read.flags, 0, read.sample.Get());
+    if (FAILED(read.cameraFault)) session->Fault(Line, read.cameraFault);
     return hr;
   }
+  ComPtr<IMFSourceReaderCallback> Answers;  // the current reader's
   unsigned Line = 0;
   TPictor& Owner;
   std::vector<Read> Script;
@@ -104,6 +107,9 @@ TEST_F(CaptureThreadTest, LateReportsOfAnEarlierReaderAreDroppedTheCameraFaultEn
   // The status is the current reader's camera's, not the earlier one's.
   EXPECT_EQ(LinesStartingWith(LogCapture::Get().Lines(), "TPictor::CaptureThread ReadSample error"),
             std::vector<std::string>{"TPictor::CaptureThread ReadSample error c00d3ea2"});
+  const std::string answer = "TPictor::ReadCallback an answer of reader 1 dropped, reader 2 reads now";
+  EXPECT_EQ(LinesStartingWith(LogCapture::Get().Lines(), "TPictor::ReadCallback"),
+            (std::vector<std::string>{answer, answer, "TPictor::ReadCallback a failure of reader 1 dropped, reader 2 reads now"}));
 }
 
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)
