@@ -138,7 +138,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     }
 
     // Parameter and format calls during the capture reach this camera through it.
-    pCaptureCamera = new TCaptureCamera(symbolicLink, pSourceReader);
+    pCaptureCamera = new TCaptureCamera(symbolicLink, pSourceReader, pMediaSource);
     CaptureStatusStarted();
     bStopCapture = false;
     DWORD threadId = 0;

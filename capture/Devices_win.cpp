@@ -226,11 +226,9 @@ void TPictor::DeactivateDevice()
   const TLogScope scope("TPictor::DeactivateDevice");
   // The source is shut down before anything lets go of it: the device closes here even
   // while a platform thread still holds a reference (the reader's release shuts it down
-  // too, but only by default). The reader holds the source; it goes first. Cameras lost
-  // during the capture go too.
+  // too, but only by default). The reader holds the source; it goes first.
   if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
-  if (pFeatures) pFeatures->Retired.clear();
   ReleaseApartmentHold();
 }

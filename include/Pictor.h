@@ -264,7 +264,6 @@ class PICTOR_API TPictor {
   // Capture thread, after a failed read: with auto reconnect on, waits for the camera
   // and reopens it (true), or returns false when off or stopped meanwhile.
   bool ReconnectAfterLoss(HRESULT loss);
-  bool RetireCamera();
   // Capture thread: the first frame after a reconnection; the status says RUNNING again.
   void CaptureResumed();
   bool HoldMultithreadedApartment();

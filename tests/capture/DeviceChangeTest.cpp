@@ -165,6 +165,7 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
     const int max = pictor.GetParameters(kLinkA).VideoProcAmp[0].Max;
     EXPECT_TRUE(max == 0 || max == 64) << max;
     failedCalls += max == 0;
+    Sleep(5);
   };
   parameterCall();
   EXPECT_EQ(failedCalls, 1);
