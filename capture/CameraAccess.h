@@ -68,9 +68,10 @@ class TCameraAccess {
  private:
   TPictor& Pictor;
   TCaptureCamera* pSession = nullptr;  // the running session's camera, or null
-  Microsoft::WRL::ComPtr<IMFMediaSource> SessionSource;  // its source, taken for this call
   bool bTemporary = false;             // a capture runs on another camera
   bool bOpened = false;
+  // The running session camera's source, taken for the whole call.
+  Microsoft::WRL::ComPtr<IMFMediaSource> SessionSource;
   Microsoft::WRL::ComPtr<IMFMediaSource> TemporarySource;
   Microsoft::WRL::ComPtr<IMFSourceReader> TemporaryReader;
 };

@@ -38,11 +38,10 @@ class ScriptedReader : public StubReader {
     const Read& read = Script[call];
     if (read.reopened) {
       const ComPtr<IMFSourceReaderCallback> lost = Answers;
-      const unsigned lostLine = Line;
       Answers = AdoptComPtr(session->OpenReaderLine(&Line));
       lost->OnReadSample(MF_E_INVALIDREQUEST, 0, MF_SOURCE_READERF_ERROR, 0, nullptr);
       lost->OnFlush(0);
-      session->Fault(lostLine, E_FAIL);
+      session->Fault(Line - 1, E_FAIL);
     }
     const HRESULT hr = Answers->OnReadSample(read.result, 0, read.flags, 0, read.sample.Get());
     if (FAILED(read.cameraFault)) session->Fault(Line, read.cameraFault);
@@ -100,8 +99,8 @@ TEST_F(CaptureThreadTest, ErrorFlagEndsTheLoopWithAnyOtherFlagAndItsSampleIsNotU
 // lost reader and its source may still report: none of that answers the new reader's read.
 TEST_F(CaptureThreadTest, LateReportsOfAnEarlierReaderAreDroppedTheCameraFaultEndsTheNextReadWithoutAskingIt)
 {
-  ScriptedReader reader(pictor, {{S_OK, 0, TaggedSample(1), MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED, true},
-                                 {S_OK, 0, TaggedSample(2)}});
+  ScriptedReader reader(
+      pictor, {{S_OK, 0, TaggedSample(1), MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED, true}, {S_OK, 0, TaggedSample(2)}});
   EXPECT_EQ(Run(reader), std::vector<uint8_t>{1});
   EXPECT_EQ(reader.Calls, 1u);
   // The status is the current reader's camera's, not the earlier one's.
@@ -109,7 +108,8 @@ TEST_F(CaptureThreadTest, LateReportsOfAnEarlierReaderAreDroppedTheCameraFaultEn
             std::vector<std::string>{"TPictor::CaptureThread ReadSample error c00d3ea2"});
   const std::string answer = "TPictor::ReadCallback an answer of reader 1 dropped, reader 2 reads now";
   EXPECT_EQ(LinesStartingWith(LogCapture::Get().Lines(), "TPictor::ReadCallback"),
-            (std::vector<std::string>{answer, answer, "TPictor::ReadCallback a failure of reader 1 dropped, reader 2 reads now"}));
+            (std::vector<std::string>{answer, answer,
+                                      "TPictor::ReadCallback a failure of reader 1 dropped, reader 2 reads now"}));
 }
 
 TEST_F(CaptureThreadTest, SampleThatCannotBeCopiedIsDroppedReleasedAndTheLoopGoesOn)
