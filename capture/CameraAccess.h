@@ -1,9 +1,10 @@
 // How the parameter and format operations reach a camera. While the object is idle they
 // open the camera in the object's slot and close it again. While it captures, the slot
-// belongs to the capture thread, blocked in ReadSample on its reader: closing it would end
-// the capture and hang StopCapture. The captured camera is then reached through the
-// running session (its media source, the native types read at its start) without closing
-// anything, and any other camera through a temporary activation of the call's own.
+// belongs to the capture thread, which reads through it and replaces it when it reopens a
+// lost camera: closing it would end the capture and hang StopCapture. The captured camera
+// is then reached through the running session (a reference to its media source taken for
+// the call, the native types read at its start) without closing anything, and any other
+// camera through a temporary activation of the call's own.
 #pragma once
 
 #include <windows.h>
@@ -30,11 +31,22 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
 // The running capture's camera, kept by TPictor from the start of a capture to its stop.
 struct TCaptureCamera {
   // Reads every native type of the reader's first video stream.
-  TCaptureCamera(const wchar_t* link, IMFSourceReader* reader);
+  TCaptureCamera(const wchar_t* link, IMFSourceReader* reader, IMFMediaSource* source);
+
+  // Host thread: a reference to the camera's media source, null while a lost camera is
+  // waited for. Capture thread: the source changes (null at the loss, the reopened camera's
+  // when it is back). The lock is held only to take or swap the reference, never while a
+  // call goes to the camera; a call keeps the source it took, even once it is replaced.
+  Microsoft::WRL::ComPtr<IMFMediaSource> Source();
+  void SetSource(IMFMediaSource* source);
 
   std::wstring Link;
   std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> NativeTypes;
   HRESULT NativeTypesEnd;  // what GetNativeMediaType gave after the last type
+
+ private:
+  SRWLOCK SourceLock = SRWLOCK_INIT;
+  Microsoft::WRL::ComPtr<IMFMediaSource> CurrentSource;
 };
 
 class TCameraAccess {
@@ -46,6 +58,7 @@ class TCameraAccess {
   TCameraAccess& operator=(const TCameraAccess&) = delete;
 
   bool Opened() const { return bOpened; }
+  // Null while the running capture waits for its lost camera.
   IMFMediaSource* Source() const;
   // Selects only the first video stream; the running session's selection stays.
   HRESULT SelectFirstVideoStream();
@@ -57,6 +70,8 @@ class TCameraAccess {
   TCaptureCamera* pSession = nullptr;  // the running session's camera, or null
   bool bTemporary = false;             // a capture runs on another camera
   bool bOpened = false;
+  // The running session camera's source, taken for the whole call.
+  Microsoft::WRL::ComPtr<IMFMediaSource> SessionSource;
   Microsoft::WRL::ComPtr<IMFMediaSource> TemporarySource;
   Microsoft::WRL::ComPtr<IMFSourceReader> TemporaryReader;
 };

@@ -2,6 +2,7 @@
 #include "capture/CameraAccess.h"
 
 #include "Pictor.h"
+#include "common/Ownership_win.h"
 #include "log/Log.h"
 
 #include <mferror.h>
@@ -10,8 +11,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-TCaptureCamera::TCaptureCamera(const wchar_t* link, IMFSourceReader* reader)
-    : Link(link), NativeTypesEnd(MF_E_NO_MORE_TYPES)
+TCaptureCamera::TCaptureCamera(const wchar_t* link, IMFSourceReader* reader, IMFMediaSource* source)
+    : Link(link), NativeTypesEnd(MF_E_NO_MORE_TYPES), CurrentSource(source)
 {
   for (DWORD index = 0;; ++index) {
     ComPtr<IMFMediaType> type;
@@ -22,6 +23,19 @@ TCaptureCamera::TCaptureCamera(const wchar_t* link, IMFSourceReader* reader)
     }
     NativeTypes.push_back(type);
   }
+}
+
+ComPtr<IMFMediaSource> TCaptureCamera::Source()
+{
+  TExclusiveSRWHold hold(SourceLock);  // the returned copy is made while it is held
+  return CurrentSource;
+}
+
+void TCaptureCamera::SetSource(IMFMediaSource* source)
+{
+  ComPtr<IMFMediaSource> replaced = source;  // the reference goes after the lock
+  TExclusiveSRWHold hold(SourceLock);
+  CurrentSource.Swap(replaced);
 }
 
 TCameraAccess::TCameraAccess(TPictor& pictor, const wchar_t* link) : Pictor(pictor)
@@ -35,8 +49,12 @@ TCameraAccess::TCameraAccess(TPictor& pictor, const wchar_t* link) : Pictor(pict
   }
   // Symbolic links name device interfaces, whose paths compare without regard to case.
   if (link && CompareStringOrdinal(link, -1, session->Link.c_str(), -1, TRUE) == CSTR_EQUAL) {
-    LogInfo("%s uses the running capture's camera", kName);
     pSession = session;
+    SessionSource = session->Source();
+    if (SessionSource)
+      LogInfo("%s uses the running capture's camera", kName);
+    else
+      LogInfo("%s the running capture's camera is lost, waiting for it to come back", kName);
     bOpened = true;
     return;
   }
@@ -58,7 +76,8 @@ TCameraAccess::~TCameraAccess()
 
 IMFMediaSource* TCameraAccess::Source() const
 {
-  if (pSession || !bTemporary) return Pictor.pMediaSource;
+  if (pSession) return SessionSource.Get();
+  if (!bTemporary) return Pictor.pMediaSource;
   return TemporarySource.Get();
 }
 

@@ -5,10 +5,7 @@
 
 #include "Pictor.h"
 
-#include <wrl/client.h>
-
 #include <atomic>
-#include <vector>
 
 class TCameraListWatcher;
 
@@ -40,9 +37,6 @@ struct TCaptureFeatures {
   std::atomic<unsigned long long> Reconnects{0};
   // Capture thread: the camera was reopened and has not given a frame yet.
   bool ResumePending = false;
-  // The lost cameras' sources and readers, released once the capture has stopped (a
-  // parameter call on the host thread may hold them meanwhile).
-  std::vector<Microsoft::WRL::ComPtr<IUnknown>> Retired;
   // The hold on the multithreaded apartment a reconnection took (CoIncrementMTAUsage's
   // cookie), given back once the camera objects made in it are released.
   void* ApartmentHold = nullptr;

@@ -87,7 +87,8 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       return false;
     }
 
-    // The reader is made in asynchronous mode around this session's callback.
+    // The reader is made in asynchronous mode; it answers through a callback that hands its
+    // answers to this session's read hand-over.
     pReadCallback = TReadCallback::Create();
     if (!pReadCallback) {
       LogError("%s unable to create the read callback error %d", kName, static_cast<int>(GetLastError()));
@@ -137,7 +138,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     }
 
     // Parameter and format calls during the capture reach this camera through it.
-    pCaptureCamera = new TCaptureCamera(symbolicLink, pSourceReader);
+    pCaptureCamera = new TCaptureCamera(symbolicLink, pSourceReader, pMediaSource);
     CaptureStatusStarted();
     bStopCapture = false;
     DWORD threadId = 0;

@@ -184,22 +184,26 @@ bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource**
     *failure = E_POINTER;
     return false;
   }
+  // A capture's reader answers through a callback of its own, on a line of the session's
+  // that no earlier reader of the session answers on (see ReadCallback.h).
   ComPtr<IMFAttributes> readerAttributes;
+  unsigned line = 0;
   if (callback) {
-    hr = runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1);
-    if (SUCCEEDED(hr) && readerAttributes) hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+    ComPtr<IMFSourceReaderCallback> answers = AdoptComPtr(callback->OpenReaderLine(&line));
+    hr = answers ? runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1) : E_OUTOFMEMORY;
+    if (SUCCEEDED(hr) && readerAttributes)
+      hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, answers.Get());
     if (FAILED(hr) || !readerAttributes) {
       *failure = FAILED(hr) ? hr : E_POINTER;
       LogError("%s reader callback attribute error %d", kName, static_cast<int>(*failure));
       return false;
     }
   }
-  // A capture's reader reads through the source that reports the camera's failures to the
-  // callback (see WatchedSource.h); *source stays the camera's own for everything else.
+  // It reads through the source that reports the camera's failures on the same line (see
+  // WatchedSource.h); *source stays the camera's own for everything else.
   ComPtr<IMFMediaSource> readSource = *source;
   if (callback && runtime->pMFCreateMediaEvent) {
-    readSource =
-        AdoptComPtr(CreateWatchedSource(*source, callback, callback->OpenFaultLine(), runtime->pMFCreateMediaEvent));
+    readSource = AdoptComPtr(CreateWatchedSource(*source, callback, line, runtime->pMFCreateMediaEvent));
     if (!readSource) {
       LogError("%s unable to create the watched source", kName);
       *failure = E_OUTOFMEMORY;
@@ -222,11 +226,9 @@ void TPictor::DeactivateDevice()
   const TLogScope scope("TPictor::DeactivateDevice");
   // The source is shut down before anything lets go of it: the device closes here even
   // while a platform thread still holds a reference (the reader's release shuts it down
-  // too, but only by default). The reader holds the source; it goes first. Cameras lost
-  // during the capture go too.
+  // too, but only by default). The reader holds the source; it goes first.
   if (pMediaSource) pMediaSource->Shutdown();
   ReleaseAndNull(pSourceReader);
   ReleaseAndNull(pMediaSource);
-  if (pFeatures) pFeatures->Retired.clear();
   ReleaseApartmentHold();
 }

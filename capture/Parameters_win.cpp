@@ -2,7 +2,8 @@
 // the lens controls (IAMCameraControl: pan, zoom, exposure, focus, ...) that a capture
 // device's media source exposes beside its streams. Each operation reaches the camera
 // through TCameraAccess (the object's slot while idle, the running capture's source for
-// the captured camera) and works property by property.
+// the captured camera, none while the capture waits for it to come back) and works
+// property by property.
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
@@ -99,7 +100,7 @@ TPictorParameters TPictor::GetParameters(const wchar_t* symbolicLink)
   TPictorParameters result;
   // The camera is released before the exit line.
   TCameraAccess camera(*this, symbolicLink);
-  if (!camera.Opened()) {
+  if (!camera.Opened() || !camera.Source()) {
     LogInfo("%s exit unable to activate", kName);
     return result;
   }
@@ -115,7 +116,7 @@ void TPictor::SetParameters(const wchar_t* symbolicLink, TPictorParameters param
   static const char kName[] = "TPictor::SetParameters";
   const TLogScope scope(kName);
   TCameraAccess camera(*this, symbolicLink);
-  if (!camera.Opened()) {
+  if (!camera.Opened() || !camera.Source()) {
     LogInfo("%s exit unable to activate", kName);
     return;
   }
@@ -134,7 +135,7 @@ void TPictor::SetDefaultParameters(const wchar_t* symbolicLink)
   const TPictorParameters current = GetParameters(symbolicLink);
 
   TCameraAccess camera(*this, symbolicLink);
-  if (!camera.Opened()) {
+  if (!camera.Opened() || !camera.Source()) {
     LogInfo("%s exit unable to activate", kName);
     return;
   }

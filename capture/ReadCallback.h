@@ -1,5 +1,5 @@
-// TReadCallback: the asynchronous source reader's callback of one capture session, and the
-// hand-over of each read's answer to the capture thread.
+// TReadCallback: the hand-over of each read's answer from the asynchronous source reader of
+// one capture session to its capture thread.
 //
 // The capture thread asks for one sample at a time (ReadSample in asynchronous mode) and
 // waits here for the answer, for a stop request, or for a time limit. Waiting here rather
@@ -7,10 +7,17 @@
 // answers: a blocked synchronous read wakes for nothing else (Wine's reader not even for the
 // source's Shutdown, Stop or a Flush).
 //
-// The reader keeps a reference of its own and may answer from its work-queue threads at any
-// time, also after the session has ended. The object therefore holds nothing of the
+// A session may read through several readers one after the other (a lost camera reopened).
+// Each reader answers through a callback of its own, made for a numbered line
+// (OpenReaderLine), and its source reports its failures on the same line; only the current
+// line's reports count. A lost reader may still answer, flush or report a failure on its
+// work-queue threads long after the next reader reads: that is dropped, so it can neither
+// complete nor fail the new reader's read.
+//
+// A reader keeps its callback, and the callback a reference to this object, as long as it
+// likes, also after the session has ended. The object therefore holds nothing of the
 // session: once detached it drops whatever is handed in, and it is freed by whichever of the
-// reader and the session lets it go last.
+// readers and the session lets it go last.
 #pragma once
 
 #include <windows.h>
@@ -20,18 +27,13 @@
 
 #include <atomic>
 
-class TReadCallback final : public IMFSourceReaderCallback {
+class TReadCallback final {
  public:
   // One reference for the caller; null when the wake-up event cannot be made.
   static TReadCallback* Create();
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  STDMETHODIMP OnReadSample(HRESULT status, DWORD streamIndex, DWORD streamFlags, LONGLONG timestamp,
-                            IMFSample* sample) override;
-  STDMETHODIMP OnFlush(DWORD streamIndex) override;
-  STDMETHODIMP OnEvent(DWORD streamIndex, IMFMediaEvent* event) override;
+  ULONG AddRef();
+  ULONG Release();
 
   // What the reader answered to one read. A flush answers with S_OK, no flags and no sample.
   struct TAnswer {
@@ -40,6 +42,14 @@ class TReadCallback final : public IMFSourceReaderCallback {
     Microsoft::WRL::ComPtr<IMFSample> Sample;
   };
   enum TWaitResult { wrAnswered, wrStopRequested, wrTimedOut };
+
+  // A reader is being opened for this session: the callback it is to answer through, for a
+  // new line whose number goes to *line (its source reports on it). Whatever an earlier
+  // line reports from now on is dropped with a verbose line, and so is a failure kept for
+  // the next read. One reference for the caller; null without memory (the line is open).
+  IMFSourceReaderCallback* OpenReaderLine(unsigned* line);
+  // Capture thread: the current reader is lost; whatever it reports is dropped from now on.
+  void CloseReaderLine();
 
   // Capture thread: a read is about to be asked for, or the asking failed (no answer comes).
   // False when a fault reported since the last read answers it already: nothing to ask.
@@ -50,11 +60,10 @@ class TReadCallback final : public IMFSourceReaderCallback {
   // only when stopEnds is true. timeoutMs may be INFINITE.
   TWaitResult WaitForAnswer(DWORD timeoutMs, bool stopEnds, TAnswer* answer);
 
-  // A reader is being opened around this callback: the number its source's failures are
-  // reported with. Failures of an earlier reader's source, and one kept for the next read,
-  // are dropped from now on.
-  unsigned OpenFaultLine();
-  // A reader thread: the camera behind reader `line` failed (a sample request refused, an
+  // A reader thread, through line `line`'s callback: the reader answered the outstanding read
+  // (a flush: S_OK, no flags, no sample).
+  void Answer(unsigned line, HRESULT status, DWORD flags, IMFSample* sample);
+  // A reader thread: the camera behind line `line` failed (a sample request refused, an
   // MEError). Answers the outstanding read with the status, or else the next one, as
   // Windows' reader does; Wine 8.0's reader drops both without an answer.
   void Fault(unsigned line, HRESULT status);
@@ -63,9 +72,9 @@ class TReadCallback final : public IMFSourceReaderCallback {
   void RequestStop();
   // Once the capture thread has ended: every later answer is dropped unread.
   void Detach();
-  // After the reader's release: waits until the caller's reference is the only one left,
+  // After the readers' release: waits until the caller's reference is the only one left,
   // so that nothing calls into the library once the session has ended (it may be unloaded
-  // then). False when the reader still holds on after the time.
+  // then). False when a reader still holds on after the time.
   bool WaitUntilSoleReference(DWORD timeoutMs);
 
  private:
@@ -73,9 +82,6 @@ class TReadCallback final : public IMFSourceReaderCallback {
   ~TReadCallback();
   TReadCallback(const TReadCallback&) = delete;
   TReadCallback& operator=(const TReadCallback&) = delete;
-
-  // Takes the answer of the outstanding read (none is kept once detached).
-  void Answer(HRESULT status, DWORD flags, IMFSample* sample);
 
   std::atomic<ULONG> Refs{1};
   HANDLE hWake;  // auto-reset: set after every change of the state below
@@ -85,6 +91,6 @@ class TReadCallback final : public IMFSourceReaderCallback {
   bool bStopRequested = false;
   bool bDetached = false;
   TAnswer Pending;
-  unsigned FaultLine = 0;
+  unsigned Line = 0;             // the current reader's line; 0 before the first
   HRESULT NextReadFault = S_OK;  // a failure between reads, for the next one
 };

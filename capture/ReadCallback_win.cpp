@@ -1,10 +1,68 @@
-// The capture session's asynchronous reader callback (see ReadCallback.h).
+// The capture session's read hand-over and its readers' callbacks (see ReadCallback.h).
 #include "capture/ReadCallback.h"
 
 #include "common/Ownership_win.h"
+#include "log/Log.h"
 
 #include <new>
 #include <utility>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+const char kName[] = "TPictor::ReadCallback";
+
+// The callback of one reader: hands its answers to the session on the reader's line.
+class TReaderLine final : public IMFSourceReaderCallback {
+ public:
+  TReaderLine(TReadCallback* reads, unsigned line) : Reads(reads), Line(line) {}
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+  {
+    if (!object) return E_POINTER;
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReaderCallback)) {
+      *object = static_cast<IMFSourceReaderCallback*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
+  STDMETHODIMP_(ULONG) Release() override
+  {
+    const ULONG left = --Refs;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP OnReadSample(HRESULT status, DWORD, DWORD streamFlags, LONGLONG, IMFSample* sample) override
+  {
+    Reads->Answer(Line, status, streamFlags, sample);
+    return S_OK;
+  }
+  // A flush cancels the outstanding read: no sample answers it any more.
+  STDMETHODIMP OnFlush(DWORD) override
+  {
+    Reads->Answer(Line, S_OK, 0, nullptr);
+    return S_OK;
+  }
+  STDMETHODIMP OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
+
+ private:
+  ~TReaderLine() = default;
+
+  std::atomic<ULONG> Refs{1};
+  const ComPtr<TReadCallback> Reads;
+  const unsigned Line;
+};
+
+void LogDropped(const char* what, unsigned line, unsigned current)
+{
+  LogVerbose("%s %s of reader %u dropped, reader %u reads now", kName, what, line, current);
+}
+
+}  // namespace
 
 TReadCallback* TReadCallback::Create()
 {
@@ -22,61 +80,77 @@ TReadCallback::~TReadCallback()
   CloseHandle(hWake);
 }
 
-STDMETHODIMP TReadCallback::QueryInterface(REFIID iid, void** object)
-{
-  if (!object) return E_POINTER;
-  if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReaderCallback)) {
-    *object = static_cast<IMFSourceReaderCallback*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) TReadCallback::AddRef()
+ULONG TReadCallback::AddRef()
 {
   return ++Refs;
 }
 
-STDMETHODIMP_(ULONG) TReadCallback::Release()
+ULONG TReadCallback::Release()
 {
   const ULONG left = --Refs;
   if (left == 0) delete this;
   return left;
 }
 
-void TReadCallback::Answer(HRESULT status, DWORD flags, IMFSample* sample)
+IMFSourceReaderCallback* TReadCallback::OpenReaderLine(unsigned* line)
 {
   {
     TExclusiveSRWHold hold(Lock);
-    // One answer per read; a flush that crosses a read's answer gives a second one.
-    if (bDetached || !bOutstanding) return;
-    Pending.Status = status;
-    Pending.Flags = flags;
-    Pending.Sample = sample;
-    bOutstanding = false;
-    bAnswered = true;
+    NextReadFault = S_OK;
+    *line = ++Line;
   }
+  return new (std::nothrow) TReaderLine(this, *line);
+}
+
+void TReadCallback::CloseReaderLine()
+{
+  TExclusiveSRWHold hold(Lock);
+  NextReadFault = S_OK;
+  ++Line;  // no reader answers on it
+}
+
+void TReadCallback::Answer(unsigned line, HRESULT status, DWORD flags, IMFSample* sample)
+{
+  unsigned current = 0;
+  {
+    TExclusiveSRWHold hold(Lock);
+    if (bDetached) return;
+    current = Line;
+    if (line == current) {
+      // One answer per read; a flush that crosses a read's answer gives a second one.
+      if (!bOutstanding) return;
+      Pending.Status = status;
+      Pending.Flags = flags;
+      Pending.Sample = sample;
+      bOutstanding = false;
+      bAnswered = true;
+    }
+  }
+  if (line != current) return LogDropped("an answer", line, current);
   SetEvent(hWake);
 }
 
-STDMETHODIMP TReadCallback::OnReadSample(HRESULT status, DWORD, DWORD streamFlags, LONGLONG, IMFSample* sample)
+void TReadCallback::Fault(unsigned line, HRESULT status)
 {
-  Answer(status, streamFlags, sample);
-  return S_OK;
-}
-
-// A flush cancels the outstanding read: no sample answers it any more.
-STDMETHODIMP TReadCallback::OnFlush(DWORD)
-{
-  Answer(S_OK, 0, nullptr);
-  return S_OK;
-}
-
-STDMETHODIMP TReadCallback::OnEvent(DWORD, IMFMediaEvent*)
-{
-  return S_OK;
+  unsigned current = 0;
+  {
+    TExclusiveSRWHold hold(Lock);
+    if (bDetached) return;
+    current = Line;
+    if (line == current && bOutstanding) {
+      Pending = TAnswer();
+      Pending.Status = status;
+      bOutstanding = false;
+      bAnswered = true;
+    } else if (line == current) {
+      // Between reads, or after an answer not yet taken: the next read fails, unless the
+      // answer waiting is this failure already (a second report of it).
+      if (!(bAnswered && FAILED(Pending.Status)) && SUCCEEDED(NextReadFault)) NextReadFault = status;
+      return;
+    }
+  }
+  if (line != current) return LogDropped("a failure", line, current);
+  SetEvent(hWake);
 }
 
 bool TReadCallback::ReadAsked()
@@ -93,33 +167,6 @@ bool TReadCallback::ReadAsked()
   bOutstanding = false;
   bAnswered = true;
   return false;
-}
-
-unsigned TReadCallback::OpenFaultLine()
-{
-  TExclusiveSRWHold hold(Lock);
-  NextReadFault = S_OK;
-  return ++FaultLine;
-}
-
-void TReadCallback::Fault(unsigned line, HRESULT status)
-{
-  {
-    TExclusiveSRWHold hold(Lock);
-    if (bDetached || line != FaultLine) return;
-    if (bOutstanding) {
-      Pending = TAnswer();
-      Pending.Status = status;
-      bOutstanding = false;
-      bAnswered = true;
-    } else {
-      // Between reads, or after an answer not yet taken: the next read fails, unless the
-      // answer waiting is this failure already (a second report of it).
-      if (!(bAnswered && FAILED(Pending.Status)) && SUCCEEDED(NextReadFault)) NextReadFault = status;
-      return;
-    }
-  }
-  SetEvent(hWake);
 }
 
 void TReadCallback::ReadNotAsked()

@@ -1,8 +1,8 @@
 // Reconnection of a lost camera (TPictor::SetAutoReconnect): when a read fails, the
 // capture thread waits with the state RECONNECTING for a camera with the same symbolic
 // link, opens it, chooses the same native type and carries on with the same converter,
-// row order and callback. The objects of the lost camera are kept until the capture
-// stops: a parameter call on the host thread may be using them.
+// row order and callback. The lost camera's objects go at the loss: a parameter call on the
+// host thread holds a reference of its own to the source it uses.
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
@@ -84,20 +84,6 @@ void TPictor::ReleaseApartmentHold()
   pFeatures->ApartmentHold = nullptr;
 }
 
-// Keeps the lost camera's reader and source until the capture stops; false when there
-// is no memory for that (the next try does it again).
-bool TPictor::RetireCamera()
-{
-  try {
-    pFeatures->Retired.reserve(pFeatures->Retired.size() + 2);
-  } catch (...) {
-    return false;
-  }
-  pFeatures->Retired.push_back(ComPtr<IUnknown>(pSourceReader));
-  pFeatures->Retired.push_back(ComPtr<IUnknown>(pMediaSource));
-  return true;
-}
-
 void TPictor::SetAutoReconnect(bool reconnect)
 {
   if (!pFeatures) {
@@ -121,18 +107,15 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   if (!CaptureCounters.State.compare_exchange_strong(expected, PICTOR_CAPTURE_RECONNECTING)) return false;
   CaptureCounters.Error = loss;
   LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
-  // The lost camera's source stops its work now; it and its reader stay until the stop.
-  // A read it left unanswered is flushed, so that the next read's answer is the new
-  // reader's (Wine 8.0 answers the flush, not the lost request).
+  // The lost camera goes now. Whatever its reader or source still reports (Windows' reader
+  // may answer the failed read late, Wine 8.0's keeps it pending) is dropped from now on,
+  // and parameter calls find no camera until one is back; a call under way keeps its own
+  // reference to the lost source.
+  pReadCallback->CloseReaderLine();
+  pCaptureCamera->SetSource(nullptr);
   if (pMediaSource) pMediaSource->Shutdown();
-  if (pReadCallback && pReadCallback->ReadOutstanding()) {
-    pSourceReader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-    TReadCallback::TAnswer ignored;
-    if (pReadCallback->WaitForAnswer(1000, false, &ignored) != TReadCallback::wrAnswered) {
-      LogError("%s the lost camera's read is still outstanding, its answer will be dropped", kName);
-      pReadCallback->ReadNotAsked();
-    }
-  }
+  ReleaseAndNull(pSourceReader);
+  ReleaseAndNull(pMediaSource);
   // The camera is opened again on the capture thread, the library's own, in the
   // multithreaded apartment: kept alive for the objects made there until the camera is
   // closed (CoIncrementMTAUsage, Windows 8 and later), the thread is in it implicitly.
@@ -147,15 +130,10 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
       // Opened only once listed: a missing camera costs no error lines while it is away.
       if (CameraIsListed(pMFRuntime, pCaptureCamera->Link) &&
           OpenSameCamera(pMFRuntime, pCaptureCamera->Link.c_str(), pMFVideoConverter->pInputType, pReadCallback,
-                         &source, &reader) &&
-          RetireCamera()) {
-        // The members change without passing through null: a parameter call may read them.
-        IMFSourceReader* lostReader = pSourceReader;
-        IMFMediaSource* lostSource = pMediaSource;
+                         &source, &reader)) {
         pMediaSource = source.Detach();
         pSourceReader = reader.Detach();
-        if (lostReader) lostReader->Release();  // Retired holds them on
-        if (lostSource) lostSource->Release();
+        pCaptureCamera->SetSource(pMediaSource);
         reopened = true;
         break;
       }

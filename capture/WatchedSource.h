@@ -25,7 +25,7 @@
 class TReadCallback;
 
 // A wrapper around `camera` that reports its failures to `reads` as read line `line`
-// (see TReadCallback::OpenFaultLine); createEvent (MFCreateMediaEvent) rebuilds the events
+// (see TReadCallback::OpenReaderLine); createEvent (MFCreateMediaEvent) rebuilds the events
 // that announce a stream. One reference for the caller; null without memory.
 IMFMediaSource* CreateWatchedSource(IMFMediaSource* camera, TReadCallback* reads, unsigned line,
                                     TMFRuntime::TMFCreateMediaEvent createEvent);

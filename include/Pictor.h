@@ -264,7 +264,6 @@ class PICTOR_API TPictor {
   // Capture thread, after a failed read: with auto reconnect on, waits for the camera
   // and reopens it (true), or returns false when off or stopped meanwhile.
   bool ReconnectAfterLoss(HRESULT loss);
-  bool RetireCamera();
   // Capture thread: the first frame after a reconnection; the status says RUNNING again.
   void CaptureResumed();
   bool HoldMultithreadedApartment();
@@ -298,8 +297,9 @@ class PICTOR_API TPictor {
   // What the converter hands its frames to (made with the first converter, kept until
   // the object goes).
   TPictorFrameSink* pFrameSink = nullptr;
-  // The running capture's reader callback: the capture thread waits on it for each read's
-  // answer, StopCapture wakes it. Owned reference, null while no capture runs.
+  // The running capture's read hand-over: its readers answer through it, the capture thread
+  // waits on it for each read's answer, StopCapture wakes it. Owned reference, null while
+  // no capture runs.
   TReadCallback* pReadCallback = nullptr;
 };
 

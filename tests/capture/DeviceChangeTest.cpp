@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -28,8 +29,10 @@ class DeviceChangeTest : public ::testing::Test {
   void TearDown() override { VirtualCamera::Get().Configure(""); }
 };
 
-// Polls the status until its state is no longer `state`; the milliseconds it took, or -1.
-int MillisecondsUntilStateLeaves(TPictor& pictor, int state, int limitMs = 3000)
+// Polls the status until its state is no longer `state`, calling `meanwhile` between polls;
+// the milliseconds it took, or -1.
+int MillisecondsUntilStateLeaves(
+    TPictor& pictor, int state, int limitMs = 3000, const std::function<void()>& meanwhile = [] { Sleep(5); })
 {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
@@ -37,11 +40,11 @@ int MillisecondsUntilStateLeaves(TPictor& pictor, int state, int limitMs = 3000)
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     if (pictor.GetCaptureStatus().State != state) return ms;
     if (ms > limitMs) return -1;
-    Sleep(5);
+    meanwhile();
   }
 }
 
-TEST_F(DeviceChangeTest, UnpluggedCameraLeavesTheListAndEndsItsCaptureWithinASecondPluggedBackItStartsAgain)
+TEST_F(DeviceChangeTest, UnpluggedCameraLeavesTheListAndEndsItsCaptureWithinASecond)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
   TPictor pictor;
@@ -58,14 +61,6 @@ TEST_F(DeviceChangeTest, UnpluggedCameraLeavesTheListAndEndsItsCaptureWithinASec
   TPictorDescr cameras[2];
   ASSERT_EQ(pictor.EnumerateWebCameras(cameras, 2), 1);
   EXPECT_STREQ(cameras[0].SymbolicLink, kLinkB);
-  TPictor other;
-  EXPECT_FALSE(other.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
-
-  VirtualCamera::Get().Plug(kLinkA);
-  EXPECT_EQ(pictor.GetWebCamerasCount(), 2);
-  const int before = sink.Count();
-  ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
-  EXPECT_TRUE(sink.WaitFor(before + 2));
   pictor.StopCapture();
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
@@ -98,7 +93,6 @@ TEST_F(DeviceChangeTest, BusyAndBlockedCamerasEndTheStartWithinASecondWithTheirR
     EXPECT_EQ(sink.Count(), 0) << c.fault;
   }
   EXPECT_STREQ(PictorDescribeResult(E_FAIL), "0x80004005");
-  EXPECT_STREQ(PictorDescribeResult(MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED), "The camera was unplugged or disabled.");
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
@@ -121,11 +115,8 @@ TEST_F(DeviceChangeTest, TwoObjectsCaptureTwoCamerasAtFullRateEachWithItsOwnStat
     EXPECT_LT(status.FrameRate, 35.0);
   }
   a.StopCapture();
-  const unsigned long long delivered = b.GetCaptureStatus().FramesDelivered;
   EXPECT_TRUE(sinkB.WaitFor(sinkB.Count() + 5));
-  EXPECT_EQ(a.GetCaptureStatus().State, PICTOR_CAPTURE_IDLE);
   EXPECT_EQ(b.GetCaptureStatus().State, PICTOR_CAPTURE_RUNNING);
-  EXPECT_GE(b.GetCaptureStatus().FramesDelivered, delivered + 4);  // the count follows the callback
   b.StopCapture();
   EXPECT_TRUE(sinkA.last.topDown && !sinkB.last.topDown);  // each object's own row order
   EXPECT_EQ(static_cast<int>(a.GetCaptureStatus().FramesDelivered), sinkA.Count());
@@ -137,7 +128,7 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
 {
   VirtualCamera::Get().Configure(
       "camera link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
-      "format subtype=NV12 size=640x480 rate=30/1\n");
+      "format subtype=NV12 size=640x480 rate=30/1\ncontrol property=Brightness min=-64 max=64 default=0\n");
   TPictor pictor;
   pictor.SetAutoReconnect(true);
   FrameSink sink;
@@ -153,11 +144,21 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
   Sleep(500);
   EXPECT_EQ(pictor.GetCaptureStatus().State, PICTOR_CAPTURE_RECONNECTING);
   EXPECT_TRUE(pictor.IsCaptureActive());
+  // The lost camera is let go at once; parameter calls fail as for an absent camera meanwhile,
+  // and while it comes back they reach the new one or fail the same way, each with its line.
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+  LogCapture::Get().Clear();
+  int failedCalls = 0;
+  const auto parameterCall = [&] { failedCalls += pictor.GetParameters(kLinkA).VideoProcAmp[0].Max != 64, Sleep(5); };
+  parameterCall();
+  EXPECT_EQ(failedCalls, 1);
 
   VirtualCamera::Get().Plug(kLinkA);
-  const int back = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING);
+  const int back = MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING, 3000, parameterCall);
   EXPECT_GE(back, 0);
   EXPECT_LE(back, 2000);
+  EXPECT_EQ(CountOf(LogCapture::Get().Lines(), "TPictor::GetParameters exit unable to activate"), failedCalls);
+  EXPECT_EQ(pictor.GetParameters(kLinkA).VideoProcAmp[0].Max, 64);
   const int before = sink.Count();
   ASSERT_TRUE(sink.WaitFor(before + 3));
   TPictorCaptureStatusEx grown = {};
@@ -171,20 +172,11 @@ TEST_F(DeviceChangeTest, AutoReconnectWaitsForTheCameraResumesAsBeforeAndStopsAt
     EXPECT_TRUE(sink.last.width == 640 && sink.last.height == 480 && !sink.last.topDown);  // as before the loss
   }
 
-  // StopCapture in the middle of a wait, and a destroy in the middle of another.
+  // StopCapture in the middle of a wait (a destroy stops the same way first).
   VirtualCamera::Get().Unplug(kLinkA);
   ASSERT_GE(MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RUNNING), 0);
   EXPECT_TRUE(ReturnsWithin([&] { pictor.StopCapture(); }, 1000));
   EXPECT_EQ(pictor.GetCaptureStatus().State, PICTOR_CAPTURE_IDLE);
-  VirtualCamera::Get().Plug(kLinkA);
-  auto* other = new TPictor;
-  other->SetAutoReconnect(true);
-  ASSERT_TRUE(other->StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
-  ASSERT_TRUE(sink.WaitFor(sink.Count() + 2));
-  VirtualCamera::Get().Unplug(kLinkA);
-  ASSERT_GE(MillisecondsUntilStateLeaves(*other, PICTOR_CAPTURE_RUNNING), 0);
-  EXPECT_TRUE(ReturnsWithin([&] { delete other; }, 1000));
-  VirtualCamera::Get().Plug(kLinkA);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 

@@ -118,7 +118,6 @@ TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWor
   EXPECT_EQ(refused->kind, 2u);  // an error line
   EXPECT_TRUE(sink.WaitFor(3)) << "the capture goes on";
   ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); })) << "the host's StopCapture hangs";
-  EXPECT_FALSE(pictor->IsCaptureActive());
   delete pictor;
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
@@ -134,7 +133,6 @@ TEST_F(HostFaultTest, StopOnAStalledCameraEndsWithinTheGracePeriod)
   for (int i = 0; i < 100 && VirtualCamera::Get().FrameCount(kLinkA) < 2; ++i) Sleep(20);
   Sleep(200);  // the third request is taken by now and will stay unanswered
   ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6000)) << "StopCapture hangs on a stalled camera";
-  EXPECT_FALSE(pictor->IsCaptureActive());
   delete pictor;
   EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 2);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
