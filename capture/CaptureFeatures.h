@@ -37,6 +37,9 @@ struct TCaptureFeatures {
   std::atomic<unsigned long long> Reconnects{0};
   // Capture thread: the camera was reopened and has not given a frame yet.
   bool ResumePending = false;
+  // Capture thread: reopened cameras lost again before their first frame, in a row (a
+  // camera in use by another application opens but gives nothing); resets with a frame.
+  int FailedReopens = 0;
   // The hold on the multithreaded apartment a reconnection took (CoIncrementMTAUsage's
   // cookie), given back once the camera objects made in it are released.
   void* ApartmentHold = nullptr;

@@ -79,6 +79,7 @@ void TPictor::CaptureStatusStarted()
     pFeatures->NextDelivered = 0;
     pFeatures->Reconnects = 0;
     pFeatures->ResumePending = false;
+    pFeatures->FailedReopens = 0;
   }
   CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
 }

@@ -26,6 +26,7 @@ namespace {
 
 constexpr DWORD kStopCheckMilliseconds = 20;  // how soon a StopCapture is seen during the wait
 constexpr DWORD kRetryMilliseconds = 250;     // how often the camera is looked for
+constexpr int kLongestRetryShift = 4;         // retries of a camera that keeps failing: up to every 4 s
 
 // Opens the camera and sets the native type equal to `wanted`; false while it is not
 // there (or has another format list).
@@ -106,7 +107,12 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   int expected = state;
   if (!CaptureCounters.State.compare_exchange_strong(expected, PICTOR_CAPTURE_RECONNECTING)) return false;
   CaptureCounters.Error = loss;
-  LogInfo("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
+  // A camera that opens but fails again before its first frame (in use by another
+  // application) is tried less and less often, and its run of failures logged once.
+  const bool failedAgain = state == PICTOR_CAPTURE_RECONNECTING;
+  if (failedAgain && pFeatures->FailedReopens < kLongestRetryShift) ++pFeatures->FailedReopens;
+  const DWORD retry = kRetryMilliseconds << pFeatures->FailedReopens;
+  (failedAgain ? LogVerbose : LogInfo)("%s camera lost, result %x; waiting for it", kName, static_cast<unsigned>(loss));
   // The lost camera goes now. Whatever its reader or source still reports (Windows' reader
   // may answer the failed read late, Wine 8.0's keeps it pending) is dropped from now on,
   // and parameter calls find no camera until one is back; a call under way keeps its own
@@ -122,8 +128,8 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   // Without that function the thread joins the apartment for the wait.
   const HRESULT com = HoldMultithreadedApartment() ? S_FALSE : CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool reopened = false;
-  for (DWORD waited = kRetryMilliseconds; !bStopCapture; waited += kStopCheckMilliseconds) {
-    if (waited >= kRetryMilliseconds) {
+  for (DWORD waited = failedAgain ? 0 : retry; !bStopCapture; waited += kStopCheckMilliseconds) {
+    if (waited >= retry) {
       waited = 0;
       ComPtr<IMFMediaSource> source;
       ComPtr<IMFSourceReader> reader;
@@ -145,13 +151,14 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   // The capture counts as resumed with the first frame the camera gives again (StampFrame).
   pFeatures->Stamper.Rebase = true;
   pFeatures->ResumePending = true;
-  LogInfo("%s camera back, reading again", kName);
+  (failedAgain ? LogVerbose : LogInfo)("%s camera back, reading again", kName);
   return true;
 }
 
 void TPictor::CaptureResumed()
 {
   pFeatures->ResumePending = false;
+  pFeatures->FailedReopens = 0;
   pFeatures->Reconnects.fetch_add(1);
   CaptureCounters.Error = 0;
   int waiting = PICTOR_CAPTURE_RECONNECTING;

@@ -96,6 +96,26 @@ TEST_F(DeviceChangeTest, BusyAndBlockedCamerasEndTheStartWithinASecondWithTheirR
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+// With reconnect on, a busy camera keeps opening and failing before its first frame: the
+// wait goes on with the busy reason, retried ever more slowly, its loss logged once.
+TEST_F(DeviceChangeTest, ABusyCameraWithReconnectOnWaitsWithItsReasonAndLogsTheLossOnce)
+{
+  VirtualCamera::Get().Configure(
+      "camera link=\\\\?\\virtualcam#a busy=1\nformat subtype=YUY2 size=320x240 rate=30/1\n");
+  TPictor pictor;
+  pictor.SetAutoReconnect(true);
+  FrameSink sink;
+  ASSERT_TRUE(pictor.StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
+  Sleep(2000);
+  const TPictorCaptureStatus status = pictor.GetCaptureStatus();
+  EXPECT_EQ(status.State, PICTOR_CAPTURE_RECONNECTING);
+  EXPECT_EQ(status.Error, MF_E_HW_MFT_FAILED_START_STREAMING);
+  EXPECT_EQ(CountOf(LogCapture::Get().Lines(), "TPictor::Reconnect camera lost, result c00d3704; waiting for it"), 1);
+  pictor.StopCapture();
+  EXPECT_EQ(sink.Count(), 0);
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 TEST_F(DeviceChangeTest, TwoObjectsCaptureTwoCamerasAtFullRateEachWithItsOwnStatus)
 {
   VirtualCamera::Get().Configure(kTwoCameras);
