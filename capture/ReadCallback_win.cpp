@@ -1,6 +1,7 @@
 // The capture session's read hand-over and its readers' callbacks (see ReadCallback.h).
 #include "capture/ReadCallback.h"
 
+#include "common/ComObject_win.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 
@@ -14,28 +15,10 @@ namespace {
 const char kName[] = "TPictor::ReadCallback";
 
 // The callback of one reader: hands its answers to the session on the reader's line.
-class TReaderLine final : public IMFSourceReaderCallback {
+class TReaderLine final : public TComObject<IMFSourceReaderCallback> {
  public:
   TReaderLine(TReadCallback* reads, unsigned line) : Reads(reads), Line(line) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-  {
-    if (!object) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSourceReaderCallback)) {
-      *object = static_cast<IMFSourceReaderCallback*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override
-  {
-    const ULONG left = --Refs;
-    if (left == 0) delete this;
-    return left;
-  }
   STDMETHODIMP OnReadSample(HRESULT status, DWORD, DWORD streamFlags, LONGLONG, IMFSample* sample) override
   {
     Reads->Answer(Line, status, streamFlags, sample);
@@ -52,7 +35,6 @@ class TReaderLine final : public IMFSourceReaderCallback {
  private:
   ~TReaderLine() = default;
 
-  std::atomic<ULONG> Refs{1};
   const ComPtr<TReadCallback> Reads;
   const unsigned Line;
 };

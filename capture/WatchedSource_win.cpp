@@ -3,6 +3,7 @@
 #include "capture/WatchedSource.h"
 
 #include "capture/ReadCallback.h"
+#include "common/ComObject_win.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 
@@ -10,7 +11,6 @@
 #include <mferror.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <new>
 
 using Microsoft::WRL::ComPtr;
@@ -19,30 +19,11 @@ namespace {
 
 class TWatchedSource;
 
-// What the source and its streams share: the reference count, the forwarding of the event
-// generator and the report of MEError. Interface is IMFMediaSource or IMFMediaStream.
+// What the source and its streams share: the forwarding of the event generator and the
+// report of MEError. Interface is IMFMediaSource or IMFMediaStream.
 template <class Interface>
-class TWatched : public Interface {
+class TWatched : public TComObject<Interface, IMFMediaEventGenerator> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-  {
-    if (!object) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFMediaEventGenerator) || iid == __uuidof(Interface)) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override
-  {
-    const ULONG left = --Refs;
-    if (left == 0) delete this;
-    return left;
-  }
-
   STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override
   {
     const HRESULT hr = Camera->GetEvent(flags, event);
@@ -67,9 +48,6 @@ class TWatched : public Interface {
 
  protected:
   TWatched(Interface* camera, TReadCallback* reads, unsigned line) : Camera(camera), Reads(reads), Line(line) {}
-  virtual ~TWatched() = default;
-  TWatched(const TWatched&) = delete;
-  TWatched& operator=(const TWatched&) = delete;
 
   // Reports a failure of the camera as the answer to a read.
   void Report(const char* what, HRESULT status)
@@ -91,9 +69,6 @@ class TWatched : public Interface {
   ComPtr<Interface> Camera;
   ComPtr<TReadCallback> Reads;
   const unsigned Line;
-
- private:
-  std::atomic<ULONG> Refs{1};
 };
 
 class TWatchedStream final : public TWatched<IMFMediaStream> {

@@ -3,6 +3,7 @@
 // buffer released after its pool was destroyed frees itself.
 #include "media/SamplePool.h"
 
+#include "common/ComObject_win.h"
 #include "common/Ownership_win.h"
 
 #include <mfapi.h>
@@ -59,7 +60,7 @@ struct TSamplePoolState {
 
 namespace {
 
-class TPooledBuffer final : public IMFMediaBuffer {
+class TPooledBuffer final : public TComObject<IMFMediaBuffer> {
  public:
   TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength) : State(state), Data(data), MaxLength(maxLength)
   {
@@ -69,27 +70,8 @@ class TPooledBuffer final : public IMFMediaBuffer {
   // Out of the pool again: one reference for the caller, nothing in it yet.
   void Reuse()
   {
-    Refs = 1;
+    Revive();
     CurrentLength = 0;
-  }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaBuffer)) {
-      *out = static_cast<IMFMediaBuffer*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++Refs; }
-  STDMETHODIMP_(ULONG) Release() override
-  {
-    const ULONG left = --Refs;
-    if (left == 0 && !State->Keep(this, MaxLength)) delete this;
-    return left;
   }
 
   STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
@@ -127,7 +109,13 @@ class TPooledBuffer final : public IMFMediaBuffer {
   }
 
  private:
-  std::atomic<ULONG> Refs{1};
+  // The last reference went: back to the pool, unless the pool is gone, makes another size
+  // now or keeps enough.
+  void OnFinalRelease() override
+  {
+    if (!State->Keep(this, MaxLength)) delete this;
+  }
+
   TSamplePoolState* State;
   BYTE* Data;
   DWORD MaxLength;

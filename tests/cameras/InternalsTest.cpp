@@ -37,6 +37,17 @@ TEST(CameraSlot, ActivatingTwiceReleasesTheFirstReaderAndSource)
   const VirtualCamCounts held = VirtualCamera::Get().Counts();
   EXPECT_TRUE(sample && held.samples == 1 && held.buffers == 1) << held.samples << " " << held.buffers;
   sample.Reset();
+  // The reader reads through the library's watch on the camera: like any media source it
+  // answers for the event generator its interface derives from, and for nothing else.
+  ComPtr<IMFMediaSource> watched;
+  ComPtr<IMFMediaEventGenerator> generator;
+  ASSERT_EQ(reader->GetServiceForStream(MF_SOURCE_READER_MEDIASOURCE, GUID_NULL, IID_PPV_ARGS(&watched)), S_OK);
+  EXPECT_EQ(watched.As(&generator), S_OK);
+  EXPECT_EQ(generator.Get(), static_cast<IMFMediaEventGenerator*>(watched.Get()));
+  void* other = &other;
+  EXPECT_TRUE(watched->QueryInterface(__uuidof(IMFMediaStream), &other) == E_NOINTERFACE && !other);
+  watched.Reset();
+  generator.Reset();
   TPictorTestAccess::Deactivate(pictor);
   EXPECT_EQ(TPictorTestAccess::Reader(pictor), nullptr);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();

@@ -7,10 +7,9 @@
 #include <mfapi.h>
 #include <mfidl.h>
 
-#include <atomic>
-
 #include <wrl/client.h>
 
+#include "common/ComObject_win.h"
 #include "common/Ownership_win.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
@@ -35,20 +34,6 @@ class LiveCount {
  private:
   CountKind kind_;
 };
-
-// IUnknown reference counting for a class whose QueryInterface is its own.
-#define VIRTUALCAM_REFCOUNT_METHODS()     \
-  STDMETHODIMP_(ULONG) AddRef() override  \
-  {                                       \
-    return ++refs_;                       \
-  }                                       \
-  STDMETHODIMP_(ULONG) Release() override \
-  {                                       \
-    const ULONG left = --refs_;           \
-    if (left == 0) delete this;           \
-    return left;                          \
-  }                                       \
-  std::atomic<ULONG> refs_{1};
 
 // Forwards every IMFAttributes method of `Base` (IMFActivate, IMFStreamDescriptor) to
 // `attributes_`. ReadFault(key) lets a derived class make reads of one key fail, as a

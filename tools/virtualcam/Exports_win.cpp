@@ -27,7 +27,7 @@ namespace {
 // A camera's activation object: its attributes are those of a video capture device
 // (friendly name, symbolic link, source type); reading the name or link fails when the
 // camera is configured so.
-class CameraActivate final : public AttributesForwarder<IMFActivate> {
+class CameraActivate final : public AttributesForwarder<TComObject<IMFActivate, IMFAttributes>> {
  public:
   static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFActivate** out)
   {
@@ -45,19 +45,6 @@ class CameraActivate final : public AttributesForwarder<IMFActivate> {
     *out = activate;
     return S_OK;
   }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFAttributes) || riid == __uuidof(IMFActivate)) {
-      *out = static_cast<IMFActivate*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
 
   // Like a device's activation object, it hands out one source until ShutdownObject or
   // DetachObject.

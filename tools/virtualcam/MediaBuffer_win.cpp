@@ -38,7 +38,7 @@ void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD bytes)
 
 namespace {
 
-class CountedBuffer final : public IMFMediaBuffer {
+class CountedBuffer final : public TComObject<IMFMediaBuffer> {
  public:
   CountedBuffer(DWORD bytes, std::shared_ptr<FrameMemoryPool> pool)
       : pool_(std::move(pool)),
@@ -48,19 +48,6 @@ class CountedBuffer final : public IMFMediaBuffer {
   {
   }
   bool Valid() const { return data_ != nullptr; }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaBuffer)) {
-      *out = static_cast<IMFMediaBuffer*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
 
   STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
   {

@@ -40,21 +40,7 @@ UINT64 PerformanceCounterIn100ns()
   return c / f * 10000000ull + c % f * 10000000ull / f;
 }
 
-class SampleTracker final : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown)) {
-      *out = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
-
+class SampleTracker final : public TComObject<IUnknown> {
  private:
   ~SampleTracker() = default;
   LiveCount count_{CountKind::Sample};
@@ -64,22 +50,9 @@ class SampleTracker final : public IUnknown {
 // Media type handler over the configured native types. Wine's own handler (from
 // MFCreateStreamDescriptor) cannot fail at a chosen index, so the double has its own.
 
-class TypeHandler final : public IMFMediaTypeHandler {
+class TypeHandler final : public TComObject<IMFMediaTypeHandler> {
  public:
   TypeHandler(std::shared_ptr<CameraState> camera) : camera_(std::move(camera)) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaTypeHandler)) {
-      *out = static_cast<IMFMediaTypeHandler*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
 
   STDMETHODIMP IsMediaTypeSupported(IMFMediaType* type, IMFMediaType** closest) override
   {
@@ -157,7 +130,7 @@ class TypeHandler final : public IMFMediaTypeHandler {
   std::atomic<int> current_{0};
 };
 
-class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
+class StreamDescriptor final : public AttributesForwarder<TComObject<IMFStreamDescriptor, IMFAttributes>> {
  public:
   static HRESULT Create(const std::shared_ptr<CameraState>& camera, StreamDescriptor** out)
   {
@@ -175,19 +148,6 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
     *out = sd;
     return S_OK;
   }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFAttributes) || riid == __uuidof(IMFStreamDescriptor)) {
-      *out = static_cast<IMFStreamDescriptor*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
 
   STDMETHODIMP GetStreamIdentifier(DWORD* id) override
   {
@@ -220,7 +180,7 @@ class StreamDescriptor final : public AttributesForwarder<IMFStreamDescriptor> {
 
 class VirtualSource;
 
-class VirtualStream final : public IMFMediaStream, public UnplugListener {
+class VirtualStream final : public TComObject<IMFMediaStream, IMFMediaEventGenerator>, public UnplugListener {
  public:
   VirtualStream(std::shared_ptr<CameraState> camera, ComPtr<StreamDescriptor> descriptor,
                 ComPtr<IMFMediaEventQueue> queue)
@@ -242,19 +202,6 @@ class VirtualStream final : public IMFMediaStream, public UnplugListener {
     }
     queue_->QueueEventParamVar(MEError, GUID_NULL, kStreamErrorStatus, nullptr);
   }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaStream)) {
-      *out = static_cast<IMFMediaStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  VIRTUALCAM_REFCOUNT_METHODS()
 
   // IMFMediaEventGenerator: the stream's own queue.
   STDMETHODIMP GetEvent(DWORD flags, IMFMediaEvent** event) override { return queue_->GetEvent(flags, event); }
@@ -606,7 +553,7 @@ class ControlPart final : public Interface {
   CameraState* camera_;
 };
 
-class VirtualSource final : public IMFMediaSource {
+class VirtualSource final : public TComObject<IMFMediaSource, IMFMediaEventGenerator> {
  public:
   static HRESULT Create(const std::shared_ptr<CameraState>& camera, IMFMediaSource** out)
   {
@@ -633,39 +580,6 @@ class VirtualSource final : public IMFMediaSource {
     stream->AttachSource(source);
     *out = source;
     return S_OK;
-  }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-  {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFMediaEventGenerator) || riid == __uuidof(IMFMediaSource)) {
-      *out = static_cast<IMFMediaSource*>(this);
-    } else if (riid == IID_IAMVideoProcAmp && camera_->Setup().videoProcAmp) {
-      *out = static_cast<IAMVideoProcAmp*>(&procAmp_);
-    } else if (riid == IID_IAMCameraControl && camera_->Setup().cameraControl) {
-      *out = static_cast<IAMCameraControl*>(&cameraControl_);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override
-  {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  // For the stream, which holds no reference: fails once the source is going away.
-  bool TryAddRef()
-  {
-    ULONG refs = refs_.load();
-    while (refs != 0) {
-      if (refs_.compare_exchange_weak(refs, refs + 1)) return true;
-    }
-    return false;
   }
 
   // IMFMediaEventGenerator
@@ -775,8 +689,16 @@ class VirtualSource final : public IMFMediaSource {
     queue_->Shutdown();
   }
 
+  // The camera controls, each a part of the source, when the camera is configured with them.
+  void* OtherInterface(REFIID riid) override
+  {
+    if (riid == IID_IAMVideoProcAmp && camera_->Setup().videoProcAmp) return static_cast<IAMVideoProcAmp*>(&procAmp_);
+    if (riid == IID_IAMCameraControl && camera_->Setup().cameraControl)
+      return static_cast<IAMCameraControl*>(&cameraControl_);
+    return nullptr;
+  }
+
   LiveCount count_{CountKind::Source};
-  std::atomic<ULONG> refs_{1};
   std::shared_ptr<CameraState> camera_;
   ComPtr<IMFMediaEventQueue> queue_;
   ComPtr<IMFPresentationDescriptor> pd_;
@@ -793,6 +715,7 @@ STDMETHODIMP VirtualStream::GetMediaSource(IMFMediaSource** source)
   if (!source) return E_POINTER;
   *source = nullptr;
   std::lock_guard<std::mutex> lock(sourceMutex_);
+  // The stream holds no reference: a source whose last one has gone is on its way out.
   if (!source_ || !source_->TryAddRef()) return MF_E_SHUTDOWN;
   *source = source_;
   return S_OK;
