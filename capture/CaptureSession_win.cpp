@@ -275,6 +275,34 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
   converter->SetInputSample(copy);
 }
 
+// How long the next read is held back while every parallel decoder is busy: three
+// quarters of the camera's frame period, at most 50 ms; 0 (not at all) when the type gives
+// no frame rate.
+static DWORD ReadHoldBackMs(IMFMediaType* type)
+{
+  UINT32 numerator = 0;
+  UINT32 denominator = 0;
+  if (!type || FAILED(MFGetAttributeRatio(type, MF_MT_FRAME_RATE, &numerator, &denominator)) || numerator == 0)
+    return 0;
+  const unsigned long long ms = 750ull * denominator / numerator;
+  return ms < 50 ? static_cast<DWORD>(ms) : 50;
+}
+
+// A camera faster than the parallel decoders (an unpaced one answers every read at once)
+// would have the thread read and drop frames without pause, on the processors the
+// decoders need. While every decoder is busy, the next read waits until one is idle, or
+// until the hold-back time since the last frame has passed: a paced camera's next frame
+// is not due before then, so it is read at its time and, finding every decoder busy,
+// dropped as before.
+static void HoldBackRead(TMFVideoConverter* converter, TReadCallback* reads, long long lastFrameAt, DWORD holdBackMs)
+{
+  while (converter->HoldsBackReads()) {
+    const long long elapsedMs = (PerformanceCounterIn100ns() - lastFrameAt) / 10000;
+    if (elapsedMs < 0 || elapsedMs >= holdBackMs) return;
+    if (!reads->WaitBetweenReads(converter->hDecoderIdleEvent, holdBackMs - static_cast<DWORD>(elapsedMs))) return;
+  }
+}
+
 // How long a stop waits for the answer to a read already asked for (a camera answers
 // within a frame period), and then, once the source has been shut down, for the reader to
 // give the read up.
@@ -308,8 +336,11 @@ void TPictor::CaptureThread(TPictor* object)
   // Buffers of the copies: a copy's buffer comes back when the converter releases it.
   TSamplePool copyPool;
   TReadCallback* reads = object->pReadCallback;
+  const DWORD holdBackMs = ReadHoldBackMs(object->pMFVideoConverter->pInputType);
+  long long lastFrameAt = 0;
 
   while (!object->bStopCapture) {
+    HoldBackRead(object->pMFVideoConverter, reads, lastFrameAt, holdBackMs);
     LogVerbose("%s before ReadSample", kName);
     // One read at a time: the answer comes on a reader thread; a stop request ends the
     // wait for it. A failure the camera reported since the last read answers it at once.
@@ -335,6 +366,7 @@ void TPictor::CaptureThread(TPictor* object)
 
     const DWORD streamFlags = answer.Flags;
     IMFSample* sample = answer.Sample.Get();
+    lastFrameAt = PerformanceCounterIn100ns();
     // The error flag ends the session whatever other flags come with it; a sample that
     // comes with it is not used.
     if (streamFlags & MF_SOURCE_READERF_ERROR) {

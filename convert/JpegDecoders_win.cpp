@@ -103,6 +103,7 @@ void TJpegDecoders::DeliverReady()
     }
     ++NextDelivery;
     next->State.store(Idle, std::memory_order_release);
+    SetEvent(Converter->hDecoderIdleEvent);
   }
 }
 

@@ -39,6 +39,11 @@ class TMFVideoConverter {
   // every decoder is busy): a frame handed over now would be dropped, so the capture
   // thread drops it before paying for its copy.
   bool IsConverting() const;
+  // True while every parallel MJPG decoder is busy: the capture thread then holds its
+  // next read back (until hDecoderIdleEvent). The decoders take every processor, and
+  // frames read only to be dropped would take theirs. The single convert thread leaves a
+  // processor to the reads, which go on, so that a new frame is there once it is free.
+  bool HoldsBackReads() const;
 
   // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
   // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and
@@ -90,6 +95,7 @@ class TMFVideoConverter {
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
   HANDLE hSampleEvent;                   // auto-reset; signalled when a sample was stored
+  HANDLE hDecoderIdleEvent = nullptr;    // auto-reset; signalled when a parallel decoder goes idle
   std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
   // Buffers of the RGB32 output samples (the capture's TFrameSink::CreateNewOutputSample,
   // convert thread).

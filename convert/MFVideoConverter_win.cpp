@@ -190,6 +190,11 @@ bool TMFVideoConverter::IsConverting() const
   return pDecoders ? pDecoders->AllBusy() : bConverting.load();
 }
 
+bool TMFVideoConverter::HoldsBackReads() const
+{
+  return pDecoders && pDecoders->AllBusy();
+}
+
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
 // stride, and refuses it in SetOutputType until a frame size is set; Windows fills
 // both in. Take what is missing from the input type. A complete type is left alone.
@@ -245,8 +250,9 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
     return false;
   }
   hSampleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!hSampleEvent) {
-    // Without the wake-up event the thread would only poll; refuse instead.
+  hDecoderIdleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!hSampleEvent || !hDecoderIdleEvent) {
+    // Without the wake-up events the threads would only poll; refuse instead.
     LogError("%s CreateEvent error %d", kCtorName, static_cast<int>(GetLastError()));
     return false;
   }
@@ -372,6 +378,10 @@ TMFVideoConverter::~TMFVideoConverter()
   if (hSampleEvent) {
     CloseHandle(hSampleEvent);
     hSampleEvent = nullptr;
+  }
+  if (hDecoderIdleEvent) {
+    CloseHandle(hDecoderIdleEvent);
+    hDecoderIdleEvent = nullptr;
   }
   DeleteCriticalSection(&SampleLock);
 }

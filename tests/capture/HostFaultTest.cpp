@@ -138,6 +138,26 @@ TEST_F(HostFaultTest, StopOnAStalledCameraEndsWithinTheGracePeriod)
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+// A camera faster than the host, whose MJPG frames are decoded in parallel: an unpaced
+// camera answers every read at once. While every decoder is busy (a decoded frame waits
+// for the 100 ms callback) the next read waits for one, or for most of a frame period
+// (25 ms at 30/1), so the callback costs the camera a few reads, not one per answer.
+TEST_F(HostFaultTest, AnUnpacedCameraIsReadAtTheDecodersPaceWhileTheHostIsSlow)
+{
+  SYSTEM_INFO system = {};
+  GetSystemInfo(&system);
+  if (system.dwNumberOfProcessors < 2) GTEST_SKIP() << "parallel decoding needs two processors";
+  VirtualCamera::Get().Configure("camera link=\\\\?\\virtualcam#a paced=0\nformat subtype=MJPG size=64x48 rate=30/1\n");
+  FrameSink sink;
+  sink.sleepMs = 100;
+  auto* pictor = new TPictor;
+  pictor->SetConversion(pcBuiltIn);
+  ASSERT_TRUE(pictor->StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(5));
+  delete pictor;
+  EXPECT_LE(VirtualCamera::Get().FrameCount(kLinkA), 10 * sink.Count());
+}
+
 // Frames a driver may deliver: truncated ones are dropped with an error line (64 x 48 x 4
 // = 12288 bytes, one row of 256 left out); those without time or duration are delivered.
 TEST_F(HostFaultTest, TruncatedFramesAreDroppedUntimedOnesDelivered)
