@@ -3,7 +3,8 @@
 // the decoder thread makes it Decoded (or Failed) and wakes the converter's thread,
 // which hands the frame to the host when its sequence number comes up and makes the
 // decoder Idle again. Each store of State releases what the thread wrote before it; each
-// thread reads State before it touches the decoder's frame.
+// thread reads State before it touches the decoder's frame. A frame decoded before its
+// turn goes to the parking place instead, under its lock, and its decoder is Idle at once.
 #include "convert/JpegDecoders.h"
 
 #include "common/Ownership_win.h"
@@ -59,6 +60,7 @@ TJpegDecoders::~TJpegDecoders()
     delete decoder.Kernels;
     decoder.Kernels = nullptr;
   }
+  ReleaseAndNull(Parked);
 }
 
 bool TJpegDecoders::Submit(IMFSample* sample)
@@ -85,26 +87,58 @@ bool TJpegDecoders::AllBusy() const
 void TJpegDecoders::DeliverReady()
 {
   for (;;) {
+    const uint64_t turn = NextDelivery.load();
+    if (DeliverParked(turn)) {
+      NextDelivery.store(turn + 1);
+      continue;
+    }
     TDecoder* next = nullptr;
     for (int i = 0; i < DecoderCount && !next; ++i) {
       const LONG state = Decoders[i].State.load(std::memory_order_acquire);
-      if ((state == Decoded || state == Failed) && Decoders[i].Sequence == NextDelivery) next = &Decoders[i];
+      if ((state == Decoded || state == Failed) && Decoders[i].Sequence == turn) next = &Decoders[i];
     }
-    // The frame whose turn it is is still being decoded: its decoder wakes this thread.
+    // The frame whose turn it is is still being decoded (or being parked): its decoder
+    // wakes this thread.
     if (!next) return;
-    if (next->Output) {
-      // A host callback that throws must not take the thread (and the process) down.
-      try {
-        Converter->DeliverFrame(next->Output);
-      } catch (...) {
-        LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
-      }
-      ReleaseAndNull(next->Output);
-    }
-    ++NextDelivery;
+    if (next->Output) DeliverFrame(next->Output);
+    ReleaseAndNull(next->Output);
+    NextDelivery.store(turn + 1);
     next->State.store(Idle, std::memory_order_release);
     SetEvent(Converter->hDecoderIdleEvent);
   }
+}
+
+void TJpegDecoders::DeliverFrame(IMFSample* frame)
+{
+  // A host callback that throws must not take the thread (and the process) down.
+  try {
+    Converter->DeliverFrame(frame);
+  } catch (...) {
+    LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
+  }
+}
+
+bool TJpegDecoders::Park(uint64_t sequence, IMFSample* output)
+{
+  const TExclusiveSRWHold hold(ParkLock);
+  if (Parked || sequence == NextDelivery.load()) return false;
+  Parked = output;
+  ParkedSequence = sequence;
+  return true;
+}
+
+bool TJpegDecoders::DeliverParked(uint64_t sequence)
+{
+  IMFSample* frame = nullptr;
+  {
+    const TExclusiveSRWHold hold(ParkLock);
+    if (!Parked || ParkedSequence != sequence) return false;
+    frame = Parked;
+    Parked = nullptr;
+  }
+  DeliverFrame(frame);
+  frame->Release();
+  return true;
 }
 
 DWORD WINAPI TJpegDecoders::DecoderThreadAPI(LPVOID parameter)
@@ -128,8 +162,13 @@ void TJpegDecoders::DecoderThread(TDecoder& decoder)
       Converter->FrameDropped();
     }
     ReleaseAndNull(decoder.Input);
-    decoder.Output = output;
-    decoder.State.store(output ? Decoded : Failed, std::memory_order_release);
+    if (output && Park(decoder.Sequence, output)) {
+      decoder.State.store(Idle, std::memory_order_release);
+      SetEvent(Converter->hDecoderIdleEvent);
+    } else {
+      decoder.Output = output;
+      decoder.State.store(output ? Decoded : Failed, std::memory_order_release);
+    }
     SetEvent(Converter->hSampleEvent);
   }
 }
