@@ -1,10 +1,10 @@
 // Parallel decoding of a built-in MJPG conversion. A few decoder threads, each with its
 // own TurboJPEG decompressor and pooled output sample, work on consecutive frames; the
 // converter's thread hands the decoded frames to the host one at a time, in the order
-// the camera sent them. A frame decoded before its turn is parked in one place of its
-// own, so that its decoder takes the next frame meanwhile; with that place taken it waits
-// on its decoder. A frame that finds every decoder busy (decoding, or holding a decoded
-// frame) is dropped, so latency stays at a few frames.
+// the camera sent them. A decoded frame is parked in one place of its own until the host
+// has had it, so that its decoder takes the next frame at once; with that place taken it
+// waits on its decoder. A frame that finds every decoder busy (decoding, or holding a
+// decoded frame) is dropped, so latency stays at a few frames.
 #pragma once
 
 #include <windows.h>
@@ -55,20 +55,21 @@ class TJpegDecoders {
 
   static DWORD WINAPI DecoderThreadAPI(LPVOID parameter);
   void DecoderThread(TDecoder& decoder);
-  // Decoder thread: parks a decoded frame whose turn has not come. False when it is its
-  // turn already or the place is taken: the decoder then holds the frame.
+  // Decoder thread: parks a decoded frame. False when the place is taken: the decoder
+  // then holds the frame.
   bool Park(uint64_t sequence, IMFSample* output);
-  // Converter thread: hands the frame of `sequence` to the host when it is parked.
+  // Converter thread: hands the frame of `sequence` to the host when it is parked, and
+  // frees the place afterwards.
   bool DeliverParked(uint64_t sequence);
   void DeliverFrame(IMFSample* frame);
 
   TMFVideoConverter* Converter;
   TDecoder Decoders[kMaxDecoders];
   int DecoderCount = 0;
-  uint64_t NextSequence = 0;              // capture thread
-  std::atomic<uint64_t> NextDelivery{0};  // written by the converter thread
-  SRWLOCK ParkLock = SRWLOCK_INIT;        // guards the two below
-  IMFSample* Parked = nullptr;            // owned; decoded before its turn
+  uint64_t NextSequence = 0;        // capture thread
+  uint64_t NextDelivery = 0;        // converter thread
+  SRWLOCK ParkLock = SRWLOCK_INIT;  // guards the two below
+  IMFSample* Parked = nullptr;      // owned
   uint64_t ParkedSequence = 0;
   std::atomic<bool> bStop{false};
   bool bReady = false;

@@ -3,8 +3,8 @@
 // the decoder thread makes it Decoded (or Failed) and wakes the converter's thread,
 // which hands the frame to the host when its sequence number comes up and makes the
 // decoder Idle again. Each store of State releases what the thread wrote before it; each
-// thread reads State before it touches the decoder's frame. A frame decoded before its
-// turn goes to the parking place instead, under its lock, and its decoder is Idle at once.
+// thread reads State before it touches the decoder's frame. A decoded frame goes to the
+// parking place instead when it is free (under its lock), and its decoder is Idle at once.
 #include "convert/JpegDecoders.h"
 
 #include "common/Ownership_win.h"
@@ -87,22 +87,21 @@ bool TJpegDecoders::AllBusy() const
 void TJpegDecoders::DeliverReady()
 {
   for (;;) {
-    const uint64_t turn = NextDelivery.load();
-    if (DeliverParked(turn)) {
-      NextDelivery.store(turn + 1);
+    if (DeliverParked(NextDelivery)) {
+      ++NextDelivery;
       continue;
     }
     TDecoder* next = nullptr;
     for (int i = 0; i < DecoderCount && !next; ++i) {
       const LONG state = Decoders[i].State.load(std::memory_order_acquire);
-      if ((state == Decoded || state == Failed) && Decoders[i].Sequence == turn) next = &Decoders[i];
+      if ((state == Decoded || state == Failed) && Decoders[i].Sequence == NextDelivery) next = &Decoders[i];
     }
     // The frame whose turn it is is still being decoded (or being parked): its decoder
     // wakes this thread.
     if (!next) return;
     if (next->Output) DeliverFrame(next->Output);
     ReleaseAndNull(next->Output);
-    NextDelivery.store(turn + 1);
+    ++NextDelivery;
     next->State.store(Idle, std::memory_order_release);
     SetEvent(Converter->hDecoderIdleEvent);
   }
@@ -121,7 +120,7 @@ void TJpegDecoders::DeliverFrame(IMFSample* frame)
 bool TJpegDecoders::Park(uint64_t sequence, IMFSample* output)
 {
   const TExclusiveSRWHold hold(ParkLock);
-  if (Parked || sequence == NextDelivery.load()) return false;
+  if (Parked) return false;
   Parked = output;
   ParkedSequence = sequence;
   return true;
@@ -134,9 +133,14 @@ bool TJpegDecoders::DeliverParked(uint64_t sequence)
     const TExclusiveSRWHold hold(ParkLock);
     if (!Parked || ParkedSequence != sequence) return false;
     frame = Parked;
+  }
+  // The place stays taken while the host has the frame: frames in flight stay at one
+  // more than the decoders.
+  DeliverFrame(frame);
+  {
+    const TExclusiveSRWHold hold(ParkLock);
     Parked = nullptr;
   }
-  DeliverFrame(frame);
   frame->Release();
   return true;
 }

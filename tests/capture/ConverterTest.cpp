@@ -154,8 +154,8 @@ TEST_F(ParallelJpegTest, AFrameThatFindsEveryDecoderBusyIsDroppedAndCounted)
   ResetEvent(sink.release);  // the host holds the first frame
   Post(converter, JpegSample(40, false));
   ASSERT_EQ(WaitForSingleObject(sink.entered, 30000), WAIT_OBJECT_0);
-  // The second is parked before its turn and frees its decoder; the third, with the
-  // parking place taken, waits for its turn on its decoder.
+  // The first is parked while the host has it; the next two, decoded, wait on their
+  // decoders.
   for (uint8_t tag : {80, 120}) {
     for (int wait = 0; wait < 3000 && converter->IsConverting(); ++wait) Sleep(1);
     Post(converter, JpegSample(tag, false));
