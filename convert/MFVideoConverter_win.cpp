@@ -274,6 +274,8 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
         LogError("%s parallel decoding unusable", kCtorName);
         return false;
       }
+      // An output per decoder and the parked frame's.
+      OutputPool.Reserve(FrameWidth * FrameHeight * 4u, decoders + 1);
     }
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);

@@ -26,6 +26,11 @@ class TSamplePool {
   // quarter of that size (a new format), drops the kept buffers and sets a new size; no
   // more than 8 are kept. E_OUTOFMEMORY when memory is short.
   HRESULT GetBuffer(DWORD length, IMFMediaBuffer** out);
+  // Makes `count` (up to the 8 kept) buffers for frames of `length` bytes at once, for a
+  // capture whose frames in flight reach that number only now and then: otherwise the
+  // first time they do would allocate one in the middle of the run. Fewer when memory is
+  // short; those come when needed.
+  void Reserve(DWORD length, int count);
 
   // Frame buffers every pool of the process has allocated so far (benchmarks, tests).
   static LONG BuffersAllocated();

@@ -193,6 +193,15 @@ HRESULT TSamplePool::GetBuffer(DWORD length, IMFMediaBuffer** out)
   return S_OK;
 }
 
+void TSamplePool::Reserve(DWORD length, int count)
+{
+  // Taken out together, so that each is a new one, and given back: the pool keeps them.
+  IMFMediaBuffer* taken[kKeptBuffers] = {};
+  int made = 0;
+  while (made < count && made < static_cast<int>(kKeptBuffers) && SUCCEEDED(GetBuffer(length, &taken[made]))) ++made;
+  for (int i = 0; i < made; ++i) taken[i]->Release();
+}
+
 LONG TSamplePool::BuffersAllocated()
 {
   return gBuffersAllocated.load();

@@ -1,6 +1,7 @@
 // Copies of camera samples and the pools their buffers come from, driven directly
 // (white-box): a copy is deep and held once, a 2-D camera buffer is copied as the
-// contiguous frame, and a capture allocates no more buffers than it has frames in flight.
+// contiguous frame, and a capture allocates no more buffers than it has frames in flight
+// (those of the parallel decoders reserved at the start).
 // A failed copy: CaptureThreadTest.cpp.
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
@@ -137,6 +138,18 @@ TEST(SamplePool, ACaptureAllocatesOnlyTheBuffersItHasInFlight)
   // In flight at most: a copy being made, one in the mailbox, one being converted, and
   // one output. A buffer not coming back would cost one per frame.
   EXPECT_LE(TSamplePool::BuffersAllocated() - before, 5);
+}
+
+// The parallel decoders reserve their outputs at the start: that many frames in flight,
+// up to the reserved length, allocate nothing later.
+TEST(SamplePool, ReservedBuffersServeThatManyFramesInFlight)
+{
+  TSamplePool pool;
+  pool.Reserve(1 << 20, 3);
+  const LONG before = TSamplePool::BuffersAllocated();
+  ComPtr<IMFMediaBuffer> held[3];
+  for (DWORD i = 0; i < 3; ++i) ASSERT_EQ(pool.GetBuffer((1 << 20) - i * 1000, &held[i]), S_OK);
+  EXPECT_EQ(TSamplePool::BuffersAllocated(), before);
 }
 
 }  // namespace
