@@ -9,27 +9,28 @@
 
 namespace virtualcam {
 
-std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes)
+std::unique_ptr<BYTE[]> FrameMemoryPool::Take(DWORD bytes, DWORD* size)
 {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (bytes != bytes_) {
+    if (bytes > bytes_ || bytes < bytes_ / 2) {
       free_.clear();  // a new frame size: blocks of the old one are of no more use
-      bytes_ = bytes;
+      bytes_ = bytes < 0xE0000000u ? bytes + bytes / 8 : bytes;
     }
+    *size = bytes_;
     if (!free_.empty()) {
       std::unique_ptr<BYTE[]> block = std::move(free_.back());
       free_.pop_back();
       return block;
     }
   }
-  return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1]);
+  return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[*size ? *size : 1]);
 }
 
-void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD bytes)
+void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD size)
 {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (bytes != bytes_ || free_.size() >= kKeep) return;
+  if (size != bytes_ || free_.size() >= kKeep) return;
   try {
     free_.push_back(std::move(block));
   } catch (...) {
@@ -42,7 +43,8 @@ class CountedBuffer final : public TComObject<IMFMediaBuffer> {
  public:
   CountedBuffer(DWORD bytes, std::shared_ptr<FrameMemoryPool> pool)
       : pool_(std::move(pool)),
-        data_(pool_ ? pool_->Take(bytes) : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1])),
+        data_(pool_ ? pool_->Take(bytes, &blockSize_)
+                    : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1])),
         max_(bytes),
         length_(bytes)
   {
@@ -80,10 +82,11 @@ class CountedBuffer final : public TComObject<IMFMediaBuffer> {
  private:
   ~CountedBuffer()
   {
-    if (pool_ && data_) pool_->Give(std::move(data_), max_);
+    if (pool_ && data_) pool_->Give(std::move(data_), blockSize_);
   }
   LiveCount count_{CountKind::Buffer};
   std::shared_ptr<FrameMemoryPool> pool_;
+  DWORD blockSize_ = 0;  // of the pool's block, which may be larger than the frame
   std::unique_ptr<BYTE[]> data_;
   DWORD max_;
   DWORD length_;

@@ -16,11 +16,13 @@ HRESULT CreateVirtualSource(const std::shared_ptr<CameraState>& camera, IMFMedia
 // buffers, so that a stream allocates nothing per frame once it runs. Thread-safe.
 class FrameMemoryPool {
  public:
-  // A kept block of `bytes`, or a new one (null when memory is short). Asking for another
-  // size drops the kept blocks.
-  std::unique_ptr<BYTE[]> Take(DWORD bytes);
+  // A kept block that holds `bytes`, or a new one (null when memory is short); `size`
+  // receives the block's size. Blocks are made an eighth larger than the frame that set
+  // their size, so that frames whose length varies (JPEG) reuse them; a longer frame, or
+  // one under half of it (another format), drops the kept blocks.
+  std::unique_ptr<BYTE[]> Take(DWORD bytes, DWORD* size);
   // Keeps a block of the current size, up to kKeep of them; frees any other.
-  void Give(std::unique_ptr<BYTE[]> block, DWORD bytes);
+  void Give(std::unique_ptr<BYTE[]> block, DWORD size);
 
  private:
   static constexpr size_t kKeep = 4;
