@@ -13,11 +13,6 @@ static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironmen
 
 namespace {
 
-const wchar_t kLinkA[] = L"\\\\?\\virtualcam#a", kLinkB[] = L"\\\\?\\virtualcam#b";
-const char kTwoCameras[] =
-    "camera name=A link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
-    "camera name=B link=\\\\?\\virtualcam#b\nformat subtype=NV12 size=320x240 rate=30/1\n";
-
 class CaptureSessionTest : public ::testing::Test {
  protected:
   void SetUp() override { LogCapture::Get().SetLevel(2), LogCapture::Get().Clear(); }

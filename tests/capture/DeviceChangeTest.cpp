@@ -17,12 +17,6 @@ namespace {
 
 static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-const wchar_t kLinkA[] = L"\\\\?\\virtualcam#a";
-const wchar_t kLinkB[] = L"\\\\?\\virtualcam#b";
-const char kTwoCameras[] =
-    "camera name=A link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
-    "camera name=B link=\\\\?\\virtualcam#b\nformat subtype=NV12 size=320x240 rate=30/1\n";
-
 class DeviceChangeTest : public ::testing::Test {
  protected:
   void SetUp() override { LogCapture::Get().SetLevel(1), LogCapture::Get().Clear(); }

@@ -13,9 +13,7 @@ namespace {
 
 static auto* const g_com = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-const wchar_t kLinkA[] = L"\\\\?\\virtualcam#a";
-const wchar_t kLinkB[] = L"\\\\?\\virtualcam#b";
-const char kTwoCameras[] =
+const char kTwoCamerasWithControls[] =
     "camera name=A link=\\\\?\\virtualcam#a\n"
     "format subtype=YUY2 size=320x240 rate=30/1\n"
     "format subtype=RGB32 size=320x240 rate=30/1\n"
@@ -45,7 +43,7 @@ class HostFaultTest : public ::testing::Test {
 TEST_F(HostFaultTest, ParametersAndFormatsDuringACaptureLeaveItRunning)
 {
   FrameSink sink;
-  TPictor* pictor = Start(kTwoCameras, kLinkA, sink);
+  TPictor* pictor = Start(kTwoCamerasWithControls, kLinkA, sink);
   ASSERT_TRUE(sink.WaitFor(3));
 
   // The captured camera: its running source and the native types read at the start.
@@ -73,11 +71,11 @@ TEST_F(HostFaultTest, ParametersAndFormatsDuringACaptureLeaveItRunning)
 TEST_F(HostFaultTest, DestroyingACapturingObjectStopsItFirst)
 {
   FrameSink warmUp;  // the first session opens the platform's worker handles
-  delete Start(kTwoCameras, kLinkA, warmUp);
+  delete Start(kTwoCamerasWithControls, kLinkA, warmUp);
   const size_t handlesBefore = OpenHandles().size();
   for (int cycle = 0; cycle < 5; ++cycle) {
     FrameSink sink;
-    TPictor* pictor = Start(kTwoCameras, kLinkA, sink);
+    TPictor* pictor = Start(kTwoCamerasWithControls, kLinkA, sink);
     ASSERT_TRUE(sink.WaitFor(1));
     ASSERT_TRUE(ReturnsWithin([&] { delete pictor; })) << "the destructor hangs";
     const int delivered = sink.Count();
@@ -105,7 +103,7 @@ struct StoppingSink : FrameSink {
 
 TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWorks)
 {
-  VirtualCamera::Get().Configure(kTwoCameras);
+  VirtualCamera::Get().Configure(kTwoCamerasWithControls);
   StoppingSink sink;
   auto* pictor = new TPictor;
   sink.pictor = pictor;

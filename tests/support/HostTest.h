@@ -79,6 +79,13 @@ class VirtualCamera {
   VirtualCam_Plug_t plug_ = Export<VirtualCam_Plug_t>("VirtualCam_Plug");
 };
 
+// Two small cameras that capture tests configure (VirtualCamera::Configure) and their links.
+constexpr wchar_t kLinkA[] = L"\\\\?\\virtualcam#a";
+constexpr wchar_t kLinkB[] = L"\\\\?\\virtualcam#b";
+constexpr char kTwoCameras[] =
+    "camera name=A link=\\\\?\\virtualcam#a\nformat subtype=YUY2 size=320x240 rate=30/1\n"
+    "camera name=B link=\\\\?\\virtualcam#b\nformat subtype=NV12 size=320x240 rate=30/1\n";
+
 // Nothing of the double outlives an operation: every activation, source, stream and sample
 // it handed out has been released. The platform releases some of them on its work-queue
 // threads, so the counts get two seconds to settle.
