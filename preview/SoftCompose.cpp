@@ -13,12 +13,12 @@ namespace softcompose {
 TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
-  if (features & colorkey::kCpuAVX2) return {ColumnRow_AVX2, ComposeRow_AVX2, "AVX2"};
-  if (features & colorkey::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, "SSE2"};
+  if (features & colorkey::kCpuAVX2) return {ColumnRow_AVX2, ComposeRow_AVX2, ComposeAdvanceRow_AVX2, "AVX2"};
+  if (features & colorkey::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, nullptr, "SSE2"};
 #else
   (void)features;
 #endif
-  return {ColumnRow_C, ComposeRow_C, "C"};
+  return {ColumnRow_C, ComposeRow_C, nullptr, "C"};
 }
 
 }  // namespace softcompose
@@ -101,18 +101,24 @@ bool TSoftCompositor::ComposeRows(const TSoftComposeFrame& frame, unsigned int y
     std::fill(sums + width, sums + width + 3, sums[width - 1]);
     const unsigned char* src = cameraRow(int(y));
     unsigned char* dst = target.pixels + std::size_t(target.bottomUp ? camera.height - 1 - y : y) * target.stride;
-    if (background == nullptr) {
-      kernels.compose(dst, src, nullptr, window, width);
+    const bool advance = y + 1 < y1;
+    const unsigned char* in = cameraRow(int(y) + 4);
+    const unsigned char* out = cameraRow(int(y) - 3);
+    // Cut, not stretched: what the background does not cover is black.
+    const unsigned int split = background == nullptr || y >= background->height ? 0 : backgroundWidth;
+    if (background == nullptr || split == width) {
+      const unsigned char* backgroundRow = background ? PictureRow(*background, y) : nullptr;
+      if (advance && kernels.composeAdvance) {
+        kernels.composeAdvance(dst, src, backgroundRow, window, in, out, width);
+        continue;
+      }
+      kernels.compose(dst, src, backgroundRow, window, width);
     } else {
-      // Cut, not stretched: what the background does not cover is black.
-      const bool covered = y < background->height;
-      const unsigned int split = covered ? backgroundWidth : 0;
       if (split != 0) kernels.compose(dst, src, PictureRow(*background, y), window, split);
-      if (split < width)
-        kernels.compose(dst + std::size_t(split) * 4, src + std::size_t(split) * 4, zeroRow, window + split,
-                        width - split);
+      kernels.compose(dst + std::size_t(split) * 4, src + std::size_t(split) * 4, zeroRow, window + split,
+                      width - split);
     }
-    if (y + 1 < y1) kernels.columns(sums, cameraRow(int(y) + 4), cameraRow(int(y) - 3), width);
+    if (advance) kernels.columns(sums, in, out, width);
   }
   return true;
 }

@@ -23,6 +23,13 @@ using TColumnRow = void(uint16_t* sums, const unsigned char* in, const unsigned 
 using TComposeRow = void(unsigned char* dst, const unsigned char* src, const unsigned char* background,
                          const uint16_t* window, unsigned int width);
 
+// ComposeRow, then ColumnRow on the sums window + 3: the same bytes and sums, in one walk
+// over the row, so the camera row entering the window is read from memory while this row
+// is composed. Optional: without it the two kernels run one after the other.
+using TComposeAdvanceRow = void(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                                uint16_t* window, const unsigned char* in, const unsigned char* out,
+                                unsigned int width);
+
 constexpr unsigned int kKeyToWeight = 1343;  // 2^16 x 256 / (49 x 255), rounded
 
 TColumnRow ColumnRow_C;
@@ -30,11 +37,13 @@ TComposeRow ComposeRow_C;
 #if PICTOR_X86
 TColumnRow ColumnRow_SSE2, ColumnRow_AVX2;
 TComposeRow ComposeRow_SSE2, ComposeRow_AVX2;
+TComposeAdvanceRow ComposeAdvanceRow_AVX2;
 #endif
 
 struct TRowKernels {
   TColumnRow* columns;
   TComposeRow* compose;
+  TComposeAdvanceRow* composeAdvance;  // may be null
   const char* name;
 };
 

@@ -15,12 +15,26 @@ namespace {
 // Exchanges the middle 64-bit quarters: pixel order to the packs' order and back.
 constexpr int kPacksOrder = 0xD8;
 
+// How far ahead of the pixels in work the rows that come from memory (the background's and
+// the camera row entering the window) are prefetched: 512 pixels, a few microseconds of
+// work, about the latency of a memory access with a few lines in flight per stream.
+constexpr std::size_t kAhead = 2048;
+
 // The alpha bytes of 16 pixels as 16-bit lanes, in the order of the packs.
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Alphas(const unsigned char* pixels)
 {
   const __m256i lo = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels)), 24);
   const __m256i hi = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 32)), 24);
   return _mm256_packs_epi32(lo, hi);
+}
+
+// A byte shuffle that gives 16-bit lanes k and k + 1 of each 128-bit half four times each:
+// the weights of the two pixels a byte-to-word unpack puts in that half.
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Spread(int k)
+{
+  const char a = char(2 * k), b = char(2 * k + 1), c = char(2 * k + 2), d = char(2 * k + 3);
+  return _mm256_setr_epi8(a, b, a, b, a, b, a, b, c, d, c, d, c, d, c, d, a, b, a, b, a, b, a, b, c, d, c, d, c, d, c,
+                          d);
 }
 
 // (a x b + 2^15) >> 16 for 16-bit lanes whose product fits 32 bits.
@@ -38,12 +52,59 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Mix(__m256i c, __m256i b, __m256i
   return _mm256_add_epi16(b, _mm256_mulhrs_epi16(_mm256_slli_epi16(_mm256_sub_epi16(c, b), 7), w));
 }
 
+// Adds the alphas of 16 pixels of `in` to 16 column sums and takes those of `out` away.
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void AdvanceColumns16(uint16_t* sums, const unsigned char* in,
+                                                             const unsigned char* out)
+{
+  __m256i* s = reinterpret_cast<__m256i*>(sums);
+  const __m256i change = _mm256_permute4x64_epi64(_mm256_sub_epi16(Alphas(in), Alphas(out)), kPacksOrder);
+  _mm256_storeu_si256(s, _mm256_add_epi16(_mm256_loadu_si256(s), change));
+}
+
+// 16 pixels (p0, p1) over 16 of the background (b0, b1), or over black, with their weights
+// w in the packs' order.
 template <bool kBackground>
+PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void MixBlock(__m256i p0, __m256i p1, __m256i b0, __m256i b1, __m256i w,
+                                                     __m256i* result0, __m256i* result1)
+{
+  const __m256i zero = _mm256_setzero_si256();
+  // Each pixel's weight in its four lanes.
+  __m256i out0 = _mm256_packus_epi16(Mix(_mm256_unpacklo_epi8(p0, zero), _mm256_unpacklo_epi8(b0, zero),
+                                         _mm256_shuffle_epi8(w, Spread(0)), kBackground),
+                                     Mix(_mm256_unpackhi_epi8(p0, zero), _mm256_unpackhi_epi8(b0, zero),
+                                         _mm256_shuffle_epi8(w, Spread(2)), kBackground));
+  __m256i out1 = _mm256_packus_epi16(Mix(_mm256_unpacklo_epi8(p1, zero), _mm256_unpacklo_epi8(b1, zero),
+                                         _mm256_shuffle_epi8(w, Spread(4)), kBackground),
+                                     Mix(_mm256_unpackhi_epi8(p1, zero), _mm256_unpackhi_epi8(b1, zero),
+                                         _mm256_shuffle_epi8(w, Spread(6)), kBackground));
+
+  __m256i alpha0, alpha1;
+  if (kBackground) {
+    alpha0 = alpha1 = _mm256_set1_epi32(int(0xFF000000u));
+  } else {
+    const __m256i t = _mm256_mullo_epi16(w, _mm256_sub_epi16(_mm256_set1_epi16(256), w));
+    const __m256i a = _mm256_sub_epi16(_mm256_set1_epi16(255), MulRound16(t, _mm256_set1_epi16(255)));
+    alpha0 = _mm256_slli_epi32(_mm256_unpacklo_epi16(a, zero), 24);
+    alpha1 = _mm256_slli_epi32(_mm256_unpackhi_epi16(a, zero), 24);
+  }
+  const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+  out0 = _mm256_or_si256(_mm256_and_si256(out0, colour), alpha0);
+  out1 = _mm256_or_si256(_mm256_and_si256(out1, colour), alpha1);
+  *result0 = out0;
+  *result1 = out1;
+}
+
+// Composes `blocks` blocks of 16 pixels. With kAdvance the column sums of each block are
+// advanced (rows `in` and `out`) once the next block is composed, whose window reaches
+// three columns into it; the last block's sums are left to the caller.
+template <bool kBackground, bool kAdvance>
 PICTOR_TARGET_AVX2 void ComposeRows16(unsigned char* dst, const unsigned char* src, const unsigned char* background,
-                                      const uint16_t* window, unsigned int blocks)
+                                      const uint16_t* window, unsigned int blocks, uint16_t* sums = nullptr,
+                                      const unsigned char* in = nullptr, const unsigned char* out = nullptr)
 {
   const __m256i zero = _mm256_setzero_si256();
   for (unsigned int i = 0; i < blocks; ++i, src += 64, dst += 64, window += 16) {
+    if (kBackground) _mm_prefetch(reinterpret_cast<const char*>(background + kAhead), _MM_HINT_T0);
     __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
     for (int k = 1; k < 7; ++k)
       sum = _mm256_add_epi16(sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + k)));
@@ -59,31 +120,27 @@ PICTOR_TARGET_AVX2 void ComposeRows16(unsigned char* dst, const unsigned char* s
       b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(background + 32));
       background += 64;
     }
-    // Each pixel's weight in its four lanes.
-    const __m256i wLo = _mm256_unpacklo_epi16(w, w), wHi = _mm256_unpackhi_epi16(w, w);
-    __m256i out0 = _mm256_packus_epi16(Mix(_mm256_unpacklo_epi8(p0, zero), _mm256_unpacklo_epi8(b0, zero),
-                                           _mm256_unpacklo_epi32(wLo, wLo), kBackground),
-                                       Mix(_mm256_unpackhi_epi8(p0, zero), _mm256_unpackhi_epi8(b0, zero),
-                                           _mm256_unpackhi_epi32(wLo, wLo), kBackground));
-    __m256i out1 = _mm256_packus_epi16(Mix(_mm256_unpacklo_epi8(p1, zero), _mm256_unpacklo_epi8(b1, zero),
-                                           _mm256_unpacklo_epi32(wHi, wHi), kBackground),
-                                       Mix(_mm256_unpackhi_epi8(p1, zero), _mm256_unpackhi_epi8(b1, zero),
-                                           _mm256_unpackhi_epi32(wHi, wHi), kBackground));
-
-    __m256i alpha0, alpha1;
-    if (kBackground) {
-      alpha0 = alpha1 = _mm256_set1_epi32(int(0xFF000000u));
+    // Most blocks of a keyed frame are wholly background (weight 0) or wholly camera
+    // (weight 256): their mix is a copy with an opaque alpha, in either composition. A
+    // weight of 256 needs an own alpha of 255, so camera pixels are copied as they are.
+    __m256i out0, out1;
+    if (_mm256_testz_si256(w, w)) {
+      const __m256i opaque = _mm256_set1_epi32(int(0xFF000000u));
+      out0 = kBackground ? _mm256_or_si256(b0, opaque) : opaque;
+      out1 = kBackground ? _mm256_or_si256(b1, opaque) : opaque;
+    } else if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(w, _mm256_set1_epi16(256))) == -1) {
+      out0 = p0;
+      out1 = p1;
     } else {
-      const __m256i t = _mm256_mullo_epi16(w, _mm256_sub_epi16(_mm256_set1_epi16(256), w));
-      const __m256i a = _mm256_sub_epi16(_mm256_set1_epi16(255), MulRound16(t, _mm256_set1_epi16(255)));
-      alpha0 = _mm256_slli_epi32(_mm256_unpacklo_epi16(a, zero), 24);
-      alpha1 = _mm256_slli_epi32(_mm256_unpackhi_epi16(a, zero), 24);
+      MixBlock<kBackground>(p0, p1, b0, b1, w, &out0, &out1);
     }
-    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
-    out0 = _mm256_or_si256(_mm256_and_si256(out0, colour), alpha0);
-    out1 = _mm256_or_si256(_mm256_and_si256(out1, colour), alpha1);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), out0);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), out1);
+    if (kAdvance && i > 0) {
+      const std::size_t done = std::size_t(i - 1) * 64;
+      _mm_prefetch(reinterpret_cast<const char*>(in + done + kAhead), _MM_HINT_T0);
+      AdvanceColumns16(sums + std::size_t(i - 1) * 16, in + done, out + done);
+    }
   }
 }
 
@@ -95,12 +152,8 @@ PICTOR_TARGET_AVX2 void ColumnRow_AVX2(uint16_t* sums, const unsigned char* in, 
                                        unsigned int width)
 {
   const unsigned int vectorWidth = width & ~15u;
-  for (unsigned int x = 0; x < vectorWidth; x += 16) {
-    __m256i* s = reinterpret_cast<__m256i*>(sums + x);
-    const __m256i change = _mm256_permute4x64_epi64(
-        _mm256_sub_epi16(Alphas(in + std::size_t(x) * 4), Alphas(out + std::size_t(x) * 4)), kPacksOrder);
-    _mm256_storeu_si256(s, _mm256_add_epi16(_mm256_loadu_si256(s), change));
-  }
+  for (unsigned int x = 0; x < vectorWidth; x += 16)
+    AdvanceColumns16(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
   ColumnRow_C(sums + vectorWidth, in + std::size_t(vectorWidth) * 4, out + std::size_t(vectorWidth) * 4,
               width - vectorWidth);
 }
@@ -110,12 +163,34 @@ PICTOR_TARGET_AVX2 void ComposeRow_AVX2(unsigned char* dst, const unsigned char*
 {
   const unsigned int vectorWidth = width & ~15u;
   if (background != nullptr)
-    ComposeRows16<true>(dst, src, background, window, vectorWidth / 16);
+    ComposeRows16<true, false>(dst, src, background, window, vectorWidth / 16);
   else
-    ComposeRows16<false>(dst, src, nullptr, window, vectorWidth / 16);
+    ComposeRows16<false, false>(dst, src, nullptr, window, vectorWidth / 16);
   const std::size_t done = std::size_t(vectorWidth) * 4;
   ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
                width - vectorWidth);
+}
+
+PICTOR_TARGET_AVX2 void ComposeAdvanceRow_AVX2(unsigned char* dst, const unsigned char* src,
+                                               const unsigned char* background, uint16_t* window,
+                                               const unsigned char* in, const unsigned char* out, unsigned int width)
+{
+  const unsigned int blocks = width / 16, vectorWidth = blocks * 16;
+  if (blocks == 0) {
+    ComposeRow_C(dst, src, background, window, width);
+    ColumnRow_C(window + 3, in, out, width);
+    return;
+  }
+  if (background != nullptr)
+    ComposeRows16<true, true>(dst, src, background, window, blocks, window + 3, in, out);
+  else
+    ComposeRows16<false, true>(dst, src, nullptr, window, blocks, window + 3, in, out);
+  const std::size_t done = std::size_t(vectorWidth) * 4;
+  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
+               width - vectorWidth);
+  const std::size_t last = done - 64;
+  AdvanceColumns16(window + 3 + vectorWidth - 16, in + last, out + last);
+  ColumnRow_C(window + 3 + vectorWidth, in + done, out + done, width - vectorWidth);
 }
 
 }  // namespace softcompose

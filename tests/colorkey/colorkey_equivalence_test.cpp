@@ -239,8 +239,9 @@ TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit)
   for (const TParams& p : tuned) ASSERT_TRUE(Same(frame, 0, width, height, width * 4, p));
 }
 
-// Random frames of odd sizes, alphas mostly 0 or 255, either row order, with a background
-// of another size or none; the vector version composes in two bands of random extent.
+// Random frames of odd sizes, alphas mostly 0 or 255 and in places wholly so, either row
+// order, with a background of another size or none; the vector version composes in two
+// bands of random extent.
 TEST_P(ColorKeyEquivalence, SoftComposeInBandsGivesTheReferenceBytes)
 {
   using namespace colorkey;
@@ -257,8 +258,19 @@ TEST_P(ColorKeyEquivalence, SoftComposeInBandsGivesTheReferenceBytes)
       std::vector<uint8_t> camera(size_t(width * 4 + 4) * height), background(size_t(width * 4 + 16) * (height + 3));
       randomPixels(camera);
       randomPixels(background);
-      const TSoftPlane backgroundPlane{background.data(), 1 + unsigned(rng() % (width + 3)),
-                                       1 + unsigned(rng() % (height + 3)), width * 4 + 16, (rng() & 1) != 0};
+      // Camera alphas in cells of 24 x 6 pixels, each wholly 0, wholly 255 or as drawn, so
+      // that blocks wholly of background or of camera occur beside mixed ones.
+      const unsigned int cellsX = width / 24 + 1;
+      std::vector<unsigned int> cells(size_t(cellsX) * (height / 6 + 1));
+      for (unsigned int& kind : cells) kind = rng() % 3;
+      for (unsigned int y = 0; y < height; ++y)
+        for (unsigned int x = 0; x < width; ++x)
+          if (const unsigned int kind = cells[y / 6 * cellsX + x / 24]; kind < 2)
+            camera[size_t(y) * (width * 4 + 4) + x * 4 + 3] = kind ? 255 : 0;
+      // Half the backgrounds cover whole rows (those rows compose in one walk with the window's advance).
+      const unsigned int backgroundWidth = rng() & 1 ? width + rng() % 4 : 1 + rng() % width;
+      const TSoftPlane backgroundPlane{background.data(), backgroundWidth, 1 + unsigned(rng() % (height + 3)),
+                                       width * 4 + 16, (rng() & 1) != 0};
       const unsigned int stride = width * 4 + 8;
       std::vector<uint8_t> expect(size_t(stride) * height, 0xA5), got = expect;
       TSoftComposeFrame frame{{camera.data(), width, height, width * 4 + 4, (rng() & 1) != 0},
