@@ -254,10 +254,11 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
   return 0;
 }
 
-// Copies one sample into the converter's mailbox. A failed copy loses this frame only;
-// the copy has written its error line and released what it held before throwing.
-static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
-                           const TPictorFrameInfo& info)
+// Copies one sample into the converter's mailbox and gives the copy's length. A failed
+// copy loses this frame only (length 0); the copy has written its error line and released
+// what it held before throwing.
+static DWORD HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
+                            const TPictorFrameInfo& info)
 {
   static const char* const kName = "TPictor::CaptureThread";
   IMFSample* copy = nullptr;
@@ -266,13 +267,16 @@ static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSam
   } catch (EPictor* error) {
     delete error;
     LogError("%s sample copy failed, frame dropped", kName);
-    return;
+    return 0;
   } catch (...) {
     LogError("%s sample copy failed, frame dropped", kName);
-    return;
+    return 0;
   }
+  DWORD length = 0;
+  if (FAILED(copy->GetTotalLength(&length))) length = 0;
   AttachFrameInfo(copy, info);
   converter->SetInputSample(copy);
+  return length;
 }
 
 // How long the next read is held back while every parallel decoder is busy: three
@@ -338,6 +342,7 @@ void TPictor::CaptureThread(TPictor* object)
   TReadCallback* reads = object->pReadCallback;
   const DWORD holdBackMs = ReadHoldBackMs(object->pMFVideoConverter->pInputType);
   long long lastFrameAt = 0;
+  bool copiesReserved = false;
 
   while (!object->bStopCapture) {
     HoldBackRead(object->pMFVideoConverter, reads, lastFrameAt, holdBackMs);
@@ -382,8 +387,16 @@ void TPictor::CaptureThread(TPictor* object)
     // time with copies nobody receives.
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
-    else if (sample)
-      HandOverSample(object->pMFVideoConverter, sample, &copyPool, info);
+    else if (sample) {
+      const DWORD copied = HandOverSample(object->pMFVideoConverter, sample, &copyPool, info);
+      // The buffers for as many copies as can be alive at once, beside the one just made:
+      // otherwise the first time that many are (a race of the threads, now and then)
+      // would allocate one in the middle of the run.
+      if (copied != 0 && !copiesReserved) {
+        copyPool.Reserve(copied, object->pMFVideoConverter->InputSamplesAtMost() - 1);
+        copiesReserved = true;
+      }
+    }
     // After the end of the stream the reader answers every read at once, without a
     // sample: reading on would only spin.
     if (streamFlags & MF_SOURCE_READERF_ENDOFSTREAM) {

@@ -44,6 +44,10 @@ class TMFVideoConverter {
   // frames read only to be dropped would take theirs. The single convert thread leaves a
   // processor to the reads, which go on, so that a new frame is there once it is free.
   bool HoldsBackReads() const;
+  // The most input samples alive at once, the one the capture thread is copying
+  // included: one per parallel decoder (a copy is made only while one is idle), or the
+  // convert thread's and the mailbox's. The capture reserves that many copy buffers.
+  int InputSamplesAtMost() const;
 
   // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
   // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and

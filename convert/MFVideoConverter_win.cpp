@@ -195,6 +195,11 @@ bool TMFVideoConverter::HoldsBackReads() const
   return pDecoders && pDecoders->AllBusy();
 }
 
+int TMFVideoConverter::InputSamplesAtMost() const
+{
+  return pDecoders ? pDecoders->Count() : 2;
+}
+
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
 // stride, and refuses it in SetOutputType until a frame size is set; Windows fills
 // both in. Take what is missing from the input type. A complete type is left alone.

@@ -121,27 +121,31 @@ TEST(SampleCopy, TwoDimensionalBufferIsCopiedRowByRowWithoutPaddingIntoAPooledBu
 }
 
 // A converting format, so that both the copies and the converter's output are pooled;
-// JPEG with grain, so that no two copies in a row have the same length.
+// JPEG with grain, so that no two copies in a row have the same length. The buffers are
+// those of the most frames in flight, made at the start; one not coming back would cost
+// one per frame.
 TEST(SamplePool, ACaptureAllocatesOnlyTheBuffersItHasInFlight)
 {
   VirtualCamera::Get().Configure(
       "camera name=\"Pool\" link=\\\\?\\virtualcam#pool pattern=bars noise=12 paced=0\n"
       "format subtype=MJPG size=640x480 rate=30/1\n");
-  const LONG before = TSamplePool::BuffersAllocated();
-  FrameSink sink;
-  TMFVideoConverter::JpegDecoderLimit = 2;  // the count on this machine; more processors would hold more
-  {
-    TPictor pictor;
-    pictor.SetConversion(pcBuiltIn);
-    ASSERT_TRUE(pictor.StartCapture(L"\\\\?\\virtualcam#pool", 0, true, FrameSink::Callback, &sink));
-    EXPECT_TRUE(sink.WaitFor(60));
-    pictor.StopCapture();
+  // One decoder: two copies (the convert thread's and the mailbox's), one output. Two
+  // decoders (the count on this machine; more processors would hold more): a copy each,
+  // and the outputs reserved at the start, one per decoder and the parked frame's.
+  for (const auto& [decoders, buffers] : {std::pair{1, 3}, std::pair{2, 5}}) {
+    const LONG before = TSamplePool::BuffersAllocated();
+    FrameSink sink;
+    TMFVideoConverter::JpegDecoderLimit = decoders;
+    {
+      TPictor pictor;
+      pictor.SetConversion(pcBuiltIn);
+      ASSERT_TRUE(pictor.StartCapture(L"\\\\?\\virtualcam#pool", 0, true, FrameSink::Callback, &sink));
+      EXPECT_TRUE(sink.WaitFor(60));
+      pictor.StopCapture();
+    }
+    TMFVideoConverter::JpegDecoderLimit = 0;
+    EXPECT_EQ(TSamplePool::BuffersAllocated() - before, buffers) << decoders << " decoders";
   }
-  TMFVideoConverter::JpegDecoderLimit = 0;
-  // In flight at most with two decoders: the copy each decodes, and the outputs reserved at
-  // the start (one per decoder and the parked frame's). A buffer not coming back would
-  // cost one per frame.
-  EXPECT_LE(TSamplePool::BuffersAllocated() - before, 5);
 }
 
 // The parallel decoders reserve their outputs at the start: that many frames in flight,
