@@ -130,8 +130,8 @@ TEST(SamplePool, ACaptureAllocatesOnlyTheBuffersItHasInFlight)
       "camera name=\"Pool\" link=\\\\?\\virtualcam#pool pattern=bars noise=12 paced=0\n"
       "format subtype=MJPG size=640x480 rate=30/1\n");
   // One decoder: two copies (the convert thread's and the mailbox's), one output. Two
-  // decoders (the count on this machine; more processors would hold more): a copy each,
-  // and the outputs reserved at the start, one per decoder and the parked frame's.
+  // decoders (set here; by default there is one per processor): a copy each, and the
+  // outputs reserved at the start, one per decoder and the parked frame's.
   for (const auto& [decoders, buffers] : {std::pair{1, 3}, std::pair{2, 5}}) {
     const LONG before = TSamplePool::BuffersAllocated();
     FrameSink sink;
