@@ -14,7 +14,7 @@ TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
   if (features & colorkey::kCpuAVX2) return {ColumnRow_AVX2, ComposeRow_AVX2, ComposeAdvanceRow_AVX2, "AVX2"};
-  if (features & colorkey::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, nullptr, "SSE2"};
+  if (features & colorkey::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, ComposeAdvanceRow_SSE2, "SSE2"};
 #else
   (void)features;
 #endif

@@ -15,11 +15,6 @@ namespace {
 // Exchanges the middle 64-bit quarters: pixel order to the packs' order and back.
 constexpr int kPacksOrder = 0xD8;
 
-// How far ahead of the pixels in work the rows that come from memory (the background's and
-// the camera row entering the window) are prefetched: 512 pixels, a few microseconds of
-// work, about the latency of a memory access with a few lines in flight per stream.
-constexpr std::size_t kAhead = 2048;
-
 // The alpha bytes of 16 pixels as 16-bit lanes, in the order of the packs.
 PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE __m256i Alphas(const unsigned char* pixels)
 {
@@ -106,7 +101,7 @@ PICTOR_TARGET_AVX2 void ComposeRows16(unsigned char* dst, const unsigned char* s
 {
   const __m256i zero = _mm256_setzero_si256();
   for (unsigned int i = 0; i < blocks; ++i, src += 64, dst += 64, window += 16) {
-    if (kBackground) _mm_prefetch(reinterpret_cast<const char*>(background + kAhead), _MM_HINT_T0);
+    if (kBackground) _mm_prefetch(reinterpret_cast<const char*>(background + softcompose::kPrefetchAhead), _MM_HINT_T0);
     __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window));
     for (int k = 1; k < 7; ++k)
       sum = _mm256_add_epi16(sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + k)));
@@ -140,7 +135,7 @@ PICTOR_TARGET_AVX2 void ComposeRows16(unsigned char* dst, const unsigned char* s
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), out1);
     if (kAdvance && i > 0) {
       const std::size_t done = std::size_t(i - 1) * 64;
-      _mm_prefetch(reinterpret_cast<const char*>(in + done + kAhead), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(in + done + softcompose::kPrefetchAhead), _MM_HINT_T0);
       AdvanceColumns16(sums + std::size_t(i - 1) * 16, in + done, out + done);
     }
   }

@@ -34,12 +34,56 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i Mix(__m128i c, __m128i b, __m128i
   return _mm_srli_epi16(sum, 8);
 }
 
+// Adds the alphas of 8 pixels of `in` to 8 column sums and takes those of `out` away.
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void AdvanceColumns8(uint16_t* sums, const unsigned char* in,
+                                                            const unsigned char* out)
+{
+  __m128i* s = reinterpret_cast<__m128i*>(sums);
+  _mm_storeu_si128(s, _mm_add_epi16(_mm_loadu_si128(s), _mm_sub_epi16(Alphas(in), Alphas(out))));
+}
+
+// 8 pixels (p0, p1) over 8 of the background (b0, b1), or over black, with their weights w.
+// By reference: 32-bit MSVC passes no more than three vectors by value.
 template <bool kBackground>
+PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void MixBlock(const __m128i& p0, const __m128i& p1, const __m128i& b0,
+                                                     const __m128i& b1, const __m128i& w, __m128i* result0,
+                                                     __m128i* result1)
+{
+  const __m128i zero = _mm_setzero_si128();
+  // Each pixel's weight in its four lanes.
+  const __m128i wLo = _mm_unpacklo_epi16(w, w), wHi = _mm_unpackhi_epi16(w, w);
+  __m128i out0 = _mm_packus_epi16(
+      Mix(_mm_unpacklo_epi8(p0, zero), _mm_unpacklo_epi8(b0, zero), _mm_unpacklo_epi32(wLo, wLo), kBackground),
+      Mix(_mm_unpackhi_epi8(p0, zero), _mm_unpackhi_epi8(b0, zero), _mm_unpackhi_epi32(wLo, wLo), kBackground));
+  __m128i out1 = _mm_packus_epi16(
+      Mix(_mm_unpacklo_epi8(p1, zero), _mm_unpacklo_epi8(b1, zero), _mm_unpacklo_epi32(wHi, wHi), kBackground),
+      Mix(_mm_unpackhi_epi8(p1, zero), _mm_unpackhi_epi8(b1, zero), _mm_unpackhi_epi32(wHi, wHi), kBackground));
+
+  __m128i alpha0, alpha1;
+  if (kBackground) {
+    alpha0 = alpha1 = _mm_set1_epi32(int(0xFF000000u));
+  } else {
+    const __m128i t = _mm_mullo_epi16(w, _mm_sub_epi16(_mm_set1_epi16(256), w));
+    const __m128i a = _mm_sub_epi16(_mm_set1_epi16(255), MulRound16(t, _mm_set1_epi16(255)));
+    alpha0 = _mm_slli_epi32(_mm_unpacklo_epi16(a, zero), 24);
+    alpha1 = _mm_slli_epi32(_mm_unpackhi_epi16(a, zero), 24);
+  }
+  const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+  *result0 = _mm_or_si128(_mm_and_si128(out0, colour), alpha0);
+  *result1 = _mm_or_si128(_mm_and_si128(out1, colour), alpha1);
+}
+
+// Composes `blocks` blocks of 8 pixels. With kAdvance the column sums of each block are
+// advanced (rows `in` and `out`) once the next block is composed, whose window reaches
+// three columns into it; the last block's sums are left to the caller.
+template <bool kBackground, bool kAdvance>
 PICTOR_TARGET_SSE2 void ComposeRows8(unsigned char* dst, const unsigned char* src, const unsigned char* background,
-                                     const uint16_t* window, unsigned int blocks)
+                                     const uint16_t* window, unsigned int blocks, uint16_t* sums = nullptr,
+                                     const unsigned char* in = nullptr, const unsigned char* out = nullptr)
 {
   const __m128i zero = _mm_setzero_si128();
   for (unsigned int i = 0; i < blocks; ++i, src += 32, dst += 32, window += 8) {
+    if (kBackground) _mm_prefetch(reinterpret_cast<const char*>(background + softcompose::kPrefetchAhead), _MM_HINT_T0);
     __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
     for (int k = 1; k < 7; ++k) sum = _mm_add_epi16(sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + k)));
     const __m128i m = _mm_min_epi16(_mm_mullo_epi16(Alphas(src), _mm_set1_epi16(49)), sum);
@@ -53,29 +97,26 @@ PICTOR_TARGET_SSE2 void ComposeRows8(unsigned char* dst, const unsigned char* sr
       b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(background + 16));
       background += 32;
     }
-    // Each pixel's weight in its four lanes.
-    const __m128i wLo = _mm_unpacklo_epi16(w, w), wHi = _mm_unpackhi_epi16(w, w);
-    __m128i out0 = _mm_packus_epi16(
-        Mix(_mm_unpacklo_epi8(p0, zero), _mm_unpacklo_epi8(b0, zero), _mm_unpacklo_epi32(wLo, wLo), kBackground),
-        Mix(_mm_unpackhi_epi8(p0, zero), _mm_unpackhi_epi8(b0, zero), _mm_unpackhi_epi32(wLo, wLo), kBackground));
-    __m128i out1 = _mm_packus_epi16(
-        Mix(_mm_unpacklo_epi8(p1, zero), _mm_unpacklo_epi8(b1, zero), _mm_unpacklo_epi32(wHi, wHi), kBackground),
-        Mix(_mm_unpackhi_epi8(p1, zero), _mm_unpackhi_epi8(b1, zero), _mm_unpackhi_epi32(wHi, wHi), kBackground));
-
-    __m128i alpha0, alpha1;
-    if (kBackground) {
-      alpha0 = alpha1 = _mm_set1_epi32(int(0xFF000000u));
+    // Blocks wholly background (weight 0) or wholly camera (weight 256, own alpha 255) are
+    // copies with an opaque alpha, as in the AVX2 kernel.
+    __m128i out0, out1;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(w, zero)) == 0xFFFF) {
+      const __m128i opaque = _mm_set1_epi32(int(0xFF000000u));
+      out0 = kBackground ? _mm_or_si128(b0, opaque) : opaque;
+      out1 = kBackground ? _mm_or_si128(b1, opaque) : opaque;
+    } else if (_mm_movemask_epi8(_mm_cmpeq_epi16(w, _mm_set1_epi16(256))) == 0xFFFF) {
+      out0 = p0;
+      out1 = p1;
     } else {
-      const __m128i t = _mm_mullo_epi16(w, _mm_sub_epi16(_mm_set1_epi16(256), w));
-      const __m128i a = _mm_sub_epi16(_mm_set1_epi16(255), MulRound16(t, _mm_set1_epi16(255)));
-      alpha0 = _mm_slli_epi32(_mm_unpacklo_epi16(a, zero), 24);
-      alpha1 = _mm_slli_epi32(_mm_unpackhi_epi16(a, zero), 24);
+      MixBlock<kBackground>(p0, p1, b0, b1, w, &out0, &out1);
     }
-    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
-    out0 = _mm_or_si128(_mm_and_si128(out0, colour), alpha0);
-    out1 = _mm_or_si128(_mm_and_si128(out1, colour), alpha1);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), out0);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), out1);
+    if (kAdvance && i > 0) {
+      const std::size_t done = std::size_t(i - 1) * 32;
+      _mm_prefetch(reinterpret_cast<const char*>(in + done + softcompose::kPrefetchAhead), _MM_HINT_T0);
+      AdvanceColumns8(sums + std::size_t(i - 1) * 8, in + done, out + done);
+    }
   }
 }
 
@@ -87,11 +128,8 @@ PICTOR_TARGET_SSE2 void ColumnRow_SSE2(uint16_t* sums, const unsigned char* in, 
                                        unsigned int width)
 {
   const unsigned int vectorWidth = width & ~7u;
-  for (unsigned int x = 0; x < vectorWidth; x += 8) {
-    __m128i* s = reinterpret_cast<__m128i*>(sums + x);
-    const __m128i change = _mm_sub_epi16(Alphas(in + std::size_t(x) * 4), Alphas(out + std::size_t(x) * 4));
-    _mm_storeu_si128(s, _mm_add_epi16(_mm_loadu_si128(s), change));
-  }
+  for (unsigned int x = 0; x < vectorWidth; x += 8)
+    AdvanceColumns8(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
   ColumnRow_C(sums + vectorWidth, in + std::size_t(vectorWidth) * 4, out + std::size_t(vectorWidth) * 4,
               width - vectorWidth);
 }
@@ -101,12 +139,34 @@ PICTOR_TARGET_SSE2 void ComposeRow_SSE2(unsigned char* dst, const unsigned char*
 {
   const unsigned int vectorWidth = width & ~7u;
   if (background != nullptr)
-    ComposeRows8<true>(dst, src, background, window, vectorWidth / 8);
+    ComposeRows8<true, false>(dst, src, background, window, vectorWidth / 8);
   else
-    ComposeRows8<false>(dst, src, nullptr, window, vectorWidth / 8);
+    ComposeRows8<false, false>(dst, src, nullptr, window, vectorWidth / 8);
   const std::size_t done = std::size_t(vectorWidth) * 4;
   ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
                width - vectorWidth);
+}
+
+PICTOR_TARGET_SSE2 void ComposeAdvanceRow_SSE2(unsigned char* dst, const unsigned char* src,
+                                               const unsigned char* background, uint16_t* window,
+                                               const unsigned char* in, const unsigned char* out, unsigned int width)
+{
+  const unsigned int blocks = width / 8, vectorWidth = blocks * 8;
+  if (blocks == 0) {
+    ComposeRow_C(dst, src, background, window, width);
+    ColumnRow_C(window + 3, in, out, width);
+    return;
+  }
+  if (background != nullptr)
+    ComposeRows8<true, true>(dst, src, background, window, blocks, window + 3, in, out);
+  else
+    ComposeRows8<false, true>(dst, src, nullptr, window, blocks, window + 3, in, out);
+  const std::size_t done = std::size_t(vectorWidth) * 4;
+  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
+               width - vectorWidth);
+  const std::size_t last = done - 32;
+  AdvanceColumns8(window + 3 + vectorWidth - 8, in + last, out + last);
+  ColumnRow_C(window + 3 + vectorWidth, in + done, out + done, width - vectorWidth);
 }
 
 }  // namespace softcompose
