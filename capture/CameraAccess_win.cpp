@@ -2,6 +2,7 @@
 #include "capture/CameraAccess.h"
 
 #include "Pictor.h"
+#include "capture/CameraClose.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 
@@ -68,9 +69,7 @@ TCameraAccess::~TCameraAccess()
 {
   // Shut down before its release, as the object's own slot is (DeactivateDevice); the
   // reader holds the source and goes first.
-  if (TemporarySource) TemporarySource->Shutdown();
-  TemporaryReader.Reset();
-  TemporarySource.Reset();
+  CloseCameraWithin(TemporarySource.Detach(), TemporaryReader.Detach(), kCameraCloseMs, "TCameraAccess");
   if (!pSession && !bTemporary) Pictor.DeactivateDevice();
 }
 

@@ -6,6 +6,7 @@
 // callback. A camera that stops answering holds the stop up for a grace period only.
 #include "Pictor.h"
 
+#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
@@ -323,9 +324,9 @@ static void EndOutstandingRead(IMFMediaSource* source, IMFSourceReader* reader, 
   TReadCallback::TAnswer ignored;
   if (reads->WaitForAnswer(kReadGraceMs, false, &ignored) == TReadCallback::wrAnswered) return;
   LogError("%s the camera has not answered a read for %d ms, shutting it down", kName, static_cast<int>(kReadGraceMs));
-  HRESULT hr = source ? source->Shutdown() : S_OK;
-  if (FAILED(hr)) LogError("%s Shutdown error %x", kName, static_cast<unsigned>(hr));
-  hr = reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+  if (source) source->AddRef();  // the close takes a reference; the session keeps its own
+  CloseCameraWithin(source, nullptr, kCameraCloseMs, kName);
+  HRESULT hr = reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
   if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
   if (reads->WaitForAnswer(kShutdownGraceMs, false, &ignored) != TReadCallback::wrAnswered)
     LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);

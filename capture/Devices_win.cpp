@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "Pictor.h"
+#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
 #include "capture/CaptureFeatures.h"
 #include "media/MFRuntime.h"
@@ -226,9 +227,10 @@ void TPictor::DeactivateDevice()
   const TLogScope scope("TPictor::DeactivateDevice");
   // The source is shut down before anything lets go of it: the device closes here even
   // while a platform thread still holds a reference (the reader's release shuts it down
-  // too, but only by default). The reader holds the source; it goes first.
-  if (pMediaSource) pMediaSource->Shutdown();
-  ReleaseAndNull(pSourceReader);
-  ReleaseAndNull(pMediaSource);
+  // too, but only by default). The reader holds the source; it goes first. A camera that
+  // does not close in time is left to close by itself.
+  CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, "TPictor::DeactivateDevice");
+  pMediaSource = nullptr;
+  pSourceReader = nullptr;
   ReleaseApartmentHold();
 }

@@ -5,6 +5,7 @@
 // host thread holds a reference of its own to the source it uses.
 #include "Pictor.h"
 
+#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
@@ -119,9 +120,9 @@ bool TPictor::ReconnectAfterLoss(HRESULT loss)
   // reference to the lost source.
   pReadCallback->CloseReaderLine();
   pCaptureCamera->SetSource(nullptr);
-  if (pMediaSource) pMediaSource->Shutdown();
-  ReleaseAndNull(pSourceReader);
-  ReleaseAndNull(pMediaSource);
+  CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, kName);
+  pMediaSource = nullptr;
+  pSourceReader = nullptr;
   // The camera is opened again on the capture thread, the library's own, in the
   // multithreaded apartment: kept alive for the objects made there until the camera is
   // closed (CoIncrementMTAUsage, Windows 8 and later), the thread is in it implicitly.

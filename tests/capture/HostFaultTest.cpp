@@ -136,6 +136,26 @@ TEST_F(HostFaultTest, StopOnAStalledCameraEndsWithinTheGracePeriod)
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
+// A camera whose Shutdown takes longer than a stop may wait (a wedged device, or one that
+// waits on the platform's camera service): StopCapture returns after the limit with an
+// error line, and the camera finishes closing on a thread of its own.
+TEST_F(HostFaultTest, StopOnACameraSlowToCloseReturnsAndTheCloseFinishesByItself)
+{
+  FrameSink sink;
+  TPictor* pictor =
+      Start("camera link=\\\\?\\virtualcam#a shutdown-delay=7000\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
+  ASSERT_TRUE(sink.WaitFor(1));
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6500)) << "StopCapture waits for the camera's close";
+  EXPECT_GE(VirtualCamera::Get().Counts().sources, 1) << "the camera's close is not under way";
+  EXPECT_NE(FindRecord(LogCapture::Get().Records(),
+                       "TPictor::DeactivateDevice the camera has not closed within 3000 "
+                       "ms; it goes on closing on its own thread"),
+            nullptr);
+  delete pictor;
+  for (int i = 0; i < 500 && VirtualCamera::Get().Counts().total != 0; ++i) Sleep(20);
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 // A camera faster than the host, whose MJPG frames are decoded in parallel: an unpaced
 // camera answers every read at once. While every decoder is busy (a decoded frame waits
 // for the 100 ms callback) the next read waits for one, or for most of a frame period

@@ -20,7 +20,7 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar)
       "omit=MF_MT_AVG_BITRATE,MF_MT_FRAME_RATE_RANGE\n"
       "format subtype=MJPG size=1920x1080 huffman-tables=0\n"
       "camera link=\"\\\\\\\\?\\\\b\" name-error=0x80004005 type-error-at=3 pattern=solid:10a0Ff noise=12 "
-      "truncate-frame=5 stall-after=7 busy=1 access-denied=1 device-timestamps=1\n"
+      "truncate-frame=5 stall-after=7 busy=1 access-denied=1 device-timestamps=1 shutdown-delay=1500\n"
       "control property=Zoom min=100 max=400 step=10 default=100 auto=0\n");
   ASSERT_EQ(r.errorLine, 0) << r.error;
   ASSERT_EQ(r.cameras.size(), 2u);
@@ -38,7 +38,8 @@ TEST(VirtualCamConfig, ValuesQuotingAndCommentsFollowTheGrammar)
   EXPECT_EQ(b.link, "\\\\?\\b");
   EXPECT_EQ(b.nameError, static_cast<int32_t>(0x80004005u));
   EXPECT_EQ(b.typeErrorAt, 3);
-  EXPECT_TRUE(b.truncateFrame == 5 && b.stallAfter == 7 && b.busy && b.accessDenied && b.deviceTimestamps);
+  EXPECT_TRUE(b.truncateFrame == 5 && b.stallAfter == 7 && b.busy && b.accessDenied && b.deviceTimestamps &&
+              b.shutdownDelayMs == 1500);
   EXPECT_FALSE(a.busy || a.accessDenied || a.deviceTimestamps);
   EXPECT_TRUE(b.pattern.kind == PatternKind::Solid && b.pattern.r == 0x10 && b.pattern.g == 0xa0 &&
               b.pattern.b == 0xff && b.pattern.noise == 12);

@@ -655,6 +655,13 @@ class VirtualSource final : public TComObject<IMFMediaSource, IMFMediaEventGener
   }
   STDMETHODIMP Shutdown() override
   {
+    if (const int32_t delay = camera_->Setup().shutdownDelayMs) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (shutdown_) return MF_E_SHUTDOWN;
+      }
+      Sleep(static_cast<DWORD>(delay));
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) return MF_E_SHUTDOWN;
     ShutdownLocked();

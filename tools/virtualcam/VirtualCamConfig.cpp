@@ -289,7 +289,11 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       ok = ParseBool(t.value, &cam->accessDenied);
     else if (t.key == "device-timestamps")
       ok = ParseBool(t.value, &cam->deviceTimestamps);
-    else
+    else if (t.key == "shutdown-delay") {
+      int64_t ms = 0;
+      ok = ParseInt64(t.value, &ms) && ms >= 0 && ms <= 600000;
+      cam->shutdownDelayMs = static_cast<int32_t>(ms);
+    } else
       return "unknown camera key '" + t.key + "'";
     if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'";
   }

@@ -106,6 +106,7 @@ struct CameraSetup {
   bool busy = false;              // in use by another application: the first sample request fails
   bool accessDenied = false;      // blocked by the privacy settings: activation fails with E_ACCESSDENIED
   bool deviceTimestamps = false;  // samples carry MFSampleExtension_DeviceTimestamp
+  int32_t shutdownDelayMs = 0;    // the source's Shutdown takes this long (a driver slow to close)
   std::vector<FormatSetup> formats;
   ControlSetup controls[kControlCount];
 };

@@ -35,6 +35,8 @@
 //                                     E_ACCESSDENIED
 //          [device-timestamps=1]      samples carry MFSampleExtension_DeviceTimestamp (the
 //                                     performance counter in 100 ns when the frame was made)
+//          [shutdown-delay=MS]        the source's first Shutdown returns only after MS milliseconds
+//                                     (a driver slow to close, or one waiting on a service)
 //   format subtype=YUY2|NV12|I420|RGB32|ARGB32|MJPG size=640x480 rate=30/1
 //          [stride=-2560]             MF_MT_DEFAULT_STRIDE (default: natural, positive)
 //          [aspect=1/1] [bitrate=N] [rate-min=N/D] [rate-max=N/D]

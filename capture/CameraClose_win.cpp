@@ -1,0 +1,96 @@
+// Closes a camera on a thread of its own and waits for it a limited time (CameraClose.h).
+#include "capture/CameraClose.h"
+
+#include "log/Log.h"
+#include "media/MFRuntime.h"
+
+#include <mfidl.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <new>
+
+namespace {
+
+// Who runs the close: the thread once it starts, or the caller when the thread has not
+// started by the end of the wait.
+enum TCloseState : int { csPending, csOnThread, csByCaller };
+
+void CloseNow(IMFMediaSource* source, IUnknown* other)
+{
+  if (source) source->Shutdown();
+  if (other) other->Release();
+  if (source) source->Release();
+}
+
+struct TCloseJob {
+  IMFMediaSource* Source;
+  IUnknown* Other;
+  HMODULE Module = nullptr;       // the library's own reference for the thread
+  TMFRuntime* Runtime = nullptr;  // a use of the platform's libraries, the reader's among them
+  std::atomic<int> State{csPending};
+  std::atomic<int> Holders{2};  // the caller and the thread
+
+  void Close() { CloseNow(Source, Other); }
+  void Leave()
+  {
+    if (--Holders == 0) delete this;
+  }
+};
+
+DWORD WINAPI CloseThread(LPVOID parameter)
+{
+  TCloseJob* job = static_cast<TCloseJob*>(parameter);
+  int expected = csPending;
+  if (job->State.compare_exchange_strong(expected, csOnThread)) {
+    // The camera's objects are free-threaded; a proxy to the camera service needs the
+    // thread in the multithreaded apartment.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    job->Close();
+    if (SUCCEEDED(com)) CoUninitialize();
+  }
+  if (job->Runtime) TMFRuntime::ReleaseShared();
+  const HMODULE module = job->Module;
+  job->Leave();
+  FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+bool CloseCameraWithin(IMFMediaSource* source, IUnknown* other, DWORD limitMs, const char* who)
+{
+  if (!source && !other) return true;
+  TCloseJob* job = new (std::nothrow) TCloseJob{source, other};
+  HANDLE thread = nullptr;
+  if (job && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CloseThread),
+                                &job->Module)) {
+    // The platform stays started and its libraries loaded while the thread may still use
+    // the reader and the source: the host may let go of its last object meanwhile.
+    TMFRuntime::AcquireShared(&job->Runtime);
+    thread = CreateThread(nullptr, 0, CloseThread, job, 0, nullptr);
+    if (!thread) {
+      if (job->Runtime) TMFRuntime::ReleaseShared();
+      FreeLibrary(job->Module);
+    }
+  }
+  if (!thread) {
+    // No thread: closed here, as it would be without one.
+    delete job;
+    CloseNow(source, other);
+    return true;
+  }
+  bool closed = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  if (!closed) {
+    int expected = csPending;
+    if (job->State.compare_exchange_strong(expected, csByCaller)) {
+      job->Close();
+      closed = true;
+    } else {
+      LogError("%s the camera has not closed within %lu ms; it goes on closing on its own thread", who,
+               static_cast<unsigned long>(limitMs));
+    }
+  }
+  job->Leave();
+  return closed;
+}
