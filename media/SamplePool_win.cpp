@@ -3,7 +3,7 @@
 // buffer released after its pool was destroyed frees itself.
 #include "media/SamplePool.h"
 
-#include "common/ComObject_win.h"
+#include "common/MemoryBuffer_win.h"
 #include "common/Ownership_win.h"
 
 #include <mfapi.h>
@@ -60,9 +60,9 @@ struct TSamplePoolState {
 
 namespace {
 
-class TPooledBuffer final : public TComObject<IMFMediaBuffer> {
+class TPooledBuffer final : public TMemoryBuffer {
  public:
-  TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength) : State(state), Data(data), MaxLength(maxLength)
+  TPooledBuffer(TSamplePoolState* state, BYTE* data, DWORD maxLength) : TMemoryBuffer(data, maxLength, 0), State(state)
   {
     State->AddRef();
   }
@@ -72,34 +72,6 @@ class TPooledBuffer final : public TComObject<IMFMediaBuffer> {
   {
     Revive();
     CurrentLength = 0;
-  }
-
-  STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
-  {
-    if (!buffer) return E_POINTER;
-    *buffer = Data;
-    if (maxLength) *maxLength = MaxLength;
-    if (currentLength) *currentLength = CurrentLength;
-    return S_OK;
-  }
-  STDMETHODIMP Unlock() override { return S_OK; }
-  STDMETHODIMP GetCurrentLength(DWORD* length) override
-  {
-    if (!length) return E_POINTER;
-    *length = CurrentLength;
-    return S_OK;
-  }
-  STDMETHODIMP SetCurrentLength(DWORD length) override
-  {
-    if (length > MaxLength) return E_INVALIDARG;
-    CurrentLength = length;
-    return S_OK;
-  }
-  STDMETHODIMP GetMaxLength(DWORD* length) override
-  {
-    if (!length) return E_POINTER;
-    *length = MaxLength;
-    return S_OK;
   }
 
   ~TPooledBuffer()
@@ -117,9 +89,6 @@ class TPooledBuffer final : public TComObject<IMFMediaBuffer> {
   }
 
   TSamplePoolState* State;
-  BYTE* Data;
-  DWORD MaxLength;
-  DWORD CurrentLength = 0;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "common/MemoryBuffer_win.h"
 #include "tools/virtualcam/MediaSource_win.h"
 
 namespace virtualcam {
@@ -39,45 +40,17 @@ void FrameMemoryPool::Give(std::unique_ptr<BYTE[]> block, DWORD size)
 
 namespace {
 
-class CountedBuffer final : public TComObject<IMFMediaBuffer> {
+class CountedBuffer final : public TMemoryBuffer {
  public:
   CountedBuffer(DWORD bytes, std::shared_ptr<FrameMemoryPool> pool)
-      : pool_(std::move(pool)),
+      : TMemoryBuffer(nullptr, bytes, bytes),
+        pool_(std::move(pool)),
         data_(pool_ ? pool_->Take(bytes, &blockSize_)
-                    : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1])),
-        max_(bytes),
-        length_(bytes)
+                    : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[bytes ? bytes : 1]))
   {
+    Data = data_.get();
   }
   bool Valid() const { return data_ != nullptr; }
-
-  STDMETHODIMP Lock(BYTE** buffer, DWORD* maxLength, DWORD* currentLength) override
-  {
-    if (!buffer) return E_POINTER;
-    *buffer = data_.get();
-    if (maxLength) *maxLength = max_;
-    if (currentLength) *currentLength = length_;
-    return S_OK;
-  }
-  STDMETHODIMP Unlock() override { return S_OK; }
-  STDMETHODIMP GetCurrentLength(DWORD* length) override
-  {
-    if (!length) return E_POINTER;
-    *length = length_;
-    return S_OK;
-  }
-  STDMETHODIMP SetCurrentLength(DWORD length) override
-  {
-    if (length > max_) return E_INVALIDARG;
-    length_ = length;
-    return S_OK;
-  }
-  STDMETHODIMP GetMaxLength(DWORD* length) override
-  {
-    if (!length) return E_POINTER;
-    *length = max_;
-    return S_OK;
-  }
 
  private:
   ~CountedBuffer()
@@ -88,8 +61,6 @@ class CountedBuffer final : public TComObject<IMFMediaBuffer> {
   std::shared_ptr<FrameMemoryPool> pool_;
   DWORD blockSize_ = 0;  // of the pool's block, which may be larger than the frame
   std::unique_ptr<BYTE[]> data_;
-  DWORD max_;
-  DWORD length_;
 };
 
 }  // namespace
