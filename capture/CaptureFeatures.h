@@ -43,6 +43,9 @@ struct TCaptureFeatures {
   // The hold on the multithreaded apartment a reconnection took (CoIncrementMTAUsage's
   // cookie), given back once the camera objects made in it are released.
   void* ApartmentHold = nullptr;
+  // Host thread: the last DeactivateDevice left its camera closing on a thread of its own
+  // (capture/CameraClose_win.cpp), which still holds the reader.
+  bool CameraStillClosing = false;
 };
 
 // Frame information travels with the capture thread's copy of a frame as a private

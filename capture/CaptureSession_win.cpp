@@ -220,8 +220,11 @@ void TPictor::StopCapture()
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   DeactivateDevice();
   // The reader lets go of the callback on its own threads once its last work is done; the
-  // session ends only then, so that nothing calls into the library after the stop.
-  if (pReadCallback && !pReadCallback->WaitUntilSoleReference(kCallbackReleaseMs))
+  // session ends only then, so that nothing calls into the library after the stop. A camera
+  // still closing on its own thread holds its reader: the callback, detached, drops what
+  // comes, and that thread keeps the library loaded until it is done.
+  const bool stillClosing = pFeatures && pFeatures->CameraStillClosing;
+  if (pReadCallback && !stillClosing && !pReadCallback->WaitUntilSoleReference(kCallbackReleaseMs))
     LogError("%s the reader still holds its callback after %d ms", kName, static_cast<int>(kCallbackReleaseMs));
   ReleaseAndNull(pReadCallback);
   LogInfo("%s device has been deactivated", kName);

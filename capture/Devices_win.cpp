@@ -229,7 +229,8 @@ void TPictor::DeactivateDevice()
   // while a platform thread still holds a reference (the reader's release shuts it down
   // too, but only by default). The reader holds the source; it goes first. A camera that
   // does not close in time is left to close by itself.
-  CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, "TPictor::DeactivateDevice");
+  const bool closed = CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, "TPictor::DeactivateDevice");
+  if (pFeatures) pFeatures->CameraStillClosing = !closed;
   pMediaSource = nullptr;
   pSourceReader = nullptr;
   ReleaseApartmentHold();

@@ -145,7 +145,7 @@ TEST_F(HostFaultTest, StopOnACameraSlowToCloseReturnsAndTheCloseFinishesByItself
   TPictor* pictor =
       Start("camera link=\\\\?\\virtualcam#a shutdown-delay=7000\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
   ASSERT_TRUE(sink.WaitFor(1));
-  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6500)) << "StopCapture waits for the camera's close";
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 5500)) << "StopCapture waits for the camera's close";
   EXPECT_GE(VirtualCamera::Get().Counts().sources, 1) << "the camera's close is not under way";
   EXPECT_NE(FindRecord(LogCapture::Get().Records(),
                        "TPictor::DeactivateDevice the camera has not closed within 3000 "
