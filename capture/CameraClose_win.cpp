@@ -55,11 +55,25 @@ DWORD WINAPI CloseThread(LPVOID parameter)
   FreeLibraryAndExitThread(module, 0);
 }
 
+// True while the process is exiting (its DLLs are being detached under the loader lock):
+// a thread made now would never run, so the close is done on the caller at once.
+bool ProcessIsExiting()
+{
+  using TRtlDllShutdownInProgress = BOOLEAN(WINAPI*)();
+  static const auto inProgress = reinterpret_cast<TRtlDllShutdownInProgress>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlDllShutdownInProgress")));
+  return inProgress && inProgress();
+}
+
 }  // namespace
 
 bool CloseCameraWithin(IMFMediaSource* source, IUnknown* other, DWORD limitMs, const char* who)
 {
   if (!source && !other) return true;
+  if (ProcessIsExiting()) {
+    CloseNow(source, other);
+    return true;
+  }
   TCloseJob* job = new (std::nothrow) TCloseJob{source, other};
   HANDLE thread = nullptr;
   if (job && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CloseThread),
