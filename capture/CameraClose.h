@@ -16,5 +16,7 @@ constexpr DWORD kCameraCloseMs = 3000;
 // the library loaded until it is done; the call waits for it at most `limitMs`. True when
 // the camera closed within the limit; otherwise an error line (from `who`) says so and
 // the thread finishes the close by itself. When no thread can be had, or it has not
-// started within the limit (the caller holds the loader lock), the close runs here.
+// started within the limit (the caller holds the loader lock), the close runs here. While
+// the process exits (a host's DllMain at its end) nothing is touched: the process's end
+// closes the camera.
 bool CloseCameraWithin(IMFMediaSource* source, IUnknown* other, DWORD limitMs, const char* who);

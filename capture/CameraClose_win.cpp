@@ -55,8 +55,10 @@ DWORD WINAPI CloseThread(LPVOID parameter)
   FreeLibraryAndExitThread(module, 0);
 }
 
-// True while the process is exiting (its DLLs are being detached under the loader lock):
-// a thread made now would never run, so the close is done on the caller at once.
+// True while the process is exiting (its DLLs are being detached under the loader lock).
+// Its other threads are gone by then, the camera's and the platform's among them, with any
+// lock they held: a Shutdown or Release now may wait for ever, and a thread made now would
+// never run. The camera is left as it is; the process's end closes it.
 bool ProcessIsExiting()
 {
   using TRtlDllShutdownInProgress = BOOLEAN(WINAPI*)();
@@ -70,10 +72,7 @@ bool ProcessIsExiting()
 bool CloseCameraWithin(IMFMediaSource* source, IUnknown* other, DWORD limitMs, const char* who)
 {
   if (!source && !other) return true;
-  if (ProcessIsExiting()) {
-    CloseNow(source, other);
-    return true;
-  }
+  if (ProcessIsExiting()) return true;
   TCloseJob* job = new (std::nothrow) TCloseJob{source, other};
   HANDLE thread = nullptr;
   if (job && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CloseThread),

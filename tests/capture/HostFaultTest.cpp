@@ -2,6 +2,7 @@
 // hang, no crash, no leak. A call that could hang runs on a thread of its own with a
 // bounded wait, so that a regression fails instead of stopping the suite.
 #include "Pictor.h"
+#include "common/Ownership_win.h"
 #include "tests/support/HostTest.h"
 
 #include <atomic>
@@ -154,6 +155,39 @@ TEST_F(HostFaultTest, StopOnACameraSlowToCloseReturnsAndTheCloseFinishesByItself
   delete pictor;
   for (int i = 0; i < 500 && VirtualCamera::Get().Counts().total != 0; ++i) Sleep(20);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
+// A host whose plugin DLL keeps a capturing object in a global and destroys it in its
+// DllMain as the process exits: the process's other threads, the camera's among them, are
+// gone by then, and their locks with them. The object stops and goes without touching the
+// camera (the process's end closes it), and the process ends.
+TEST_F(HostFaultTest, APluginThatDestroysACapturingObjectAtProcessExitLetsTheProcessEnd)
+{
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(CreatePipe(&read, &write, &inherit, 0));
+  TUniqueHandle reader(read), writer(write);
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  wchar_t path[MAX_PATH];
+  std::wstring command(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+  command = L"\"" + command.substr(0, command.rfind(L'\\') + 1) + L"pictor-exit-host.exe\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = startup.hStdError = write;
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info));
+  TUniqueHandle process(info.hProcess), thread(info.hThread);
+  writer.Reset();
+  const bool ended = WaitForSingleObject(process.Get(), 30000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.Get(), 1);
+  EXPECT_TRUE(ended) << "the process hangs at its exit";
+  std::string output;
+  char chunk[256];
+  DWORD got = 0;
+  while (ReadFile(read, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
+  EXPECT_EQ(output, "capturing\ndeleted\n");
 }
 
 // A camera faster than the host, whose MJPG frames are decoded in parallel: an unpaced
