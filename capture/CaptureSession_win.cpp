@@ -6,8 +6,8 @@
 // callback. A camera that stops answering holds the stop up for a grace period only.
 #include "Pictor.h"
 
-#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
+#include "capture/CameraClose.h"
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/FPSCalculator.h"
@@ -258,11 +258,11 @@ DWORD WINAPI TPictor::CaptureThreadApi(LPVOID parameter)
   return 0;
 }
 
-// Copies one sample into the converter's mailbox and gives the copy's length. A failed
-// copy loses this frame only (length 0); the copy has written its error line and released
-// what it held before throwing.
-static DWORD HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
-                            const TPictorFrameInfo& info)
+// Copies one sample into the converter's mailbox; when asked, gives the copy's length. A
+// failed copy loses this frame only (length 0); the copy has written its error line and
+// released what it held before throwing.
+static void HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSamplePool* pool,
+                           const TPictorFrameInfo& info, DWORD* copyLength)
 {
   static const char* const kName = "TPictor::CaptureThread";
   IMFSample* copy = nullptr;
@@ -271,16 +271,14 @@ static DWORD HandOverSample(TMFVideoConverter* converter, IMFSample* sample, TSa
   } catch (EPictor* error) {
     delete error;
     LogError("%s sample copy failed, frame dropped", kName);
-    return 0;
+    return;
   } catch (...) {
     LogError("%s sample copy failed, frame dropped", kName);
-    return 0;
+    return;
   }
-  DWORD length = 0;
-  if (FAILED(copy->GetTotalLength(&length))) length = 0;
+  if (copyLength && FAILED(copy->GetTotalLength(copyLength))) *copyLength = 0;
   AttachFrameInfo(copy, info);
   converter->SetInputSample(copy);
-  return length;
 }
 
 // How long the next read is held back while every parallel decoder is busy: three
@@ -392,11 +390,12 @@ void TPictor::CaptureThread(TPictor* object)
     if (sample && object->pMFVideoConverter->IsConverting())
       object->CaptureFrameDropped();
     else if (sample) {
-      const DWORD copied = HandOverSample(object->pMFVideoConverter, sample, &copyPool, info);
+      DWORD copied = 0;
+      HandOverSample(object->pMFVideoConverter, sample, &copyPool, info, copiesReserved ? nullptr : &copied);
       // The buffers for as many copies as can be alive at once, beside the one just made:
       // otherwise the first time that many are (a race of the threads, now and then)
       // would allocate one in the middle of the run.
-      if (copied != 0 && !copiesReserved) {
+      if (copied != 0) {
         copyPool.Reserve(copied, object->pMFVideoConverter->InputSamplesAtMost() - 1);
         copiesReserved = true;
       }

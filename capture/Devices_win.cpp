@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "Pictor.h"
-#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
+#include "capture/CameraClose.h"
 #include "capture/CaptureFeatures.h"
 #include "media/MFRuntime.h"
 #include "capture/ReadCallback.h"

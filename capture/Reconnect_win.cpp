@@ -5,8 +5,8 @@
 // host thread holds a reference of its own to the source it uses.
 #include "Pictor.h"
 
-#include "capture/CameraClose.h"
 #include "capture/CameraAccess.h"
+#include "capture/CameraClose.h"
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
 #include "capture/PictorFormats.h"
