@@ -187,8 +187,9 @@ void TCameraSession::Tick()
         state_ = TSessionState::Running;
         reason_.clear();
       } else if (now - lastFrameTick_ > (state_ == TSessionState::Starting ? kFirstFrameLimitMs : kStallLimitMs)) {
+        reason_ = state_ == TSessionState::Starting ? L"The camera sends no pictures."
+                                                    : L"The camera stopped sending pictures.";
         DestroyPreview();
-        reason_ = L"The camera stopped sending pictures.";
         CheckCamera();
       }
       break;

@@ -100,3 +100,49 @@ bool SavePng(const std::wstring& path, unsigned int width, unsigned int height, 
     return *error = Failure(L"Writing the PNG", hr), false;
   return true;
 }
+
+bool SaveWindowPng(HWND window, const std::wstring& path, std::wstring* error)
+{
+  SetForegroundWindow(window);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  GdiFlush();
+  RECT bounds;
+  GetWindowRect(window, &bounds);
+  using DwmGetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
+  HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+  const auto getAttribute = dwm ? reinterpret_cast<DwmGetWindowAttributeFn>(
+                                      reinterpret_cast<void*>(GetProcAddress(dwm, "DwmGetWindowAttribute")))
+                                : nullptr;
+  RECT visible;
+  constexpr DWORD kExtendedFrameBounds = 9;  // without the invisible resize borders
+  if (getAttribute && SUCCEEDED(getAttribute(window, kExtendedFrameBounds, &visible, sizeof(visible))) &&
+      visible.right > visible.left)
+    bounds = visible;
+  if (dwm) FreeLibrary(dwm);
+  const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = bitmap && bits;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    ok = BitBlt(memory, 0, 0, width, height, screen, bounds.left, bounds.top, SRCCOPY | CAPTUREBLT) != FALSE;
+    SelectObject(memory, old);
+    GdiFlush();
+  }
+  if (!ok) *error = L"the window could not be copied from the screen";
+  ok = ok && SavePng(path, unsigned(width), unsigned(height), unsigned(width) * 4,
+                     static_cast<const unsigned char*>(bits), error);
+  if (bitmap) DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}

@@ -2,6 +2,8 @@
 // COM must be initialised on the calling thread.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -20,3 +22,7 @@ bool LoadPictureCovering(const std::wstring& path, unsigned int width, unsigned 
 // Writes the pixels as an opaque 24-bit PNG (the composite's alpha is no transparency).
 bool SavePng(const std::wstring& path, unsigned int width, unsigned int height, unsigned int stride,
              const unsigned char* pixels, std::wstring* error);
+
+// The window as it is on the screen, frame included, brought to the front and painted
+// first: what a person sees (another window over it would be in the picture too).
+bool SaveWindowPng(HWND window, const std::wstring& path, std::wstring* error);

@@ -1,6 +1,8 @@
 // The viewer's main window: the live picture on the left, scaled with its aspect ratio
 // kept; a scrolling panel of controls on the right (source, keying, background, camera
 // controls) with a snapshot button below it; a status bar along the bottom.
+// ViewerWindow.cpp has the window, the picture and the status line, ViewerPanel.cpp the
+// panel. Everything runs on the window's thread; the library's threads only post to it.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +28,11 @@ class TViewerWindow {
   int ExitCode() const { return exitCode_; }
 
  private:
+  static constexpr const wchar_t* kTitle = L"Pictor Viewer";
+  static constexpr const wchar_t* kPanelClass = L"PictorViewerPanel";
+  static constexpr UINT_PTR kTickTimer = 1, kParameterTimer = 2;
+  static constexpr UINT kParameterDelayMs = 150;  // camera controls are written once a slider rests
+
   // A labelled slider: label, trackbar, value text and, for camera controls, "Auto".
   struct TSliderRow {
     HWND label = nullptr, bar = nullptr, value = nullptr, autoBox = nullptr;
@@ -74,7 +81,7 @@ class TViewerWindow {
   // Scripts: the snapshot and window capture after N composites; a failure ends the run.
   void FinishScript();
   void FailScript(const std::wstring& message);
-  bool CaptureWindow(const std::wstring& path, std::wstring* error);
+  static int Selection(HWND combo);
 
   TViewerOptions options_;
   HINSTANCE instance_ = nullptr;
