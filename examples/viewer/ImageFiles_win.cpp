@@ -106,15 +106,17 @@ bool SaveWindowPng(HWND window, const std::wstring& path, std::wstring* error)
   SetForegroundWindow(window);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
   GdiFlush();
-  RECT bounds;
-  GetWindowRect(window, &bounds);
+  RECT whole, bounds;
+  GetWindowRect(window, &whole);
+  bounds = whole;
+  // Without the invisible resize borders that the desktop compositor adds.
   using DwmGetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
   HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
   const auto getAttribute = dwm ? reinterpret_cast<DwmGetWindowAttributeFn>(
                                       reinterpret_cast<void*>(GetProcAddress(dwm, "DwmGetWindowAttribute")))
                                 : nullptr;
   RECT visible;
-  constexpr DWORD kExtendedFrameBounds = 9;  // without the invisible resize borders
+  constexpr DWORD kExtendedFrameBounds = 9;
   if (getAttribute && SUCCEEDED(getAttribute(window, kExtendedFrameBounds, &visible, sizeof(visible))) &&
       visible.right > visible.left)
     bounds = visible;
@@ -128,21 +130,24 @@ bool SaveWindowPng(HWND window, const std::wstring& path, std::wstring* error)
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  // The window's own DC, frame included: what was painted, not what the screen shows
+  // at this instant (Wine hands painting to the X server a little later).
+  HDC source = GetWindowDC(window);
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   bool ok = bitmap && bits;
   if (ok) {
     HGDIOBJ old = SelectObject(memory, bitmap);
-    ok = BitBlt(memory, 0, 0, width, height, screen, bounds.left, bounds.top, SRCCOPY | CAPTUREBLT) != FALSE;
+    ok =
+        BitBlt(memory, 0, 0, width, height, source, bounds.left - whole.left, bounds.top - whole.top, SRCCOPY) != FALSE;
     SelectObject(memory, old);
     GdiFlush();
   }
-  if (!ok) *error = L"the window could not be copied from the screen";
+  if (!ok) *error = L"the window could not be copied";
   ok = ok && SavePng(path, unsigned(width), unsigned(height), unsigned(width) * 4,
                      static_cast<const unsigned char*>(bits), error);
   if (bitmap) DeleteObject(bitmap);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(window, source);
   return ok;
 }

@@ -23,6 +23,5 @@ bool LoadPictureCovering(const std::wstring& path, unsigned int width, unsigned 
 bool SavePng(const std::wstring& path, unsigned int width, unsigned int height, unsigned int stride,
              const unsigned char* pixels, std::wstring* error);
 
-// The window as it is on the screen, frame included, brought to the front and painted
-// first: what a person sees (another window over it would be in the picture too).
+// The whole window, frame included, brought to the front and painted first.
 bool SaveWindowPng(HWND window, const std::wstring& path, std::wstring* error);

@@ -111,9 +111,10 @@ bool ParseViewerOptions(int argc, wchar_t** argv, TViewerOptions* options, std::
       for (int k = 0; k < 4; ++k)
         if (Equal(value, names[k])) o.keying = static_cast<TKeyChoice>(k), ok = true;
     } else if (Equal(name, L"--key-colour") || Equal(name, L"--key-color")) {
+      // A sampled colour keys from the first frame that shows a screen; nothing before.
       o.sampleKeyColor = Equal(value, L"sample");
       ok = o.sampleKeyColor || ParseColor(value, &o.keyColor);
-      o.keying = TKeyChoice::Custom;
+      o.keying = o.sampleKeyColor ? TKeyChoice::Off : TKeyChoice::Custom;
     } else if (Equal(name, L"--sensitivity")) {
       ok = ParseFloat(value, 0.0f, 1.0f, &o.sensitivity);
     } else if (Equal(name, L"--smoothing")) {

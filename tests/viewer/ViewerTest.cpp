@@ -186,23 +186,23 @@ class ViewerTest : public ::testing::Test {
 
 const Rgb kSky = {40, 90, 200}, kGrass = {220, 200, 40}, kDisc = {230, 90, 40};
 
-// The green screen keyed over a picture, with each renderer: the composite has the
-// background, upright, where the screen was and the camera's disc in its place; the
-// window capture shows that picture beside the panel; the status line has a rate.
+// The green screen keyed over a picture, with each renderer (and the key colour green or
+// sampled from the picture): the composite has the background, upright, where the screen
+// was and the camera's disc in its place; the window capture shows that picture beside
+// the panel; the status line has a rate.
 TEST_F(ViewerTest, ShowsTheGreenScreenKeyedOverTheChosenPicture)
 {
   const std::wstring background = Here(L"viewer-test-background.bmp");
   WriteBackground(background, 320, 240, 80, kSky, kGrass);  // scaled x2 to cover 640x480
-  for (const wchar_t* renderer : {L"software", L"d3d9"}) {
-    SCOPED_TRACE(std::string(renderer, renderer + wcslen(renderer)));
+  for (const wchar_t* keying : {L"--renderer software --keying green", L"--renderer d3d9 --key-colour sample"}) {
+    SCOPED_TRACE(std::string(keying, keying + wcslen(keying)));
     const std::wstring snapshot = Here(L"viewer-test-composite.png"), shot = Here(L"viewer-test-window.png");
     const std::wstring log = Here(L"viewer-test-status.txt");
     DeleteFileW(snapshot.c_str());
     DeleteFileW(shot.c_str());
-    ViewerProcess viewer(L"--camera \"Green Screen\" --format 640x480:YUY2 --keying green --renderer " +
-                             std::wstring(renderer) + L" --background \"" + background +
-                             L"\" --frames 60 --snapshot \"" + snapshot + L"\" --window-shot \"" + shot +
-                             L"\" --status-log \"" + log + L"\"",
+    ViewerProcess viewer(L"--camera \"Green Screen\" --format 640x480:YUY2 " + std::wstring(keying) +
+                             L" --background \"" + background + L"\" --frames 60 --snapshot \"" + snapshot +
+                             L"\" --window-shot \"" + shot + L"\" --status-log \"" + log + L"\"",
                          "");
     ASSERT_TRUE(viewer.Started());
     ASSERT_EQ(viewer.Wait(90000), 0);
@@ -249,23 +249,28 @@ TEST_F(ViewerTest, ShowsTheGreenScreenKeyedOverTheChosenPicture)
   }
 }
 
-// The camera goes away and comes back while the viewer runs: the status line says it
-// reconnects, then it runs again; closed while capturing, the process ends at once.
+// Minimised, restored and resized, then the camera goes away and comes back while the
+// viewer runs: the status line says it reconnects, then it runs again; closed while
+// capturing, the process ends at once.
 TEST_F(ViewerTest, FollowsTheCameraAwayAndBackAndClosesWithinASecond)
 {
   const std::wstring log = Here(L"viewer-test-status.txt");
   DeleteFileW(log.c_str());
   ViewerProcess viewer(L"--status-log \"" + log + L"\"",
-                       "camera name=Green link=\\\\?\\virtualcam#viewer pattern=greenscreen unplug-after=60 "
+                       "camera name=Green link=\\\\?\\virtualcam#viewer pattern=greenscreen unplug-after=120 "
                        "replug-after=3000\nformat subtype=YUY2 size=320x240 rate=30/1\n");
   ASSERT_TRUE(viewer.Started());
   size_t from = 0;
   ASSERT_TRUE(WaitForStatus(log, "Running | ", &from, 30000)) << ReadAll(log);
+  HWND window = viewer.Window();
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window, SW_MINIMIZE);
+  Sleep(300);
+  ShowWindow(window, SW_RESTORE);
+  SetWindowPos(window, nullptr, 0, 0, 700, 480, SWP_NOZORDER | SWP_NOMOVE);
   ASSERT_TRUE(WaitForStatus(log, "Reconnecting: The camera", &from, 30000)) << ReadAll(log);
   ASSERT_TRUE(WaitForStatus(log, "Running | ", &from, 30000)) << ReadAll(log);
 
-  HWND window = viewer.Window();
-  ASSERT_NE(window, nullptr);
   const ULONGLONG closed = GetTickCount64();
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(viewer.Wait(1000), 0) << "still running " << GetTickCount64() - closed << " ms after WM_CLOSE";
