@@ -46,7 +46,7 @@ build: build-windows build-windows-x86 build-native
 
 # build/package/pictor-<version>-x64.zip and -x86.zip: CPack over the install rules of
 # packaging/, from each tree's library, tools and import libraries.
-PACKAGE_TARGETS := Pictor pictor-logserver virtualcam pictor_c_import_library
+PACKAGE_TARGETS := Pictor pictor-logserver pictor-viewer virtualcam pictor_c_import_library
 package: setup
 	@set -e; for p in windows windows-x86; do \
 	  cmake --preset $$p >/dev/null; \
