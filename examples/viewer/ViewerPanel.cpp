@@ -232,8 +232,7 @@ void TViewerWindow::CreateControls()
 {
   panel_ = CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_CLIPCHILDREN,
                            0, 0, 10, 10, window_, nullptr, instance_, nullptr);
-  status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window_,
-                            nullptr, instance_, nullptr);
+  status_ = Child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, -1, window_);
   snapshotButton_ = Child(WC_BUTTONW, L"Save snapshot\x2026", WS_TABSTOP | BS_PUSHBUTTON, kIdSnapshot, window_);
 
   for (const wchar_t* heading : {L"Source", L"Keying", L"Background", L"Camera controls"})

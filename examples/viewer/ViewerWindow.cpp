@@ -356,7 +356,8 @@ void TViewerWindow::UpdateStatus(bool closed)
   rate = text;
   // Composites the window replaced before it could show them; the preview itself
   // reports no count of frames it dropped.
-  skipped = std::to_wstring(session_ ? session_->Mailbox().Skipped() : 0) + L" frames skipped";
+  const unsigned long long count = session_ ? session_->Mailbox().Skipped() : 0;
+  skipped = std::to_wstring(count) + (count == 1 ? L" frame skipped" : L" frames skipped");
   const std::wstring line = closed ? L"Closed" : state + L" | " + rate + L" | " + skipped;
   if (line == statusText_) return;
   statusText_ = line;
