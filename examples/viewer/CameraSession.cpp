@@ -45,7 +45,12 @@ bool TCameraSession::OnComposite(unsigned int width, unsigned int height, unsign
                                  void* context)
 {
   auto* session = static_cast<TCameraSession*>(context);
-  if (session->mailbox_.Put(width, height, pitch, pixels)) PostMessageW(session->window_, session->frameMessage_, 0, 0);
+  try {
+    if (session->mailbox_.Put(width, height, pitch, pixels))
+      PostMessageW(session->window_, session->frameMessage_, 0, 0);
+  } catch (...) {
+    // No memory for the copy: this composite is not shown; nothing goes back to the library.
+  }
   return true;
 }
 
