@@ -186,7 +186,7 @@ IMFSample* PictorDuplicateSample(IMFSample* source, TSamplePool* pool)
   if (FAILED(hr) && hr != MF_E_NO_SAMPLE_DURATION) FailCopy(kName, hr);
 
   ComPtr<IMFSample> copy;
-  hr = MFCreateSample(&copy);
+  hr = TMFRuntime::CreateSharedSample(&copy);
   if (FAILED(hr)) FailCopy(kName, hr);
   if (FAILED(hr = copy->SetSampleFlags(flags)) || (hasTime && FAILED(hr = copy->SetSampleTime(time))) ||
       (hasDuration && FAILED(hr = copy->SetSampleDuration(duration))))
@@ -219,7 +219,7 @@ namespace {
 ComPtr<IMFMediaBuffer> NewCopyBuffer(DWORD length, TSamplePool* pool, const char* name)
 {
   ComPtr<IMFMediaBuffer> copy;
-  const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : MFCreateMemoryBuffer(length, &copy);
+  const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : TMFRuntime::CreateSharedMemoryBuffer(length, &copy);
   if (FAILED(hr)) FailCopy(name, hr);
   return copy;
 }
