@@ -34,6 +34,9 @@ is_own() {
 linked_files() {
   awk '
     NR == 1 { dir = $2; next }
+    # A short-form import member (import libraries made by lld or llvm-dlltool) is read
+    # under the name of the DLL it imports from: no code of that DLL is linked in.
+    /^ld\.lld: Reading [^( \/]*\.[dD][lL][lL]$/ { next }
     /^ld\.lld: Reading [^( ]*$/ {
       path = substr($0, 17); if (path !~ /^\//) path = dir "/" path
       n = split(path, parts, "/"); name = parts[n]
