@@ -5,7 +5,7 @@
 // function, and software cameras listed by Media Foundation may have no device interface.
 #include "capture/CameraListWatcher.h"
 
-#include "capture/CaptureFeatures.h"
+#include "capture/PictorState.h"
 #include "media/MFRuntime.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
@@ -269,11 +269,8 @@ void TPictor::SetCameraListCallback(TCameraListChangedProc callback, void* conte
 {
   static const char kName[] = "TPictor::SetCameraListCallback";
   const TLogScope scope(kName);
-  if (!pFeatures) {
-    LogError("%s no memory for the watcher", kName);
-    return;
-  }
-  TCameraListWatcher*& watcher = pFeatures->pListWatcher;
+  if (StateMissing(pState, kName)) return;
+  TCameraListWatcher*& watcher = pState->pListWatcher;
   if (!callback) {
     if (watcher) watcher->Stop();
     watcher = nullptr;

@@ -11,11 +11,12 @@
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
 #include "capture/CameraClose.h"
-#include "capture/CaptureFeatures.h"
-#include "media/MFRuntime.h"
+#include "capture/PictorState.h"
 #include "capture/ReadCallback.h"
+#include "capture/Session.h"
 #include "capture/WatchedSource.h"
 #include "capture/WideField.h"
+#include "media/MFRuntime.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
@@ -139,10 +140,12 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
-  // A capture being started reads through its callback; every other use reads nothing.
+  // A capture being started reads through its session's hand-over; every other use reads
+  // nothing.
+  TReadCallback* reads = pState->Session ? pState->Session->ReadHandOver() : nullptr;
   HRESULT failure = S_OK;
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback, &failure);
-  if (pFeatures) pFeatures->ActivationError = result ? S_OK : failure;
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, reads, &failure);
+  pState->ActivationError = result ? S_OK : failure;
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
@@ -230,8 +233,7 @@ void TPictor::DeactivateDevice()
   // too, but only by default). The reader holds the source; it goes first. A camera that
   // does not close in time is left to close by itself.
   const bool closed = CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, "TPictor::DeactivateDevice");
-  if (pFeatures) pFeatures->CameraStillClosing = !closed;
+  if (pState) pState->CameraStillClosing = !closed;
   pMediaSource = nullptr;
   pSourceReader = nullptr;
-  ReleaseApartmentHold();
 }

@@ -2,10 +2,13 @@
 #include "capture/FrameDelivery.h"
 
 #include "Pictor.h"
-#include "media/MFRuntime.h"
-#include "media/SamplePool.h"
+#include "capture/FrameInfo.h"
+#include "capture/PictorState.h"
+#include "capture/Session.h"
 #include "common/Ownership_win.h"
 #include "convert/MFVideoConverter.h"
+#include "media/MFRuntime.h"
+#include "media/SamplePool.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -74,7 +77,7 @@ void TPictorFrameSink::ProcessRGB32Sample(IMFSample* sample, unsigned int width,
 
 void TPictorFrameSink::FrameDropped()
 {
-  Pictor.CaptureFrameDropped();
+  Pictor.pState->Status.FrameDropped();
 }
 
 IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
@@ -148,8 +151,12 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 
   if (pPictorImageReady) {
     if (LogTraceEnabled()) LogVerbose("%s before pPictorImageReady", kName);
-    DeliverToHost(sample, width, height, topDown, lock.Data);
-    CaptureFrameDelivered();
+    TCaptureSession* session = pState->Session.get();
+    if (pPictorImageReady == ExtendedCallbackMarker && session && session->DeliversWithInfo())
+      session->DeliverWithInfo(sample, width, height, topDown, lock.Data, pImageReadyContext);
+    else
+      pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
+    pState->Status.FrameDelivered();
     if (LogTraceEnabled()) LogVerbose("%s after pPictorImageReady", kName);
   }
 
