@@ -5,7 +5,6 @@
 // thread), camera, session, callback.
 #include "Pictor.h"
 
-#include "capture/FrameDelivery.h"
 #include "capture/FrameInfo.h"
 #include "capture/PictorFormats.h"
 #include "capture/PictorState.h"
@@ -44,11 +43,11 @@ bool CheckStartArguments(const wchar_t* symbolicLink, TImageReadyCallback callba
 
 // The converter for the native type, which takes over a reference of its own, added only
 // once its memory is there: a failing allocation throws before anything is held.
-TMFVideoConverter* NewConverter(TFrameSink* sink, IMFMediaType* type, bool topDown, TPictorConversion conversion)
+TMFVideoConverter* NewConverter(TFrameSink* sink, IMFMediaType* type, bool topDown, bool builtIn)
 {
   void* memory = ::operator new(sizeof(TMFVideoConverter));
   type->AddRef();
-  return new (memory) TMFVideoConverter(sink, type, topDown, conversion);
+  return new (memory) TMFVideoConverter(sink, type, topDown, builtIn);
 }
 
 }  // namespace
@@ -68,7 +67,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     pPictorImageReady = callback;
     pImageReadyContext = context;
     const TImageReadyCallbackEx callbackEx = std::exchange(pState->PendingImageReadyEx, nullptr);
-    pState->Session = TCaptureSession::Create({pMFRuntime, symbolicLink, format,
+    pState->Session = TCaptureSession::Create({this, pMFRuntime, symbolicLink, format,
                                                callback == ExtendedCallbackMarker ? callbackEx : nullptr,
                                                &pState->Status, &pState->AutoReconnect, &bStopCapture});
     if (!pState->Session) return false;
@@ -80,9 +79,8 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
     HRESULT hr = S_OK;
     ComPtr<IMFMediaType> type = SelectNativeType(pSourceReader, format, kStartName, &hr);
     if (!type) return false;
-    if (!pState->pFrameSink) pState->pFrameSink = new TPictorFrameSink(*this);  // may throw: nothing held yet
     // Into the member at once, so that StopCapture deletes it even when it failed.
-    pMFVideoConverter = NewConverter(pState->pFrameSink, type.Get(), topDown, pState->Conversion);
+    pMFVideoConverter = NewConverter(pState->Session.get(), type.Get(), topDown, pState->Conversion == pcBuiltIn);
     if (!pMFVideoConverter->bInitialized) {
       LogError("%s unable to use video converter", kStartName);
       return false;
@@ -131,9 +129,8 @@ void TPictor::StopCapture()
   const TLogScope scope(kName);
   // The host's frame callback runs on the converter's thread: a stop from there would wait
   // for its own thread. Refused; the host's StopCapture from its thread works.
-  const DWORD caller = GetCurrentThreadId();
-  if ((pMFVideoConverter && pMFVideoConverter->dwConvertThreadId == caller) ||
-      (hCaptureThread && dwCaptureThreadId == caller)) {
+  if ((pMFVideoConverter && pMFVideoConverter->OnConvertThread()) ||
+      (hCaptureThread && dwCaptureThreadId == GetCurrentThreadId())) {
     LogError("%s called from the frame callback, refused", kName);
     return;
   }

@@ -15,10 +15,7 @@
 
 TPictorState::TPictorState() = default;
 
-TPictorState::~TPictorState()
-{
-  delete pFrameSink;
-}
+TPictorState::~TPictorState() = default;
 
 bool StateMissing(const TPictorState* state, const char* operation)
 {

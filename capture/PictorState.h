@@ -13,7 +13,6 @@
 
 class TCameraListWatcher;
 class TCaptureSession;
-class TPictorFrameSink;
 
 class TPictorState {
  public:
@@ -37,8 +36,6 @@ class TPictorState {
   TImageReadyCallbackEx PendingImageReadyEx = nullptr;
   // The camera list notices (capture/CameraListWatcher_win.cpp); null while off.
   TCameraListWatcher* pListWatcher = nullptr;
-  // What the converter hands its frames to; made with the first converter.
-  TPictorFrameSink* pFrameSink = nullptr;
   // The running capture, from StartCapture to StopCapture. Written by the host thread only
   // while no thread of the capture runs; read by the capture and converter threads.
   std::unique_ptr<TCaptureSession> Session;

@@ -68,10 +68,6 @@ class TReadCallback final {
   // Windows' reader does; Wine 8.0's reader drops both without an answer.
   void Fault(unsigned line, HRESULT status);
 
-  // Capture thread, between reads: waits until `event` is signalled, a stop is requested
-  // or the time is up; may also return earlier. False once a stop was requested.
-  bool WaitBetweenReads(HANDLE event, DWORD timeoutMs);
-
   // Host thread: wakes the capture thread's wait for good.
   void RequestStop();
   // Once the capture thread has ended: every later answer is dropped unread.

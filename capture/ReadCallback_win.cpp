@@ -189,21 +189,6 @@ TReadCallback::TWaitResult TReadCallback::WaitForAnswer(DWORD timeoutMs, bool st
   }
 }
 
-bool TReadCallback::WaitBetweenReads(HANDLE event, DWORD timeoutMs)
-{
-  {
-    TExclusiveSRWHold hold(Lock);
-    if (bStopRequested) return false;
-  }
-  // A stop sets hWake after its flag. hWake may also still be set from the last answer
-  // (WaitForAnswer returns without waiting when the answer is there): the wait then ends
-  // early, and the caller looks again.
-  const HANDLE events[] = {hWake, event};
-  WaitForMultipleObjects(2, events, FALSE, timeoutMs);
-  TExclusiveSRWHold hold(Lock);
-  return !bStopRequested;
-}
-
 void TReadCallback::RequestStop()
 {
   {

@@ -10,6 +10,9 @@
 // reach its media source through TCaptureCamera's lock. At the stop, once the capture thread
 // has ended, the camera goes back to the slot, which closes it. So the object's slot is only
 // ever written by the host thread.
+//
+// It is also the converter's frame sink: the converter's output samples come from its pool,
+// and the frames go on to the object's ProcessRGB32Sample.
 #pragma once
 
 #include "Pictor.h"
@@ -17,6 +20,7 @@
 #include "capture/FrameInfo.h"
 #include "capture/ReadCallback.h"
 #include "common/Ownership_win.h"
+#include "convert/FrameSink.h"
 #include "media/SamplePool.h"
 
 #include <windows.h>
@@ -32,10 +36,11 @@ class TCaptureStatus;
 class TMFRuntime;
 class TMFVideoConverter;
 
-class TCaptureSession {
+class TCaptureSession final : public TFrameSink {
  public:
   // What the session runs with, fixed at its start.
   struct TSettings {
+    TPictor* Owner;  // whose ProcessRGB32Sample and CreateNewOutputSample the frames go through
     TMFRuntime* Runtime;
     const wchar_t* Link;
     TPictorFormat Format;                // looked for again on a reopened camera
@@ -76,6 +81,14 @@ class TCaptureSession {
   void Run();
   void ThreadEnded();
 
+  // The converter's frame sink (convert thread; ReserveOutputs on the host thread).
+  void ReserveOutputs(unsigned int width, unsigned int height, int count) override;
+  IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height) override;
+  void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown) override;
+  void FrameDropped() override;
+  // Buffers of the converter's output samples.
+  TSamplePool& OutputPool() { return Outputs; }
+
   // Converter thread, SampleLock held: the frame to the extended callback with its information.
   void DeliverWithInfo(IMFSample* sample, unsigned int width, unsigned int height, bool topDown, unsigned char* pixels,
                        void* context);
@@ -88,9 +101,9 @@ class TCaptureSession {
   bool StopRequested() const { return pStopRequested->load(); }
   HRESULT ReadNext(TReadCallback::TAnswer* answer, bool* stopped);
   bool ContinueAfterLoss(HRESULT loss);
-  void TakeFrame(IMFSample* sample);
+  void TakeFrame(IMFSample* sample, long long previousFrameAt);
+  bool Admit(long long previousFrameAt);
   void HandOver(IMFSample* sample, const TPictorFrameInfo& info);
-  void HoldBackRead(long long lastFrameAt);
   void EndOutstandingRead();
 
   // Reconnection (capture/SessionReconnect_win.cpp): waits for the lost camera and reopens
@@ -101,6 +114,7 @@ class TCaptureSession {
   bool HoldMultithreadedApartment();
   void ReleaseApartmentHold();
 
+  TPictor& Owner;
   TMFRuntime* const pRuntime;
   const TPictorFormat Format;
   TCaptureStatus& Status;
@@ -133,4 +147,5 @@ class TCaptureSession {
 
   // Converter thread: the sequence number the next frame has when none was dropped.
   unsigned long long NextDelivered = 0;
+  TSamplePool Outputs;
 };

@@ -20,6 +20,7 @@
 #include <mfreadwrite.h>
 
 #include <new>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -36,9 +37,9 @@ constexpr DWORD kShutdownGraceMs = 1000;
 // How long a stop waits for the reader, released, to let go of the session's hand-over.
 constexpr DWORD kReadersReleaseMs = 1000;
 
-// How long the next read is held back while every parallel decoder is busy: three
-// quarters of the camera's frame period, at most 50 ms; 0 (not at all) when the format
-// gives no frame rate.
+// How long a frame is held back while every parallel decoder is busy: three quarters of the
+// camera's frame period since the previous frame, at most 50 ms; 0 (not at all) when the
+// format gives no frame rate.
 DWORD ReadHoldBackMs(const TPictorFormat& format)
 {
   if (format.FrameRate == 0) return 0;
@@ -62,7 +63,8 @@ std::unique_ptr<TCaptureSession> TCaptureSession::Create(const TSettings& settin
 }
 
 TCaptureSession::TCaptureSession(const TSettings& settings, TReadCallback* reads)
-    : pRuntime(settings.Runtime),
+    : Owner(*settings.Owner),
+      pRuntime(settings.Runtime),
       Format(settings.Format),
       Status(*settings.Status),
       AutoReconnect(*settings.AutoReconnect),
@@ -147,7 +149,6 @@ void TCaptureSession::Run()
   DWORD lastRateLine = 0;
   long long lastFrameAt = 0;
   while (!StopRequested()) {
-    HoldBackRead(lastFrameAt);
     TReadCallback::TAnswer answer;
     bool stopped = false;
     const HRESULT hr = ReadNext(&answer, &stopped);
@@ -159,7 +160,7 @@ void TCaptureSession::Run()
     }
     LogVerbose("%s after ReadSample", kName);
     LogFrameRate(kName, &meter, lastRateLine);
-    lastFrameAt = PerformanceCounterIn100ns();
+    const long long previousFrameAt = std::exchange(lastFrameAt, PerformanceCounterIn100ns());
     // The error flag ends the capture whatever other flags come with it; a sample that comes
     // with it is not used. The reader gives no result of its own then.
     if (answer.Flags & MF_SOURCE_READERF_ERROR) {
@@ -167,7 +168,7 @@ void TCaptureSession::Run()
       if (ContinueAfterLoss(E_FAIL)) continue;
       break;
     }
-    if (answer.Sample) TakeFrame(answer.Sample.Get());
+    if (answer.Sample) TakeFrame(answer.Sample.Get(), previousFrameAt);
     // After the end of the stream the reader answers every read at once, without a sample:
     // reading on would only spin.
     if (answer.Flags & MF_SOURCE_READERF_ENDOFSTREAM) {
@@ -201,7 +202,7 @@ bool TCaptureSession::ContinueAfterLoss(HRESULT loss)
   return false;
 }
 
-void TCaptureSession::TakeFrame(IMFSample* sample)
+void TCaptureSession::TakeFrame(IMFSample* sample, long long previousFrameAt)
 {
   if (bResumePending) {
     // The capture counts as resumed with the first frame the reopened camera gives.
@@ -212,13 +213,27 @@ void TCaptureSession::TakeFrame(IMFSample* sample)
   }
   // Every frame read is numbered, the dropped ones too.
   const TPictorFrameInfo info = Stamper.Stamp(sample);
-  // While the converter works on a frame the mailbox would drop this one: drop it before
-  // copying it, so that a fast camera does not take the converter's processor time with
-  // copies nobody receives.
-  if (pConverter->IsConverting())
-    Status.FrameDropped();
-  else
+  if (Admit(previousFrameAt))
     HandOver(sample, info);
+  else
+    Status.FrameDropped();
+}
+
+// Whether the converter takes the frame: it is dropped before its copy is paid for while the
+// converter could not take it. While every parallel decoder is busy it waits for one to go
+// idle, until the hold-back time since the previous frame has passed: a paced camera's frame
+// is then late already and dropped at once, as it would be without parallel decoders, while
+// an unpaced camera, which would otherwise be read without pause only to have its frames
+// dropped, is read as fast as the decoders go.
+bool TCaptureSession::Admit(long long previousFrameAt)
+{
+  for (;;) {
+    const TFrameAdmission admission = pConverter->Admission();
+    if (admission != TFrameAdmission::HoldBack) return admission == TFrameAdmission::Take;
+    const long long elapsedMs = (PerformanceCounterIn100ns() - previousFrameAt) / 10000;
+    if (elapsedMs < 0 || elapsedMs >= HoldBackMs) return false;
+    if (!pConverter->WaitForRoom(hStopEvent.Get(), HoldBackMs - static_cast<DWORD>(elapsedMs))) return false;
+  }
 }
 
 // Copies one sample into the converter's mailbox. A failed copy loses this frame only; the
@@ -241,26 +256,11 @@ void TCaptureSession::HandOver(IMFSample* sample, const TPictorFrameInfo& info)
   // allocate one in the middle of the run.
   DWORD length = 0;
   if (!bCopiesReserved && SUCCEEDED(copy->GetTotalLength(&length)) && length != 0) {
-    CopyPool.Reserve(length, pConverter->InputSamplesAtMost() - 1);
+    CopyPool.Reserve(length, pConverter->InputsInFlight() - 1);
     bCopiesReserved = true;
   }
   AttachFrameInfo(copy, info);
   pConverter->SetInputSample(copy);
-}
-
-// A camera faster than the parallel decoders (an unpaced one answers every read at once)
-// would have the thread read and drop frames without pause, on the processors the
-// decoders need. While every decoder is busy, the next read waits until one is idle, or
-// until the hold-back time since the last frame has passed: a paced camera's next frame
-// is not due before then, so it is read at its time and, finding every decoder busy,
-// dropped as before.
-void TCaptureSession::HoldBackRead(long long lastFrameAt)
-{
-  while (pConverter->HoldsBackReads()) {
-    const long long elapsedMs = (PerformanceCounterIn100ns() - lastFrameAt) / 10000;
-    if (elapsedMs < 0 || elapsedMs >= HoldBackMs) return;
-    if (!Reads->WaitBetweenReads(pConverter->hDecoderIdleEvent, HoldBackMs - static_cast<DWORD>(elapsedMs))) return;
-  }
 }
 
 // A stop found a read outstanding. A camera that does not answer it within the grace
@@ -278,4 +278,24 @@ void TCaptureSession::EndOutstandingRead()
   if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
   if (Reads->WaitForAnswer(kShutdownGraceMs, false, &ignored) != TReadCallback::wrAnswered)
     LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);
+}
+
+void TCaptureSession::ReserveOutputs(unsigned int width, unsigned int height, int count)
+{
+  Outputs.Reserve(width * height * 4u, count);
+}
+
+IMFSample* TCaptureSession::CreateNewOutputSample(unsigned int width, unsigned int height)
+{
+  return Owner.CreateNewOutputSample(width, height);
+}
+
+void TCaptureSession::ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown)
+{
+  Owner.ProcessRGB32Sample(sample, width, height, topDown);
+}
+
+void TCaptureSession::FrameDropped()
+{
+  Status.FrameDropped();
 }

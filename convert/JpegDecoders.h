@@ -14,15 +14,29 @@
 
 struct IMFSample;
 class TBuiltInConverter;
-class TMFVideoConverter;
+
+// What the decoders need of whoever runs them (the converter).
+class TJpegDecoderClient {
+ public:
+  // Decoder thread: one frame through `kernels` into an RGB32 sample owned by the caller;
+  // null, with the frame counted as dropped, when it does not convert. Never throws.
+  virtual IMFSample* DecodeFrame(TBuiltInConverter* kernels, IMFSample* input) = 0;
+  // Converter thread, in DeliverReady: one decoded frame to the host. Never throws.
+  virtual void DeliverDecoded(IMFSample* frame) = 0;
+  // Decoder thread: a decoded frame waits for DeliverReady.
+  virtual void FrameDecoded() = 0;
+
+ protected:
+  ~TJpegDecoderClient() = default;
+};
 
 class TJpegDecoders {
  public:
   static constexpr int kMaxDecoders = 4;
 
-  // `count` decoders (1 to kMaxDecoders) for frames of the converter's size. Success is
-  // read from Ready(); the converter deletes the object after its own thread has ended.
-  TJpegDecoders(TMFVideoConverter* converter, int count);
+  // `count` decoders (1 to kMaxDecoders) for frames of width x height. Success is read from
+  // Ready(); the client deletes the object after its own thread has ended.
+  TJpegDecoders(TJpegDecoderClient& client, unsigned int width, unsigned int height, int count);
   // Stops and joins the decoder threads, then releases the frames they still hold.
   ~TJpegDecoders();
   TJpegDecoders(const TJpegDecoders&) = delete;
@@ -36,6 +50,9 @@ class TJpegDecoders {
   bool Submit(IMFSample* sample);
   // True when a frame handed over now would find no idle decoder.
   bool AllBusy() const;
+  // Waits until a decoder goes idle, `stop` is set or the time is up; false once `stop` is
+  // set.
+  bool WaitForIdle(HANDLE stop, DWORD timeoutMs) const;
   // Converter thread, with SampleLock held: hands on every decoded frame whose turn has
   // come, in sequence order; a frame that failed to decode only gives up its turn.
   void DeliverReady();
@@ -61,9 +78,11 @@ class TJpegDecoders {
   // Converter thread: hands the frame of `sequence` to the host when it is parked, and
   // frees the place afterwards.
   bool DeliverParked(uint64_t sequence);
-  void DeliverFrame(IMFSample* frame);
+  // A decoder is idle again: a capture thread holding a frame back may go on.
+  void DecoderIdle() { SetEvent(hIdleEvent); }
 
-  TMFVideoConverter* Converter;
+  TJpegDecoderClient& Client;
+  HANDLE hIdleEvent = nullptr;  // auto-reset
   TDecoder Decoders[kMaxDecoders];
   int DecoderCount = 0;
   uint64_t NextSequence = 0;        // capture thread

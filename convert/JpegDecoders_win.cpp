@@ -9,7 +9,6 @@
 
 #include "common/Ownership_win.h"
 #include "convert/BuiltInConverter.h"
-#include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -21,14 +20,15 @@ namespace {
 const char* const kName = "TJpegDecoders";
 }
 
-TJpegDecoders::TJpegDecoders(TMFVideoConverter* converter, int count) : Converter(converter)
+TJpegDecoders::TJpegDecoders(TJpegDecoderClient& client, unsigned int width, unsigned int height, int count)
+    : Client(client), hIdleEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr))
 {
-  if (count < 1 || count > kMaxDecoders) return;
+  if (count < 1 || count > kMaxDecoders || !hIdleEvent) return;
   for (int i = 0; i < count; ++i) {
     TDecoder& decoder = Decoders[i];
     decoder.Owner = this;
-    decoder.Kernels = new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, converter->FrameWidth,
-                                                           converter->FrameHeight, 0, TYuvMatrix::BT601Limited);
+    decoder.Kernels =
+        new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, width, height, 0, TYuvMatrix::BT601Limited);
     decoder.hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.hWake) {
       LogError("%s decoder %d unusable: %s", kName, i, decoder.Kernels ? decoder.Kernels->Error() : "out of memory");
@@ -61,6 +61,7 @@ TJpegDecoders::~TJpegDecoders()
     decoder.Kernels = nullptr;
   }
   ReleaseAndNull(Parked);
+  if (hIdleEvent) CloseHandle(hIdleEvent);
 }
 
 bool TJpegDecoders::Submit(IMFSample* sample)
@@ -84,6 +85,12 @@ bool TJpegDecoders::AllBusy() const
   return true;
 }
 
+bool TJpegDecoders::WaitForIdle(HANDLE stop, DWORD timeoutMs) const
+{
+  const HANDLE events[] = {stop, hIdleEvent};
+  return WaitForMultipleObjects(2, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
+}
+
 void TJpegDecoders::DeliverReady()
 {
   for (;;) {
@@ -99,21 +106,11 @@ void TJpegDecoders::DeliverReady()
     // The frame whose turn it is is still being decoded (or being parked): its decoder
     // wakes this thread.
     if (!next) return;
-    if (next->Output) DeliverFrame(next->Output);
+    if (next->Output) Client.DeliverDecoded(next->Output);
     ReleaseAndNull(next->Output);
     ++NextDelivery;
     next->State.store(Idle, std::memory_order_release);
-    SetEvent(Converter->hDecoderIdleEvent);
-  }
-}
-
-void TJpegDecoders::DeliverFrame(IMFSample* frame)
-{
-  // A host callback that throws must not take the thread (and the process) down.
-  try {
-    Converter->DeliverFrame(frame);
-  } catch (...) {
-    LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
+    DecoderIdle();
   }
 }
 
@@ -136,7 +133,7 @@ bool TJpegDecoders::DeliverParked(uint64_t sequence)
   }
   // The place stays taken while the host has the frame: frames in flight stay at one
   // more than the decoders.
-  DeliverFrame(frame);
+  Client.DeliverDecoded(frame);
   {
     const TExclusiveSRWHold hold(ParkLock);
     Parked = nullptr;
@@ -158,21 +155,15 @@ void TJpegDecoders::DecoderThread(TDecoder& decoder)
   while (!bStop) {
     WaitForSingleObject(decoder.hWake, 100);
     if (decoder.State.load(std::memory_order_acquire) != Decoding) continue;
-    IMFSample* output = nullptr;
-    try {
-      output = Converter->ConvertWithKernels(decoder.Kernels, decoder.Input);
-    } catch (...) {
-      LogError("%s unexpected exception, frame dropped", "TJpegDecoders::DecoderThread");
-      Converter->FrameDropped();
-    }
+    IMFSample* output = Client.DecodeFrame(decoder.Kernels, decoder.Input);
     ReleaseAndNull(decoder.Input);
     if (output && Park(decoder.Sequence, output)) {
       decoder.State.store(Idle, std::memory_order_release);
-      SetEvent(Converter->hDecoderIdleEvent);
+      DecoderIdle();
     } else {
       decoder.Output = output;
       decoder.State.store(output ? Decoded : Failed, std::memory_order_release);
     }
-    SetEvent(Converter->hSampleEvent);
+    Client.FrameDecoded();
   }
 }

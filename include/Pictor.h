@@ -216,7 +216,7 @@ class PICTOR_API TPictor {
   void SetDefaultParameters(const wchar_t* symbolicLink);
 
  private:
-  friend class TPictorFrameSink;   // how the converter hands frames over
+  friend class TCaptureSession;    // the running capture, the converter's frame sink
   friend class TCameraAccess;      // how parameter and format calls reach a camera
   friend class TPictorTestAccess;  // white-box tests
 
