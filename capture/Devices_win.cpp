@@ -25,32 +25,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The array MFEnumDeviceSources hands out: count activation objects in CoTaskMem.
-class TActivateArray {
- public:
-  TActivateArray() = default;
-  ~TActivateArray()
-  {
-    if (!devices_) return;
-    for (UINT32 i = 0; i < count_; ++i) {
-      if (devices_[i]) devices_[i]->Release();
-    }
-    CoTaskMemFree(devices_);
-  }
-  TActivateArray(const TActivateArray&) = delete;
-  TActivateArray& operator=(const TActivateArray&) = delete;
-
-  IMFActivate*** PutDevices() { return &devices_; }
-  UINT32* PutCount() { return &count_; }
-  IMFActivate* operator[](UINT32 i) const { return devices_ ? devices_[i] : nullptr; }
-  UINT32 Count() const { return devices_ ? count_ : 0; }
-  UINT32 ReportedCount() const { return count_; }
-
- private:
-  IMFActivate** devices_ = nullptr;
-  UINT32 count_ = 0;
-};
-
 int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity)
 {
   static const char kName[] = "TPictor::EnumerateWebCameras";
@@ -68,8 +42,8 @@ int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity)
     LogInfo("%s unable to set attribute", kName);
     return 0;
   }
-  TActivateArray devices;
-  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutDevices(), devices.PutCount()) != S_OK) {
+  TComArray<IMFActivate> devices;
+  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutItems(), devices.PutCount()) != S_OK) {
     LogInfo("%s unable to enum devices", kName);
     return 0;
   }

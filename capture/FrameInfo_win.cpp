@@ -92,6 +92,7 @@ bool TPictor::StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool 
 void TCaptureSession::DeliverWithInfo(IMFSample* sample, unsigned int width, unsigned int height, bool topDown,
                                       unsigned char* pixels, void* context)
 {
+  PICTOR_DCHECK_THREAD(OnConvertThread);
   TPictorFrameInfo info;
   if (!ReadFrameInfo(sample, &info)) info.Sequence = NextDelivered;
   info.DroppedBefore = info.Sequence >= NextDelivered ? info.Sequence - NextDelivered : 0;

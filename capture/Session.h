@@ -20,6 +20,7 @@
 #include "capture/FrameInfo.h"
 #include "capture/ReadCallback.h"
 #include "common/Ownership_win.h"
+#include "common/Thread_win.h"
 #include "convert/FrameSink.h"
 #include "media/SamplePool.h"
 
@@ -62,8 +63,8 @@ class TCaptureSession final : public TFrameSink {
   // False (after an error line) when no thread could be made.
   bool Start(IMFMediaSource* source, IMFSourceReader* reader, TMFVideoConverter* converter,
              LPTHREAD_START_ROUTINE routine, void* parameter);
-  HANDLE Thread() const { return hThread.Get(); }
-  DWORD ThreadId() const { return dwThreadId; }
+  HANDLE Thread() const { return CaptureThread.Handle(); }
+  DWORD ThreadId() const { return CaptureThread.ThreadId(); }
   // Host thread, stopping (the stop request is set): wakes the capture thread's waits and
   // joins it; whatever the readers still answer is dropped from then on.
   void Stop();
@@ -127,11 +128,10 @@ class TCaptureSession final : public TFrameSink {
   // The camera's reader; the capture thread's from the start to the stop.
   Microsoft::WRL::ComPtr<IMFSourceReader> Reader;
   TMFVideoConverter* pConverter = nullptr;  // the object's; outlives the capture thread
-  TUniqueHandle hThread;
-  DWORD dwThreadId = 0;
-  TUniqueHandle hStopEvent;  // manual-reset; set by Stop
+  TLibraryThread CaptureThread;             // its stop event wakes every wait of the loop
 
-  // Capture thread.
+  // Capture thread (checked in debug builds), from the start to the stop.
+  TThreadChecker OnCaptureThread;
   TSamplePool CopyPool;  // buffers of the frames' copies
   bool bCopiesReserved = false;
   DWORD HoldBackMs = 0;
@@ -146,6 +146,7 @@ class TCaptureSession final : public TFrameSink {
   void* ApartmentHold = nullptr;
 
   // Converter thread: the sequence number the next frame has when none was dropped.
+  TThreadChecker OnConvertThread;
   unsigned long long NextDelivered = 0;
   TSamplePool Outputs;
 };

@@ -54,6 +54,7 @@ void TCaptureSession::ReleaseApartmentHold()
 
 bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
 {
+  PICTOR_DCHECK_THREAD(OnCaptureThread);
   if (!AutoReconnect || StopRequested()) return false;
   const TLogScope scope(kName);
   bool failedAgain = false;
@@ -73,7 +74,7 @@ bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
   // A stop ends the wait at once; the first look comes at once only for a camera that
   // failed again.
   for (DWORD wait = failedAgain ? 0 : retry; !reopened; wait = retry) {
-    if (StopRequested() || WaitForSingleObject(hStopEvent.Get(), wait) == WAIT_OBJECT_0) break;
+    if (StopRequested() || CaptureThread.StopRequested(wait)) break;
     reopened = ReopenCamera();
   }
   if (com == S_OK) CoUninitialize();

@@ -54,7 +54,7 @@ std::unique_ptr<TCaptureSession> TCaptureSession::Create(const TSettings& settin
   ComPtr<TReadCallback> reads = AdoptComPtr(TReadCallback::Create());
   std::unique_ptr<TCaptureSession> session;
   if (reads) session.reset(new TCaptureSession(settings, reads.Get()));
-  if (!session || !session->hStopEvent) {
+  if (!session || !session->CaptureThread.StopHandle()) {
     LogError("%s unable to create the read callback error %d", "TPictor::StartCapture",
              static_cast<int>(GetLastError()));
     return nullptr;
@@ -72,7 +72,6 @@ TCaptureSession::TCaptureSession(const TSettings& settings, TReadCallback* reads
       ImageReadyEx(settings.ImageReadyEx),
       Reads(reads),
       RunningCamera(settings.Link),
-      hStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       HoldBackMs(ReadHoldBackMs(settings.Format))
 {
 }
@@ -90,28 +89,19 @@ bool TCaptureSession::Start(IMFMediaSource* source, IMFSourceReader* reader, TMF
   RunningCamera.Replace(AdoptComPtr(source));
   pConverter = converter;
   Status.Started();
-  DWORD id = 0;
-  hThread.Reset(CreateThread(nullptr, 0, routine, parameter, 0, &id));
-  if (!hThread) {
+  if (!CaptureThread.Start(L"Pictor capture", routine, parameter)) {
     LogError("%s unable to create capture thread error %d", "TPictor::StartCapture", static_cast<int>(GetLastError()));
     return false;
   }
-  dwThreadId = id;
   return true;
 }
 
 void TCaptureSession::Stop()
 {
-  // The thread waits for each read's answer on the hand-over, and between reads on the stop
-  // event: both wake it. Its wait for a read still outstanding is bounded
-  // (EndOutstandingRead), so this join is.
-  Reads->RequestStop();
-  SetEvent(hStopEvent.Get());
-  if (hThread) {
-    WaitForSingleObject(hThread.Get(), INFINITE);
-    hThread.Reset();
-    dwThreadId = 0;
-  }
+  // Every wait of the thread ends on the stop event. Its wait for a read still outstanding
+  // is bounded (EndOutstandingRead), so this join is.
+  CaptureThread.RequestStop();
+  CaptureThread.Join(INFINITE);
   // The reader may still answer on its own threads; the answer is dropped from now on.
   Reads->Detach();
 }
@@ -144,6 +134,7 @@ void TCaptureSession::ThreadEnded()
 
 void TCaptureSession::Run()
 {
+  PICTOR_DCHECK_THREAD(OnCaptureThread);
   const TLogScope scope(kName);
   TFPSCalculator meter;
   DWORD lastRateLine = 0;
@@ -191,7 +182,7 @@ HRESULT TCaptureSession::ReadNext(TReadCallback::TAnswer* answer, bool* stopped)
       return hr;
     }
   }
-  *stopped = Reads->WaitForAnswer(INFINITE, true, answer) == TReadCallback::wrStopRequested;
+  *stopped = Reads->WaitForAnswer(INFINITE, CaptureThread.StopHandle(), answer) == TReadCallback::wrStopRequested;
   return *stopped ? S_OK : answer->Status;
 }
 
@@ -204,6 +195,7 @@ bool TCaptureSession::ContinueAfterLoss(HRESULT loss)
 
 void TCaptureSession::TakeFrame(IMFSample* sample, long long previousFrameAt)
 {
+  PICTOR_DCHECK_THREAD(OnCaptureThread);
   if (bResumePending) {
     // The capture counts as resumed with the first frame the reopened camera gives.
     bResumePending = false;
@@ -232,7 +224,7 @@ bool TCaptureSession::Admit(long long previousFrameAt)
     if (admission != TFrameAdmission::HoldBack) return admission == TFrameAdmission::Take;
     const long long elapsedMs = (PerformanceCounterIn100ns() - previousFrameAt) / 10000;
     if (elapsedMs < 0 || elapsedMs >= HoldBackMs) return false;
-    if (!pConverter->WaitForRoom(hStopEvent.Get(), HoldBackMs - static_cast<DWORD>(elapsedMs))) return false;
+    if (!pConverter->WaitForRoom(CaptureThread.StopHandle(), HoldBackMs - static_cast<DWORD>(elapsedMs))) return false;
   }
 }
 
@@ -270,13 +262,13 @@ void TCaptureSession::HandOver(IMFSample* sample, const TPictorFrameInfo& info)
 void TCaptureSession::EndOutstandingRead()
 {
   TReadCallback::TAnswer ignored;
-  if (Reads->WaitForAnswer(kReadGraceMs, false, &ignored) == TReadCallback::wrAnswered) return;
+  if (Reads->WaitForAnswer(kReadGraceMs, nullptr, &ignored) == TReadCallback::wrAnswered) return;
   LogError("%s the camera has not answered a read for %d ms, shutting it down", kName, static_cast<int>(kReadGraceMs));
   // The close takes a reference; the session keeps its own.
   CloseCameraWithin(RunningCamera.Source().Detach(), nullptr, kCameraCloseMs, kName);
   const HRESULT hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
   if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
-  if (Reads->WaitForAnswer(kShutdownGraceMs, false, &ignored) != TReadCallback::wrAnswered)
+  if (Reads->WaitForAnswer(kShutdownGraceMs, nullptr, &ignored) != TReadCallback::wrAnswered)
     LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);
 }
 
@@ -292,6 +284,7 @@ IMFSample* TCaptureSession::CreateNewOutputSample(unsigned int width, unsigned i
 
 void TCaptureSession::ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown)
 {
+  PICTOR_DCHECK_THREAD(OnConvertThread);
   Owner.ProcessRGB32Sample(sample, width, height, topDown);
 }
 

@@ -7,6 +7,8 @@
 // decoded frame) is dropped, so latency stays at a few frames.
 #pragma once
 
+#include "common/Thread_win.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -66,8 +68,8 @@ class TJpegDecoders {
     IMFSample* Input = nullptr;            // owned while Decoding
     IMFSample* Output = nullptr;           // owned while Decoded
     uint64_t Sequence = 0;                 // written before State leaves Idle
-    HANDLE hWake = nullptr;                // auto-reset: a frame was handed over, or stop
-    HANDLE hThread = nullptr;
+    TEvent Wake{TEvent::AutoReset};        // a frame was handed over
+    TLibraryThread Thread;
   };
 
   static DWORD WINAPI DecoderThreadAPI(LPVOID parameter);
@@ -79,14 +81,17 @@ class TJpegDecoders {
   // frees the place afterwards.
   bool DeliverParked(uint64_t sequence);
   // A decoder is idle again: a capture thread holding a frame back may go on.
-  void DecoderIdle() { SetEvent(hIdleEvent); }
+  void DecoderIdle() { IdleEvent.Set(); }
 
   TJpegDecoderClient& Client;
-  HANDLE hIdleEvent = nullptr;  // auto-reset
+  TEvent IdleEvent{TEvent::AutoReset};
   TDecoder Decoders[kMaxDecoders];
   int DecoderCount = 0;
-  uint64_t NextSequence = 0;        // capture thread
-  uint64_t NextDelivery = 0;        // converter thread
+  // Each side's own, checked in debug builds.
+  TThreadChecker SubmitThread;  // the capture thread
+  uint64_t NextSequence = 0;
+  TThreadChecker DeliveryThread;  // the converter thread
+  uint64_t NextDelivery = 0;
   SRWLOCK ParkLock = SRWLOCK_INIT;  // guards the two below
   IMFSample* Parked = nullptr;      // owned
   uint64_t ParkedSequence = 0;

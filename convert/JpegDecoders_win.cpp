@@ -21,21 +21,19 @@ const char* const kName = "TJpegDecoders";
 }
 
 TJpegDecoders::TJpegDecoders(TJpegDecoderClient& client, unsigned int width, unsigned int height, int count)
-    : Client(client), hIdleEvent(CreateEventW(nullptr, FALSE, FALSE, nullptr))
+    : Client(client)
 {
-  if (count < 1 || count > kMaxDecoders || !hIdleEvent) return;
+  if (count < 1 || count > kMaxDecoders || !IdleEvent) return;
   for (int i = 0; i < count; ++i) {
     TDecoder& decoder = Decoders[i];
     decoder.Owner = this;
     decoder.Kernels =
         new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, width, height, 0, TYuvMatrix::BT601Limited);
-    decoder.hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.hWake) {
+    if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.Wake) {
       LogError("%s decoder %d unusable: %s", kName, i, decoder.Kernels ? decoder.Kernels->Error() : "out of memory");
       return;
     }
-    decoder.hThread = CreateThread(nullptr, 0, DecoderThreadAPI, &decoder, 0, nullptr);
-    if (!decoder.hThread) {
+    if (!decoder.Thread.Start(L"Pictor JPEG decoder", DecoderThreadAPI, &decoder)) {
       LogError("%s unable to create decoder thread %d error %d", kName, i, static_cast<int>(GetLastError()));
       return;
     }
@@ -49,30 +47,26 @@ TJpegDecoders::~TJpegDecoders()
 {
   bStop = true;
   for (TDecoder& decoder : Decoders) {
-    if (decoder.hThread) {
-      SetEvent(decoder.hWake);
-      WaitForSingleObject(decoder.hThread, INFINITE);
-      CloseHandle(decoder.hThread);
-    }
-    if (decoder.hWake) CloseHandle(decoder.hWake);
+    decoder.Thread.RequestStop();
+    decoder.Thread.Join(INFINITE);
     ReleaseAndNull(decoder.Input);
     ReleaseAndNull(decoder.Output);
     delete decoder.Kernels;
     decoder.Kernels = nullptr;
   }
   ReleaseAndNull(Parked);
-  if (hIdleEvent) CloseHandle(hIdleEvent);
 }
 
 bool TJpegDecoders::Submit(IMFSample* sample)
 {
+  PICTOR_DCHECK_THREAD(SubmitThread);
   for (int i = 0; i < DecoderCount; ++i) {
     TDecoder& decoder = Decoders[i];
     if (decoder.State.load(std::memory_order_acquire) != Idle) continue;
     decoder.Input = sample;
     decoder.Sequence = NextSequence++;
     decoder.State.store(Decoding, std::memory_order_release);
-    SetEvent(decoder.hWake);
+    decoder.Wake.Set();
     return true;
   }
   return false;
@@ -87,12 +81,13 @@ bool TJpegDecoders::AllBusy() const
 
 bool TJpegDecoders::WaitForIdle(HANDLE stop, DWORD timeoutMs) const
 {
-  const HANDLE events[] = {stop, hIdleEvent};
+  const HANDLE events[] = {stop, IdleEvent.Get()};
   return WaitForMultipleObjects(2, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
 }
 
 void TJpegDecoders::DeliverReady()
 {
+  PICTOR_DCHECK_THREAD(DeliveryThread);
   for (;;) {
     if (DeliverParked(NextDelivery)) {
       ++NextDelivery;
@@ -152,8 +147,9 @@ DWORD WINAPI TJpegDecoders::DecoderThreadAPI(LPVOID parameter)
 void TJpegDecoders::DecoderThread(TDecoder& decoder)
 {
   const TLogScope scope("TJpegDecoders::DecoderThread");
+  const HANDLE events[] = {decoder.Thread.StopHandle(), decoder.Wake.Get()};
   while (!bStop) {
-    WaitForSingleObject(decoder.hWake, 100);
+    WaitForMultipleObjects(2, events, FALSE, 100);
     if (decoder.State.load(std::memory_order_acquire) != Decoding) continue;
     IMFSample* output = Client.DecodeFrame(decoder.Kernels, decoder.Input);
     ReleaseAndNull(decoder.Input);

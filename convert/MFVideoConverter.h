@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+#include "common/Thread_win.h"
 #include "convert/FrameSink.h"
 #include "convert/JpegDecoders.h"
 
@@ -41,10 +42,10 @@ class TMFVideoConverter final : private TJpegDecoderClient {
   // its copy is paid for while the convert thread works on another; while every parallel
   // decoder is busy it waits for one instead: the decoders take every processor, and an
   // unpaced camera's frames read only to be dropped would take theirs.
-  TFrameAdmission Admission() const;
+  TFrameAdmission Admission();
   // Capture thread, after HoldBack: waits until a decoder goes idle, `stop` is set or the
   // time is up (it may also return earlier). False once `stop` is set.
-  bool WaitForRoom(HANDLE stop, DWORD timeoutMs) const;
+  bool WaitForRoom(HANDLE stop, DWORD timeoutMs);
   // Capture thread: hands one sample (its reference) to the one-sample mailbox. The
   // sample is dropped when the convert thread is busy with a frame.
   void SetInputSample(IMFSample* sample);
@@ -53,7 +54,7 @@ class TMFVideoConverter final : private TJpegDecoderClient {
   // thread's and the mailbox's. The capture reserves that many copy buffers.
   int InputsInFlight() const;
   // True on the convert thread, where the host's frame callback runs.
-  bool OnConvertThread() const { return GetCurrentThreadId() == dwConvertThreadId; }
+  bool OnConvertThread() const { return Thread.IsCurrent(); }
 
   // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
   // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and
@@ -91,13 +92,11 @@ class TMFVideoConverter final : private TJpegDecoderClient {
   INT32 FrameStride;      // of the frames handed on: its sign is the row order
   DWORD OutputPitch = 0;  // bytes per row of the transform's (always top-down) output
   GUID InputSubType;
-  HANDLE hConvertThread;
-  DWORD dwConvertThreadId;
   // Written by the destructor's thread, read by the convert thread once per pass.
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
-  HANDLE hSampleEvent;                   // auto-reset; signalled when a sample was stored
-  std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
+  TEvent SampleEvent{TEvent::AutoReset};  // set when a sample was stored, or a decoded frame waits
+  std::atomic<bool> bConverting{false};   // convert thread, read by the capture thread
   // The built-in kernels and their JPEG decompressor (one per capture); null when the
   // Color Converter DSP or the plain pass-through is used. Used by the convert thread.
   TBuiltInConverter* pBuiltIn;
@@ -106,6 +105,11 @@ class TMFVideoConverter final : private TJpegDecoderClient {
   TJpegDecoders* pDecoders = nullptr;
 
  private:
+  TLibraryThread Thread;  // the convert thread
+  // The input side (Admission, WaitForRoom, SetInputSample) is one thread's, the capture
+  // thread's: checked in debug builds.
+  TThreadChecker InputThread;
+
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
   void ConvertThread();
   // The constructor's steps: wake-up event, the conversion for the input subtype, the

@@ -184,14 +184,16 @@ int JpegDecodersFor(const GUID& subtype)
 
 std::atomic<int> TMFVideoConverter::JpegDecoderLimit{0};
 
-TFrameAdmission TMFVideoConverter::Admission() const
+TFrameAdmission TMFVideoConverter::Admission()
 {
+  PICTOR_DCHECK_THREAD(InputThread);
   if (pDecoders) return pDecoders->AllBusy() ? TFrameAdmission::HoldBack : TFrameAdmission::Take;
   return bConverting ? TFrameAdmission::Drop : TFrameAdmission::Take;
 }
 
-bool TMFVideoConverter::WaitForRoom(HANDLE stop, DWORD timeoutMs) const
+bool TMFVideoConverter::WaitForRoom(HANDLE stop, DWORD timeoutMs)
 {
+  PICTOR_DCHECK_THREAD(InputThread);
   return pDecoders ? pDecoders->WaitForIdle(stop, timeoutMs) : WaitForSingleObject(stop, 0) != WAIT_OBJECT_0;
 }
 
@@ -243,10 +245,7 @@ TMFVideoConverter::TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, 
       FrameHeight(0),
       FrameStride(0),
       InputSubType(GUID_NULL),
-      hConvertThread(nullptr),
-      dwConvertThreadId(0),
       bStopConvert(false),
-      hSampleEvent(nullptr),
       pBuiltIn(nullptr)
 {
   // Written by hand: this entry line ends with a space that the exit line lacks.
@@ -262,8 +261,7 @@ bool TMFVideoConverter::Initialize(bool builtIn)
     LogError("%s no frame sink", kCtorName);
     return false;
   }
-  hSampleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!hSampleEvent) {
+  if (!SampleEvent) {
     // Without the wake-up events the threads would only poll; refuse instead.
     LogError("%s CreateEvent error %d", kCtorName, static_cast<int>(GetLastError()));
     return false;
@@ -299,8 +297,7 @@ bool TMFVideoConverter::Initialize(bool builtIn)
   const int outputs = OutputsInFlight();
   if (outputs > 0) pSink->ReserveOutputs(FrameWidth, FrameHeight, outputs);
 
-  hConvertThread = CreateThread(nullptr, 0, ConvertThreadAPI, this, 0, &dwConvertThreadId);
-  if (!hConvertThread) {
+  if (!Thread.Start(L"Pictor convert", ConvertThreadAPI, this)) {
     LogError("%s unable to create a convert thread error %d", kCtorName, static_cast<int>(GetLastError()));
     return false;
   }
@@ -375,14 +372,10 @@ bool TMFVideoConverter::ConfigureTransform()
 TMFVideoConverter::~TMFVideoConverter()
 {
   const TLogScope scope("TMFVideoConverter::~TMFVideoConverter");
-  // Not signalled: the thread notices the flag within one 100 ms wait.
+  // The stop event ends the thread's wait at once; it then sees the flag.
   bStopConvert = true;
-  if (hConvertThread) {
-    WaitForSingleObject(hConvertThread, INFINITE);
-    CloseHandle(hConvertThread);
-    hConvertThread = nullptr;
-    dwConvertThreadId = 0;
-  }
+  Thread.RequestStop();
+  Thread.Join(INFINITE);
   // After the thread that delivers their frames; they signal the sample event until then.
   delete pDecoders;
   pDecoders = nullptr;
@@ -392,15 +385,12 @@ TMFVideoConverter::~TMFVideoConverter()
   ReleaseAndNull(pInputSample);
   delete pBuiltIn;
   pBuiltIn = nullptr;
-  if (hSampleEvent) {
-    CloseHandle(hSampleEvent);
-    hSampleEvent = nullptr;
-  }
   DeleteCriticalSection(&SampleLock);
 }
 
 void TMFVideoConverter::SetInputSample(IMFSample* sample)
 {
+  PICTOR_DCHECK_THREAD(InputThread);
   const TLogScope scope("TMFVideoConverter::SetInputSample", TLogScope::TLevel::Verbose);
   // Never wait for the convert thread: while it holds the lock (converting, or
   // inside the host's callback) the new frame is dropped; otherwise the newest
@@ -428,7 +418,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
   // Woken after the lock is left: the thread only tries the lock, and would otherwise
   // wait a whole pass for this sample.
   if (stored) {
-    SetEvent(hSampleEvent);
+    SampleEvent.Set();
   } else if (sample) {
     sample->Release();
     pSink->FrameDropped();
@@ -446,8 +436,10 @@ void TMFVideoConverter::ConvertThread()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
   const TLogScope scope(kName);
+  const HANDLE events[] = {Thread.StopHandle(), SampleEvent.Get()};
   while (!bStopConvert) {
-    WaitForSingleObject(hSampleEvent, 100);
+    // A stop ends the wait at once; a missed wake-up (the lock was busy) costs one pass.
+    WaitForMultipleObjects(2, events, FALSE, 100);
     const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
     if (hold.Owned() && pDecoders) {
       pDecoders->DeliverReady();  // frames decoded on the decoder threads, in camera order
@@ -586,7 +578,7 @@ void TMFVideoConverter::DeliverDecoded(IMFSample* frame)
 
 void TMFVideoConverter::FrameDecoded()
 {
-  SetEvent(hSampleEvent);
+  SampleEvent.Set();
 }
 
 IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* inputSample)
