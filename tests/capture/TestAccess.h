@@ -13,6 +13,7 @@
 
 class TPictorTestAccess {
  public:
+  static DWORD WINAPI NoThread(LPVOID) { return 0; }
   // The object's session, made for a test the first time: the sink of a converter made by
   // the test, and the owner of the capture loop the test runs.
   static TCaptureSession& Session(TPictor& p)
@@ -29,8 +30,7 @@ class TPictorTestAccess {
     p.pMFVideoConverter = converter;
     p.bStopCapture = false;
     reader->AddRef();
-    Session(p).Start(
-        nullptr, reader, converter, [](LPVOID) -> DWORD { return 0; }, nullptr);
+    Session(p).Start(nullptr, reader, converter, NoThread, nullptr);
     TPictor::CaptureThread(&p);
   }
   static TReadCallback* ReadCallback(TPictor& p) { return Session(p).ReadHandOver(); }

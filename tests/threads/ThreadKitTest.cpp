@@ -31,19 +31,28 @@ struct Owner {
   HANDLE Done = nullptr;
 };
 
+DWORD WINAPI WaitForStop(LPVOID parameter)
+{
+  auto* owner = static_cast<Owner*>(parameter);
+  owner->Name = OwnName();
+  owner->Stopped = owner->Thread.StopRequested(30000);
+  return 0;
+}
+
+DWORD WINAPI FreeOwner(LPVOID parameter)
+{
+  auto* owner = static_cast<Owner*>(parameter);
+  const HANDLE done = owner->Done;
+  delete owner;  // a thread that joined itself here would never get on
+  SetEvent(done);
+  return 0;
+}
+
 // SetThreadDescription exists from Windows 10 1607 on, and in Wine 8.0.
 TEST(LibraryThread, RunsUnderItsNameUntilAskedToStopAndIsJoined)
 {
   Owner owner;
-  ASSERT_TRUE(owner.Thread.Start(
-      L"Pictor test",
-      [](LPVOID parameter) -> DWORD {
-        auto* owner = static_cast<Owner*>(parameter);
-        owner->Name = OwnName();
-        owner->Stopped = owner->Thread.StopRequested(30000);
-        return 0;
-      },
-      &owner));
+  ASSERT_TRUE(owner.Thread.Start(L"Pictor test", WaitForStop, &owner));
   owner.Thread.RequestStop();
   ASSERT_TRUE(owner.Thread.Join(30000));
   EXPECT_TRUE(owner.Stopped);
@@ -54,16 +63,7 @@ TEST(LibraryThread, AThreadWhoseRoutineFreesItsOwnerEndsByItself)
 {
   auto* owner = new Owner;
   HANDLE done = owner->Done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_TRUE(owner->Thread.Start(
-      L"Pictor test",
-      [](LPVOID parameter) -> DWORD {
-        auto* owner = static_cast<Owner*>(parameter);
-        const HANDLE done = owner->Done;
-        delete owner;  // a thread that joined itself here would never get on
-        SetEvent(done);
-        return 0;
-      },
-      owner));
+  ASSERT_TRUE(owner->Thread.Start(L"Pictor test", FreeOwner, owner));
   EXPECT_EQ(WaitForSingleObject(done, 30000), WAIT_OBJECT_0);
   CloseHandle(done);
 }
