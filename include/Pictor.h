@@ -22,10 +22,7 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
-class TPictorFrameSink;
-class TReadCallback;
-struct TCaptureCamera;
-struct TCaptureFeatures;
+class TPictorState;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
 constexpr int kPictorDescrTextCapacity = 512;
@@ -139,19 +136,6 @@ typedef PictorCaptureStatus TPictorCaptureStatus;
 // The status as it grows: Size set by the caller, nothing written past it (PictorC.h).
 typedef PictorCaptureStatusEx TPictorCaptureStatusEx;
 
-// Progress of the current or last capture, written by the capture and converter threads
-// and read by TPictor::GetCaptureStatus from any thread.
-struct TPictorCaptureCounters {
-  std::atomic<int> State{PICTOR_CAPTURE_IDLE};
-  std::atomic<long> Error{0};  // HRESULT that ended the stream
-  std::atomic<unsigned long long> Delivered{0};
-  std::atomic<unsigned long long> Dropped{0};
-  std::atomic<double> FrameRate{0.0};
-  // Rate window, touched only by the converter thread (performance-counter units).
-  long long WindowStart = 0;
-  unsigned long long WindowFrames = 0;
-};
-
 // Base of the library's exceptions: a message text returned by what().
 class PICTOR_API EBaseException : public std::exception {
  public:
@@ -225,17 +209,16 @@ class PICTOR_API TPictor {
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.
   void SetConversion(TPictorConversion conversion);
-  TPictorConversion GetConversion() const { return Conversion; }
+  TPictorConversion GetConversion() const;
 
   TPictorParameters GetParameters(const wchar_t* symbolicLink);
   void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
   void SetDefaultParameters(const wchar_t* symbolicLink);
 
  private:
-  // Library-internal operations (not part of the host interface).
-  friend class TPictorFrameSink;   // how the converter hands frames over
-  friend class TPictorTestAccess;  // white-box tests
+  friend class TCaptureSession;    // the running capture, the converter's frame sink
   friend class TCameraAccess;      // how parameter and format calls reach a camera
+  friend class TPictorTestAccess;  // white-box tests
 
   // Open / close the camera slot (pMediaSource, pSourceReader).
   bool ActivateDevice(const wchar_t* symbolicLink);
@@ -245,63 +228,33 @@ class PICTOR_API TPictor {
   // Frame delivery, called on the converter's thread.
   IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
   void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown);
-  void DeliverToHost(IMFSample* sample, unsigned int width, unsigned int height, bool topDown, unsigned char* pixels);
 
-  // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
-  void CaptureStatusStarted();
-  void CaptureStatusEnded(HRESULT error);
-  void CaptureStatusStopped();
-  void CaptureFrameDelivered();
-  void CaptureFrameDropped();
-
-  // Capture thread: the information of a frame just read, which counts it; handed on
-  // with the frame's copy (capture/FrameInfo_win.cpp).
-  TPictorFrameInfo StampFrame(IMFSample* sample);
-  // The camera's own reason why the last activation failed (S_OK when it did not).
-  HRESULT LastActivationError() const;
-  // After a start that failed because the camera refused it: the status says why.
-  void CaptureStatusStartRefused(HRESULT error);
-  // Capture thread, after a failed read: with auto reconnect on, waits for the camera
-  // and reopens it (true), or returns false when off or stopped meanwhile.
-  bool ReconnectAfterLoss(HRESULT loss);
-  // Capture thread: the first frame after a reconnection; the status says RUNNING again.
-  void CaptureResumed();
-  bool HoldMultithreadedApartment();
-  void ReleaseApartmentHold();
-
-  // The capture thread.
+  // The capture thread: runs the capture session's loop.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
   static void CaptureThread(TPictor* pictor);
 
   TMFRuntime* pMFRuntime;
+  // The camera slot of the format, parameter and activation calls, host thread only. A
+  // capture takes the camera it opens here into its session, which owns it until the stop.
   IMFMediaSource* pMediaSource;
   IMFSourceReader* pSourceReader;
   TMFVideoConverter* pMFVideoConverter;
-  HANDLE hCaptureThread;
+  HANDLE hCaptureThread;  // the running session's thread (its handle is the session's); null while none runs
   DWORD dwCaptureThreadId;
   // Written by the host thread, read by the capture thread between reads. std::atomic<bool>
-  // has the size and alignment of bool, so the member order stays as documented; TPictor's
-  // layout is not shared with hosts beyond its being created through the exported
-  // constructor, so the atomic type costs no compatibility.
+  // has the size and alignment of bool.
   std::atomic<bool> bStopCapture;
   TImageReadyCallback pPictorImageReady;
   void* pImageReadyContext;
-  TPictorCaptureCounters CaptureCounters;
-  // The running capture's camera (its link and native types), so that parameter and
-  // format calls leave the capture's slot alone; null while no capture runs.
-  TCaptureCamera* pCaptureCamera;
-  TPictorConversion Conversion;
-  // State of the additions beyond the first interface (frame information, camera list
-  // notices, reconnection), owned; capture/CaptureFeatures.h.
-  TCaptureFeatures* pFeatures;
-  // What the converter hands its frames to (made with the first converter, kept until
-  // the object goes).
-  TPictorFrameSink* pFrameSink = nullptr;
-  // The running capture's read hand-over: its readers answer through it, the capture thread
-  // waits on it for each read's answer, StopCapture wakes it. Owned reference, null while
-  // no capture runs.
-  TReadCallback* pReadCallback = nullptr;
+  // Everything else the object keeps (settings, status, the running capture's session):
+  // owned, made by the constructor.
+  TPictorState* pState;
 };
+
+// Hosts create TPictor themselves, on the stack or with new, so its size is part of the
+// binary interface: from this version on it never changes. New state goes behind pState.
+static_assert(sizeof(void*) != 8 || sizeof(TPictor) == 72, "TPictor's size on x64 is fixed");
+static_assert(sizeof(void*) != 4 || sizeof(TPictor) == 40, "TPictor's size on x86 is fixed");
 
 // Record sizes shared with hosts; every field offset is pinned by the layout tests.
 static_assert(sizeof(TPictorDescr) == 2048, "TPictorDescr layout");
