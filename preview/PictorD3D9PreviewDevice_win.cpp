@@ -9,11 +9,11 @@
 #include <new>
 
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
+#include "kernels/SoftCompose.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
 #include "preview/ShaderResource.h"
-#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 using Microsoft::WRL::ComPtr;

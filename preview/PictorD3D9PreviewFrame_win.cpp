@@ -4,13 +4,13 @@
 #include "PictorD3D9Preview.h"
 
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
+#include "kernels/ColorKey.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
+#include "kernels/SoftCompose.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
-#include "preview/ColorKey.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
 
 namespace {
 

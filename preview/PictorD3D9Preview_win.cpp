@@ -5,12 +5,12 @@
 
 #include "capture/FPSCalculator.h"
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
+#include "kernels/SoftCompose.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 namespace {

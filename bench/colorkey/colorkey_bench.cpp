@@ -16,7 +16,7 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 #if defined(PICTOR_BENCH_WITH_FFMPEG)
 extern "C" {

@@ -19,11 +19,11 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
+#include "kernels/SoftCompose.h"
 #include "tools/virtualcam/FramePattern.h"
 
 #define STB_IMAGE_WRITE_STATIC

@@ -24,9 +24,9 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/SoftCompose.h"
 
 namespace {
 

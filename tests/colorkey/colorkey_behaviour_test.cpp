@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
 
 namespace {
 

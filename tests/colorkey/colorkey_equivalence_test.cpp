@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/SoftCompose.h"
 
 namespace {
 

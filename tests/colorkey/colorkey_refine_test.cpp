@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
 #include "tools/virtualcam/FramePattern.h"
 
 namespace {

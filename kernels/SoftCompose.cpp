@@ -1,12 +1,12 @@
 // The software compositor's image function: checks, scratch, the rows of a band, and the
 // choice of row kernels from the processor's features.
-#include "preview/SoftCompose.h"
+#include "kernels/SoftCompose.h"
 
 #include <algorithm>
 #include <new>
 
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftComposeInternal.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 namespace softcompose {
 

@@ -3,7 +3,7 @@
 // point for green and blue, 4 per step in floats for a custom colour); any other block
 // goes through the exact computation, the reference's single-precision operations in the
 // reference's order.
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "preview/KeyRefineInternal.h"
+#include "kernels/KeyRefineInternal.h"
 
 namespace keyrefine {
 

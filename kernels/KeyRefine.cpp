@@ -1,14 +1,14 @@
 // The key refinement's image function: checks, scratch, the rows in the order the choke
 // needs them, and the choice of row kernels from the processor's features.
-#include "preview/KeyRefine.h"
+#include "kernels/KeyRefine.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <new>
 
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefineInternal.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/KeyRefineInternal.h"
 
 namespace keyrefine {
 

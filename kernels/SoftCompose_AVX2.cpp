@@ -2,7 +2,7 @@
 // time. The 16-bit packs work within 128-bit halves, so the alphas of 16 pixels come out
 // in the order 0-3, 8-11, 4-7, 12-15; the window sums are put in that order once per step,
 // and the unpacks back to pixels undo it.
-#include "preview/SoftComposeInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 #if PICTOR_X86
 

@@ -5,7 +5,7 @@
 // operations in the reference's order, so the output is the reference's byte for byte.
 // Only alpha bytes are written; leftover pixels at the end of a row use masked loads and
 // stores of the same blocks, so nothing goes through the stack.
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 

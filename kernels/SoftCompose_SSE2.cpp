@@ -1,7 +1,7 @@
 // SSE2 row kernels of the software compositor: 8 pixels per step in 16-bit lanes, the
 // reference's integer rules operation for operation; the pixels left at the end of a row
 // go through the reference kernel.
-#include "preview/SoftComposeInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 #if PICTOR_X86
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "preview/SoftComposeInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 namespace softcompose {
 

@@ -1,7 +1,7 @@
 // AVX2 row kernels of the key refinement: alpha bytes gathered and eroded 32 at a time,
 // spill computed 8 pixels at a time mostly on bytes; the row's last pixels go through the
 // reference's arithmetic.
-#include "preview/KeyRefineInternal.h"
+#include "kernels/KeyRefineInternal.h"
 
 #if PICTOR_X86
 

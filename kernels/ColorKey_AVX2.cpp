@@ -3,7 +3,7 @@
 // 8 per step in floats for a custom colour); any other block goes through the exact
 // computation, the reference's single-precision operations in the reference's order, so
 // the output is the reference's byte for byte.
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 

@@ -1,7 +1,7 @@
 // The colour key's image function: argument checks, the limits prepared once per image,
 // the rows, and the dispatcher that picks the fastest row kernel once from the
 // processor's features.
-#include "preview/ColorKey.h"
+#include "kernels/ColorKey.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 #if defined(PICTOR_CPUID_MSVC)
 #  include <intrin.h>

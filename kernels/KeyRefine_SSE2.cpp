@@ -1,7 +1,7 @@
 // SSE2 row kernels of the key refinement (the x86-64 baseline): alpha bytes gathered and
 // eroded 16 at a time, spill computed in 32-bit lanes 4 pixels at a time; the row's last
 // pixels go through the reference's arithmetic.
-#include "preview/KeyRefineInternal.h"
+#include "kernels/KeyRefineInternal.h"
 
 #if PICTOR_X86
 
