@@ -102,19 +102,8 @@ TKeyRow KeyRow_C;
 TKeyRow KeyRow_SSE2, KeyRow_AVX2, KeyRow_AVX512;
 #endif
 
-// Processor levels the dispatcher knows, as bits of a feature mask.
-enum : unsigned int {
-  kCpuSSE2 = 1u << 0,
-  kCpuAVX2 = 1u << 1,      // AVX2 and an operating system that saves YMM registers
-  kCpuAVX512BW = 1u << 2,  // AVX-512F and BW, and an OS that saves ZMM and mask registers
-};
-
-// What this processor offers, detected once.
-unsigned int CpuFeatures();
-
-// The fastest row kernel whose features are all in `features`. RemoveKeyColor uses
-// SelectKeyRow(CpuFeatures()); tests and benchmarks pass a reduced mask to force a lower
-// level.
+// The fastest row kernel whose features (kernels/CpuFeatures.h) are all in `features`.
+// RemoveKeyColor uses SelectKeyRow(kernels::CpuFeatures()).
 TKeyRow* SelectKeyRow(unsigned int features);
 
 // "C", "SSE2", "AVX2" or "AVX512" for a row kernel returned by SelectKeyRow.
