@@ -3,9 +3,11 @@
 // The *_C kernels are the definition; the vector ones give their output byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "PictorConfig.h"
+#include "kernels/RowAny.h"
 
 namespace softcompose {
 
@@ -38,6 +40,49 @@ constexpr unsigned int kKeyToWeight = 1343;  // 2^16 x 256 / (49 x 255), rounded
 // per stream.
 constexpr unsigned int kPrefetchAhead = 2048;
 
+// The row kernels of one instruction set from its bodies on whole blocks of kBlock pixels,
+// each taking the pixel count first (kernels/RowAny.h takes the rest of a row):
+//   Columns(pixels, sums, in, out)                 ColumnRow
+//   Compose(pixels, dst, src, background, window)  ComposeRow
+//   Advance(pixels, dst, src, background, window, in, out): ComposeRow, with the column
+//     sums of every block but the last advanced, whose sums the next pixels' window reads.
+template <unsigned int kBlock, void (*Columns)(unsigned int, uint16_t*, const unsigned char*, const unsigned char*)>
+void ColumnRowAny(uint16_t* sums, const unsigned char* in, const unsigned char* out, unsigned int width)
+{
+  kernels::RowAny<kBlock>(width, Columns, kernels::InOut<uint16_t>{sums}, kernels::In<unsigned char, 4>{in},
+                          kernels::In<unsigned char, 4>{out});
+}
+
+template <unsigned int kBlock,
+          void (*Compose)(unsigned int, unsigned char*, const unsigned char*, const unsigned char*, const uint16_t*)>
+void ComposeRowAny(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                   const uint16_t* window, unsigned int width)
+{
+  kernels::RowAny<kBlock>(width, Compose, kernels::Out<unsigned char, 4>{dst}, kernels::In<unsigned char, 4>{src},
+                          kernels::In<unsigned char, 4>{background}, kernels::In<uint16_t, 1, 6>{window});
+}
+
+template <unsigned int kBlock,
+          void (*Advance)(unsigned int, unsigned char*, const unsigned char*, const unsigned char*, uint16_t*,
+                          const unsigned char*, const unsigned char*),
+          void (*Compose)(unsigned int, unsigned char*, const unsigned char*, const unsigned char*, const uint16_t*),
+          void (*Columns)(unsigned int, uint16_t*, const unsigned char*, const unsigned char*)>
+void ComposeAdvanceRowAny(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                          uint16_t* window, const unsigned char* in, const unsigned char* out, unsigned int width)
+{
+  const unsigned int whole = width - width % kBlock;
+  if (whole == 0) {
+    ComposeRowAny<kBlock, Compose>(dst, src, background, window, width);
+    ColumnRowAny<kBlock, Columns>(window + 3, in, out, width);
+    return;
+  }
+  Advance(whole, dst, src, background, window, in, out);
+  const std::size_t done = std::size_t(whole) * 4, last = done - std::size_t(kBlock) * 4;
+  ComposeRowAny<kBlock, Compose>(dst + done, src + done, background ? background + done : nullptr, window + whole,
+                                 width - whole);
+  ColumnRowAny<kBlock, Columns>(window + 3 + whole - kBlock, in + last, out + last, width - whole + kBlock);
+}
+
 TColumnRow ColumnRow_C;
 TComposeRow ComposeRow_C;
 #if PICTOR_X86
@@ -53,7 +98,7 @@ struct TRowKernels {
   const char* name;
 };
 
-// The fastest kernels whose features (the colour key's feature bits) are all in `features`.
+// The fastest kernels whose features (kernels/CpuFeatures.h) are all in `features`.
 TRowKernels SelectRowKernels(unsigned int features);
 
 }  // namespace softcompose

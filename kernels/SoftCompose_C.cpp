@@ -1,6 +1,5 @@
 // The reference row kernels of the software compositor: the integer rules of
-// SoftComposeInternal.h one pixel at a time. The vector kernels run these for the pixels
-// at the end of a row that do not fill a vector.
+// SoftComposeInternal.h one pixel at a time.
 #include <algorithm>
 #include <cstddef>
 
