@@ -10,7 +10,7 @@
 #include "capture/CameraClose.h"
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureFeatures.h"
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/PictorFormats.h"
 #include "capture/ReadCallback.h"

@@ -11,6 +11,7 @@
 #include "kernels/SoftCompose.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
+#include "media/FPSCalculator.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 #include "common/Ownership_win.h"
 #include "kernels/AlignedBitmap.h"
 #include "kernels/KeyRefine.h"
