@@ -4,75 +4,13 @@
 #include "PictorC.h"
 
 #include "Pictor.h"
-#include "PictorPreviewRecords.h"
 #include "c-api/PictorCHandles.h"
 #include "log/Log.h"
 
 #include <cstring>
 
-// The C records and the C++ records are one layout: every field at the same offset with
-// the same size, so arrays and records pass between them as they are.
-#define PICTOR_SAME_FIELD(c, cpp, field)                                                              \
-  static_assert(offsetof(c, field) == offsetof(cpp, field) && sizeof(c::field) == sizeof(cpp::field), \
-                #c "." #field " differs from " #cpp)
-PICTOR_SAME_FIELD(PictorDescr, TPictorDescr, FriendlyName);
-PICTOR_SAME_FIELD(PictorDescr, TPictorDescr, SymbolicLink);
-static_assert(sizeof(PictorDescr) == sizeof(TPictorDescr), "PictorDescr size");
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameSize);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, Height);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, Width);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, YUVMatrix);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoLighting);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, DefaultStride);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoChromaSiting);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AMFormatType);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AMFormatTypeName);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FixedSizeSamples);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoNominalRange);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRate);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateLow);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, PixelAspectRatio);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, PixelAspectRatioLow);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, AllSamplesIndependent);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMin);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMinLow);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SampleSize);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, VideoPrimaries);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, InterlaceMode);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMax);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, FrameRateRangeMaxLow);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, MajorType);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, MajorTypeName);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SubType);
-PICTOR_SAME_FIELD(PictorFormat, TPictorFormat, SubTypeName);
-static_assert(sizeof(PictorFormat) == sizeof(TPictorFormat), "PictorFormat size");
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Value);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Min);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Max);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Step);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Default);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Flags);
-PICTOR_SAME_FIELD(PictorParameter, TPictorParameter, Apply);
-static_assert(sizeof(PictorParameter) == sizeof(TPictorParameter), "PictorParameter size");
-PICTOR_SAME_FIELD(PictorParameters, TPictorParameters, VideoProcAmp);
-PICTOR_SAME_FIELD(PictorParameters, TPictorParameters, CameraControl);
-static_assert(sizeof(PictorParameters) == sizeof(TPictorParameters), "PictorParameters size");
-PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Width);
-PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Height);
-PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Stride);
-PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, Data);
-PICTOR_SAME_FIELD(PictorPreviewImage, TPictorD3D9PreviewImage, TopDown);
-static_assert(sizeof(PictorPreviewImage) == sizeof(TPictorD3D9PreviewImage), "PictorPreviewImage size");
-PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Sensitivity);
-PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Smoothing);
-PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, Opacity);
-PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, ColorType);
-PICTOR_SAME_FIELD(PictorKeyingParams, TPictorD3D9PreviewChromaKeyingParams, CustomColor);
-static_assert(sizeof(PictorKeyingParams) == sizeof(TPictorD3D9PreviewChromaKeyingParams), "PictorKeyingParams size");
 static_assert(PICTOR_CONVERSION_SYSTEM == pcSystemConverter && PICTOR_CONVERSION_BUILT_IN == pcBuiltIn,
               "conversion values");
-static_assert(PICTOR_KEY_GREEN == rbcGreen && PICTOR_KEY_BLUE == rbcBlue && PICTOR_KEY_CUSTOM == rbcCustom,
-              "key colour values");
 
 using namespace pictorc;
 
@@ -275,8 +213,7 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture captur
     const auto object = FindCapture(kName, capture);
     if (!object) return PICTOR_E_INVALID_HANDLE;
     if (const int problem = CheckBuffer(kName, cameras, capacity, count)) return problem;
-    *count =
-        object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr, capacity);
+    *count = object->Pictor.EnumerateWebCameras(capacity ? cameras : nullptr, capacity);
     return PICTOR_OK;
   });
 }
