@@ -23,11 +23,9 @@
 enum TPictorRenderer : int { prDirect3D9 = 0, prSoftware = 1 };
 
 class TFPSCalculator;
-class TKeyRefiner;
-class TSoftCompositor;
-class TScreenSampler;
 class TQDAlignedBitmap32;
 class TPictorD3D9PreviewWindow;
+struct TPictorD3D9PreviewState;
 
 class PICTOR_API TPictorD3D9Preview {
  public:
@@ -139,22 +137,12 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorD3D9PreviewWindow* pPreviewWindow;
   TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
   CRITICAL_SECTION previewLock;
-  TPictorConversion conversion;
-  // Frames dropped since the device set-up because their size is not the surfaces'.
-  unsigned int framesOfAnotherSize;
-  // The real-screen options (under previewLock) and what they keep across frames.
-  float spillSuppression;
-  unsigned int edgeChoke;
-  TKeyRefiner* pKeyRefiner;
-  TScreenSampler* pScreenSampler;
-  // The renderer the next StartPreview sets up, and the one the running preview uses.
-  TPictorRenderer renderer;
-  TPictorRenderer activeRenderer;
-  // The software renderer's compositor (kept across starts) and output (the capture
-  // format's size, rows top first, made by InitSoftware).
-  TSoftCompositor* pSoftCompositor;
-  TQDAlignedBitmap32* pSoftOutput;
-  // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
-  // Direct3D object; null while the preview has used only the software renderer.
-  HMODULE hDirect3DModule;
+  // Everything beyond the members above (preview/PictorD3D9PreviewState.h), owned; null
+  // only when it could not be allocated, and then the preview does nothing.
+  TPictorD3D9PreviewState* pState;
 };
+
+// Hosts create the preview themselves (on the stack or with new), so its size is part of
+// the binary interface: from this version on it never changes, and new state goes behind
+// pState.
+static_assert(sizeof(TPictorD3D9Preview) == (sizeof(void*) == 8 ? 1912 : 1820), "TPictorD3D9Preview size");
