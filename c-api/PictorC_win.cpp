@@ -213,7 +213,8 @@ PICTOR_C_API int PICTOR_CDECL PictorCaptureEnumerateCameras(PictorCapture captur
     const auto object = FindCapture(kName, capture);
     if (!object) return PICTOR_E_INVALID_HANDLE;
     if (const int problem = CheckBuffer(kName, cameras, capacity, count)) return problem;
-    *count = object->Pictor.EnumerateWebCameras(capacity ? cameras : nullptr, capacity);
+    *count =
+        object->Pictor.EnumerateWebCameras(capacity ? reinterpret_cast<TPictorDescr*>(cameras) : nullptr, capacity);
     return PICTOR_OK;
   });
 }

@@ -34,8 +34,10 @@ constexpr int kPictorFormatNameCapacity = PICTOR_FORMAT_NAME_CAPACITY;
 // constructors the C++ interface has.
 
 // One video capture device. No constructor: the library writes a field only when it has
-// read the value, so a host may pre-fill the array with a marker of its own.
-typedef PictorDescr TPictorDescr;
+// read the value, so a host may pre-fill the array with a marker of its own. A type of
+// its own rather than a typedef, so that the exported functions taking it keep their
+// names.
+struct TPictorDescr : PictorDescr {};
 
 // One capture format: one native media type of the camera's first video stream. An
 // attribute the type does not carry leaves its field 0. Two records stand for the same
@@ -117,66 +119,67 @@ class PICTOR_API EPictor : public EBaseException {
 };
 
 // A host's view of the computer's webcams. One host thread at a time uses an object;
-// while a capture runs, the library's capture and converter threads use it too.
-class PICTOR_API TPictor {
+// while a capture runs, the library's capture and converter threads use it too. Each
+// public member is exported on its own (PICTOR_API), the private ones are not.
+class TPictor {
  public:
-  TPictor();
-  ~TPictor();
+  PICTOR_API TPictor();
+  PICTOR_API ~TPictor();
   TPictor(const TPictor&) = delete;
   TPictor& operator=(const TPictor&) = delete;
 
   // True when the Media Foundation libraries and every function the library needs are
   // present. Starts nothing and writes no log line.
-  static bool CanUseMFAPI();
+  PICTOR_API static bool CanUseMFAPI();
 
   // Calls callback on a library thread within 2 s of a camera arriving or leaving, until
   // it is set to null or the object is destroyed (which turns it off first). Setting it
   // to null waits for a call in progress, unless it comes from that call itself.
-  void SetCameraListCallback(TCameraListChangedProc callback, void* context);
+  PICTOR_API void SetCameraListCallback(TCameraListChangedProc callback, void* context);
 
-  int GetWebCamerasCount();
+  PICTOR_API int GetWebCamerasCount();
   // Fills up to capacity descriptors; returns the number of devices found.
-  int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
+  PICTOR_API int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
 
   // Capture formats the library can deliver as RGB32.
-  int GetCaptureFormatsCount(const wchar_t* symbolicLink);
-  int EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity);
-  TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
-  static void LogPictorFormatProperties(TPictorFormat format);
+  PICTOR_API int GetCaptureFormatsCount(const wchar_t* symbolicLink);
+  PICTOR_API int EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity);
+  PICTOR_API TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
+  PICTOR_API static void LogPictorFormatProperties(TPictorFormat format);
 
-  bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown, TImageReadyCallback callback,
-                    void* context);
-  bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
-                    void* context);
+  PICTOR_API bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown,
+                               TImageReadyCallback callback, void* context);
+  PICTOR_API bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
+                               void* context);
   // StartCapture with a callback that also receives the frame's information.
-  bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallbackEx callback,
-                      void* context);
-  void StopCapture();
-  bool IsCaptureActive();
+  PICTOR_API bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown,
+                                 TImageReadyCallbackEx callback, void* context);
+  PICTOR_API void StopCapture();
+  PICTOR_API bool IsCaptureActive();
   // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
   // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
   // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
   // which stays true after the stream has ended, until StopCapture.
-  TPictorCaptureStatus GetCaptureStatus();
+  PICTOR_API TPictorCaptureStatus GetCaptureStatus();
   // The same with the fields added since (the reconnect count), written up to
   // status->Size bytes; false, writing nothing, for a null record or a Size under
   // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE.
-  bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
+  PICTOR_API bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
 
   // Off by default. On: a capture whose camera is lost waits with the state
   // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
   // when a camera with the same symbolic link is back (the status counts it). Off: the
   // loss ends the capture (ENDED with its result).
-  void SetAutoReconnect(bool reconnect);
+  PICTOR_API void SetAutoReconnect(bool reconnect);
 
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.
-  void SetConversion(TPictorConversion conversion);
+  PICTOR_API void SetConversion(TPictorConversion conversion);
   TPictorConversion GetConversion() const { return Conversion; }
 
-  TPictorParameters GetParameters(const wchar_t* symbolicLink);
-  void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
-  void SetDefaultParameters(const wchar_t* symbolicLink);
+  PICTOR_API TPictorParameters GetParameters(const wchar_t* symbolicLink);
+  PICTOR_API void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
+  PICTOR_API void SetDefaultParameters(const wchar_t* symbolicLink);
 
  private:
   // Library-internal operations (not part of the host interface).
