@@ -25,10 +25,10 @@
  * not start, stop or destroy the object that called it (PICTOR_E_IN_CALLBACK). COM is
  * the host's: initialise it on the threads that list formats or start captures.
  *
- * The records are the C++ interface's records too: TPictorDescr and TPictorParameter are
- * these records, TPictorFormat, TPictorParameters, TPictorD3D9PreviewImage and
- * TPictorD3D9PreviewChromaKeyingParams are these records with constructors. The checks at
- * the end of this file pin their layouts for every compiler that reads this file. */
+ * The C++ interface's records are these records: TPictorParameter by typedef, the others
+ * (TPictorDescr, TPictorFormat, TPictorParameters, TPictorD3D9PreviewImage,
+ * TPictorD3D9PreviewChromaKeyingParams) derived from them, adding only constructors. The
+ * checks at the end of this file pin their layouts for every compiler that reads it. */
 #ifndef PICTOR_C_H
 #define PICTOR_C_H
 
