@@ -3,6 +3,7 @@
 // output byte for byte, and the fastest the processor offers is picked once.
 #pragma once
 
+#include "PictorConfig.h"
 #include "PictorPreviewRecords.h"
 
 namespace colorkey {
