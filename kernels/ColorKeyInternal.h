@@ -3,8 +3,11 @@
 // output byte for byte, and the fastest the processor offers is picked once.
 #pragma once
 
+#include <type_traits>
+
 #include "PictorConfig.h"
 #include "PictorPreviewRecords.h"
+#include "kernels/RowAny.h"
 
 namespace colorkey {
 
@@ -99,6 +102,37 @@ float SmallestFloatNotBelow(double t);
 // compiled for its instruction set.
 using TKeyRow = void(unsigned char* row, unsigned int width, const TKeySetup& key);
 TKeyRow KeyRow_C;
+
+// body(mode) with the mode as a compile-time constant (std::integral_constant), so that a
+// vector kernel is compiled once per mode.
+template <typename Body>
+PICTOR_FORCE_INLINE void WithMode(TKeyMode mode, Body&& body)
+{
+  switch (mode) {
+    case kKeyGreen:
+      body(std::integral_constant<TKeyMode, kKeyGreen>());
+      break;
+    case kKeyBlue:
+      body(std::integral_constant<TKeyMode, kKeyBlue>());
+      break;
+    case kKeyCustom:
+      body(std::integral_constant<TKeyMode, kKeyCustom>());
+      break;
+    case kKeyNone:
+      body(std::integral_constant<TKeyMode, kKeyNone>());
+      break;
+  }
+}
+
+// The row kernel of one instruction set from its body on whole blocks of kBlock pixels
+// (kernels/RowAny.h takes the rest of the row).
+template <unsigned int kBlock, void (*Blocks)(unsigned char*, unsigned int, const TKeySetup&)>
+void KeyRowAny(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
+  kernels::RowAny<kBlock>(
+      width, [&key](unsigned int n, unsigned char* pixels) { Blocks(pixels, n, key); },
+      kernels::InOut<unsigned char, 4>{row});
+}
 #if PICTOR_X86
 TKeyRow KeyRow_SSE2, KeyRow_AVX2, KeyRow_AVX512;
 #endif

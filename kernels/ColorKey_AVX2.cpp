@@ -5,7 +5,6 @@
 // the output is the reference's byte for byte. The pixels after the last whole block go
 // through the same blocks (kernels/RowAny.h).
 #include "kernels/ColorKeyInternal.h"
-#include "kernels/RowAny.h"
 
 #if PICTOR_X86
 
@@ -269,29 +268,15 @@ PICTOR_TARGET_AVX2 void KeyBlocks(unsigned char* row, unsigned int width, const 
 
 PICTOR_TARGET_AVX2 void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
-  switch (key.keysNothing ? colorkey::kKeyNone : key.mode) {
-    case colorkey::kKeyGreen:
-      KeyBlocks<colorkey::kKeyGreen>(row, width, key);
-      break;
-    case colorkey::kKeyBlue:
-      KeyBlocks<colorkey::kKeyBlue>(row, width, key);
-      break;
-    case colorkey::kKeyCustom:
-      KeyBlocks<colorkey::kKeyCustom>(row, width, key);
-      break;
-    case colorkey::kKeyNone:
-      KeyBlocks<colorkey::kKeyNone>(row, width, key);
-      break;
-  }
+  colorkey::WithMode(key.keysNothing ? colorkey::kKeyNone : key.mode,
+                     [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
 }
 
 }  // namespace
 
 void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  kernels::RowAny<8>(
-      width, [&key](unsigned int n, unsigned char* pixels) { KeyBlocksOfMode(pixels, n, key); },
-      kernels::InOut<unsigned char, 4>{row});
+  KeyRowAny<8, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86

@@ -6,7 +6,6 @@
 // Only alpha bytes are written. The pixels after the last whole block go through the same
 // blocks (kernels/RowAny.h).
 #include "kernels/ColorKeyInternal.h"
-#include "kernels/RowAny.h"
 
 #if PICTOR_X86
 
@@ -252,29 +251,15 @@ PICTOR_TARGET_AVX512BW void KeyBlocks(unsigned char* row, unsigned int width, co
 
 PICTOR_TARGET_AVX512BW void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
-  switch (key.keysNothing ? colorkey::kKeyNone : key.mode) {
-    case colorkey::kKeyGreen:
-      KeyBlocks<colorkey::kKeyGreen>(row, width, key);
-      break;
-    case colorkey::kKeyBlue:
-      KeyBlocks<colorkey::kKeyBlue>(row, width, key);
-      break;
-    case colorkey::kKeyCustom:
-      KeyBlocks<colorkey::kKeyCustom>(row, width, key);
-      break;
-    case colorkey::kKeyNone:
-      KeyBlocks<colorkey::kKeyNone>(row, width, key);
-      break;
-  }
+  colorkey::WithMode(key.keysNothing ? colorkey::kKeyNone : key.mode,
+                     [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
 }
 
 }  // namespace
 
 void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  kernels::RowAny<16>(
-      width, [&key](unsigned int n, unsigned char* pixels) { KeyBlocksOfMode(pixels, n, key); },
-      kernels::InOut<unsigned char, 4>{row});
+  KeyRowAny<16, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86

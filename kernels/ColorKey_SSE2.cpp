@@ -5,7 +5,6 @@
 // reference's order. The pixels after the last whole block go through the same blocks
 // (kernels/RowAny.h).
 #include "kernels/ColorKeyInternal.h"
-#include "kernels/RowAny.h"
 
 #if PICTOR_X86
 
@@ -265,29 +264,14 @@ PICTOR_TARGET_SSE2 void KeyBlocks(unsigned char* row, unsigned int width, const 
 
 PICTOR_TARGET_SSE2 void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
-  switch (key.mode) {
-    case colorkey::kKeyGreen:
-      KeyBlocks<colorkey::kKeyGreen>(row, width, key);
-      break;
-    case colorkey::kKeyBlue:
-      KeyBlocks<colorkey::kKeyBlue>(row, width, key);
-      break;
-    case colorkey::kKeyCustom:
-      KeyBlocks<colorkey::kKeyCustom>(row, width, key);
-      break;
-    case colorkey::kKeyNone:
-      KeyBlocks<colorkey::kKeyNone>(row, width, key);
-      break;
-  }
+  colorkey::WithMode(key.mode, [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
 }
 
 }  // namespace
 
 void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  kernels::RowAny<4>(
-      width, [&key](unsigned int n, unsigned char* pixels) { KeyBlocksOfMode(pixels, n, key); },
-      kernels::InOut<unsigned char, 4>{row});
+  KeyRowAny<4, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86
