@@ -7,7 +7,7 @@
 
 #include "capture/CameraClose.h"
 #include "capture/CaptureStatus.h"
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 #include "capture/FrameDelivery.h"
 #include "capture/ReadCallback.h"
 #include "convert/MFVideoConverter.h"

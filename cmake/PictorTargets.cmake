@@ -104,11 +104,11 @@ function(pictor_fuzz_target)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} -runs=${T_RUNS} -seed=1 -max_total_time=120)
 endfunction()
 
-# One subsystem folder (log, capture, convert, preview, window). Files are told apart by
-# name: `*_win.cpp` is Windows code and goes into the library (pictor_internal, which
-# Pictor.dll and white-box Wine tests link); every other .cpp is portable and goes into
-# the static library pictor_<name>_portable, built for every tree (native, sanitizers,
-# fuzzers, Windows). `*.rc` resource scripts go into Pictor.dll only.
+# One subsystem folder (log, media, kernels, capture, convert, preview, window, c-api).
+# Files are told apart by name: `*_win.cpp` is Windows code and goes into the library
+# (pictor_internal, which Pictor.dll and white-box Wine tests link); every other .cpp is
+# portable and goes into the static library pictor_<name>_portable, built for every tree
+# (native, sanitizers, fuzzers, Windows). `*.rc` resource scripts go into Pictor.dll only.
 function(pictor_subsystem name)
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   file(GLOB all_cpp CONFIGURE_DEPENDS ${dir}/*.cpp)

@@ -25,10 +25,27 @@ done
 [[ ! -e $root/bin/mf.dll ]] || fail "the virtual camera sits beside Pictor.dll"
 
 declared=$(sed -nE 's/^PICTOR_C_API .* PICTOR_CDECL (Pictor[A-Za-z0-9]+)\(.*/\1/p' "$root/include/PictorC.h" | sort)
-exported=$("${binutils}objdump" -p "$root/bin/Pictor.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-  sed -nE 's/^\s*\[ *[0-9]+\] (.*)$/\1/p' | grep -v '^_Z' | sort)
+all_exports=$("${binutils}objdump" -p "$root/bin/Pictor.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -nE 's/^\s*\[ *[0-9]+\] (.*)$/\1/p')
+exported=$(grep -v '^_Z' <<<"$all_exports" | sort)
 [[ -n $declared ]] && diff <(echo "$declared") <(echo "$exported") >&2 || fail "the DLL's C exports are not PictorC.h's"
 diff <(echo "$declared") <(sed '1,/^EXPORTS/d; s/ //g' "$root/lib/Pictor.def" | sort) >&2 || fail "Pictor.def differs"
+# The C++ classes export their public members only: every exported C++ name is one of
+# EBaseException's or EPictor's, or a public member of TPictor or TPictorD3D9Preview as the
+# packaged headers declare it (an exported private member would tie hosts to internals).
+public_members() { # <class> <header>: the names declared in the class's public section
+  sed -nE "/^class (PICTOR_API )?$1 \{/,/^};/p" "$root/include/$2" | sed -n '/^ public:/,/^ private:/p' |
+    sed 's|//.*||' | grep -oE '~?[A-Za-z_][A-Za-z0-9_]*\(' | tr -d '(' | sort -u
+}
+public=$( (public_members TPictor Pictor.h | sed 's/^/TPictor::/'
+  public_members TPictorD3D9Preview PictorD3D9Preview.h | sed 's/^/TPictorD3D9Preview::/') | sort -u)
+members=$(grep '^_Z' <<<"$all_exports" | "${binutils}c++filt" --no-strip-underscore |
+  grep -vE '^((typeinfo|vtable) for )?(EBaseException|EPictor)(::|$)' | sed 's/(.*//' | sort -u)
+private=$(comm -23 <(echo "$members") <(echo "$public"))
+[[ -z $private ]] || fail "the DLL exports more than the classes' public members:" $private
+underscore=$([[ $arch == x86 ]] && echo _ || true) # 32-bit __cdecl symbols carry a leading underscore
+diff <(echo "$declared") <("${binutils}nm" "$root/lib/Pictor.lib" | sed -nE "s/.* I __imp_$underscore(Pictor.*)$/\1/p" |
+  sort) >&2 || fail "Pictor.lib does not import every C function"
 
 # Media Foundation is bound on first use: a host starts where it is missing.
 ! "${binutils}objdump" -p "$root/bin/Pictor.dll" | grep -iE 'DLL Name: mf[a-z]*\.dll' || fail "Pictor.dll imports Media Foundation"

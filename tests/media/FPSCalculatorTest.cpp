@@ -1,5 +1,5 @@
 // Frame-rate meter arithmetic, driven by a scripted clock.
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,15 @@
 // The key refinement's image function: checks, scratch, the rows in the order the choke
 // needs them, and the choice of row kernels from the processor's features.
-#include "preview/KeyRefine.h"
+#include "kernels/KeyRefine.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <new>
 
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefineInternal.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/KeyRefineInternal.h"
 
 namespace keyrefine {
 
@@ -37,8 +38,8 @@ TSpill PrepareSpill(float strength, TRemoveBackgroundColorType colorType, unsign
 TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
-  if (features & colorkey::kCpuAVX2) return {ErodeRow_AVX2, FinishRow_AVX2, "AVX2"};
-  if (features & colorkey::kCpuSSE2) return {ErodeRow_SSE2, FinishRow_SSE2, "SSE2"};
+  if (features & kernels::kCpuAVX2) return {ErodeRow_AVX2, FinishRow_AVX2, "AVX2"};
+  if (features & kernels::kCpuSSE2) return {ErodeRow_SSE2, FinishRow_SSE2, "SSE2"};
 #else
   (void)features;
 #endif
@@ -47,9 +48,7 @@ TRowKernels SelectRowKernels(unsigned int features)
 
 }  // namespace keyrefine
 
-TKeyRefiner::TKeyRefiner() : features_(colorkey::CpuFeatures()) {}
-
-TKeyRefiner::TKeyRefiner(unsigned int features) : features_(features) {}
+TKeyRefiner::TKeyRefiner() : features_(kernels::CpuFeatures()) {}
 
 const char* TKeyRefiner::KernelName() const
 {
@@ -64,7 +63,7 @@ bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsign
       colorkey::PrepareKey(keying.Sensitivity, keying.Smoothing, keying.Opacity, keying.ColorType, keying.CustomColor);
   colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(features_);
   const keyrefine::TSpill suppress = keyrefine::PrepareSpill(spill, keying.ColorType, keying.CustomColor);
-  const keyrefine::TRowKernels kernels = keyrefine::SelectRowKernels(features_);
+  const keyrefine::TRowKernels rowKernels = keyrefine::SelectRowKernels(features_);
   auto rowAt = [&](unsigned int y) { return pixels + std::size_t(y) * stride; };
 
   choke = std::min(choke, 3u);
@@ -92,7 +91,7 @@ bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsign
   for (unsigned int y = 0; y < height + choke; ++y) {
     if (y < height) {
       keyRow(rowAt(y), width, key);
-      if (choke != 0) kernels.erode(eroded(y), rowAt(y), width, choke, pad);
+      if (choke != 0) rowKernels.erode(eroded(y), rowAt(y), width, choke, pad);
     }
     if (y < choke) continue;
     const unsigned int out = y - choke;
@@ -102,7 +101,7 @@ bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsign
       const unsigned int first = out > choke ? out - choke : 0, last = std::min(height - 1, out + choke);
       for (unsigned int r = first; r <= last; ++r) rows[count++] = eroded(r);
     }
-    kernels.finish(rowAt(out), rows, count, width, suppress);
+    rowKernels.finish(rowAt(out), rows, count, width, suppress);
   }
   return scratchMade;
 }

@@ -1,42 +1,39 @@
 // SSE2 row kernels of the key refinement (the x86-64 baseline): alpha bytes gathered and
-// eroded 16 at a time, spill computed in 32-bit lanes 4 pixels at a time; the row's last
-// pixels go through the reference's arithmetic.
-#include "preview/KeyRefineInternal.h"
+// eroded 16 at a time, spill computed in 32-bit lanes 4 pixels at a time; the pixels after
+// the last whole block go through the same blocks (kernels/RowAny.h).
+#include "kernels/KeyRefineInternal.h"
 
 #if PICTOR_X86
 
 #  include <emmintrin.h>
 
-#  include <cstring>
-
 namespace keyrefine {
+namespace {
 
-PICTOR_TARGET_SSE2 void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row, unsigned int width,
-                                      unsigned int radius, uint8_t* pad)
+constexpr unsigned int kBlock = 16;
+
+PICTOR_TARGET_SSE2 void GatherAlpha(unsigned int width, uint8_t* alpha, const unsigned char* row)
 {
-  unsigned int x = 0;
-  for (; x + 16 <= width; x += 16) {
+  for (unsigned int x = 0; x < width; x += kBlock) {
     const unsigned char* p = row + x * 4;
     const __m128i a0 = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 24);
     const __m128i a1 = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), 24);
     const __m128i a2 = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), 24);
     const __m128i a3 = _mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), 24);
     const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a0, a1), _mm_packs_epi32(a2, a3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(pad + radius + x), bytes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + x), bytes);
   }
-  PadAlphaFrom(x, pad, row, width, radius);
-  const unsigned int span = 2 * radius + 1;
-  x = 0;
-  for (; x + 16 <= width; x += 16) {
+}
+
+PICTOR_TARGET_SSE2 void MinOverSpan(unsigned int width, uint8_t* eroded, const uint8_t* pad, unsigned int span)
+{
+  for (unsigned int x = 0; x < width; x += kBlock) {
     __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pad + x));
     for (unsigned int k = 1; k < span; ++k)
       m = _mm_min_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pad + x + k)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(eroded + x), m);
   }
-  ErodeFrom(x, eroded, pad, width, radius);
 }
-
-namespace {
 
 struct TVecSpill {
   __m128i keyShift, otherShift1, otherShift2, strength, byteMask, half;
@@ -58,10 +55,8 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i Spill4(__m128i v, const TVecSpill
   return _mm_sub_epi32(v, _mm_sll_epi32(reduce, s.keyShift));
 }
 
-}  // namespace
-
-PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const* eroded, unsigned int count,
-                                       unsigned int width, const TSpill& spill)
+PICTOR_TARGET_SSE2 void Finish(unsigned int width, unsigned char* row, const uint8_t* const* eroded, unsigned int count,
+                               const TSpill& spill)
 {
   TVecSpill s;
   s.keyShift = _mm_cvtsi32_si128(spill.keyShift);
@@ -72,8 +67,7 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
   s.half = _mm_set1_epi32(128);
   const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
   const __m128i zero = _mm_setzero_si128();
-  unsigned int x = 0;
-  for (; x + 16 <= width; x += 16) {
+  for (unsigned int x = 0; x < width; x += kBlock) {
     __m128i alpha[4] = {};
     bool suppress = spill.on;
     if (count != 0) {
@@ -96,7 +90,19 @@ PICTOR_TARGET_SSE2 void FinishRow_SSE2(unsigned char* row, const uint8_t* const*
       _mm_storeu_si128(p, v);
     }
   }
-  FinishRowFrom(x, row, eroded, count, width, spill);
+}
+
+}  // namespace
+
+void ErodeRow_SSE2(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius, uint8_t* pad)
+{
+  ErodeRowAny<kBlock, GatherAlpha, MinOverSpan>(eroded, row, width, radius, pad);
+}
+
+void FinishRow_SSE2(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,
+                    const TSpill& spill)
+{
+  FinishRowAny<kBlock, Finish>(row, eroded, count, width, spill);
 }
 
 }  // namespace keyrefine

@@ -1,20 +1,20 @@
 // The software compositor's image function: checks, scratch, the rows of a band, and the
 // choice of row kernels from the processor's features.
-#include "preview/SoftCompose.h"
+#include "kernels/SoftCompose.h"
 
 #include <algorithm>
 #include <new>
 
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftComposeInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/SoftComposeInternal.h"
 
 namespace softcompose {
 
 TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
-  if (features & colorkey::kCpuAVX2) return {ColumnRow_AVX2, ComposeRow_AVX2, ComposeAdvanceRow_AVX2, "AVX2"};
-  if (features & colorkey::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, ComposeAdvanceRow_SSE2, "SSE2"};
+  if (features & kernels::kCpuAVX2) return {ColumnRow_AVX2, ComposeRow_AVX2, ComposeAdvanceRow_AVX2, "AVX2"};
+  if (features & kernels::kCpuSSE2) return {ColumnRow_SSE2, ComposeRow_SSE2, ComposeAdvanceRow_SSE2, "SSE2"};
 #else
   (void)features;
 #endif
@@ -40,9 +40,7 @@ const unsigned char* PictureRow(const TSoftPlane& plane, unsigned int y)
 
 }  // namespace
 
-TSoftCompositor::TSoftCompositor() : features_(colorkey::CpuFeatures()) {}
-
-TSoftCompositor::TSoftCompositor(unsigned int features) : features_(features) {}
+TSoftCompositor::TSoftCompositor() : features_(kernels::CpuFeatures()) {}
 
 const char* TSoftCompositor::KernelName() const
 {
@@ -82,7 +80,7 @@ bool TSoftCompositor::ComposeRows(const TSoftComposeFrame& frame, unsigned int y
   y1 = std::min(y1, camera.height);
   if (y0 >= y1) return true;
 
-  const softcompose::TRowKernels kernels = softcompose::SelectRowKernels(features_);
+  const softcompose::TRowKernels rowKernels = softcompose::SelectRowKernels(features_);
   const unsigned int width = camera.width;
   const int last = int(camera.height) - 1;
   auto cameraRow = [&](int y) { return PictureRow(camera, unsigned(std::clamp(y, 0, last))); };
@@ -93,7 +91,7 @@ bool TSoftCompositor::ComposeRows(const TSoftComposeFrame& frame, unsigned int y
 
   // The band's first window: rows y0 - 3 .. y0 + 3, the edge rows repeated.
   std::fill(sums, sums + width, uint16_t(0));
-  for (int dy = -3; dy <= 3; ++dy) kernels.columns(sums, cameraRow(int(y0) + dy), zeroRow, width);
+  for (int dy = -3; dy <= 3; ++dy) rowKernels.columns(sums, cameraRow(int(y0) + dy), zeroRow, width);
 
   const unsigned int backgroundWidth = background ? std::min(background->width, width) : 0;
   for (unsigned int y = y0; y < y1; ++y) {
@@ -108,17 +106,17 @@ bool TSoftCompositor::ComposeRows(const TSoftComposeFrame& frame, unsigned int y
     const unsigned int split = background == nullptr || y >= background->height ? 0 : backgroundWidth;
     if (background == nullptr || split == width) {
       const unsigned char* backgroundRow = background ? PictureRow(*background, y) : nullptr;
-      if (advance && kernels.composeAdvance) {
-        kernels.composeAdvance(dst, src, backgroundRow, window, in, out, width);
+      if (advance && rowKernels.composeAdvance) {
+        rowKernels.composeAdvance(dst, src, backgroundRow, window, in, out, width);
         continue;
       }
-      kernels.compose(dst, src, backgroundRow, window, width);
+      rowKernels.compose(dst, src, backgroundRow, window, width);
     } else {
-      if (split != 0) kernels.compose(dst, src, PictureRow(*background, y), window, split);
-      kernels.compose(dst + std::size_t(split) * 4, src + std::size_t(split) * 4, zeroRow, window + split,
-                      width - split);
+      if (split != 0) rowKernels.compose(dst, src, PictureRow(*background, y), window, split);
+      rowKernels.compose(dst + std::size_t(split) * 4, src + std::size_t(split) * 4, zeroRow, window + split,
+                         width - split);
     }
-    if (advance) kernels.columns(sums, in, out, width);
+    if (advance) rowKernels.columns(sums, in, out, width);
   }
   return true;
 }

@@ -1,6 +1,8 @@
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 
 #include <windows.h>
+
+#include "log/Log.h"
 
 namespace {
 
@@ -35,3 +37,14 @@ const TFPSClock& PlatformFPSClock()
 }
 
 TFPSCalculator::TFPSCalculator() : TFPSCalculator(kPlatformClock) {}
+
+void LogFrameRate(const char* name, TFPSCalculator* meter, unsigned long& lastLineTick)
+{
+  // The measurement only serves this line: nothing is measured below trace level.
+  if (!meter || !LogTraceEnabled()) return;
+  if (lastLineTick == 0) lastLineTick = GetTickCount();
+  meter->Update();
+  if (!meter->HasValue || static_cast<DWORD>(GetTickCount() - lastLineTick) <= 5000) return;
+  lastLineTick = GetTickCount();
+  LogVerbose("%s WebCam FPS is %f", name, meter->FPS);
+}

@@ -2,8 +2,9 @@
 // decided without divisions (16 pixels per step in 16-bit fixed point for green and blue,
 // 8 per step in floats for a custom colour); any other block goes through the exact
 // computation, the reference's single-precision operations in the reference's order, so
-// the output is the reference's byte for byte.
-#include "preview/ColorKeyInternal.h"
+// the output is the reference's byte for byte. The pixels after the last whole block go
+// through the same blocks (kernels/RowAny.h).
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -11,7 +12,6 @@
 
 #  include <cstddef>
 #  include <cstdint>
-#  include <cstring>
 
 namespace {
 
@@ -248,8 +248,9 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m256i* p0, __m256i* p
   _mm256_storeu_si256(p1, out1);
 }
 
+// Whole blocks of 8 pixels: width is a multiple of 8.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+PICTOR_TARGET_AVX2 void KeyBlocks(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
@@ -259,40 +260,23 @@ PICTOR_TARGET_AVX2 void KeyRow(unsigned char* row, unsigned int width, const col
       KeyTwoBlocks<kMode>(p, p + 1, s);
     }
   }
-  for (; width - x >= 8; x += 8) {
+  for (; x < width; x += 8) {
     __m256i* p = reinterpret_cast<__m256i*>(row + static_cast<std::size_t>(x) * 4);
     _mm256_storeu_si256(p, KeyBlock<kMode>(_mm256_loadu_si256(p), s));
   }
-  if (x < width) {
-    // Leftover pixels go through the same block, padded with zeros. Unaligned moves:
-    // 64-bit Windows GCC does not keep 32-byte alignment of stack data.
-    const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
-    uint32_t tail[8] = {};
-    std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
-    __m256i* t = reinterpret_cast<__m256i*>(tail);
-    _mm256_storeu_si256(t, KeyBlock<kMode>(_mm256_loadu_si256(t), s));
-    std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
-  }
+}
+
+PICTOR_TARGET_AVX2 void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
+  colorkey::WithMode(key.keysNothing ? colorkey::kKeyNone : key.mode,
+                     [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
 }
 
 }  // namespace
 
-PICTOR_TARGET_AVX2 void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key)
+void colorkey::KeyRow_AVX2(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  switch (key.keysNothing ? kKeyNone : key.mode) {
-    case kKeyGreen:
-      KeyRow<kKeyGreen>(row, width, key);
-      break;
-    case kKeyBlue:
-      KeyRow<kKeyBlue>(row, width, key);
-      break;
-    case kKeyCustom:
-      KeyRow<kKeyCustom>(row, width, key);
-      break;
-    case kKeyNone:
-      KeyRow<kKeyNone>(row, width, key);
-      break;
-  }
+  KeyRowAny<8, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86

@@ -38,10 +38,8 @@ struct TSoftComposeFrame {
 // may compose one frame, each with a band index of its own.
 class TSoftCompositor {
  public:
-  // features: the processor levels to choose row kernels from (colour key's feature bits);
-  // tests and benchmarks pass a reduced mask.
+  // Row kernels of the processor's level at construction (kernels/CpuFeatures.h).
   TSoftCompositor();
-  explicit TSoftCompositor(unsigned int features);
 
   // Makes scratch for frames up to `width` pixels wide and `bands` bands composed at once.
   // Grows only. False when the memory cannot be had.

@@ -1,4 +1,4 @@
-#include "capture/FPSCalculator.h"
+#include "media/FPSCalculator.h"
 
 TFPSCalculator::TFPSCalculator(const TFPSClock& clock) : Clock(&clock)
 {

@@ -1,4 +1,4 @@
-#include "preview/AlignedBitmap.h"
+#include "kernels/AlignedBitmap.h"
 
 #include <algorithm>
 #include <cstddef>

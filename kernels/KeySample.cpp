@@ -1,4 +1,4 @@
-#include "preview/KeySample.h"
+#include "kernels/KeySample.h"
 
 #include <algorithm>
 #include <cstdlib>

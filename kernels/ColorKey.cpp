@@ -1,21 +1,15 @@
 // The colour key's image function: argument checks, the limits prepared once per image,
-// the rows, and the dispatcher that picks the fastest row kernel once from the
-// processor's features.
-#include "preview/ColorKey.h"
+// the rows, and the dispatcher that picks the fastest row kernel from the processor's
+// features.
+#include "kernels/ColorKey.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 
-#include "preview/ColorKeyInternal.h"
-
-#if defined(PICTOR_CPUID_MSVC)
-#  include <intrin.h>
-#elif defined(PICTOR_CPUID_GNU)
-#  include <cpuid.h>
-#endif
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 namespace colorkey {
 
@@ -145,83 +139,12 @@ TKeySetup PrepareKey(float sensitivity, float smoothing, unsigned char opacity, 
   return setup;
 }
 
-namespace {
-
-#if PICTOR_X86
-void Cpuid(unsigned int leaf, unsigned int subleaf, unsigned int regs[4])
-{
-#  if defined(PICTOR_CPUID_MSVC)
-  int r[4];
-  __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
-  for (int i = 0; i < 4; ++i) regs[i] = static_cast<unsigned int>(r[i]);
-#  else
-  regs[0] = regs[1] = regs[2] = regs[3] = 0;
-  __cpuid_count(leaf, subleaf, regs[0], regs[1], regs[2], regs[3]);
-#  endif
-}
-
-// XCR0: which register states the operating system saves on a context switch.
-unsigned long long ReadXcr0()
-{
-#  if defined(PICTOR_CPUID_MSVC)
-  return _xgetbv(0);
-#  else
-  unsigned int lo, hi;
-  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-  return (static_cast<unsigned long long>(hi) << 32) | lo;
-#  endif
-}
-
-unsigned int DetectFeatures()
-{
-  unsigned int regs[4];
-  Cpuid(0, 0, regs);
-  const unsigned int maxLeaf = regs[0];
-  if (maxLeaf < 1) return 0;
-  Cpuid(1, 0, regs);
-  unsigned int features = 0;
-  if (regs[3] & (1u << 26)) features |= kCpuSSE2;
-  const bool osxsave = (regs[2] & (1u << 27)) != 0;
-  const bool avx = (regs[2] & (1u << 28)) != 0;
-  if (maxLeaf >= 7 && osxsave && avx && (ReadXcr0() & 0x6) == 0x6) {
-    Cpuid(7, 0, regs);
-    if (regs[1] & (1u << 5)) features |= kCpuAVX2;
-    // AVX-512F (bit 16) and BW (bit 30); XCR0 bits 5-7: mask and ZMM register state.
-    const unsigned int f512 = (1u << 16) | (1u << 30);
-    if ((features & kCpuAVX2) && (regs[1] & f512) == f512 && (ReadXcr0() & 0xE6) == 0xE6) features |= kCpuAVX512BW;
-  }
-  return features;
-}
-#else
-unsigned int DetectFeatures()
-{
-  return 0;
-}
-#endif
-
-}  // namespace
-
-// Cached without a guarded static: in a DLL that links its threading runtime statically,
-// a guard made on a host thread keeps a thread handle and an event per library load.
-// Two threads that both find it unset detect the same answer.
-unsigned int CpuFeatures()
-{
-  static std::atomic<unsigned int> cached{0};
-  constexpr unsigned int kDetected = 0x80000000u;
-  unsigned int features = cached.load(std::memory_order_relaxed);
-  if (!(features & kDetected)) {
-    features = DetectFeatures() | kDetected;
-    cached.store(features, std::memory_order_relaxed);
-  }
-  return features & ~kDetected;
-}
-
 TKeyRow* SelectKeyRow(unsigned int features)
 {
 #if PICTOR_X86
-  if (features & kCpuAVX512BW) return KeyRow_AVX512;
-  if (features & kCpuAVX2) return KeyRow_AVX2;
-  if (features & kCpuSSE2) return KeyRow_SSE2;
+  if (features & kernels::kCpuAVX512BW) return KeyRow_AVX512;
+  if (features & kernels::kCpuAVX2) return KeyRow_AVX2;
+  if (features & kernels::kCpuSSE2) return KeyRow_SSE2;
 #else
   (void)features;
 #endif
@@ -254,6 +177,6 @@ void RemoveKeyColor(unsigned char* pixels, unsigned int width, unsigned int heig
                     float sensitivity, float smoothing, unsigned char opacity, TRemoveBackgroundColorType colorType,
                     unsigned int customColor)
 {
-  colorkey::RemoveKeyColorUsing(colorkey::SelectKeyRow(colorkey::CpuFeatures()), pixels, width, height, stride,
+  colorkey::RemoveKeyColorUsing(colorkey::SelectKeyRow(kernels::CpuFeatures()), pixels, width, height, stride,
                                 sensitivity, smoothing, opacity, colorType, customColor);
 }

@@ -2,14 +2,19 @@
 #include <algorithm>
 #include <cstring>
 
-#include "preview/KeyRefineInternal.h"
+#include "kernels/KeyRefineInternal.h"
 
 namespace keyrefine {
 
 void ErodeRow_C(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius, uint8_t* pad)
 {
-  PadAlphaFrom(0, pad, row, width, radius);
-  ErodeFrom(0, eroded, pad, width, radius);
+  for (unsigned int x = 0; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
+  RepeatEnds(pad, width, radius);
+  for (unsigned int x = 0; x < width; ++x) {
+    uint8_t m = pad[x];
+    for (unsigned int k = 1; k <= 2 * radius; ++k) m = std::min(m, pad[x + k]);
+    eroded[x] = m;
+  }
 }
 
 void FinishRow_C(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,

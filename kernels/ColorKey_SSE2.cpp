@@ -2,8 +2,9 @@
 // clear of the limits are decided without divisions (8 pixels per step in 16-bit fixed
 // point for green and blue, 4 per step in floats for a custom colour); any other block
 // goes through the exact computation, the reference's single-precision operations in the
-// reference's order.
-#include "preview/ColorKeyInternal.h"
+// reference's order. The pixels after the last whole block go through the same blocks
+// (kernels/RowAny.h).
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -11,7 +12,6 @@
 
 #  include <cstddef>
 #  include <cstdint>
-#  include <cstring>
 
 namespace {
 
@@ -244,8 +244,9 @@ PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE void KeyTwoBlocks(__m128i* p0, __m128i* p
   _mm_storeu_si128(p1, _mm_or_si128(_mm_and_si128(px1, colourBits), _mm_andnot_si128(pass1, s.alphaBits)));
 }
 
+// Whole blocks of 4 pixels: width is a multiple of 4.
 template <TKeyMode kMode>
-PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+PICTOR_TARGET_SSE2 void KeyBlocks(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
@@ -255,39 +256,22 @@ PICTOR_TARGET_SSE2 void KeyRow(unsigned char* row, unsigned int width, const col
       KeyTwoBlocks<kMode>(p, p + 1, s);
     }
   }
-  for (; width - x >= 4; x += 4) {
+  for (; x < width; x += 4) {
     __m128i* p = reinterpret_cast<__m128i*>(row + static_cast<std::size_t>(x) * 4);
     _mm_storeu_si128(p, KeyBlock<kMode>(_mm_loadu_si128(p), s));
   }
-  if (x < width) {
-    // Leftover pixels go through the same block, padded with zeros.
-    const std::size_t bytes = static_cast<std::size_t>(width - x) * 4;
-    alignas(16) uint32_t tail[4] = {};
-    std::memcpy(tail, row + static_cast<std::size_t>(x) * 4, bytes);
-    __m128i* t = reinterpret_cast<__m128i*>(tail);
-    _mm_store_si128(t, KeyBlock<kMode>(_mm_load_si128(t), s));
-    std::memcpy(row + static_cast<std::size_t>(x) * 4, tail, bytes);
-  }
+}
+
+PICTOR_TARGET_SSE2 void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
+  colorkey::WithMode(key.mode, [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
 }
 
 }  // namespace
 
-PICTOR_TARGET_SSE2 void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key)
+void colorkey::KeyRow_SSE2(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  switch (key.mode) {
-    case kKeyGreen:
-      KeyRow<kKeyGreen>(row, width, key);
-      break;
-    case kKeyBlue:
-      KeyRow<kKeyBlue>(row, width, key);
-      break;
-    case kKeyCustom:
-      KeyRow<kKeyCustom>(row, width, key);
-      break;
-    case kKeyNone:
-      KeyRow<kKeyNone>(row, width, key);
-      break;
-  }
+  KeyRowAny<4, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86

@@ -3,7 +3,11 @@
 // output byte for byte, and the fastest the processor offers is picked once.
 #pragma once
 
+#include <type_traits>
+
+#include "PictorConfig.h"
 #include "PictorPreviewRecords.h"
+#include "kernels/RowAny.h"
 
 namespace colorkey {
 
@@ -98,23 +102,43 @@ float SmallestFloatNotBelow(double t);
 // compiled for its instruction set.
 using TKeyRow = void(unsigned char* row, unsigned int width, const TKeySetup& key);
 TKeyRow KeyRow_C;
+
+// body(mode) with the mode as a compile-time constant (std::integral_constant), so that a
+// vector kernel is compiled once per mode.
+template <typename Body>
+PICTOR_FORCE_INLINE void WithMode(TKeyMode mode, Body&& body)
+{
+  switch (mode) {
+    case kKeyGreen:
+      body(std::integral_constant<TKeyMode, kKeyGreen>());
+      break;
+    case kKeyBlue:
+      body(std::integral_constant<TKeyMode, kKeyBlue>());
+      break;
+    case kKeyCustom:
+      body(std::integral_constant<TKeyMode, kKeyCustom>());
+      break;
+    case kKeyNone:
+      body(std::integral_constant<TKeyMode, kKeyNone>());
+      break;
+  }
+}
+
+// The row kernel of one instruction set from its body on whole blocks of kBlock pixels
+// (kernels/RowAny.h takes the rest of the row).
+template <unsigned int kBlock, void (*Blocks)(unsigned char*, unsigned int, const TKeySetup&)>
+void KeyRowAny(unsigned char* row, unsigned int width, const TKeySetup& key)
+{
+  kernels::RowAny<kBlock>(
+      width, [&key](unsigned int n, unsigned char* pixels) { Blocks(pixels, n, key); },
+      kernels::InOut<unsigned char, 4>{row});
+}
 #if PICTOR_X86
 TKeyRow KeyRow_SSE2, KeyRow_AVX2, KeyRow_AVX512;
 #endif
 
-// Processor levels the dispatcher knows, as bits of a feature mask.
-enum : unsigned int {
-  kCpuSSE2 = 1u << 0,
-  kCpuAVX2 = 1u << 1,      // AVX2 and an operating system that saves YMM registers
-  kCpuAVX512BW = 1u << 2,  // AVX-512F and BW, and an OS that saves ZMM and mask registers
-};
-
-// What this processor offers, detected once.
-unsigned int CpuFeatures();
-
-// The fastest row kernel whose features are all in `features`. RemoveKeyColor uses
-// SelectKeyRow(CpuFeatures()); tests and benchmarks pass a reduced mask to force a lower
-// level.
+// The fastest row kernel whose features (kernels/CpuFeatures.h) are all in `features`.
+// RemoveKeyColor uses SelectKeyRow(kernels::CpuFeatures()).
 TKeyRow* SelectKeyRow(unsigned int features);
 
 // "C", "SSE2", "AVX2" or "AVX512" for a row kernel returned by SelectKeyRow.

@@ -1,45 +1,42 @@
 // AVX2 row kernels of the key refinement: alpha bytes gathered and eroded 32 at a time,
-// spill computed 8 pixels at a time mostly on bytes; the row's last pixels go through the
-// reference's arithmetic.
-#include "preview/KeyRefineInternal.h"
+// spill computed 8 pixels at a time mostly on bytes; the pixels after the last whole block
+// go through the same blocks (kernels/RowAny.h).
+#include "kernels/KeyRefineInternal.h"
 
 #if PICTOR_X86
 
 #  include <immintrin.h>
 
-#  include <cstring>
-
 namespace keyrefine {
+namespace {
 
-PICTOR_TARGET_AVX2 void ErodeRow_AVX2(uint8_t* eroded, const unsigned char* row, unsigned int width,
-                                      unsigned int radius, uint8_t* pad)
+constexpr unsigned int kBlock = 32;
+
+PICTOR_TARGET_AVX2 void GatherAlpha(unsigned int width, uint8_t* alpha, const unsigned char* row)
 {
   // The packs work within 128-bit halves: their bytes come out as 4-pixel groups of the
   // four loads in turn, which this permutation puts back in picture order.
   const __m256i groupOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  unsigned int x = 0;
-  for (; x + 32 <= width; x += 32) {
+  for (unsigned int x = 0; x < width; x += kBlock) {
     const unsigned char* p = row + x * 4;
     const __m256i a0 = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), 24);
     const __m256i a1 = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), 24);
     const __m256i a2 = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64)), 24);
     const __m256i a3 = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96)), 24);
     const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a0, a1), _mm256_packs_epi32(a2, a3));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pad + radius + x), _mm256_permutevar8x32_epi32(bytes, groupOrder));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(alpha + x), _mm256_permutevar8x32_epi32(bytes, groupOrder));
   }
-  PadAlphaFrom(x, pad, row, width, radius);
-  const unsigned int span = 2 * radius + 1;
-  x = 0;
-  for (; x + 32 <= width; x += 32) {
+}
+
+PICTOR_TARGET_AVX2 void MinOverSpan(unsigned int width, uint8_t* eroded, const uint8_t* pad, unsigned int span)
+{
+  for (unsigned int x = 0; x < width; x += kBlock) {
     __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pad + x));
     for (unsigned int k = 1; k < span; ++k)
       m = _mm256_min_epu8(m, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pad + x + k)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(eroded + x), m);
   }
-  ErodeFrom(x, eroded, pad, width, radius);
 }
-
-namespace {
 
 // The spill on bytes: shuffles put the two other channels under the key channel's byte,
 // their rounded mean is _mm256_avg_epu8's (o1 + o2 + 1) >> 1 and the excess a saturating
@@ -104,15 +101,12 @@ PICTOR_TARGET_AVX2 PICTOR_FORCE_INLINE void Finish8(unsigned char* at, __m256i a
   _mm256_storeu_si256(p, v);
 }
 
-}  // namespace
-
-PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const* eroded, unsigned int count,
-                                       unsigned int width, const TSpill& spill)
+PICTOR_TARGET_AVX2 void Finish(unsigned int width, unsigned char* row, const uint8_t* const* eroded, unsigned int count,
+                               const TSpill& spill)
 {
   const TVecSpill s = PrepareVecSpill(spill);
   const bool choked = count != 0, suppress = spill.on;
-  unsigned int x = 0;
-  for (; x + 32 <= width; x += 32) {
+  for (unsigned int x = 0; x < width; x += kBlock) {
     unsigned char* p = row + x * 4;
     if (count == 0) {
       const __m256i none = _mm256_setzero_si256();
@@ -134,7 +128,19 @@ PICTOR_TARGET_AVX2 void FinishRow_AVX2(unsigned char* row, const uint8_t* const*
     Finish8(p + 64, _mm256_slli_epi32(_mm256_cvtepu8_epi32(hi), 24), choked, suppress, s);
     Finish8(p + 96, _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_srli_si128(hi, 8)), 24), choked, suppress, s);
   }
-  FinishRowFrom(x, row, eroded, count, width, spill);
+}
+
+}  // namespace
+
+void ErodeRow_AVX2(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius, uint8_t* pad)
+{
+  ErodeRowAny<kBlock, GatherAlpha, MinOverSpan>(eroded, row, width, radius, pad);
+}
+
+void FinishRow_AVX2(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,
+                    const TSpill& spill)
+{
+  FinishRowAny<kBlock, Finish>(row, eroded, count, width, spill);
 }
 
 }  // namespace keyrefine

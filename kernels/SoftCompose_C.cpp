@@ -1,10 +1,9 @@
 // The reference row kernels of the software compositor: the integer rules of
-// SoftComposeInternal.h one pixel at a time. The vector kernels run these for the pixels
-// at the end of a row that do not fill a vector.
+// SoftComposeInternal.h one pixel at a time.
 #include <algorithm>
 #include <cstddef>
 
-#include "preview/SoftComposeInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 namespace softcompose {
 

@@ -22,6 +22,16 @@ struct TFPSClock {
 const TFPSClock& PlatformFPSClock();
 #endif
 
+class TFPSCalculator;
+
+#if defined(_WIN32)
+// The frame-rate trace of a frame loop: while LogTraceEnabled(), feeds `meter` one frame
+// and writes "<name> WebCam FPS is <rate>" at most once per 5 seconds. `lastLineTick`
+// holds the tick count of the last line; 0 starts the first 5 seconds at this frame.
+// A null meter (its allocation failed) measures nothing.
+void LogFrameRate(const char* name, TFPSCalculator* meter, unsigned long& lastLineTick);
+#endif
+
 class TFPSCalculator {
  public:
   static constexpr uint32_t RingSize = 100;

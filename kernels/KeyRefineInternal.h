@@ -8,6 +8,7 @@
 
 #include "PictorConfig.h"
 #include "PictorPreviewRecords.h"
+#include "kernels/RowAny.h"
 
 namespace keyrefine {
 
@@ -31,6 +32,9 @@ struct TSpill {
 // channel for rbcCustom (green before blue before red on a tie).
 TSpill PrepareSpill(float strength, TRemoveBackgroundColorType colorType, unsigned int customColor);
 
+// The largest choke, in pixels.
+constexpr unsigned int kMaxRadius = 3;
+
 // The row's alpha bytes, the ends repeated `radius` times, into pad (width + 2 x radius
 // bytes); then eroded[x] = min(pad[x .. x + 2 x radius]).
 using TErodeRow = void(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius,
@@ -39,7 +43,17 @@ using TErodeRow = void(uint8_t* eroded, const unsigned char* row, unsigned int w
 using TFinishRow = void(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,
                         const TSpill& spill);
 
-// One pixel as the reference finishes it; the vector kernels end their rows with it.
+// pad[radius .. radius + width) holds a row's alpha bytes: its ends are repeated `radius`
+// times either side.
+inline void RepeatEnds(uint8_t* pad, unsigned int width, unsigned int radius)
+{
+  for (unsigned int k = 0; k < radius; ++k) {
+    pad[k] = pad[radius];
+    pad[radius + width + k] = pad[radius + width - 1];
+  }
+}
+
+// One pixel as the reference finishes it.
 PICTOR_FORCE_INLINE uint32_t SpillPixel(uint32_t v, const TSpill& spill)
 {
   if ((v >> 24) == 0) return v;
@@ -50,25 +64,35 @@ PICTOR_FORCE_INLINE uint32_t SpillPixel(uint32_t v, const TSpill& spill)
   return v - (reduce << spill.keyShift);
 }
 
-// The scalar steps of ErodeRow from pixel x on, which the vector kernels end their rows
-// with: the alpha bytes into pad and the ends repeated; the eroded bytes from pad.
-PICTOR_FORCE_INLINE void PadAlphaFrom(unsigned int x, uint8_t* pad, const unsigned char* row, unsigned int width,
-                                      unsigned int radius)
+// The eroding row kernel of one instruction set, from its two bodies on whole blocks of
+// kBlock pixels (kernels/RowAny.h takes the rest): Gather(pixels, alpha, row) copies the
+// alpha bytes of a row, Min(pixels, eroded, pad, span) takes each pixel's minimum over
+// pad[x .. x + span).
+template <unsigned int kBlock, void (*Gather)(unsigned int, uint8_t*, const unsigned char*),
+          void (*Min)(unsigned int, uint8_t*, const uint8_t*, unsigned int)>
+void ErodeRowAny(uint8_t* eroded, const unsigned char* row, unsigned int width, unsigned int radius, uint8_t* pad)
 {
-  for (; x < width; ++x) pad[radius + x] = row[x * 4 + 3];
-  for (unsigned int k = 0; k < radius; ++k) {
-    pad[k] = pad[radius];
-    pad[radius + width + k] = pad[radius + width - 1];
-  }
+  kernels::RowAny<kBlock>(width, Gather, kernels::Out<uint8_t>{pad + radius}, kernels::In<unsigned char, 4>{row});
+  RepeatEnds(pad, width, radius);
+  const unsigned int span = 2 * radius + 1;
+  kernels::RowAny<kBlock>(
+      width, [span](unsigned int n, uint8_t* out, const uint8_t* in) { Min(n, out, in, span); },
+      kernels::Out<uint8_t>{eroded}, kernels::In<uint8_t, 1, 2 * kMaxRadius>{pad, 2 * radius});
 }
-PICTOR_FORCE_INLINE void ErodeFrom(unsigned int x, uint8_t* eroded, const uint8_t* pad, unsigned int width,
-                                   unsigned int radius)
+
+// The finishing row kernel of one instruction set, from its body on whole blocks of kBlock
+// pixels: Finish(pixels, row, eroded, count, spill).
+template <unsigned int kBlock,
+          void (*Finish)(unsigned int, unsigned char*, const uint8_t* const*, unsigned int, const TSpill&)>
+void FinishRowAny(unsigned char* row, const uint8_t* const* eroded, unsigned int count, unsigned int width,
+                  const TSpill& spill)
 {
-  for (; x < width; ++x) {
-    uint8_t m = pad[x];
-    for (unsigned int k = 1; k <= 2 * radius; ++k) m = pad[x + k] < m ? pad[x + k] : m;
-    eroded[x] = m;
-  }
+  kernels::RowAny<kBlock>(
+      width,
+      [count, &spill](unsigned int n, unsigned char* pixels, const uint8_t* const* rows) {
+        Finish(n, pixels, rows, count, spill);
+      },
+      kernels::InOut<unsigned char, 4>{row}, kernels::InRows<uint8_t, 2 * kMaxRadius + 1>{eroded, count});
 }
 
 TErodeRow ErodeRow_C;
@@ -84,17 +108,7 @@ struct TRowKernels {
   const char* name;
 };
 
-// The fastest kernels whose features (the colour key's feature bits) are all in `features`.
+// The fastest kernels whose features (kernels/CpuFeatures.h) are all in `features`.
 TRowKernels SelectRowKernels(unsigned int features);
-
-// FinishRow_C for the pixels of a row from x on.
-inline void FinishRowFrom(unsigned int x, unsigned char* row, const uint8_t* const* eroded, unsigned int count,
-                          unsigned int width, const TSpill& spill)
-{
-  if (x >= width) return;
-  const uint8_t* rest[7];
-  for (unsigned int i = 0; i < count; ++i) rest[i] = eroded[i] + x;
-  FinishRow_C(row + x * 4, rest, count, width - x, spill);
-}
 
 }  // namespace keyrefine

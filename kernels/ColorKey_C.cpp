@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
 
 namespace colorkey {
 

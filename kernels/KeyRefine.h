@@ -16,10 +16,8 @@
 // given width nothing is allocated.
 class TKeyRefiner {
  public:
-  // features: the processor levels to choose row kernels from (the colour key's feature
-  // bits); tests and benchmarks pass a reduced mask.
+  // Row kernels of the processor's level at construction (kernels/CpuFeatures.h).
   TKeyRefiner();
-  explicit TKeyRefiner(unsigned int features);
 
   // RemoveKeyColor with the keying record, each row refined right after it is keyed, while
   // it is still in the cache. A spill strength of 0 (or not a number) and a choke of 0 give

@@ -3,9 +3,9 @@
 // mask registers; a custom colour decides 16 per step in floats. A block holding a pixel
 // not surely decided goes through the exact computation, the reference's single-precision
 // operations in the reference's order, so the output is the reference's byte for byte.
-// Only alpha bytes are written; leftover pixels at the end of a row use masked loads and
-// stores of the same blocks, so nothing goes through the stack.
-#include "preview/ColorKeyInternal.h"
+// Only alpha bytes are written. The pixels after the last whole block go through the same
+// blocks (kernels/RowAny.h).
+#include "kernels/ColorKeyInternal.h"
 
 #if PICTOR_X86
 
@@ -210,80 +210,56 @@ PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE __mmask32 KeyedPacked(__m512i px0, __
   return keyed;
 }
 
-// Writes the alpha bytes of 16 pixels: opacity, or 0 where keyed; `bytes` limits the
-// store to the pixels that exist.
-PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE void StoreAlpha(unsigned char* p, __mmask16 keyed, unsigned long long bytes,
-                                                           const TVecSetup& s)
+// Writes the alpha bytes of 16 pixels: opacity, or 0 where keyed.
+PICTOR_TARGET_AVX512BW PICTOR_FORCE_INLINE void StoreAlpha(unsigned char* p, __mmask16 keyed, const TVecSetup& s)
 {
   const __m512i alpha = _mm512_mask_mov_epi32(s.alphaBits, keyed, _mm512_setzero_si512());
-  _mm512_mask_storeu_epi8(p, static_cast<__mmask64>(kAlphaBytes & bytes), alpha);
+  _mm512_mask_storeu_epi8(p, static_cast<__mmask64>(kAlphaBytes), alpha);
 }
 
-// Byte mask of the first n pixels (0..16) of a register.
-PICTOR_FORCE_INLINE unsigned long long PixelBytes(unsigned int n)
-{
-  return n >= 16 ? ~0ull : (1ull << (4 * n)) - 1;
-}
-PICTOR_FORCE_INLINE __mmask16 PixelLanes(unsigned int n)
-{
-  return static_cast<__mmask16>(n >= 16 ? 0xFFFFu : (1u << n) - 1);
-}
-
+// Whole blocks of 16 pixels: width is a multiple of 16.
 template <TKeyMode kMode>
-PICTOR_TARGET_AVX512BW void KeyRow(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+PICTOR_TARGET_AVX512BW void KeyBlocks(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
 {
   const TVecSetup s = Broadcast(key);
   unsigned int x = 0;
   if (kMode == colorkey::kKeyNone) {
-    for (; x < width; x += 16) StoreAlpha(row + std::size_t(x) * 4, 0, PixelBytes(width - x), s);
+    for (; x < width; x += 16) StoreAlpha(row + std::size_t(x) * 4, 0, s);
   } else if (kMode != colorkey::kKeyCustom && key.packedUsable) {
     for (; width - x >= 32; x += 32) {
       unsigned char* p = row + static_cast<std::size_t>(x) * 4;
       const __mmask32 keyed = KeyedPacked<kMode>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 64), s);
-      StoreAlpha(p, static_cast<__mmask16>(keyed), ~0ull, s);
-      StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), ~0ull, s);
+      StoreAlpha(p, static_cast<__mmask16>(keyed), s);
+      StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), s);
     }
     if (x < width) {
-      // Leftover pixels: the absent ones load as zeros, which surely fail.
+      // One block left: its partner is zeros, which surely fail.
       unsigned char* p = row + static_cast<std::size_t>(x) * 4;
-      const unsigned int n = width - x;
-      const unsigned int n1 = n > 16 ? n - 16 : 0;
-      const __m512i px0 = _mm512_maskz_loadu_epi32(PixelLanes(n), p);
-      const __m512i px1 = _mm512_maskz_loadu_epi32(PixelLanes(n1), p + 64);
-      const __mmask32 keyed = KeyedPacked<kMode>(px0, px1, s);
-      StoreAlpha(p, static_cast<__mmask16>(keyed), PixelBytes(n), s);
-      if (n1 != 0) StoreAlpha(p + 64, static_cast<__mmask16>(keyed >> 16), PixelBytes(n1), s);
+      const __mmask32 keyed = KeyedPacked<kMode>(_mm512_loadu_si512(p), _mm512_setzero_si512(), s);
+      StoreAlpha(p, static_cast<__mmask16>(keyed), s);
     }
   } else {
     for (; x < width; x += 16) {
       unsigned char* p = row + static_cast<std::size_t>(x) * 4;
-      const unsigned int n = width - x;
-      const __m512i px = n >= 16 ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi32(PixelLanes(n), p);
+      const __m512i px = _mm512_loadu_si512(p);
       // Green and blue limits the fixed point cannot hold go the exact way.
       const __mmask16 keyed = kMode == colorkey::kKeyCustom ? KeyedCustom(px, s) : KeyedExact<kMode>(px, s);
-      StoreAlpha(p, keyed, PixelBytes(n), s);
+      StoreAlpha(p, keyed, s);
     }
   }
 }
 
+PICTOR_TARGET_AVX512BW void KeyBlocksOfMode(unsigned char* row, unsigned int width, const colorkey::TKeySetup& key)
+{
+  colorkey::WithMode(key.keysNothing ? colorkey::kKeyNone : key.mode,
+                     [&](auto mode) { KeyBlocks<decltype(mode)::value>(row, width, key); });
+}
+
 }  // namespace
 
-PICTOR_TARGET_AVX512BW void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key)
+void colorkey::KeyRow_AVX512(unsigned char* row, unsigned int width, const TKeySetup& key)
 {
-  switch (key.keysNothing ? kKeyNone : key.mode) {
-    case kKeyGreen:
-      KeyRow<kKeyGreen>(row, width, key);
-      break;
-    case kKeyBlue:
-      KeyRow<kKeyBlue>(row, width, key);
-      break;
-    case kKeyCustom:
-      KeyRow<kKeyCustom>(row, width, key);
-      break;
-    case kKeyNone:
-      KeyRow<kKeyNone>(row, width, key);
-      break;
-  }
+  KeyRowAny<16, KeyBlocksOfMode>(row, width, key);
 }
 
 #endif  // PICTOR_X86

@@ -2,7 +2,7 @@
 // time. The 16-bit packs work within 128-bit halves, so the alphas of 16 pixels come out
 // in the order 0-3, 8-11, 4-7, 12-15; the window sums are put in that order once per step,
 // and the unpacks back to pixels undo it.
-#include "preview/SoftComposeInternal.h"
+#include "kernels/SoftComposeInternal.h"
 
 #if PICTOR_X86
 
@@ -11,6 +11,8 @@
 #  include <cstddef>
 
 namespace {
+
+constexpr unsigned int kBlock = 16;
 
 // Exchanges the middle 64-bit quarters: pixel order to the packs' order and back.
 constexpr int kPacksOrder = 0xD8;
@@ -141,53 +143,50 @@ PICTOR_TARGET_AVX2 void ComposeRows16(unsigned char* dst, const unsigned char* s
   }
 }
 
+PICTOR_TARGET_AVX2 void Columns(unsigned int width, uint16_t* sums, const unsigned char* in, const unsigned char* out)
+{
+  for (unsigned int x = 0; x < width; x += kBlock)
+    AdvanceColumns16(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
+}
+
+PICTOR_TARGET_AVX2 void Compose(unsigned int width, unsigned char* dst, const unsigned char* src,
+                                const unsigned char* background, const uint16_t* window)
+{
+  if (background != nullptr)
+    ComposeRows16<true, false>(dst, src, background, window, width / kBlock);
+  else
+    ComposeRows16<false, false>(dst, src, nullptr, window, width / kBlock);
+}
+
+PICTOR_TARGET_AVX2 void Advance(unsigned int width, unsigned char* dst, const unsigned char* src,
+                                const unsigned char* background, uint16_t* window, const unsigned char* in,
+                                const unsigned char* out)
+{
+  if (background != nullptr)
+    ComposeRows16<true, true>(dst, src, background, window, width / kBlock, window + 3, in, out);
+  else
+    ComposeRows16<false, true>(dst, src, nullptr, window, width / kBlock, window + 3, in, out);
+}
+
 }  // namespace
 
 namespace softcompose {
 
-PICTOR_TARGET_AVX2 void ColumnRow_AVX2(uint16_t* sums, const unsigned char* in, const unsigned char* out,
-                                       unsigned int width)
+void ColumnRow_AVX2(uint16_t* sums, const unsigned char* in, const unsigned char* out, unsigned int width)
 {
-  const unsigned int vectorWidth = width & ~15u;
-  for (unsigned int x = 0; x < vectorWidth; x += 16)
-    AdvanceColumns16(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
-  ColumnRow_C(sums + vectorWidth, in + std::size_t(vectorWidth) * 4, out + std::size_t(vectorWidth) * 4,
-              width - vectorWidth);
+  ColumnRowAny<kBlock, Columns>(sums, in, out, width);
 }
 
-PICTOR_TARGET_AVX2 void ComposeRow_AVX2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
-                                        const uint16_t* window, unsigned int width)
+void ComposeRow_AVX2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                     const uint16_t* window, unsigned int width)
 {
-  const unsigned int vectorWidth = width & ~15u;
-  if (background != nullptr)
-    ComposeRows16<true, false>(dst, src, background, window, vectorWidth / 16);
-  else
-    ComposeRows16<false, false>(dst, src, nullptr, window, vectorWidth / 16);
-  const std::size_t done = std::size_t(vectorWidth) * 4;
-  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
-               width - vectorWidth);
+  ComposeRowAny<kBlock, Compose>(dst, src, background, window, width);
 }
 
-PICTOR_TARGET_AVX2 void ComposeAdvanceRow_AVX2(unsigned char* dst, const unsigned char* src,
-                                               const unsigned char* background, uint16_t* window,
-                                               const unsigned char* in, const unsigned char* out, unsigned int width)
+void ComposeAdvanceRow_AVX2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                            uint16_t* window, const unsigned char* in, const unsigned char* out, unsigned int width)
 {
-  const unsigned int blocks = width / 16, vectorWidth = blocks * 16;
-  if (blocks == 0) {
-    ComposeRow_C(dst, src, background, window, width);
-    ColumnRow_C(window + 3, in, out, width);
-    return;
-  }
-  if (background != nullptr)
-    ComposeRows16<true, true>(dst, src, background, window, blocks, window + 3, in, out);
-  else
-    ComposeRows16<false, true>(dst, src, nullptr, window, blocks, window + 3, in, out);
-  const std::size_t done = std::size_t(vectorWidth) * 4;
-  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
-               width - vectorWidth);
-  const std::size_t last = done - 64;
-  AdvanceColumns16(window + 3 + vectorWidth - 16, in + last, out + last);
-  ColumnRow_C(window + 3 + vectorWidth, in + done, out + done, width - vectorWidth);
+  ComposeAdvanceRowAny<kBlock, Advance, Compose, Columns>(dst, src, background, window, in, out, width);
 }
 
 }  // namespace softcompose

@@ -1,7 +1,7 @@
 // SSE2 row kernels of the software compositor: 8 pixels per step in 16-bit lanes, the
-// reference's integer rules operation for operation; the pixels left at the end of a row
-// go through the reference kernel.
-#include "preview/SoftComposeInternal.h"
+// reference's integer rules operation for operation; the pixels after the last whole block
+// go through the same blocks (kernels/RowAny.h).
+#include "kernels/SoftComposeInternal.h"
 
 #if PICTOR_X86
 
@@ -10,6 +10,8 @@
 #  include <cstddef>
 
 namespace {
+
+constexpr unsigned int kBlock = 8;
 
 // The alpha bytes of 8 pixels as 16-bit lanes, in pixel order.
 PICTOR_TARGET_SSE2 PICTOR_FORCE_INLINE __m128i Alphas(const unsigned char* pixels)
@@ -120,53 +122,50 @@ PICTOR_TARGET_SSE2 void ComposeRows8(unsigned char* dst, const unsigned char* sr
   }
 }
 
+PICTOR_TARGET_SSE2 void Columns(unsigned int width, uint16_t* sums, const unsigned char* in, const unsigned char* out)
+{
+  for (unsigned int x = 0; x < width; x += kBlock)
+    AdvanceColumns8(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
+}
+
+PICTOR_TARGET_SSE2 void Compose(unsigned int width, unsigned char* dst, const unsigned char* src,
+                                const unsigned char* background, const uint16_t* window)
+{
+  if (background != nullptr)
+    ComposeRows8<true, false>(dst, src, background, window, width / kBlock);
+  else
+    ComposeRows8<false, false>(dst, src, nullptr, window, width / kBlock);
+}
+
+PICTOR_TARGET_SSE2 void Advance(unsigned int width, unsigned char* dst, const unsigned char* src,
+                                const unsigned char* background, uint16_t* window, const unsigned char* in,
+                                const unsigned char* out)
+{
+  if (background != nullptr)
+    ComposeRows8<true, true>(dst, src, background, window, width / kBlock, window + 3, in, out);
+  else
+    ComposeRows8<false, true>(dst, src, nullptr, window, width / kBlock, window + 3, in, out);
+}
+
 }  // namespace
 
 namespace softcompose {
 
-PICTOR_TARGET_SSE2 void ColumnRow_SSE2(uint16_t* sums, const unsigned char* in, const unsigned char* out,
-                                       unsigned int width)
+void ColumnRow_SSE2(uint16_t* sums, const unsigned char* in, const unsigned char* out, unsigned int width)
 {
-  const unsigned int vectorWidth = width & ~7u;
-  for (unsigned int x = 0; x < vectorWidth; x += 8)
-    AdvanceColumns8(sums + x, in + std::size_t(x) * 4, out + std::size_t(x) * 4);
-  ColumnRow_C(sums + vectorWidth, in + std::size_t(vectorWidth) * 4, out + std::size_t(vectorWidth) * 4,
-              width - vectorWidth);
+  ColumnRowAny<kBlock, Columns>(sums, in, out, width);
 }
 
-PICTOR_TARGET_SSE2 void ComposeRow_SSE2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
-                                        const uint16_t* window, unsigned int width)
+void ComposeRow_SSE2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                     const uint16_t* window, unsigned int width)
 {
-  const unsigned int vectorWidth = width & ~7u;
-  if (background != nullptr)
-    ComposeRows8<true, false>(dst, src, background, window, vectorWidth / 8);
-  else
-    ComposeRows8<false, false>(dst, src, nullptr, window, vectorWidth / 8);
-  const std::size_t done = std::size_t(vectorWidth) * 4;
-  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
-               width - vectorWidth);
+  ComposeRowAny<kBlock, Compose>(dst, src, background, window, width);
 }
 
-PICTOR_TARGET_SSE2 void ComposeAdvanceRow_SSE2(unsigned char* dst, const unsigned char* src,
-                                               const unsigned char* background, uint16_t* window,
-                                               const unsigned char* in, const unsigned char* out, unsigned int width)
+void ComposeAdvanceRow_SSE2(unsigned char* dst, const unsigned char* src, const unsigned char* background,
+                            uint16_t* window, const unsigned char* in, const unsigned char* out, unsigned int width)
 {
-  const unsigned int blocks = width / 8, vectorWidth = blocks * 8;
-  if (blocks == 0) {
-    ComposeRow_C(dst, src, background, window, width);
-    ColumnRow_C(window + 3, in, out, width);
-    return;
-  }
-  if (background != nullptr)
-    ComposeRows8<true, true>(dst, src, background, window, blocks, window + 3, in, out);
-  else
-    ComposeRows8<false, true>(dst, src, nullptr, window, blocks, window + 3, in, out);
-  const std::size_t done = std::size_t(vectorWidth) * 4;
-  ComposeRow_C(dst + done, src + done, background ? background + done : nullptr, window + vectorWidth,
-               width - vectorWidth);
-  const std::size_t last = done - 32;
-  AdvanceColumns8(window + 3 + vectorWidth - 8, in + last, out + last);
-  ColumnRow_C(window + 3 + vectorWidth, in + done, out + done, width - vectorWidth);
+  ComposeAdvanceRowAny<kBlock, Advance, Compose, Columns>(dst, src, background, window, in, out, width);
 }
 
 }  // namespace softcompose
