@@ -8,8 +8,8 @@
 //
 // Threads: frames are composited on the capture's converter thread under previewLock;
 // the setters may be called from any thread (and from inside the host's callback) and
-// take effect from the next frame on. StartPreview and the destructor run on the host
-// thread that created the object; the host's callback must not destroy the preview.
+// take effect from the next frame on. StartPreview, StopPreview and the destructor run on
+// the host thread that created the object; the host's callback must not destroy the preview.
 #pragma once
 
 #include <windows.h>
@@ -49,6 +49,25 @@ class TPictorD3D9Preview {
   PICTOR_API bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
                                TPictorD3D9PreviewImage* background, TPictorD3D9PreviewChromaKeyingParams* params,
                                TPreviewImageReadyProc callback, void* userData);
+
+  // Ends the preview: stops its capture (no composite reaches the callback after this
+  // returns), closes the camera and releases the renderer's objects; the settings, the
+  // keying record and the background stay for the next StartPreview. Does nothing when
+  // no preview runs. Refused, with an error line, from inside the preview's own callback
+  // (it would wait for its own thread). Runs on a host thread, as StartPreview does.
+  PICTOR_API void StopPreview();
+  // The status of the preview's capture, as TPictor::GetCaptureStatusEx gives it: idle,
+  // running, reconnecting or ended with its result, frames delivered to the preview and
+  // dropped before it, the measured frame rate and the reconnect count; written up to
+  // status->Size bytes. False, writing nothing, for a null record or a Size under
+  // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE. Before the first StartPreview: idle, all zero. May
+  // be called from inside the preview's callback.
+  PICTOR_API bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
+  // As TPictor::SetAutoReconnect for the preview's capture: off by default; on, a lost
+  // camera is waited for (PICTOR_CAPTURE_RECONNECTING) and the preview goes on with the
+  // same format, settings and callback when it is back; off, the loss ends the preview
+  // (PICTOR_CAPTURE_ENDED). Takes effect at once, also while the preview runs.
+  PICTOR_API void SetAutoReconnect(bool reconnect);
 
   // The converter of the preview's capture (TPictor::SetConversion), from the next
   // StartPreview on.

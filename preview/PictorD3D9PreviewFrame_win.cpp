@@ -22,6 +22,18 @@ static_assert(sizeof(TQuadVertex) == 24, "vertex stride");
 
 constexpr char kName[] = "TPictorD3D9Preview::PictorImageReadyProc";
 
+// Names the composing thread for the length of a frame (see OnFrameThread).
+class TFrameThreadMark {
+ public:
+  explicit TFrameThreadMark(std::atomic<DWORD>& slot) : slot(slot) { slot = GetCurrentThreadId(); }
+  ~TFrameThreadMark() { slot = 0; }
+  TFrameThreadMark(const TFrameThreadMark&) = delete;
+  TFrameThreadMark& operator=(const TFrameThreadMark&) = delete;
+
+ private:
+  std::atomic<DWORD>& slot;
+};
+
 // The read-back surface's lock: unlocked again when the frame ends, however it ends.
 class TSurfaceLock {
  public:
@@ -182,6 +194,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   const TCriticalSectionHold hold(previewLock);
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
   if (!pState) return false;
+  const TFrameThreadMark mark(pState->frameThread);
   if (pState->activeRenderer == prSoftware) return ComposeInSoftware(width, height, pixels, topDown);
 
   IDirect3DDevice9Ex* device = pD3D9Device;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "PictorD3D9Preview.h"
@@ -19,6 +20,11 @@ struct TPictorD3D9PreviewState {
   TPictorConversion conversion = pcSystemConverter;
   TPictorRenderer renderer = prDirect3D9;
   TPictorRenderer activeRenderer = prDirect3D9;
+  // Given to the capture at each StartPreview, and at once to a running one.
+  bool autoReconnect = false;
+  // The thread composing a frame (0 between frames): a stop from there would wait for
+  // itself, so it is refused.
+  std::atomic<DWORD> frameThread{0};
   // Frames dropped since the renderer's set-up because their size is not its output's.
   unsigned int framesOfAnotherSize = 0;
   // The real-screen options (under previewLock) and what they keep across frames.

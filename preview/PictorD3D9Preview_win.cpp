@@ -1,6 +1,7 @@
 // TPictorD3D9Preview: construction, StartPreview, destruction and the keying controls.
 #include "PictorD3D9Preview.h"
 
+#include <cstring>
 #include <new>
 
 #include "common/Ownership_win.h"
@@ -30,6 +31,13 @@ TQDAlignedBitmap32* CopyBackground(const TPictorD3D9PreviewImage& image)
   }
   if (bitmap) bitmap->CopyImage(image.Width, image.Height, image.Stride, image.Data, image.TopDown);
   return bitmap;
+}
+
+// True on the thread that composes a frame, where the host's callback runs: a start or
+// stop from there would wait for that thread, or release what the frame still uses.
+bool OnFrameThread(const TPictorD3D9PreviewState* state)
+{
+  return state && state->frameThread.load() == GetCurrentThreadId();
 }
 
 }  // namespace
@@ -100,6 +108,10 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
     LogError("%s the preview has no state", kName);
     return scope.Returns(false);
   }
+  if (OnFrameThread(pState)) {
+    LogError("%s called from the preview callback, refused", kName);
+    return scope.Returns(false);
+  }
 
   // The old capture is stopped before anything its frames read is replaced: its last
   // frames go to the old callback with the old settings, never to the new callback.
@@ -134,16 +146,59 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
       LogError("%s StartCapture failed", kName);
     } else {
       pCamera->SetConversion(pState->conversion);
+      pCamera->SetAutoReconnect(pState->autoReconnect);
       captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
-      if (software ? !InitSoftware() : !InitD3D9())
+      if (software ? !InitSoftware() : !InitD3D9()) {
         LogError("%s %s failed", kName, software ? "InitSoftware" : "InitD3D9");
-      else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
+        // No format: the camera could not be opened. A start of the capture, refused at
+        // once, leaves the camera's reason (in use, blocked, gone) in the status.
+        if (!captureFormat.FrameSize &&
+            pCamera->StartCapture(cameraId, captureFormat, topDown, PreviewImageReadyThunk, this))
+          pCamera->StopCapture();
+      } else if (!pCamera->StartCapture(cameraId, formatIndex, topDown, PreviewImageReadyThunk, this))
         LogError("%s StartCapture failed", kName);
       else
         result = true;
     }
   }
   return scope.Returns(result);
+}
+
+void TPictorD3D9Preview::StopPreview()
+{
+  static const char kName[] = "TPictorD3D9Preview::StopPreview";
+  const TLogScope scope(kName);
+  if (OnFrameThread(pState)) {
+    LogError("%s called from the preview callback, refused", kName);
+    return;
+  }
+  // As in StartPreview, without the lock: the converter's thread may be waiting for it.
+  // The camera object stays: its status tells the host how the preview ended.
+  if (pCamera) pCamera->StopCapture();
+  const TCriticalSectionHold hold(previewLock);
+  ReleaseD3D9();
+}
+
+bool TPictorD3D9Preview::GetCaptureStatusEx(TPictorCaptureStatusEx* status)
+{
+  if (pCamera) return pCamera->GetCaptureStatusEx(status);
+  if (!status || status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE) {
+    LogError("%s record null or smaller than %d bytes", "TPictorD3D9Preview::GetCaptureStatusEx",
+             PICTOR_CAPTURE_STATUS_EX_MIN_SIZE);
+    return false;
+  }
+  // Never started: idle (0), nothing counted; the fields of a later version stay the host's.
+  const unsigned int size = status->Size;
+  std::memset(status, 0, size < sizeof *status ? size : sizeof *status);
+  status->Size = size;
+  return true;
+}
+
+void TPictorD3D9Preview::SetAutoReconnect(bool reconnect)
+{
+  LogInfo("%s %d", "TPictorD3D9Preview::SetAutoReconnect", reconnect ? 1 : 0);
+  if (pState) pState->autoReconnect = reconnect;
+  if (pCamera) pCamera->SetAutoReconnect(reconnect);
 }
 
 void TPictorD3D9Preview::SetConversion(TPictorConversion value)

@@ -1,8 +1,11 @@
 // The preview on the virtual camera: a second StartPreview, the destructor during a
-// frame, and create/start/destroy cycles that leave nothing behind.
+// frame, stop, status and auto reconnect as a host has them, and create/start/destroy
+// cycles that leave nothing behind.
+#include <mferror.h>
 #include <wrl/client.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "PreviewTestSupport.h"
@@ -17,6 +20,8 @@ namespace previewtest {
 namespace {
 
 constexpr wchar_t kGreen[] = L"vcam-green";
+constexpr wchar_t kLost[] = L"vcam-lost";
+constexpr wchar_t kBlocked[] = L"vcam-blocked";
 
 class Lifecycle : public ::testing::Test {
  protected:
@@ -98,6 +103,97 @@ TEST_F(Lifecycle, SecondStartPreviewStopsTheFirstCaptureAndReleasesTheFirstDevic
   ASSERT_TRUE(second.WaitFor(2));
   EXPECT_EQ(second.firstWidth, 80u);  // no frame of the first capture reached the second callback
   EXPECT_EQ(sink.Count(), firstCount);
+}
+
+// The status, or a record with State -1 when the call refuses it.
+TPictorCaptureStatusEx StatusOf(TPictorD3D9Preview& preview)
+{
+  TPictorCaptureStatusEx status = {};
+  status.Size = sizeof status;
+  if (!preview.GetCaptureStatusEx(&status)) status.State = -1;
+  return status;
+}
+
+// Polls the status until its state is `state`; false after 3 s.
+bool ReachesState(TPictorD3D9Preview& preview, int state)
+{
+  for (int waited = 0; waited < 3000; waited += 10, Sleep(10))
+    if (StatusOf(preview).State == state) return true;
+  return false;
+}
+
+// Through the public members only, as a host drives the preview it runs like a capture:
+// the status before any start, then with a rate; stop and start refused from inside the
+// callback; a lost camera waited for and the preview going on; a stop while frames come,
+// after which none arrives; with auto reconnect off a loss ends the preview; a camera
+// that refuses the start leaves its reason in the status.
+TEST_F(Lifecycle, StopStatusAndAutoReconnectAsACaptureHostHasThem)
+{
+  ASSERT_NO_FATAL_FAILURE(VirtualCamera::Get().Configure(
+      "camera name=Lost link=vcam-lost pattern=greenscreen\nformat subtype=YUY2 size=64x48 rate=30/1\n"
+      "camera name=Blocked link=vcam-blocked access-denied=1\nformat subtype=YUY2 size=64x48 rate=30/1\n"));
+  auto& log = pictortest::LogCapture::Get();
+  TPictorD3D9Preview preview;
+  unsigned char record[sizeof(TPictorCaptureStatusEx) + 8];
+  std::memset(record, 0xAB, sizeof record);
+  auto* grown = reinterpret_cast<TPictorCaptureStatusEx*>(record);
+  grown->Size = sizeof record;  // a later version's record: its tail stays the host's
+  ASSERT_TRUE(preview.GetCaptureStatusEx(grown));
+  EXPECT_TRUE(grown->State == PICTOR_CAPTURE_IDLE && grown->FramesDelivered == 0 && grown->Size == sizeof record);
+  EXPECT_EQ(record[sizeof record - 1], 0xAB);
+  std::memset(record, 0xAB, sizeof record);
+  grown->Size = PICTOR_CAPTURE_STATUS_EX_MIN_SIZE - 1;
+  EXPECT_FALSE(preview.GetCaptureStatusEx(grown));
+  EXPECT_EQ(record[8], 0xAB);
+
+  struct Inside {
+    TPictorD3D9Preview* preview;
+    std::atomic<bool> tried{false}, startRefused{false};
+  } inside{&preview};
+  sink.context = &inside;
+  sink.inside = [](FrameSink& s) {
+    Inside& i = *static_cast<Inside*>(s.context);
+    if (i.tried.exchange(true)) return;
+    i.preview->StopPreview();
+    i.startRefused = !i.preview->StartPreview(kLost, 0, false, nullptr, nullptr, nullptr, nullptr);
+  };
+  preview.SetAutoReconnect(true);
+  ASSERT_TRUE(preview.StartPreview(kLost, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(10));  // frames go on after the refused stop
+  EXPECT_TRUE(inside.startRefused);
+  EXPECT_TRUE(
+      pictortest::Contains(log.Lines(), "TPictorD3D9Preview::StopPreview called from the preview callback, refused"));
+  TPictorCaptureStatusEx status = StatusOf(preview);
+  EXPECT_EQ(status.State, PICTOR_CAPTURE_RUNNING);
+  EXPECT_GE(status.FramesDelivered, 9u);  // the frame in the callback counts when it returns
+  EXPECT_GT(status.FrameRate, 5.0);
+
+  VirtualCamera::Get().Unplug(kLost);
+  ASSERT_TRUE(ReachesState(preview, PICTOR_CAPTURE_RECONNECTING));
+  EXPECT_EQ(StatusOf(preview).Error, MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED);
+  VirtualCamera::Get().Plug(kLost);
+  ASSERT_TRUE(ReachesState(preview, PICTOR_CAPTURE_RUNNING));
+  ASSERT_TRUE(sink.WaitFor(sink.Count() + 3));
+  EXPECT_EQ(StatusOf(preview).Reconnects, 1u);
+
+  preview.StopPreview();  // while frames come
+  const size_t atStop = sink.Count();
+  Sleep(300);
+  EXPECT_EQ(sink.Count(), atStop);
+  EXPECT_EQ(StatusOf(preview).State, PICTOR_CAPTURE_IDLE);
+  preview.StopPreview();
+
+  ASSERT_TRUE(preview.StartPreview(kLost, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
+  ASSERT_TRUE(sink.WaitFor(atStop + 3));
+  preview.SetAutoReconnect(false);  // at once, while it runs
+  VirtualCamera::Get().Unplug(kLost);
+  ASSERT_TRUE(ReachesState(preview, PICTOR_CAPTURE_ENDED));
+  EXPECT_EQ(StatusOf(preview).Error, MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED);
+  VirtualCamera::Get().Plug(kLost);
+
+  EXPECT_FALSE(preview.StartPreview(kBlocked, 0, false, nullptr, nullptr, FrameSink::Callback, &sink));
+  status = StatusOf(preview);
+  EXPECT_TRUE(status.State == PICTOR_CAPTURE_ENDED && status.Error == E_ACCESSDENIED) << status.State;
 }
 
 TEST_F(Lifecycle, HundredCyclesLeaveHandlesCameraObjectsAndDirect3DWhereTheyStarted)
