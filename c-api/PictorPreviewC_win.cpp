@@ -235,3 +235,41 @@ PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* para
     return PICTOR_OK;
   });
 }
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewStop(PictorPreview preview)
+{
+  static const char kName[] = "PictorPreviewStop";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (InCallbackOf(object.get()))
+      return Fail(kName, PICTOR_E_IN_CALLBACK, "called from the preview's own frame callback");
+    object->Preview.StopPreview();
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewGetStatus(PictorPreview preview, PictorCaptureStatusEx* status)
+{
+  static const char kName[] = "PictorPreviewGetStatus";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (!status) return Fail(kName, PICTOR_E_NULL_POINTER, "status is null");
+    if (status->Size < PICTOR_CAPTURE_STATUS_EX_MIN_SIZE)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "status Size is smaller than the first version's record");
+    object->Preview.GetCaptureStatusEx(status);
+    return PICTOR_OK;
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetAutoReconnect(PictorPreview preview, int on)
+{
+  static const char kName[] = "PictorPreviewSetAutoReconnect";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    object->Preview.SetAutoReconnect(on != 0);
+    return PICTOR_OK;
+  });
+}

@@ -46,7 +46,7 @@
 
 /* Interface version: major in the high 16 bits, minor in the low 16 bits. A host checks
  * the major number: it changes only when a function or record changes incompatibly. */
-#define PICTOR_C_API_VERSION 0x00010003
+#define PICTOR_C_API_VERSION 0x00010004
 
 /* Results. */
 #define PICTOR_OK 0
@@ -316,6 +316,18 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSampleKeyColor(PictorPreview preview,
 /* The default keying parameters (sensitivity 0.49512199, smoothing 0.52926803, opacity
  * 255, green, custom colour 0). */
 PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params);
+/* Ends the preview: no callback runs after it returns, the camera is closed; the settings
+ * stay for the next PictorPreviewStart. Nothing to do when none runs. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewStop(PictorPreview preview);
+/* The status of the preview's capture, as PictorCaptureGetStatusEx gives it (frames
+ * delivered count those handed to the preview); PICTOR_CAPTURE_IDLE before the first
+ * start and after a stop. A Size under PICTOR_CAPTURE_STATUS_EX_MIN_SIZE gives
+ * PICTOR_E_INVALID_ARGUMENT and writes nothing. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewGetStatus(PictorPreview preview, PictorCaptureStatusEx* status);
+/* As PictorCaptureSetAutoReconnect, for the preview's capture (0, off, by default): on,
+ * a lost camera is waited for and the preview goes on when it is back; off, the loss ends
+ * it (PICTOR_CAPTURE_ENDED). Takes effect at once, also while the preview runs. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetAutoReconnect(PictorPreview preview, int on);
 
 /* ---- Layout pins, for hosts in any language that declare these records themselves. The
  * numbers hold for 32- and 64-bit Windows alike except where a pointer-sized field

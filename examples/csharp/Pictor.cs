@@ -144,7 +144,7 @@ namespace Pictor
         const string Dll = "Pictor.dll";
         const CallingConvention Cdecl = CallingConvention.Cdecl;
 
-        public const int ApiVersion = 0x00010003; // PICTOR_C_API_VERSION this file was written for
+        public const int ApiVersion = 0x00010004; // PICTOR_C_API_VERSION this file was written for
 
         public const int Ok = 0;
         public const int EInvalidHandle = -1;
@@ -235,6 +235,9 @@ namespace Pictor
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetEdgeChoke(IntPtr preview, uint pixels);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSampleKeyColor(IntPtr preview, out uint color);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorDefaultKeyingParams(out PictorKeyingParams parameters);
+        [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewStop(IntPtr preview);
+        [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewGetStatus(IntPtr preview, ref PictorCaptureStatusEx status);
+        [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetAutoReconnect(IntPtr preview, int on);
 
         // A result as text: "PICTOR_E_FAILED", or a sentence for a capture's HRESULT.
         public static string ResultName(int result) => Marshal.PtrToStringAnsi(PictorResultName(result));

@@ -17,7 +17,7 @@ import ctypes
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_bool, c_char_p, c_double, c_float, c_int, c_int32, c_int64,
                     c_ubyte, c_uint, c_uint8, c_uint16, c_uint32, c_uint64, c_void_p, c_wchar_p)
 
-API_VERSION = 0x00010003  # PICTOR_C_API_VERSION this module was written for
+API_VERSION = 0x00010004  # PICTOR_C_API_VERSION this module was written for
 
 PICTOR_OK = 0
 PICTOR_E_INVALID_HANDLE = -1
@@ -164,6 +164,9 @@ FUNCTIONS = {
     "PictorPreviewSetEdgeChoke": (c_int, [_H, c_uint]),
     "PictorPreviewSampleKeyColor": (c_int, [_H, POINTER(c_uint)]),
     "PictorDefaultKeyingParams": (c_int, [POINTER(PictorKeyingParams)]),
+    "PictorPreviewStop": (c_int, [_H]),
+    "PictorPreviewGetStatus": (c_int, [_H, POINTER(PictorCaptureStatusEx)]),
+    "PictorPreviewSetAutoReconnect": (c_int, [_H, c_int]),
 }
 
 

@@ -45,6 +45,7 @@ typedef struct Frames {
   unsigned int width, height;
   unsigned char first[4]; /* top-left pixel of the first frame */
   PictorCapture self;     /* when set, the first frame tries to stop its own capture */
+  PictorPreview preview;  /* the same for a preview */
   volatile LONG stopResult;
 } Frames;
 
@@ -66,7 +67,9 @@ static int PICTOR_CDECL OnFrame(unsigned int width, unsigned int height, int top
 static int PICTOR_CDECL OnPreview(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
                                   void* context)
 {
+  Frames* frames = (Frames*)context;
   (void)pitch;
+  if (frames->count == 0 && frames->preview) frames->stopResult = PictorPreviewStop(frames->preview);
   return OnFrame(width, height, 1, pixels, context);
 }
 
@@ -208,11 +211,12 @@ static void CaptureWithFrames(void)
 }
 
 /* The green screen keyed on green over no background by the software renderer: the corner
- * turns black. */
+ * turns black. The preview's status as the capture's; its callback cannot stop it. */
 static void KeyedPreview(void)
 {
   PictorPreview preview = NULL;
   PictorKeyingParams keying;
+  PictorCaptureStatusEx status;
   Frames frames;
   unsigned int color = 0;
   memset(&frames, 0, sizeof frames);
@@ -222,8 +226,16 @@ static void KeyedPreview(void)
   CHECK_CODE(PictorPreviewSampleKeyColor(preview, &color), PICTOR_E_FAILED); /* no frame yet */
   CHECK_CODE(PictorPreviewSetRenderer(preview, 2), PICTOR_E_INVALID_ARGUMENT);
   CHECK(PictorPreviewSetRenderer(preview, PICTOR_RENDERER_SOFTWARE) == PICTOR_OK);
+  CHECK(PictorPreviewSetAutoReconnect(preview, 1) == PICTOR_OK);
+  frames.preview = preview;
   CHECK(PictorPreviewStart(preview, kGreen, 0, 1, NULL, &keying, OnPreview, &frames) == PICTOR_OK);
   CHECK(WaitForFrames(&frames, 3));
+  CHECK_CODE(frames.stopResult, PICTOR_E_IN_CALLBACK);
+  status.Size = PICTOR_CAPTURE_STATUS_EX_MIN_SIZE - 1;
+  CHECK_CODE(PictorPreviewGetStatus(preview, &status), PICTOR_E_INVALID_ARGUMENT);
+  status.Size = sizeof status;
+  CHECK(PictorPreviewGetStatus(preview, &status) == PICTOR_OK && status.State == PICTOR_CAPTURE_RUNNING);
+  CHECK(status.FramesDelivered >= 3 && status.FrameRate > 1.0);
   /* Wine's converter darkens saturated green by up to 6 levels. */
   CHECK(PictorPreviewSampleKeyColor(preview, &color) == PICTOR_OK && color >> 16 <= 8 && (color >> 8 & 255) >= 247 &&
         (color & 255) <= 8);
@@ -235,6 +247,8 @@ static void KeyedPreview(void)
   CHECK(frames.width == 320 && frames.height == 240);
   CHECK(frames.first[0] < 16 && frames.first[1] < 16 && frames.first[2] < 16);
   CHECK(PictorPreviewSetKeyColor(preview, PICTOR_KEY_BLUE, 0) == PICTOR_OK);
+  CHECK(PictorPreviewStop(preview) == PICTOR_OK && PictorPreviewStop(preview) == PICTOR_OK);
+  CHECK(PictorPreviewGetStatus(preview, &status) == PICTOR_OK && status.State == PICTOR_CAPTURE_IDLE);
   CHECK(PictorPreviewDestroy(preview) == PICTOR_OK);
 }
 
@@ -308,6 +322,7 @@ static void BadHandlesAndArguments(void)
   CHECK_CODE(PictorCaptureDestroy(gone), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorCaptureStop((PictorCapture)preview), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorPreviewSetOpacity((PictorPreview)capture, 1), PICTOR_E_INVALID_HANDLE);
+  CHECK_CODE(PictorPreviewGetStatus(preview, NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorPreviewDestroy(NULL), PICTOR_E_INVALID_HANDLE);
   CHECK_CODE(PictorCaptureCreate(NULL), PICTOR_E_NULL_POINTER);
   CHECK_CODE(PictorCaptureEnumerateCameras(capture, NULL, 2, &count), PICTOR_E_NULL_POINTER);
