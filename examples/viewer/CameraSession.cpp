@@ -4,18 +4,11 @@
 
 namespace {
 
-// A preview that has delivered nothing for this long has stopped (the first composite
-// may take longer: the camera opens, and a Direct3D device is made).
+// A preview that has composed nothing for this long says so (the first composite may take
+// longer: the camera opens, and a Direct3D device is made); the pause between starts
+// while a refusing camera is waited for.
 constexpr ULONGLONG kFirstFrameLimitMs = 6000;
-constexpr ULONGLONG kStallLimitMs = 2500;
-// How long the camera check waits for a frame or a failure, and the pause between checks.
-constexpr ULONGLONG kCheckLimitMs = 3000;
 constexpr ULONGLONG kRetryMs = 2000;
-
-bool IgnoreFrame(unsigned int, unsigned int, bool, unsigned char*, void*)
-{
-  return true;
-}
 
 std::wstring Widen(const char* text)
 {
@@ -59,23 +52,31 @@ void TCameraSession::Start(const TPreviewSettings& settings)
   Stop();
   settings_ = settings;
   reason_.clear();
-  if (settings_.link.empty()) {
-    state_ = TSessionState::NoCamera;
-    return;
-  }
+  if (settings_.link.empty()) return;
   Launch();
 }
 
 void TCameraSession::Stop()
 {
-  DestroyPreview();
-  check_.reset();
+  if (preview_) preview_->StopPreview();  // no composite arrives after this
   state_ = TSessionState::NoCamera;
+  retryAt_ = 0;
+  frameRate_ = 0.0;
+}
+
+void TCameraSession::SetReconnect(bool on)
+{
+  reconnect_ = on;
+  if (preview_) preview_->SetAutoReconnect(on);
 }
 
 void TCameraSession::Launch()
 {
-  preview_.reset(new TPictorD3D9Preview);
+  if (!preview_ || (keyed_ && settings_.keying == TKeyChoice::Off)) {
+    preview_.reset(new TPictorD3D9Preview);
+    keyed_ = false;
+  }
+  preview_->SetAutoReconnect(reconnect_);
   preview_->SetRenderer(settings_.direct3D ? prDirect3D9 : prSoftware);
   preview_->SetConversion(settings_.builtInConversion ? pcBuiltIn : pcSystemConverter);
   preview_->SetSpillSuppression(settings_.spill);
@@ -85,26 +86,21 @@ void TCameraSession::Launch()
                                               static_cast<unsigned char>(settings_.opacity),
                                               ColorType(settings_.keying), settings_.keyColor);
   const bool keyed = settings_.keying != TKeyChoice::Off;
-  if (!preview_->StartPreview(settings_.link.c_str(), settings_.formatIndex, true, nullptr, keyed ? &keying : nullptr,
-                              OnComposite, this)) {
-    DestroyPreview();
-    CheckCamera();
-    return;
-  }
+  keyed_ |= keyed;
   state_ = TSessionState::Starting;
   reason_.clear();
-  lastFrameTick_ = GetTickCount64();
-  lastDelivered_ = mailbox_.Delivered();
-}
-
-void TCameraSession::DestroyPreview()
-{
-  preview_.reset();  // stops its capture: no composite arrives after this
+  retryAt_ = 0;
+  startTick_ = GetTickCount64();
+  startDelivered_ = mailbox_.Delivered();
+  if (!preview_->StartPreview(settings_.link.c_str(), settings_.formatIndex, true, nullptr, keyed ? &keying : nullptr,
+                              OnComposite, this))
+    Tick();  // a camera that refused the start has left its reason in the status
 }
 
 void TCameraSession::ApplyKeying()
 {
   if (!preview_ || settings_.keying == TKeyChoice::Off) return;
+  keyed_ = true;
   preview_->SetChromaKeyingColor(ColorType(settings_.keying), settings_.keyColor);
   preview_->SetSensitivity(settings_.sensitivity);
   preview_->SetSmoothing(settings_.smoothing);
@@ -131,7 +127,7 @@ void TCameraSession::SetKeying(TKeyChoice keying, unsigned int keyColor)
   settings_.keying = keying;
   settings_.keyColor = keyColor;
   if (restart) {
-    DestroyPreview();
+    preview_->StopPreview();
     Launch();
   } else {
     ApplyKeying();
@@ -181,76 +177,50 @@ bool TCameraSession::SampleKeyColor(unsigned int* color)
 
 void TCameraSession::Tick()
 {
+  if (!preview_ || state_ == TSessionState::NoCamera) return;
   const ULONGLONG now = GetTickCount64();
-  switch (state_) {
-    case TSessionState::Starting:
-    case TSessionState::Running: {
-      const unsigned long long delivered = mailbox_.Delivered();
-      if (delivered != lastDelivered_) {
-        lastDelivered_ = delivered;
-        lastFrameTick_ = now;
+  if (state_ == TSessionState::Ended || (state_ == TSessionState::Reconnecting && retryAt_)) {
+    if (reconnect_ && now >= retryAt_) Launch();
+    return;
+  }
+  TPictorCaptureStatusEx status = {};
+  status.Size = sizeof status;
+  if (!preview_->GetCaptureStatusEx(&status)) return;
+  frameRate_ = status.FrameRate;
+  framesDropped_ = status.FramesDropped;
+  switch (status.State) {
+    case PICTOR_CAPTURE_RUNNING:
+      if (mailbox_.Delivered() != startDelivered_) {
         state_ = TSessionState::Running;
         reason_.clear();
-      } else if (now - lastFrameTick_ > (state_ == TSessionState::Starting ? kFirstFrameLimitMs : kStallLimitMs)) {
-        reason_ = state_ == TSessionState::Starting ? L"The camera sends no pictures."
-                                                    : L"The camera stopped sending pictures.";
-        DestroyPreview();
-        CheckCamera();
+      } else if (now - startTick_ > kFirstFrameLimitMs) {
+        reason_ = L"No picture from the camera yet.";
       }
       break;
-    }
-    case TSessionState::Reconnecting:
-      if (check_) {
-        const TPictorCaptureStatus status = check_->GetCaptureStatus();
-        if (status.FramesDelivered > 0) {
-          check_.reset();
-          Launch();
-        } else if (status.State == PICTOR_CAPTURE_ENDED) {
-          FinishCheck(Widen(PictorDescribeResult(status.Error)));
-        } else if (now - checkStart_ > kCheckLimitMs) {
-          FinishCheck(L"The camera sends no pictures.");
-        }
-      } else if (now >= retryAt_) {
-        CheckCamera();
-      }
+    case PICTOR_CAPTURE_RECONNECTING:  // the preview waits for the camera itself
+      state_ = TSessionState::Reconnecting;
+      reason_ = Widen(PictorDescribeResult(status.Error));
       break;
-    default:
+    case PICTOR_CAPTURE_ENDED:
+      preview_->StopPreview();
+      Wait(Widen(PictorDescribeResult(status.Error)));
+      break;
+    default:  // a start that failed for a reason of the library's: its log says why
+      Wait(L"The camera could not be started.");
       break;
   }
 }
 
 void TCameraSession::CamerasChanged(bool present)
 {
-  if (!present && (state_ == TSessionState::Starting || state_ == TSessionState::Running)) {
-    DestroyPreview();
-    CheckCamera();
-  } else if (present && state_ == TSessionState::Reconnecting && !check_) {
-    CheckCamera();
-  }
-}
-
-void TCameraSession::CheckCamera()
-{
-  check_.reset(new TPictor);
-  check_->SetConversion(settings_.builtInConversion ? pcBuiltIn : pcSystemConverter);
-  state_ = TSessionState::Reconnecting;
-  checkStart_ = GetTickCount64();
-  if (!check_->StartCapture(settings_.link.c_str(), settings_.formatIndex, true, IgnoreFrame, nullptr)) {
-    const TPictorCaptureStatus status = check_->GetCaptureStatus();
-    FinishCheck(status.State == PICTOR_CAPTURE_ENDED ? Widen(PictorDescribeResult(status.Error))
-                                                     : L"The camera could not be started.");
-  }
-}
-
-void TCameraSession::FinishCheck(const std::wstring& reason)
-{
-  check_.reset();
-  Wait(reason);
+  // A camera whose start was refused may work now that it is back.
+  if (present && retryAt_) retryAt_ = GetTickCount64();
 }
 
 void TCameraSession::Wait(const std::wstring& reason)
 {
   reason_ = reason;
+  frameRate_ = 0.0;
   state_ = reconnect_ ? TSessionState::Reconnecting : TSessionState::Ended;
   retryAt_ = GetTickCount64() + kRetryMs;
 }

@@ -1,9 +1,8 @@
 // The keyed preview of one camera as the viewer runs it: starts and restarts the
-// preview, hands its composites to the window, and notices when they stop coming.
-// A preview object reports no status of its own, so a preview that fails to start or
-// stops delivering is followed by a short capture of the camera with a TPictor of the
-// session's own, whose status says why (in use, blocked, not found); with reconnection
-// on, that check is repeated until the camera delivers again and the preview restarts.
+// preview, hands its composites to the window, and follows the preview's status: running,
+// waiting for a lost camera (the preview's auto reconnect), or ended with the camera's
+// reason. A start the camera refused is tried again every few seconds while reconnection
+// is on.
 //
 // Everything here runs on the window's thread, except OnComposite (the library's
 // converter thread), which touches only the mailbox and posts one message.
@@ -16,7 +15,6 @@
 
 #include "FrameMailbox.h"
 #include "ImageFiles_win.h"
-#include "Pictor.h"
 #include "PictorD3D9Preview.h"
 #include "ViewerOptions.h"
 
@@ -50,7 +48,8 @@ class TCameraSession {
   // take effect only this way.
   void Start(const TPreviewSettings& settings);
   void Stop();
-  void SetReconnect(bool on) { reconnect_ = on; }
+  // The preview's auto reconnect, at once; off, a lost camera ends the session.
+  void SetReconnect(bool on);
 
   // From the running preview's next frame on. Keying off needs a preview without a
   // keying record, which only a new preview object has: that one restarts it.
@@ -64,8 +63,8 @@ class TCameraSession {
   // The screen colour of the newest frame (0xRRGGBB); false without a frame or screen.
   bool SampleKeyColor(unsigned int* color);
 
-  // Called by the window's timer and for each composite: notices the first composite,
-  // a preview that stopped delivering, the end of a check, and the time to retry.
+  // Called by the window's timer and for each composite: reads the preview's status, and
+  // retries a start the camera refused when it is time.
   void Tick();
   // The camera list changed; present: the session's camera is in it.
   void CamerasChanged(bool present);
@@ -74,17 +73,17 @@ class TCameraSession {
   const std::wstring& Reason() const { return reason_; }  // why it is reconnecting or ended
   const TPreviewSettings& Settings() const { return settings_; }
   TFrameMailbox& Mailbox() { return mailbox_; }
+  // The preview's measured rate, and the camera's frames it dropped (its consumer busy).
+  double FrameRate() const { return frameRate_; }
+  unsigned long long FramesDropped() const { return framesDropped_; }
 
  private:
   static bool OnComposite(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
                           void* context);
   void Launch();
-  void DestroyPreview();
   void ApplyKeying();
   void ApplyBackground();
-  // The preview failed or stopped: find out why with a capture of the session's own.
-  void CheckCamera();
-  void FinishCheck(const std::wstring& reason);
+  // The preview has ended (or did not start): why, and wait to retry when reconnecting.
   void Wait(const std::wstring& reason);
 
   HWND window_;
@@ -95,9 +94,10 @@ class TCameraSession {
   TSessionState state_ = TSessionState::NoCamera;
   std::wstring reason_;
   std::unique_ptr<TPictorD3D9Preview> preview_;
-  std::unique_ptr<TPictor> check_;  // the camera check's capture, while it runs
-  ULONGLONG checkStart_ = 0;
+  bool keyed_ = false;  // the preview object holds a keying record (only a new object has none)
+  ULONGLONG startTick_ = 0;
   ULONGLONG retryAt_ = 0;
-  ULONGLONG lastFrameTick_ = 0;
-  unsigned long long lastDelivered_ = 0;
+  unsigned long long startDelivered_ = 0;
+  double frameRate_ = 0.0;
+  unsigned long long framesDropped_ = 0;
 };

@@ -91,7 +91,7 @@ bool TViewerWindow::Create(HINSTANCE instance, int show)
   ShowWindow(window_, show);
   UpdateWindow(window_);
 
-  startTick_ = fpsTick_ = GetTickCount64();
+  startTick_ = GetTickCount64();
   SetTimer(window_, kTickTimer, kTickMs, nullptr);
   RefreshCameras(true);
   lister_.SetCameraListCallback(OnCamerasChanged, window_);
@@ -310,12 +310,6 @@ void TViewerWindow::OnTick()
 {
   session_->Tick();
   const ULONGLONG now = GetTickCount64();
-  if (now - fpsTick_ >= 1000) {
-    const unsigned long long delivered = session_->Mailbox().Delivered();
-    fps_ = double(delivered - fpsCount_) * 1000.0 / double(now - fpsTick_);
-    fpsTick_ = now;
-    fpsCount_ = delivered;
-  }
   UpdateStatus();
   const bool scripted = !options_.snapshotFile.empty() || !options_.windowShotFile.empty();
   if (scripted && !scriptDone_ &&
@@ -352,11 +346,11 @@ void TViewerWindow::UpdateStatus(bool closed)
   }
   if (session_ && !session_->Reason().empty()) state += L": " + session_->Reason();
   wchar_t text[64];
-  std::swprintf(text, 64, L"%.1f fps", current == TSessionState::Running ? fps_ : 0.0);
+  std::swprintf(text, 64, L"%.1f fps", current == TSessionState::Running ? session_->FrameRate() : 0.0);
   rate = text;
-  // Composites the window replaced before it could show them; the preview itself
-  // reports no count of frames it dropped.
-  const unsigned long long count = session_ ? session_->Mailbox().Skipped() : 0;
+  // The camera's frames that never reached the screen: dropped before the preview (it was
+  // still busy with the last one) or replaced in the window before it could show them.
+  const unsigned long long count = session_ ? session_->FramesDropped() + session_->Mailbox().Skipped() : 0;
   skipped = std::to_wstring(count) + (count == 1 ? L" frame skipped" : L" frames skipped");
   const std::wstring line = closed ? L"Closed" : state + L" | " + rate + L" | " + skipped;
   if (line == statusText_) return;

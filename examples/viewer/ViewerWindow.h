@@ -108,9 +108,7 @@ class TViewerWindow {
   std::shared_ptr<const TImage> backgroundImage_;
   TComposite frame_;  // the composite on the screen
 
-  ULONGLONG startTick_ = 0, fpsTick_ = 0;
-  unsigned long long fpsCount_ = 0;
-  double fps_ = 0.0;
+  ULONGLONG startTick_ = 0;
   std::wstring statusText_;
   HANDLE statusLog_ = INVALID_HANDLE_VALUE;
   bool keyColorSampled_ = false;
