@@ -1,10 +1,10 @@
 // Keyed preview: the green-screen camera keyed over a generated background. Saves a raw
 // frame of the camera, the background, and composited frames (first, last, and one after
-// the background has been removed at run time) as PNG files side by side. A second
-// section keys a realistic screen (off-green, unevenly lit, spill on the subject's
-// outline, a soft outline) with the key colour sampled from the picture, without and
-// with spill suppression and edge choke. A third runs a 1080p preview with each renderer
-// (software and Direct3D 9) and prints their rates.
+// the background has been removed at run time) as PNG files side by side, then prints the
+// preview's status and stops it. A second section keys a realistic screen (off-green,
+// unevenly lit, spill on the subject's outline, a soft outline) with the key colour
+// sampled from the picture, without and with spill suppression and edge choke. A third
+// runs a 1080p preview with each renderer (software and Direct3D 9) and prints their rates.
 #include "Demo.h"
 
 #include "Pictor.h"
@@ -245,6 +245,24 @@ bool RunPreview(const DemoOptions& options)
     if (keyed.count > before + 2) break;
   }
   ok &= Save(options.outputDir + "/preview-keyed-over-black.png", keyed);
+
+  // The preview's capture status, as a capture host reads its own; then a stop, after
+  // which no composite arrives and the status says the preview is idle.
+  TPictorCaptureStatusEx status = {};
+  status.Size = sizeof status;
+  if (preview.GetCaptureStatusEx(&status))
+    std::printf("  preview status: %s, %llu frames delivered, %llu dropped, %.1f frames/s\n", StateName(status.State),
+                status.FramesDelivered, status.FramesDropped, status.FrameRate);
+  preview.StopPreview();
+  auto count = [&keyed] {
+    std::lock_guard<std::mutex> lock(keyed.mutex);
+    return keyed.count;
+  };
+  const int atStop = count();
+  Sleep(500);
+  const int late = count() - atStop;
+  ok &= preview.GetCaptureStatusEx(&status) && status.State == PICTOR_CAPTURE_IDLE && late == 0;
+  std::printf("  after StopPreview: %s, %d composites in the next 500 ms\n", StateName(status.State), late);
   CoUninitialize();
   return ok && frames > 0;
 }
