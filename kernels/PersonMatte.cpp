@@ -156,8 +156,11 @@ bool TLowResMatte::Update(const float* planes, const float* probability, unsigne
   }
   width_ = width;
   height_ = height;
-  for (size_t i = 0; i < n; ++i)
-    smoothed_[i] = fresh ? probability[i] : smoothed_[i] + s.newWeight * (probability[i] - smoothed_[i]);
+  for (size_t i = 0; i < n; ++i) {
+    const float change = probability[i] - smoothed_[i];
+    const float weight = std::min(1.0f, std::max(s.newWeight, s.motionGain * std::fabs(change)));
+    smoothed_[i] = fresh ? probability[i] : smoothed_[i] + weight * change;
+  }
   for (size_t i = 0; i < n; ++i) guide_[i] = 0.299f * planes[i] + 0.587f * planes[n + i] + 0.114f * planes[2 * n + i];
 
   // He and Sun's guided filter: in every window the matte is a x guide + b, fitted to the
@@ -225,21 +228,36 @@ const char* TMatteWriter::KernelName() const
 }
 
 bool TMatteWriter::Apply(const TMatteTable& table, uint8_t* pixels, unsigned int width, unsigned int height,
-                         unsigned int stride, bool bottomUp, float threshold, uint8_t opacity) const
+                         unsigned int stride, bool bottomUp, float threshold, uint8_t opacity)
 {
   if (!pixels || width == 0 || height == 0 || width != table.frameWidth_ || height != table.frameHeight_ ||
       stride / 4 < width)
     return false;
+  const size_t keptStride = (width + 7) / 8;
+  // The first frame of a size has no previous one to lean towards.
+  const bool first = width != width_ || height != height_;
+  if (first) {
+    try {
+      kept_.assign(keptStride * height, 0);
+    } catch (const std::bad_alloc&) {
+      width_ = height_ = 0;
+      return false;
+    }
+    width_ = width;
+    height_ = height;
+  }
   TMatteRow* matte = SelectRowKernels(features_).matte;
   const unsigned int rows = table.rows_;
-  TMatteRowParams params{0.0f, threshold, static_cast<float>(opacity)};
+  const float lean = first ? 0.0f : kMatteHysteresis;
+  TMatteRowParams params{0.0f, threshold - lean, threshold + lean, static_cast<float>(opacity)};
   for (unsigned int y = 0; y < height; ++y) {
     const float s = std::min(std::max((y + 0.5f) * rows / height - 0.5f, 0.0f), rows - 1.0f);
     const unsigned int r0 = static_cast<unsigned int>(s), r1 = std::min(r0 + 1, rows - 1);
     params.fy = s - r0;
     uint8_t* row = pixels + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride;
     const size_t o0 = static_cast<size_t>(r0) * width, o1 = static_cast<size_t>(r1) * width;
-    matte(row, table.a_.data() + o0, table.a_.data() + o1, table.b_.data() + o0, table.b_.data() + o1, width, params);
+    matte(row, kept_.data() + keptStride * y, table.a_.data() + o0, table.a_.data() + o1, table.b_.data() + o0,
+          table.b_.data() + o1, width, params);
   }
   return true;
 }

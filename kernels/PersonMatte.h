@@ -51,7 +51,10 @@ struct TMatteSettings {
   // reach the picture's edge from there and snap the matte to it.
   unsigned int radius = 4;  // guided filter window radius, in model pixels
   float epsilon = 0.002f;   // regularisation: larger follows the guide's edges less
-  float newWeight = 0.6f;   // share of a fresh mask in the smoothed one (1: no smoothing)
+  // Over time: a fresh mask enters the smoothed one with the larger of newWeight and
+  // motionGain x its change, so grain is averaged away while movement is followed at once.
+  float newWeight = 0.6f;  // share of a fresh mask in the smoothed one (1: no smoothing)
+  float motionGain = 2.0f;
 };
 
 // The model-sized half of the matte, on the segmentation thread.
@@ -92,9 +95,11 @@ class TMatteTable {
 };
 
 // Writes a frame's alpha bytes from a matte table: the matte is A x brightness + B with
-// the coefficients interpolated to the pixel, and alpha = opacity x clamp((matte -
-// threshold) x kMatteGain + 1/2, 0, 1): the person kept, the rest 0, a ramp of a few
-// pixels at edges. Colour bytes are never changed.
+// the coefficients interpolated to the pixel, and alpha = opacity x clamp((matte - t) x
+// kMatteGain + 1/2, 0, 1): the person kept, the rest 0, a ramp of a few pixels at edges.
+// t is the threshold moved by kMatteHysteresis towards the pixel's side in the previous
+// frame, so the grain of a still picture does not flip edge pixels from frame to frame.
+// Colour bytes are never changed. Keeps which pixels were kept, per frame size.
 class TMatteWriter {
  public:
   TMatteWriter();
@@ -102,12 +107,15 @@ class TMatteWriter {
 
   // False, and nothing written, when the frame's size is not the table's or it is null.
   bool Apply(const TMatteTable& table, uint8_t* pixels, unsigned int width, unsigned int height, unsigned int stride,
-             bool bottomUp, float threshold, uint8_t opacity) const;
+             bool bottomUp, float threshold, uint8_t opacity);
 
   const char* KernelName() const;
 
  private:
   unsigned int features_;
+  unsigned int width_ = 0, height_ = 0;
+  std::vector<uint8_t> kept_;  // a bit a pixel, rows of (width + 7) / 8 bytes, top row first
 };
 
 constexpr float kMatteGain = 4.0f;
+constexpr float kMatteHysteresis = 0.03f;

@@ -23,14 +23,14 @@ PICTOR_TARGET_AVX2 void AccumulateRow_AVX2(float* sums, const uint8_t* bytes, un
   if (i < n) AccumulateRow_C(sums + i, bytes + i, (n - i) / 4, weight);
 }
 
-PICTOR_TARGET_AVX2 void MatteRow_AVX2(uint8_t* pixels, const float* a0, const float* a1, const float* b0,
+PICTOR_TARGET_AVX2 void MatteRow_AVX2(uint8_t* pixels, uint8_t* kept, const float* a0, const float* a1, const float* b0,
                                       const float* b1, unsigned int width, const TMatteRowParams& p)
 {
-  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  const __m256i byteMask = _mm256_set1_epi32(0xFF), lanes = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
   const __m256 kr = _mm256_set1_ps(kLumaR), kg = _mm256_set1_ps(kLumaG), kb = _mm256_set1_ps(kLumaB);
-  const __m256 fy = _mm256_set1_ps(p.fy), threshold = _mm256_set1_ps(p.threshold);
-  const __m256 gain = _mm256_set1_ps(kMatteGain), half = _mm256_set1_ps(0.5f);
-  const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f), opacity = _mm256_set1_ps(p.opacity);
+  const __m256 fy = _mm256_set1_ps(p.fy), keptAt = _mm256_set1_ps(p.keptAt), otherAt = _mm256_set1_ps(p.otherAt);
+  const __m256 gain = _mm256_set1_ps(kMatteGain), half = _mm256_set1_ps(0.5f), zero = _mm256_setzero_ps();
+  const __m256 one = _mm256_set1_ps(1.0f), opacity = _mm256_set1_ps(p.opacity);
   unsigned int x = 0;
   for (; x + 8 <= width; x += 8) {
     __m256i* at = reinterpret_cast<__m256i*>(pixels + 4 * x);
@@ -43,14 +43,18 @@ PICTOR_TARGET_AVX2 void MatteRow_AVX2(uint8_t* pixels, const float* a0, const fl
     const __m256 b = _mm256_add_ps(B0, _mm256_mul_ps(fy, _mm256_sub_ps(_mm256_loadu_ps(b1 + x), B0)));
     const __m256 y =
         _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(red, kr), _mm256_mul_ps(green, kg)), _mm256_mul_ps(blue, kb));
-    __m256 v =
-        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(a, y), b), threshold), gain), half);
+    // The kept mask's byte of these eight pixels, one bit to a lane.
+    const __m256i bits = _mm256_and_si256(_mm256_set1_epi32(kept[x >> 3]), lanes);
+    const __m256 wasKept = _mm256_castsi256_ps(_mm256_cmpeq_epi32(bits, lanes));
+    const __m256 t = _mm256_blendv_ps(otherAt, keptAt, wasKept);
+    __m256 v = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_add_ps(_mm256_mul_ps(a, y), b), t), gain), half);
     v = _mm256_min_ps(_mm256_max_ps(v, zero), one);
     const __m256i alpha = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(v, opacity), half));
     _mm256_storeu_si256(
         at, _mm256_or_si256(_mm256_and_si256(px, _mm256_set1_epi32(0x00FFFFFF)), _mm256_slli_epi32(alpha, 24)));
+    kept[x >> 3] = static_cast<uint8_t>(_mm256_movemask_ps(_mm256_cmp_ps(v, half, _CMP_GE_OQ)));
   }
-  if (x < width) MatteRow_C(pixels + 4 * x, a0 + x, a1 + x, b0 + x, b1 + x, width - x, p);
+  for (; x < width; ++x) MattePixel(pixels, kept, a0, a1, b0, b1, x, p);
 }
 
 }  // namespace personmatte

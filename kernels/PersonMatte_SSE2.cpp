@@ -27,14 +27,14 @@ PICTOR_TARGET_SSE2 void AccumulateRow_SSE2(float* sums, const uint8_t* bytes, un
   if (x < width) AccumulateRow_C(sums + 4 * x, bytes + 4 * x, width - x, weight);
 }
 
-PICTOR_TARGET_SSE2 void MatteRow_SSE2(uint8_t* pixels, const float* a0, const float* a1, const float* b0,
+PICTOR_TARGET_SSE2 void MatteRow_SSE2(uint8_t* pixels, uint8_t* kept, const float* a0, const float* a1, const float* b0,
                                       const float* b1, unsigned int width, const TMatteRowParams& p)
 {
-  const __m128i byteMask = _mm_set1_epi32(0xFF);
+  const __m128i byteMask = _mm_set1_epi32(0xFF), lanes = _mm_setr_epi32(1, 2, 4, 8);
   const __m128 kr = _mm_set1_ps(kLumaR), kg = _mm_set1_ps(kLumaG), kb = _mm_set1_ps(kLumaB);
-  const __m128 fy = _mm_set1_ps(p.fy), threshold = _mm_set1_ps(p.threshold), gain = _mm_set1_ps(kMatteGain);
-  const __m128 half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
-  const __m128 opacity = _mm_set1_ps(p.opacity);
+  const __m128 fy = _mm_set1_ps(p.fy), keptAt = _mm_set1_ps(p.keptAt), otherAt = _mm_set1_ps(p.otherAt);
+  const __m128 gain = _mm_set1_ps(kMatteGain), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+  const __m128 one = _mm_set1_ps(1.0f), opacity = _mm_set1_ps(p.opacity);
   unsigned int x = 0;
   for (; x + 4 <= width; x += 4) {
     __m128i* at = reinterpret_cast<__m128i*>(pixels + 4 * x);
@@ -46,12 +46,19 @@ PICTOR_TARGET_SSE2 void MatteRow_SSE2(uint8_t* pixels, const float* a0, const fl
     const __m128 a = _mm_add_ps(A0, _mm_mul_ps(fy, _mm_sub_ps(_mm_loadu_ps(a1 + x), A0)));
     const __m128 b = _mm_add_ps(B0, _mm_mul_ps(fy, _mm_sub_ps(_mm_loadu_ps(b1 + x), B0)));
     const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(red, kr), _mm_mul_ps(green, kg)), _mm_mul_ps(blue, kb));
-    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(a, y), b), threshold), gain), half);
+    // Four bits of the kept mask (x is a multiple of 4), one to a lane.
+    const int shift = static_cast<int>(x & 7);
+    const __m128i bits = _mm_and_si128(_mm_set1_epi32(kept[x >> 3] >> shift), lanes);
+    const __m128 wasKept = _mm_castsi128_ps(_mm_cmpeq_epi32(bits, lanes));
+    const __m128 t = _mm_or_ps(_mm_and_ps(wasKept, keptAt), _mm_andnot_ps(wasKept, otherAt));
+    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(a, y), b), t), gain), half);
     v = _mm_min_ps(_mm_max_ps(v, zero), one);
     const __m128i alpha = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, opacity), half));
     _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(px, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(alpha, 24)));
+    const int now = _mm_movemask_ps(_mm_cmpge_ps(v, half));
+    kept[x >> 3] = static_cast<uint8_t>((kept[x >> 3] & ~(0xF << shift)) | (now << shift));
   }
-  if (x < width) MatteRow_C(pixels + 4 * x, a0 + x, a1 + x, b0 + x, b1 + x, width - x, p);
+  for (; x < width; ++x) MattePixel(pixels, kept, a0, a1, b0, b1, x, p);
 }
 
 }  // namespace personmatte

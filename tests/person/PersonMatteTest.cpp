@@ -1,6 +1,6 @@
 // The person matte's kernels: every vector version against the reference bit for bit
-// (random rows, every width from 0 to 67, guard bytes, coefficients at and beyond their
-// ends), the shrink against the exact area means, and the guided matte's edges.
+// (random rows and kept bits, every width from 0 to 67, guard bytes, coefficients at and
+// beyond their ends), the shrink against the exact area means, and the guided matte's edges.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -50,11 +50,15 @@ TEST(PersonMatteKernels, VectorRowsMatchTheReferenceBitForBit)
       }
       if (width > 5) c[0][5] = nan;  // a broken coefficient gives alpha 0 everywhere
       if (width > 6) c[3][6] = 1e30f;
-      const TMatteRowParams params{0.25f, 0.5f, 200.0f};
-      std::vector<uint8_t> expect = row, got = row;
-      MatteRow_C(expect.data() + kGuard, c[0].data(), c[1].data(), c[2].data(), c[3].data(), width, params);
-      k.matte(got.data() + kGuard, c[0].data(), c[1].data(), c[2].data(), c[3].data(), width, params);
+      const TMatteRowParams params{0.25f, 0.45f, 0.55f, 200.0f};
+      std::vector<uint8_t> kept(16);
+      for (auto& b : kept) b = static_cast<uint8_t>(byte(rng));
+      std::vector<uint8_t> expect = row, got = row, keptExpect = kept, keptGot = kept;
+      MatteRow_C(expect.data() + kGuard, keptExpect.data(), c[0].data(), c[1].data(), c[2].data(), c[3].data(), width,
+                 params);
+      k.matte(got.data() + kGuard, keptGot.data(), c[0].data(), c[1].data(), c[2].data(), c[3].data(), width, params);
       ASSERT_EQ(expect, got) << k.name << " matte, width " << width;
+      ASSERT_EQ(keptExpect, keptGot) << k.name << " kept bits, width " << width;
 
       std::vector<float> sumsExpect(4 * width + 16, 1.5f), sumsGot = sumsExpect;
       AccumulateRow_C(sumsExpect.data(), row.data() + kGuard, width, 0.3f);
