@@ -37,7 +37,9 @@ std::string MissingVisualCppRuntime(const std::wstring& directory)
   std::string missing;
   for (const wchar_t* name : kVisualCppRuntime) {
     if (FileExists(directory + name)) continue;
-    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    // Loaded for real, as the runtime would load it: a data-file load finds Wine's stubs
+    // of DLLs that are switched off.
+    HMODULE module = LoadLibraryW(name);
     if (module) {
       FreeLibrary(module);
       continue;
@@ -48,6 +50,37 @@ std::string MissingVisualCppRuntime(const std::wstring& directory)
   }
   return missing;
 }
+
+// The file version of a module, 0 when it has none (Wine's own DLLs have none).
+uint64_t FileVersion(const std::wstring& path)
+{
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &unused);
+  if (size == 0) return 0;
+  std::vector<char> info(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data()) ||
+      !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed)
+    return 0;
+  return (static_cast<uint64_t>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
+}
+
+// The C++ runtime the inference runtime would bind to: the one the process has loaded,
+// else the one beside it, else the system's. Empty when there is none.
+std::wstring VisualCppRuntimeInUse(const std::wstring& directory)
+{
+  std::vector<wchar_t> path(MAX_PATH);
+  HMODULE loaded = GetModuleHandleW(L"MSVCP140.dll");
+  if (loaded && GetModuleFileNameW(loaded, path.data(), MAX_PATH)) return path.data();
+  if (FileExists(directory + L"MSVCP140.dll")) return directory + L"MSVCP140.dll";
+  if (SearchPathW(nullptr, L"MSVCP140.dll", nullptr, MAX_PATH, path.data(), nullptr)) return path.data();
+  return std::wstring();
+}
+
+// The official build is made with the 14.40 toolset, whose std::mutex an older
+// MSVCP140.dll does not know: the host process would crash at the runtime's first lock.
+constexpr uint64_t kVisualCppRuntimeNeeded = 14ull << 48 | 40ull << 32;
 
 }  // namespace
 
@@ -121,6 +154,16 @@ TPersonStatus TOnnxSegmentationModel::LoadRuntime()
   if (directory.empty() || !FileExists(path)) {
     LogError("%s the inference runtime %S is missing", kName, path.c_str());
     return psRuntimeMissing;
+  }
+  const std::wstring cppRuntime = VisualCppRuntimeInUse(directory);
+  const uint64_t cppVersion = cppRuntime.empty() ? 0 : FileVersion(cppRuntime);
+  if (cppVersion != 0 && cppVersion < kVisualCppRuntimeNeeded) {
+    LogError(
+        "%s the Visual C++ runtime %S is version %u.%u.%u, older than the 14.40 the inference runtime needs: "
+        "install the latest Microsoft Visual C++ Redistributable (x64)",
+        kName, cppRuntime.c_str(), static_cast<unsigned>(cppVersion >> 48),
+        static_cast<unsigned>(cppVersion >> 32 & 0xFFFF), static_cast<unsigned>(cppVersion >> 16 & 0xFFFF));
+    return psRuntimeDependencyMissing;
   }
   hRuntime = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!hRuntime) {

@@ -133,6 +133,47 @@ TEST(PersonSegmenter, MissingRuntimeOrModelIsReportedAndNamed)
   EXPECT_TRUE(Logged("no-such-model.onnx is missing"));
 }
 
+// Run with the Visual C++ runtime switched off (Wine has its own, which no Windows has
+// before the redistributable is installed): the refusal names the DLLs a host must bring.
+TEST(PersonSegmenter, WithoutVisualCppRuntimeTheRefusalNamesItsDlls)
+{
+  if (HMODULE cpp = LoadLibraryW(L"MSVCP140.dll")) {
+    FreeLibrary(cpp);
+    GTEST_SKIP() << "the Visual C++ runtime is here (person_no_cpp_runtime_wine switches it off)";
+  }
+  pictortest::LogCapture::Get().Clear();
+  TOnnxSegmentationModel model(LibraryDirectory(), ChoosePersonModel(1280, 720));
+  EXPECT_EQ(model.Load(), psRuntimeDependencyMissing);
+  EXPECT_TRUE(Logged("is missing (MSVCP140.dll, MSVCP140_1.dll): install the Microsoft Visual C++ Redistributable"));
+}
+
+// A C++ runtime older than the one the runtime was built with, beside it: refused before
+// the runtime is loaded (the library's own DLL stands in for it: its version is 0.x).
+TEST(PersonSegmenter, OlderVisualCppRuntimeIsRefusedBeforeTheRuntimeLoads)
+{
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring directory = std::wstring(temp) + L"pictor-person-old-cpp\\";
+  CreateDirectoryW(directory.c_str(), nullptr);
+  const std::wstring runtime = directory + L"onnxruntime.dll", cpp = directory + L"MSVCP140.dll";
+  ASSERT_TRUE(CopyFileW((LibraryDirectory() + L"Pictor.dll").c_str(), runtime.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(runtime.c_str(), cpp.c_str(), FALSE));
+  DWORD unused = 0;
+  const bool versionReadable = GetFileVersionInfoSizeW(cpp.c_str(), &unused) != 0;
+  if (versionReadable) {
+    pictortest::LogCapture::Get().Clear();
+    TOnnxSegmentationModel model(directory, ChoosePersonModel(1280, 720));
+    EXPECT_EQ(model.Load(), psRuntimeDependencyMissing);
+    EXPECT_TRUE(Logged("MSVCP140.dll is version 0.1.0, older than the 14.40 the inference runtime needs"));
+  }
+  DeleteFileW(cpp.c_str());
+  DeleteFileW(runtime.c_str());
+  RemoveDirectoryW(directory.c_str());
+  // Wine reads its own msvcp140's version (none) for any file of that name, unless the
+  // native one is preferred (person_old_cpp_runtime_wine).
+  if (!versionReadable) GTEST_SKIP() << "this system reads no version from a file named MSVCP140.dll";
+}
+
 namespace {
 
 // The photograph as the virtual camera shows it at 1280 x 720, as BGRA, top row first.
