@@ -52,6 +52,16 @@ else
   status=1
 fi
 
+# --- person: segmentation kernels per frame and per mask, the runtime's load and model run -
+if [[ -x $build/bin/person-bench.exe ]]; then
+  start_wine
+  echo "=== person" | report
+  run_wine "$build/bin/person-bench.exe" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== person: not built ($build/bin/person-bench.exe)" | report
+  status=1
+fi
+
 # --- capture: per-frame sample copy, conversion and delivery at 1920x1080 vs memcpy ---
 # Frames come from the virtual camera (mf.dll beside the program) through Wine's reader;
 # then unpaced MJPG, YUY2, NV12 and RGB32 captures through both converters.

@@ -45,30 +45,45 @@ void Spans(unsigned int from, unsigned int to, float scale, std::vector<TSpan>* 
   }
 }
 
-// Means over (2r + 1) x (2r + 1) windows cut to the plane, in two passes of running sums.
-void BoxMean(const float* in, float* out, unsigned int width, unsigned int height, unsigned int r, float* column)
+// Means over (2r + 1) x (2r + 1) windows cut to the plane, in two passes of running sums:
+// along each row, then down the rows a whole row at a time. scratch: width + height +
+// width x (height + 1) floats.
+void BoxMean(const float* in, float* out, unsigned int width, unsigned int height, unsigned int r, float* scratch)
 {
+  float* inverseX = scratch;
+  float* inverseY = inverseX + width;
+  float* rows = inverseY + height;
+  float* sums = rows + static_cast<size_t>(width) * height;
+  auto inverseCount = [r](unsigned int i, unsigned int n) {
+    return 1.0f / static_cast<float>(std::min(i + r, n - 1) - (i > r ? i - r : 0) + 1);
+  };
+  for (unsigned int x = 0; x < width; ++x) inverseX[x] = inverseCount(x, width);
+  for (unsigned int y = 0; y < height; ++y) inverseY[y] = inverseCount(y, height);
   for (unsigned int y = 0; y < height; ++y) {
     const float* row = in + static_cast<size_t>(y) * width;
-    float* o = column + static_cast<size_t>(y) * width;
-    double sum = 0;
+    float* o = rows + static_cast<size_t>(y) * width;
+    float sum = 0;
     for (unsigned int x = 0; x < std::min(r, width); ++x) sum += row[x];
     for (unsigned int x = 0; x < width; ++x) {
       if (x + r < width) sum += row[x + r];
       if (x > r) sum -= row[x - r - 1];
-      const unsigned int count = std::min(x + r, width - 1) - (x > r ? x - r : 0) + 1;
-      o[x] = static_cast<float>(sum / count);
+      o[x] = sum * inverseX[x];
     }
   }
-  for (unsigned int x = 0; x < width; ++x) {
-    double sum = 0;
-    for (unsigned int y = 0; y < std::min(r, height); ++y) sum += column[static_cast<size_t>(y) * width + x];
-    for (unsigned int y = 0; y < height; ++y) {
-      if (y + r < height) sum += column[static_cast<size_t>(y + r) * width + x];
-      if (y > r) sum -= column[static_cast<size_t>(y - r - 1) * width + x];
-      const unsigned int count = std::min(y + r, height - 1) - (y > r ? y - r : 0) + 1;
-      out[static_cast<size_t>(y) * width + x] = static_cast<float>(sum / count);
+  std::fill(sums, sums + width, 0.0f);
+  for (unsigned int y = 0; y < std::min(r, height); ++y)
+    for (unsigned int x = 0; x < width; ++x) sums[x] += rows[static_cast<size_t>(y) * width + x];
+  for (unsigned int y = 0; y < height; ++y) {
+    if (y + r < height) {
+      const float* add = rows + static_cast<size_t>(y + r) * width;
+      for (unsigned int x = 0; x < width; ++x) sums[x] += add[x];
     }
+    if (y > r) {
+      const float* remove = rows + static_cast<size_t>(y - r - 1) * width;
+      for (unsigned int x = 0; x < width; ++x) sums[x] -= remove[x];
+    }
+    float* o = out + static_cast<size_t>(y) * width;
+    for (unsigned int x = 0; x < width; ++x) o[x] = sums[x] * inverseY[y];
   }
 }
 
@@ -149,7 +164,7 @@ bool TLowResMatte::Update(const float* planes, const float* probability, unsigne
     guide_.resize(n);
     a_.resize(n);
     b_.resize(n);
-    scratch_.resize(6 * n);
+    scratch_.resize(6 * n + 2 * (width + height));
   } catch (const std::bad_alloc&) {
     Reset();
     return false;
@@ -170,7 +185,7 @@ bool TLowResMatte::Update(const float* planes, const float* probability, unsigne
   float* meanIP = meanP + n;
   float* meanII = meanIP + n;
   float* product = meanII + n;
-  float* column = product + n;
+  float* column = product + n;  // BoxMean's scratch
   BoxMean(guide_.data(), meanI, width, height, s.radius, column);
   BoxMean(smoothed_.data(), meanP, width, height, s.radius, column);
   for (size_t i = 0; i < n; ++i) product[i] = guide_[i] * smoothed_[i];
@@ -201,16 +216,18 @@ bool TMatteTable::Build(const float* a, const float* b, unsigned int width, unsi
   } catch (const std::bad_alloc&) {
     return false;
   }
-  // Pixel centres on pixel centres, the edges held.
-  for (unsigned int x = 0; x < frameWidth; ++x) {
-    const float s = std::min(std::max((x + 0.5f) * width / frameWidth - 0.5f, 0.0f), width - 1.0f);
-    const unsigned int x0 = static_cast<unsigned int>(s), x1 = std::min(x0 + 1, width - 1);
-    const float f = s - x0;
-    for (unsigned int r = 0; r < height; ++r) {
-      const float* ar = a + static_cast<size_t>(r) * width;
-      const float* br = b + static_cast<size_t>(r) * width;
-      a_[static_cast<size_t>(r) * frameWidth + x] = ar[x0] + f * (ar[x1] - ar[x0]);
-      b_[static_cast<size_t>(r) * frameWidth + x] = br[x0] + f * (br[x1] - br[x0]);
+  // Pixel centres on pixel centres, the edges held; each row written in one sweep.
+  for (unsigned int r = 0; r < height; ++r) {
+    const float* ar = a + static_cast<size_t>(r) * width;
+    const float* br = b + static_cast<size_t>(r) * width;
+    float* ao = a_.data() + static_cast<size_t>(r) * frameWidth;
+    float* bo = b_.data() + static_cast<size_t>(r) * frameWidth;
+    for (unsigned int x = 0; x < frameWidth; ++x) {
+      const float s = std::min(std::max((x + 0.5f) * width / frameWidth - 0.5f, 0.0f), width - 1.0f);
+      const unsigned int x0 = static_cast<unsigned int>(s), x1 = std::min(x0 + 1, width - 1);
+      const float f = s - x0;
+      ao[x] = ar[x0] + f * (ar[x1] - ar[x0]);
+      bo[x] = br[x0] + f * (br[x1] - br[x0]);
     }
   }
   rows_ = height;
