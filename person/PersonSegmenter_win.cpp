@@ -113,7 +113,14 @@ namespace {
 DWORD WINAPI SegmentationThread(LPVOID parameter)
 {
   TSegmenterCore* core = static_cast<TSegmenterCore*>(parameter);
-  core->Run();
+  try {
+    core->Run();
+  } catch (...) {  // no memory for a string or a buffer: segmentation ends, the host goes on
+    LogError("%s the segmentation thread ended on an exception", kName);
+    core->status = psFailed;
+    SetEvent(core->loaded);
+    core->model.reset();
+  }
   const HMODULE module = core->module;
   core->Leave();
   FreeLibraryAndExitThread(module, 0);
