@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
             g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb libgl1-mesa-dri gstreamer1.0-plugins-base \
             ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind \
-            nasm dpkg-dev libturbojpeg0-dev libyuv-dev \
+            nasm dpkg-dev libturbojpeg0-dev libyuv-dev llvm lld mono-mcs python3 \
             python3-onnx python3-flatbuffers python3-numpy python3-skimage
 
 .PHONY: setup build build-windows build-windows-x86 build-native package test demo bench format format-check clean
@@ -48,13 +48,15 @@ build-native: setup
 build: build-windows build-windows-x86 build-native
 
 # build/package/pictor-<version>-x64.zip and -x86.zip: CPack over the install rules of
-# packaging/, from each tree's library, tools and import libraries.
-PACKAGE_TARGETS := Pictor pictor-logserver virtualcam pictor_c_import_library
+# packaging/, from each tree's library, tools and import libraries; beside each, its
+# symbols (pictor-<version>-<arch>-symbols.zip).
+PACKAGE_TARGETS := Pictor pictor-logserver pictor-viewer virtualcam pictor_c_import_library pictor_shipping
 package: setup
 	@set -e; for p in windows windows-x86; do \
 	  cmake --preset $$p >/dev/null; \
 	  cmake --build --preset $$p -j $(JOBS) --target $(PACKAGE_TARGETS); \
 	  cpack --config build/$$p/CPackConfig.cmake -B $(CURDIR)/build/package; \
+	  cp build/$$p/shipping/*-symbols.zip build/package/; \
 	done; rm -rf build/package/_CPack_Packages
 
 test: build

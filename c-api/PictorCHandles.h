@@ -1,5 +1,6 @@
 // The C interface's handles and guards, shared by its capture part (c-api/PictorC_win.cpp)
-// and its preview part (c-api/PictorPreviewC_win.cpp).
+// and its preview part (c-api/PictorPreviewC_win.cpp); the registry itself is
+// c-api/PictorCHandles_win.cpp.
 //
 // A handle is a number the registry hands out once and never again, not an address:
 // a destroyed handle is recognised for the life of the process and never dereferenced,

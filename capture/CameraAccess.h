@@ -28,21 +28,27 @@ class TPictor;
 bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
                       TReadCallback* callback = nullptr, HRESULT* failure = nullptr);
 
-// The running capture's camera, kept by TPictor from the start of a capture to its stop.
-struct TCaptureCamera {
-  // Reads every native type of the reader's first video stream.
-  TCaptureCamera(const wchar_t* link, IMFSourceReader* reader, IMFMediaSource* source);
+// The running capture's camera, kept by its session from the start of a capture to its stop.
+class TCaptureCamera {
+ public:
+  explicit TCaptureCamera(const wchar_t* link) : Link(link ? link : L"") {}
+  TCaptureCamera(const TCaptureCamera&) = delete;
+  TCaptureCamera& operator=(const TCaptureCamera&) = delete;
+
+  // Host thread, at the start: reads every native type of the reader's first video stream.
+  void ReadNativeTypes(IMFSourceReader* reader);
 
   // Host thread: a reference to the camera's media source, null while a lost camera is
   // waited for. Capture thread: the source changes (null at the loss, the reopened camera's
-  // when it is back). The lock is held only to take or swap the reference, never while a
-  // call goes to the camera; a call keeps the source it took, even once it is replaced.
+  // when it is back); the replaced one is returned. The lock is held only to take or swap
+  // the reference, never while a call goes to the camera; a call keeps the source it took,
+  // even once it is replaced.
   Microsoft::WRL::ComPtr<IMFMediaSource> Source();
-  void SetSource(IMFMediaSource* source);
+  Microsoft::WRL::ComPtr<IMFMediaSource> Replace(Microsoft::WRL::ComPtr<IMFMediaSource> source);
 
-  std::wstring Link;
+  const std::wstring Link;
   std::vector<Microsoft::WRL::ComPtr<IMFMediaType>> NativeTypes;
-  HRESULT NativeTypesEnd;  // what GetNativeMediaType gave after the last type
+  HRESULT NativeTypesEnd = S_OK;  // what GetNativeMediaType gave after the last type
 
  private:
   SRWLOCK SourceLock = SRWLOCK_INIT;

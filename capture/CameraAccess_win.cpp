@@ -3,6 +3,8 @@
 
 #include "Pictor.h"
 #include "capture/CameraClose.h"
+#include "capture/PictorState.h"
+#include "capture/Session.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 
@@ -12,8 +14,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-TCaptureCamera::TCaptureCamera(const wchar_t* link, IMFSourceReader* reader, IMFMediaSource* source)
-    : Link(link), NativeTypesEnd(MF_E_NO_MORE_TYPES), CurrentSource(source)
+void TCaptureCamera::ReadNativeTypes(IMFSourceReader* reader)
 {
   for (DWORD index = 0;; ++index) {
     ComPtr<IMFMediaType> type;
@@ -32,17 +33,17 @@ ComPtr<IMFMediaSource> TCaptureCamera::Source()
   return CurrentSource;
 }
 
-void TCaptureCamera::SetSource(IMFMediaSource* source)
+ComPtr<IMFMediaSource> TCaptureCamera::Replace(ComPtr<IMFMediaSource> source)
 {
-  ComPtr<IMFMediaSource> replaced = source;  // the reference goes after the lock
   TExclusiveSRWHold hold(SourceLock);
-  CurrentSource.Swap(replaced);
+  CurrentSource.Swap(source);
+  return source;
 }
 
 TCameraAccess::TCameraAccess(TPictor& pictor, const wchar_t* link) : Pictor(pictor)
 {
   static const char kName[] = "TPictor::ActivateDevice";
-  TCaptureCamera* session = pictor.pCaptureCamera;
+  TCaptureCamera* session = pictor.pState->Session ? &pictor.pState->Session->Camera() : nullptr;
   if (!session) {
     pictor.DeactivateDevice();
     bOpened = pictor.ActivateDevice(link);

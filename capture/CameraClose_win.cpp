@@ -1,6 +1,7 @@
 // Closes a camera on a thread of its own and waits for it a limited time (CameraClose.h).
 #include "capture/CameraClose.h"
 
+#include "common/Thread_win.h"
 #include "log/Log.h"
 #include "media/MFRuntime.h"
 
@@ -26,7 +27,6 @@ void CloseNow(IMFMediaSource* source, IUnknown* other)
 struct TCloseJob {
   IMFMediaSource* Source;
   IUnknown* Other;
-  HMODULE Module = nullptr;       // the library's own reference for the thread
   TMFRuntime* Runtime = nullptr;  // a use of the platform's libraries, the reader's among them
   std::atomic<int> State{csPending};
   std::atomic<int> Holders{2};  // the caller and the thread
@@ -50,9 +50,8 @@ DWORD WINAPI CloseThread(LPVOID parameter)
     if (SUCCEEDED(com)) CoUninitialize();
   }
   if (job->Runtime) TMFRuntime::ReleaseShared();
-  const HMODULE module = job->Module;
   job->Leave();
-  FreeLibraryAndExitThread(module, 0);
+  return 0;
 }
 
 // True while the process is exiting (its DLLs are being detached under the loader lock).
@@ -74,27 +73,24 @@ bool CloseCameraWithin(IMFMediaSource* source, IUnknown* other, DWORD limitMs, c
   if (!source && !other) return true;
   if (ProcessIsExiting()) return true;
   TCloseJob* job = new (std::nothrow) TCloseJob{source, other};
-  HANDLE thread = nullptr;
-  if (job && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&CloseThread),
-                                &job->Module)) {
+  TLibraryThread thread;
+  bool started = false;
+  if (job) {
     // The platform stays started and its libraries loaded while the thread may still use
     // the reader and the source: the host may let go of its last object meanwhile.
     TMFRuntime::AcquireShared(&job->Runtime);
-    thread = CreateThread(nullptr, 0, CloseThread, job, 0, nullptr);
-    if (!thread) {
-      if (job->Runtime) TMFRuntime::ReleaseShared();
-      FreeLibrary(job->Module);
-    }
+    started = thread.Start(L"Pictor camera close", CloseThread, job);
+    if (!started && job->Runtime) TMFRuntime::ReleaseShared();
   }
-  if (!thread) {
+  if (!started) {
     // No thread: closed here, as it would be without one.
     delete job;
     CloseNow(source, other);
     return true;
   }
-  bool closed = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
-  CloseHandle(thread);
+  bool closed = thread.Join(limitMs);
   if (!closed) {
+    thread.Detach();
     int expected = csPending;
     if (job->State.compare_exchange_strong(expected, csByCaller)) {
       job->Close();

@@ -3,6 +3,8 @@
 // reports has changed.
 #pragma once
 
+#include "common/Thread_win.h"
+
 #include <windows.h>
 
 #include <string>
@@ -44,11 +46,12 @@ class TCameraListWatcher {
   SRWLOCK CallbackLock = SRWLOCK_INIT;  // guards the pair below; never held during the call
   TCameraListChangedProc pCallback;
   void* pContext;
-  std::vector<std::wstring> Known;  // the links last seen; the watcher's thread only, once started
-  HANDLE hStopEvent = nullptr;      // manual-reset
-  HANDLE hWakeEvent = nullptr;      // auto-reset: a device-interface notice arrived
-  HANDLE hThread = nullptr;
-  DWORD dwThreadId = 0;
+  // The links last seen; the watcher's thread only, once started (checked in debug builds).
+  std::vector<std::wstring> Known;
+  TThreadChecker OnWatcherThread;
+  TEvent WakeEvent{TEvent::AutoReset};  // a device-interface notice arrived
   // Set by a Stop on the watcher's own thread: the thread frees the watcher as it ends.
   bool bFreesItself = false;
+  // Last, so that it is joined (or, on its own thread, let go) before anything else goes.
+  TLibraryThread Thread;
 };

@@ -5,19 +5,23 @@
 // function, and software cameras listed by Media Foundation may have no device interface.
 #include "capture/CameraListWatcher.h"
 
-#include "capture/CaptureFeatures.h"
-#include "media/MFRuntime.h"
+#include "capture/PictorState.h"
+#include "common/Ownership_win.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
+#include "media/MFRuntime.h"
 
 #include <mfapi.h>
 #include <mfidl.h>
 #include <objbase.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -104,32 +108,27 @@ class TDeviceNotices {
 bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links)
 {
   if (!runtime || !runtime->bCanUse) return false;
-  IMFAttributes* attributes = nullptr;
-  if (runtime->pMFCreateAttributes(&attributes, 1) != S_OK || !attributes) return false;
+  ComPtr<IMFAttributes> attributes;
+  if (runtime->pMFCreateAttributes(attributes.GetAddressOf(), 1) != S_OK || !attributes) return false;
   HRESULT hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-  IMFActivate** devices = nullptr;
-  UINT32 count = 0;
-  if (hr == S_OK) hr = runtime->pMFEnumDeviceSources(attributes, &devices, &count);
-  attributes->Release();
+  TComArray<IMFActivate> devices;
+  if (hr == S_OK) hr = runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutItems(), devices.PutCount());
   if (hr != S_OK) return false;
   links->clear();
-  for (UINT32 i = 0; devices && i < count; ++i) {
-    if (!devices[i]) continue;
-    WCHAR* link = nullptr;
+  for (UINT32 i = 0; i < devices.Count(); ++i) {
+    TCoTaskMemPtr<WCHAR> link;
     UINT32 length = 0;
-    if (devices[i]->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, &link, &length) ==
+    if (devices[i] &&
+        devices[i]->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link.Put(), &length) ==
             S_OK &&
-        link) {
+        link.Get()) {
       try {
-        links->emplace_back(link, length);
+        links->emplace_back(link.Get(), length);
       } catch (...) {
         hr = E_OUTOFMEMORY;
       }
     }
-    CoTaskMemFree(link);
-    devices[i]->Release();
   }
-  CoTaskMemFree(devices);
   std::sort(links->begin(), links->end());
   return hr == S_OK;
 }
@@ -144,30 +143,12 @@ bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link)
   return false;
 }
 
-namespace {
-
-// A module reference for the watcher's thread, so that a thread left to end by itself
-// never runs in an unloaded library.
-HMODULE ReferenceThisModule()
-{
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ReferenceThisModule), &module);
-  return module;
-}
-
-}  // namespace
-
 TCameraListWatcher::TCameraListWatcher(TMFRuntime* runtime, TCameraListChangedProc callback, void* context)
     : pRuntime(runtime), pCallback(callback), pContext(context)
 {
 }
 
-TCameraListWatcher::~TCameraListWatcher()
-{
-  if (hThread) CloseHandle(hThread);
-  if (hWakeEvent) CloseHandle(hWakeEvent);
-  if (hStopEvent) CloseHandle(hStopEvent);
-}
+TCameraListWatcher::~TCameraListWatcher() = default;
 
 TCameraListWatcher* TCameraListWatcher::Start(TMFRuntime* runtime, TCameraListChangedProc callback, void* context)
 {
@@ -179,13 +160,8 @@ TCameraListWatcher* TCameraListWatcher::Start(TMFRuntime* runtime, TCameraListCh
   }
   // The list as it is now, read before the call returns: a change right after it counts.
   ReadCameraLinks(runtime, &watcher->Known);
-  watcher->hStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  watcher->hWakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HMODULE module = watcher->hStopEvent && watcher->hWakeEvent ? ReferenceThisModule() : nullptr;
-  if (module) watcher->hThread = CreateThread(nullptr, 0, ThreadApi, watcher, 0, &watcher->dwThreadId);
-  if (!watcher->hThread) {
+  if (!watcher->WakeEvent || !watcher->Thread.Start(L"Pictor camera list", ThreadApi, watcher)) {
     LogError("%s unable to start the watcher thread error %d", kName, static_cast<int>(GetLastError()));
-    if (module) FreeLibrary(module);
     delete watcher;
     return nullptr;
   }
@@ -202,15 +178,14 @@ void TCameraListWatcher::SetCallback(TCameraListChangedProc callback, void* cont
 
 void TCameraListWatcher::Stop()
 {
-  if (GetCurrentThreadId() == dwThreadId) {
+  Thread.RequestStop();
+  if (Thread.IsCurrent()) {
     // From the host's callback: the thread cannot wait for itself. It ends when the
     // callback returns, and frees the watcher then.
     bFreesItself = true;
-    SetEvent(hStopEvent);
     return;
   }
-  SetEvent(hStopEvent);
-  WaitForSingleObject(hThread, INFINITE);
+  Thread.Join(INFINITE);
   delete this;
 }
 
@@ -226,18 +201,14 @@ DWORD WINAPI TCameraListWatcher::ThreadApi(LPVOID parameter)
     if (SUCCEEDED(com)) CoUninitialize();
   }
   if (watcher->bFreesItself) delete watcher;
-  // Releases the reference Start took; a Stop from another thread is waiting on this end.
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ReferenceThisModule), &module);
-  FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
 void TCameraListWatcher::Watch()
 {
-  const TDeviceNotices notices(hWakeEvent);
-  const HANDLE events[] = {hStopEvent, hWakeEvent};
+  PICTOR_DCHECK_THREAD(OnWatcherThread);
+  const TDeviceNotices notices(WakeEvent.Get());
+  const HANDLE events[] = {Thread.StopHandle(), WakeEvent.Get()};
   for (;;) {
     const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kPollMilliseconds);
     if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) return;
@@ -257,7 +228,7 @@ void TCameraListWatcher::NotifyHost()
   const TCameraListChangedProc callback = pCallback;
   void* const context = pContext;
   ReleaseSRWLockShared(&CallbackLock);
-  if (WaitForSingleObject(hStopEvent, 0) == WAIT_OBJECT_0) return;  // turned off meanwhile
+  if (Thread.StopRequested()) return;  // turned off meanwhile
   try {
     callback(context);
   } catch (...) {
@@ -269,11 +240,8 @@ void TPictor::SetCameraListCallback(TCameraListChangedProc callback, void* conte
 {
   static const char kName[] = "TPictor::SetCameraListCallback";
   const TLogScope scope(kName);
-  if (!pFeatures) {
-    LogError("%s no memory for the watcher", kName);
-    return;
-  }
-  TCameraListWatcher*& watcher = pFeatures->pListWatcher;
+  if (StateMissing(pState, kName)) return;
+  TCameraListWatcher*& watcher = pState->pListWatcher;
   if (!callback) {
     if (watcher) watcher->Stop();
     watcher = nullptr;

@@ -1,12 +1,7 @@
-// Capture status: what the current capture is doing, told to the host beyond
-// IsCaptureActive. The capture thread marks the end of the stream (with the failing
-// result) the moment its read fails; the converter thread counts delivered frames and
-// measures the rate; the mailbox counts frames it had to drop. Everything is atomic so
-// the host may ask from any thread while the capture runs.
-#include "Pictor.h"
+// Capture status (see CaptureStatus.h), and TPictor's operations that read it.
+#include "capture/CaptureStatus.h"
 
-#include "capture/CaptureFeatures.h"
-
+#include "capture/PictorState.h"
 #include "log/Log.h"
 
 #include <cstring>
@@ -28,17 +23,102 @@ long long PerformanceFrequency()
   return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 1;
 }
 
+const char kName[] = "TPictor::GetCaptureStatus";
+
 }  // namespace
+
+void TCaptureStatus::Started()
+{
+  Error = 0;
+  Delivered = 0;
+  Dropped = 0;
+  FrameRate = 0.0;
+  Reconnects = 0;
+  WindowStart = 0;
+  WindowFrames = 0;
+  State = PICTOR_CAPTURE_RUNNING;
+}
+
+void TCaptureStatus::StartRefused(HRESULT error)
+{
+  Error = error;
+  State = PICTOR_CAPTURE_ENDED;
+  LogInfo("%s camera refused the start, result %x", kName, static_cast<unsigned>(error));
+}
+
+void TCaptureStatus::Ended(HRESULT error)
+{
+  int running = PICTOR_CAPTURE_RUNNING;
+  if (State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
+    Error = error;
+    LogInfo("%s capture ended by the stream, result %x", kName, static_cast<unsigned>(error));
+  }
+}
+
+void TCaptureStatus::Stopped()
+{
+  State = PICTOR_CAPTURE_IDLE;
+  Error = 0;
+}
+
+bool TCaptureStatus::Reconnecting(HRESULT loss, bool waitingAgain, bool* again)
+{
+  int state = State.load();
+  if (state != PICTOR_CAPTURE_RUNNING && !(state == PICTOR_CAPTURE_RECONNECTING && waitingAgain)) return false;
+  *again = state == PICTOR_CAPTURE_RECONNECTING;
+  if (!State.compare_exchange_strong(state, PICTOR_CAPTURE_RECONNECTING)) return false;
+  Error = loss;
+  return true;
+}
+
+void TCaptureStatus::Resumed()
+{
+  Reconnects.fetch_add(1);
+  Error = 0;
+  int waiting = PICTOR_CAPTURE_RECONNECTING;
+  State.compare_exchange_strong(waiting, PICTOR_CAPTURE_RUNNING);
+}
+
+// The rate is measured over windows of about a second; the first estimate comes from the
+// first frames so that a host asking early sees a figure.
+void TCaptureStatus::FrameDelivered()
+{
+  Delivered.fetch_add(1);
+  const long long now = PerformanceCounter();
+  if (WindowStart == 0) {
+    WindowStart = now;
+    WindowFrames = 0;
+    return;
+  }
+  const unsigned long long frames = ++WindowFrames;
+  const long long elapsed = now - WindowStart;
+  const long long frequency = PerformanceFrequency();
+  if (elapsed <= 0) return;
+  const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(elapsed);
+  if (elapsed >= frequency) {
+    FrameRate = rate;
+    WindowStart = now;
+    WindowFrames = 0;
+  } else if (FrameRate.load() == 0.0 && frames >= 2) {
+    FrameRate = rate;
+  }
+}
+
+TPictorCaptureStatus TCaptureStatus::Read() const
+{
+  TPictorCaptureStatus status;
+  status.State = State.load();
+  status.Error = static_cast<HRESULT>(Error.load());
+  status.FramesDelivered = Delivered.load();
+  status.FramesDropped = Dropped.load();
+  status.FrameRate = FrameRate.load();
+  return status;
+}
 
 TPictorCaptureStatus TPictor::GetCaptureStatus()
 {
-  TPictorCaptureStatus status;
-  status.State = CaptureCounters.State.load();
-  status.Error = static_cast<HRESULT>(CaptureCounters.Error.load());
-  status.FramesDelivered = CaptureCounters.Delivered.load();
-  status.FramesDropped = CaptureCounters.Dropped.load();
-  status.FrameRate = CaptureCounters.FrameRate.load();
-  return status;
+  if (!pState) return TPictorCaptureStatus();
+  return pState->Status.Read();
 }
 
 bool TPictor::GetCaptureStatusEx(TPictorCaptureStatusEx* status)
@@ -56,90 +136,11 @@ bool TPictor::GetCaptureStatusEx(TPictorCaptureStatusEx* status)
   now.FramesDelivered = plain.FramesDelivered;
   now.FramesDropped = plain.FramesDropped;
   now.FrameRate = plain.FrameRate;
-  now.Reconnects = pFeatures ? pFeatures->Reconnects.load() : 0;
+  now.Reconnects = pState ? pState->Status.ReconnectCount() : 0;
   // A host built against a later version passes a larger record: its Size stays, the
   // fields this version does not know are left as the host set them.
   const unsigned int size = status->Size < sizeof now ? status->Size : static_cast<unsigned int>(sizeof now);
   now.Size = status->Size;
   std::memcpy(status, &now, size);
   return true;
-}
-
-// Before the capture thread exists: counters start from zero.
-void TPictor::CaptureStatusStarted()
-{
-  CaptureCounters.Error = 0;
-  CaptureCounters.Delivered = 0;
-  CaptureCounters.Dropped = 0;
-  CaptureCounters.FrameRate = 0.0;
-  CaptureCounters.WindowStart = 0;
-  CaptureCounters.WindowFrames = 0;
-  if (pFeatures) {
-    pFeatures->Stamper = TFrameStamper();
-    pFeatures->NextDelivered = 0;
-    pFeatures->Reconnects = 0;
-    pFeatures->ResumePending = false;
-    pFeatures->FailedReopens = 0;
-  }
-  CaptureCounters.State = PICTOR_CAPTURE_RUNNING;
-}
-
-// After a start that the camera refused (in use, blocked, gone): the host reads the
-// camera's reason as the end of the capture it asked for.
-void TPictor::CaptureStatusStartRefused(HRESULT error)
-{
-  CaptureCounters.Error = error;
-  CaptureCounters.State = PICTOR_CAPTURE_ENDED;
-  LogInfo("%s camera refused the start, result %x", "TPictor::GetCaptureStatus", static_cast<unsigned>(error));
-}
-
-// Capture thread, leaving its loop without a stop request. Only the first end counts:
-// the error recorded where the read failed is not overwritten by the thread's exit.
-void TPictor::CaptureStatusEnded(HRESULT error)
-{
-  if (bStopCapture) return;
-  int running = PICTOR_CAPTURE_RUNNING;
-  if (CaptureCounters.State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
-    CaptureCounters.Error = error;
-    LogInfo("%s capture ended by the stream, result %x", "TPictor::GetCaptureStatus", static_cast<unsigned>(error));
-  }
-}
-
-// After StopCapture has joined the threads; counters and rate of the last run stay.
-void TPictor::CaptureStatusStopped()
-{
-  CaptureCounters.State = PICTOR_CAPTURE_IDLE;
-  CaptureCounters.Error = 0;
-}
-
-// Converter thread, once per frame handed to the host. The rate is measured over
-// windows of about a second; the first estimate comes from the first frames so that a
-// host asking early sees a figure.
-void TPictor::CaptureFrameDelivered()
-{
-  CaptureCounters.Delivered.fetch_add(1);
-  const long long now = PerformanceCounter();
-  if (CaptureCounters.WindowStart == 0) {
-    CaptureCounters.WindowStart = now;
-    CaptureCounters.WindowFrames = 0;
-    return;
-  }
-  const unsigned long long frames = ++CaptureCounters.WindowFrames;
-  const long long elapsed = now - CaptureCounters.WindowStart;
-  const long long frequency = PerformanceFrequency();
-  if (elapsed <= 0) return;
-  const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(elapsed);
-  if (elapsed >= frequency) {
-    CaptureCounters.FrameRate = rate;
-    CaptureCounters.WindowStart = now;
-    CaptureCounters.WindowFrames = 0;
-  } else if (CaptureCounters.FrameRate.load() == 0.0 && frames >= 2) {
-    CaptureCounters.FrameRate = rate;
-  }
-}
-
-// Capture thread: a frame read from the camera that never reaches the host.
-void TPictor::CaptureFrameDropped()
-{
-  CaptureCounters.Dropped.fetch_add(1);
 }

@@ -11,11 +11,12 @@
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
 #include "capture/CameraClose.h"
-#include "capture/CaptureFeatures.h"
-#include "media/MFRuntime.h"
+#include "capture/PictorState.h"
 #include "capture/ReadCallback.h"
+#include "capture/Session.h"
 #include "capture/WatchedSource.h"
 #include "capture/WideField.h"
+#include "media/MFRuntime.h"
 #include "common/Ownership_win.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
@@ -23,32 +24,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// The array MFEnumDeviceSources hands out: count activation objects in CoTaskMem.
-class TActivateArray {
- public:
-  TActivateArray() = default;
-  ~TActivateArray()
-  {
-    if (!devices_) return;
-    for (UINT32 i = 0; i < count_; ++i) {
-      if (devices_[i]) devices_[i]->Release();
-    }
-    CoTaskMemFree(devices_);
-  }
-  TActivateArray(const TActivateArray&) = delete;
-  TActivateArray& operator=(const TActivateArray&) = delete;
-
-  IMFActivate*** PutDevices() { return &devices_; }
-  UINT32* PutCount() { return &count_; }
-  IMFActivate* operator[](UINT32 i) const { return devices_ ? devices_[i] : nullptr; }
-  UINT32 Count() const { return devices_ ? count_ : 0; }
-  UINT32 ReportedCount() const { return count_; }
-
- private:
-  IMFActivate** devices_ = nullptr;
-  UINT32 count_ = 0;
-};
 
 int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity)
 {
@@ -67,8 +42,8 @@ int EnumerateDevices(TMFRuntime* runtime, TPictorDescr* descrs, int capacity)
     LogInfo("%s unable to set attribute", kName);
     return 0;
   }
-  TActivateArray devices;
-  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutDevices(), devices.PutCount()) != S_OK) {
+  TComArray<IMFActivate> devices;
+  if (runtime->pMFEnumDeviceSources(attributes.Get(), devices.PutItems(), devices.PutCount()) != S_OK) {
     LogInfo("%s unable to enum devices", kName);
     return 0;
   }
@@ -139,86 +114,104 @@ bool TPictor::ActivateDeviceInternal(const wchar_t* symbolicLink)
   const wchar_t* link = symbolicLink ? symbolicLink : L"";
   LogInfo("%s '%S'", kName, link);
   DeactivateDevice();
-  // A capture being started reads through its callback; every other use reads nothing.
+  // A capture being started reads through its session's hand-over; every other use reads
+  // nothing.
+  TReadCallback* reads = pState->Session ? pState->Session->ReadHandOver() : nullptr;
   HRESULT failure = S_OK;
-  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, pReadCallback, &failure);
-  if (pFeatures) pFeatures->ActivationError = result ? S_OK : failure;
+  const bool result = OpenCameraDevice(pMFRuntime, link, &pMediaSource, &pSourceReader, reads, &failure);
+  pState->ActivationError = result ? S_OK : failure;
   LogInfo("%s exit with %d", kName, result ? 1 : 0);
   return result;
 }
 
-bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
-                      TReadCallback* callback, HRESULT* failure)
+namespace {
+
+const char kOpenName[] = "TPictor::ActivateDeviceInternal";
+
+// The device source for a symbolic link. Each step's error line names the call; a function
+// the binding lacks is reported as that call failing with kFunctionMissing, never called.
+HRESULT CreateDeviceSource(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source)
 {
-  static const char kName[] = "TPictor::ActivateDeviceInternal";
-  HRESULT ignored = S_OK;
-  if (!failure) failure = &ignored;
-  // Each step's error line names the call; a function the binding lacks is reported as
-  // that call failing with kFunctionMissing, never called.
   ComPtr<IMFAttributes> attributes;
   HRESULT hr = (runtime && runtime->pMFCreateAttributes) ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 2)
                                                          : TMFRuntime::kFunctionMissing;
   if (FAILED(hr) || !attributes) {
-    *failure = FAILED(hr) ? hr : E_POINTER;
-    LogError("%s MFCreateAttributes error %d", kName, static_cast<int>(*failure));
-    return false;
+    hr = FAILED(hr) ? hr : E_POINTER;
+    LogError("%s MFCreateAttributes error %d", kOpenName, static_cast<int>(hr));
+    return hr;
   }
   hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
   if (hr != S_OK) {
-    LogError("%s SetGUID error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return *failure = hr, false;
+    LogError("%s SetGUID error %d", kOpenName, static_cast<int>(hr));
+    if (FAILED(hr)) return hr;
   }
   hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK, link);
   if (hr != S_OK) {
-    LogError("%s SetString error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return *failure = hr, false;
+    LogError("%s SetString error %d", kOpenName, static_cast<int>(hr));
+    if (FAILED(hr)) return hr;
   }
   hr = runtime->pMFCreateDeviceSource ? runtime->pMFCreateDeviceSource(attributes.Get(), source)
                                       : TMFRuntime::kFunctionMissing;
   if (hr != S_OK) {
-    LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(hr));
-    if (FAILED(hr)) return *failure = hr, false;
+    LogError("%s MFCreateDeviceSource error %d", kOpenName, static_cast<int>(hr));
+    if (FAILED(hr)) return hr;
   }
   if (!*source) {
     // A success code without a source: nothing to build a reader on.
-    LogError("%s MFCreateDeviceSource error %d", kName, static_cast<int>(E_POINTER));
-    *failure = E_POINTER;
-    return false;
+    LogError("%s MFCreateDeviceSource error %d", kOpenName, static_cast<int>(E_POINTER));
+    return E_POINTER;
   }
-  // A capture's reader answers through a callback of its own, on a line of the session's
-  // that no earlier reader of the session answers on (see ReadCallback.h).
-  ComPtr<IMFAttributes> readerAttributes;
+  return S_OK;
+}
+
+// A capture's reader answers through a callback of its own, on a line of the session's that
+// no earlier reader of the session answers on (see ReadCallback.h), and reads through the
+// source that reports the camera's failures on the same line (see WatchedSource.h).
+HRESULT CreateCaptureReader(TMFRuntime* runtime, IMFMediaSource* camera, TReadCallback* callback,
+                            IMFSourceReader** reader)
+{
   unsigned line = 0;
-  if (callback) {
-    ComPtr<IMFSourceReaderCallback> answers = AdoptComPtr(callback->OpenReaderLine(&line));
-    hr = answers ? runtime->pMFCreateAttributes(readerAttributes.GetAddressOf(), 1) : E_OUTOFMEMORY;
-    if (SUCCEEDED(hr) && readerAttributes)
-      hr = readerAttributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, answers.Get());
-    if (FAILED(hr) || !readerAttributes) {
-      *failure = FAILED(hr) ? hr : E_POINTER;
-      LogError("%s reader callback attribute error %d", kName, static_cast<int>(*failure));
-      return false;
+  ComPtr<IMFSourceReaderCallback> answers = AdoptComPtr(callback->OpenReaderLine(&line));
+  ComPtr<IMFAttributes> attributes;
+  HRESULT hr = answers ? runtime->pMFCreateAttributes(attributes.GetAddressOf(), 1) : E_OUTOFMEMORY;
+  if (SUCCEEDED(hr) && attributes) hr = attributes->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, answers.Get());
+  if (FAILED(hr) || !attributes) {
+    hr = FAILED(hr) ? hr : E_POINTER;
+    LogError("%s reader callback attribute error %d", kOpenName, static_cast<int>(hr));
+    return hr;
+  }
+  ComPtr<IMFMediaSource> watched = camera;
+  if (runtime->pMFCreateMediaEvent) {
+    watched = AdoptComPtr(CreateWatchedSource(camera, callback, line, runtime->pMFCreateMediaEvent));
+    if (!watched) {
+      LogError("%s unable to create the watched source", kOpenName);
+      return E_OUTOFMEMORY;
     }
   }
-  // It reads through the source that reports the camera's failures on the same line (see
-  // WatchedSource.h); *source stays the camera's own for everything else.
-  ComPtr<IMFMediaSource> readSource = *source;
-  if (callback && runtime->pMFCreateMediaEvent) {
-    readSource = AdoptComPtr(CreateWatchedSource(*source, callback, line, runtime->pMFCreateMediaEvent));
-    if (!readSource) {
-      LogError("%s unable to create the watched source", kName);
-      *failure = E_OUTOFMEMORY;
-      return false;
-    }
-  }
-  hr = runtime->pMFCreateSourceReaderFromMediaSource
-           ? runtime->pMFCreateSourceReaderFromMediaSource(readSource.Get(), readerAttributes.Get(), reader)
-           : TMFRuntime::kFunctionMissing;
+  return runtime->pMFCreateSourceReaderFromMediaSource(watched.Get(), attributes.Get(), reader);
+}
+
+}  // namespace
+
+bool OpenCameraDevice(TMFRuntime* runtime, const wchar_t* link, IMFMediaSource** source, IMFSourceReader** reader,
+                      TReadCallback* callback, HRESULT* failure)
+{
+  HRESULT ignored = S_OK;
+  if (!failure) failure = &ignored;
+  *failure = CreateDeviceSource(runtime, link, source);
+  if (FAILED(*failure)) return false;
+  // *source stays the camera's own for everything but the capture's reads.
+  HRESULT hr = TMFRuntime::kFunctionMissing;
+  if (runtime->pMFCreateSourceReaderFromMediaSource)
+    hr = callback ? CreateCaptureReader(runtime, *source, callback, reader)
+                  : runtime->pMFCreateSourceReaderFromMediaSource(*source, nullptr, reader);
   if (hr != S_OK || !*reader) {
     *failure = FAILED(hr) ? hr : E_POINTER;
-    LogError("%s MFCreateSourceReaderFromMediaSource error %d", kName, static_cast<int>(hr != S_OK ? hr : E_POINTER));
+    LogError("%s MFCreateSourceReaderFromMediaSource error %d", kOpenName,
+             static_cast<int>(hr != S_OK ? hr : E_POINTER));
     return false;
   }
+  *failure = S_OK;
   return true;
 }
 
@@ -230,8 +223,7 @@ void TPictor::DeactivateDevice()
   // too, but only by default). The reader holds the source; it goes first. A camera that
   // does not close in time is left to close by itself.
   const bool closed = CloseCameraWithin(pMediaSource, pSourceReader, kCameraCloseMs, "TPictor::DeactivateDevice");
-  if (pFeatures) pFeatures->CameraStillClosing = !closed;
+  if (pState) pState->CameraStillClosing = !closed;
   pMediaSource = nullptr;
   pSourceReader = nullptr;
-  ReleaseApartmentHold();
 }

@@ -15,10 +15,11 @@
 
 #include "Pictor.h"
 #include "capture/CameraAccess.h"
-#include "capture/WideField.h"
-#include "media/GUIDNames.h"
 #include "capture/PictorFormats.h"
+#include "capture/PictorState.h"
+#include "capture/WideField.h"
 #include "convert/MFVideoConverter.h"
+#include "media/GUIDNames.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -161,6 +162,75 @@ bool SamePictorFormat(const TPictorFormat& a, const TPictorFormat& b)
 
 namespace {
 
+// The first native type of the first video stream equal to the format, or null (*result: the
+// failing call's, S_OK when none is equal). A type whose attributes cannot be read ends the
+// search: it is never used.
+ComPtr<IMFMediaType> FindNativeType(IMFSourceReader* reader, const TPictorFormat& format, const char* name,
+                                    HRESULT* result)
+{
+  for (DWORD index = 0;; ++index) {
+    ComPtr<IMFMediaType> type;
+    const HRESULT hr = reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, index, &type);
+    if (hr == MF_E_NO_MORE_TYPES) {
+      if (name) LogInfo("%s no more media types %d", name, static_cast<int>(index));
+      return nullptr;
+    }
+    if (name && type)
+      TMFVideoConverter::LogMediaTypeBasicParams(type.Get(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    // A reader that reports success without a type is treated as a failed call.
+    if (hr != S_OK || !type) {
+      *result = hr != S_OK ? hr : E_POINTER;
+      if (name)
+        LogInfo("%s error getting media type for %d error %x", name, static_cast<int>(index),
+                static_cast<unsigned>(*result));
+      return nullptr;
+    }
+    TPictorFormat native;
+    if (!ReadPictorFormat(type.Get(), &native)) {
+      if (name) LogError("%s unable to convert IMFMediaType to TMSMFWebCamFormat", name);
+      return nullptr;
+    }
+    if (SamePictorFormat(native, format)) {
+      if (name) LogInfo("%s found format %d", name, static_cast<int>(index));
+      return type;
+    }
+    if (name) {
+      LogInfo("%s %d format properties:", name, static_cast<int>(index));
+      TPictor::LogPictorFormatProperties(native);
+    }
+  }
+}
+
+}  // namespace
+
+ComPtr<IMFMediaType> SelectNativeType(IMFSourceReader* reader, const TPictorFormat& format, const char* name,
+                                      HRESULT* result)
+{
+  *result = reader->SetStreamSelection(MF_SOURCE_READER_ALL_STREAMS, FALSE);
+  if (*result == S_OK) *result = reader->SetStreamSelection(MF_SOURCE_READER_FIRST_VIDEO_STREAM, TRUE);
+  if (*result != S_OK) {
+    if (name) LogError("%s unable to deselect all streams error %x", name, static_cast<unsigned>(*result));
+    return nullptr;
+  }
+  if (name) {
+    LogInfo("%s the required format properties:", name);
+    TPictor::LogPictorFormatProperties(format);
+  }
+  ComPtr<IMFMediaType> type = FindNativeType(reader, format, name, result);
+  if (!type) {
+    if (name) LogError("%s unable to find the required format.", name);
+    return nullptr;
+  }
+  *result = reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.Get());
+  if (*result != S_OK) {
+    if (name) LogError("%s unable to set RGB media type error %x", name, static_cast<unsigned>(*result));
+    return nullptr;
+  }
+  return type;
+}
+
+namespace {
+
 int EnumerateFormats(TCameraAccess& camera, TPictorFormat* formats, int capacity, TPictorConversion conversion)
 {
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
@@ -211,6 +281,7 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
 {
   static const char kName[] = "TPictor::EnumerateCaptureFormats";
   LogInfo("%s", kName);
+  if (StateMissing(pState, kName)) return 0;
   int count = 0;
   try {
     TCameraAccess camera(*this, symbolicLink);
@@ -218,7 +289,7 @@ int TPictor::EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat*
       LogInfo("%s exit unable to activate", kName);
       return 0;
     }
-    count = EnumerateFormats(camera, formats, capacity, Conversion);
+    count = EnumerateFormats(camera, formats, capacity, pState->Conversion);
   } catch (...) {
     LogError("%s unexpected exception", kName);
     count = 0;

@@ -1,11 +1,14 @@
-// Frame delivery to the host and the sample copies of the capture thread.
+// Frame delivery to the host (the converter's output samples and the host callback, through
+// the session, the converter's sink) and the sample copies of the capture thread.
 #include "capture/FrameDelivery.h"
 
 #include "Pictor.h"
+#include "capture/FrameInfo.h"
+#include "capture/PictorState.h"
+#include "capture/Session.h"
+#include "common/Ownership_win.h"
 #include "media/MFRuntime.h"
 #include "media/SamplePool.h"
-#include "common/Ownership_win.h"
-#include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -62,21 +65,6 @@ class TScopedBufferLock {
 
 }  // namespace
 
-IMFSample* TPictorFrameSink::CreateNewOutputSample(unsigned int width, unsigned int height)
-{
-  return Pictor.CreateNewOutputSample(width, height);
-}
-
-void TPictorFrameSink::ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown)
-{
-  Pictor.ProcessRGB32Sample(sample, width, height, topDown);
-}
-
-void TPictorFrameSink::FrameDropped()
-{
-  Pictor.CaptureFrameDropped();
-}
-
 IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
 {
   static const char* const kName = "TPictor::CreateNewOutputSample";
@@ -90,10 +78,10 @@ IMFSample* TPictor::CreateNewOutputSample(UINT32 width, UINT32 height)
 
   const DWORD length = width * height * 4u;  // 32-bit arithmetic, as the buffer size is
   ComPtr<IMFMediaBuffer> buffer;
-  // A running capture reuses its converter's buffers: the buffer goes back to the pool
-  // when the converter releases the sample, so no frame allocates one.
-  if (pMFVideoConverter)
-    hr = pMFVideoConverter->OutputPool.GetBuffer(length, &buffer);
+  // A running capture reuses its session's buffers: the buffer goes back to the pool when
+  // the converter releases the sample, so no frame allocates one.
+  if (pState && pState->Session)
+    hr = pState->Session->OutputPool().GetBuffer(length, &buffer);
   else
     hr = pMFRuntime->pMFCreateMemoryBuffer ? pMFRuntime->pMFCreateMemoryBuffer(length, &buffer) : E_NOTIMPL;
   if (hr != S_OK) {
@@ -148,8 +136,12 @@ void TPictor::ProcessRGB32Sample(IMFSample* sample, UINT32 width, UINT32 height,
 
   if (pPictorImageReady) {
     if (LogTraceEnabled()) LogVerbose("%s before pPictorImageReady", kName);
-    DeliverToHost(sample, width, height, topDown, lock.Data);
-    CaptureFrameDelivered();
+    TCaptureSession* session = pState->Session.get();
+    if (pPictorImageReady == ExtendedCallbackMarker && session && session->DeliversWithInfo())
+      session->DeliverWithInfo(sample, width, height, topDown, lock.Data, pImageReadyContext);
+    else
+      pPictorImageReady(width, height, topDown, lock.Data, pImageReadyContext);
+    pState->Status.FrameDelivered();
     if (LogTraceEnabled()) LogVerbose("%s after pPictorImageReady", kName);
   }
 
@@ -186,7 +178,7 @@ IMFSample* PictorDuplicateSample(IMFSample* source, TSamplePool* pool)
   if (FAILED(hr) && hr != MF_E_NO_SAMPLE_DURATION) FailCopy(kName, hr);
 
   ComPtr<IMFSample> copy;
-  hr = MFCreateSample(&copy);
+  hr = TMFRuntime::CreateSharedSample(&copy);
   if (FAILED(hr)) FailCopy(kName, hr);
   if (FAILED(hr = copy->SetSampleFlags(flags)) || (hasTime && FAILED(hr = copy->SetSampleTime(time))) ||
       (hasDuration && FAILED(hr = copy->SetSampleDuration(duration))))
@@ -219,7 +211,7 @@ namespace {
 ComPtr<IMFMediaBuffer> NewCopyBuffer(DWORD length, TSamplePool* pool, const char* name)
 {
   ComPtr<IMFMediaBuffer> copy;
-  const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : MFCreateMemoryBuffer(length, &copy);
+  const HRESULT hr = pool ? pool->GetBuffer(length, &copy) : TMFRuntime::CreateSharedMemoryBuffer(length, &copy);
   if (FAILED(hr)) FailCopy(name, hr);
   return copy;
 }

@@ -1,8 +1,10 @@
 // Frame information: the capture thread numbers every frame it reads and notes its times;
 // the record rides on the frame's copy through the converter and reaches the host's
 // StartCaptureEx callback together with the count of frames dropped since the last one.
-#include "capture/CaptureFeatures.h"
+#include "capture/FrameInfo.h"
 
+#include "capture/PictorState.h"
+#include "capture/Session.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -20,14 +22,12 @@ const GUID kFrameInfoKey = {0x6a1c0e54, 0x9b2f, 0x4d38, {0x8e, 0x17, 0x3f, 0x5b,
 // performance-counter time base); mingw-w64's headers lack it.
 const GUID kDeviceTimestampKey = {0x8f3e35e7, 0x2dcd, 0x4887, {0x86, 0x22, 0x2a, 0x58, 0xba, 0xa6, 0x52, 0xb0}};
 
-// Marks a StartCaptureEx session in pPictorImageReady: ProcessRGB32Sample hands its frames
-// to the extended callback instead. Never called.
+}  // namespace
+
 bool ExtendedCallbackMarker(unsigned int, unsigned int, bool, unsigned char*, void*)
 {
   return false;
 }
-
-}  // namespace
 
 long long PerformanceCounterIn100ns()
 {
@@ -51,35 +51,27 @@ bool ReadFrameInfo(IMFSample* sample, TPictorFrameInfo* info)
          size == sizeof *info;
 }
 
-TPictorFrameInfo TPictor::StampFrame(IMFSample* sample)
+TPictorFrameInfo TFrameStamper::Stamp(IMFSample* sample)
 {
   TPictorFrameInfo info = {};
   info.ReadTime = PerformanceCounterIn100ns();
-  if (!pFeatures) return info;
-  if (pFeatures->ResumePending) CaptureResumed();
-  TFrameStamper& stamper = pFeatures->Stamper;
-  info.Sequence = stamper.NextSequence++;
+  info.Sequence = NextSequence++;
   // The stream's time counts from its first frame: a camera's stamps may start anywhere.
   LONGLONG time = 0;
   const bool stamped = SUCCEEDED(sample->GetSampleTime(&time));
-  if (!stamper.HaveBase) {
-    stamper.BaseSampleTime = stamped ? time : info.ReadTime;
-    stamper.FirstReadTime = info.ReadTime;
-    stamper.HaveBase = true;
-  } else if (stamper.Rebase) {
-    stamper.BaseSampleTime = (stamped ? time : info.ReadTime) - (info.ReadTime - stamper.FirstReadTime);
-    stamper.Rebase = false;
+  if (!bHaveBase) {
+    BaseSampleTime = stamped ? time : info.ReadTime;
+    FirstReadTime = info.ReadTime;
+    bHaveBase = true;
+  } else if (bRebase) {
+    BaseSampleTime = (stamped ? time : info.ReadTime) - (info.ReadTime - FirstReadTime);
+    bRebase = false;
   }
-  info.SampleTime = (stamped ? time : info.ReadTime) - stamper.BaseSampleTime;
+  info.SampleTime = (stamped ? time : info.ReadTime) - BaseSampleTime;
   UINT64 deviceTime = 0;
   if (SUCCEEDED(sample->GetUINT64(kDeviceTimestampKey, &deviceTime)))
     info.DeviceTime = static_cast<long long>(deviceTime);
   return info;
-}
-
-HRESULT TPictor::LastActivationError() const
-{
-  return pFeatures ? pFeatures->ActivationError : S_OK;
 }
 
 bool TPictor::StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallbackEx callback,
@@ -87,31 +79,23 @@ bool TPictor::StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool 
 {
   static const char* const kName = "TPictor::StartCaptureEx";
   TLogScope scope(kName);
+  if (StateMissing(pState, kName)) return scope.Returns(false);
   // The extended callback is read by the converter thread: it changes only while no
   // capture runs.
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   if (hCaptureThread || pMFVideoConverter) return scope.Returns(false);  // from the frame callback: refused
-  if (!pFeatures) {
-    LogError("%s no memory for the frame information", kName);
-    return scope.Returns(false);
-  }
-  pFeatures->ImageReadyEx = callback;
+  pState->PendingImageReadyEx = callback;
   return scope.Returns(
       StartCapture(symbolicLink, formatIndex, topDown, callback ? ExtendedCallbackMarker : nullptr, context));
 }
 
-// Converter thread, SampleLock held: the frame to the host's callback, with its
-// information when it asked for it.
-void TPictor::DeliverToHost(IMFSample* sample, unsigned int width, unsigned int height, bool topDown,
-                            unsigned char* pixels)
+void TCaptureSession::DeliverWithInfo(IMFSample* sample, unsigned int width, unsigned int height, bool topDown,
+                                      unsigned char* pixels, void* context)
 {
-  if (pPictorImageReady != ExtendedCallbackMarker || !pFeatures) {
-    pPictorImageReady(width, height, topDown, pixels, pImageReadyContext);
-    return;
-  }
+  PICTOR_DCHECK_THREAD(OnConvertThread);
   TPictorFrameInfo info;
-  if (!ReadFrameInfo(sample, &info)) info.Sequence = pFeatures->NextDelivered;
-  info.DroppedBefore = info.Sequence >= pFeatures->NextDelivered ? info.Sequence - pFeatures->NextDelivered : 0;
-  pFeatures->NextDelivered = info.Sequence + 1;
-  pFeatures->ImageReadyEx(&info, width, height, topDown, pixels, pImageReadyContext);
+  if (!ReadFrameInfo(sample, &info)) info.Sequence = NextDelivered;
+  info.DroppedBefore = info.Sequence >= NextDelivered ? info.Sequence - NextDelivered : 0;
+  NextDelivered = info.Sequence + 1;
+  ImageReadyEx(&info, width, height, topDown, pixels, context);
 }

@@ -1,14 +1,28 @@
 // The start and end of a TPictor's life: each object holds the shared Media Foundation
-// binding (media/MFRuntime.h) from construction to destruction.
+// binding (media/MFRuntime.h) from construction to destruction, and its private state
+// (capture/PictorState.h).
 #include <windows.h>
 
 #include <new>
 
 #include "Pictor.h"
-#include "capture/CaptureFeatures.h"
+#include "capture/CameraListWatcher.h"
 #include "capture/FrameDelivery.h"
+#include "capture/PictorState.h"
+#include "capture/Session.h"
 #include "log/Log.h"
 #include "media/MFRuntime.h"
+
+TPictorState::TPictorState() = default;
+
+TPictorState::~TPictorState() = default;
+
+bool StateMissing(const TPictorState* state, const char* operation)
+{
+  if (state) return false;
+  LogError("%s the object has no memory for its state, refused", operation);
+  return true;
+}
 
 TPictor::TPictor()
     : pMFRuntime(nullptr),
@@ -20,11 +34,10 @@ TPictor::TPictor()
       bStopCapture(false),
       pPictorImageReady(nullptr),
       pImageReadyContext(nullptr),
-      pCaptureCamera(nullptr),
-      Conversion(pcSystemConverter),
-      pFeatures(new (std::nothrow) TCaptureFeatures)
+      pState(new (std::nothrow) TPictorState())
 {
-  if (!pFeatures) LogError("%s no memory for the capture features", "TPictor::TPictor");
+  // Without its state the object refuses every operation that needs it, each with a line.
+  if (!pState) LogError("%s no memory for the object's state", "TPictor::TPictor");
   // Construction completes even when Media Foundation does not start; the operations
   // then fail one by one with their own lines.
   const HRESULT hr = TMFRuntime::AcquireShared(&pMFRuntime);
@@ -36,13 +49,11 @@ TPictor::~TPictor()
   // A host may destroy an object that still captures: both threads end before anything
   // they use is released; then the object's hold on the shared binding goes. The camera
   // list notices end first, so that none reaches a host that is tearing down.
-  if (pFeatures && pFeatures->pListWatcher) SetCameraListCallback(nullptr, nullptr);
+  if (pState && pState->pListWatcher) SetCameraListCallback(nullptr, nullptr);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
-  delete pFrameSink;
-  pFrameSink = nullptr;
   DeactivateDevice();
-  delete pFeatures;
-  pFeatures = nullptr;
+  delete pState;
+  pState = nullptr;
   if (pMFRuntime) TMFRuntime::ReleaseShared();
   pMFRuntime = nullptr;
 }

@@ -7,6 +7,7 @@
 #include "Pictor.h"
 
 #include "capture/CameraAccess.h"
+#include "capture/PictorState.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -98,6 +99,7 @@ TPictorParameters TPictor::GetParameters(const wchar_t* symbolicLink)
   static const char kName[] = "TPictor::GetParameters";
   const TLogScope scope(kName);
   TPictorParameters result;
+  if (StateMissing(pState, kName)) return result;
   // The camera is released before the exit line.
   TCameraAccess camera(*this, symbolicLink);
   if (!camera.Opened() || !camera.Source()) {
@@ -115,6 +117,7 @@ void TPictor::SetParameters(const wchar_t* symbolicLink, TPictorParameters param
 {
   static const char kName[] = "TPictor::SetParameters";
   const TLogScope scope(kName);
+  if (StateMissing(pState, kName)) return;
   TCameraAccess camera(*this, symbolicLink);
   if (!camera.Opened() || !camera.Source()) {
     LogInfo("%s exit unable to activate", kName);
@@ -130,6 +133,7 @@ void TPictor::SetDefaultParameters(const wchar_t* symbolicLink)
 {
   static const char kName[] = "TPictor::SetDefaultParameters";
   const TLogScope scope(kName);
+  if (StateMissing(pState, kName)) return;
 
   // Opens and closes the camera by itself; the defaults come from its ranges.
   const TPictorParameters current = GetParameters(symbolicLink);

@@ -20,6 +20,8 @@
 // readers and the session lets it go last.
 #pragma once
 
+#include "common/Thread_win.h"
+
 #include <windows.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
@@ -56,9 +58,9 @@ class TReadCallback final {
   bool ReadAsked();
   void ReadNotAsked();
   bool ReadOutstanding();
-  // Capture thread: waits for the outstanding read's answer. A stop request ends the wait
-  // only when stopEnds is true. timeoutMs may be INFINITE.
-  TWaitResult WaitForAnswer(DWORD timeoutMs, bool stopEnds, TAnswer* answer);
+  // Capture thread: waits for the outstanding read's answer, or until `stop` (an event,
+  // may be null) is set. timeoutMs may be INFINITE.
+  TWaitResult WaitForAnswer(DWORD timeoutMs, HANDLE stop, TAnswer* answer);
 
   // A reader thread, through line `line`'s callback: the reader answered the outstanding read
   // (a flush: S_OK, no flags, no sample).
@@ -68,12 +70,6 @@ class TReadCallback final {
   // Windows' reader does; Wine 8.0's reader drops both without an answer.
   void Fault(unsigned line, HRESULT status);
 
-  // Capture thread, between reads: waits until `event` is signalled, a stop is requested
-  // or the time is up; may also return earlier. False once a stop was requested.
-  bool WaitBetweenReads(HANDLE event, DWORD timeoutMs);
-
-  // Host thread: wakes the capture thread's wait for good.
-  void RequestStop();
   // Once the capture thread has ended: every later answer is dropped unread.
   void Detach();
   // After the readers' release: waits until the caller's reference is the only one left,
@@ -82,17 +78,16 @@ class TReadCallback final {
   bool WaitUntilSoleReference(DWORD timeoutMs);
 
  private:
-  explicit TReadCallback(HANDLE wake);
-  ~TReadCallback();
+  TReadCallback() = default;
+  ~TReadCallback() = default;
   TReadCallback(const TReadCallback&) = delete;
   TReadCallback& operator=(const TReadCallback&) = delete;
 
   std::atomic<ULONG> Refs{1};
-  HANDLE hWake;  // auto-reset: set after every change of the state below
+  TEvent Wake{TEvent::AutoReset};  // set after every change of the state below
   SRWLOCK Lock = SRWLOCK_INIT;
   bool bOutstanding = false;
   bool bAnswered = false;
-  bool bStopRequested = false;
   bool bDetached = false;
   TAnswer Pending;
   unsigned Line = 0;             // the current reader's line; 0 before the first

@@ -48,18 +48,12 @@ void LogDropped(const char* what, unsigned line, unsigned current)
 
 TReadCallback* TReadCallback::Create()
 {
-  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!wake) return nullptr;
-  auto* callback = new (std::nothrow) TReadCallback(wake);
-  if (!callback) CloseHandle(wake);
+  auto* callback = new (std::nothrow) TReadCallback();
+  if (callback && !callback->Wake) {
+    delete callback;
+    return nullptr;
+  }
   return callback;
-}
-
-TReadCallback::TReadCallback(HANDLE wake) : hWake(wake) {}
-
-TReadCallback::~TReadCallback()
-{
-  CloseHandle(hWake);
 }
 
 ULONG TReadCallback::AddRef()
@@ -109,7 +103,7 @@ void TReadCallback::Answer(unsigned line, HRESULT status, DWORD flags, IMFSample
     }
   }
   if (line != current) return LogDropped("an answer", line, current);
-  SetEvent(hWake);
+  Wake.Set();
 }
 
 void TReadCallback::Fault(unsigned line, HRESULT status)
@@ -132,7 +126,7 @@ void TReadCallback::Fault(unsigned line, HRESULT status)
     }
   }
   if (line != current) return LogDropped("a failure", line, current);
-  SetEvent(hWake);
+  Wake.Set();
 }
 
 bool TReadCallback::ReadAsked()
@@ -163,9 +157,10 @@ bool TReadCallback::ReadOutstanding()
   return bOutstanding;
 }
 
-TReadCallback::TWaitResult TReadCallback::WaitForAnswer(DWORD timeoutMs, bool stopEnds, TAnswer* answer)
+TReadCallback::TWaitResult TReadCallback::WaitForAnswer(DWORD timeoutMs, HANDLE stop, TAnswer* answer)
 {
   const DWORD start = GetTickCount();
+  const HANDLE events[] = {Wake.Get(), stop};
   for (;;) {
     {
       TExclusiveSRWHold hold(Lock);
@@ -175,7 +170,6 @@ TReadCallback::TWaitResult TReadCallback::WaitForAnswer(DWORD timeoutMs, bool st
         Pending = TAnswer();
         return wrAnswered;
       }
-      if (stopEnds && bStopRequested) return wrStopRequested;
     }
     DWORD wait = INFINITE;
     if (timeoutMs != INFINITE) {
@@ -185,32 +179,8 @@ TReadCallback::TWaitResult TReadCallback::WaitForAnswer(DWORD timeoutMs, bool st
     }
     // The state is looked at before each wait and every change sets the event afterwards,
     // so no wake-up is lost between the look and the wait.
-    WaitForSingleObject(hWake, wait);
+    if (WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, wait) == WAIT_OBJECT_0 + 1) return wrStopRequested;
   }
-}
-
-bool TReadCallback::WaitBetweenReads(HANDLE event, DWORD timeoutMs)
-{
-  {
-    TExclusiveSRWHold hold(Lock);
-    if (bStopRequested) return false;
-  }
-  // A stop sets hWake after its flag. hWake may also still be set from the last answer
-  // (WaitForAnswer returns without waiting when the answer is there): the wait then ends
-  // early, and the caller looks again.
-  const HANDLE events[] = {hWake, event};
-  WaitForMultipleObjects(2, events, FALSE, timeoutMs);
-  TExclusiveSRWHold hold(Lock);
-  return !bStopRequested;
-}
-
-void TReadCallback::RequestStop()
-{
-  {
-    TExclusiveSRWHold hold(Lock);
-    bStopRequested = true;
-  }
-  SetEvent(hWake);
 }
 
 void TReadCallback::Detach()

@@ -57,17 +57,21 @@ endfunction()
 
 # A GoogleTest program run under Wine in the per-run prefix.
 #   pictor_wine_test(NAME name SOURCES ... [LIBS ...] [ENVIRONMENT var=value ...]
-#                    [DISPLAY] [TIMEOUT seconds])
+#                    [DISPLAY] [TIMEOUT seconds] [ARGS ...])
+#   pictor_wine_test(NAME name PROGRAM other [ENVIRONMENT ...] ...): another run of a program
 # DISPLAY gives it the run's Xvfb screen (Direct3D needs one).
 function(pictor_wine_test)
-  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;PROGRAM" "SOURCES;LIBS;ENVIRONMENT;ARGS" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(NOT T_PROGRAM)
+    set(T_PROGRAM ${T_NAME})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   # Wine maps the host's / to drive Z:, and GoogleTest wants a drive-letter path.
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_output=xml:Z:${PICTOR_RESULTS_DIR}/${T_NAME}.xml)
+  add_test(NAME ${T_NAME} COMMAND ${T_PROGRAM} ${T_ARGS} --gtest_output=xml:Z:${PICTOR_RESULTS_DIR}/${T_NAME}.xml)
   set(env ${T_ENVIRONMENT})
   if(T_DISPLAY)
     list(APPEND env PICTOR_WINE_DISPLAY=1)
@@ -100,11 +104,11 @@ function(pictor_fuzz_target)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} -runs=${T_RUNS} -seed=1 -max_total_time=120)
 endfunction()
 
-# One subsystem folder (log, capture, convert, preview, window). Files are told apart by
-# name: `*_win.cpp` is Windows code and goes into the library (pictor_internal, which
-# Pictor.dll and white-box Wine tests link); every other .cpp is portable and goes into
-# the static library pictor_<name>_portable, built for every tree (native, sanitizers,
-# fuzzers, Windows). `*.rc` resource scripts go into Pictor.dll only.
+# One subsystem folder (log, media, kernels, capture, convert, preview, window, c-api).
+# Files are told apart by name: `*_win.cpp` is Windows code and goes into the library
+# (pictor_internal, which Pictor.dll and white-box Wine tests link); every other .cpp is
+# portable and goes into the static library pictor_<name>_portable, built for every tree
+# (native, sanitizers, fuzzers, Windows). `*.rc` resource scripts go into Pictor.dll only.
 function(pictor_subsystem name)
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   file(GLOB all_cpp CONFIGURE_DEPENDS ${dir}/*.cpp)

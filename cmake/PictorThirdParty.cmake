@@ -22,6 +22,15 @@ function(pictor_debian_source var package)
   set(${var} ${first} PARENT_SCOPE)
 endfunction()
 
+# The archive built from a Debian source package brings that package's debian/copyright
+# into the notices of every shipped binary that links it ("libjpeg-turbo 2.1.5-2").
+function(pictor_debian_archive archive dsc project)
+  get_filename_component(name ${dsc} NAME_WLE)
+  string(REPLACE "_" " " component ${name})
+  ExternalProject_Get_Property(${project} SOURCE_DIR)
+  pictor_ship_built_archive(${archive} COMPONENT "${component}" NOTICES ${SOURCE_DIR}/debian/copyright)
+endfunction()
+
 if(WIN32)
   include(ExternalProject)
   set(prefix ${CMAKE_BINARY_DIR}/third-party)
@@ -50,6 +59,7 @@ if(WIN32)
     INSTALL_COMMAND ${CMAKE_COMMAND} -E copy <SOURCE_DIR>/turbojpeg.h ${install}/include/
       COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/libturbojpeg.a ${install}/lib/
     BUILD_BYPRODUCTS ${install}/lib/libturbojpeg.a)
+  pictor_debian_archive(${install}/lib/libturbojpeg.a ${jpeg_dsc} pictor_libjpeg_turbo)
 
   pictor_debian_source(yuv_dsc libyuv)
   ExternalProject_Add(pictor_libyuv
@@ -62,6 +72,7 @@ if(WIN32)
     INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_directory <SOURCE_DIR>/include ${install}/include
       COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/libyuv.a ${install}/lib/
     BUILD_BYPRODUCTS ${install}/lib/libyuv.a)
+  pictor_debian_archive(${install}/lib/libyuv.a ${yuv_dsc} pictor_libyuv)
 
   add_library(pictor_turbojpeg INTERFACE)
   target_include_directories(pictor_turbojpeg SYSTEM INTERFACE ${install}/include)

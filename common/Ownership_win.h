@@ -169,6 +169,41 @@ class TExclusiveSRWHold {
   SRWLOCK& lock;
 };
 
+// An array of COM references in COM task memory, as MFEnumDeviceSources hands one out:
+// every reference is released, then the array freed, when the owner goes.
+template <typename T>
+class TComArray {
+ public:
+  TComArray() = default;
+  ~TComArray() { Reset(); }
+  TComArray(const TComArray&) = delete;
+  TComArray& operator=(const TComArray&) = delete;
+
+  // For the out-parameters: frees what is held and hands out the slots.
+  T*** PutItems()
+  {
+    Reset();
+    return &items;
+  }
+  UINT32* PutCount() { return &count; }
+  // The count the call reported, and the items there are (none without an array).
+  UINT32 ReportedCount() const { return count; }
+  UINT32 Count() const { return items ? count : 0; }
+  T* operator[](UINT32 i) const { return items[i]; }
+  void Reset()
+  {
+    for (UINT32 i = 0; items && i < count; ++i)
+      if (items[i]) items[i]->Release();
+    CoTaskMemFree(items);
+    items = nullptr;
+    count = 0;
+  }
+
+ private:
+  T** items = nullptr;
+  UINT32 count = 0;
+};
+
 // One block of COM task memory (strings from GetAllocatedString or StringFromCLSID, the
 // activation array of MFEnumDeviceSources), freed when the owner goes.
 template <typename T>

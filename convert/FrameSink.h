@@ -1,13 +1,18 @@
-// TFrameSink: what the converter needs from its owner, which receives the RGB32 frames.
-// The capture object implements it (capture/FrameDelivery.h); tests may hand in their
-// own. The converter calls it from its convert thread, and FrameDropped also from the
-// capture thread and the decoder threads.
+// TFrameSink: the side a converter hands its frames to, which makes its output samples and
+// receives the RGB32 frames. Frames flow one way: the capture side hands the converter its
+// input (SetInputSample), the converter hands the sink its output, and nothing reaches back.
+// The capture session implements it (capture/Session.h); tests hand in their own. The
+// converter calls it from its convert thread (and its decoder threads), ReserveOutputs from
+// its constructor, FrameDropped also from the capture thread.
 #pragma once
 
 struct IMFSample;
 
 class TFrameSink {
  public:
+  // Once, before any frame: the converter keeps up to `count` output samples of width x
+  // height pixels in flight, which the sink may make ready now.
+  virtual void ReserveOutputs(unsigned int width, unsigned int height, int count) = 0;
   // An RGB32 sample with one buffer of at least width x height x 4 bytes, owned by the
   // caller; null (after an error line) when none could be made.
   virtual IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height) = 0;

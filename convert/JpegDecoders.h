@@ -7,6 +7,8 @@
 // decoded frame) is dropped, so latency stays at a few frames.
 #pragma once
 
+#include "common/Thread_win.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -14,15 +16,29 @@
 
 struct IMFSample;
 class TBuiltInConverter;
-class TMFVideoConverter;
+
+// What the decoders need of whoever runs them (the converter).
+class TJpegDecoderClient {
+ public:
+  // Decoder thread: one frame through `kernels` into an RGB32 sample owned by the caller;
+  // null, with the frame counted as dropped, when it does not convert. Never throws.
+  virtual IMFSample* DecodeFrame(TBuiltInConverter* kernels, IMFSample* input) = 0;
+  // Converter thread, in DeliverReady: one decoded frame to the host. Never throws.
+  virtual void DeliverDecoded(IMFSample* frame) = 0;
+  // Decoder thread: a decoded frame waits for DeliverReady.
+  virtual void FrameDecoded() = 0;
+
+ protected:
+  ~TJpegDecoderClient() = default;
+};
 
 class TJpegDecoders {
  public:
   static constexpr int kMaxDecoders = 4;
 
-  // `count` decoders (1 to kMaxDecoders) for frames of the converter's size. Success is
-  // read from Ready(); the converter deletes the object after its own thread has ended.
-  TJpegDecoders(TMFVideoConverter* converter, int count);
+  // `count` decoders (1 to kMaxDecoders) for frames of width x height. Success is read from
+  // Ready(); the client deletes the object after its own thread has ended.
+  TJpegDecoders(TJpegDecoderClient& client, unsigned int width, unsigned int height, int count);
   // Stops and joins the decoder threads, then releases the frames they still hold.
   ~TJpegDecoders();
   TJpegDecoders(const TJpegDecoders&) = delete;
@@ -36,6 +52,9 @@ class TJpegDecoders {
   bool Submit(IMFSample* sample);
   // True when a frame handed over now would find no idle decoder.
   bool AllBusy() const;
+  // Waits until a decoder goes idle, `stop` is set or the time is up; false once `stop` is
+  // set.
+  bool WaitForIdle(HANDLE stop, DWORD timeoutMs) const;
   // Converter thread, with SampleLock held: hands on every decoded frame whose turn has
   // come, in sequence order; a frame that failed to decode only gives up its turn.
   void DeliverReady();
@@ -49,8 +68,8 @@ class TJpegDecoders {
     IMFSample* Input = nullptr;            // owned while Decoding
     IMFSample* Output = nullptr;           // owned while Decoded
     uint64_t Sequence = 0;                 // written before State leaves Idle
-    HANDLE hWake = nullptr;                // auto-reset: a frame was handed over, or stop
-    HANDLE hThread = nullptr;
+    TEvent Wake{TEvent::AutoReset};        // a frame was handed over
+    TLibraryThread Thread;
   };
 
   static DWORD WINAPI DecoderThreadAPI(LPVOID parameter);
@@ -61,13 +80,18 @@ class TJpegDecoders {
   // Converter thread: hands the frame of `sequence` to the host when it is parked, and
   // frees the place afterwards.
   bool DeliverParked(uint64_t sequence);
-  void DeliverFrame(IMFSample* frame);
+  // A decoder is idle again: a capture thread holding a frame back may go on.
+  void DecoderIdle() { IdleEvent.Set(); }
 
-  TMFVideoConverter* Converter;
+  TJpegDecoderClient& Client;
+  TEvent IdleEvent{TEvent::AutoReset};
   TDecoder Decoders[kMaxDecoders];
   int DecoderCount = 0;
-  uint64_t NextSequence = 0;        // capture thread
-  uint64_t NextDelivery = 0;        // converter thread
+  // Each side's own, checked in debug builds.
+  TThreadChecker SubmitThread;  // the capture thread
+  uint64_t NextSequence = 0;
+  TThreadChecker DeliveryThread;  // the converter thread
+  uint64_t NextDelivery = 0;
   SRWLOCK ParkLock = SRWLOCK_INIT;  // guards the two below
   IMFSample* Parked = nullptr;      // owned
   uint64_t ParkedSequence = 0;

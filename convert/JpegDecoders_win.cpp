@@ -9,7 +9,6 @@
 
 #include "common/Ownership_win.h"
 #include "convert/BuiltInConverter.h"
-#include "convert/MFVideoConverter.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -21,21 +20,20 @@ namespace {
 const char* const kName = "TJpegDecoders";
 }
 
-TJpegDecoders::TJpegDecoders(TMFVideoConverter* converter, int count) : Converter(converter)
+TJpegDecoders::TJpegDecoders(TJpegDecoderClient& client, unsigned int width, unsigned int height, int count)
+    : Client(client)
 {
-  if (count < 1 || count > kMaxDecoders) return;
+  if (count < 1 || count > kMaxDecoders || !IdleEvent) return;
   for (int i = 0; i < count; ++i) {
     TDecoder& decoder = Decoders[i];
     decoder.Owner = this;
-    decoder.Kernels = new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, converter->FrameWidth,
-                                                           converter->FrameHeight, 0, TYuvMatrix::BT601Limited);
-    decoder.hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.hWake) {
+    decoder.Kernels =
+        new (std::nothrow) TBuiltInConverter(TBuiltInInput::MJPG, width, height, 0, TYuvMatrix::BT601Limited);
+    if (!decoder.Kernels || !decoder.Kernels->Ready() || !decoder.Wake) {
       LogError("%s decoder %d unusable: %s", kName, i, decoder.Kernels ? decoder.Kernels->Error() : "out of memory");
       return;
     }
-    decoder.hThread = CreateThread(nullptr, 0, DecoderThreadAPI, &decoder, 0, nullptr);
-    if (!decoder.hThread) {
+    if (!decoder.Thread.Start(L"Pictor JPEG decoder", DecoderThreadAPI, &decoder)) {
       LogError("%s unable to create decoder thread %d error %d", kName, i, static_cast<int>(GetLastError()));
       return;
     }
@@ -49,12 +47,8 @@ TJpegDecoders::~TJpegDecoders()
 {
   bStop = true;
   for (TDecoder& decoder : Decoders) {
-    if (decoder.hThread) {
-      SetEvent(decoder.hWake);
-      WaitForSingleObject(decoder.hThread, INFINITE);
-      CloseHandle(decoder.hThread);
-    }
-    if (decoder.hWake) CloseHandle(decoder.hWake);
+    decoder.Thread.RequestStop();
+    decoder.Thread.Join(INFINITE);
     ReleaseAndNull(decoder.Input);
     ReleaseAndNull(decoder.Output);
     delete decoder.Kernels;
@@ -65,13 +59,14 @@ TJpegDecoders::~TJpegDecoders()
 
 bool TJpegDecoders::Submit(IMFSample* sample)
 {
+  PICTOR_DCHECK_THREAD(SubmitThread);
   for (int i = 0; i < DecoderCount; ++i) {
     TDecoder& decoder = Decoders[i];
     if (decoder.State.load(std::memory_order_acquire) != Idle) continue;
     decoder.Input = sample;
     decoder.Sequence = NextSequence++;
     decoder.State.store(Decoding, std::memory_order_release);
-    SetEvent(decoder.hWake);
+    decoder.Wake.Set();
     return true;
   }
   return false;
@@ -84,8 +79,15 @@ bool TJpegDecoders::AllBusy() const
   return true;
 }
 
+bool TJpegDecoders::WaitForIdle(HANDLE stop, DWORD timeoutMs) const
+{
+  const HANDLE events[] = {stop, IdleEvent.Get()};
+  return WaitForMultipleObjects(2, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
+}
+
 void TJpegDecoders::DeliverReady()
 {
+  PICTOR_DCHECK_THREAD(DeliveryThread);
   for (;;) {
     if (DeliverParked(NextDelivery)) {
       ++NextDelivery;
@@ -99,21 +101,11 @@ void TJpegDecoders::DeliverReady()
     // The frame whose turn it is is still being decoded (or being parked): its decoder
     // wakes this thread.
     if (!next) return;
-    if (next->Output) DeliverFrame(next->Output);
+    if (next->Output) Client.DeliverDecoded(next->Output);
     ReleaseAndNull(next->Output);
     ++NextDelivery;
     next->State.store(Idle, std::memory_order_release);
-    SetEvent(Converter->hDecoderIdleEvent);
-  }
-}
-
-void TJpegDecoders::DeliverFrame(IMFSample* frame)
-{
-  // A host callback that throws must not take the thread (and the process) down.
-  try {
-    Converter->DeliverFrame(frame);
-  } catch (...) {
-    LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
+    DecoderIdle();
   }
 }
 
@@ -136,7 +128,7 @@ bool TJpegDecoders::DeliverParked(uint64_t sequence)
   }
   // The place stays taken while the host has the frame: frames in flight stay at one
   // more than the decoders.
-  DeliverFrame(frame);
+  Client.DeliverDecoded(frame);
   {
     const TExclusiveSRWHold hold(ParkLock);
     Parked = nullptr;
@@ -155,24 +147,19 @@ DWORD WINAPI TJpegDecoders::DecoderThreadAPI(LPVOID parameter)
 void TJpegDecoders::DecoderThread(TDecoder& decoder)
 {
   const TLogScope scope("TJpegDecoders::DecoderThread");
+  const HANDLE events[] = {decoder.Thread.StopHandle(), decoder.Wake.Get()};
   while (!bStop) {
-    WaitForSingleObject(decoder.hWake, 100);
+    WaitForMultipleObjects(2, events, FALSE, 100);
     if (decoder.State.load(std::memory_order_acquire) != Decoding) continue;
-    IMFSample* output = nullptr;
-    try {
-      output = Converter->ConvertWithKernels(decoder.Kernels, decoder.Input);
-    } catch (...) {
-      LogError("%s unexpected exception, frame dropped", "TJpegDecoders::DecoderThread");
-      Converter->FrameDropped();
-    }
+    IMFSample* output = Client.DecodeFrame(decoder.Kernels, decoder.Input);
     ReleaseAndNull(decoder.Input);
     if (output && Park(decoder.Sequence, output)) {
       decoder.State.store(Idle, std::memory_order_release);
-      SetEvent(Converter->hDecoderIdleEvent);
+      DecoderIdle();
     } else {
       decoder.Output = output;
       decoder.State.store(output ? Decoded : Failed, std::memory_order_release);
     }
-    SetEvent(Converter->hSampleEvent);
+    Client.FrameDecoded();
   }
 }

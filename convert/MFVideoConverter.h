@@ -11,56 +11,55 @@
 
 #include <atomic>
 
-#include "Pictor.h"
+#include "common/Thread_win.h"
 #include "convert/FrameSink.h"
-#include "media/SamplePool.h"
+#include "convert/JpegDecoders.h"
 
 struct IMFMediaType;
 struct IMFTransform;
 struct IMFSample;
 class TBuiltInConverter;
-class TJpegDecoders;
 
-class TMFVideoConverter {
+// What the capture thread does with a frame it has just read (TMFVideoConverter::Admission).
+enum class TFrameAdmission {
+  Take,      // hand it over (SetInputSample)
+  Drop,      // the convert thread is busy with a frame: the mailbox would drop it
+  HoldBack,  // every parallel decoder is busy: wait for one (WaitForRoom), then ask again
+};
+
+class TMFVideoConverter final : private TJpegDecoderClient {
  public:
   // Takes over one reference to inputType that the caller added; sink (not owned) must
-  // outlive the converter. Success is read from bInitialized; a failed converter holds no
-  // thread and is simply deleted.
-  TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown,
-                    TPictorConversion conversion = pcSystemConverter);
+  // outlive the converter. builtIn: the library's own kernels instead of the Color Converter
+  // DSP. Success is read from bInitialized; a failed converter holds no thread and is simply
+  // deleted.
+  TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown, bool builtIn = false);
   ~TMFVideoConverter();
   TMFVideoConverter(const TMFVideoConverter&) = delete;
   TMFVideoConverter& operator=(const TMFVideoConverter&) = delete;
 
+  // Capture thread, once per frame read: whether to hand it over. A frame is dropped before
+  // its copy is paid for while the convert thread works on another; while every parallel
+  // decoder is busy it waits for one instead: the decoders take every processor, and an
+  // unpaced camera's frames read only to be dropped would take theirs.
+  TFrameAdmission Admission();
+  // Capture thread, after HoldBack: waits until a decoder goes idle, `stop` is set or the
+  // time is up (it may also return earlier). False once `stop` is set.
+  bool WaitForRoom(HANDLE stop, DWORD timeoutMs);
   // Capture thread: hands one sample (its reference) to the one-sample mailbox. The
   // sample is dropped when the convert thread is busy with a frame.
   void SetInputSample(IMFSample* sample);
-  // True while the convert thread works on a frame (with parallel MJPG decoding: while
-  // every decoder is busy): a frame handed over now would be dropped, so the capture
-  // thread drops it before paying for its copy.
-  bool IsConverting() const;
-  // True while every parallel MJPG decoder is busy: the capture thread then holds its
-  // next read back (until hDecoderIdleEvent). The decoders take every processor, and
-  // frames read only to be dropped would take theirs. The single convert thread leaves a
-  // processor to the reads, which go on, so that a new frame is there once it is free.
-  bool HoldsBackReads() const;
-  // The most input samples alive at once, the one the capture thread is copying
-  // included: one per parallel decoder (a copy is made only while one is idle), or the
-  // convert thread's and the mailbox's. The capture reserves that many copy buffers.
-  int InputSamplesAtMost() const;
+  // The most input samples alive at once, the one the capture thread is copying included:
+  // one per parallel decoder (a copy is made only while one is idle), or the convert
+  // thread's and the mailbox's. The capture reserves that many copy buffers.
+  int InputsInFlight() const;
+  // True on the convert thread, where the host's frame callback runs.
+  bool OnConvertThread() const { return Thread.IsCurrent(); }
 
   // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
   // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and
   // tests set another count.
   static std::atomic<int> JpegDecoderLimit;
-  // One input sample through `kernels` into a pooled RGB32 sample owned by the caller;
-  // null, after an error line and with the frame counted as dropped, when it does not
-  // convert. Runs on the convert thread or a decoder thread.
-  IMFSample* ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* input);
-  // Hands one RGB32 frame of the converter's size and row order to the host (convert
-  // thread, SampleLock held), or counts one frame as dropped (any thread).
-  void DeliverFrame(IMFSample* frame);
-  void FrameDropped();
 
   // True when the type is RGB32/ARGB32 video, or the Color Converter DSP accepts it as
   // input. Receives its own counted reference to the type and releases it.
@@ -93,17 +92,11 @@ class TMFVideoConverter {
   INT32 FrameStride;      // of the frames handed on: its sign is the row order
   DWORD OutputPitch = 0;  // bytes per row of the transform's (always top-down) output
   GUID InputSubType;
-  HANDLE hConvertThread;
-  DWORD dwConvertThreadId;
   // Written by the destructor's thread, read by the convert thread once per pass.
   std::atomic<bool> bStopConvert;
   CRITICAL_SECTION SampleLock;
-  HANDLE hSampleEvent;                   // auto-reset; signalled when a sample was stored
-  HANDLE hDecoderIdleEvent = nullptr;    // auto-reset; signalled when a parallel decoder goes idle
-  std::atomic<bool> bConverting{false};  // convert thread, read by the capture thread
-  // Buffers of the RGB32 output samples (the capture's TFrameSink::CreateNewOutputSample,
-  // convert thread).
-  TSamplePool OutputPool;
+  TEvent SampleEvent{TEvent::AutoReset};  // set when a sample was stored, or a decoded frame waits
+  std::atomic<bool> bConverting{false};   // convert thread, read by the capture thread
   // The built-in kernels and their JPEG decompressor (one per capture); null when the
   // Color Converter DSP or the plain pass-through is used. Used by the convert thread.
   TBuiltInConverter* pBuiltIn;
@@ -112,11 +105,26 @@ class TMFVideoConverter {
   TJpegDecoders* pDecoders = nullptr;
 
  private:
+  TLibraryThread Thread;  // the convert thread
+  // The input side (Admission, WaitForRoom, SetInputSample) is one thread's, the capture
+  // thread's: checked in debug builds.
+  TThreadChecker InputThread;
+
   static DWORD WINAPI ConvertThreadAPI(LPVOID parameter);
   void ConvertThread();
   // The constructor's steps: wake-up event, the conversion for the input subtype, the
   // convert thread. False after a failure (logged).
-  bool Initialize(TPictorConversion conversion);
+  bool Initialize(bool builtIn);
+  // Output samples in flight at once, asked of the sink once at the start.
+  int OutputsInFlight() const;
+  // One input sample through `kernels` into an RGB32 sample of the sink owned by the caller;
+  // null, after an error line and with the frame counted as dropped, when it does not
+  // convert. Runs on the convert thread or a decoder thread.
+  IMFSample* ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* input);
+  // The parallel decoders' callbacks (TJpegDecoderClient).
+  IMFSample* DecodeFrame(TBuiltInConverter* kernels, IMFSample* input) override;
+  void DeliverDecoded(IMFSample* frame) override;
+  void FrameDecoded() override;
   // Constructor steps for a non-native subtype: transform, input type, top-down RGB32
   // output type. False after a failure (logged); the transform, the output type and the
   // stride go into the members only once every step succeeded.

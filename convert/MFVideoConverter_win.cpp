@@ -4,13 +4,12 @@
 // the capture object, which calls the host.
 #include "convert/MFVideoConverter.h"
 
-#include "Pictor.h"
-#include "media/GUIDNames.h"
 #include "common/Ownership_win.h"
 #include "convert/BuiltInConverter.h"
 #include "convert/JpegDecoders.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
+#include "media/GUIDNames.h"
 
 #include <mfapi.h>
 #include <mferror.h>
@@ -185,19 +184,31 @@ int JpegDecodersFor(const GUID& subtype)
 
 std::atomic<int> TMFVideoConverter::JpegDecoderLimit{0};
 
-bool TMFVideoConverter::IsConverting() const
+TFrameAdmission TMFVideoConverter::Admission()
 {
-  return pDecoders ? pDecoders->AllBusy() : bConverting.load();
+  PICTOR_DCHECK_THREAD(InputThread);
+  if (pDecoders) return pDecoders->AllBusy() ? TFrameAdmission::HoldBack : TFrameAdmission::Take;
+  return bConverting ? TFrameAdmission::Drop : TFrameAdmission::Take;
 }
 
-bool TMFVideoConverter::HoldsBackReads() const
+bool TMFVideoConverter::WaitForRoom(HANDLE stop, DWORD timeoutMs)
 {
-  return pDecoders && pDecoders->AllBusy();
+  PICTOR_DCHECK_THREAD(InputThread);
+  return pDecoders ? pDecoders->WaitForIdle(stop, timeoutMs) : WaitForSingleObject(stop, 0) != WAIT_OBJECT_0;
 }
 
-int TMFVideoConverter::InputSamplesAtMost() const
+int TMFVideoConverter::InputsInFlight() const
 {
   return pDecoders ? pDecoders->Count() : 2;
+}
+
+int TMFVideoConverter::OutputsInFlight() const
+{
+  // An output per decoder and the parked frame's; the convert thread's one; none where the
+  // frames are handed on as they are.
+  if (pDecoders) return pDecoders->Count() + 1;
+  if (pBuiltIn) return pBuiltIn->PassesThrough(bTopDown) ? 0 : 1;
+  return pTransform ? 1 : 0;
 }
 
 // Wine 8.0's Color Converter offers an RGB32 output type without frame size and
@@ -222,8 +233,7 @@ HRESULT TMFVideoConverter::CompleteRGB32OutputType(IMFMediaType* output, IMFMedi
   return S_OK;
 }
 
-TMFVideoConverter::TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown,
-                                     TPictorConversion conversion)
+TMFVideoConverter::TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, bool topDown, bool builtIn)
     : bInitialized(false),
       bTopDown(topDown),
       pSink(sink),
@@ -235,28 +245,23 @@ TMFVideoConverter::TMFVideoConverter(TFrameSink* sink, IMFMediaType* inputType, 
       FrameHeight(0),
       FrameStride(0),
       InputSubType(GUID_NULL),
-      hConvertThread(nullptr),
-      dwConvertThreadId(0),
       bStopConvert(false),
-      hSampleEvent(nullptr),
       pBuiltIn(nullptr)
 {
   // Written by hand: this entry line ends with a space that the exit line lacks.
   LogInfo("%s ", kCtorName);
   InitializeCriticalSection(&SampleLock);
-  bInitialized = Initialize(conversion);
+  bInitialized = Initialize(builtIn);
   LogInfo("%s exit with %d", kCtorName, bInitialized ? 1 : 0);
 }
 
-bool TMFVideoConverter::Initialize(TPictorConversion conversion)
+bool TMFVideoConverter::Initialize(bool builtIn)
 {
   if (!pSink) {
     LogError("%s no frame sink", kCtorName);
     return false;
   }
-  hSampleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  hDecoderIdleEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (!hSampleEvent || !hDecoderIdleEvent) {
+  if (!SampleEvent) {
     // Without the wake-up events the threads would only poll; refuse instead.
     LogError("%s CreateEvent error %d", kCtorName, static_cast<int>(GetLastError()));
     return false;
@@ -270,17 +275,15 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
 
   // Native RGB32 in the other row order (or with padded rows) is copied into the asked
   // order by the built-in kernels: every path delivers the rows as asked.
-  if (conversion == pcBuiltIn || (IsNativeRGB(InputSubType) && FrameStride != askedStride)) {
+  if (builtIn || (IsNativeRGB(InputSubType) && FrameStride != askedStride)) {
     if (!ConfigureBuiltIn()) return false;
     const int decoders = JpegDecodersFor(InputSubType);
     if (decoders > 1) {
-      pDecoders = new (std::nothrow) TJpegDecoders(this, decoders);
+      pDecoders = new (std::nothrow) TJpegDecoders(*this, FrameWidth, FrameHeight, decoders);
       if (!pDecoders || !pDecoders->Ready()) {
         LogError("%s parallel decoding unusable", kCtorName);
         return false;
       }
-      // An output per decoder and the parked frame's.
-      OutputPool.Reserve(FrameWidth * FrameHeight * 4u, decoders + 1);
     }
   } else if (IsNativeRGB(InputSubType)) {
     LogInfo("%s Subtype is native -> do not create a converter object", kCtorName);
@@ -289,8 +292,12 @@ bool TMFVideoConverter::Initialize(TPictorConversion conversion)
     if (!ConfigureTransform()) return false;
   }
 
-  hConvertThread = CreateThread(nullptr, 0, ConvertThreadAPI, this, 0, &dwConvertThreadId);
-  if (!hConvertThread) {
+  // The sink makes the output samples: it keeps that many ready, so that no frame waits for
+  // fresh memory.
+  const int outputs = OutputsInFlight();
+  if (outputs > 0) pSink->ReserveOutputs(FrameWidth, FrameHeight, outputs);
+
+  if (!Thread.Start(L"Pictor convert", ConvertThreadAPI, this)) {
     LogError("%s unable to create a convert thread error %d", kCtorName, static_cast<int>(GetLastError()));
     return false;
   }
@@ -365,14 +372,10 @@ bool TMFVideoConverter::ConfigureTransform()
 TMFVideoConverter::~TMFVideoConverter()
 {
   const TLogScope scope("TMFVideoConverter::~TMFVideoConverter");
-  // Not signalled: the thread notices the flag within one 100 ms wait.
+  // The stop event ends the thread's wait at once; it then sees the flag.
   bStopConvert = true;
-  if (hConvertThread) {
-    WaitForSingleObject(hConvertThread, INFINITE);
-    CloseHandle(hConvertThread);
-    hConvertThread = nullptr;
-    dwConvertThreadId = 0;
-  }
+  Thread.RequestStop();
+  Thread.Join(INFINITE);
   // After the thread that delivers their frames; they signal the sample event until then.
   delete pDecoders;
   pDecoders = nullptr;
@@ -382,19 +385,12 @@ TMFVideoConverter::~TMFVideoConverter()
   ReleaseAndNull(pInputSample);
   delete pBuiltIn;
   pBuiltIn = nullptr;
-  if (hSampleEvent) {
-    CloseHandle(hSampleEvent);
-    hSampleEvent = nullptr;
-  }
-  if (hDecoderIdleEvent) {
-    CloseHandle(hDecoderIdleEvent);
-    hDecoderIdleEvent = nullptr;
-  }
   DeleteCriticalSection(&SampleLock);
 }
 
 void TMFVideoConverter::SetInputSample(IMFSample* sample)
 {
+  PICTOR_DCHECK_THREAD(InputThread);
   const TLogScope scope("TMFVideoConverter::SetInputSample", TLogScope::TLevel::Verbose);
   // Never wait for the convert thread: while it holds the lock (converting, or
   // inside the host's callback) the new frame is dropped; otherwise the newest
@@ -422,7 +418,7 @@ void TMFVideoConverter::SetInputSample(IMFSample* sample)
   // Woken after the lock is left: the thread only tries the lock, and would otherwise
   // wait a whole pass for this sample.
   if (stored) {
-    SetEvent(hSampleEvent);
+    SampleEvent.Set();
   } else if (sample) {
     sample->Release();
     pSink->FrameDropped();
@@ -440,8 +436,10 @@ void TMFVideoConverter::ConvertThread()
 {
   static const char* const kName = "TMFVideoConverter::ConvertThread";
   const TLogScope scope(kName);
+  const HANDLE events[] = {Thread.StopHandle(), SampleEvent.Get()};
   while (!bStopConvert) {
-    WaitForSingleObject(hSampleEvent, 100);
+    // A stop ends the wait at once; a missed wake-up (the lock was busy) costs one pass.
+    WaitForMultipleObjects(2, events, FALSE, 100);
     const TCriticalSectionHold hold(SampleLock, std::try_to_lock);
     if (hold.Owned() && pDecoders) {
       pDecoders->DeliverReady();  // frames decoded on the decoder threads, in camera order
@@ -557,14 +555,30 @@ void TMFVideoConverter::ConvertBuiltIn()
   if (output) pSink->ProcessRGB32Sample(output.Get(), FrameWidth, FrameHeight, topDown);
 }
 
-void TMFVideoConverter::DeliverFrame(IMFSample* frame)
+IMFSample* TMFVideoConverter::DecodeFrame(TBuiltInConverter* kernels, IMFSample* input)
 {
-  pSink->ProcessRGB32Sample(frame, FrameWidth, FrameHeight, FrameStride >= 0);
+  try {
+    return ConvertWithKernels(kernels, input);
+  } catch (...) {
+    LogError("%s unexpected exception, frame dropped", "TJpegDecoders::DecoderThread");
+    pSink->FrameDropped();
+    return nullptr;
+  }
 }
 
-void TMFVideoConverter::FrameDropped()
+void TMFVideoConverter::DeliverDecoded(IMFSample* frame)
 {
-  pSink->FrameDropped();
+  // A host callback that throws must not take the thread (and the process) down.
+  try {
+    pSink->ProcessRGB32Sample(frame, FrameWidth, FrameHeight, FrameStride >= 0);
+  } catch (...) {
+    LogError("%s unexpected exception, frame dropped", "TMFVideoConverter::ConvertThread");
+  }
+}
+
+void TMFVideoConverter::FrameDecoded()
+{
+  SampleEvent.Set();
 }
 
 IMFSample* TMFVideoConverter::ConvertWithKernels(TBuiltInConverter* kernels, IMFSample* inputSample)

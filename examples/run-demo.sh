@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the demo host under Wine in a session of its own; the demo's files land in
-# demo-output/. Arguments go to the demo (see pictor-demo --help), except
+# Runs the demo host, then the viewer once, under Wine in a session of its own; their
+# files land in demo-output/. Arguments go to the demo (see pictor-demo --help), except
 # --log-console, which shows the library's log lines on the console as well.
 #
 # A log server runs beside the demo in the same Wine session: it registers Pictor.dll and
@@ -51,6 +51,17 @@ done
 status=0
 PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-demo.exe" --out demo-output ${demo_args[@]+"${demo_args[@]}"} \
   || status=$?
+
+# The viewer, once, as a script would run it: the green-screen camera keyed over the
+# preview section's picture (or black), its 60th composite and its window saved.
+background=black
+[[ ! -f demo-output/preview-background.png ]] || background=$(winpath "$root/demo-output/preview-background.png")
+echo
+echo "== viewer: pictor-viewer.exe on the green-screen camera (demo-output/viewer-*.png)"
+PICTOR_WINE_STATE=$state PICTOR_WINE_DISPLAY=1 "$build/wine-exec.sh" "$build/bin/pictor-viewer.exe" \
+  --camera "Green Screen" --keying green --background "$background" --frames 60 \
+  --snapshot "$(winpath "$root/demo-output/viewer-composite.png")" \
+  --window-shot "$(winpath "$root/demo-output/viewer-window.png")" --status-log - </dev/null || status=$?
 
 exec_wine "$build/bin/pictor-logserver.exe" --stop pictor-demo-stop
 wait "$server_pid" || true

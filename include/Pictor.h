@@ -2,7 +2,7 @@
 //
 // A host is compiled separately and passes these records by value and through pointers
 // to arrays, so their field order, widths and text capacities are part of the binary
-// interface: natural alignment gives exactly the sizes the static_asserts below pin.
+// interface: they are the C interface's records, whose layouts PictorC.h pins.
 // The host needs no Media Foundation headers: the interfaces TPictor holds are only
 // forward-declared here.
 #pragma once
@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -22,90 +21,37 @@ struct IMFSourceReader;
 struct IMFSample;
 class TMFRuntime;
 class TMFVideoConverter;
-class TPictorFrameSink;
-class TReadCallback;
-struct TCaptureCamera;
-struct TCaptureFeatures;
+class TPictorState;
 
 // Capacities of the text fields, in wide characters including the terminating NUL.
-constexpr int kPictorDescrTextCapacity = 512;
-constexpr int kPictorFormatNameCapacity = 256;
+constexpr int kPictorDescrTextCapacity = PICTOR_DESCR_TEXT_CAPACITY;
+constexpr int kPictorFormatNameCapacity = PICTOR_FORMAT_NAME_CAPACITY;
+
+// The records are the C interface's (PictorC.h, where their layouts are pinned), with the
+// constructors the C++ interface has.
 
 // One video capture device. No constructor: the library writes a field only when it has
-// read the value, so a host may pre-fill the array with a marker of its own.
-struct TPictorDescr {
-  wchar_t FriendlyName[kPictorDescrTextCapacity];
-  wchar_t SymbolicLink[kPictorDescrTextCapacity];  // identifies the camera everywhere
-};
+// read the value, so a host may pre-fill the array with a marker of its own. A type of
+// its own rather than a typedef, so that the exported functions taking it keep their
+// names.
+struct TPictorDescr : PictorDescr {};
 
-// One capture format: one native media type of the camera's first video stream. A packed
-// 64-bit attribute is split: the field without suffix is the high half (width,
-// numerator), the "Low" field the low half (height, denominator). An attribute the type
-// does not carry leaves its field 0. Two records stand for the same format when all
-// fields except the three name fields are equal.
-struct TPictorFormat {
-  unsigned int FrameSize;  // Width * Height, 32-bit product
-  unsigned int Height;
-  unsigned int Width;
-  unsigned int YUVMatrix;
-  unsigned int VideoLighting;
-  unsigned int DefaultStride;  // signed stride held as its 32-bit pattern
-  unsigned int VideoChromaSiting;
-  GUID AMFormatType;
-  wchar_t AMFormatTypeName[kPictorFormatNameCapacity];
-  unsigned int FixedSizeSamples;
-  unsigned int VideoNominalRange;
-  unsigned int FrameRate;
-  unsigned int FrameRateLow;
-  unsigned int PixelAspectRatio;
-  unsigned int PixelAspectRatioLow;
-  unsigned int AllSamplesIndependent;
-  unsigned int FrameRateRangeMin;
-  unsigned int FrameRateRangeMinLow;
-  unsigned int SampleSize;
-  unsigned int VideoPrimaries;
-  unsigned int InterlaceMode;
-  unsigned int FrameRateRangeMax;
-  unsigned int FrameRateRangeMaxLow;
-  GUID MajorType;
-  wchar_t MajorTypeName[kPictorFormatNameCapacity];
-  GUID SubType;
-  wchar_t SubTypeName[kPictorFormatNameCapacity];
-
-  // Every field zero, every name empty. The record is plain data: copying copies every
-  // field and destruction does nothing.
-  // clang-format off
-  TPictorFormat() : FrameSize(0), Height(0), Width(0), YUVMatrix(0), VideoLighting(0),
-        DefaultStride(0), VideoChromaSiting(0), AMFormatType(), AMFormatTypeName(),
-        FixedSizeSamples(0), VideoNominalRange(0), FrameRate(0), FrameRateLow(0),
-        PixelAspectRatio(0), PixelAspectRatioLow(0), AllSamplesIndependent(0),
-        FrameRateRangeMin(0), FrameRateRangeMinLow(0), SampleSize(0), VideoPrimaries(0),
-        InterlaceMode(0), FrameRateRangeMax(0), FrameRateRangeMaxLow(0), MajorType(),
-        MajorTypeName(), SubType(), SubTypeName() {}
-  // clang-format on
+// One capture format: one native media type of the camera's first video stream. An
+// attribute the type does not carry leaves its field 0. Two records stand for the same
+// format when all fields except the three name fields are equal.
+struct TPictorFormat : PictorFormat {
+  // Every field zero, every name empty. Copying copies every field.
+  TPictorFormat() : PictorFormat() {}
 };
 
 // One image or camera-control property of a camera.
-struct TPictorParameter {
-  int Value;
-  int Min;
-  int Max;
-  int Step;
-  int Default;
-  int Flags;   // 1 = automatic, 2 = manual (DirectShow control flags)
-  bool Apply;  // SetParameters writes this entry only when true
+typedef PictorParameter TPictorParameter;
 
-  TPictorParameter() : Value(0), Min(0), Max(0), Step(0), Default(0), Flags(0), Apply(false) {}
-};
-
-// All parameters of one camera. The array index is the property value the DirectShow
-// interface takes: VideoProcAmp_Brightness (0) .. VideoProcAmp_Gain (9) and
-// CameraControl_Pan (0) .. CameraControl_Focus (6).
-struct TPictorParameters {
-  static constexpr int kVideoProcAmpCount = 10;
-  static constexpr int kCameraControlCount = 7;
-  TPictorParameter VideoProcAmp[kVideoProcAmpCount];
-  TPictorParameter CameraControl[kCameraControlCount];
+// All parameters of one camera, every field of every entry 0 or false until read.
+struct TPictorParameters : PictorParameters {
+  static constexpr int kVideoProcAmpCount = PICTOR_VIDEO_PROC_AMP_COUNT;
+  static constexpr int kCameraControlCount = PICTOR_CAMERA_CONTROL_COUNT;
+  TPictorParameters() : PictorParameters() {}
 };
 
 // The host's frame callback, called on the converter's thread for every delivered frame.
@@ -139,19 +85,6 @@ typedef PictorCaptureStatus TPictorCaptureStatus;
 // The status as it grows: Size set by the caller, nothing written past it (PictorC.h).
 typedef PictorCaptureStatusEx TPictorCaptureStatusEx;
 
-// Progress of the current or last capture, written by the capture and converter threads
-// and read by TPictor::GetCaptureStatus from any thread.
-struct TPictorCaptureCounters {
-  std::atomic<int> State{PICTOR_CAPTURE_IDLE};
-  std::atomic<long> Error{0};  // HRESULT that ended the stream
-  std::atomic<unsigned long long> Delivered{0};
-  std::atomic<unsigned long long> Dropped{0};
-  std::atomic<double> FrameRate{0.0};
-  // Rate window, touched only by the converter thread (performance-counter units).
-  long long WindowStart = 0;
-  unsigned long long WindowFrames = 0;
-};
-
 // Base of the library's exceptions: a message text returned by what().
 class PICTOR_API EBaseException : public std::exception {
  public:
@@ -170,72 +103,72 @@ class PICTOR_API EPictor : public EBaseException {
 };
 
 // A host's view of the computer's webcams. One host thread at a time uses an object;
-// while a capture runs, the library's capture and converter threads use it too.
-class PICTOR_API TPictor {
+// while a capture runs, the library's capture and converter threads use it too. Each
+// public member is exported on its own (PICTOR_API), the private ones are not.
+class TPictor {
  public:
-  TPictor();
-  ~TPictor();
+  PICTOR_API TPictor();
+  PICTOR_API ~TPictor();
   TPictor(const TPictor&) = delete;
   TPictor& operator=(const TPictor&) = delete;
 
   // True when the Media Foundation libraries and every function the library needs are
   // present. Starts nothing and writes no log line.
-  static bool CanUseMFAPI();
+  PICTOR_API static bool CanUseMFAPI();
 
   // Calls callback on a library thread within 2 s of a camera arriving or leaving, until
   // it is set to null or the object is destroyed (which turns it off first). Setting it
   // to null waits for a call in progress, unless it comes from that call itself.
-  void SetCameraListCallback(TCameraListChangedProc callback, void* context);
+  PICTOR_API void SetCameraListCallback(TCameraListChangedProc callback, void* context);
 
-  int GetWebCamerasCount();
+  PICTOR_API int GetWebCamerasCount();
   // Fills up to capacity descriptors; returns the number of devices found.
-  int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
+  PICTOR_API int EnumerateWebCameras(TPictorDescr* descrs, int capacity);
 
   // Capture formats the library can deliver as RGB32.
-  int GetCaptureFormatsCount(const wchar_t* symbolicLink);
-  int EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity);
-  TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
-  static void LogPictorFormatProperties(TPictorFormat format);
+  PICTOR_API int GetCaptureFormatsCount(const wchar_t* symbolicLink);
+  PICTOR_API int EnumerateCaptureFormats(const wchar_t* symbolicLink, TPictorFormat* formats, int capacity);
+  PICTOR_API TPictorFormat GetPictorFormatByIndex(const wchar_t* symbolicLink, int index);
+  PICTOR_API static void LogPictorFormatProperties(TPictorFormat format);
 
-  bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown, TImageReadyCallback callback,
-                    void* context);
-  bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
-                    void* context);
+  PICTOR_API bool StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bool topDown,
+                               TImageReadyCallback callback, void* context);
+  PICTOR_API bool StartCapture(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallback callback,
+                               void* context);
   // StartCapture with a callback that also receives the frame's information.
-  bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown, TImageReadyCallbackEx callback,
-                      void* context);
-  void StopCapture();
-  bool IsCaptureActive();
+  PICTOR_API bool StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool topDown,
+                                 TImageReadyCallbackEx callback, void* context);
+  PICTOR_API void StopCapture();
+  PICTOR_API bool IsCaptureActive();
   // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
   // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
   // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
   // which stays true after the stream has ended, until StopCapture.
-  TPictorCaptureStatus GetCaptureStatus();
+  PICTOR_API TPictorCaptureStatus GetCaptureStatus();
   // The same with the fields added since (the reconnect count), written up to
   // status->Size bytes; false, writing nothing, for a null record or a Size under
   // PICTOR_CAPTURE_STATUS_EX_MIN_SIZE.
-  bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
+  PICTOR_API bool GetCaptureStatusEx(TPictorCaptureStatusEx* status);
 
   // Off by default. On: a capture whose camera is lost waits with the state
   // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
   // when a camera with the same symbolic link is back (the status counts it). Off: the
   // loss ends the capture (ENDED with its result).
-  void SetAutoReconnect(bool reconnect);
+  PICTOR_API void SetAutoReconnect(bool reconnect);
 
   // The converter used from the next format enumeration or capture on (a running
   // capture keeps its own). A value outside the enumeration is refused with a log line.
-  void SetConversion(TPictorConversion conversion);
-  TPictorConversion GetConversion() const { return Conversion; }
+  PICTOR_API void SetConversion(TPictorConversion conversion);
+  PICTOR_API TPictorConversion GetConversion() const;
 
-  TPictorParameters GetParameters(const wchar_t* symbolicLink);
-  void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
-  void SetDefaultParameters(const wchar_t* symbolicLink);
+  PICTOR_API TPictorParameters GetParameters(const wchar_t* symbolicLink);
+  PICTOR_API void SetParameters(const wchar_t* symbolicLink, TPictorParameters parameters);
+  PICTOR_API void SetDefaultParameters(const wchar_t* symbolicLink);
 
  private:
-  // Library-internal operations (not part of the host interface).
-  friend class TPictorFrameSink;   // how the converter hands frames over
-  friend class TPictorTestAccess;  // white-box tests
+  friend class TCaptureSession;    // the running capture, the converter's frame sink
   friend class TCameraAccess;      // how parameter and format calls reach a camera
+  friend class TPictorTestAccess;  // white-box tests
 
   // Open / close the camera slot (pMediaSource, pSourceReader).
   bool ActivateDevice(const wchar_t* symbolicLink);
@@ -245,67 +178,31 @@ class PICTOR_API TPictor {
   // Frame delivery, called on the converter's thread.
   IMFSample* CreateNewOutputSample(unsigned int width, unsigned int height);
   void ProcessRGB32Sample(IMFSample* sample, unsigned int width, unsigned int height, bool topDown);
-  void DeliverToHost(IMFSample* sample, unsigned int width, unsigned int height, bool topDown, unsigned char* pixels);
 
-  // Capture status bookkeeping (capture/CaptureStatus_win.cpp).
-  void CaptureStatusStarted();
-  void CaptureStatusEnded(HRESULT error);
-  void CaptureStatusStopped();
-  void CaptureFrameDelivered();
-  void CaptureFrameDropped();
-
-  // Capture thread: the information of a frame just read, which counts it; handed on
-  // with the frame's copy (capture/FrameInfo_win.cpp).
-  TPictorFrameInfo StampFrame(IMFSample* sample);
-  // The camera's own reason why the last activation failed (S_OK when it did not).
-  HRESULT LastActivationError() const;
-  // After a start that failed because the camera refused it: the status says why.
-  void CaptureStatusStartRefused(HRESULT error);
-  // Capture thread, after a failed read: with auto reconnect on, waits for the camera
-  // and reopens it (true), or returns false when off or stopped meanwhile.
-  bool ReconnectAfterLoss(HRESULT loss);
-  // Capture thread: the first frame after a reconnection; the status says RUNNING again.
-  void CaptureResumed();
-  bool HoldMultithreadedApartment();
-  void ReleaseApartmentHold();
-
-  // The capture thread.
+  // The capture thread: runs the capture session's loop.
   static DWORD WINAPI CaptureThreadApi(LPVOID parameter);
   static void CaptureThread(TPictor* pictor);
 
   TMFRuntime* pMFRuntime;
+  // The camera slot of the format, parameter and activation calls, host thread only. A
+  // capture takes the camera it opens here into its session, which owns it until the stop.
   IMFMediaSource* pMediaSource;
   IMFSourceReader* pSourceReader;
   TMFVideoConverter* pMFVideoConverter;
-  HANDLE hCaptureThread;
+  HANDLE hCaptureThread;  // the running session's thread (its handle is the session's); null while none runs
   DWORD dwCaptureThreadId;
   // Written by the host thread, read by the capture thread between reads. std::atomic<bool>
-  // has the size and alignment of bool, so the member order stays as documented; TPictor's
-  // layout is not shared with hosts beyond its being created through the exported
-  // constructor, so the atomic type costs no compatibility.
+  // has the size and alignment of bool.
   std::atomic<bool> bStopCapture;
   TImageReadyCallback pPictorImageReady;
   void* pImageReadyContext;
-  TPictorCaptureCounters CaptureCounters;
-  // The running capture's camera (its link and native types), so that parameter and
-  // format calls leave the capture's slot alone; null while no capture runs.
-  TCaptureCamera* pCaptureCamera;
-  TPictorConversion Conversion;
-  // State of the additions beyond the first interface (frame information, camera list
-  // notices, reconnection), owned; capture/CaptureFeatures.h.
-  TCaptureFeatures* pFeatures;
-  // What the converter hands its frames to (made with the first converter, kept until
-  // the object goes).
-  TPictorFrameSink* pFrameSink = nullptr;
-  // The running capture's read hand-over: its readers answer through it, the capture thread
-  // waits on it for each read's answer, StopCapture wakes it. Owned reference, null while
-  // no capture runs.
-  TReadCallback* pReadCallback = nullptr;
+  // Everything else the object keeps (settings, status, the running capture's session):
+  // owned, made by the constructor.
+  TPictorState* pState;
 };
 
-// Record sizes shared with hosts; every field offset is pinned by the layout tests.
-static_assert(sizeof(TPictorDescr) == 2048, "TPictorDescr layout");
-static_assert(sizeof(TPictorFormat) == 1668, "TPictorFormat layout");
-static_assert(offsetof(TPictorFormat, SubTypeName) == 1156, "TPictorFormat layout");
-static_assert(sizeof(TPictorParameter) == 28, "TPictorParameter layout");
-static_assert(sizeof(TPictorParameters) == 17 * 28, "TPictorParameters layout");
+// Hosts create TPictor themselves, on the stack or with new, so its size is part of the
+// binary interface: from this version on it never changes. New state goes behind pState.
+static_assert(sizeof(void*) != 8 || sizeof(TPictor) == 72, "TPictor's size on x64 is fixed");
+static_assert(sizeof(void*) != 4 || sizeof(TPictor) == 40, "TPictor's size on x86 is fixed");
+

@@ -25,10 +25,10 @@
  * not start, stop or destroy the object that called it (PICTOR_E_IN_CALLBACK). COM is
  * the host's: initialise it on the threads that list formats or start captures.
  *
- * The records have byte for byte the layouts of the C++ records (TPictorDescr,
- * TPictorFormat, TPictorParameters, TPictorD3D9PreviewImage,
- * TPictorD3D9PreviewChromaKeyingParams); the checks at the end of this file pin them,
- * and the library is built only when the C++ records have the same offsets. */
+ * The C++ interface's records are these records: TPictorParameter by typedef, the others
+ * (TPictorDescr, TPictorFormat, TPictorParameters, TPictorD3D9PreviewImage,
+ * TPictorD3D9PreviewChromaKeyingParams) derived from them, adding only constructors. The
+ * checks at the end of this file pin their layouts for every compiler that reads it. */
 #ifndef PICTOR_C_H
 #define PICTOR_C_H
 
@@ -40,6 +40,7 @@
 #endif
 
 #include "PictorConfig.h"
+#include "PictorPreviewRecords.h" /* PictorPreviewImage, PictorKeyingParams, PICTOR_KEY_* */
 
 #define PICTOR_C_API PICTOR_EXTERN_C PICTOR_API
 
@@ -120,31 +121,6 @@ typedef struct PictorParameters {
   PictorParameter VideoProcAmp[PICTOR_VIDEO_PROC_AMP_COUNT];
   PictorParameter CameraControl[PICTOR_CAMERA_CONTROL_COUNT];
 } PictorParameters;
-
-/* An image the host owns (TPictorD3D9PreviewImage): 4 bytes per pixel, blue, green,
- * red, alpha. */
-typedef struct PictorPreviewImage {
-  unsigned int Width;
-  unsigned int Height;
-  unsigned int Stride; /* bytes from one stored row to the next */
-  unsigned char* Data; /* first stored row */
-  bool TopDown;        /* true: the first stored row is the top of the picture */
-} PictorPreviewImage;
-
-/* Key colours (TRemoveBackgroundColorType). */
-#define PICTOR_KEY_GREEN 0
-#define PICTOR_KEY_BLUE 1
-#define PICTOR_KEY_CUSTOM 2
-
-/* Keying parameters (TPictorD3D9PreviewChromaKeyingParams). PictorDefaultKeyingParams
- * gives the defaults. */
-typedef struct PictorKeyingParams {
-  float Sensitivity;        /* 0..1; higher keys less saturated and darker pixels */
-  float Smoothing;          /* scales the channel-dominance threshold */
-  unsigned char Opacity;    /* alpha given to every camera pixel before keying */
-  int ColorType;            /* PICTOR_KEY_GREEN, PICTOR_KEY_BLUE or PICTOR_KEY_CUSTOM */
-  unsigned int CustomColor; /* PICTOR_KEY_CUSTOM: red bits 16-23, green 8-15, blue 0-7 */
-} PictorKeyingParams;
 
 /* Who converts the camera's frames to 32-bit RGB (TPictorConversion). */
 #define PICTOR_CONVERSION_SYSTEM 0   /* the Windows Color Converter DSP (the default) */
@@ -341,9 +317,12 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSampleKeyColor(PictorPreview preview,
  * 255, green, custom colour 0). */
 PICTOR_C_API int PICTOR_CDECL PictorDefaultKeyingParams(PictorKeyingParams* params);
 
-/* ---- Layout pins: the C++ records have the same offsets (checked where the library is
- * built). The numbers hold for 64-bit Windows; pointer-sized fields follow the pointer. */
+/* ---- Layout pins, for hosts in any language that declare these records themselves. The
+ * numbers hold for 32- and 64-bit Windows alike except where a pointer-sized field
+ * follows the pointer. A bool is one byte (C# declares it with UnmanagedType.U1). */
 #define PICTOR_PIN(type, field, offset) PICTOR_STATIC_ASSERT(offsetof(type, field) == (offset), #type "." #field)
+#define PICTOR_FIELD_SIZE(type, field, size) \
+  PICTOR_STATIC_ASSERT(sizeof(((type*)0)->field) == (size), #type "." #field " size")
 PICTOR_PIN(PictorDescr, SymbolicLink, 1024);
 PICTOR_STATIC_ASSERT(sizeof(PictorDescr) == 2048, "PictorDescr size");
 PICTOR_PIN(PictorFormat, AMFormatType, 28);
@@ -356,14 +335,17 @@ PICTOR_PIN(PictorFormat, SubType, 1140);
 PICTOR_PIN(PictorFormat, SubTypeName, 1156);
 PICTOR_STATIC_ASSERT(sizeof(PictorFormat) == 1668, "PictorFormat size");
 PICTOR_PIN(PictorParameter, Apply, 24);
+PICTOR_FIELD_SIZE(PictorParameter, Apply, 1);
 PICTOR_STATIC_ASSERT(sizeof(PictorParameter) == 28, "PictorParameter size");
 PICTOR_PIN(PictorParameters, CameraControl, 280);
 PICTOR_STATIC_ASSERT(sizeof(PictorParameters) == 17 * 28, "PictorParameters size");
 PICTOR_PIN(PictorPreviewImage, Data, sizeof(void*) == 8 ? 16 : 12);
 PICTOR_PIN(PictorPreviewImage, TopDown, sizeof(void*) == 8 ? 24 : 16);
+PICTOR_FIELD_SIZE(PictorPreviewImage, TopDown, 1);
 PICTOR_STATIC_ASSERT(sizeof(PictorPreviewImage) == (sizeof(void*) == 8 ? 32 : 20), "PictorPreviewImage size");
 PICTOR_PIN(PictorKeyingParams, Opacity, 8);
 PICTOR_PIN(PictorKeyingParams, ColorType, 12);
+PICTOR_FIELD_SIZE(PictorKeyingParams, ColorType, 4);
 PICTOR_PIN(PictorKeyingParams, CustomColor, 16);
 PICTOR_STATIC_ASSERT(sizeof(PictorKeyingParams) == 20, "PictorKeyingParams size");
 PICTOR_PIN(PictorCaptureStatus, Error, 4);
@@ -384,5 +366,6 @@ PICTOR_PIN(PictorFrameInfo, ReadTime, 24);
 PICTOR_PIN(PictorFrameInfo, DroppedBefore, 32);
 PICTOR_STATIC_ASSERT(sizeof(PictorFrameInfo) == 40, "PictorFrameInfo size");
 #undef PICTOR_PIN
+#undef PICTOR_FIELD_SIZE
 
 #endif /* PICTOR_C_H */

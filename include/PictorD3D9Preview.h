@@ -23,19 +23,18 @@
 enum TPictorRenderer : int { prDirect3D9 = 0, prSoftware = 1 };
 
 class TFPSCalculator;
-class TKeyRefiner;
-class TSoftCompositor;
-class TScreenSampler;
 class TQDAlignedBitmap32;
 class TPictorD3D9PreviewWindow;
+struct TPictorD3D9PreviewState;
 
-class PICTOR_API TPictorD3D9Preview {
+// Each public member is exported on its own (PICTOR_API), the private ones are not.
+class TPictorD3D9Preview {
  public:
   // Creates the hidden focus window on the calling thread; no camera or device yet.
-  TPictorD3D9Preview();
+  PICTOR_API TPictorD3D9Preview();
   // Stops the capture (no frame runs after that), then releases Direct3D, the camera,
   // the window and last the lock.
-  ~TPictorD3D9Preview();
+  PICTOR_API ~TPictorD3D9Preview();
   TPictorD3D9Preview(const TPictorD3D9Preview&) = delete;
   TPictorD3D9Preview& operator=(const TPictorD3D9Preview&) = delete;
 
@@ -47,37 +46,38 @@ class PICTOR_API TPictorD3D9Preview {
   // upright either way. Returns true when the capture runs. callback and userData are
   // used until the next StartPreview or the destructor has returned: frames may arrive on
   // the converter's thread up to then, so userData must live until then.
-  bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown, TPictorD3D9PreviewImage* background,
-                    TPictorD3D9PreviewChromaKeyingParams* params, TPreviewImageReadyProc callback, void* userData);
+  PICTOR_API bool StartPreview(const wchar_t* cameraId, int formatIndex, bool topDown,
+                               TPictorD3D9PreviewImage* background, TPictorD3D9PreviewChromaKeyingParams* params,
+                               TPreviewImageReadyProc callback, void* userData);
 
   // The converter of the preview's capture (TPictor::SetConversion), from the next
   // StartPreview on.
-  void SetConversion(TPictorConversion conversion);
+  PICTOR_API void SetConversion(TPictorConversion conversion);
   // The renderer, from the next StartPreview on (prDirect3D9 by default). An unknown
   // value is refused with an error line and the choice stays as it was.
-  void SetRenderer(TPictorRenderer renderer);
+  PICTOR_API void SetRenderer(TPictorRenderer renderer);
 
   // Sets the background image (copied; the host keeps its image), or removes it when
   // image is null or has no pixels.
-  void SetBackground(TPictorD3D9PreviewImage* image);
+  PICTOR_API void SetBackground(TPictorD3D9PreviewImage* image);
   // The first call of any of these four switches keying on, with defaults for the rest.
-  void SetSensitivity(float sensitivity);
-  void SetSmoothing(float smoothing);
-  void SetOpacity(unsigned char opacity);
-  void SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor);
+  PICTOR_API void SetSensitivity(float sensitivity);
+  PICTOR_API void SetSmoothing(float smoothing);
+  PICTOR_API void SetOpacity(unsigned char opacity);
+  PICTOR_API void SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor);
 
   // For real screens, both off by default and used only while keying is on. Spill
   // suppression: on every kept pixel the key colour's excess over the mean of the other
   // two channels goes, in proportion to strength (0 off, 1 all; below 0 or not a number
   // counts as 0, above 1 as 1, with an error line). Edge choke: the matte shrinks by
   // pixels (0-3; more counts as 3, with an error line) before it is softened.
-  void SetSpillSuppression(float strength);
-  void SetEdgeChoke(unsigned int pixels);
+  PICTOR_API void SetSpillSuppression(float strength);
+  PICTOR_API void SetEdgeChoke(unsigned int pixels);
   // The screen's colour in the latest camera frame, as 0xRRGGBB for
   // SetChromaKeyingColor(rbcCustom, color): the dominant saturated colour along the
   // picture's border, the median of its largest uniform region. False when no frame has
   // arrived yet, no screen is found or color is null.
-  bool SampleKeyColor(unsigned int* color);
+  PICTOR_API bool SampleKeyColor(unsigned int* color);
 
  private:
   friend class TPictorD3D9PreviewTestAccess;  // white-box tests
@@ -139,22 +139,12 @@ class PICTOR_API TPictorD3D9Preview {
   TPictorD3D9PreviewWindow* pPreviewWindow;
   TPictorD3D9PreviewChromaKeyingParams* pChromaKeyingParams;
   CRITICAL_SECTION previewLock;
-  TPictorConversion conversion;
-  // Frames dropped since the device set-up because their size is not the surfaces'.
-  unsigned int framesOfAnotherSize;
-  // The real-screen options (under previewLock) and what they keep across frames.
-  float spillSuppression;
-  unsigned int edgeChoke;
-  TKeyRefiner* pKeyRefiner;
-  TScreenSampler* pScreenSampler;
-  // The renderer the next StartPreview sets up, and the one the running preview uses.
-  TPictorRenderer renderer;
-  TPictorRenderer activeRenderer;
-  // The software renderer's compositor (kept across starts) and output (the capture
-  // format's size, rows top first, made by InitSoftware).
-  TSoftCompositor* pSoftCompositor;
-  TQDAlignedBitmap32* pSoftOutput;
-  // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
-  // Direct3D object; null while the preview has used only the software renderer.
-  HMODULE hDirect3DModule;
+  // Everything beyond the members above (preview/PictorD3D9PreviewState.h), owned; null
+  // only when it could not be allocated, and then the preview does nothing.
+  TPictorD3D9PreviewState* pState;
 };
+
+// Hosts create the preview themselves (on the stack or with new), so its size is part of
+// the binary interface: from this version on it never changes, and new state goes behind
+// pState.
+static_assert(sizeof(TPictorD3D9Preview) == (sizeof(void*) == 8 ? 1912 : 1820), "TPictorD3D9Preview size");

@@ -8,15 +8,15 @@
 #include <new>
 
 #include "kernels/PersonMatteInternal.h"
-#include "preview/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 namespace personmatte {
 
 TRowKernels SelectRowKernels(unsigned int features)
 {
 #if PICTOR_X86
-  if (features & colorkey::kCpuAVX2) return {AccumulateRow_AVX2, MatteRow_AVX2, "AVX2"};
-  if (features & colorkey::kCpuSSE2) return {AccumulateRow_SSE2, MatteRow_SSE2, "SSE2"};
+  if (features & kernels::kCpuAVX2) return {AccumulateRow_AVX2, MatteRow_AVX2, "AVX2"};
+  if (features & kernels::kCpuSSE2) return {AccumulateRow_SSE2, MatteRow_SSE2, "SSE2"};
 #else
   (void)features;
 #endif
@@ -92,7 +92,7 @@ void BoxMean(const float* in, float* out, unsigned int width, unsigned int heigh
 
 using namespace personmatte;
 
-TFrameShrinker::TFrameShrinker() : TFrameShrinker(colorkey::CpuFeatures()) {}
+TFrameShrinker::TFrameShrinker() : TFrameShrinker(kernels::CpuFeatures()) {}
 TFrameShrinker::TFrameShrinker(unsigned int features) : features_(features) {}
 
 const char* TFrameShrinker::KernelName() const
@@ -236,7 +236,7 @@ bool TMatteTable::Build(const float* a, const float* b, unsigned int width, unsi
   return true;
 }
 
-TMatteWriter::TMatteWriter() : TMatteWriter(colorkey::CpuFeatures()) {}
+TMatteWriter::TMatteWriter() : TMatteWriter(kernels::CpuFeatures()) {}
 TMatteWriter::TMatteWriter(unsigned int features) : features_(features) {}
 
 const char* TMatteWriter::KernelName() const

@@ -1,12 +1,9 @@
-// Entry and exit lines of a function, and the frame-rate trace line, written the same way
-// everywhere (Windows).
+// Entry and exit lines of a function, written the same way everywhere (Windows).
 #pragma once
 
 #include "log/Log.h"
 
 #include <windows.h>
-
-class TFPSCalculator;
 
 // Writes a function's entry line "<name>" when made and its exit line when the scope
 // ends, however it ends: "<name> exit", or "<name> exit with <n>" once Returns() has
@@ -62,9 +59,3 @@ class TLogScope {
   bool hasResult = false;
   int result = 0;
 };
-
-// The frame-rate trace of a frame loop: while LogTraceEnabled(), feeds `meter` one frame
-// and writes "<name> WebCam FPS is <rate>" at most once per 5 seconds. `lastLineTick`
-// holds the tick count of the last line; 0 starts the first 5 seconds at this frame.
-// A null meter (its allocation failed) measures nothing.
-void LogFrameRate(const char* name, TFPSCalculator* meter, DWORD& lastLineTick);

@@ -1,7 +1,7 @@
-// TMFRuntime: the run-time binding of Media Foundation. The library links only
-// MFCreateSample and MFCreateMemoryBuffer at load time; everything else it calls in
-// mf.dll, mfplat.dll and mfreadwrite.dll is looked up here, so a host can ask whether
-// Media Foundation is usable before it creates a camera object.
+// TMFRuntime: the run-time binding of Media Foundation. Everything the library calls in
+// mf.dll, mfplat.dll and mfreadwrite.dll is looked up here, nothing is imported: the
+// library loads where Media Foundation is missing (Windows N editions without the Media
+// Feature Pack), and a host can ask whether it is usable before it creates a camera object.
 //
 // The record is filled once by the constructor and only read afterwards (also from the
 // converter's thread), so it needs no lock; the shared one is made under a lock of its own. A pointer is null when its
@@ -57,6 +57,11 @@ class TMFRuntime {
   // thread. Never from the library's entry point: under the loader lock the platform's
   // work-queue threads cannot end, and each unload left their handles behind.
   static void ReleaseShared();
+  // MFCreateSample and MFCreateMemoryBuffer of the shared binding, for code that has no
+  // object of its own (the capture thread's sample copies, made while their TPictor holds
+  // the binding). kFunctionMissing when no binding is held or it lacks the function.
+  static HRESULT CreateSharedSample(IMFSample** sample);
+  static HRESULT CreateSharedMemoryBuffer(DWORD length, IMFMediaBuffer** buffer);
   ~TMFRuntime();
   TMFRuntime(const TMFRuntime&) = delete;
   TMFRuntime& operator=(const TMFRuntime&) = delete;

@@ -59,6 +59,22 @@ void TMFRuntime::ReleaseShared()
   delete last;
 }
 
+HRESULT TMFRuntime::CreateSharedSample(IMFSample** sample)
+{
+  AcquireSRWLockShared(&gSharedLock);
+  const TMFCreateSample create = gShared ? gShared->pMFCreateSample : nullptr;
+  ReleaseSRWLockShared(&gSharedLock);
+  return create ? create(sample) : kFunctionMissing;
+}
+
+HRESULT TMFRuntime::CreateSharedMemoryBuffer(DWORD length, IMFMediaBuffer** buffer)
+{
+  AcquireSRWLockShared(&gSharedLock);
+  const TMFCreateMemoryBuffer create = gShared ? gShared->pMFCreateMemoryBuffer : nullptr;
+  ReleaseSRWLockShared(&gSharedLock);
+  return create ? create(length, buffer) : kFunctionMissing;
+}
+
 TMFRuntime::TMFRuntime() : TMFRuntime(ModuleNames()) {}
 
 TMFRuntime::TMFRuntime(const ModuleNames& names)

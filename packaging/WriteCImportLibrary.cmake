@@ -1,8 +1,9 @@
 # Writes the C interface's module-definition file (Pictor.def) and, from it, an import
 # library in the format MSVC's linker reads (Pictor.lib), after Pictor.dll is linked.
 # The .def lists the DLL's unmangled exports, which are the C interface's functions (the
-# C++ classes' exports are mangled, _Z...). dlltool gives 32-bit symbols the leading
-# underscore of __cdecl names (_PictorCaptureCreate), as MSVC expects.
+# C++ classes' exports are mangled, _Z...). LLVM's dlltool gives 32-bit symbols the leading
+# underscore of __cdecl names (_PictorCaptureCreate), as MSVC expects, in the short import
+# form, which MSVC's linker takes with /SAFESEH; its members carry the DLL's name only.
 #   cmake -DOBJDUMP=... -DDLLTOOL=... -DMACHINE=i386|i386:x86-64 -DDLL=.../Pictor.dll
 #         -DOUT_DIR=... -P WriteCImportLibrary.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)

@@ -48,7 +48,6 @@ struct TSegmenterCore {
   std::atomic<uint64_t> submitted{0}, segmented{0}, lastFrame{0};
   std::atomic<double> lastRunMs{0};
 
-  HMODULE module = nullptr;  // the library, held for the thread
   std::atomic<int> holders{1};
 
   void Leave()
@@ -121,18 +120,8 @@ DWORD WINAPI SegmentationThread(LPVOID parameter)
     SetEvent(core->loaded);
     core->model.reset();
   }
-  const HMODULE module = core->module;
   core->Leave();
-  FreeLibraryAndExitThread(module, 0);
-}
-
-// Names the thread for debuggers where the system can (Windows 10 1607 and later).
-void NameThread(HANDLE thread)
-{
-  using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  const auto set = reinterpret_cast<TSetThreadDescription>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
-  if (set) set(thread, L"Pictor person segmentation");
+  return 0;
 }
 
 // True while the process exits (its DLLs detached under the loader lock): no thread can
@@ -166,15 +155,18 @@ TPersonSegmenter::~TPersonSegmenter()
   core->stop = true;
   ReleaseSRWLockExclusive(&core->lock);
   WakeConditionVariable(&core->wake);
-  if (hThread && !ProcessIsExiting() && WaitForSingleObject(hThread.Get(), kStopLimitMs) != WAIT_OBJECT_0)
-    LogError("%s the segmentation thread has not ended within %lu ms; it ends on its own", kName,
-             static_cast<unsigned long>(kStopLimitMs));
+  if (thread.Handle() && (ProcessIsExiting() || !thread.Join(kStopLimitMs))) {
+    if (!ProcessIsExiting())
+      LogError("%s the segmentation thread has not ended within %lu ms; it ends on its own", kName,
+               static_cast<unsigned long>(kStopLimitMs));
+    thread.Detach();
+  }
   core->Leave();
 }
 
 bool TPersonSegmenter::Start()
 {
-  if (hThread) return true;
+  if (thread.Handle()) return true;
   if (!core || !core->model) {
     LogError("%s no model to run", kName);
     if (core) core->status = psFailed;
@@ -189,23 +181,15 @@ bool TPersonSegmenter::Start()
     return false;
   }
   if (!core->loaded) core->loaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (core->loaded && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                         reinterpret_cast<LPCWSTR>(&SegmentationThread), &core->module)) {
-    ++core->holders;
-    hThread.Reset(CreateThread(nullptr, 0, SegmentationThread, core, 0, nullptr));
-    if (!hThread) {
-      --core->holders;
-      FreeLibrary(core->module);
-    }
-  }
-  if (!hThread) {
+  ++core->holders;
+  if (!core->loaded || !thread.Start(L"Pictor person segmentation", SegmentationThread, core)) {
+    --core->holders;
     LogError("%s unable to start the segmentation thread, error %lu", kName,
              static_cast<unsigned long>(GetLastError()));
     core->status = psFailed;
     if (core->loaded) SetEvent(core->loaded);
     return false;
   }
-  NameThread(hThread.Get());
   return true;
 }
 

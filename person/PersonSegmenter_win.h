@@ -8,7 +8,7 @@
 // hand-over gives it. The two meet under one lock held only to swap slots.
 #pragma once
 
-#include "common/Ownership_win.h"
+#include "common/Thread_win.h"
 #include "kernels/PersonMatte.h"
 #include "person/SegmentationModel.h"
 
@@ -54,7 +54,7 @@ class TPersonSegmenter {
 
  private:
   TSegmenterCore* core;  // shared with the thread, which may outlive this object
-  TUniqueHandle hThread;
+  TLibraryThread thread;
   TFrameShrinker shrinker;
   TMatteWriter writer;
 };

@@ -6,14 +6,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
+#include "preview/PictorD3D9PreviewState.h"
 #include "preview/ShaderResource.h"
-#include "preview/SoftCompose.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 using Microsoft::WRL::ComPtr;
@@ -216,12 +218,13 @@ bool TPictorD3D9Preview::CreatePixelShader(IDirect3DPixelShader9** shader)
 
 void TPictorD3D9Preview::ReleaseD3D9()
 {
-  if (framesOfAnotherSize)
-    LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
-             framesOfAnotherSize);
-  framesOfAnotherSize = 0;
-  delete pSoftOutput;
-  pSoftOutput = nullptr;
+  if (pState) {
+    if (pState->framesOfAnotherSize)
+      LogError("%s %u frames of another size than the surfaces dropped", "TPictorD3D9Preview::ReleaseD3D9",
+               pState->framesOfAnotherSize);
+    pState->framesOfAnotherSize = 0;
+    pState->softOutput.reset();
+  }
   ReleaseAndNull(pD3D9PixelShaderBlur7x7KernelFilterD3D9);
   ReleaseAndNull(pD3D9SurfaceVidMem);
   ReleaseAndNull(pD3D9BackgroundTextureVidMem);
@@ -245,13 +248,14 @@ bool TPictorD3D9Preview::InitD3D9()
   // from uploading into objects that are being replaced.
   const TCriticalSectionHold hold(previewLock);
   ReleaseD3D9();
-  activeRenderer = prDirect3D9;
+  if (!pState) return scope.Returns(false);
+  pState->activeRenderer = prDirect3D9;
 
   // The preview's own reference to d3d9.dll, taken by its first Direct3D set-up: a
   // preview that composes in software never loads it.
-  if (!hDirect3DModule) hDirect3DModule = LoadDirect3D();
+  if (!pState->hDirect3DModule) pState->hDirect3DModule = LoadDirect3D();
   TDeviceObjects objects;
-  if (!CreateDevice(pPreviewWindow->GetHandle(), hDirect3DModule, objects)) return scope.Returns(false);
+  if (!CreateDevice(pPreviewWindow->GetHandle(), pState->hDirect3DModule, objects)) return scope.Returns(false);
   ReadDeviceCaps(objects);
   if (!CreateSurfaces(captureFormat.Width, captureFormat.Height, objects)) return scope.Returns(false);
   if (pBackgroundBitmap && pBackgroundBitmap->Pixels)
@@ -282,17 +286,16 @@ bool TPictorD3D9Preview::InitSoftware()
   TLogScope scope(kName);
   const TCriticalSectionHold hold(previewLock);
   ReleaseD3D9();
-  activeRenderer = prSoftware;
+  if (!pState) return scope.Returns(false);
+  pState->activeRenderer = prSoftware;
 
   const unsigned int width = captureFormat.Width, height = captureFormat.Height;
-  if (!pSoftCompositor) pSoftCompositor = new (std::nothrow) TSoftCompositor();
-  TQDAlignedBitmap32* output = new (std::nothrow) TQDAlignedBitmap32(width, height);
-  if (!pSoftCompositor || !output || !output->Pixels || !pSoftCompositor->Prepare(width, 1)) {
-    delete output;
+  std::unique_ptr<TQDAlignedBitmap32> output(new (std::nothrow) TQDAlignedBitmap32(width, height));
+  if (!output || !output->Pixels || !pState->softCompositor.Prepare(width, 1)) {
     LogError("%s no memory for a %ux%u output", kName, width, height);
     return scope.Returns(false);
   }
-  pSoftOutput = output;
-  LogInfo("%s %ux%u with the %s row kernels", kName, width, height, pSoftCompositor->KernelName());
+  pState->softOutput = std::move(output);
+  LogInfo("%s %ux%u with the %s row kernels", kName, width, height, pState->softCompositor.KernelName());
   return scope.Returns(true);
 }

@@ -4,13 +4,12 @@
 #include "PictorD3D9Preview.h"
 
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
+#include "kernels/ColorKey.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
-#include "preview/ColorKey.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
+#include "media/FPSCalculator.h"
+#include "preview/PictorD3D9PreviewState.h"
 
 namespace {
 
@@ -182,7 +181,8 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
 {
   const TCriticalSectionHold hold(previewLock);
   const TLogScope scope(kName, TLogScope::TLevel::Verbose);
-  if (activeRenderer == prSoftware) return ComposeInSoftware(width, height, pixels, topDown);
+  if (!pState) return false;
+  if (pState->activeRenderer == prSoftware) return ComposeInSoftware(width, height, pixels, topDown);
 
   IDirect3DDevice9Ex* device = pD3D9Device;
   // The failures that end a frame; everything else is logged and the frame goes on.
@@ -220,12 +220,13 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
 
 bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown)
 {
-  if (!pSoftOutput || !pSoftCompositor) {
+  const TQDAlignedBitmap32* output = pState->softOutput.get();
+  if (!output) {
     // Only a frame delivered without a finished set-up gets here.
     LogError("%s no software output", kName);
     return false;
   }
-  if (DropsFrameOfAnotherSize(width, height, pSoftOutput->Width, pSoftOutput->Height, "output")) return false;
+  if (DropsFrameOfAnotherSize(width, height, output->Width, output->Height, "output")) return false;
   KeyFrame(pixels, width, height);
   TSoftComposeFrame frame;
   frame.camera = {pixels, width, height, width * 4, !topDown};
@@ -236,12 +237,12 @@ bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int heig
                   pBackgroundBitmap->Stride, true};
     frame.background = &background;
   }
-  frame.target = {pSoftOutput->Pixels, pSoftOutput->Stride, false};
-  if (!pSoftCompositor->ComposeRows(frame, 0, height, 0)) {
+  frame.target = {output->Pixels, output->Stride, false};
+  if (!pState->softCompositor.ComposeRows(frame, 0, height, 0)) {
     LogError("%s the software compositor refused the frame", kName);
     return false;
   }
-  Deliver(width, height, pSoftOutput->Stride, pSoftOutput->Pixels);
+  Deliver(width, height, output->Stride, output->Pixels);
   return true;
 }
 
@@ -251,7 +252,7 @@ bool TPictorD3D9Preview::DropsFrameOfAnotherSize(unsigned int width, unsigned in
   // The host reads width x height pixels at the output's pitch, so a frame of another
   // size than the output (a camera that changed its size) is dropped.
   if (width == outputWidth && height == outputHeight) return false;
-  if (framesOfAnotherSize++ == 0)
+  if (pState->framesOfAnotherSize++ == 0)
     LogError("%s frame of %ux%u does not match the %ux%u %s, dropped", kName, width, height, outputWidth, outputHeight,
              output);
   return true;
@@ -259,9 +260,11 @@ bool TPictorD3D9Preview::DropsFrameOfAnotherSize(unsigned int width, unsigned in
 
 void TPictorD3D9Preview::KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height)
 {
-  if (pScreenSampler) pScreenSampler->Take(pixels, width, height, width * 4);
-  if (pChromaKeyingParams && pKeyRefiner && (spillSuppression > 0.0f || edgeChoke != 0)) {
-    if (!pKeyRefiner->KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, spillSuppression, edgeChoke))
+  TPictorD3D9PreviewState& state = *pState;
+  state.screenSampler.Take(pixels, width, height, width * 4);
+  if (pChromaKeyingParams && (state.spillSuppression > 0.0f || state.edgeChoke != 0)) {
+    if (!state.keyRefiner.KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, state.spillSuppression,
+                                       state.edgeChoke))
       LogError("%s no memory for the edge choke; frame keyed without it", kName);
   } else if (pChromaKeyingParams) {
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,

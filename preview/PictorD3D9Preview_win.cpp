@@ -3,14 +3,12 @@
 
 #include <new>
 
-#include "capture/FPSCalculator.h"
 #include "common/Ownership_win.h"
+#include "kernels/AlignedBitmap.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
-#include "preview/AlignedBitmap.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
+#include "media/FPSCalculator.h"
+#include "preview/PictorD3D9PreviewState.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
 namespace {
@@ -57,23 +55,13 @@ TPictorD3D9Preview::TPictorD3D9Preview()
       pPreviewWindow(nullptr),
       pChromaKeyingParams(nullptr),
       previewLock(),
-      conversion(pcSystemConverter),
-      framesOfAnotherSize(0),
-      spillSuppression(0.0f),
-      edgeChoke(0),
-      pKeyRefiner(nullptr),
-      pScreenSampler(nullptr),
-      renderer(prDirect3D9),
-      activeRenderer(prDirect3D9),
-      pSoftCompositor(nullptr),
-      pSoftOutput(nullptr),
-      hDirect3DModule(nullptr)
+      pState(nullptr)
 {
   InitializeCriticalSection(&previewLock);
   const TLogScope scope("TPictorD3D9Preview::TPictorD3D9Preview");
   pPreviewWindow = new (std::nothrow) TPictorD3D9PreviewWindow();
-  pKeyRefiner = new (std::nothrow) TKeyRefiner();
-  pScreenSampler = new (std::nothrow) TScreenSampler();
+  pState = new (std::nothrow) TPictorD3D9PreviewState();
+  if (!pState) LogError("TPictorD3D9Preview::TPictorD3D9Preview no memory for the preview's state");
 }
 
 TPictorD3D9Preview::~TPictorD3D9Preview()
@@ -85,10 +73,9 @@ TPictorD3D9Preview::~TPictorD3D9Preview()
   // The device goes before the window it was made for, and the camera before the lock
   // its frames took.
   ReleaseD3D9();
-  delete pSoftCompositor;
-  pSoftCompositor = nullptr;
-  if (hDirect3DModule) FreeLibrary(hDirect3DModule);
-  hDirect3DModule = nullptr;
+  if (pState && pState->hDirect3DModule) FreeLibrary(pState->hDirect3DModule);
+  delete pState;
+  pState = nullptr;
   delete pCamera;
   pCamera = nullptr;
   delete pPreviewWindow;
@@ -99,10 +86,6 @@ TPictorD3D9Preview::~TPictorD3D9Preview()
   pBackgroundBitmap = nullptr;
   delete pFPSCalculator;
   pFPSCalculator = nullptr;
-  delete pKeyRefiner;
-  pKeyRefiner = nullptr;
-  delete pScreenSampler;
-  pScreenSampler = nullptr;
   scope.Exit();
   DeleteCriticalSection(&previewLock);
 }
@@ -113,6 +96,10 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
 {
   static const char kName[] = "TPictorD3D9Preview::StartPreview";
   TLogScope scope(kName);
+  if (!pState) {
+    LogError("%s the preview has no state", kName);
+    return scope.Returns(false);
+  }
 
   // The old capture is stopped before anything its frames read is replaced: its last
   // frames go to the old callback with the old settings, never to the new callback.
@@ -134,7 +121,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
   }
   pHostImageReady = callback;
   pHostUserData = userData;
-  const bool software = renderer == prSoftware;
+  const bool software = pState->renderer == prSoftware;
   LeaveCriticalSection(&previewLock);
 
   bool result = false;
@@ -146,7 +133,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
     if (!pCamera) {
       LogError("%s StartCapture failed", kName);
     } else {
-      pCamera->SetConversion(conversion);
+      pCamera->SetConversion(pState->conversion);
       captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
       if (software ? !InitSoftware() : !InitD3D9())
         LogError("%s %s failed", kName, software ? "InitSoftware" : "InitD3D9");
@@ -166,7 +153,8 @@ void TPictorD3D9Preview::SetConversion(TPictorConversion value)
     LogError("%s unknown conversion %d", kName, static_cast<int>(value));
     return;
   }
-  conversion = value;
+  if (!pState) return;
+  pState->conversion = value;
   LogInfo("%s %d", kName, static_cast<int>(value));
 }
 
@@ -177,8 +165,9 @@ void TPictorD3D9Preview::SetRenderer(TPictorRenderer value)
     LogError("%s unknown renderer %d", kName, static_cast<int>(value));
     return;
   }
+  if (!pState) return;
   const TCriticalSectionHold hold(previewLock);
-  renderer = value;
+  pState->renderer = value;
   LogInfo("%s %d", kName, static_cast<int>(value));
 }
 
@@ -232,22 +221,24 @@ void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)
 
 void TPictorD3D9Preview::SetSpillSuppression(float strength)
 {
+  if (!pState) return;
   const TCriticalSectionHold hold(previewLock);
   if (!(strength >= 0.0f && strength <= 1.0f)) {
     LogError("TPictorD3D9Preview::SetSpillSuppression %f is outside 0..1", static_cast<double>(strength));
     strength = strength > 1.0f ? 1.0f : 0.0f;
   }
-  spillSuppression = strength;
+  pState->spillSuppression = strength;
 }
 
 void TPictorD3D9Preview::SetEdgeChoke(unsigned int pixels)
 {
+  if (!pState) return;
   const TCriticalSectionHold hold(previewLock);
   if (pixels > 3) {
     LogError("TPictorD3D9Preview::SetEdgeChoke %u is above 3", pixels);
     pixels = 3;
   }
-  edgeChoke = pixels;
+  pState->edgeChoke = pixels;
 }
 
 bool TPictorD3D9Preview::SampleKeyColor(unsigned int* color)
@@ -259,7 +250,7 @@ bool TPictorD3D9Preview::SampleKeyColor(unsigned int* color)
     return scope.Returns(false);
   }
   const TCriticalSectionHold hold(previewLock);
-  if (!pScreenSampler || !pScreenSampler->Sample(color)) {
+  if (!pState || !pState->screenSampler.Sample(color)) {
     LogError("%s no frame yet or no screen in it", kName);
     return scope.Returns(false);
   }

@@ -8,8 +8,10 @@
 #include "bench/BenchClock.h"
 #include "Pictor.h"
 #include "capture/FrameDelivery.h"
-#include "media/SamplePool.h"
+#include "capture/PictorState.h"
+#include "capture/Session.h"
 #include "convert/MFVideoConverter.h"
+#include "media/SamplePool.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
 #include <windows.h>
@@ -34,8 +36,15 @@ class TPictorTestAccess {
     p.pPictorImageReady = callback;
     p.pImageReadyContext = context;
   }
-  // The converter whose output buffers CreateNewOutputSample uses, as during a capture.
-  static void SetConverter(TPictor& p, TMFVideoConverter* converter) { p.pMFVideoConverter = converter; }
+  // A session for a converter made by the bench: its sink (output pool, delivery), as during
+  // a capture.
+  static TCaptureSession* StartSession(TPictor& p)
+  {
+    p.pState->Session = TCaptureSession::Create({&p, p.pMFRuntime, L"bench", TPictorFormat(), nullptr,
+                                                 &p.pState->Status, &p.pState->AutoReconnect, &p.bStopCapture});
+    return p.pState->Session.get();
+  }
+  static void EndSession(TPictor& p) { p.pState->Session.reset(); }
   static void Deliver(TPictor& p, IMFSample* sample) { p.ProcessRGB32Sample(sample, kWidth, kHeight, true); }
   static constexpr UINT32 kWidth = 1920;
   static constexpr UINT32 kHeight = 1080;
@@ -149,35 +158,34 @@ double ConvertAndDeliverUs(TPictor& pictor, IMFMediaType* type, IMFSample* sampl
   Delivery delivery;
   TPictorTestAccess::SetCallback(pictor, Delivery::Callback, &delivery);
   type->AddRef();
-  TPictorFrameSink sink(pictor);
-  TMFVideoConverter converter(&sink, type, true);
-  TPictorTestAccess::SetConverter(pictor, &converter);
+  auto* converter = new TMFVideoConverter(TPictorTestAccess::StartSession(pictor), type, true);
   std::vector<double> times;
   LONG steadyStart = 0;
-  if (converter.bInitialized) {
+  if (converter->bInitialized) {
     for (int round = 0; round < kRounds + kWarmUpRounds; ++round) {
       if (round == kWarmUpRounds) steadyStart = TSamplePool::BuffersAllocated();
       IMFSample* copy = PictorDuplicateSample(sample, pool);
       // Wait until the convert thread has let go of the previous frame, or the
       // mailbox would drop this one.
       for (;;) {
-        if (TryEnterCriticalSection(&converter.SampleLock)) {
-          const bool idle = converter.pInputSample == nullptr;
-          LeaveCriticalSection(&converter.SampleLock);
+        if (TryEnterCriticalSection(&converter->SampleLock)) {
+          const bool idle = converter->pInputSample == nullptr;
+          LeaveCriticalSection(&converter->SampleLock);
           if (idle) break;
         }
         Sleep(0);
       }
       const double t0 = BenchSeconds();
-      converter.SetInputSample(copy);
+      converter->SetInputSample(copy);
       if (WaitForSingleObject(delivery.done, 5000) != WAIT_OBJECT_0) break;
       if (round >= kWarmUpRounds) times.push_back(delivery.at - t0);
     }
   }
   *allocated = TSamplePool::BuffersAllocated() - steadyStart;
+  delete converter;
+  TPictorTestAccess::EndSession(pictor);
   CloseHandle(delivery.done);
   TPictorTestAccess::SetCallback(pictor, nullptr, nullptr);
-  TPictorTestAccess::SetConverter(pictor, nullptr);
   return times.empty() ? -1.0 : MedianUs(times);
 }
 

@@ -16,7 +16,8 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 #if defined(PICTOR_BENCH_WITH_FFMPEG)
 extern "C" {
@@ -232,6 +233,7 @@ int main(int argc, char** argv)
     if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::max(1, std::atoi(argv[i + 1]));
 
   using namespace colorkey;
+  using namespace kernels;
   const unsigned int cpu = CpuFeatures();
   std::printf(
       "colour key benchmark: median of %d runs per figure; processor levels:%s%s%s; "

@@ -19,11 +19,12 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
+#include "kernels/SoftCompose.h"
 #include "tools/virtualcam/FramePattern.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -299,8 +300,9 @@ int main(int argc, char** argv)
               (choke3Ms - keyMs) / memcpyMs);
   std::printf("  frame copy kept for SampleKeyColor %.3f ms (%.2f memcpys)\n", takeMs, takeMs / memcpyMs);
   // The lower kernel levels the processor offers, in the same run.
-  for (const unsigned int level : {unsigned(colorkey::kCpuSSE2), 0u}) {
-    TKeyRefiner lower(level & colorkey::CpuFeatures());
+  for (const unsigned int level : {unsigned(kernels::kCpuSSE2), 0u}) {
+    const kernels::TCpuFeatureMask mask(level);
+    TKeyRefiner lower;
     if (std::string(lower.KernelName()) == refiner.KernelName()) continue;
     // Keyed by the same level's colour key, so that only the options' cost differs.
     const double lowerKeyMs =

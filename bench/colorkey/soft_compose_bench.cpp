@@ -24,9 +24,10 @@
 #include <time.h>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/SoftCompose.h"
 
 namespace {
 
@@ -98,14 +99,14 @@ int main(int argc, char** argv)
   int iterations = 15;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--iterations") == 0) iterations = std::max(1, std::atoi(argv[i + 1]));
-  const unsigned int cpu = colorkey::CpuFeatures();
+  const unsigned int cpu = kernels::CpuFeatures();
   std::printf(
       "software composite: median of %d runs; memcpys = ms / ms of the memcpys of a frame timed in blocks "
       "alternating with them (frames from memory)\n",
       iterations);
 
   const unsigned int sizes[][2] = {{1920, 1080}, {3840, 2160}};
-  const unsigned int levels[] = {0, colorkey::kCpuSSE2, colorkey::kCpuSSE2 | colorkey::kCpuAVX2};
+  const unsigned int levels[] = {0, kernels::kCpuSSE2, kernels::kCpuSSE2 | kernels::kCpuAVX2};
   for (const auto& size : sizes) {
     const unsigned int width = size[0], height = size[1], stride = width * 4;
     const size_t bytes = size_t(stride) * height;
@@ -142,14 +143,15 @@ int main(int argc, char** argv)
     };
     for (unsigned int level : levels) {
       if ((cpu & level) != level) continue;
-      TSoftCompositor compositor(level);
+      const kernels::TCpuFeatureMask mask(level);
+      TSoftCompositor compositor;
       const char* kernel = compositor.KernelName();
       char name[64];
       std::snprintf(name, sizeof name, "%s, over black", kernel);
       row(name, Measure(iterations, copyFrame, [&](int i) { compositor.Compose(frameOf(i, false, keyed)); }));
       std::snprintf(name, sizeof name, "%s, over a background", kernel);
       row(name, Measure(iterations, copyFrame, [&](int i) { compositor.Compose(frameOf(i, true, keyed)); }));
-      if (level & colorkey::kCpuAVX2) {
+      if (level & kernels::kCpuAVX2) {
         std::snprintf(name, sizeof name, "%s, background, every block partly keyed", kernel);
         row(name, Measure(iterations, copyFrame, [&](int i) { compositor.Compose(frameOf(i, true, partlyKeyed)); }));
       }

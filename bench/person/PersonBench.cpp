@@ -17,7 +17,7 @@
 #include "bench/BenchClock.h"
 #include "kernels/PersonMatte.h"
 #include "person/OnnxSegmentationModel_win.h"
-#include "preview/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ double PerCall(int batch, const std::function<void()>& work)
 
 int main()
 {
-  using namespace colorkey;
+  using namespace kernels;
   std::mt19937 rng(5);
   const unsigned int cpu = CpuFeatures();
   const struct {

@@ -25,7 +25,7 @@
 
 #include "Pictor.h"
 #include "PictorD3D9Preview.h"
-#include "preview/ColorKey.h"
+#include "kernels/ColorKey.h"
 #include "tools/virtualcam/VirtualCamControl.h"
 
 // White-box access to the stages of one frame.

@@ -20,6 +20,7 @@ static void PrintUsage()
       "Runs the library on the computer's cameras (or the virtual camera) section by section.\n"
       "Sections:\n");
   for (const DemoSection& s : DemoSections()) std::printf("  %-12s %s\n", s.name, s.summary);
+  std::printf("\nTo see the same live in a window: pictor-viewer.exe (examples/viewer).\n");
 }
 
 int main(int argc, char** argv)

@@ -64,7 +64,7 @@ class CaptureThreadTest : public ::testing::Test {
   {
     FrameSink sink;
     TPictorTestAccess::SetCallback(pictor, FrameSink::Callback, &sink);
-    auto* converter = new TMFVideoConverter(TPictorTestAccess::Sink(pictor),
+    auto* converter = new TMFVideoConverter(&TPictorTestAccess::Session(pictor),
                                             MakeVideoType(MFVideoFormat_RGB32, 1, 1, true, 4).Detach(), true);
     EXPECT_TRUE(converter->bInitialized);
     LogCapture::Get().Clear();

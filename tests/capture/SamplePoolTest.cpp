@@ -33,6 +33,7 @@ std::vector<uint8_t> BufferOf(IMFSample* sample, DWORD index, DWORD* maxLength =
 
 TEST(SampleCopy, CopyIsDeepHeldOnceAndCarriesFlagsTimeAndDurationButNoAttributes)
 {
+  TPictor pictor;  // the copies make their samples through the binding it holds
   ComPtr<IMFSample> source;
   ASSERT_EQ(MFCreateSample(&source), S_OK);
   const std::vector<uint8_t> first = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, second = {0xAA, 0xBB, 0xCC};
@@ -88,6 +89,7 @@ ComPtr<IMFSample> TwoDimensionalFrame(bool bottomUp)
 
 TEST(SampleCopy, TwoDimensionalBufferIsCopiedRowByRowWithoutPaddingIntoAPooledBuffer)
 {
+  TPictor pictor;  // the copies make their samples through the binding it holds
   ASSERT_EQ(MFStartup(MF_VERSION, MFSTARTUP_LITE), S_OK);
   TSamplePool pool;
   for (bool bottomUp : {false, true}) {

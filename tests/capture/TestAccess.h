@@ -2,8 +2,9 @@
 #pragma once
 
 #include "Pictor.h"
-#include "capture/FrameDelivery.h"
+#include "capture/PictorState.h"
 #include "capture/ReadCallback.h"
+#include "capture/Session.h"
 
 #include <windows.h>
 
@@ -12,26 +13,27 @@
 
 class TPictorTestAccess {
  public:
-  // Runs the capture thread's loop on the calling thread over whatever reader and
-  // converter the test put in place; the reader answers through ReadCallback(p).
+  static DWORD WINAPI NoThread(LPVOID) { return 0; }
+  // The object's session, made for a test the first time: the sink of a converter made by
+  // the test, and the owner of the capture loop the test runs.
+  static TCaptureSession& Session(TPictor& p)
+  {
+    if (!p.pState->Session)
+      p.pState->Session = TCaptureSession::Create({&p, p.pMFRuntime, L"test", TPictorFormat(), nullptr,
+                                                   &p.pState->Status, &p.pState->AutoReconnect, &p.bStopCapture});
+    return *p.pState->Session;
+  }
+  // Runs the capture session's loop on the calling thread over whatever reader and converter
+  // the test put in place; the reader answers through ReadCallback(p).
   static void RunCaptureThread(TPictor& p, IMFSourceReader* reader, TMFVideoConverter* converter)
   {
-    reader->AddRef();
-    p.pSourceReader = reader;
     p.pMFVideoConverter = converter;
-    p.pReadCallback = TReadCallback::Create();
     p.bStopCapture = false;
+    reader->AddRef();
+    Session(p).Start(nullptr, reader, converter, NoThread, nullptr);
     TPictor::CaptureThread(&p);
   }
-  static TReadCallback* ReadCallback(TPictor& p) { return p.pReadCallback; }
-  // The object's Media Foundation binding, whose entry points (or itself) a test may replace.
-  static TMFRuntime*& Runtime(TPictor& p) { return p.pMFRuntime; }
-  // The object's frame sink, for a converter made by the test.
-  static TFrameSink* Sink(TPictor& p)
-  {
-    if (!p.pFrameSink) p.pFrameSink = new TPictorFrameSink(p);
-    return p.pFrameSink;
-  }
+  static TReadCallback* ReadCallback(TPictor& p) { return Session(p).ReadHandOver(); }
   static bool Activate(TPictor& p, const wchar_t* link) { return p.ActivateDevice(link); }
   static void Deactivate(TPictor& p) { p.DeactivateDevice(); }
   static IMFSourceReader* Reader(TPictor& p) { return p.pSourceReader; }

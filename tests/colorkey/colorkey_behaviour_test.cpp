@@ -6,8 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST(ColorKey, ColoursAreKeyedByHueWindowSaturationValueAndDominance)
       {255, 0, 43, C, 0xFF0000, s, m, 200},   // 350 degrees
       {0, 255, 0, TRemoveBackgroundColorType(3), 0x00FF00, 1.0f, 0.0f, 200}};  // unknown: nothing
   // clang-format on
-  for (colorkey::TKeyRow* row : {colorkey::KeyRow_C, colorkey::SelectKeyRow(colorkey::CpuFeatures())}) {
+  for (colorkey::TKeyRow* row : {colorkey::KeyRow_C, colorkey::SelectKeyRow(kernels::CpuFeatures())}) {
     for (const auto& c : cases) {
       uint8_t px[4] = {c.b, c.g, c.r, 0x5A};
       colorkey::RemoveKeyColorUsing(row, px, 1, 1, 4, c.s, c.m, 200, c.type, c.custom);

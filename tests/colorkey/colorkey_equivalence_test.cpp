@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/SoftCompose.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/SoftCompose.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ struct TKernel {
 std::vector<TKernel> VectorKernels()
 {
   using namespace colorkey;
+  using namespace kernels;
   const unsigned int cpu = CpuFeatures();
   std::vector<TKernel> kernels;
 #if PICTOR_X86
@@ -244,9 +246,13 @@ TEST_P(ColorKeyEquivalence, PixelsNearestEachLimit)
 // bands of random extent.
 TEST_P(ColorKeyEquivalence, SoftComposeInBandsGivesTheReferenceBytes)
 {
-  using namespace colorkey;
+  using namespace kernels;
   const unsigned int levels[] = {kCpuSSE2, kCpuSSE2 | kCpuAVX2, ~0u};
-  TSoftCompositor reference(0), vector(CpuFeatures() & levels[GetParam()]);
+  const auto compositorAt = [](unsigned int level) {
+    const TCpuFeatureMask mask(level);
+    return TSoftCompositor();
+  };
+  TSoftCompositor reference = compositorAt(0), vector = compositorAt(levels[GetParam()]);
   if (std::strcmp(vector.KernelName(), kernel_.name) != 0) GTEST_SKIP() << "no " << kernel_.name << " compositor";
   std::mt19937 rng(29);
   auto randomPixels = [&](std::vector<uint8_t>& bytes) {

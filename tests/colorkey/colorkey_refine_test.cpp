@@ -7,17 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "preview/ColorKey.h"
-#include "preview/ColorKeyInternal.h"
-#include "preview/KeyRefine.h"
-#include "preview/KeySample.h"
+#include "kernels/ColorKey.h"
+#include "kernels/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
 #include "tools/virtualcam/FramePattern.h"
 
 namespace {
 
 // The reference, SSE2 and, where the processor has it, AVX2.
-const unsigned int kLevels[] = {0, colorkey::kCpuSSE2,
-                                colorkey::CpuFeatures() & (colorkey::kCpuSSE2 | colorkey::kCpuAVX2)};
+const unsigned int kLevels[] = {0, kernels::kCpuSSE2, kernels::kCpuSSE2 | kernels::kCpuAVX2};
+
+TKeyRefiner RefinerAt(unsigned int level)
+{
+  const kernels::TCpuFeatureMask mask(level);
+  return TKeyRefiner();
+}
 
 TEST(KeyRefine, SpillIsTakenOffKeptPixelsDownToTheMeanOfTheOtherChannels)
 {
@@ -33,7 +39,7 @@ TEST(KeyRefine, SpillIsTakenOffKeptPixelsDownToTheMeanOfTheOtherChannels)
   // clang-format on
   const TPictorD3D9PreviewChromaKeyingParams defaults;
   for (unsigned int level : kLevels) {
-    TKeyRefiner refiner(level);
+    TKeyRefiner refiner = RefinerAt(level);
     for (const auto& c : cases) {
       std::vector<uint8_t> row(17 * 4), expected(17 * 4);  // a vector's worth and one more
       for (size_t x = 0; x < 17; ++x) {
@@ -59,7 +65,7 @@ TEST(KeyRefine, ChokeShrinksTheMatteButNotAtTheFrameEdges)
                {5, 30, 2, 8, 3, 0, 0, 0, 0},  {0, 20, 0, 9, 2, 0, 18, 0, 9}, {20, 37, 0, 9, 9, 23, 37, 0, 9}};
   const unsigned int w = 37, h = 9;
   for (unsigned int level : kLevels) {
-    TKeyRefiner refiner(level);
+    TKeyRefiner refiner = RefinerAt(level);
     for (const auto& c : cases) {
       std::vector<uint8_t> frame(w * h * 4);
       for (unsigned int y = 0; y < h; ++y)
@@ -82,9 +88,9 @@ TEST(KeyRefine, ChokeShrinksTheMatteButNotAtTheFrameEdges)
 TEST(KeyRefine, VectorKernelsGiveTheReferencesBytes)
 {
   std::mt19937 rng(11);
-  TKeyRefiner reference(0);
+  TKeyRefiner reference = RefinerAt(0);
   for (unsigned int level : kLevels) {
-    TKeyRefiner refiner(level);
+    TKeyRefiner refiner = RefinerAt(level);
     for (unsigned int width : {1u, 2u, 3u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 67u}) {
       for (unsigned int trial = 0; trial < 8; ++trial) {
         const unsigned int height = 1 + rng() % 6, stride = width * 4 + 8 * (trial % 2);

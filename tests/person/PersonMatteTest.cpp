@@ -11,7 +11,7 @@
 
 #include "kernels/PersonMatte.h"
 #include "kernels/PersonMatteInternal.h"
-#include "preview/ColorKeyInternal.h"
+#include "kernels/CpuFeatures.h"
 
 using namespace personmatte;
 
@@ -21,9 +21,9 @@ std::vector<TRowKernels> VectorKernels()
 {
   std::vector<TRowKernels> kernels;
 #if PICTOR_X86
-  const unsigned int cpu = colorkey::CpuFeatures();
-  if (cpu & colorkey::kCpuSSE2) kernels.push_back(SelectRowKernels(colorkey::kCpuSSE2));
-  if (cpu & colorkey::kCpuAVX2) kernels.push_back(SelectRowKernels(colorkey::kCpuSSE2 | colorkey::kCpuAVX2));
+  const unsigned int cpu = kernels::CpuFeatures();
+  if (cpu & kernels::kCpuSSE2) kernels.push_back(SelectRowKernels(kernels::kCpuSSE2));
+  if (cpu & kernels::kCpuAVX2) kernels.push_back(SelectRowKernels(kernels::kCpuSSE2 | kernels::kCpuAVX2));
 #endif
   return kernels;
 }
@@ -119,7 +119,7 @@ TEST(PersonMatteKernels, MatteEdgeFollowsThePictureNotTheCoarseMask)
     ASSERT_TRUE(low.Update(planes.data(), mask.data(), lw, lh, TMatteSettings()));
     TMatteTable table;
     ASSERT_TRUE(table.Build(low.A(), low.B(), lw, lh, w, h));
-    for (unsigned int features : {0u, colorkey::CpuFeatures()}) {
+    for (unsigned int features : {0u, kernels::CpuFeatures()}) {
       std::vector<uint8_t> out = frame;
       ASSERT_TRUE(TMatteWriter(features).Apply(table, out.data(), w, h, 4 * w, false, 0.5f, 255));
       for (unsigned int i = 0; i < w * h; ++i) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "preview/AlignedBitmap.h"
+#include "kernels/AlignedBitmap.h"
 
 // Huge requests must come back as null, not abort the sanitizer run.
 extern "C" const char* __asan_default_options()

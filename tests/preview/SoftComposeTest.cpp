@@ -1,7 +1,7 @@
 // The software compositor against the CPU model of what the Direct3D path hands the host,
 // over the table of keyings and backgrounds both renderers share, both row orders of the
 // frame and of the target, frames smaller and larger than the background.
-#include "preview/SoftCompose.h"
+#include "kernels/SoftCompose.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "PictorPreviewRecords.h"
-#include "preview/KeyRefine.h"
+#include "kernels/KeyRefine.h"
 #include "tests/support/CompositionReference.h"
 
 namespace previewtest {

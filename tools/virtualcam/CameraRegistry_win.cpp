@@ -235,8 +235,23 @@ std::shared_ptr<CameraState> FindCamera(const wchar_t* link, bool includeUnplugg
   return nullptr;
 }
 
-void CameraState::SetUnplugged(bool unplugged)
+bool CameraState::Unplugged() const
 {
+  if (!unplugged_.load()) return false;
+  const ULONGLONG replug = replugTick_.load();
+  return replug == 0 || GetTickCount64() < replug;  // a timed unplug needs no thread to end it
+}
+
+void CameraState::FrameDelivered()
+{
+  const LONG delivered = framesDelivered.fetch_add(1) + 1;
+  if (delivered != setup_.unplugAfter) return;
+  SetUnplugged(true, setup_.replugAfterMs < 0 ? 0 : GetTickCount64() + setup_.replugAfterMs + 1);
+}
+
+void CameraState::SetUnplugged(bool unplugged, ULONGLONG replugTick)
+{
+  replugTick_ = replugTick;
   unplugged_ = unplugged;
   if (!unplugged) return;
   std::lock_guard<std::mutex> lock(streamsMutex_);

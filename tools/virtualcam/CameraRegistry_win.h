@@ -50,15 +50,19 @@ class CameraState {
   std::atomic<LONG> framesDelivered{0};
 
   // VirtualCam_Unplug / VirtualCam_Plug: an unplugged camera is gone from the device
-  // list and cannot be activated; unplugging fails the streams that run.
-  bool Unplugged() const { return unplugged_.load(); }
-  void SetUnplugged(bool unplugged);
+  // list and cannot be activated; unplugging fails the streams that run. An unplug with
+  // a replug tick (GetTickCount64) ends by itself then.
+  bool Unplugged() const;
+  void SetUnplugged(bool unplugged, ULONGLONG replugTick = 0);
+  // A frame has been delivered: the camera unplugs itself at its unplug-after= count.
+  void FrameDelivered();
   void AddStream(UnplugListener* stream);
   void RemoveStream(UnplugListener* stream);
 
  private:
   std::atomic<bool> unplugged_{false};
-  std::mutex streamsMutex_;  // held while the streams are told; a stream's own lock comes after it
+  std::atomic<ULONGLONG> replugTick_{0};  // GetTickCount64 when a timed unplug ends; 0: none
+  std::mutex streamsMutex_;               // held while the streams are told; a stream's own lock comes after it
   std::vector<UnplugListener*> streams_;
 
   CameraSetup setup_;

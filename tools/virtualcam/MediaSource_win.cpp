@@ -364,8 +364,8 @@ class VirtualStream final : public TComObject<IMFMediaStream, IMFMediaEventGener
         sample.Reset();  // picture buffers could not be allocated: reported as a stream error
       }
       if (SUCCEEDED(hr)) {
-        camera_->framesDelivered.fetch_add(1);
         queue_->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
+        camera_->FrameDelivered();
       } else {
         queue_->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
       }

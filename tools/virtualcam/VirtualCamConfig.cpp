@@ -297,6 +297,12 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       int64_t ms = 0;
       ok = ParseInt64(t.value, &ms) && ms >= 0 && ms <= 600000;
       cam->shutdownDelayMs = static_cast<int32_t>(ms);
+    } else if (t.key == "unplug-after")
+      ok = ParseInt64(t.value, &cam->unplugAfter) && cam->unplugAfter >= 1;
+    else if (t.key == "replug-after") {
+      int64_t ms = 0;
+      ok = ParseInt64(t.value, &ms) && ms >= 0 && ms <= 600000;
+      cam->replugAfterMs = static_cast<int32_t>(ms);
     } else
       return "unknown camera key '" + t.key + "'";
     if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'" + (detail.empty() ? "" : ": " + detail);

@@ -119,6 +119,8 @@ struct CameraSetup {
   bool accessDenied = false;      // blocked by the privacy settings: activation fails with E_ACCESSDENIED
   bool deviceTimestamps = false;  // samples carry MFSampleExtension_DeviceTimestamp
   int32_t shutdownDelayMs = 0;    // the source's Shutdown takes this long (a driver slow to close)
+  int64_t unplugAfter = -1;       // frames delivered in all before the camera unplugs itself
+  int32_t replugAfterMs = -1;     // then it is back after this long (-1: stays unplugged)
   std::vector<FormatSetup> formats;
   ControlSetup controls[kControlCount];
 };

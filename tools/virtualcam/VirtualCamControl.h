@@ -37,6 +37,9 @@
 //                                     performance counter in 100 ns when the frame was made)
 //          [shutdown-delay=MS]        the source's first Shutdown returns only after MS milliseconds
 //                                     (a driver slow to close, or one waiting on a service)
+//          [unplug-after=N]           the camera unplugs itself (VirtualCam_Unplug) once it has
+//                                     delivered N frames in all; for a host in another process
+//          [replug-after=MS]          ... and is plugged back MS milliseconds later
 //   format subtype=YUY2|NV12|I420|RGB32|ARGB32|MJPG size=640x480 rate=30/1
 //          [stride=-2560]             MF_MT_DEFAULT_STRIDE (default: natural, positive)
 //          [aspect=1/1] [bitrate=N] [rate-min=N/D] [rate-max=N/D]

@@ -1,0 +1,46 @@
+// TPictorState: what a TPictor keeps beyond the members its first interface lists
+// (include/Pictor.h), whose size hosts compile against and which therefore never grows:
+// the object-wide settings and status, and the running capture's session. Everything a
+// capture needs for itself lives in its session (capture/Session.h), made by StartCapture
+// and destroyed by StopCapture, so that each capture starts from fresh state.
+#pragma once
+
+#include "Pictor.h"
+#include "capture/CaptureStatus.h"
+
+#include <atomic>
+#include <memory>
+
+class TCameraListWatcher;
+class TCaptureSession;
+
+class TPictorState {
+ public:
+  TPictorState();
+  ~TPictorState();
+  TPictorState(const TPictorState&) = delete;
+  TPictorState& operator=(const TPictorState&) = delete;
+
+  // Host thread: the converter of the next format enumeration or capture.
+  TPictorConversion Conversion = pcSystemConverter;
+  // Any thread; read by the capture thread when its camera is lost.
+  std::atomic<bool> AutoReconnect{false};
+  // The current or last capture's status, read from any thread.
+  TCaptureStatus Status;
+  // Host thread: why the last activation of the camera slot failed (S_OK when it did not).
+  HRESULT ActivationError = S_OK;
+  // Host thread: the last DeactivateDevice left its camera closing on a thread of its own
+  // (capture/CameraClose_win.cpp), which still holds the reader.
+  bool CameraStillClosing = false;
+  // Host thread: StartCaptureEx's callback, taken by the session StartCapture makes.
+  TImageReadyCallbackEx PendingImageReadyEx = nullptr;
+  // The camera list notices (capture/CameraListWatcher_win.cpp); null while off.
+  TCameraListWatcher* pListWatcher = nullptr;
+  // The running capture, from StartCapture to StopCapture. Written by the host thread only
+  // while no thread of the capture runs; read by the capture and converter threads.
+  std::unique_ptr<TCaptureSession> Session;
+};
+
+// An object whose state could not be made (no memory) refuses every operation that needs
+// it: true after an error line naming `operation`.
+bool StateMissing(const TPictorState* state, const char* operation);

@@ -1,0 +1,103 @@
+// The keyed preview of one camera as the viewer runs it: starts and restarts the
+// preview, hands its composites to the window, and notices when they stop coming.
+// A preview object reports no status of its own, so a preview that fails to start or
+// stops delivering is followed by a short capture of the camera with a TPictor of the
+// session's own, whose status says why (in use, blocked, not found); with reconnection
+// on, that check is repeated until the camera delivers again and the preview restarts.
+//
+// Everything here runs on the window's thread, except OnComposite (the library's
+// converter thread), which touches only the mailbox and posts one message.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "FrameMailbox.h"
+#include "ImageFiles_win.h"
+#include "Pictor.h"
+#include "PictorD3D9Preview.h"
+#include "ViewerOptions.h"
+
+struct TPreviewSettings {
+  std::wstring link;  // empty: no camera
+  int formatIndex = 0;
+  bool direct3D = false;
+  bool builtInConversion = true;
+  TKeyChoice keying = TKeyChoice::Off;
+  unsigned int keyColor = 0x00FF00;
+  float sensitivity = TPictorD3D9PreviewChromaKeyingParams::kDefaultSensitivity;
+  float smoothing = TPictorD3D9PreviewChromaKeyingParams::kDefaultSmoothing;
+  int opacity = 255;
+  float spill = 0.0f;
+  int choke = 0;
+  std::shared_ptr<const TImage> background;  // null: none (the library composes over black)
+};
+
+enum class TSessionState { NoCamera, Starting, Running, Reconnecting, Ended };
+
+class TCameraSession {
+ public:
+  // frameMessage is posted to window when a composite waits in the mailbox; the
+  // composite numbered keepNumber is kept aside.
+  TCameraSession(HWND window, UINT frameMessage, unsigned long long keepNumber);
+  ~TCameraSession();
+  TCameraSession(const TCameraSession&) = delete;
+  TCameraSession& operator=(const TCameraSession&) = delete;
+
+  // (Re)starts the preview with these settings: camera, format, renderer and conversion
+  // take effect only this way.
+  void Start(const TPreviewSettings& settings);
+  void Stop();
+  void SetReconnect(bool on) { reconnect_ = on; }
+
+  // From the running preview's next frame on. Keying off needs a preview without a
+  // keying record, which only a new preview object has: that one restarts it.
+  void SetKeying(TKeyChoice keying, unsigned int keyColor);
+  void SetSensitivity(float value);
+  void SetSmoothing(float value);
+  void SetOpacity(int value);
+  void SetSpill(float value);
+  void SetChoke(int value);
+  void SetBackground(std::shared_ptr<const TImage> background);
+  // The screen colour of the newest frame (0xRRGGBB); false without a frame or screen.
+  bool SampleKeyColor(unsigned int* color);
+
+  // Called by the window's timer and for each composite: notices the first composite,
+  // a preview that stopped delivering, the end of a check, and the time to retry.
+  void Tick();
+  // The camera list changed; present: the session's camera is in it.
+  void CamerasChanged(bool present);
+
+  TSessionState State() const { return state_; }
+  const std::wstring& Reason() const { return reason_; }  // why it is reconnecting or ended
+  const TPreviewSettings& Settings() const { return settings_; }
+  TFrameMailbox& Mailbox() { return mailbox_; }
+
+ private:
+  static bool OnComposite(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* pixels,
+                          void* context);
+  void Launch();
+  void DestroyPreview();
+  void ApplyKeying();
+  void ApplyBackground();
+  // The preview failed or stopped: find out why with a capture of the session's own.
+  void CheckCamera();
+  void FinishCheck(const std::wstring& reason);
+  void Wait(const std::wstring& reason);
+
+  HWND window_;
+  UINT frameMessage_;
+  TFrameMailbox mailbox_;
+  TPreviewSettings settings_;
+  bool reconnect_ = true;
+  TSessionState state_ = TSessionState::NoCamera;
+  std::wstring reason_;
+  std::unique_ptr<TPictorD3D9Preview> preview_;
+  std::unique_ptr<TPictor> check_;  // the camera check's capture, while it runs
+  ULONGLONG checkStart_ = 0;
+  ULONGLONG retryAt_ = 0;
+  ULONGLONG lastFrameTick_ = 0;
+  unsigned long long lastDelivered_ = 0;
+};

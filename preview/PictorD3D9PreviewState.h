@@ -1,0 +1,36 @@
+// What a TPictorD3D9Preview keeps beyond its first interface's members. Hosts allocate
+// the preview themselves, so its size is fixed: everything added since lives here, behind
+// TPictorD3D9Preview::pState, made by the constructor and deleted by the destructor.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "PictorD3D9Preview.h"
+#include "kernels/AlignedBitmap.h"
+#include "kernels/KeyRefine.h"
+#include "kernels/KeySample.h"
+#include "kernels/SoftCompose.h"
+
+struct TPictorD3D9PreviewState {
+  // The converter and the renderer the next StartPreview sets up; the renderer the running
+  // preview uses.
+  TPictorConversion conversion = pcSystemConverter;
+  TPictorRenderer renderer = prDirect3D9;
+  TPictorRenderer activeRenderer = prDirect3D9;
+  // Frames dropped since the renderer's set-up because their size is not its output's.
+  unsigned int framesOfAnotherSize = 0;
+  // The real-screen options (under previewLock) and what they keep across frames.
+  float spillSuppression = 0.0f;
+  unsigned int edgeChoke = 0;
+  TKeyRefiner keyRefiner;
+  TScreenSampler screenSampler;
+  // The software renderer's compositor (kept across starts) and output (the capture
+  // format's size, rows top first, made by InitSoftware).
+  TSoftCompositor softCompositor;
+  std::unique_ptr<TQDAlignedBitmap32> softOutput;
+  // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
+  // Direct3D object; null while the preview has used only the software renderer.
+  HMODULE hDirect3DModule = nullptr;
+};
