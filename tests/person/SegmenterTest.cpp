@@ -16,17 +16,11 @@
 
 #include "person/OnnxSegmentationModel_win.h"
 #include "person/PersonSegmenter_win.h"
-#include "tests/support/LogCapture.h"
-#include "tools/virtualcam/FramePattern.h"
+#include "tests/person/PersonTestSupport.h"
+
+using namespace persontest;
 
 namespace {
-
-bool Logged(const std::string& part)
-{
-  for (const std::string& line : pictortest::LogCapture::Get().Lines())
-    if (line.find(part) != std::string::npos) return true;
-  return false;
-}
 
 // Each run waits for the test's go-ahead and gives a mask of the first red value it saw.
 class TGatedModel : public TSegmentationModel {
@@ -59,13 +53,6 @@ std::vector<uint8_t> SolidFrame(unsigned int w, unsigned int h, uint8_t red)
   std::vector<uint8_t> frame(4 * w * h, 0);
   for (size_t i = 0; i < frame.size(); i += 4) frame[i + 2] = red;
   return frame;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition)
-{
-  for (int i = 0; i < 1000 && !condition(); ++i) Sleep(10);
-  return condition();
 }
 
 }  // namespace
@@ -173,39 +160,6 @@ TEST(PersonSegmenter, OlderVisualCppRuntimeIsRefusedBeforeTheRuntimeLoads)
   // native one is preferred (person_old_cpp_runtime_wine).
   if (!versionReadable) GTEST_SKIP() << "this system reads no version from a file named MSVCP140.dll";
 }
-
-namespace {
-
-// The photograph as the virtual camera shows it at 1280 x 720, as BGRA, top row first.
-std::vector<uint8_t> Photograph(unsigned int w, unsigned int h)
-{
-  const virtualcam::ParseResult config =
-      virtualcam::ParseConfig("camera link=a pattern=picture:" PICTOR_TEST_PICTURE "\n");
-  EXPECT_EQ(config.errorLine, 0) << config.error;
-  std::vector<uint8_t> rgb, frame(4 * w * h);
-  virtualcam::RenderRgb(config.cameras.at(0).pattern, w, h, 0, &rgb);
-  for (size_t i = 0; i < size_t(w) * h; ++i) {
-    frame[4 * i] = rgb[3 * i + 2];
-    frame[4 * i + 1] = rgb[3 * i + 1];
-    frame[4 * i + 2] = rgb[3 * i];
-  }
-  return frame;
-}
-
-std::vector<uint8_t> ReferenceMask(unsigned int w, unsigned int h)
-{
-  std::ifstream file(PICTOR_TEST_REFERENCE, std::ios::binary);
-  std::string magic;
-  unsigned int fw = 0, fh = 0, maxValue = 0;
-  file >> magic >> fw >> fh >> maxValue;
-  file.get();
-  std::vector<uint8_t> mask(size_t(w) * h);
-  file.read(reinterpret_cast<char*>(mask.data()), mask.size());
-  EXPECT_TRUE(magic == "P5" && fw == w && fh == h && file) << "reference " PICTOR_TEST_REFERENCE;
-  return mask;
-}
-
-}  // namespace
 
 // The runtime and the converted model against the TensorFlow Lite model itself, which the
 // reference interpreter runs without converter or runtime: the kept region must match it.
