@@ -37,6 +37,7 @@ struct TPictorD3D9PreviewState {
   TPictorKeyingMode keyingMode = kmColor;
   std::unique_ptr<TPersonSegmenter> segmenter;
   const wchar_t* personModel = nullptr;
+  unsigned int personFrames = 0;  // frames keyed in person mode
   // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
   // Direct3D object; null while the preview has used only the software renderer.
   HMODULE hDirect3DModule = nullptr;

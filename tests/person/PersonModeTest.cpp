@@ -61,8 +61,9 @@ TEST(PersonMode, KeepsThePhotographsPersonOverTheBackgroundWithBothRenderers)
 {
   const unsigned int w = 1280, h = 720;
   const std::vector<uint8_t> photo = Photograph(w, h), reference = ReferenceMask(w, h);
-  ASSERT_NO_FATAL_FAILURE(pictortest::VirtualCamera::Get().Configure(
-      "camera link=vcam-photo pattern=picture:" PICTOR_TEST_PICTURE "\nformat subtype=RGB32 size=1280x720 rate=30/1\n"));
+  ASSERT_NO_FATAL_FAILURE(
+      pictortest::VirtualCamera::Get().Configure("camera link=vcam-photo pattern=picture:" PICTOR_TEST_PICTURE
+                                                 "\nformat subtype=RGB32 size=1280x720 rate=30/1\n"));
   std::vector<uint8_t> magenta(size_t(4) * w * h);
   for (size_t i = 0; i < magenta.size(); i += 4) magenta[i] = magenta[i + 2] = magenta[i + 3] = 255;
   TPictorD3D9PreviewImage background(w, h, 4 * w, magenta.data(), true);
