@@ -12,7 +12,7 @@ src=$1 work=$2 header=$1/include/PictorC.h
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 fail() { echo "bindings: $*" >&2; exit 1; }
 
-{ echo '#include "PictorC.h"'; sed -nE 's/^typedef struct (Pictor[A-Za-z0-9]+) \{.*/int pin_\1 = sizeof(\1);/p' "$header"; } >pins.c
+{ echo '#include "PictorC.h"'; sed -nE 's/^typedef struct (Pictor[A-Za-z0-9]+) \{.*/int pin_\1 = sizeof(\1);/p' "$header" "$src/include/PictorPreviewRecords.h"; } >pins.c
 clang --target=x86_64-w64-windows-gnu -fsyntax-only -Xclang -fdump-record-layouts -I"$src/include" pins.c | awk '
   /Dumping AST Record Layout/ { record = ""; top = 1; next }
   top && /\| struct / { top = 0; if ($NF ~ /^Pictor/) record = $NF; next }
