@@ -76,7 +76,8 @@ class TPictorD3D9Preview {
   // In person mode the keying record's Sensitivity is the person probability below which
   // a pixel is replaced (0.5 near the default; higher trims more round the person),
   // Opacity, the background, the renderers' edge softening and SetEdgeChoke apply as to a
-  // colour key; the key colour, Smoothing and spill suppression do not. Turns keying on.
+  // colour key; the key colour, Smoothing and spill suppression do not. kmPerson turns
+  // keying on (with the default record if there is none).
   // The inference runtime (onnxruntime.dll, which needs the Visual C++ 2015-2022 runtime
   // 14.40 or later) and the model are loaded from beside Pictor.dll at the first switch to
   // kmPerson, which waits for that load (typically 0.3 s; a load that outlasts

@@ -236,8 +236,8 @@ bool TPictorD3D9Preview::SetKeyingMode(TPictorKeyingMode mode)
   TPersonSegmenter* segmenter = nullptr;
   {
     const TCriticalSectionHold hold(previewLock);
-    KeyingParams();
     if (mode == kmColor || pState->segmenter) {
+      if (mode == kmPerson) KeyingParams();
       pState->keyingMode = mode;
       LogInfo("%s %d", kName, static_cast<int>(mode));
       return scope.Returns(true);
@@ -257,6 +257,7 @@ bool TPictorD3D9Preview::SetKeyingMode(TPictorKeyingMode mode)
     return scope.Returns(false);
   }
   if (status == psLoading) LogInfo("%s the person model is still loading after %u ms", kName, kPersonLoadWaitMs);
+  KeyingParams();
   pState->keyingMode = kmPerson;
   LogInfo("%s %d", kName, static_cast<int>(mode));
   return scope.Returns(true);

@@ -55,10 +55,13 @@ struct TSink {
 bool Configure(const std::string& picture, unsigned int width, unsigned int height)
 {
   HMODULE mf = LoadLibraryW(L"mf.dll");
-  auto configure = mf ? reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure"))) : nullptr;
+  auto configure =
+      mf ? reinterpret_cast<VirtualCam_Configure_t>(reinterpret_cast<void*>(GetProcAddress(mf, "VirtualCam_Configure")))
+         : nullptr;
   if (!configure) return std::printf("the virtual camera (mf.dll) is not beside this program\n"), false;
-  const std::string text = "camera link=vcam-photo pattern=picture:" + picture + "\nformat subtype=RGB32 size=" +
-                           std::to_string(width) + "x" + std::to_string(height) + " rate=30/1\n";
+  const std::string text = "camera link=vcam-photo pattern=picture:" + picture +
+                           "\nformat subtype=RGB32 size=" + std::to_string(width) + "x" + std::to_string(height) +
+                           " rate=30/1\n";
   char error[200] = {};
   if (configure(text.c_str(), error, sizeof error) != 0) return std::printf("camera: %s\n", error), false;
   return true;
@@ -88,19 +91,21 @@ bool Measure(const std::string& picture, unsigned int width, unsigned int height
   if (mode == kmPerson) {
     for (int i = 0; i < 500 && sink.firstPerson == 0.0; ++i) Sleep(10);
     if (reportFirstMask)
-      std::printf("person mode's first switch (runtime and model loaded) and the start to the first frame showing "
-                  "the person: %.0f ms\n",
-                  1000.0 * (sink.firstPerson - start));
+      std::printf(
+          "person mode's first switch (runtime and model loaded) and the start to the first frame showing "
+          "the person: %.0f ms\n",
+          1000.0 * (sink.firstPerson - start));
   }
   Sleep(1500);  // past the start and the first masks
   const int frames = sink.frames;
   const double cpu = ProcessSeconds(), wall = BenchSeconds();
   Sleep(8000);
   const double used = ProcessSeconds() - cpu, elapsed = BenchSeconds() - wall;
-  std::printf("%ux%u at 30 fps, %s, software renderer: process CPU %.1f%% of one core (%.2f s in %.1f s), "
-              "%.1f frames/s delivered\n",
-              width, height, mode == kmPerson ? "person mode" : "colour key", 100.0 * used / elapsed, used, elapsed,
-              (sink.frames - frames) / elapsed);
+  std::printf(
+      "%ux%u at 30 fps, %s, software renderer: process CPU %.1f%% of one core (%.2f s in %.1f s), "
+      "%.1f frames/s delivered\n",
+      width, height, mode == kmPerson ? "person mode" : "colour key", 100.0 * used / elapsed, used, elapsed,
+      (sink.frames - frames) / elapsed);
   return true;
 }
 

@@ -72,6 +72,8 @@ class TCameraSession {
 
   TSessionState State() const { return state_; }
   const std::wstring& Reason() const { return reason_; }  // why it is reconnecting or ended
+  // True once person keying was asked for and refused (its runtime or model is missing).
+  bool PersonRefused() const { return personRefused_; }
   const TPreviewSettings& Settings() const { return settings_; }
   TFrameMailbox& Mailbox() { return mailbox_; }
 
@@ -81,6 +83,9 @@ class TCameraSession {
   void Launch();
   void DestroyPreview();
   void ApplyKeying();
+  // The preview's keying mode from the choice; a refused person mode falls back to
+  // `fallback`, a choice the preview is in already.
+  void ApplyKeyingMode(TKeyChoice fallback);
   void ApplyBackground();
   // The preview failed or stopped: find out why with a capture of the session's own.
   void CheckCamera();
@@ -92,6 +97,7 @@ class TCameraSession {
   TFrameMailbox mailbox_;
   TPreviewSettings settings_;
   bool reconnect_ = true;
+  bool personRefused_ = false;
   TSessionState state_ = TSessionState::NoCamera;
   std::wstring reason_;
   std::unique_ptr<TPictorD3D9Preview> preview_;
