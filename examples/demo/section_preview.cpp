@@ -4,7 +4,8 @@
 // section keys a realistic screen (off-green, unevenly lit, spill on the subject's
 // outline, a soft outline) with the key colour sampled from the picture, without and
 // with spill suppression and edge choke. A third runs a 1080p preview with each renderer
-// (software and Direct3D 9) and prints their rates.
+// (software and Direct3D 9) and prints their rates. A fourth keys a person without a
+// screen: a photograph's person kept over the background.
 #include "Demo.h"
 
 #include "Pictor.h"
@@ -352,8 +353,54 @@ bool RunSoftwarePreview(const DemoOptions& options)
   return ok;
 }
 
+bool RunPerson(const DemoOptions& options)
+{
+  // A photograph of a person (Debian's public-domain astronaut.png) as the virtual camera's
+  // picture, with a sensor's grain; with a real camera, whoever is in front of it.
+  ConfigureFn configure;
+  std::vector<TPictorDescr> cameras(16);
+  int chosen;
+  TPictorFormat format;
+  if (!OpenCamera("camera name=\"Person\" link=\\\\?\\virtualcam#person noise=4 "
+                  "pattern=picture:Z:/usr/lib/python3/dist-packages/skimage/data/astronaut.png\n"
+                  "format subtype=RGB32 size=1280x720 rate=30/1\n",
+                  options, &configure, cameras, &chosen, &format))
+    return false;
+  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
+  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
+  Shot keyed;
+  bool ok = false;
+  {
+    TPictorD3D9Preview preview;
+    preview.SetRenderer(prSoftware);
+    const double start = Seconds();
+    if (!preview.SetKeyingMode(kmPerson)) {
+      std::printf("  person keying unavailable: onnxruntime.dll or the model is not beside Pictor.dll (see the log)\n");
+    } else if (preview.StartPreview(cameras[chosen].SymbolicLink, 0, false, &background, nullptr, OnKeyedFrame,
+                                    &keyed)) {
+      std::printf("  inference runtime and model loaded in %.0f ms\n", 1000.0 * (Seconds() - start));
+      WaitForFrames(keyed, 30);
+      ok = Save(options.outputDir + "/person-keyed.png", keyed);
+      preview.SetEdgeChoke(2);
+      preview.SetOpacity(220);
+      WaitForFrames(keyed, 5);
+      ok &= Save(options.outputDir + "/person-choke2-opacity220.png", keyed);
+      std::lock_guard<std::mutex> lock(keyed.mutex);
+      std::printf("  %ux%u person keying, software renderer: %d frames, %.1f frames/s (the camera gives 30)\n",
+                  format.Width, format.Height, keyed.count,
+                  keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0);
+    }
+  }
+  CoUninitialize();
+  if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
+  return ok;
+}
+
 }  // namespace
 
+PICTOR_DEMO_SECTION(46, "person",
+                    "a photograph's person kept over a generated background without a screen (person keying), as PNG",
+                    RunPerson);
 PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera over a generated background, as PNG",
                     RunPreview);
 PICTOR_DEMO_SECTION(45, "realscreen",
