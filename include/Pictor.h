@@ -205,4 +205,3 @@ class TPictor {
 // binary interface: from this version on it never changes. New state goes behind pState.
 static_assert(sizeof(void*) != 8 || sizeof(TPictor) == 72, "TPictor's size on x64 is fixed");
 static_assert(sizeof(void*) != 4 || sizeof(TPictor) == 40, "TPictor's size on x86 is fixed");
-
