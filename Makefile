@@ -8,7 +8,8 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev libstb-dev \
             g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 xvfb libgl1-mesa-dri gstreamer1.0-plugins-base \
             ffmpeg libavfilter-dev libavutil-dev pkg-config valgrind \
-            nasm dpkg-dev libturbojpeg0-dev libyuv-dev llvm lld mono-mcs python3
+            nasm dpkg-dev libturbojpeg0-dev libyuv-dev llvm lld mono-mcs python3 \
+            python3-onnx python3-flatbuffers python3-numpy python3-skimage
 
 .PHONY: setup build build-windows build-windows-x86 build-native package test demo bench format format-check clean
 
@@ -23,6 +24,8 @@ setup:
 	fi
 	@# Debian's sources of libjpeg-turbo and libyuv, which the Windows build compiles itself.
 	@cmake/debian-sources.sh build/third-party/sources
+	@# The inference runtime and the person segmentation model, from the npm registry.
+	@cmake/npm-packages.sh build/third-party/npm
 
 build-windows: setup
 	cmake --preset windows >/dev/null
@@ -66,7 +69,8 @@ bench: build
 	bench/run-bench.sh
 
 # The sources' one format (.clang-format); format-check changes nothing and fails on a difference.
-FORMAT_FILES = $$(git ls-files '*.c' '*.cpp' '*.h')
+# third_party/ stays as its authors wrote it.
+FORMAT_FILES = $$(git ls-files '*.c' '*.cpp' '*.h' ':!third_party/')
 format:
 	clang-format -i $(FORMAT_FILES)
 

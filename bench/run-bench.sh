@@ -52,6 +52,28 @@ else
   status=1
 fi
 
+# --- person: segmentation kernels per frame and per mask, the runtime's load and model run -
+if [[ -x $build/bin/person-bench.exe ]]; then
+  start_wine
+  echo "=== person" | report
+  run_wine "$build/bin/person-bench.exe" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== person: not built ($build/bin/person-bench.exe)" | report
+  status=1
+fi
+
+# --- person preview: the whole process's CPU at 720p30 and 1080p30 in person mode, and the
+# first switch to the first frame that shows the person, on the photograph -------------
+picture=/usr/lib/python3/dist-packages/skimage/data/astronaut.png
+if [[ -x $build/bin/person-preview-bench.exe ]]; then
+  start_wine
+  echo "=== person preview" | report
+  run_wine "$build/bin/person-preview-bench.exe" "Z:$picture" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== person preview: not built ($build/bin/person-preview-bench.exe)" | report
+  status=1
+fi
+
 # --- capture: per-frame sample copy, conversion and delivery at 1920x1080 vs memcpy ---
 # Frames come from the virtual camera (mf.dll beside the program) through Wine's reader;
 # then unpaced MJPG, YUY2, NV12 and RGB32 captures through both converters.

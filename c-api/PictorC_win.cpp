@@ -142,6 +142,8 @@ PICTOR_C_API const char* PICTOR_CDECL PictorResultName(int result)
       return "PICTOR_E_OUT_OF_MEMORY";
     case PICTOR_E_INTERNAL:
       return "PICTOR_E_INTERNAL";
+    case PICTOR_E_PERSON_UNAVAILABLE:
+      return "PICTOR_E_PERSON_UNAVAILABLE";
     default:
       return "unknown result";
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 static_assert(PICTOR_RENDERER_DIRECT3D9 == prDirect3D9 && PICTOR_RENDERER_SOFTWARE == prSoftware, "renderer values");
+static_assert(PICTOR_KEYING_COLOR == kmColor && PICTOR_KEYING_PERSON == kmPerson, "keying mode values");
 
 using namespace pictorc;
 
@@ -186,6 +187,20 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, in
 {
   return SetKeying("PictorPreviewSetKeyColor", preview, [&](TPictorD3D9Preview& p) {
     p.SetChromaKeyingColor(static_cast<TRemoveBackgroundColorType>(colorType), customColor);
+  });
+}
+
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyingMode(PictorPreview preview, int mode)
+{
+  static const char kName[] = "PictorPreviewSetKeyingMode";
+  return Guarded(kName, [&] {
+    const auto object = FindPreview(kName, preview);
+    if (!object) return PICTOR_E_INVALID_HANDLE;
+    if (mode != PICTOR_KEYING_COLOR && mode != PICTOR_KEYING_PERSON)
+      return Fail(kName, PICTOR_E_INVALID_ARGUMENT, "unknown keying mode");
+    if (!object->Preview.SetKeyingMode(static_cast<TPictorKeyingMode>(mode)))
+      return Fail(kName, PICTOR_E_PERSON_UNAVAILABLE, "person segmentation unavailable");
+    return PICTOR_OK;
   });
 }
 

@@ -56,7 +56,8 @@
 #define PICTOR_E_FAILED (-4)           /* the operation failed; the log says why */
 #define PICTOR_E_IN_CALLBACK (-5)      /* start, stop or destroy from the object's own callback */
 #define PICTOR_E_OUT_OF_MEMORY (-6)
-#define PICTOR_E_INTERNAL (-7) /* an unexpected exception inside the library */
+#define PICTOR_E_INTERNAL (-7)           /* an unexpected exception inside the library */
+#define PICTOR_E_PERSON_UNAVAILABLE (-8) /* person keying: the inference runtime or model cannot be loaded */
 
 /* Text capacities in wide characters, terminating NUL included. */
 #define PICTOR_DESCR_TEXT_CAPACITY 512
@@ -129,6 +130,10 @@ typedef struct PictorParameters {
 /* Who composes the keyed preview (TPictorRenderer). */
 #define PICTOR_RENDERER_DIRECT3D9 0 /* Direct3D 9 draws and reads back each frame (the default) */
 #define PICTOR_RENDERER_SOFTWARE 1  /* composed on the CPU; no Direct3D object is made */
+
+/* Where the preview's matte comes from (TPictorKeyingMode). */
+#define PICTOR_KEYING_COLOR 0  /* the colour key (the default) */
+#define PICTOR_KEYING_PERSON 1 /* a person segmentation model: no screen needed */
 
 /* Capture states. */
 #define PICTOR_CAPTURE_IDLE 0         /* no capture, or stopped by the host */
@@ -304,6 +309,12 @@ PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSensitivity(PictorPreview preview,
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetSmoothing(PictorPreview preview, float smoothing);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetOpacity(PictorPreview preview, unsigned char opacity);
 PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyColor(PictorPreview preview, int colorType, unsigned int customColor);
+/* PICTOR_KEYING_* (TPictorD3D9Preview::SetKeyingMode, which says what the keying record
+ * means in person mode). The first switch to PICTOR_KEYING_PERSON loads the inference
+ * runtime and model from beside Pictor.dll and waits for them (about 0.3 s);
+ * PICTOR_E_PERSON_UNAVAILABLE, with a log line saying what is missing, when they cannot be
+ * loaded (always on x86: there is no runtime for it), and the mode stays as it was. */
+PICTOR_C_API int PICTOR_CDECL PictorPreviewSetKeyingMode(PictorPreview preview, int mode);
 /* For real screens, both off by default. Spill suppression: on kept pixels the key
  * colour's excess over the mean of the other two channels goes, in proportion to strength
  * (0 off .. 1 all). Edge choke: the matte shrinks by 0-3 pixels before it is softened.

@@ -22,6 +22,9 @@
 // Who composes the keyed preview (TPictorD3D9Preview::SetRenderer). Fixed at 32 bits.
 enum TPictorRenderer : int { prDirect3D9 = 0, prSoftware = 1 };
 
+// Where the matte comes from (TPictorD3D9Preview::SetKeyingMode). Fixed at 32 bits.
+enum TPictorKeyingMode : int { kmColor = 0, kmPerson = 1 };
+
 class TFPSCalculator;
 class TQDAlignedBitmap32;
 class TPictorD3D9PreviewWindow;
@@ -84,6 +87,25 @@ class TPictorD3D9Preview {
   PICTOR_API void SetSmoothing(float smoothing);
   PICTOR_API void SetOpacity(unsigned char opacity);
   PICTOR_API void SetChromaKeyingColor(TRemoveBackgroundColorType colorType, unsigned int customColor);
+  // kmColor (the default): the matte is the colour key's. kmPerson: the matte is a person
+  // segmentation model's, for a room without a screen: everything but the people in the
+  // picture is replaced. The model runs on a thread of its own on the newest frame, and
+  // every frame is keyed with the newest mask, so a slow machine updates the mask less
+  // often but never drops camera frames; until the first mask only the background shows.
+  // In person mode the keying record's Sensitivity is the person probability below which
+  // a pixel is replaced (0.5 near the default; higher trims more round the person),
+  // Opacity, the background, the renderers' edge softening and SetEdgeChoke apply as to a
+  // colour key; the key colour, Smoothing and spill suppression do not. kmPerson turns
+  // keying on (with the default record if there is none).
+  // The inference runtime (onnxruntime.dll, which needs the Visual C++ 2015-2022 runtime
+  // 14.40 or later) and the model are loaded from beside Pictor.dll at the first switch to
+  // kmPerson, which waits for that load (typically 0.3 s; a load that outlasts
+  // kPersonLoadWaitMs goes on, the call returns true and a later failure is logged); false,
+  // with a log line saying what is missing, when they cannot be loaded, and the mode stays
+  // as it was. No runtime exists for 32-bit Windows: there kmPerson is always refused.
+  // False, with an error line, for an unknown mode.
+  PICTOR_API bool SetKeyingMode(TPictorKeyingMode mode);
+  static constexpr unsigned int kPersonLoadWaitMs = 3000;
 
   // For real screens, both off by default and used only while keying is on. Spill
   // suppression: on every kept pixel the key colour's excess over the mean of the other
@@ -112,7 +134,9 @@ class TPictorD3D9Preview {
   bool ComposeInSoftware(unsigned int width, unsigned int height, unsigned char* pixels, bool topDown);
   // Keys the frame in place with the keying record and the real-screen options (nothing
   // without a keying record). Under previewLock.
-  void KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height);
+  void KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height, bool topDown);
+  // Writes the frame's alpha from the newest person mask, or 0 before there is one.
+  void KeyPerson(unsigned char* pixels, unsigned int width, unsigned int height, bool topDown);
   // Hands the composed picture to the host's callback, if any; a callback that throws
   // loses only this frame. Under previewLock.
   void Deliver(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* picture);
@@ -135,6 +159,9 @@ class TPictorD3D9Preview {
   // software output) and nulls the members; reports the frames dropped for their size
   // since the set-up.
   void ReleaseD3D9();
+  // In person mode, a segmenter for the model that suits the capture format's shape (its
+  // thread loads it; frames show the background until its first mask).
+  void ChoosePersonModelForFormat();
   // The keying record, created with the defaults when there is none. Under previewLock.
   TPictorD3D9PreviewChromaKeyingParams* KeyingParams();
 

@@ -55,42 +55,42 @@ const char* TKeyRefiner::KernelName() const
   return keyrefine::SelectRowKernels(features_).name;
 }
 
-bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
-                               const TPictorD3D9PreviewChromaKeyingParams& keying, float spill, unsigned int choke)
-{
-  if (pixels == nullptr || width == 0 || height == 0) return true;
-  const colorkey::TKeySetup key =
-      colorkey::PrepareKey(keying.Sensitivity, keying.Smoothing, keying.Opacity, keying.ColorType, keying.CustomColor);
-  colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(features_);
-  const keyrefine::TSpill suppress = keyrefine::PrepareSpill(spill, keying.ColorType, keying.CustomColor);
-  const keyrefine::TRowKernels rowKernels = keyrefine::SelectRowKernels(features_);
-  auto rowAt = [&](unsigned int y) { return pixels + std::size_t(y) * stride; };
+namespace {
 
+// keyRow(row) writes each row's matte (or leaves the one already there); the spill and the
+// choke follow, on the rows in the order the choke needs them. scratch: the choke's rows,
+// kept across frames.
+template <typename TKeyRowFn>
+bool RefineRows(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                const TKeyRowFn& keyRow, const keyrefine::TSpill& suppress, unsigned int choke,
+                const keyrefine::TRowKernels& rowKernels, std::vector<uint8_t>& scratch)
+{
+  auto rowAt = [&](unsigned int y) { return pixels + std::size_t(y) * stride; };
   choke = std::min(choke, 3u);
   bool scratchMade = true;
   const unsigned int window = 2 * choke + 1;
   if (choke != 0) {
     try {
       const std::size_t bytes = std::size_t(window) * width + width + 2 * choke;
-      if (scratch_.size() < bytes) scratch_.resize(bytes);
+      if (scratch.size() < bytes) scratch.resize(bytes);
     } catch (const std::bad_alloc&) {
       scratchMade = false;
       choke = 0;
     }
   }
   if (!suppress.on && choke == 0) {
-    for (unsigned int y = 0; y < height; ++y) keyRow(rowAt(y), width, key);
+    for (unsigned int y = 0; y < height; ++y) keyRow(rowAt(y));
     return scratchMade;
   }
 
   // Row y's eroded alpha sits in ring slot y mod window; row y is finished once row
   // y + choke is in, and the window is cut at the frame's top and bottom (repeating an
   // edge row cannot lower a minimum).
-  uint8_t* const pad = scratch_.data() + std::size_t(window) * width;
-  auto eroded = [&](unsigned int y) { return scratch_.data() + std::size_t(y % window) * width; };
+  uint8_t* const pad = scratch.data() + std::size_t(window) * width;
+  auto eroded = [&](unsigned int y) { return scratch.data() + std::size_t(y % window) * width; };
   for (unsigned int y = 0; y < height + choke; ++y) {
     if (y < height) {
-      keyRow(rowAt(y), width, key);
+      keyRow(rowAt(y));
       if (choke != 0) rowKernels.erode(eroded(y), rowAt(y), width, choke, pad);
     }
     if (y < choke) continue;
@@ -104,4 +104,28 @@ bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsign
     rowKernels.finish(rowAt(out), rows, count, width, suppress);
   }
   return scratchMade;
+}
+
+}  // namespace
+
+bool TKeyRefiner::KeyAndRefine(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                               const TPictorD3D9PreviewChromaKeyingParams& keying, float spill, unsigned int choke)
+{
+  if (pixels == nullptr || width == 0 || height == 0) return true;
+  const colorkey::TKeySetup key =
+      colorkey::PrepareKey(keying.Sensitivity, keying.Smoothing, keying.Opacity, keying.ColorType, keying.CustomColor);
+  colorkey::TKeyRow* const keyRow = colorkey::SelectKeyRow(features_);
+  return RefineRows(
+      pixels, width, height, stride, [&](unsigned char* row) { keyRow(row, width, key); },
+      keyrefine::PrepareSpill(spill, keying.ColorType, keying.CustomColor), choke,
+      keyrefine::SelectRowKernels(features_), scratch_);
+}
+
+bool TKeyRefiner::ChokeMatte(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                             unsigned int choke)
+{
+  if (pixels == nullptr || width == 0 || height == 0 || choke == 0) return true;
+  return RefineRows(
+      pixels, width, height, stride, [](unsigned char*) {}, keyrefine::TSpill(), choke,
+      keyrefine::SelectRowKernels(features_), scratch_);
 }

@@ -27,6 +27,11 @@ class TKeyRefiner {
   bool KeyAndRefine(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
                     const TPictorD3D9PreviewChromaKeyingParams& keying, float spill, unsigned int choke);
 
+  // The edge choke alone, on a matte already in the alpha bytes (a person matte); the same
+  // choke as KeyAndRefine's. False when its scratch cannot be had: nothing is changed.
+  bool ChokeMatte(unsigned char* pixels, unsigned int width, unsigned int height, unsigned int stride,
+                  unsigned int choke);
+
   // "C", "SSE2" or "AVX2": the row kernels in use.
   const char* KernelName() const;
 

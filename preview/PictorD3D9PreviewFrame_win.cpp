@@ -3,6 +3,9 @@
 // (Direct3D), or compose on the CPU into the output the host reads (software); deliver.
 #include "PictorD3D9Preview.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "common/Ownership_win.h"
 #include "kernels/AlignedBitmap.h"
 #include "kernels/ColorKey.h"
@@ -213,7 +216,7 @@ bool TPictorD3D9Preview::PictorImageReadyProc(unsigned int width, unsigned int h
   if (DropsFrameOfAnotherSize(width, height, surface.Width, surface.Height, "surfaces")) return false;
   if (!BeginFrame(device, pD3DRTSurface)) return false;
   SetDrawStates(device);
-  KeyFrame(pixels, width, height);
+  KeyFrame(pixels, width, height, topDown);
   LoadTexture(pD3D9TextureSysMemY, pD3D9TextureVidMemY, pixels, height, static_cast<int>(width * 4), topDown);
   SetPixelProgram(device, pD3D9PixelShaderBlur7x7KernelFilterD3D9, pD3D9TextureVidMemY, pBackgroundBitmap != nullptr,
                   pD3D9BackgroundTextureVidMem, width, height);
@@ -240,7 +243,7 @@ bool TPictorD3D9Preview::ComposeInSoftware(unsigned int width, unsigned int heig
     return false;
   }
   if (DropsFrameOfAnotherSize(width, height, output->Width, output->Height, "output")) return false;
-  KeyFrame(pixels, width, height);
+  KeyFrame(pixels, width, height, topDown);
   TSoftComposeFrame frame;
   frame.camera = {pixels, width, height, width * 4, !topDown};
   // The private copy of the background is stored bottom row first.
@@ -271,11 +274,13 @@ bool TPictorD3D9Preview::DropsFrameOfAnotherSize(unsigned int width, unsigned in
   return true;
 }
 
-void TPictorD3D9Preview::KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height)
+void TPictorD3D9Preview::KeyFrame(unsigned char* pixels, unsigned int width, unsigned int height, bool topDown)
 {
   TPictorD3D9PreviewState& state = *pState;
   state.screenSampler.Take(pixels, width, height, width * 4);
-  if (pChromaKeyingParams && (state.spillSuppression > 0.0f || state.edgeChoke != 0)) {
+  if (state.keyingMode == kmPerson) {
+    KeyPerson(pixels, width, height, topDown);
+  } else if (pChromaKeyingParams && (state.spillSuppression > 0.0f || state.edgeChoke != 0)) {
     if (!state.keyRefiner.KeyAndRefine(pixels, width, height, width * 4, *pChromaKeyingParams, state.spillSuppression,
                                        state.edgeChoke))
       LogError("%s no memory for the edge choke; frame keyed without it", kName);
@@ -283,6 +288,28 @@ void TPictorD3D9Preview::KeyFrame(unsigned char* pixels, unsigned int width, uns
     RemoveKeyColor(pixels, width, height, width * 4, pChromaKeyingParams->Sensitivity, pChromaKeyingParams->Smoothing,
                    pChromaKeyingParams->Opacity, pChromaKeyingParams->ColorType, pChromaKeyingParams->CustomColor);
   }
+}
+
+void TPictorD3D9Preview::KeyPerson(unsigned char* pixels, unsigned int width, unsigned int height, bool topDown)
+{
+  TPictorD3D9PreviewState& state = *pState;
+  const TPictorD3D9PreviewChromaKeyingParams keying =
+      pChromaKeyingParams ? *pChromaKeyingParams : TPictorD3D9PreviewChromaKeyingParams();
+  // The probability a kept pixel needs; a threshold at 0 or 1 would keep or replace all.
+  const float s = keying.Sensitivity;
+  const float threshold = std::isnan(s) ? 0.5f : std::min(0.99f, std::max(0.01f, s));
+  const unsigned int stride = width * 4;
+  TPersonSegmenter* segmenter = state.segmenter.get();
+  // Every second frame goes to the model: the mask still follows movement within two
+  // frames, at half the model's cost (720p30 in all: 25% of a core when every frame went).
+  if (segmenter && state.personFrames++ % 2 == 0) segmenter->SubmitFrame(pixels, width, height, stride, !topDown);
+  if (!segmenter || !segmenter->ApplyMatte(pixels, width, height, stride, !topDown, threshold, keying.Opacity)) {
+    // No mask yet (or none for frames of this size): nothing of the room shows.
+    for (size_t i = 3; i < size_t(stride) * height; i += 4) pixels[i] = 0;
+    return;
+  }
+  if (state.edgeChoke != 0 && !state.keyRefiner.ChokeMatte(pixels, width, height, stride, state.edgeChoke))
+    LogError("%s no memory for the edge choke; frame keyed without it", kName);
 }
 
 void TPictorD3D9Preview::Deliver(unsigned int width, unsigned int height, unsigned int pitch, unsigned char* picture)

@@ -13,6 +13,7 @@
 #include "kernels/KeyRefine.h"
 #include "kernels/KeySample.h"
 #include "kernels/SoftCompose.h"
+#include "person/PersonSegmenter_win.h"
 
 struct TPictorD3D9PreviewState {
   // The converter and the renderer the next StartPreview sets up; the renderer the running
@@ -36,6 +37,13 @@ struct TPictorD3D9PreviewState {
   // format's size, rows top first, made by InitSoftware).
   TSoftCompositor softCompositor;
   std::unique_ptr<TQDAlignedBitmap32> softOutput;
+  // Person mode (under previewLock): its segmenter, made at the mode's first use and kept
+  // while the preview lives (a failed one is dropped, so the next switch tries again), and
+  // the model file it runs.
+  TPictorKeyingMode keyingMode = kmColor;
+  std::unique_ptr<TPersonSegmenter> segmenter;
+  const wchar_t* personModel = nullptr;
+  unsigned int personFrames = 0;  // frames keyed in person mode
   // d3d9.dll, loaded by the first Direct3D set-up and freed by the destructor after every
   // Direct3D object; null while the preview has used only the software renderer.
   HMODULE hDirect3DModule = nullptr;

@@ -9,6 +9,7 @@
 #include "log/Log.h"
 #include "log/LogTrace.h"
 #include "media/FPSCalculator.h"
+#include "person/OnnxSegmentationModel_win.h"
 #include "preview/PictorD3D9PreviewState.h"
 #include "window/PictorD3D9PreviewWindow.h"
 
@@ -38,6 +39,24 @@ TQDAlignedBitmap32* CopyBackground(const TPictorD3D9PreviewImage& image)
 bool OnFrameThread(const TPictorD3D9PreviewState* state)
 {
   return state && state->frameThread.load() == GetCurrentThreadId();
+}
+
+// The person model for the capture format's shape (the landscape one before a format is
+// known: most cameras are 16:9).
+TPersonModelChoice PersonModelFor(const TPictorFormat& format)
+{
+  return format.Width && format.Height ? ChoosePersonModel(format.Width, format.Height) : ChoosePersonModel(16, 9);
+}
+
+// A segmenter for that model, its thread started (loading). Null, with its line, when
+// not even the thread could be had.
+std::unique_ptr<TPersonSegmenter> StartSegmenter(const TPersonModelChoice& model)
+{
+  std::unique_ptr<TPersonSegmenter> segmenter(new (std::nothrow) TPersonSegmenter(
+      std::unique_ptr<TSegmentationModel>(new (std::nothrow) TOnnxSegmentationModel(LibraryDirectory(), model))));
+  if (segmenter && !segmenter->Start()) segmenter.reset();
+  if (!segmenter) LogError("TPictorD3D9Preview person segmentation could not be started");
+  return segmenter;
 }
 
 }  // namespace
@@ -148,6 +167,7 @@ bool TPictorD3D9Preview::StartPreview(const wchar_t* cameraId, int formatIndex, 
       pCamera->SetConversion(pState->conversion);
       pCamera->SetAutoReconnect(pState->autoReconnect);
       captureFormat = pCamera->GetPictorFormatByIndex(cameraId, formatIndex);
+      ChoosePersonModelForFormat();
       if (software ? !InitSoftware() : !InitD3D9()) {
         LogError("%s %s failed", kName, software ? "InitSoftware" : "InitD3D9");
         // No format: the camera could not be opened. A start of the capture, refused at
@@ -257,6 +277,56 @@ void TPictorD3D9Preview::SetChromaKeyingColor(TRemoveBackgroundColorType colorTy
     params->ColorType = colorType;
     params->CustomColor = customColor;
   }
+}
+
+bool TPictorD3D9Preview::SetKeyingMode(TPictorKeyingMode mode)
+{
+  static const char kName[] = "TPictorD3D9Preview::SetKeyingMode";
+  TLogScope scope(kName);
+  if (mode != kmColor && mode != kmPerson) {
+    LogError("%s unknown keying mode %d", kName, static_cast<int>(mode));
+    return scope.Returns(false);
+  }
+  if (!pState) return scope.Returns(false);
+  TPersonSegmenter* segmenter = nullptr;
+  {
+    const TCriticalSectionHold hold(previewLock);
+    if (mode == kmColor || pState->segmenter) {
+      if (mode == kmPerson) KeyingParams();
+      pState->keyingMode = mode;
+      LogInfo("%s %d", kName, static_cast<int>(mode));
+      return scope.Returns(true);
+    }
+    const TPersonModelChoice model = PersonModelFor(captureFormat);
+    pState->segmenter = StartSegmenter(model);
+    pState->personModel = model.file;
+    segmenter = pState->segmenter.get();
+  }
+  // The load is waited for without the lock: frames go on being keyed meanwhile. The
+  // segmenter stays until the preview goes or this call drops it.
+  const TPersonStatus status = segmenter ? segmenter->WaitForLoad(kPersonLoadWaitMs) : psFailed;
+  const TCriticalSectionHold hold(previewLock);
+  if (status != psReady && status != psLoading) {
+    LogError("%s person mode unavailable: %s", kName, PersonStatusName(status));
+    pState->segmenter.reset();
+    return scope.Returns(false);
+  }
+  if (status == psLoading) LogInfo("%s the person model is still loading after %u ms", kName, kPersonLoadWaitMs);
+  KeyingParams();
+  pState->keyingMode = kmPerson;
+  LogInfo("%s %d", kName, static_cast<int>(mode));
+  return scope.Returns(true);
+}
+
+void TPictorD3D9Preview::ChoosePersonModelForFormat()
+{
+  const TCriticalSectionHold hold(previewLock);
+  if (!pState->segmenter) return;
+  const TPersonModelChoice model = PersonModelFor(captureFormat);
+  if (pState->personModel == model.file) return;
+  LogInfo("TPictorD3D9Preview person model %S for %ux%u", model.file, captureFormat.Width, captureFormat.Height);
+  pState->segmenter = StartSegmenter(model);
+  pState->personModel = model.file;
 }
 
 void TPictorD3D9Preview::SetBackground(TPictorD3D9PreviewImage* image)

@@ -154,6 +154,7 @@ namespace Pictor
         public const int EInCallback = -5;
         public const int EOutOfMemory = -6;
         public const int EInternal = -7;
+        public const int EPersonUnavailable = -8;
 
         public const int DescrTextCapacity = 512;
         public const int FormatNameCapacity = 256;
@@ -167,6 +168,8 @@ namespace Pictor
         public const int ConversionBuiltIn = 1;
         public const int RendererDirect3D9 = 0;
         public const int RendererSoftware = 1;
+        public const int KeyingColor = 0;
+        public const int KeyingPerson = 1;
         public const int CaptureIdle = 0;
         public const int CaptureRunning = 1;
         public const int CaptureEnded = 2;
@@ -231,6 +234,7 @@ namespace Pictor
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetSmoothing(IntPtr preview, float smoothing);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetOpacity(IntPtr preview, byte opacity);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetKeyColor(IntPtr preview, int colorType, uint customColor);
+        [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetKeyingMode(IntPtr preview, int mode);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetSpillSuppression(IntPtr preview, float strength);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSetEdgeChoke(IntPtr preview, uint pixels);
         [DllImport(Dll, CallingConvention = Cdecl)] public static extern int PictorPreviewSampleKeyColor(IntPtr preview, out uint color);

@@ -5,6 +5,7 @@
 // unevenly lit, spill on the subject's outline, a soft outline) with the key colour
 // sampled from the picture, without and with spill suppression and edge choke. A third
 // runs a 1080p preview with each renderer (software and Direct3D 9) and prints their rates.
+// A fourth keys a person without a screen: a photograph's person kept over the background.
 #include "Demo.h"
 
 #include "Pictor.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -148,22 +150,31 @@ bool FirstFormatOf(int chosen, std::vector<TPictorDescr>& cameras, TPictorFormat
 }
 
 // Sets the virtual camera, when the demo runs beside it, to `config` and picks its first
-// camera; with a real camera, camera options.camera. Lists the cameras into `cameras` and
-// gives the chosen one's first format. On success COM is initialised for the caller to
-// end; false (with a line) when the camera cannot be had.
-bool OpenCamera(const char* config, const DemoOptions& options, ConfigureFn* configure,
-                std::vector<TPictorDescr>& cameras, int* chosen, TPictorFormat* format)
+// camera; with a real camera, camera options.camera. Runs `run` with COM initialised on the
+// chosen camera's link and first format and a generated background of its size, then
+// restores the virtual camera's default set for later sections. False (with a line) when
+// the camera cannot be had, else what `run` returns.
+bool OnCamera(const char* config, const DemoOptions& options,
+              const std::function<bool(const wchar_t*, const TPictorFormat&, TPictorD3D9PreviewImage*)>& run)
 {
-  *configure = VirtualCameraConfigure();
-  if (*configure && (*configure)(config, nullptr, 0) != 0) {
+  const ConfigureFn configure = VirtualCameraConfigure();
+  if (configure && configure(config, nullptr, 0) != 0) {
     std::printf("  the virtual camera refused the set-up\n");
     return false;
   }
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  *chosen = *configure ? 0 : options.camera;
-  if (FirstFormatOf(*chosen, cameras, format)) return true;
+  std::vector<TPictorDescr> cameras(16);
+  const int chosen = configure ? 0 : options.camera;
+  TPictorFormat format;
+  bool ok = FirstFormatOf(chosen, cameras, &format);
+  if (ok) {
+    std::vector<unsigned char> pixels = MakeBackground(format.Width, format.Height);
+    TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, pixels.data(), true);
+    ok = run(cameras[chosen].SymbolicLink, format, &background);
+  }
   CoUninitialize();
-  return false;
+  if (configure) configure(nullptr, nullptr, 0);
+  return ok;
 }
 
 bool RunPreview(const DemoOptions& options)
@@ -285,93 +296,121 @@ void WaitForFrames(Shot& shot, int frames)
 bool RunRealScreen(const DemoOptions& options)
 {
   // The virtual camera plays a real screen; with a real camera its own picture is used.
-  ConfigureFn configure;
-  std::vector<TPictorDescr> cameras(16);
-  int chosen;
-  TPictorFormat format;
-  if (!OpenCamera("camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
-                  "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
-                  "format subtype=RGB32 size=1280x720 rate=30/1\n",
-                  options, &configure, cameras, &chosen, &format))
-    return false;
-  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
-  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
-  Shot keyed;
-  bool ok = false;
-  {
+  const char* config =
+      "camera name=\"Real Screen\" link=\\\\?\\virtualcam#real-screen pattern=greenscreen "
+      "screen=3CAA50 uneven=20 spill=40 soft-edge=1\n"
+      "format subtype=RGB32 size=1280x720 rate=30/1\n";
+  return OnCamera(config, options, [&](const wchar_t* link, const TPictorFormat&, TPictorD3D9PreviewImage* background) {
+    Shot keyed;
     TPictorD3D9Preview preview;
     TPictorD3D9PreviewChromaKeyingParams params;
-    if (preview.StartPreview(cameras[chosen].SymbolicLink, 0, false, &background, &params, OnKeyedFrame, &keyed)) {
-      WaitForFrames(keyed, 2);
-      unsigned int colour = 0;
-      if (preview.SampleKeyColor(&colour)) {
-        std::printf("  sampled key colour %06X\n", colour);
-        preview.SetChromaKeyingColor(rbcCustom, colour);
-        WaitForFrames(keyed, 3);
-        ok = Save(options.outputDir + "/realscreen-options-off.png", keyed);
-        preview.SetSpillSuppression(1.0f);
-        preview.SetEdgeChoke(1);
-        WaitForFrames(keyed, 3);
-        ok &= Save(options.outputDir + "/realscreen-spill1-choke1.png", keyed);
-      } else {
-        std::printf("  no screen found in the picture\n");
-      }
+    if (!preview.StartPreview(link, 0, false, background, &params, OnKeyedFrame, &keyed)) return false;
+    WaitForFrames(keyed, 2);
+    unsigned int colour = 0;
+    if (!preview.SampleKeyColor(&colour)) {
+      std::printf("  no screen found in the picture\n");
+      return false;
     }
-  }
-  CoUninitialize();
-  if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
-  return ok;
+    std::printf("  sampled key colour %06X\n", colour);
+    preview.SetChromaKeyingColor(rbcCustom, colour);
+    WaitForFrames(keyed, 3);
+    bool ok = Save(options.outputDir + "/realscreen-options-off.png", keyed);
+    preview.SetSpillSuppression(1.0f);
+    preview.SetEdgeChoke(1);
+    WaitForFrames(keyed, 3);
+    return Save(options.outputDir + "/realscreen-spill1-choke1.png", keyed) && ok;
+  });
+}
+
+// How many composites have come so far, and at what rate.
+int Count(Shot& shot)
+{
+  std::lock_guard<std::mutex> lock(shot.mutex);
+  return shot.count;
+}
+double Rate(Shot& shot)
+{
+  std::lock_guard<std::mutex> lock(shot.mutex);
+  return shot.count > 1 ? (shot.count - 1) / (shot.lastSeconds - shot.firstSeconds) : 0.0;
 }
 
 bool RunSoftwarePreview(const DemoOptions& options)
 {
   // A 1080p green screen from the virtual camera; with a real camera its first format.
-  ConfigureFn configure;
-  std::vector<TPictorDescr> cameras(16);
-  int chosen;
-  TPictorFormat format;
-  if (!OpenCamera("camera name=\"Green Screen 1080p\" link=\\\\?\\virtualcam#green-1080p pattern=greenscreen\n"
-                  "format subtype=RGB32 size=1920x1080 rate=30/1\n",
-                  options, &configure, cameras, &chosen, &format))
-    return false;
-  std::vector<unsigned char> backgroundPixels = MakeBackground(format.Width, format.Height);
-  TPictorD3D9PreviewImage background(format.Width, format.Height, format.Width * 4, backgroundPixels.data(), true);
-  const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
-  bool ok = true;
-  const struct {
-    TPictorRenderer renderer;
-    const char* name;
-    const char* png;
-  } runs[] = {{prSoftware, "software", "/preview-software-1080p.png"},
-              {prDirect3D9, "Direct3D 9", "/preview-direct3d9-1080p.png"}};
-  for (const auto& run : runs) {
-    Shot keyed;
-    TPictorD3D9Preview preview;
-    preview.SetRenderer(run.renderer);
-    TPictorD3D9PreviewChromaKeyingParams params;
-    if (!preview.StartPreview(cameras[chosen].SymbolicLink, 0, false, &background, &params, OnKeyedFrame, &keyed)) {
-      std::printf("  %s: StartPreview failed (see the log)\n", run.name);
-      ok = false;
-      continue;
-    }
-    Sleep(runMs);
-    {
-      // The rate before the picture is saved: saving holds up the frames meanwhile.
-      std::lock_guard<std::mutex> lock(keyed.mutex);
-      const double rate = keyed.count > 1 ? (keyed.count - 1) / (keyed.lastSeconds - keyed.firstSeconds) : 0.0;
-      std::printf("  %ux%u keyed preview, %s renderer: %d frames, %.1f frames/s (the camera gives 30)\n", format.Width,
-                  format.Height, run.name, keyed.count, rate);
-      ok &= keyed.count > 0;
-    }
-    ok &= Save(options.outputDir + run.png, keyed);
-  }
-  CoUninitialize();
-  if (configure) configure(nullptr, nullptr, 0);  // the default cameras again for later sections
-  return ok;
+  const char* config =
+      "camera name=\"Green Screen 1080p\" link=\\\\?\\virtualcam#green-1080p pattern=greenscreen\n"
+      "format subtype=RGB32 size=1920x1080 rate=30/1\n";
+  return OnCamera(
+      config, options, [&](const wchar_t* link, const TPictorFormat& format, TPictorD3D9PreviewImage* background) {
+        const DWORD runMs = DWORD(options.seconds > 0 ? options.seconds : 1) * 1000;
+        bool ok = true;
+        const struct {
+          TPictorRenderer renderer;
+          const char* name;
+          const char* png;
+        } runs[] = {{prSoftware, "software", "/preview-software-1080p.png"},
+                    {prDirect3D9, "Direct3D 9", "/preview-direct3d9-1080p.png"}};
+        for (const auto& run : runs) {
+          Shot keyed;
+          TPictorD3D9Preview preview;
+          preview.SetRenderer(run.renderer);
+          TPictorD3D9PreviewChromaKeyingParams params;
+          if (!preview.StartPreview(link, 0, false, background, &params, OnKeyedFrame, &keyed)) {
+            std::printf("  %s: StartPreview failed (see the log)\n", run.name);
+            ok = false;
+            continue;
+          }
+          Sleep(runMs);
+          // The rate before the picture is saved: saving holds up the frames meanwhile.
+          std::printf("  %ux%u keyed preview, %s renderer: %d frames, %.1f frames/s (the camera gives 30)\n",
+                      format.Width, format.Height, run.name, Count(keyed), Rate(keyed));
+          ok &= Count(keyed) > 0;
+          ok &= Save(options.outputDir + run.png, keyed);
+        }
+        return ok;
+      });
+}
+
+bool RunPerson(const DemoOptions& options)
+{
+  // A photograph of a person (Debian's public-domain astronaut.png) as the virtual camera's
+  // picture, with a sensor's grain; with a real camera, whoever is in front of it.
+  const char* config =
+      "camera name=\"Person\" link=\\\\?\\virtualcam#person noise=4 "
+      "pattern=picture:Z:/usr/lib/python3/dist-packages/skimage/data/astronaut.png\n"
+      "format subtype=RGB32 size=1280x720 rate=30/1\n";
+  return OnCamera(config, options,
+                  [&](const wchar_t* link, const TPictorFormat& format, TPictorD3D9PreviewImage* background) {
+                    Shot keyed;
+                    TPictorD3D9Preview preview;
+                    preview.SetRenderer(prSoftware);
+                    const double start = Seconds();
+                    if (!preview.SetKeyingMode(kmPerson)) {
+                      std::printf(
+                          "  person keying unavailable: onnxruntime.dll or the model is not beside "
+                          "Pictor.dll (see the log)\n");
+                      return false;
+                    }
+                    std::printf("  inference runtime and model loaded in %.0f ms\n", 1000.0 * (Seconds() - start));
+                    if (!preview.StartPreview(link, 0, false, background, nullptr, OnKeyedFrame, &keyed)) return false;
+                    WaitForFrames(keyed, 30);
+                    std::printf(
+                        "  %ux%u person keying, software renderer: %d frames, %.1f frames/s (the camera "
+                        "gives 30)\n",
+                        format.Width, format.Height, Count(keyed), Rate(keyed));
+                    bool ok = Save(options.outputDir + "/person-keyed.png", keyed);
+                    preview.SetEdgeChoke(2);
+                    preview.SetOpacity(220);
+                    WaitForFrames(keyed, 5);
+                    return Save(options.outputDir + "/person-choke2-opacity220.png", keyed) && ok;
+                  });
 }
 
 }  // namespace
 
+PICTOR_DEMO_SECTION(46, "person",
+                    "a photograph's person kept over a generated background without a screen (person keying), as PNG",
+                    RunPerson);
 PICTOR_DEMO_SECTION(40, "preview", "keyed preview of the green-screen camera over a generated background, as PNG",
                     RunPreview);
 PICTOR_DEMO_SECTION(45, "realscreen",

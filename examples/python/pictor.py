@@ -27,6 +27,7 @@ PICTOR_E_FAILED = -4
 PICTOR_E_IN_CALLBACK = -5
 PICTOR_E_OUT_OF_MEMORY = -6
 PICTOR_E_INTERNAL = -7
+PICTOR_E_PERSON_UNAVAILABLE = -8
 
 PICTOR_DESCR_TEXT_CAPACITY = 512
 PICTOR_FORMAT_NAME_CAPACITY = 256
@@ -36,6 +37,7 @@ PICTOR_CAMERA_CONTROL_COUNT = 7
 PICTOR_KEY_GREEN, PICTOR_KEY_BLUE, PICTOR_KEY_CUSTOM = 0, 1, 2
 PICTOR_CONVERSION_SYSTEM, PICTOR_CONVERSION_BUILT_IN = 0, 1
 PICTOR_RENDERER_DIRECT3D9, PICTOR_RENDERER_SOFTWARE = 0, 1
+PICTOR_KEYING_COLOR, PICTOR_KEYING_PERSON = 0, 1
 PICTOR_CAPTURE_IDLE, PICTOR_CAPTURE_RUNNING, PICTOR_CAPTURE_ENDED, PICTOR_CAPTURE_RECONNECTING = 0, 1, 2, 3
 PICTOR_CAPTURE_STATUS_EX_MIN_SIZE = 48
 
@@ -160,6 +162,7 @@ FUNCTIONS = {
     "PictorPreviewSetSmoothing": (c_int, [_H, c_float]),
     "PictorPreviewSetOpacity": (c_int, [_H, c_ubyte]),
     "PictorPreviewSetKeyColor": (c_int, [_H, c_int, c_uint]),
+    "PictorPreviewSetKeyingMode": (c_int, [_H, c_int]),
     "PictorPreviewSetSpillSuppression": (c_int, [_H, c_float]),
     "PictorPreviewSetEdgeChoke": (c_int, [_H, c_uint]),
     "PictorPreviewSampleKeyColor": (c_int, [_H, POINTER(c_uint)]),

@@ -85,6 +85,7 @@ void TCameraSession::Launch()
   TPictorD3D9PreviewChromaKeyingParams keying(settings_.sensitivity, settings_.smoothing,
                                               static_cast<unsigned char>(settings_.opacity),
                                               ColorType(settings_.keying), settings_.keyColor);
+  ApplyKeyingMode(TKeyChoice::Off);
   const bool keyed = settings_.keying != TKeyChoice::Off;
   keyed_ |= keyed;
   state_ = TSessionState::Starting;
@@ -107,6 +108,16 @@ void TCameraSession::ApplyKeying()
   preview_->SetOpacity(static_cast<unsigned char>(settings_.opacity));
 }
 
+void TCameraSession::ApplyKeyingMode(TKeyChoice fallback)
+{
+  if (!preview_) return;
+  const bool person = settings_.keying == TKeyChoice::Person;
+  personRefused_ = person && !preview_->SetKeyingMode(kmPerson);
+  if (!person) preview_->SetKeyingMode(kmColor);
+  // The runtime or model is not beside Pictor.dll (the log says which).
+  if (personRefused_) settings_.keying = fallback;
+}
+
 void TCameraSession::ApplyBackground()
 {
   if (!preview_) return;
@@ -124,12 +135,14 @@ void TCameraSession::ApplyBackground()
 void TCameraSession::SetKeying(TKeyChoice keying, unsigned int keyColor)
 {
   const bool restart = keying == TKeyChoice::Off && settings_.keying != TKeyChoice::Off && preview_;
+  const TKeyChoice previous = settings_.keying;
   settings_.keying = keying;
   settings_.keyColor = keyColor;
   if (restart) {
     preview_->StopPreview();
     Launch();
   } else {
+    ApplyKeyingMode(previous);
     ApplyKeying();
   }
 }

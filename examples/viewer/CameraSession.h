@@ -71,6 +71,8 @@ class TCameraSession {
 
   TSessionState State() const { return state_; }
   const std::wstring& Reason() const { return reason_; }  // why it is reconnecting or ended
+  // True once person keying was asked for and refused (its runtime or model is missing).
+  bool PersonRefused() const { return personRefused_; }
   const TPreviewSettings& Settings() const { return settings_; }
   TFrameMailbox& Mailbox() { return mailbox_; }
   // The preview's measured rate, and the camera's frames it dropped (its consumer busy).
@@ -82,6 +84,9 @@ class TCameraSession {
                           void* context);
   void Launch();
   void ApplyKeying();
+  // The preview's keying mode from the choice; a refused person mode falls back to
+  // `fallback`, a choice the preview is in already.
+  void ApplyKeyingMode(TKeyChoice fallback);
   void ApplyBackground();
   // The preview has ended (or did not start): why, and wait to retry when reconnecting.
   void Wait(const std::wstring& reason);
@@ -91,6 +96,7 @@ class TCameraSession {
   TFrameMailbox mailbox_;
   TPreviewSettings settings_;
   bool reconnect_ = true;
+  bool personRefused_ = false;
   TSessionState state_ = TSessionState::NoCamera;
   std::wstring reason_;
   std::unique_ptr<TPictorD3D9Preview> preview_;

@@ -57,7 +57,8 @@ const wchar_t* ViewerUsage()
          L"                        or the Windows Color Converter\n"
          L"  --renderer software|d3d9\n"
          L"                        who composes the keyed picture (default: software)\n"
-         L"  --keying off|green|blue|custom\n"
+         L"  --keying off|green|blue|custom|person\n"
+         L"                        person: the people kept, the room replaced (no screen needed)\n"
          L"  --key-colour RRGGBB|sample\n"
          L"                        the custom key colour, or the one sampled from the picture\n"
          L"  --sensitivity 0..1  --smoothing 0..1  --opacity 0..255\n"
@@ -106,9 +107,9 @@ bool ParseViewerOptions(int argc, wchar_t** argv, TViewerOptions* options, std::
       ok = Equal(value, L"software") || Equal(value, L"d3d9");
       o.direct3D = Equal(value, L"d3d9");
     } else if (Equal(name, L"--keying")) {
-      const wchar_t* names[] = {L"off", L"green", L"blue", L"custom"};
+      const wchar_t* names[] = {L"off", L"green", L"blue", L"custom", L"person"};
       ok = false;
-      for (int k = 0; k < 4; ++k)
+      for (int k = 0; k < 5; ++k)
         if (Equal(value, names[k])) o.keying = static_cast<TKeyChoice>(k), ok = true;
     } else if (Equal(name, L"--key-colour") || Equal(name, L"--key-color")) {
       // A sampled colour keys from the first frame that shows a screen; nothing before.

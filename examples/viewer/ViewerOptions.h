@@ -5,7 +5,7 @@
 #include <string>
 
 // The keying choices of the panel, in its list's order.
-enum class TKeyChoice : int { Off, Green, Blue, Custom };
+enum class TKeyChoice : int { Off, Green, Blue, Custom, Person };
 enum class TBackgroundChoice : int { None, Black, Image };
 
 struct TViewerOptions {

@@ -250,10 +250,10 @@ void TViewerWindow::CreateControls()
       Child(WC_BUTTONW, L"Reconnect when the camera comes back", WS_TABSTOP | BS_AUTOCHECKBOX, kIdReconnect);
   SendMessageW(reconnectBox_, BM_SETCHECK, options_.reconnect ? BST_CHECKED : BST_UNCHECKED, 0);
 
-  // Keying modes in TKeyChoice's order. A mode that keys something other than a colour
-  // (a person) is one more entry here and in TKeyChoice.
+  // Keying modes in TKeyChoice's order.
   keyCombo_ = Child(WC_COMBOBOXW, L"", list, kIdKey);
-  Fill(keyCombo_, {L"Off", L"Green screen", L"Blue screen", L"Custom colour"}, int(options_.keying));
+  Fill(keyCombo_, {L"Off", L"Green screen", L"Blue screen", L"Custom colour", L"Person (no screen)"},
+       int(options_.keying));
   swatch_ = Child(WC_STATICW, L"", SS_NOTIFY | WS_BORDER, -1);
   pickButton_ = Child(WC_BUTTONW, L"Pick key colour", WS_TABSTOP | BS_PUSHBUTTON, kIdPick);
   for (int i = 0; i < 5; ++i) keyRows_[i] = Slider(kKeySliderNames[i], kIdKeySlider + i, 0, kKeySliderMax[i], false);

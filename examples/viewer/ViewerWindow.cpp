@@ -345,6 +345,7 @@ void TViewerWindow::UpdateStatus(bool closed)
       break;
   }
   if (session_ && !session_->Reason().empty()) state += L": " + session_->Reason();
+  if (session_ && session_->PersonRefused()) state += L" (person keying unavailable: its runtime or model is missing)";
   wchar_t text[64];
   std::swprintf(text, 64, L"%.1f fps", current == TSessionState::Running ? session_->FrameRate() : 0.0);
   rate = text;

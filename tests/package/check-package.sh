@@ -23,6 +23,10 @@ for f in bin/Pictor.dll bin/pictor-logserver.exe bin/pictor-viewer.exe bin/virtu
   [[ -f $root/$f ]] || fail "missing $f"
 done
 [[ ! -e $root/bin/mf.dll ]] || fail "the virtual camera sits beside Pictor.dll"
+# Person keying's runtime and models beside Pictor.dll (x64: no runtime exists for x86).
+for f in bin/onnxruntime.dll bin/selfie_segmentation_landscape.onnx bin/selfie_segmentation.onnx; do
+  if [[ $arch == x86 ]]; then [[ ! -e $root/$f ]] || fail "$f in the x86 package"; else [[ -f $root/$f ]] || fail "missing $f"; fi
+done
 
 declared=$(sed -nE 's/^PICTOR_C_API .* PICTOR_CDECL (Pictor[A-Za-z0-9]+)\(.*/\1/p' "$root/include/PictorC.h" | sort)
 all_exports=$("${binutils}objdump" -p "$root/bin/Pictor.dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |

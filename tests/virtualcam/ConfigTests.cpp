@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
 
 #include "tools/virtualcam/FramePattern.h"
 #include "tools/virtualcam/VirtualCamConfig.h"
@@ -64,6 +70,7 @@ TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras)
       {"camera link=a stream-error-after=-1\n", 1},
       {"camera link=a\nformat subtype=YUY2 size=640x480 huffman-tables=0\n", 2},
       {"camera link=a pattern=solid:12345\n", 1},
+      {"camera link=a pattern=picture:no-such-file.png\n", 1},
       {"camera link=a screen=00FF0G\n", 1},
       {"camera link=a spill=101\n", 1},
       {"camera name=\"open link=a\n", 1},
@@ -75,6 +82,35 @@ TEST(VirtualCamConfig, ErrorsNameTheirLineAndLeaveNoCameras)
     EXPECT_FALSE(r.error.empty()) << c.text;
     EXPECT_TRUE(r.cameras.empty()) << c.text;
   }
+}
+
+TEST(VirtualCamPicture, PictureFileIsScaledToFitCentredOnBlackWithGrain)
+{
+  // 4 x 2: red left half, blue right half; in a 16 x 16 frame it fills rows 4..11.
+  const uint8_t png[4 * 2 * 3] = {255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255,
+                                  255, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255};
+  const std::string path = ::testing::TempDir() + "virtualcam-picture.png";
+  ASSERT_TRUE(stbi_write_png(path.c_str(), 4, 2, 3, png, 12));
+  const ParseResult r = ParseConfig("camera link=a pattern=picture:" + path + "\n");
+  ASSERT_EQ(r.errorLine, 0) << r.error;
+  std::vector<uint8_t> rgb;
+  RenderRgb(r.cameras[0].pattern, 16, 16, 0, &rgb);
+  auto at = [&](int x, int y, int c) { return int(rgb[(y * 16 + x) * 3 + c]); };
+  for (int x = 0; x < 16; ++x) EXPECT_TRUE(at(x, 3, 0) == 0 && at(x, 12, 2) == 0) << x;
+  EXPECT_TRUE(at(0, 4, 0) == 255 && at(0, 4, 2) == 0 && at(15, 11, 2) == 255 && at(15, 11, 0) == 0);
+  EXPECT_TRUE(at(7, 8, 0) > at(7, 8, 2) && at(8, 8, 2) > at(8, 8, 0));  // the halves meet in the middle
+
+  Pattern grainy = r.cameras[0].pattern;
+  grainy.noise = 8;
+  std::vector<uint8_t> noisy;
+  RenderRgb(grainy, 16, 16, 0, &noisy);
+  int changed = 0;
+  for (size_t i = 0; i < rgb.size(); ++i) {
+    EXPECT_LE(std::abs(int(noisy[i]) - int(rgb[i])), 8);
+    changed += noisy[i] != rgb[i];
+  }
+  EXPECT_GT(changed, int(rgb.size()) / 2);
+  std::remove(path.c_str());
 }
 
 TEST(VirtualCamPicture, YuvSamplesAreBt601LimitedRangeOfTheBars)

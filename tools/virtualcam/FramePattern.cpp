@@ -51,6 +51,50 @@ void BlockSums(const uint8_t* rgb, uint32_t width, uint32_t x, uint32_t y, uint3
   }
 }
 
+// Where a picture lands in a width x height frame: scaled to fit with its aspect ratio
+// kept, centred; pixel centres map onto pixel centres.
+struct PictureFit {
+  const PictureData* picture;
+  int64_t left, top, width, height;  // the scaled picture's place in the frame
+};
+
+PictureFit FitPicture(const PictureData* picture, uint32_t width, uint32_t height)
+{
+  PictureFit fit{picture, 0, 0, 0, 0};
+  if (!picture || picture->width == 0 || picture->height == 0) return fit;
+  const double scale =
+      std::min(static_cast<double>(width) / picture->width, static_cast<double>(height) / picture->height);
+  fit.width = std::max<int64_t>(1, std::llround(picture->width * scale));
+  fit.height = std::max<int64_t>(1, std::llround(picture->height * scale));
+  fit.left = (static_cast<int64_t>(width) - fit.width) / 2;
+  fit.top = (static_cast<int64_t>(height) - fit.height) / 2;
+  return fit;
+}
+
+// The picture sampled bilinearly at frame pixel (x, y); black outside it.
+Rgb PicturePixel(const PictureFit& fit, uint32_t x, uint32_t y)
+{
+  const int64_t px = static_cast<int64_t>(x) - fit.left, py = static_cast<int64_t>(y) - fit.top;
+  if (px < 0 || py < 0 || px >= fit.width || py >= fit.height) return Rgb{0, 0, 0};
+  const PictureData& p = *fit.picture;
+  auto source = [](int64_t i, int64_t to, uint32_t from, uint32_t* i0, uint32_t* i1) {
+    const double s = std::min(std::max((i + 0.5) * from / to - 0.5, 0.0), from - 1.0);
+    *i0 = static_cast<uint32_t>(s);
+    *i1 = std::min(*i0 + 1, from - 1);
+    return s - *i0;
+  };
+  uint32_t x0, x1, y0, y1;
+  const double fx = source(px, fit.width, p.width, &x0, &x1), fy = source(py, fit.height, p.height, &y0, &y1);
+  auto at = [&](uint32_t xx, uint32_t yy, int c) { return p.rgb[(static_cast<size_t>(yy) * p.width + xx) * 3 + c]; };
+  uint8_t c[3];
+  for (int k = 0; k < 3; ++k) {
+    const double top = at(x0, y0, k) * (1 - fx) + at(x1, y0, k) * fx;
+    const double bottom = at(x0, y1, k) * (1 - fx) + at(x1, y1, k) * fx;
+    c[k] = static_cast<uint8_t>(std::lround(top * (1 - fy) + bottom * fy));
+  }
+  return Rgb{c[0], c[1], c[2]};
+}
+
 // a mixed `percent` percent towards b, rounded.
 Rgb Mix(Rgb a, Rgb b, int percent)
 {
@@ -118,6 +162,7 @@ void RenderRgbRegion(const Pattern& pattern, uint32_t width, uint32_t height, ui
   // of several grains differ in length as a webcam's frames do.
   const int amplitude = grain ? pattern.noise * 3 / 4 : pattern.noise;
   const int64_t centreX = SubjectCentreX(width, height, frame);
+  const PictureFit fit = FitPicture(pattern.picture.get(), width, height);
   uint8_t* p = rgb->data();
   for (uint32_t y = region.y; y < region.y + region.height; ++y) {
     for (uint32_t x = region.x; x < region.x + region.width; ++x, p += 3) {
@@ -131,6 +176,9 @@ void RenderRgbRegion(const Pattern& pattern, uint32_t width, uint32_t height, ui
           break;
         case PatternKind::Solid:
           c = Rgb{pattern.r, pattern.g, pattern.b};
+          break;
+        case PatternKind::Picture:
+          c = fit.picture ? PicturePixel(fit, x, y) : Rgb{0, 0, 0};
           break;
         case PatternKind::GreenScreen: {
           // Horizontal distance measured around the wrap, so the disc re-enters on the left;

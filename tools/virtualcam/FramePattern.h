@@ -11,6 +11,8 @@
 //    subject's outline, an anti-aliased outline (Pattern).
 //  - marker: rows [0, h/2) kMarkerTop (red), rows [h/2, h) kMarkerBottom (blue).
 //  - solid:RRGGBB: one colour.
+//  - picture:FILE: a PNG scaled to fit the frame with its aspect ratio kept (bilinear),
+//    centred on black.
 // A camera's noise=A adds a fixed grain of up to +-A levels to every channel (the same
 // in every frame), which gives MJPG frames a webcam's size; the colours are then not exact.
 // YUV subtypes use BT.601 limited range (Y 16..235); chroma of a 2x1 (YUY2) or 2x2

@@ -147,7 +147,7 @@ bool ParseHexColour(const std::string& s, Rgb* out)
   return true;
 }
 
-bool ParsePattern(const std::string& s, Pattern* p)
+bool ParsePattern(const std::string& s, Pattern* p, std::string* error)
 {
   if (s == "bars")
     p->kind = PatternKind::Bars;
@@ -162,6 +162,9 @@ bool ParsePattern(const std::string& s, Pattern* p)
     p->r = c.r;
     p->g = c.g;
     p->b = c.b;
+  } else if (s.rfind("picture:", 0) == 0) {
+    if (!LoadPicture(s.substr(8), &p->picture, error)) return false;
+    p->kind = PatternKind::Picture;
   } else {
     return false;
   }
@@ -226,13 +229,14 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
   for (const Token& t : tokens) {
     bool ok = true;
     int64_t n = 0;
+    std::string detail;
     if (t.key == "name")
       cam->name = t.value;
     else if (t.key == "link") {
       cam->link = t.value;
       haveLink = true;
     } else if (t.key == "pattern")
-      ok = ParsePattern(t.value, &cam->pattern);
+      ok = ParsePattern(t.value, &cam->pattern, &detail);
     else if (t.key == "noise") {
       ok = ParseInt64(t.value, &n) && n >= 0 && n <= 64;
       cam->pattern.noise = static_cast<uint8_t>(n);
@@ -301,7 +305,7 @@ std::string ApplyCameraTokens(const std::vector<Token>& tokens, CameraSetup* cam
       cam->replugAfterMs = static_cast<int32_t>(ms);
     } else
       return "unknown camera key '" + t.key + "'";
-    if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'";
+    if (!ok) return "bad value '" + t.value + "' for '" + t.key + "'" + (detail.empty() ? "" : ": " + detail);
   }
   if (!haveLink || cam->link.empty()) return "camera without link=";
   return "";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,16 +12,27 @@ namespace virtualcam {
 
 enum class Subtype { YUY2, NV12, I420, RGB32, ARGB32, MJPG };
 
-enum class PatternKind { Bars, GreenScreen, Marker, Solid };
+enum class PatternKind { Bars, GreenScreen, Marker, Solid, Picture };
 
 struct Rgb {
   uint8_t r, g, b;
 };
 
+// A decoded picture file: packed RGB, top row first.
+struct PictureData {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Reads a PNG file (UTF-8 path) into packed RGB; an alpha channel is dropped. False, with
+// a message in `error`, when it cannot be read or decoded.
+bool LoadPicture(const std::string& path, std::shared_ptr<const PictureData>* picture, std::string* error);
+
 struct Pattern {
   PatternKind kind = PatternKind::Bars;
-  uint8_t r = 0, g = 0, b = 0;  // Solid only
-  uint8_t noise = 0;            // fixed grain of up to +-noise levels per channel; 0 = exact colours
+  uint8_t r = 0, g = 0, b = 0;                 // Solid only
+  std::shared_ptr<const PictureData> picture;  // Picture only
+  uint8_t noise = 0;                           // fixed grain of up to +-noise levels per channel; 0 = exact colours
   // GreenScreen only: the flaws of a real screen, each off by default.
   Rgb screen = {0, 255, 0};  // the screen's colour
   uint8_t uneven = 0;        // brightness gradient of -uneven..+uneven levels, top left to bottom right
