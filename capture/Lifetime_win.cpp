@@ -49,7 +49,7 @@ TPictor::~TPictor()
   // A host may destroy an object that still captures: both threads end before anything
   // they use is released; then the object's hold on the shared binding goes. The camera
   // list notices end first, so that none reaches a host that is tearing down.
-  if (pState && pState->pListWatcher) SetCameraListCallback(nullptr, nullptr);
+  EndCameraListNotices(pState);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
   delete pState;

@@ -34,7 +34,9 @@ class TPictorState {
   bool CameraStillClosing = false;
   // Host thread: StartCaptureEx's callback, taken by the session StartCapture makes.
   TImageReadyCallbackEx PendingImageReadyEx = nullptr;
-  // The camera list notices (capture/CameraListWatcher_win.cpp); null while off.
+  // The camera list notices (capture/CameraListWatcher_win.cpp); null while off. Read and
+  // changed under the lock: the host's thread and the watcher's own may call at once.
+  SRWLOCK ListWatcherLock = SRWLOCK_INIT;
   TCameraListWatcher* pListWatcher = nullptr;
   // The running capture, from StartCapture to StopCapture. Written by the host thread only
   // while no thread of the capture runs; read by the capture and converter threads.

@@ -5,10 +5,12 @@
 
 #include <mferror.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace pictortest;
@@ -257,6 +259,48 @@ TEST_F(DeviceChangeTest, CameraListCallbackFollowsUnplugAndPlugOnALibraryThreadU
   EXPECT_EQ(sink.counts, (std::vector<int>{1, 2, 1}));
   EXPECT_NE(sink.thread, GetCurrentThreadId());
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
+// The callback turns its own notices off just before or after the host thread turns them
+// off or deletes the object: the host's call waits for the callback to return, and the
+// notices end once. Ended twice, the second end would close handle values the host has been
+// given meanwhile.
+TEST_F(DeviceChangeTest, CameraListNoticesTurnedOffByTheCallbackAndTheHostAtOnceEndOnce)
+{
+  VirtualCamera::Get().Configure(kTwoCameras);
+  struct Race {
+    TPictor* pictor;
+    bool callbackFirst;
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> returned{false};
+    static void Callback(void* context)
+    {
+      auto* race = static_cast<Race*>(context);
+      if (race->callbackFirst) race->pictor->SetCameraListCallback(nullptr, nullptr);
+      SetEvent(race->entered);
+      Sleep(100);  // the host turns the notices off meanwhile
+      if (!race->callbackFirst) race->pictor->SetCameraListCallback(nullptr, nullptr);
+      race->returned = true;
+    }
+  };
+  for (int round = 0; round < 4; ++round) {
+    Race race{new TPictor, round % 2 == 1};
+    race.pictor->SetCameraListCallback(Race::Callback, &race);
+    round % 2 ? VirtualCamera::Get().Plug(kLinkA) : VirtualCamera::Get().Unplug(kLinkA);
+    ASSERT_EQ(WaitForSingleObject(race.entered, 3000), WAIT_OBJECT_0) << round;
+    std::atomic<bool> ended{false};
+    std::vector<HANDLE> opened;
+    std::thread host([&] {
+      while (!ended) opened.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr)), Sleep(0);
+    });
+    round < 2 ? race.pictor->SetCameraListCallback(nullptr, nullptr) : delete race.pictor;
+    EXPECT_TRUE(race.returned) << round;
+    ended = true;
+    host.join();
+    for (HANDLE handle : opened) EXPECT_TRUE(CloseHandle(handle)) << round << " a handle of the host was closed";
+    if (round < 2) delete race.pictor;
+    CloseHandle(race.entered);
+  }
 }
 
 // What a StartCaptureEx callback receives, kept in order.
