@@ -49,7 +49,9 @@ void TCaptureStatus::StartRefused(HRESULT error)
 void TCaptureStatus::Ended(HRESULT error)
 {
   int running = PICTOR_CAPTURE_RUNNING;
-  if (State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
+  int waiting = PICTOR_CAPTURE_RECONNECTING;
+  if (State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED) ||
+      State.compare_exchange_strong(waiting, PICTOR_CAPTURE_ENDED)) {
     Error = error;
     LogInfo("%s capture ended by the stream, result %x", kName, static_cast<unsigned>(error));
   }

@@ -195,6 +195,8 @@ void TPictor::SetAutoReconnect(bool reconnect)
 {
   static const char* const kName = "TPictor::SetAutoReconnect";
   if (StateMissing(pState, kName)) return;
-  pState->AutoReconnect = reconnect;
+  pState->AutoReconnect.On = reconnect;
+  // Off takes effect at once: a capture waiting for its camera ends.
+  pState->AutoReconnect.Changed.Set();
   LogInfo("%s %d", kName, reconnect ? 1 : 0);
 }

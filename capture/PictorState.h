@@ -7,12 +7,19 @@
 
 #include "Pictor.h"
 #include "capture/CaptureStatus.h"
+#include "common/Thread_win.h"
 
 #include <atomic>
 #include <memory>
 
 class TCameraListWatcher;
 class TCaptureSession;
+
+// The auto reconnect setting, and the wake-up of a reconnection's wait when it changes.
+struct TAutoReconnect {
+  std::atomic<bool> On{false};
+  TEvent Changed{TEvent::AutoReset};
+};
 
 class TPictorState {
  public:
@@ -23,8 +30,8 @@ class TPictorState {
 
   // Host thread: the converter of the next format enumeration or capture.
   TPictorConversion Conversion = pcSystemConverter;
-  // Any thread; read by the capture thread when its camera is lost.
-  std::atomic<bool> AutoReconnect{false};
+  // Any thread; read by the capture thread when its camera is lost and while it waits.
+  TAutoReconnect AutoReconnect;
   // The current or last capture's status, read from any thread.
   TCaptureStatus Status;
   // Host thread: why the last activation of the camera slot failed (S_OK when it did not).

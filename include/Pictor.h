@@ -153,7 +153,7 @@ class TPictor {
   // Off by default. On: a capture whose camera is lost waits with the state
   // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
   // when a camera with the same symbolic link is back (the status counts it). Off: the
-  // loss ends the capture (ENDED with its result).
+  // loss ends the capture (ENDED with its result); turned off during a wait, at once.
   PICTOR_API void SetAutoReconnect(bool reconnect);
 
   // The converter used from the next format enumeration or capture on (a running
