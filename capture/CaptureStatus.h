@@ -47,7 +47,10 @@ class TCaptureStatus {
   std::atomic<unsigned long long> Dropped{0};
   std::atomic<double> FrameRate{0.0};
   std::atomic<unsigned long long> Reconnects{0};
-  // Rate window, touched only by the converter thread (performance-counter units).
-  long long WindowStart = 0;
-  unsigned long long WindowFrames = 0;
+  // Rate window (performance-counter units), written only by the converter thread; read by
+  // Read, which lets the rate fall while no frame comes.
+  std::atomic<long long> WindowStart{0};
+  std::atomic<unsigned long long> WindowFrames{0};
+
+  double RateSoFar() const;
 };

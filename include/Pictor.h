@@ -142,8 +142,9 @@ class TPictor {
   PICTOR_API bool IsCaptureActive();
   // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
   // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
-  // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
-  // which stays true after the stream has ended, until StopCapture.
+  // and dropped since the start, and the measured frame rate (falling while no frame comes,
+  // so a stalled camera shows). Beyond IsCaptureActive, which stays true after the stream
+  // has ended, until StopCapture.
   PICTOR_API TPictorCaptureStatus GetCaptureStatus();
   // The same with the fields added since (the reconnect count), written up to
   // status->Size bytes; false, writing nothing, for a null record or a Size under
