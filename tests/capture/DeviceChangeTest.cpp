@@ -382,4 +382,25 @@ TEST_F(DeviceChangeTest, FrameInformationNumbersEveryFrameReadAndCarriesTheCamer
   EXPECT_LE(infos.back().ReadTime, Now100ns());
 }
 
+// An unpaced camera's stamps run ahead of the clock, and a reopened camera's start anew:
+// the frame times go on from the last ones.
+TEST_F(DeviceChangeTest, FrameTimesKeepRisingAcrossAReconnection)
+{
+  VirtualCamera::Get().Configure("camera link=\\\\?\\virtualcam#a paced=0\nformat subtype=YUY2 size=320x240\n");
+  TPictor pictor;
+  pictor.SetAutoReconnect(true);
+  InfoSink sink;
+  ASSERT_TRUE(pictor.StartCaptureEx(kLinkA, 0, true, InfoSink::Callback, &sink));
+  ASSERT_GE(sink.WaitFor(30).size(), 30u);
+  VirtualCamera::Get().Unplug(kLinkA);
+  ASSERT_GE(MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RUNNING), 0);
+  VirtualCamera::Get().Plug(kLinkA);
+  ASSERT_GE(MillisecondsUntilStateLeaves(pictor, PICTOR_CAPTURE_RECONNECTING), 0);
+  const size_t resumed = sink.WaitFor(0).size();
+  const std::vector<TPictorFrameInfo> infos = sink.WaitFor(resumed + 10);
+  pictor.StopCapture();
+  ASSERT_GE(infos.size(), resumed + 10);
+  for (size_t i = 1; i < infos.size(); ++i) EXPECT_GT(infos[i].SampleTime, infos[i - 1].SampleTime) << i;
+}
+
 }  // namespace
