@@ -85,6 +85,7 @@ bool TPictor::StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool 
   static const char* const kName = "TPictor::StartCaptureEx";
   TLogScope scope(kName);
   if (StateMissing(pState, kName)) return scope.Returns(false);
+  const TSessionHold session(pState);
   // The extended callback is read by the converter thread: it changes only while no
   // capture runs.
   if (hCaptureThread || pMFVideoConverter) StopCapture();

@@ -13,9 +13,15 @@
 #include "log/Log.h"
 #include "media/MFRuntime.h"
 
-TPictorState::TPictorState() = default;
+TPictorState::TPictorState()
+{
+  InitializeCriticalSection(&SessionLock);
+}
 
-TPictorState::~TPictorState() = default;
+TPictorState::~TPictorState()
+{
+  DeleteCriticalSection(&SessionLock);
+}
 
 bool StateMissing(const TPictorState* state, const char* operation)
 {

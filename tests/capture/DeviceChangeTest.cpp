@@ -314,6 +314,46 @@ TEST_F(DeviceChangeTest, CameraListNoticesTurnedOffByTheCallbackAndTheHostAtOnce
   }
 }
 
+// The camera list callback stops its object's capture (in a reconnection's wait, as a lost
+// camera is noticed) while the host thread stops or deletes it: both return with the capture
+// stopped, and the camera's return brings no frame.
+TEST_F(DeviceChangeTest, StopsFromTheCameraListCallbackAndTheHostThreadAtOnceStopOnce)
+{
+  VirtualCamera::Get().Configure(kTwoCameras);
+  struct Stop {
+    TPictor* pictor = new TPictor;
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    static void Callback(void* context)
+    {
+      auto* stop = static_cast<Stop*>(context);
+      SetEvent(stop->entered);
+      stop->pictor->StopCapture();
+    }
+  };
+  for (int round = 0; round < 4; ++round) {
+    Stop stop;
+    FrameSink sink;
+    stop.pictor->SetAutoReconnect(true);
+    ASSERT_TRUE(stop.pictor->StartCapture(kLinkA, 0, true, FrameSink::Callback, &sink));
+    ASSERT_TRUE(sink.WaitFor(2));
+    stop.pictor->SetCameraListCallback(Stop::Callback, &stop);
+    VirtualCamera::Get().Unplug(kLinkA);
+    ASSERT_EQ(WaitForSingleObject(stop.entered, 3000), WAIT_OBJECT_0) << round;
+    const bool deleted = round % 2 == 1;
+    ASSERT_TRUE(ReturnsWithin([&] { deleted ? delete stop.pictor : stop.pictor->StopCapture(); }, 5000)) << round;
+    const int frames = sink.Count();
+    VirtualCamera::Get().Plug(kLinkA);
+    Sleep(500);
+    EXPECT_EQ(sink.Count(), frames) << round;
+    if (!deleted) {
+      EXPECT_EQ(stop.pictor->GetCaptureStatus().State, PICTOR_CAPTURE_IDLE) << round;
+      delete stop.pictor;
+    }
+    CloseHandle(stop.entered);
+  }
+  EXPECT_NO_LIVE_CAMERA_OBJECTS();
+}
+
 // What a StartCaptureEx callback receives, kept in order.
 struct InfoSink {
   std::mutex mutex;
