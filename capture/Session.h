@@ -136,6 +136,10 @@ class TCaptureSession final : public TFrameSink {
   TSamplePool CopyPool;  // buffers of the frames' copies
   bool bCopiesReserved = false;
   DWORD HoldBackMs = 0;
+  const DWORD ReadGrace;  // how long a stop waits for an outstanding read (EndOutstandingRead)
+  // The stop's shutdown of a stalled camera has not finished: it goes on by itself, holding
+  // the reader.
+  bool bCameraClosing = false;
   TFrameStamper Stamper;
   // The camera was reopened and has not given a frame yet.
   bool bResumePending = false;

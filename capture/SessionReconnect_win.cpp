@@ -97,7 +97,8 @@ bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
 void TCaptureSession::CloseLostCamera()
 {
   Reads->CloseReaderLine();
-  CloseCameraWithin(RunningCamera.Replace(nullptr).Detach(), Reader.Detach(), kCameraCloseMs, kName);
+  if (!CloseCameraWithin(RunningCamera.Replace(nullptr).Detach(), Reader.Detach(), kCameraCloseMs, kName))
+    bCameraClosing = true;
 }
 
 // Opens the camera once it is listed (a missing camera costs no error lines while it is

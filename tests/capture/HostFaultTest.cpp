@@ -122,8 +122,8 @@ TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWor
 }
 
 // A driver that takes a request and never answers it: the capture still counts as running,
-// but its rate falls as time passes without frames; the stop gives the read a grace period,
-// then shuts the camera down, and nothing of the session stays behind.
+// but its rate falls as time passes without frames; the stop gives the read four frame
+// periods, then flushes the reader, and nothing of the session stays behind.
 TEST_F(HostFaultTest, AStalledCamerasRateFallsAndItsStopEndsWithinTheGracePeriod)
 {
   FrameSink sink;
@@ -140,7 +140,7 @@ TEST_F(HostFaultTest, AStalledCamerasRateFallsAndItsStopEndsWithinTheGracePeriod
   EXPECT_LT(later.FrameRate, 10.0);
   EXPECT_LE(later.FrameRate, stalled);
   EXPECT_EQ(later.State, PICTOR_CAPTURE_RUNNING);
-  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6000)) << "StopCapture hangs on a stalled camera";
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 1500)) << "StopCapture waits long on a stalled camera";
   delete pictor;
   EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 45);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
