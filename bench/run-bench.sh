@@ -86,6 +86,18 @@ else
   status=1
 fi
 
+# --- capture memory: growth per stop and start, reconnection and frame, beside the platform's
+# own open and close and asynchronous read, after 300 and 700 more cycles (a cache levels off,
+# a leak goes on).
+if [[ -x $build/bin/capture-memory-bench.exe ]]; then
+  start_wine
+  echo "=== capture memory" | report
+  run_wine "$build/bin/capture-memory-bench.exe" 2>&1 | tr -d '\r' | report || status=1
+else
+  echo "=== capture memory: not built ($build/bin/capture-memory-bench.exe)" | report
+  status=1
+fi
+
 # --- preview: keyed preview rate against raw capture, time per frame stage, and the ---
 # --- rate of each renderer (Direct3D 9, software) at 720p and 1080p, and the software ---
 # --- preview on a paced 30/1 camera at 1080p and 4K (rate, frames dropped per 100) ---

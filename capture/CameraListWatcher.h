@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,16 +21,26 @@ bool ReadCameraLinks(TMFRuntime* runtime, std::vector<std::wstring>* links);
 // True when the device list has the link (device paths compare without regard to case).
 bool CameraIsListed(TMFRuntime* runtime, const std::wstring& link);
 
+class TPictorState;
+// The destructor's end of an object's camera list notices (see Stop).
+void EndCameraListNotices(TPictorState* state);
+
 class TCameraListWatcher {
  public:
   // Starts the watching thread; null (after an error line) when it cannot.
   static TCameraListWatcher* Start(TMFRuntime* runtime, TCameraListChangedProc callback, void* context);
   // Later notices go to this callback (never null: Stop turns them off).
   void SetCallback(TCameraListChangedProc callback, void* context);
-  // Ends the notices: no callback runs once it returns, except when it is called from
-  // the callback itself, which then is the last. Joins the thread, or, on the thread
-  // itself, leaves the thread to end and free the watcher by itself. The object is gone
-  // afterwards.
+  // True on the watcher's own thread, that is inside the host's callback.
+  bool OnItsThread() const { return Thread.IsCurrent(); }
+  // From the host's callback: the thread ends once the callback returns (off), unless a
+  // later call of the same callback turns the notices on again (on). Whoever holds the
+  // watcher still has to Stop it.
+  void EndAfterCallback(bool end) { bEndAfterCallback = end; }
+  bool EndsAfterCallback() const { return bEndAfterCallback; }
+  // Ends the notices: no callback runs once it returns. Joins the thread, or, on the thread
+  // itself (the host's callback destroying its object), leaves the thread to end and free
+  // the watcher by itself. The object is gone afterwards. One caller only: the holder.
   void Stop();
 
  private:
@@ -52,6 +63,7 @@ class TCameraListWatcher {
   TEvent WakeEvent{TEvent::AutoReset};  // a device-interface notice arrived
   // Set by a Stop on the watcher's own thread: the thread frees the watcher as it ends.
   bool bFreesItself = false;
+  std::atomic<bool> bEndAfterCallback{false};
   // Last, so that it is joined (or, on its own thread, let go) before anything else goes.
   TLibraryThread Thread;
 };

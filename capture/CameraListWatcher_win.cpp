@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -217,6 +218,7 @@ void TCameraListWatcher::Watch()
     LogInfo("%s camera list changed, %d cameras", "TCameraListWatcher::Watch", static_cast<int>(now.size()));
     Known.swap(now);
     NotifyHost();
+    if (bEndAfterCallback) return;
   }
 }
 
@@ -236,21 +238,52 @@ void TCameraListWatcher::NotifyHost()
   }
 }
 
+// The host's thread and the watcher's own (a callback turning its notices off or on) may
+// call at once. The watcher pointer changes only under the state's lock, and only the call
+// that takes the watcher out stops it, so it ends once. The callback's thread cannot join
+// itself: its call only ends the thread after the callback and leaves the watcher in place
+// for the next call or the destructor, so a host thread turning the notices off always
+// waits for a callback under way.
 void TPictor::SetCameraListCallback(TCameraListChangedProc callback, void* context)
 {
   static const char kName[] = "TPictor::SetCameraListCallback";
   const TLogScope scope(kName);
   if (StateMissing(pState, kName)) return;
-  TCameraListWatcher*& watcher = pState->pListWatcher;
-  if (!callback) {
-    if (watcher) watcher->Stop();
-    watcher = nullptr;
-    LogInfo("%s off", kName);
-    return;
+  for (;;) {
+    TCameraListWatcher* ended = nullptr;
+    {
+      TExclusiveSRWHold hold(pState->ListWatcherLock);
+      TCameraListWatcher*& watcher = pState->pListWatcher;
+      if (watcher && watcher->OnItsThread()) {
+        watcher->EndAfterCallback(!callback);
+        if (callback) watcher->SetCallback(callback, context);
+      } else if (watcher && (!callback || watcher->EndsAfterCallback())) {
+        ended = std::exchange(watcher, nullptr);
+      } else if (watcher) {
+        watcher->SetCallback(callback, context);
+      } else if (callback) {
+        watcher = TCameraListWatcher::Start(pMFRuntime, callback, context);
+      }
+      if (!ended) {
+        LogInfo("%s %s", kName, !callback ? "off" : watcher ? "on" : "failed");
+        return;
+      }
+    }
+    ended->Stop();  // outside the lock: the callback it waits for may call here
+    if (!callback) {
+      LogInfo("%s off", kName);
+      return;
+    }
   }
-  if (watcher)
-    watcher->SetCallback(callback, context);
-  else
-    watcher = TCameraListWatcher::Start(pMFRuntime, callback, context);
-  LogInfo("%s %s", kName, watcher ? "on" : "failed");
+}
+
+void EndCameraListNotices(TPictorState* state)
+{
+  if (!state) return;
+  TCameraListWatcher* watcher = nullptr;
+  {
+    TExclusiveSRWHold hold(state->ListWatcherLock);
+    std::swap(watcher, state->pListWatcher);
+  }
+  if (watcher) watcher->Stop();
 }

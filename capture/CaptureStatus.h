@@ -18,8 +18,9 @@ class TCaptureStatus {
   // Host thread: a start the camera refused (in use, blocked, gone); the host reads the
   // camera's reason as the end of the capture it asked for.
   void StartRefused(HRESULT error);
-  // Capture thread, leaving its loop without a stop request. Only the first end counts: the
-  // error recorded where the read failed is not overwritten by the thread's exit.
+  // Capture thread, leaving its loop without a stop request: from RUNNING, or from a
+  // reconnection's wait that was turned off. Only the first end counts: the error recorded
+  // where the read failed is not overwritten by the thread's exit.
   void Ended(HRESULT error);
   // Host thread, after StopCapture has joined the threads: IDLE; counters and rate stay.
   void Stopped();
@@ -46,7 +47,10 @@ class TCaptureStatus {
   std::atomic<unsigned long long> Dropped{0};
   std::atomic<double> FrameRate{0.0};
   std::atomic<unsigned long long> Reconnects{0};
-  // Rate window, touched only by the converter thread (performance-counter units).
-  long long WindowStart = 0;
-  unsigned long long WindowFrames = 0;
+  // Rate window (performance-counter units), written only by the converter thread; read by
+  // Read, which lets the rate fall while no frame comes.
+  std::atomic<long long> WindowStart{0};
+  std::atomic<unsigned long long> WindowFrames{0};
+
+  double RateSoFar() const;
 };

@@ -49,7 +49,9 @@ void TCaptureStatus::StartRefused(HRESULT error)
 void TCaptureStatus::Ended(HRESULT error)
 {
   int running = PICTOR_CAPTURE_RUNNING;
-  if (State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED)) {
+  int waiting = PICTOR_CAPTURE_RECONNECTING;
+  if (State.compare_exchange_strong(running, PICTOR_CAPTURE_ENDED) ||
+      State.compare_exchange_strong(waiting, PICTOR_CAPTURE_ENDED)) {
     Error = error;
     LogInfo("%s capture ended by the stream, result %x", kName, static_cast<unsigned>(error));
   }
@@ -91,7 +93,7 @@ void TCaptureStatus::FrameDelivered()
     return;
   }
   const unsigned long long frames = ++WindowFrames;
-  const long long elapsed = now - WindowStart;
+  const long long elapsed = now - WindowStart.load();
   const long long frequency = PerformanceFrequency();
   if (elapsed <= 0) return;
   const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(elapsed);
@@ -104,6 +106,24 @@ void TCaptureStatus::FrameDelivered()
   }
 }
 
+// The rate is published when a frame closes a window of a second or more, so without frames
+// (a stalled or lost camera) it would stay as it was. A window still open after more than a
+// second counts as closed now: the rate falls as time passes without frames.
+double TCaptureStatus::RateSoFar() const
+{
+  const double published = FrameRate.load();
+  // The converter moves the start before it clears the count: the same start read on both
+  // sides of the count means the count is that window's.
+  const long long start = WindowStart.load();
+  const unsigned long long frames = WindowFrames.load();
+  if (start == 0 || WindowStart.load() != start) return published;
+  const long long open = PerformanceCounter() - start;
+  const long long frequency = PerformanceFrequency();
+  if (open <= frequency) return published;
+  const double rate = static_cast<double>(frames) * static_cast<double>(frequency) / static_cast<double>(open);
+  return rate < published ? rate : published;
+}
+
 TPictorCaptureStatus TCaptureStatus::Read() const
 {
   TPictorCaptureStatus status;
@@ -111,7 +131,9 @@ TPictorCaptureStatus TCaptureStatus::Read() const
   status.Error = static_cast<HRESULT>(Error.load());
   status.FramesDelivered = Delivered.load();
   status.FramesDropped = Dropped.load();
-  status.FrameRate = FrameRate.load();
+  // Once stopped or ended, the last run's rate stays.
+  const bool live = status.State == PICTOR_CAPTURE_RUNNING || status.State == PICTOR_CAPTURE_RECONNECTING;
+  status.FrameRate = live ? RateSoFar() : FrameRate.load();
   return status;
 }
 

@@ -60,6 +60,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
   // Every failure returns false here; the StopCapture below then takes down whatever was
   // set up (session, converter, camera, callback).
   HRESULT cameraRefusal = S_OK;  // the camera's reason when it could not be opened
+  const TSessionHold session(pState);
   auto start = [&]() -> bool {
     StopCapture();
     if (hCaptureThread || pMFVideoConverter) return false;  // called from the frame callback: the running capture stays
@@ -85,6 +86,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, TPictorFormat format, bo
       LogError("%s unable to use video converter", kStartName);
       return false;
     }
+    pState->ConvertThreadId = pMFVideoConverter->ConvertThreadId();  // before any frame
     bStopCapture = false;
     if (!pState->Session->Start(std::exchange(pMediaSource, nullptr), std::exchange(pSourceReader, nullptr),
                                 pMFVideoConverter, CaptureThreadApi, this))
@@ -110,6 +112,7 @@ bool TPictor::StartCapture(const wchar_t* symbolicLink, int formatIndex, bool to
                            void* context)
 {
   TLogScope scope(kStartName);
+  const TSessionHold session(pState);
   bool started = false;
   try {
     // The format lookup opens and closes this object's camera slot: end the running capture
@@ -129,8 +132,15 @@ void TPictor::StopCapture()
   const TLogScope scope(kName);
   // The host's frame callback runs on the converter's thread: a stop from there would wait
   // for its own thread. Refused; the host's StopCapture from its thread works.
-  if ((pMFVideoConverter && pMFVideoConverter->OnConvertThread()) ||
-      (hCaptureThread && dwCaptureThreadId == GetCurrentThreadId())) {
+  const DWORD caller = GetCurrentThreadId();
+  if (pState && pState->ConvertThreadId == caller) {
+    LogError("%s called from the frame callback, refused", kName);
+    return;
+  }
+  // A stop from a camera list callback and one from the host's thread come one after the
+  // other: the second finds nothing left to stop.
+  const TSessionHold hold(pState);
+  if (hCaptureThread && dwCaptureThreadId == caller) {
     LogError("%s called from the frame callback, refused", kName);
     return;
   }
@@ -142,6 +152,7 @@ void TPictor::StopCapture()
   LogInfo("%s capture thread have been stopped.", kName);
   delete pMFVideoConverter;  // joins the convert thread
   pMFVideoConverter = nullptr;
+  if (pState) pState->ConvertThreadId = 0;
   if (pState) pState->Status.Stopped();
   LogInfo("%s pMFVideoConverter has been deleted", kName);
   // The running camera goes back to the slot, which closes it.
@@ -195,6 +206,8 @@ void TPictor::SetAutoReconnect(bool reconnect)
 {
   static const char* const kName = "TPictor::SetAutoReconnect";
   if (StateMissing(pState, kName)) return;
-  pState->AutoReconnect = reconnect;
+  pState->AutoReconnect.On = reconnect;
+  // Off takes effect at once: a capture waiting for its camera ends.
+  pState->AutoReconnect.Changed.Set();
   LogInfo("%s %d", kName, reconnect ? 1 : 0);
 }

@@ -10,15 +10,16 @@ class TFrameStamper {
  public:
   // Numbers the frame and reads its times.
   TPictorFrameInfo Stamp(IMFSample* sample);
-  // After a reconnection the new stream's stamps start anew: its first frame takes the time
-  // read since the first frame, so SampleTime goes on rising.
+  // After a reconnection the new stream's stamps start anew: its first frame comes after the
+  // last one by the read time between them, so SampleTime goes on rising.
   void Rebase() { bRebase = true; }
 
  private:
   unsigned long long NextSequence = 0;
   bool bHaveBase = false;
   long long BaseSampleTime = 0;  // the first frame's time stamp, or its read time without one
-  long long FirstReadTime = 0;
+  long long LastSampleTime = 0;  // the last frame's SampleTime and read time
+  long long LastReadTime = 0;
   bool bRebase = false;
 };
 

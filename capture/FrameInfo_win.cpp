@@ -59,15 +59,20 @@ TPictorFrameInfo TFrameStamper::Stamp(IMFSample* sample)
   // The stream's time counts from its first frame: a camera's stamps may start anywhere.
   LONGLONG time = 0;
   const bool stamped = SUCCEEDED(sample->GetSampleTime(&time));
+  const long long camera = stamped ? time : info.ReadTime;
   if (!bHaveBase) {
-    BaseSampleTime = stamped ? time : info.ReadTime;
-    FirstReadTime = info.ReadTime;
+    BaseSampleTime = camera;
     bHaveBase = true;
   } else if (bRebase) {
-    BaseSampleTime = (stamped ? time : info.ReadTime) - (info.ReadTime - FirstReadTime);
+    // Not the read time since the first frame: a camera whose stamps ran ahead of the read
+    // clock (an unpaced one) would go back by as much.
+    const long long gap = info.ReadTime - LastReadTime;
+    BaseSampleTime = camera - (LastSampleTime + (gap > 0 ? gap : 1));
     bRebase = false;
   }
-  info.SampleTime = (stamped ? time : info.ReadTime) - BaseSampleTime;
+  info.SampleTime = camera - BaseSampleTime;
+  LastSampleTime = info.SampleTime;
+  LastReadTime = info.ReadTime;
   UINT64 deviceTime = 0;
   if (SUCCEEDED(sample->GetUINT64(kDeviceTimestampKey, &deviceTime)))
     info.DeviceTime = static_cast<long long>(deviceTime);
@@ -80,6 +85,7 @@ bool TPictor::StartCaptureEx(const wchar_t* symbolicLink, int formatIndex, bool 
   static const char* const kName = "TPictor::StartCaptureEx";
   TLogScope scope(kName);
   if (StateMissing(pState, kName)) return scope.Returns(false);
+  const TSessionHold session(pState);
   // The extended callback is read by the converter thread: it changes only while no
   // capture runs.
   if (hCaptureThread || pMFVideoConverter) StopCapture();

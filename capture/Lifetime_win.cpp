@@ -13,9 +13,15 @@
 #include "log/Log.h"
 #include "media/MFRuntime.h"
 
-TPictorState::TPictorState() = default;
+TPictorState::TPictorState()
+{
+  InitializeCriticalSection(&SessionLock);
+}
 
-TPictorState::~TPictorState() = default;
+TPictorState::~TPictorState()
+{
+  DeleteCriticalSection(&SessionLock);
+}
 
 bool StateMissing(const TPictorState* state, const char* operation)
 {
@@ -49,7 +55,7 @@ TPictor::~TPictor()
   // A host may destroy an object that still captures: both threads end before anything
   // they use is released; then the object's hold on the shared binding goes. The camera
   // list notices end first, so that none reaches a host that is tearing down.
-  if (pState && pState->pListWatcher) SetCameraListCallback(nullptr, nullptr);
+  EndCameraListNotices(pState);
   if (hCaptureThread || pMFVideoConverter) StopCapture();
   DeactivateDevice();
   delete pState;

@@ -36,6 +36,7 @@ struct IMFSample;
 class TCaptureStatus;
 class TMFRuntime;
 class TMFVideoConverter;
+struct TAutoReconnect;
 
 class TCaptureSession final : public TFrameSink {
  public:
@@ -47,7 +48,7 @@ class TCaptureSession final : public TFrameSink {
     TPictorFormat Format;                // looked for again on a reopened camera
     TImageReadyCallbackEx ImageReadyEx;  // frames go to it with their information; null: the plain callback
     TCaptureStatus* Status;
-    const std::atomic<bool>* AutoReconnect;
+    const TAutoReconnect* AutoReconnect;
     const std::atomic<bool>* StopRequested;  // the object's bStopCapture
   };
   // Null (after an error line) when the read hand-over cannot be made.
@@ -119,7 +120,7 @@ class TCaptureSession final : public TFrameSink {
   TMFRuntime* const pRuntime;
   const TPictorFormat Format;
   TCaptureStatus& Status;
-  const std::atomic<bool>& AutoReconnect;
+  const TAutoReconnect& AutoReconnect;
   const std::atomic<bool>* const pStopRequested;
   const TImageReadyCallbackEx ImageReadyEx;
 
@@ -135,6 +136,10 @@ class TCaptureSession final : public TFrameSink {
   TSamplePool CopyPool;  // buffers of the frames' copies
   bool bCopiesReserved = false;
   DWORD HoldBackMs = 0;
+  const DWORD ReadGrace;  // how long a stop waits for an outstanding read (EndOutstandingRead)
+  // The stop's shutdown of a stalled camera has not finished: it goes on by itself, holding
+  // the reader.
+  bool bCameraClosing = false;
   TFrameStamper Stamper;
   // The camera was reopened and has not given a frame yet.
   bool bResumePending = false;

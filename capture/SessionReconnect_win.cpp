@@ -9,6 +9,7 @@
 #include "capture/CameraListWatcher.h"
 #include "capture/CaptureStatus.h"
 #include "capture/PictorFormats.h"
+#include "capture/PictorState.h"
 #include "log/Log.h"
 #include "log/LogTrace.h"
 
@@ -55,7 +56,7 @@ void TCaptureSession::ReleaseApartmentHold()
 bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
 {
   PICTOR_DCHECK_THREAD(OnCaptureThread);
-  if (!AutoReconnect || StopRequested()) return false;
+  if (!AutoReconnect.On || StopRequested()) return false;
   const TLogScope scope(kName);
   bool failedAgain = false;
   if (!Status.Reconnecting(loss, bResumePending, &failedAgain)) return false;
@@ -71,14 +72,18 @@ bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
   // Without that function the thread joins the apartment for the wait.
   const HRESULT com = HoldMultithreadedApartment() ? S_FALSE : CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool reopened = false;
-  // A stop ends the wait at once; the first look comes at once only for a camera that
-  // failed again.
+  // A stop, or reconnection turned off, ends the wait at once; the first look comes at once
+  // only for a camera that failed again.
+  const HANDLE wakes[] = {CaptureThread.StopHandle(), AutoReconnect.Changed.Get()};
   for (DWORD wait = failedAgain ? 0 : retry; !reopened; wait = retry) {
-    if (StopRequested() || CaptureThread.StopRequested(wait)) break;
+    if (StopRequested() || !AutoReconnect.On) break;
+    const DWORD woken = WaitForMultipleObjects(2, wakes, FALSE, wait);
+    if (woken == WAIT_OBJECT_0 + 1) continue;  // the setting changed: looked at above
+    if (woken != WAIT_TIMEOUT) break;
     reopened = ReopenCamera();
   }
   if (com == S_OK) CoUninitialize();
-  if (!reopened) return false;  // stopped: StopCapture takes it from here
+  if (!reopened) return false;  // stopped (StopCapture takes it from here), or turned off
   Stamper.Rebase();
   bResumePending = true;
   (failedAgain ? LogVerbose : LogInfo)("%s camera back, reading again", kName);
@@ -92,7 +97,8 @@ bool TCaptureSession::ReconnectAfterLoss(HRESULT loss)
 void TCaptureSession::CloseLostCamera()
 {
   Reads->CloseReaderLine();
-  CloseCameraWithin(RunningCamera.Replace(nullptr).Detach(), Reader.Detach(), kCameraCloseMs, kName);
+  if (!CloseCameraWithin(RunningCamera.Replace(nullptr).Detach(), Reader.Detach(), kCameraCloseMs, kName))
+    bCameraClosing = true;
 }
 
 // Opens the camera once it is listed (a missing camera costs no error lines while it is

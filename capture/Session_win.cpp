@@ -28,11 +28,19 @@ namespace {
 
 const char* const kName = "TPictor::CaptureThread";
 
-// How long a stop waits for the answer to a read already asked for (a camera answers
-// within a frame period), and then, once the source has been shut down, for the reader to
-// give the read up.
-constexpr DWORD kReadGraceMs = 2000;
-constexpr DWORD kShutdownGraceMs = 1000;
+// How long a stop waits for the answer to a read already asked for: a camera answers within
+// a frame period, so four of them, at least 100 ms and at most 1 s (1 s when the format gives
+// no rate). A camera slower than that counts as stalled: its read is cancelled, which loses
+// nothing at a stop.
+DWORD ReadGraceMs(const TPictorFormat& format)
+{
+  if (format.FrameRate == 0) return 1000;
+  const unsigned long long ms = 4000ull * format.FrameRateLow / format.FrameRate;
+  return ms < 100 ? 100 : ms > 1000 ? 1000 : static_cast<DWORD>(ms);
+}
+// How long a stop waits for the reader to answer its flush (at once on Windows and Wine 8.0
+// alike), before it shuts the camera down.
+constexpr DWORD kFlushGraceMs = 500;
 
 // How long a stop waits for the reader, released, to let go of the session's hand-over.
 constexpr DWORD kReadersReleaseMs = 1000;
@@ -72,7 +80,8 @@ TCaptureSession::TCaptureSession(const TSettings& settings, TReadCallback* reads
       ImageReadyEx(settings.ImageReadyEx),
       Reads(reads),
       RunningCamera(settings.Link),
-      HoldBackMs(ReadHoldBackMs(settings.Format))
+      HoldBackMs(ReadHoldBackMs(settings.Format)),
+      ReadGrace(ReadGraceMs(settings.Format))
 {
 }
 
@@ -120,7 +129,7 @@ void TCaptureSession::WaitForReaders(bool cameraStillClosing)
   // capture ends only then, so that nothing calls into the library after the stop. A camera
   // still closing on its own thread holds its reader: the hand-over, detached, drops what
   // comes, and that thread keeps the library loaded until it is done.
-  if (!cameraStillClosing && !Reads->WaitUntilSoleReference(kReadersReleaseMs))
+  if (!cameraStillClosing && !bCameraClosing && !Reads->WaitUntilSoleReference(kReadersReleaseMs))
     LogError("%s the reader still holds its callback after %d ms", "TPictor::StopCapture",
              static_cast<int>(kReadersReleaseMs));
 }
@@ -255,21 +264,21 @@ void TCaptureSession::HandOver(IMFSample* sample, const TPictorFrameInfo& info)
   pConverter->SetInputSample(copy);
 }
 
-// A stop found a read outstanding. A camera that does not answer it within the grace
-// period is shut down, and the reader flushed, which cancels its pending request (Wine's
-// reader keeps an unanswered request pending after the source's Shutdown; its flush
-// answers at once). If even that brings no answer the hand-over drops whatever comes later.
+// A stop found a read outstanding. A camera that does not answer it within the grace period
+// has its reader flushed, which cancels the request and answers it. Should even that bring
+// no answer, the camera is shut down and closed here, reader and all, within the close's
+// limit, so that the stop does not wait for it a second time; the hand-over drops whatever
+// comes later.
 void TCaptureSession::EndOutstandingRead()
 {
   TReadCallback::TAnswer ignored;
-  if (Reads->WaitForAnswer(kReadGraceMs, nullptr, &ignored) == TReadCallback::wrAnswered) return;
-  LogError("%s the camera has not answered a read for %d ms, shutting it down", kName, static_cast<int>(kReadGraceMs));
-  // The close takes a reference; the session keeps its own.
-  CloseCameraWithin(RunningCamera.Source().Detach(), nullptr, kCameraCloseMs, kName);
+  if (Reads->WaitForAnswer(ReadGrace, nullptr, &ignored) == TReadCallback::wrAnswered) return;
+  LogError("%s the camera has not answered a read for %d ms, flushing it", kName, static_cast<int>(ReadGrace));
   const HRESULT hr = Reader->Flush(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
   if (FAILED(hr)) LogError("%s Flush error %x", kName, static_cast<unsigned>(hr));
-  if (Reads->WaitForAnswer(kShutdownGraceMs, nullptr, &ignored) != TReadCallback::wrAnswered)
-    LogError("%s the read is still outstanding after the shutdown, its answer will be dropped", kName);
+  if (SUCCEEDED(hr) && Reads->WaitForAnswer(kFlushGraceMs, nullptr, &ignored) == TReadCallback::wrAnswered) return;
+  LogError("%s the read is still outstanding after the flush, shutting the camera down", kName);
+  bCameraClosing = !CloseCameraWithin(RunningCamera.Replace(nullptr).Detach(), Reader.Detach(), kCameraCloseMs, kName);
 }
 
 void TCaptureSession::ReserveOutputs(unsigned int width, unsigned int height, int count)

@@ -55,6 +55,7 @@ class TMFVideoConverter final : private TJpegDecoderClient {
   int InputsInFlight() const;
   // True on the convert thread, where the host's frame callback runs.
   bool OnConvertThread() const { return Thread.IsCurrent(); }
+  DWORD ConvertThreadId() const { return Thread.ThreadId(); }
 
   // Decoders of a built-in MJPG conversion, made at construction: 0 (the default) one
   // per processor, at most 4; 1 decodes on the convert thread itself. Benchmarks and

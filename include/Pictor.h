@@ -142,8 +142,9 @@ class TPictor {
   PICTOR_API bool IsCaptureActive();
   // Idle, running, reconnecting (SetAutoReconnect), or ended by the stream or by a camera
   // that refused the start (with the failing HRESULT; PictorDescribeResult), frames delivered
-  // and dropped since the start, and the measured frame rate. Beyond IsCaptureActive,
-  // which stays true after the stream has ended, until StopCapture.
+  // and dropped since the start, and the measured frame rate (falling while no frame comes,
+  // so a stalled camera shows). Beyond IsCaptureActive, which stays true after the stream
+  // has ended, until StopCapture.
   PICTOR_API TPictorCaptureStatus GetCaptureStatus();
   // The same with the fields added since (the reconnect count), written up to
   // status->Size bytes; false, writing nothing, for a null record or a Size under
@@ -153,7 +154,7 @@ class TPictor {
   // Off by default. On: a capture whose camera is lost waits with the state
   // PICTOR_CAPTURE_RECONNECTING and resumes with the same format, row order and callback
   // when a camera with the same symbolic link is back (the status counts it). Off: the
-  // loss ends the capture (ENDED with its result).
+  // loss ends the capture (ENDED with its result); turned off during a wait, at once.
   PICTOR_API void SetAutoReconnect(bool reconnect);
 
   // The converter used from the next format enumeration or capture on (a running

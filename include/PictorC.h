@@ -146,7 +146,8 @@ typedef struct PictorParameters {
  * through the pointer only during the callback. */
 typedef struct PictorFrameInfo {
   unsigned long long Sequence;      /* the frame's number since the start, dropped frames counted */
-  long long SampleTime;             /* since the stream started (the camera's time stamps) */
+  long long SampleTime;             /* since the stream started (the camera's time stamps); rises
+                                       across a reconnection by the time between the frames */
   long long DeviceTime;             /* when the camera took it (MFSampleExtension_DeviceTimestamp,
                                        performance-counter time base); 0 when the camera gives none */
   long long ReadTime;               /* performance counter when the library read it */

@@ -121,19 +121,28 @@ TEST_F(HostFaultTest, StopCaptureFromTheFrameCallbackIsRefusedAndTheHostsStopWor
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
-// A driver that takes a request and never answers it: the stop gives the read a grace
-// period, then shuts the camera down, and nothing of the session stays behind.
-TEST_F(HostFaultTest, StopOnAStalledCameraEndsWithinTheGracePeriod)
+// A driver that takes a request and never answers it: the capture still counts as running,
+// but its rate falls as time passes without frames; the stop gives the read four frame
+// periods, then flushes the reader, and nothing of the session stays behind.
+TEST_F(HostFaultTest, AStalledCamerasRateFallsAndItsStopEndsWithinTheGracePeriod)
 {
   FrameSink sink;
   TPictor* pictor =
-      Start("camera link=\\\\?\\virtualcam#a stall-after=2 paced=0\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
-  ASSERT_TRUE(sink.WaitFor(1));
-  for (int i = 0; i < 100 && VirtualCamera::Get().FrameCount(kLinkA) < 2; ++i) Sleep(20);
-  Sleep(200);  // the third request is taken by now and will stay unanswered
-  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 6000)) << "StopCapture hangs on a stalled camera";
+      Start("camera link=\\\\?\\virtualcam#a stall-after=45\nformat subtype=YUY2 size=64x48\n", kLinkA, sink);
+  for (int i = 0; i < 500 && VirtualCamera::Get().FrameCount(kLinkA) < 45; ++i) Sleep(10);
+  const double running = pictor->GetCaptureStatus().FrameRate;
+  Sleep(1500);  // the next request is taken and will stay unanswered
+  const double stalled = pictor->GetCaptureStatus().FrameRate;
+  Sleep(1000);
+  const TPictorCaptureStatus later = pictor->GetCaptureStatus();
+  EXPECT_GT(running, 25.0);
+  EXPECT_LT(stalled, 15.0);
+  EXPECT_LT(later.FrameRate, 10.0);
+  EXPECT_LE(later.FrameRate, stalled);
+  EXPECT_EQ(later.State, PICTOR_CAPTURE_RUNNING);
+  ASSERT_TRUE(ReturnsWithin([&] { pictor->StopCapture(); }, 1500)) << "StopCapture waits long on a stalled camera";
   delete pictor;
-  EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 2);
+  EXPECT_EQ(VirtualCamera::Get().FrameCount(kLinkA), 45);
   EXPECT_NO_LIVE_CAMERA_OBJECTS();
 }
 
