@@ -52,6 +52,8 @@ class TMFRuntime {
   // ReleaseShared. A preview restart keeps its object, so the platform is not started and
   // shut down around a restart. *runtime is null when no binding could be made (nothing to
   // release then); the result is MFStartup's (a failed start is tried again by the next call).
+  // While started it holds the work queue the source readers share, so that no reader's end
+  // is the queue's end.
   static HRESULT AcquireShared(TMFRuntime** runtime);
   // The last release shuts Media Foundation down and frees the modules on the releasing
   // thread. Never from the library's entry point: under the loader lock the platform's

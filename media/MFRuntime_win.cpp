@@ -25,6 +25,36 @@ TMFRuntime* gShared = nullptr;
 unsigned gSharedUsers = 0;
 bool gSharedStarted = false;
 
+// A hold of the library's own on the work queue the platform's source readers share while
+// the platform is started (see HoldReadersQueue).
+typedef HRESULT(WINAPI* TMFLockSharedWorkQueue)(PCWSTR usageClass, LONG basePriority, DWORD* taskId, DWORD* queue);
+typedef HRESULT(WINAPI* TMFUnlockWorkQueue)(DWORD queue);
+DWORD gReadersQueue = 0;
+bool gReadersQueueHeld = false;
+
+// Every source reader locks the platform's shared work queue and unlocks it at its end.
+// Wine 8.0 shuts that queue down at its last unlock, waiting for the queue's running
+// callbacks with its list of queues locked; when a reader's last reference goes with one
+// of its own work items (a read still queued as its camera is closed), that wait is on
+// itself and never ends, and every later reader creation in the process waits for ever.
+// With this hold a reader's unlock is never the last.
+void HoldReadersQueue(const TMFRuntime& runtime)
+{
+  const auto lock = reinterpret_cast<TMFLockSharedWorkQueue>(
+      reinterpret_cast<void*>(GetProcAddress(runtime.hMFPlat, "MFLockSharedWorkQueue")));
+  gReadersQueueHeld = lock && SUCCEEDED(lock(L"", 0, nullptr, &gReadersQueue));
+}
+
+// Called before the platform shuts down, on a thread of the library or the host.
+void ReleaseReadersQueue(const TMFRuntime& runtime)
+{
+  if (!gReadersQueueHeld) return;
+  gReadersQueueHeld = false;
+  const auto unlock = reinterpret_cast<TMFUnlockWorkQueue>(
+      reinterpret_cast<void*>(GetProcAddress(runtime.hMFPlat, "MFUnlockWorkQueue")));
+  if (unlock) unlock(gReadersQueue);
+}
+
 }  // namespace
 
 HRESULT TMFRuntime::AcquireShared(TMFRuntime** runtime)
@@ -38,6 +68,7 @@ HRESULT TMFRuntime::AcquireShared(TMFRuntime** runtime)
     if (!gSharedStarted) {
       hr = gShared->pMFStartup ? gShared->pMFStartup(kMFVersion, kMFStartupFull) : kFunctionMissing;
       gSharedStarted = hr == S_OK;
+      if (gSharedStarted) HoldReadersQueue(*gShared);
     }
   }
   *runtime = gShared;
@@ -52,6 +83,7 @@ void TMFRuntime::ReleaseShared()
   if (gShared && gSharedUsers > 0 && --gSharedUsers == 0) {
     last = gShared;
     gShared = nullptr;
+    if (gSharedStarted) ReleaseReadersQueue(*last);
     if (gSharedStarted && last->pMFShutdown) last->pMFShutdown();
     gSharedStarted = false;
   }
