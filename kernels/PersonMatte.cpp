@@ -92,8 +92,7 @@ void BoxMean(const float* in, float* out, unsigned int width, unsigned int heigh
 
 using namespace personmatte;
 
-TFrameShrinker::TFrameShrinker() : TFrameShrinker(kernels::CpuFeatures()) {}
-TFrameShrinker::TFrameShrinker(unsigned int features) : features_(features) {}
+TFrameShrinker::TFrameShrinker() : features_(kernels::CpuFeatures()) {}
 
 const char* TFrameShrinker::KernelName() const
 {
@@ -236,8 +235,7 @@ bool TMatteTable::Build(const float* a, const float* b, unsigned int width, unsi
   return true;
 }
 
-TMatteWriter::TMatteWriter() : TMatteWriter(kernels::CpuFeatures()) {}
-TMatteWriter::TMatteWriter(unsigned int features) : features_(features) {}
+TMatteWriter::TMatteWriter() : features_(kernels::CpuFeatures()) {}
 
 const char* TMatteWriter::KernelName() const
 {

@@ -18,10 +18,9 @@
 // its tables and accumulator row, kept while the sizes stay the same.
 class TFrameShrinker {
  public:
-  // features: the processor levels to choose row kernels from (the colour key's feature
-  // bits); tests and benchmarks pass a reduced mask.
+  // Row kernels of the processor's level (kernels/CpuFeatures.h: tests and benchmarks force
+  // a lower one with its mask).
   TFrameShrinker();
-  explicit TFrameShrinker(unsigned int features);
 
   // pixels: width x height pixels of 4 bytes (blue, green, red, alpha), rows stride bytes
   // apart; bottomUp: the first stored row is the picture's bottom. planes: 3 x outWidth x
@@ -102,8 +101,7 @@ class TMatteTable {
 // Colour bytes are never changed. Keeps which pixels were kept, per frame size.
 class TMatteWriter {
  public:
-  TMatteWriter();
-  explicit TMatteWriter(unsigned int features);
+  TMatteWriter();  // row kernels chosen as TFrameShrinker's
 
   // False, and nothing written, when the frame's size is not the table's or it is null.
   bool Apply(const TMatteTable& table, uint8_t* pixels, unsigned int width, unsigned int height, unsigned int stride,

@@ -65,7 +65,7 @@ struct TRowKernels {
   const char* name;
 };
 
-// The fastest kernels whose features (the colour key's feature bits) are all in `features`.
+// The fastest kernels whose features (kernels/CpuFeatures.h) are all in `features`.
 TRowKernels SelectRowKernels(unsigned int features);
 
 }  // namespace personmatte

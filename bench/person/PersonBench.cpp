@@ -72,15 +72,16 @@ int main()
     for (auto& m : mask) m = float(rng() % 1000) / 1000.0f;
     TLowResMatte low;
     TMatteTable table;
-    TFrameShrinker(cpu).Shrink(frame.data(), w, h, 4 * w, false, model.width, model.height, planes.data());
+    TFrameShrinker().Shrink(frame.data(), w, h, 4 * w, false, model.width, model.height, planes.data());
     const double update = PerCall(100, [&] { low.Update(planes.data(), mask.data(), model.width, model.height, {}); });
     const double build = PerCall(100, [&] { table.Build(low.A(), low.B(), model.width, model.height, w, h); });
     std::printf("%ux%u, model %ux%u: per mask, smoothing and guided filter %.3f ms, frame-wide table %.3f ms\n", w, h,
                 model.width, model.height, update, build);
     for (const auto& level : levels) {
       if (level.features == 0 && level.name[0] != 'C') continue;
-      TFrameShrinker shrinker(level.features);
-      TMatteWriter writer(level.features);
+      const TCpuFeatureMask mask(level.features);
+      TFrameShrinker shrinker;
+      TMatteWriter writer;
       const double shrink = PerCall(
           100, [&] { shrinker.Shrink(frame.data(), w, h, 4 * w, false, model.width, model.height, planes.data()); });
       const double matte = PerCall(100, [&] { writer.Apply(table, frame.data(), w, h, 4 * w, false, 0.5f, 255); });

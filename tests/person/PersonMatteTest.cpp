@@ -119,9 +119,10 @@ TEST(PersonMatteKernels, MatteEdgeFollowsThePictureNotTheCoarseMask)
     ASSERT_TRUE(low.Update(planes.data(), mask.data(), lw, lh, TMatteSettings()));
     TMatteTable table;
     ASSERT_TRUE(table.Build(low.A(), low.B(), lw, lh, w, h));
-    for (unsigned int features : {0u, kernels::CpuFeatures()}) {
+    for (unsigned int features : {0u, ~0u}) {
+      const kernels::TCpuFeatureMask level(features);
       std::vector<uint8_t> out = frame;
-      ASSERT_TRUE(TMatteWriter(features).Apply(table, out.data(), w, h, 4 * w, false, 0.5f, 255));
+      ASSERT_TRUE(TMatteWriter().Apply(table, out.data(), w, h, 4 * w, false, 0.5f, 255));
       for (unsigned int i = 0; i < w * h; ++i) {
         const unsigned int x = i % w;
         const int alpha = out[4 * i + 3];
